@@ -1,0 +1,33 @@
+# gw_library(NAME <name> [DEPS <libs>...]): one static library per subsystem
+# folder, built from every source file in that folder and its subfolders.
+# Globbing keeps the folder's CMakeLists stable while files are added.
+function(gw_library)
+  cmake_parse_arguments(GW "" "NAME" "DEPS;EXCLUDE" ${ARGN})
+  file(GLOB_RECURSE srcs CONFIGURE_DEPENDS
+       ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  foreach(ex IN LISTS GW_EXCLUDE)
+    list(FILTER srcs EXCLUDE REGEX "${ex}")
+  endforeach()
+  add_library(${GW_NAME} STATIC ${srcs})
+  target_include_directories(${GW_NAME} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${GW_NAME} PUBLIC ${GW_DEPS})
+endfunction()
+
+# gw_test(NAME <name> DEPS <libs>... [SOURCES <files>...]): one GoogleTest
+# executable per test folder; every *_test.cpp in the folder joins it unless
+# SOURCES names the files. Each TEST becomes its own CTest case.
+function(gw_test)
+  cmake_parse_arguments(GW "" "NAME" "DEPS;SOURCES;LABELS" ${ARGN})
+  if(NOT GW_SOURCES)
+    file(GLOB GW_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  endif()
+  file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_helper.cpp)
+  add_executable(${GW_NAME} ${GW_SOURCES} ${helpers})
+  target_link_libraries(${GW_NAME} PRIVATE ${GW_DEPS} gw_test_main)
+  target_include_directories(${GW_NAME} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+  set(props ENVIRONMENT "GW_TEST_BINARY_DIR=${CMAKE_BINARY_DIR};GW_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  if(GW_LABELS)
+    list(APPEND props LABELS "${GW_LABELS}")
+  endif()
+  gtest_discover_tests(${GW_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()
