@@ -512,6 +512,7 @@ class ModuleSet:
         self._resolve()
         self._check_names()
         self._check_semantics()
+        self.import_order()
 
     # -- resolution
     def lookup(self, ref: Ref) -> TypeDef:
