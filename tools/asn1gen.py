@@ -18,6 +18,7 @@ import argparse
 import os
 import sys
 
+sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from asn1gen import erlang, summary  # noqa: E402

@@ -5,6 +5,7 @@ import os
 import sys
 import unittest
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
 from asn1gen import erlang  # noqa: E402
