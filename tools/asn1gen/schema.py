@@ -601,9 +601,10 @@ class ModuleSet:
                 t = td.type
                 where = f"{m.path}:{td.line}: {m.name}.{td.name}"
                 if t.kind == "ENUMERATED":
+                    # A number may repeat: some tables give an alias name
+                    # (min, max) to a number already named. Every name is
+                    # kept in source order; decoding picks the first.
                     values = [e.value for e in t.enumerators]
-                    if len(set(values)) != len(values):
-                        raise SchemaError(f"{where}: an enumeration number repeats")
                     if max(values) < 0:
                         raise SchemaError(f"{where}: no enumerator inside a wire range 0..max")
                 for x in self.walk(t):
