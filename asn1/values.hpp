@@ -438,11 +438,11 @@ public:
 
     BMPString() : ConstrainedObject(&theInfo) {}
     explicit BMPString(const BMPStringTypeInfo* info) : ConstrainedObject(info) {}
-    BMPString(const std::wstring& text, const BMPStringTypeInfo* info = &theInfo)
+    explicit BMPString(const std::wstring& text, const BMPStringTypeInfo* info = &theInfo)
         : ConstrainedObject(info), std::wstring(text)
     {
     }
-    BMPString(const wchar_t* text, const BMPStringTypeInfo* info = &theInfo)
+    explicit BMPString(const wchar_t* text, const BMPStringTypeInfo* info = &theInfo)
         : ConstrainedObject(info), std::wstring(text)
     {
     }
@@ -451,6 +451,11 @@ public:
     BMPString& operator=(const BMPString& other)
     {
         std::wstring::operator=(other);
+        return *this;
+    }
+    BMPString& operator=(std::wstring_view text)
+    {
+        assign(text.data(), text.size());
         return *this;
     }
 

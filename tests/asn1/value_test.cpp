@@ -353,7 +353,7 @@ TEST(Asn1Values, ChoiceSelections)
 
     T::Response copy(r);
     EXPECT_EQ(copy.do_compare(r), 0);
-    T::ExtChoice e(&T::ExtChoice::theInfo, 2, new IA5String("x"));
+    CHOICE e(&T::ExtChoice::theInfo, 2, new IA5String("x"));
     EXPECT_EQ(e.alternativeAs<IA5String>(), "x");
 }
 
