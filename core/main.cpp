@@ -1,4 +1,129 @@
-int main()
+// The server process: configuration, signals, command line, the singletons
+// of the subsystems, daemon mode, pid file, and the event loop.
+
+#include "core/child_wait.hpp"
+#include "core/dpc.hpp"
+#include "core/inifile.hpp"
+#include "core/multiplexer.hpp"
+#include "core/paths.hpp"
+#include "core/process.hpp"
+#include "core/startup.hpp"
+#include "core/version.hpp"
+
+#include <getopt.h>
+
+#include <cstdlib>
+#include <iostream>
+
+namespace {
+
+const char* const configFile = "/usr/local/etc/server.conf";
+const char* const cfgTraces = "traces";
+
+int print_version = 0;
+
+enum { opt_port = 256, opt_disable_clock };
+
+const option long_options[] = {
+    {"daemon", no_argument, nullptr, 'D'},
+    {"disable-clock", no_argument, nullptr, opt_disable_clock},
+    {"port", required_argument, nullptr, opt_port},
+    {"version", no_argument, &print_version, 1},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+void Usage()
 {
+    std::cout << "Usage:\n"
+                 " marvolen -Dh\n"
+                 "  -D --daemon                      run as daemon\n"
+                 "  -p --port                        use this port\n"
+                 "     --disable-clock               disable clock control\n"
+                 "     --version                     print version\n"
+                 "  -h --help                        display this information\n"
+              << std::endl;
+}
+
+void CheckUpdateResources()
+{
+    if (!updateResources)
+        return;
+    updateResources = 0;
+    std::clog << "update hardware resources" << std::endl;
+}
+
+void CheckSignals()
+{
+    CheckDumpStatus();
+    CheckUpdateResources();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    IniFile::File file;
+    if (file.Open(RootPath(configFile))) {
+        traces.Reset();
+        traces.Configure(file[cfgTraces]);
+    }
+
+    InstallSignalHandlers();
+
+    bool daemon = false;
+    int port = 20001;
+    opterr = 1;
+    for (;;) {
+        int c = getopt_long(argc, argv, "Dh", long_options, nullptr);
+        if (c == -1)
+            break;
+        switch (c) {
+        case 0: // a flag option ("--version")
+            break;
+        case 'D':
+            daemon = true;
+            break;
+        case opt_port:
+            // No further check: text without digits gives 0.
+            port = std::atoi(optarg);
+            break;
+        case opt_disable_clock:
+            break;
+        case 'h':
+            Usage();
+            std::exit(0);
+        default:
+            Usage();
+            std::exit(2);
+        }
+    }
+
+    if (print_version) {
+        std::cout << "server version: ";
+        Version::current.put(std::cout);
+        std::cout << std::endl;
+        std::exit(2);
+    }
+
+    if (daemon)
+        RunDaemon();
+
+    Linux::Run run("server");
+
+    std::cout << "Starting server [";
+    Version::current.put(std::cout);
+    std::cout << "], port=" << port << std::endl;
+
+    ChildWait::Activate();
+
+    Dpc signals;
+    signals.Bind(new DpcHandler1(&CheckSignals));
+    signals.Activate();
+
+    multiplexer.run(true, true);
+
+    signals.Deactivate();
+    ChildWait::Deactivate();
     return 0;
 }
