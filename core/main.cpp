@@ -115,6 +115,9 @@ int main(int argc, char** argv)
     Version::current.put(std::cout);
     std::cout << "], port=" << port << std::endl;
 
+    SignalWakeup wakeup;
+    wakeup.Open();
+
     ChildWait::Activate();
 
     Dpc signals;
@@ -125,5 +128,6 @@ int main(int argc, char** argv)
 
     signals.Deactivate();
     ChildWait::Deactivate();
+    wakeup.Close();
     return 0;
 }
