@@ -1,6 +1,8 @@
 #include "core/startup.hpp"
 
 #include "core/daemon.hpp"
+#include "core/event.hpp"
+#include "core/fd.hpp"
 #include "core/inifile.hpp"
 #include "core/multiplexer.hpp"
 #include "core/paths.hpp"
@@ -10,6 +12,11 @@
 #include <fstream>
 #include <iostream>
 #include <sstream>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
 TraceCtl traces;
 
@@ -36,19 +43,82 @@ void TraceCtl::Configure(IniFile::SubSection& sub)
     reader.parse(sub);
 }
 
+namespace {
+volatile std::sig_atomic_t wake_fd = -1;
+} // namespace
+
+struct SignalWakeup::Impl {
+    OwnedFd rd;
+    OwnedFd wr;
+    Event event;
+};
+
+SignalWakeup::SignalWakeup() : impl_(new Impl) {}
+
+SignalWakeup::~SignalWakeup()
+{
+    Close();
+    delete impl_;
+}
+
+bool SignalWakeup::Open()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    impl_->rd.reset(fds[0]);
+    impl_->wr.reset(fds[1]);
+    impl_->event.Bind("SignalWakeup::OnWakeup", &SignalWakeup::OnWakeup, this);
+    impl_->event.Schedule(impl_->rd.fd(), POLLIN);
+    wake_fd = fds[1];
+    return true;
+}
+
+void SignalWakeup::Close()
+{
+    wake_fd = -1;
+    impl_->event.Release();
+    impl_->rd.reset();
+    impl_->wr.reset();
+}
+
+void SignalWakeup::Wake()
+{
+    int fd = wake_fd;
+    if (fd < 0)
+        return;
+    int saved = errno;
+    char b = 0;
+    // A full pipe already holds a wake-up.
+    [[maybe_unused]] ssize_t n = ::write(fd, &b, 1);
+    errno = saved;
+}
+
+void SignalWakeup::OnWakeup(int fd, short revents)
+{
+    if ((revents & POLLIN) == 0)
+        return;
+    char buf[64];
+    while (::read(fd, buf, sizeof buf) > 0) {
+    }
+}
+
 void SigTermHandler(int, siginfo_t*, void*)
 {
     multiplexer.terminate();
+    SignalWakeup::Wake();
 }
 
 void SigUsr2Handler(int, siginfo_t*, void*)
 {
     doDumpStatus = 1;
+    SignalWakeup::Wake();
 }
 
 void SigHupHandler(int, siginfo_t*, void*)
 {
     updateResources = 1;
+    SignalWakeup::Wake();
 }
 
 void SigPipeHandler(int, siginfo_t*, void*) {}

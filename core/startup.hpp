@@ -59,6 +59,29 @@ void SigPipeHandler(int, siginfo_t*, void*);
 // SIGPIPE, SIGTERM, SIGINT, SIGUSR2, SIGHUP, in that order.
 void InstallSignalHandlers();
 
+// A signal that lands between the loop's last look at its flags and the
+// start of poll() would wait for the next descriptor event (forever, on a
+// quiet board without watchdog). The handlers therefore also write a byte
+// to this pipe, which the loop polls. Open before the loop runs, close after.
+class SignalWakeup {
+public:
+    SignalWakeup();
+    ~SignalWakeup();
+    SignalWakeup(const SignalWakeup&) = delete;
+    SignalWakeup& operator=(const SignalWakeup&) = delete;
+
+    bool Open();
+    void Close();
+    // Signal context: never blocks, keeps errno.
+    static void Wake();
+
+private:
+    void OnWakeup(int fd, short revents);
+
+    struct Impl;
+    Impl* impl_;
+};
+
 // Writes the status dump "/var/log/server-status" when SIGUSR2 asked for it.
 void CheckDumpStatus();
 // The dump itself.
