@@ -188,7 +188,7 @@ TEST(IniFileReader, TypedKeysAreBoundAndConverted)
     r.required.add(&mode, "mode", modes);
     r.optional.add(&hex, "hex", modes);
     r.optional.add(&oct, "oct");
-    r.optional.add(&neg, "neg");
+    r.optional.add(&neg, "neg", nullptr);
     r.optional.add(&off, "off");
     bool& absent_found = r.optional.add(&absent, "absent", modes);
     absent_found = true;
