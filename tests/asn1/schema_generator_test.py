@@ -111,9 +111,9 @@ class CppModules(unittest.TestCase):
         h = cpp.module_header(ms, "M")
         self.assertIn("enum class Alt : int { n_1 = 0, n_2 = 1 };", h)
         self.assertIn("M::Seq_x& select_n_2() { return selectAs<M::Seq_x>(1); }", h)
-        self.assertIn("enum NamedNumber { x = -1, y = 0, z = 7 };", h)
+        self.assertIn("    enum NamedNumber {\n        x = -1,\n        y = 0,\n        z = 7,\n    };", h)
         src = cpp.module_source(ms, "M")
-        self.assertIn('constinit const char* const Gappy_names[] = { "x=-1", "y", "z=7" };', src)
+        self.assertIn('constinit const char* const Gappy_names[] = {\n    "x=-1",\n    "y",\n    "z=7",\n};', src)
         self.assertIn("    false, 7, Gappy_names, 3 };", src)
         self.assertIn("    true, Alt_selectionInfos,\n    1, 2,", src)
 
