@@ -23,8 +23,15 @@
 //   class Message : public ASN1::SEQUENCE {
 //   public:
 //       static const ASN1::SequenceTypeInfo theInfo;
-//       using ASN1::SEQUENCE::SEQUENCE;             // (info) and (copy_tag, src)
 //       Message() : ASN1::SEQUENCE(&theInfo) {}
+//       // Every generated class has these two constructors (the create and
+//       // clone hooks call them) and takes its base's assignments.  It does
+//       // not inherit the base's value constructors: those bind the base's
+//       // own descriptor.
+//       explicit Message(const info_type* info) : ASN1::SEQUENCE(info) {}
+//       Message(ASN1::CopyTag, const runtime_class& other)
+//           : ASN1::SEQUENCE(ASN1::copy_tag, other) {}
+//       using ASN1::SEQUENCE::operator=;             // (=5, ="text" on leaves)
 //       // accessors (field i of the descriptor):
 //       ASN1::INTEGER& get_seq() { return fieldAs<ASN1::INTEGER>(0); }
 //       const ASN1::INTEGER& get_seq() const { return fieldAs<ASN1::INTEGER>(0); }
@@ -37,8 +44,8 @@
 //   public:
 //       static const ASN1::ChoiceTypeInfo theInfo;
 //       enum class Alt : int { command = 0, response = 1, signal = 2 };
-//       using ASN1::CHOICE::CHOICE;
 //       PDU() : ASN1::CHOICE(&theInfo) {}
+//       (the two constructors and the using-declaration as in Message)
 //       bool is_command() const { return currentSelection() == 0; }
 //       Command& get_command() { return alternativeAs<Command>(); }  // when selected
 //       Command& select_command() { return selectAs<Command>(0); }   // creates it
@@ -47,8 +54,8 @@
 //   public:
 //       static const ASN1::EnumeratedTypeInfo theInfo;
 //       enum NamedNumber { invalidParams = 0, insufficientResources = 1 };
-//       using ASN1::ENUMERATED::ENUMERATED;
 //       ErrorCause() : ASN1::ENUMERATED(&theInfo) {}
+//       (the two constructors and the using-declaration as in Message)
 //   };
 //   // SEQUENCE OF: a named one is its own class; an anonymous one uses
 //   // ASN1::SEQUENCE_OF<Element, Constraint> directly (it has its own theInfo).
@@ -56,15 +63,15 @@
 //                                         ASN1::SizeConstraint<ASN1::RangeConstraint, 1, 8>> {
 //   public:
 //       static const ASN1::SequenceOfTypeInfo theInfo;
-//       using SEQUENCE_OF::SEQUENCE_OF;
 //       Names() : SEQUENCE_OF(&theInfo) {}
+//       (the two constructors and the using-declaration as in Message)
 //   };
 //   // A string type with its own size constraint or alphabet:
 //   class Name : public ASN1::IA5String {                 // or ASN1::AbstractString
 //   public:
 //       static const ASN1::StringTypeInfo theInfo;
-//       using ASN1::IA5String::IA5String;
 //       Name() : ASN1::IA5String(&theInfo) {}
+//       (the two constructors and the using-declaration as in Message)
 //   };
 //   // INTEGER (a..b), BOOLEAN, NULL, plain INTEGER, OCTET STRING, IA5String,
 //   // OBJECT IDENTIFIER, GeneralizedTime need no class: their fields use

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "asn1/descriptor.hpp"
@@ -437,11 +438,11 @@ public:
 
     BMPString() : ConstrainedObject(&theInfo) {}
     explicit BMPString(const BMPStringTypeInfo* info) : ConstrainedObject(info) {}
-    BMPString(const std::wstring& text, const BMPStringTypeInfo* info = &theInfo)
+    explicit BMPString(const std::wstring& text, const BMPStringTypeInfo* info = &theInfo)
         : ConstrainedObject(info), std::wstring(text)
     {
     }
-    BMPString(const wchar_t* text, const BMPStringTypeInfo* info = &theInfo)
+    explicit BMPString(const wchar_t* text, const BMPStringTypeInfo* info = &theInfo)
         : ConstrainedObject(info), std::wstring(text)
     {
     }
@@ -450,6 +451,11 @@ public:
     BMPString& operator=(const BMPString& other)
     {
         std::wstring::operator=(other);
+        return *this;
+    }
+    BMPString& operator=(std::wstring_view text)
+    {
+        assign(text.data(), text.size());
         return *this;
     }
 
@@ -712,6 +718,12 @@ class SEQUENCE_OF : public SEQUENCE_OF_Base {
         using reference = Ref;
         Iter() = default;
         explicit Iter(BaseIt it) : it_(it) {}
+        // iterator -> const_iterator
+        template <class R2, class B2>
+            requires std::is_convertible_v<B2, BaseIt>
+        Iter(const Iter<R2, B2>& other) : it_(other.base())
+        {
+        }
         Ref operator*() const { return static_cast<Ref>(**it_); }
         pointer operator->() const { return &**this; }
         Iter& operator++() { ++it_; return *this; }
@@ -724,6 +736,8 @@ class SEQUENCE_OF : public SEQUENCE_OF_Base {
         BaseIt base() const { return it_; }
 
     private:
+        template <class, class>
+        friend class Iter;
         BaseIt it_{};
     };
 
@@ -744,6 +758,8 @@ public:
     iterator end() { return iterator(container_.end()); }
     const_iterator begin() const { return const_iterator(container_.begin()); }
     const_iterator end() const { return const_iterator(container_.end()); }
+    const_iterator cbegin() const { return begin(); }
+    const_iterator cend() const { return end(); }
     void push_back(const T& value) { pushBackClone(value); }
     iterator erase(iterator position) { return iterator(container_.erase(position.base())); }
     using SEQUENCE_OF_Base::erase;

@@ -17,7 +17,9 @@ public:
     static const ASN1::EnumeratedTypeInfo theInfo;
     enum NamedNumber { invalidParams = 0, insufficientResources = 1, invalidSlot = 2,
                        unexpectedMsgType = 4, destroyInProgress = 12 };
-    using ASN1::ENUMERATED::ENUMERATED;
+    explicit ErrorCause(const info_type* info) : ASN1::ENUMERATED(info) {}
+    ErrorCause(ASN1::CopyTag, const runtime_class& other) : ASN1::ENUMERATED(ASN1::copy_tag, other) {}
+    using ASN1::ENUMERATED::operator=;
     ErrorCause() : ASN1::ENUMERATED(&theInfo) {}
 };
 
@@ -26,7 +28,9 @@ class StandbyState : public ASN1::ENUMERATED {
 public:
     static const ASN1::EnumeratedTypeInfo theInfo;
     enum NamedNumber { initial = 0, learn = 1, listen = 2, speak = 4, standby = 8, active = 16 };
-    using ASN1::ENUMERATED::ENUMERATED;
+    explicit StandbyState(const info_type* info) : ASN1::ENUMERATED(info) {}
+    StandbyState(ASN1::CopyTag, const runtime_class& other) : ASN1::ENUMERATED(ASN1::copy_tag, other) {}
+    using ASN1::ENUMERATED::operator=;
     StandbyState() : ASN1::ENUMERATED(&theInfo) {}
 };
 
@@ -34,7 +38,9 @@ public:
 class RadioStandby : public ASN1::ENUMERATED {
 public:
     static const ASN1::EnumeratedTypeInfo theInfo;
-    using ASN1::ENUMERATED::ENUMERATED;
+    explicit RadioStandby(const info_type* info) : ASN1::ENUMERATED(info) {}
+    RadioStandby(ASN1::CopyTag, const runtime_class& other) : ASN1::ENUMERATED(ASN1::copy_tag, other) {}
+    using ASN1::ENUMERATED::operator=;
     RadioStandby() : ASN1::ENUMERATED(&theInfo) {}
 };
 
@@ -42,7 +48,9 @@ public:
 class Colour : public ASN1::ENUMERATED {
 public:
     static const ASN1::EnumeratedTypeInfo theInfo;
-    using ASN1::ENUMERATED::ENUMERATED;
+    explicit Colour(const info_type* info) : ASN1::ENUMERATED(info) {}
+    Colour(ASN1::CopyTag, const runtime_class& other) : ASN1::ENUMERATED(ASN1::copy_tag, other) {}
+    using ASN1::ENUMERATED::operator=;
     Colour() : ASN1::ENUMERATED(&theInfo) {}
 };
 
@@ -51,7 +59,9 @@ class Response : public ASN1::CHOICE {
 public:
     static const ASN1::ChoiceTypeInfo theInfo;
     enum class Alt : int { success = 0, error = 1 };
-    using ASN1::CHOICE::CHOICE;
+    explicit Response(const info_type* info) : ASN1::CHOICE(info) {}
+    Response(ASN1::CopyTag, const runtime_class& other) : ASN1::CHOICE(ASN1::copy_tag, other) {}
+    using ASN1::CHOICE::operator=;
     Response() : ASN1::CHOICE(&theInfo) {}
 };
 
@@ -61,7 +71,9 @@ class Command : public ASN1::CHOICE {
 public:
     static const ASN1::ChoiceTypeInfo theInfo;
     enum class Alt : int { query = 0, connect = 2, destroy = 5, userData = 8, ping = 12 };
-    using ASN1::CHOICE::CHOICE;
+    explicit Command(const info_type* info) : ASN1::CHOICE(info) {}
+    Command(ASN1::CopyTag, const runtime_class& other) : ASN1::CHOICE(ASN1::copy_tag, other) {}
+    using ASN1::CHOICE::operator=;
     Command() : ASN1::CHOICE(&theInfo) {}
 };
 
@@ -70,7 +82,9 @@ class PDU : public ASN1::CHOICE {
 public:
     static const ASN1::ChoiceTypeInfo theInfo;
     enum class Alt : int { command = 0, response = 1, signal = 2 };
-    using ASN1::CHOICE::CHOICE;
+    explicit PDU(const info_type* info) : ASN1::CHOICE(info) {}
+    PDU(ASN1::CopyTag, const runtime_class& other) : ASN1::CHOICE(ASN1::copy_tag, other) {}
+    using ASN1::CHOICE::operator=;
     PDU() : ASN1::CHOICE(&theInfo) {}
     Command& select_command() { return selectAs<Command>(0); }
 };
@@ -79,7 +93,9 @@ public:
 class Message : public ASN1::SEQUENCE {
 public:
     static const ASN1::SequenceTypeInfo theInfo;
-    using ASN1::SEQUENCE::SEQUENCE;
+    explicit Message(const info_type* info) : ASN1::SEQUENCE(info) {}
+    Message(ASN1::CopyTag, const runtime_class& other) : ASN1::SEQUENCE(ASN1::copy_tag, other) {}
+    using ASN1::SEQUENCE::operator=;
     Message() : ASN1::SEQUENCE(&theInfo) {}
     ASN1::INTEGER& get_seq() { return fieldAs<ASN1::INTEGER>(0); }
     void set_seq(int v) { fieldForWrite<ASN1::INTEGER>(0).setValue(v); }
@@ -95,7 +111,9 @@ public:
 class Inner : public ASN1::SEQUENCE {
 public:
     static const ASN1::SequenceTypeInfo theInfo;
-    using ASN1::SEQUENCE::SEQUENCE;
+    explicit Inner(const info_type* info) : ASN1::SEQUENCE(info) {}
+    Inner(ASN1::CopyTag, const runtime_class& other) : ASN1::SEQUENCE(ASN1::copy_tag, other) {}
+    using ASN1::SEQUENCE::operator=;
     Inner() : ASN1::SEQUENCE(&theInfo) {}
     Byte& get_x() { return fieldAs<Byte>(0); }
 };
@@ -105,7 +123,9 @@ public:
 class Params : public ASN1::SEQUENCE {
 public:
     static const ASN1::SequenceTypeInfo theInfo;
-    using ASN1::SEQUENCE::SEQUENCE;
+    explicit Params(const info_type* info) : ASN1::SEQUENCE(info) {}
+    Params(ASN1::CopyTag, const runtime_class& other) : ASN1::SEQUENCE(ASN1::copy_tag, other) {}
+    using ASN1::SEQUENCE::operator=;
     Params() : ASN1::SEQUENCE(&theInfo) {}
     Byte& get_a() { return fieldAs<Byte>(0); }
     ASN1::BOOLEAN& get_b() { return fieldAs<ASN1::BOOLEAN>(1); }
@@ -121,7 +141,9 @@ public:
 class ParamsV2 : public ASN1::SEQUENCE {
 public:
     static const ASN1::SequenceTypeInfo theInfo;
-    using ASN1::SEQUENCE::SEQUENCE;
+    explicit ParamsV2(const info_type* info) : ASN1::SEQUENCE(info) {}
+    ParamsV2(ASN1::CopyTag, const runtime_class& other) : ASN1::SEQUENCE(ASN1::copy_tag, other) {}
+    using ASN1::SEQUENCE::operator=;
     ParamsV2() : ASN1::SEQUENCE(&theInfo) {}
 };
 
@@ -129,7 +151,9 @@ public:
 class ExtChoice : public ASN1::CHOICE {
 public:
     static const ASN1::ChoiceTypeInfo theInfo;
-    using ASN1::CHOICE::CHOICE;
+    explicit ExtChoice(const info_type* info) : ASN1::CHOICE(info) {}
+    ExtChoice(ASN1::CopyTag, const runtime_class& other) : ASN1::CHOICE(ASN1::copy_tag, other) {}
+    using ASN1::CHOICE::operator=;
     ExtChoice() : ASN1::CHOICE(&theInfo) {}
 };
 
@@ -137,7 +161,9 @@ public:
 class ExtChoiceV2 : public ASN1::CHOICE {
 public:
     static const ASN1::ChoiceTypeInfo theInfo;
-    using ASN1::CHOICE::CHOICE;
+    explicit ExtChoiceV2(const info_type* info) : ASN1::CHOICE(info) {}
+    ExtChoiceV2(ASN1::CopyTag, const runtime_class& other) : ASN1::CHOICE(ASN1::copy_tag, other) {}
+    using ASN1::CHOICE::operator=;
     ExtChoiceV2() : ASN1::CHOICE(&theInfo) {}
 };
 
@@ -145,7 +171,9 @@ public:
 class Name : public ASN1::IA5String {
 public:
     static const ASN1::StringTypeInfo theInfo;
-    using ASN1::IA5String::IA5String;
+    explicit Name(const info_type* info) : ASN1::IA5String(info) {}
+    Name(ASN1::CopyTag, const runtime_class& other) : ASN1::IA5String(ASN1::copy_tag, other) {}
+    using ASN1::IA5String::operator=;
     Name() : ASN1::IA5String(&theInfo) {}
 };
 
@@ -153,13 +181,17 @@ public:
 class LongText : public ASN1::AbstractString {
 public:
     static const ASN1::StringTypeInfo theInfo;
-    using ASN1::AbstractString::AbstractString;
+    explicit LongText(const info_type* info) : ASN1::AbstractString(info) {}
+    LongText(ASN1::CopyTag, const runtime_class& other) : ASN1::AbstractString(ASN1::copy_tag, other) {}
+    using ASN1::AbstractString::operator=;
     LongText() : ASN1::AbstractString(&theInfo) {}
 };
 class LongBytes : public ASN1::OCTET_STRING {
 public:
     static const ASN1::ConstrainedTypeInfo theInfo;
-    using ASN1::OCTET_STRING::OCTET_STRING;
+    explicit LongBytes(const info_type* info) : ASN1::OCTET_STRING(info) {}
+    LongBytes(ASN1::CopyTag, const runtime_class& other) : ASN1::OCTET_STRING(ASN1::copy_tag, other) {}
+    using ASN1::OCTET_STRING::operator=;
     LongBytes() : ASN1::OCTET_STRING(&theInfo) {}
 };
 
@@ -167,19 +199,25 @@ public:
 class Digits2 : public ASN1::AbstractString {
 public:
     static const ASN1::StringTypeInfo theInfo;
-    using ASN1::AbstractString::AbstractString;
+    explicit Digits2(const info_type* info) : ASN1::AbstractString(info) {}
+    Digits2(ASN1::CopyTag, const runtime_class& other) : ASN1::AbstractString(ASN1::copy_tag, other) {}
+    using ASN1::AbstractString::operator=;
     Digits2() : ASN1::AbstractString(&theInfo) {}
 };
 class Flags : public ASN1::BIT_STRING {
 public:
     static const ASN1::ConstrainedTypeInfo theInfo;
-    using ASN1::BIT_STRING::BIT_STRING;
+    explicit Flags(const info_type* info) : ASN1::BIT_STRING(info) {}
+    Flags(ASN1::CopyTag, const runtime_class& other) : ASN1::BIT_STRING(ASN1::copy_tag, other) {}
+    using ASN1::BIT_STRING::operator=;
     Flags() : ASN1::BIT_STRING(&theInfo) {}
 };
 class Quad : public ASN1::OCTET_STRING {
 public:
     static const ASN1::ConstrainedTypeInfo theInfo;
-    using ASN1::OCTET_STRING::OCTET_STRING;
+    explicit Quad(const info_type* info) : ASN1::OCTET_STRING(info) {}
+    Quad(ASN1::CopyTag, const runtime_class& other) : ASN1::OCTET_STRING(ASN1::copy_tag, other) {}
+    using ASN1::OCTET_STRING::operator=;
     Quad() : ASN1::OCTET_STRING(&theInfo) {}
 };
 
@@ -187,7 +225,9 @@ public:
 class Wide : public ASN1::BMPString {
 public:
     static const ASN1::BMPStringTypeInfo theInfo;
-    using ASN1::BMPString::BMPString;
+    explicit Wide(const info_type* info) : ASN1::BMPString(info) {}
+    Wide(ASN1::CopyTag, const runtime_class& other) : ASN1::BMPString(ASN1::copy_tag, other) {}
+    using ASN1::BMPString::operator=;
     Wide() : ASN1::BMPString(&theInfo) {}
 };
 
@@ -195,7 +235,9 @@ public:
 class Ext10 : public ASN1::INTEGER {
 public:
     static const ASN1::ConstrainedTypeInfo theInfo;
-    using ASN1::INTEGER::INTEGER;
+    explicit Ext10(const info_type* info) : ASN1::INTEGER(info) {}
+    Ext10(ASN1::CopyTag, const runtime_class& other) : ASN1::INTEGER(ASN1::copy_tag, other) {}
+    using ASN1::INTEGER::operator=;
     Ext10() : ASN1::INTEGER(&theInfo) {}
 };
 
@@ -203,7 +245,9 @@ public:
 class From5 : public ASN1::INTEGER {
 public:
     static const ASN1::ConstrainedTypeInfo theInfo;
-    using ASN1::INTEGER::INTEGER;
+    explicit From5(const info_type* info) : ASN1::INTEGER(info) {}
+    From5(ASN1::CopyTag, const runtime_class& other) : ASN1::INTEGER(ASN1::copy_tag, other) {}
+    using ASN1::INTEGER::operator=;
     From5() : ASN1::INTEGER(&theInfo) {}
 };
 
@@ -211,7 +255,9 @@ public:
 class Level : public ASN1::IntegerWithNamedNumber {
 public:
     static const ASN1::NamedIntegerTypeInfo theInfo;
-    using ASN1::IntegerWithNamedNumber::IntegerWithNamedNumber;
+    explicit Level(const info_type* info) : ASN1::IntegerWithNamedNumber(info) {}
+    Level(ASN1::CopyTag, const runtime_class& other) : ASN1::IntegerWithNamedNumber(ASN1::copy_tag, other) {}
+    using ASN1::IntegerWithNamedNumber::operator=;
     Level() : ASN1::IntegerWithNamedNumber(&theInfo) {}
 };
 
@@ -219,7 +265,9 @@ public:
 class SmallList : public ASN1::SEQUENCE_OF<Byte, ASN1::SizeConstraint<ASN1::RangeConstraint, 0, 3>> {
 public:
     static const ASN1::SequenceOfTypeInfo theInfo;
-    using SEQUENCE_OF::SEQUENCE_OF;
+    explicit SmallList(const info_type* info) : SEQUENCE_OF(info) {}
+    SmallList(ASN1::CopyTag, const runtime_class& other) : SEQUENCE_OF(ASN1::copy_tag, other) {}
+    using SEQUENCE_OF::operator=;
     SmallList() : SEQUENCE_OF(&theInfo) {}
 };
 
@@ -227,7 +275,9 @@ public:
 class InnerHolder : public ASN1::TypeConstrainedOpenData {
 public:
     static const ASN1::OpenTypeInfo theInfo;
-    using ASN1::TypeConstrainedOpenData::TypeConstrainedOpenData;
+    explicit InnerHolder(const info_type* info) : ASN1::TypeConstrainedOpenData(info) {}
+    InnerHolder(ASN1::CopyTag, const runtime_class& other) : ASN1::TypeConstrainedOpenData(ASN1::copy_tag, other) {}
+    using ASN1::TypeConstrainedOpenData::operator=;
     InnerHolder() : ASN1::TypeConstrainedOpenData(&theInfo) {}
 };
 
@@ -235,7 +285,9 @@ public:
 class Everything : public ASN1::SEQUENCE {
 public:
     static const ASN1::SequenceTypeInfo theInfo;
-    using ASN1::SEQUENCE::SEQUENCE;
+    explicit Everything(const info_type* info) : ASN1::SEQUENCE(info) {}
+    Everything(ASN1::CopyTag, const runtime_class& other) : ASN1::SEQUENCE(ASN1::copy_tag, other) {}
+    using ASN1::SEQUENCE::operator=;
     Everything() : ASN1::SEQUENCE(&theInfo) {}
     enum Field : unsigned {
         null_, boolean, integer, signed8, u32, slot, ext10, from5, level, errorCause,
