@@ -1,9 +1,10 @@
 #!/usr/bin/env escript
 %% Cross-check of our BER encodings with Erlang/OTP's BER coder: every line
-%% of the corpus ("<Type> <hex>") must decode with the Erlang module and
-%% encode again to the very same octets.
+%% of the corpus ("<Type> <hex>", or "<Module>.<Type> <hex>" for a type of
+%% another module than the default one) must decode with the Erlang module
+%% and encode again to the very same octets.
 %%
-%% usage: ber_check.escript <module> <beam dir> <corpus>
+%% usage: ber_check.escript <default module> <beam dir> <corpus>
 -mode(compile).
 
 main([ModText, Dir, Corpus]) ->
@@ -20,9 +21,12 @@ main(_) ->
     io:format(standard_error, "usage: ber_check.escript <module> <beam dir> <corpus>~n", []),
     halt(2).
 
-check(Mod, Line) ->
-    [TypeText, Hex] = string:lexemes(Line, " "),
-    Type = list_to_atom(TypeText),
+check(Mod0, Line) ->
+    [Name, Hex] = string:lexemes(Line, " "),
+    {Mod, Type} = case string:split(Name, ".") of
+                      [M, T] -> {list_to_atom(M), list_to_atom(T)};
+                      [T] -> {Mod0, list_to_atom(T)}
+                  end,
     Bin = binary:decode_hex(list_to_binary(Hex)),
     try
         {ok, Value} = Mod:decode(Type, Bin),
