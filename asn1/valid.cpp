@@ -281,9 +281,11 @@ bool isPrimitive(const AbstractData& value)
 
 bool trace_invalid(std::ostream& out, const char* prefix, const AbstractData& value)
 {
-    InvalidTracer tracer;
-    if (value.accept(tracer))
+    // Tracing builds a text per component; most values are valid.
+    if (isValid(value))
         return true;
+    InvalidTracer tracer;
+    value.accept(tracer);
     out << prefix << tracer.str() << '\n';
     return false;
 }
