@@ -4,11 +4,17 @@
 #   ${GW_ASN1_GEN_DIR}/summary.json     kinds and counts of every type
 #   ${GW_ASN1_GEN_DIR}/reachable.txt    the types reachable from the roots
 #   ${GW_ASN1_GEN_DIR}/erlang/          the Erlang variant for the cross-check
+#   ${GW_ASN1_GEN_DIR}/<MODULE>.hpp/.cpp the C++ modules, built into the
+#                                        static library gw_asn1_modules
+#   ${GW_ASN1_GEN_DIR}/registry.hpp/.cpp every named type by name
+# Code includes them as "asn1/modules/LGCP.hpp": the generated root is on the
+# library's include path.
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(GW_ASN1_MODULES LGCP TERM DIZORU ACP HSP BASE MON)
-set(GW_ASN1_GEN_DIR ${CMAKE_BINARY_DIR}/asn1/modules)
+set(GW_GEN_ROOT ${CMAKE_BINARY_DIR}/gen)
+set(GW_ASN1_GEN_DIR ${GW_GEN_ROOT}/asn1/modules)
 
 set(GW_ASN1_SOURCES)
 foreach(m IN LISTS GW_ASN1_MODULES)
@@ -22,8 +28,12 @@ set(GW_ASN1_GEN_OUTPUTS
     ${GW_ASN1_GEN_DIR}/reachable.txt
     ${GW_ASN1_GEN_DIR}/erlang/model.eterm
     ${GW_ASN1_GEN_DIR}/erlang/order.txt)
+set(GW_ASN1_GEN_CXX ${GW_ASN1_GEN_DIR}/registry.cpp)
+list(APPEND GW_ASN1_GEN_OUTPUTS ${GW_ASN1_GEN_DIR}/registry.hpp ${GW_ASN1_GEN_DIR}/registry.cpp)
 foreach(m IN LISTS GW_ASN1_MODULES)
-  list(APPEND GW_ASN1_GEN_OUTPUTS ${GW_ASN1_GEN_DIR}/erlang/${m}.asn)
+  list(APPEND GW_ASN1_GEN_OUTPUTS ${GW_ASN1_GEN_DIR}/erlang/${m}.asn
+       ${GW_ASN1_GEN_DIR}/${m}.hpp ${GW_ASN1_GEN_DIR}/${m}.cpp)
+  list(APPEND GW_ASN1_GEN_CXX ${GW_ASN1_GEN_DIR}/${m}.cpp)
 endforeach()
 
 # The generator leaves unchanged outputs untouched, so the stamp is what
@@ -37,7 +47,14 @@ add_custom_command(
   DEPENDS ${GW_ASN1_SOURCES} ${GW_ASN1_GEN_TOOL}
   COMMENT "Compiling the ASN.1 protocol modules"
   VERBATIM)
-add_custom_target(gw_asn1_modules ALL DEPENDS ${GW_ASN1_GEN_DIR}/asn1gen.stamp)
+add_custom_target(gw_asn1_generate ALL DEPENDS ${GW_ASN1_GEN_DIR}/asn1gen.stamp)
+
+# Plain constant tables and one-line accessors: the library stays quick to
+# compile on a small build machine.
+add_library(gw_asn1_modules STATIC ${GW_ASN1_GEN_CXX})
+add_dependencies(gw_asn1_modules gw_asn1_generate)
+target_include_directories(gw_asn1_modules PUBLIC ${GW_GEN_ROOT})
+target_link_libraries(gw_asn1_modules PUBLIC gw_asn1)
 
 if(GW_TESTS)
   # This file is read before the top level enables testing.
