@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+
+// Duration statistic in microseconds of the loop clock.
+class Measure {
+public:
+    constexpr Measure() noexcept = default;
+
+    void begin();
+    // Records one sample and returns it.
+    std::uint32_t end();
+    // "min=.. max=.. avg=.. counter=..": "avg" holds the last sample.
+    void put(std::ostream& os) const;
+
+    std::uint32_t minimum() const noexcept { return min_; }
+    std::uint32_t maximum() const noexcept { return max_; }
+    std::uint32_t last() const noexcept { return last_; }
+    std::uint32_t count() const noexcept { return count_; }
+
+    // Records a sample of `d` microseconds (what end() does after timing).
+    void sample(std::uint32_t d) noexcept;
+
+private:
+    std::uint32_t min_ = 0;
+    std::uint32_t max_ = 0;
+    std::uint32_t last_ = 0;
+    bool empty_ = true;
+    std::uint32_t start_ = 0;
+    std::uint32_t count_ = 0;
+};
+
+std::ostream& operator<<(std::ostream& os, const Measure& m);

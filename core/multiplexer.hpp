@@ -1,0 +1,130 @@
+#pragma once
+
+#include "core/dpc.hpp"
+#include "core/dual_list.hpp"
+#include "core/event.hpp"
+#include "core/measure.hpp"
+#include "core/timer.hpp"
+
+#include <csignal>
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+#include <poll.h>
+
+class Multiplexer;
+
+// An external timer pool that the loop asks for its shortest wait.
+class TimerPoolPlugin {
+public:
+    TimerPoolPlugin() noexcept = default;
+    virtual ~TimerPoolPlugin();
+    // Milliseconds until the pool needs the loop again; negative for none.
+    virtual int poll_wait() = 0;
+
+    void timerHook();
+    void timerUnhook();
+
+private:
+    bool hooked_ = false;
+};
+
+// The single event loop of the process (global `multiplexer`).
+class Multiplexer {
+public:
+    // The plugin pass in progress.
+    struct TimerPollNotify {
+        std::vector<TimerPoolPlugin*> pending;
+    };
+
+    constexpr Multiplexer() noexcept = default;
+    Multiplexer(const Multiplexer&) = delete;
+    Multiplexer& operator=(const Multiplexer&) = delete;
+
+    // Runs passes until terminate(). A stop requested before run() was
+    // entered ends it after no pass at all.
+    void run(bool watchdog, bool live_clock);
+    // Safe from a signal handler.
+    void terminate() noexcept { stop_ = 1; }
+    bool stopping() const noexcept { return stop_ != 0; }
+
+    void attach(EventHandler* h);
+    void detach(EventHandler* h);
+    bool event_exists(const EventHandler* h) const;
+
+    void set(TimerEvent* t);
+    void reset(TimerEvent* t);
+
+    void attach(Dpc* d);
+    void dettach(Dpc* d);
+
+    void hook(TimerPoolPlugin* p);
+    void unhook(TimerPoolPlugin* p);
+
+    void resetWD();
+    void dump(std::ostream& os) const;
+
+    // Fires the due timers, runs the deferred calls once; returns the
+    // milliseconds to the next expiry, or -1 when no timer is armed.
+    int timers_schedule();
+    void execute_dpc();
+    // The plugins' shortest wait, or -1 when none has one.
+    int timerPoll_schedule();
+
+    // One pass; poll waits at most `max_wait_ms` when that is 0 or more.
+    int run_once(int max_wait_ms);
+    // Moves the manual loop clock (test seam) up to `target_ms`, firing the
+    // timers due on the way, each with the clock at its expiry.
+    void advance_clock(std::uint32_t ms);
+
+    // Introspection, for the status dump and leak checks.
+    std::size_t event_count() const noexcept
+    {
+        return attaching_.count() + served_.count() + active_.count();
+    }
+    std::size_t timer_count() const noexcept { return timers_.count(); }
+    std::size_t dpc_count() const noexcept { return dpcs_.size(); }
+    std::size_t plugin_count() const noexcept { return plugins_.size(); }
+    bool watchdog_open() const noexcept { return wd_ >= 0; }
+    const Measure& dpc_measure() const noexcept { return dpc_measure_; }
+    const Measure& event_measure() const noexcept { return event_measure_; }
+    const Measure& timer_measure() const noexcept { return timer_measure_; }
+
+private:
+    int pass(int max_wait_ms, bool virtual_sleep);
+    void fire_due(std::uint32_t now);
+    int wait_for_head(std::uint32_t now) const;
+    void watchdog_open_device();
+    void watchdog_close_device();
+
+    F_sorted_list<TimerEvent> timers_;
+    F_dual_list<EventHandler> attaching_;
+    F_dual_list<EventHandler> served_;
+    F_dual_list<EventHandler> active_;
+    std::vector<pollfd> pollfds_;
+    // The handler behind each poll entry, by position. A handler that leaves
+    // between the filling of the entries and the copy of the results is
+    // nulled here (and its entry disabled), so no handler ever receives the
+    // events of another descriptor.
+    std::vector<EventHandler*> polled_;
+    std::vector<Dpc*> dpcs_;
+    std::vector<Dpc*> dpc_sweep_;
+    std::size_t dpc_cursor_ = 0;
+    volatile std::sig_atomic_t stop_ = 0;
+    Measure dpc_measure_;
+    Measure event_measure_;
+    Measure timer_measure_;
+    std::vector<TimerPoolPlugin*> plugins_;
+    TimerPollNotify* plugin_pass_ = nullptr;
+    int wd_ = -1;
+    bool wd_pinged_ = false;
+    std::uint32_t wd_last_ping_ = 0;
+    bool live_clock_ = true;
+};
+
+extern Multiplexer multiplexer;
+
+// "POLLIN|POLLOUT" etc.; empty for no bit.
+std::string PollEventAsText(short events);

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+// Every fixed absolute path of the server goes through RootPath(), so that a
+// test, or a development run, can move the whole file-system footprint below
+// one directory by setting GW_ROOT. With GW_ROOT unset or empty the path is
+// returned unchanged. GW_ROOT is read on every call, so a test may set and
+// unset it freely. "/proc/<pid>" look-ups do not use this: they stay real.
+std::string RootPath(const char* absolute);
+std::string RootPath(const std::string& absolute);

@@ -1,0 +1,278 @@
+// System utilities: descriptor handles, addresses, interface filter, process
+// search, pid file, signal installation and the root-path prefix.
+
+#include "core/fd.hpp"
+#include "core/inet.hpp"
+#include "core/paths.hpp"
+#include "core/process.hpp"
+#include "core/signal.hpp"
+
+#include "tests/core/core_helper.hpp"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <algorithm>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+TEST(Fd, PlainHandleDupCloseAndModes)
+{
+    Fd empty;
+    EXPECT_FALSE(empty);
+    errno = 0;
+    EXPECT_EQ(-1, empty.dup());
+    EXPECT_EQ(0, errno) << "no dup call for an empty handle";
+    EXPECT_EQ(-1, empty.close());
+    EXPECT_EQ(EBADF, errno);
+    EXPECT_FALSE(empty.NonBlock());
+
+    int fds[2];
+    ASSERT_EQ(0, ::pipe(fds)); // deliberately without close-on-exec
+    Fd rd(fds[0]);
+    {
+        Fd copy = rd; // copies the number; its destruction closes nothing
+        EXPECT_EQ(rd.get(), copy.get());
+    }
+    EXPECT_GE(::fcntl(fds[0], F_GETFD), 0);
+
+    Fd dup(rd.dup());
+    ASSERT_TRUE(dup);
+    EXPECT_NE(rd.get(), dup.get());
+    EXPECT_NE(0, ::fcntl(dup.get(), F_GETFD) & FD_CLOEXEC) << "dup is close-on-exec";
+
+    EXPECT_TRUE(dup.NonBlock());
+    EXPECT_NE(0, ::fcntl(dup.get(), F_GETFL) & O_NONBLOCK);
+    EXPECT_TRUE(BlockMode(dup.get()));
+    EXPECT_EQ(0, ::fcntl(dup.get(), F_GETFL) & O_NONBLOCK);
+
+    EXPECT_FALSE(SetCloexec(fds[1], true)) << "false means success";
+    EXPECT_NE(0, ::fcntl(fds[1], F_GETFD) & FD_CLOEXEC);
+    EXPECT_FALSE(SetCloexec(fds[1], false));
+    EXPECT_EQ(0, ::fcntl(fds[1], F_GETFD) & FD_CLOEXEC);
+    EXPECT_TRUE(SetCloexec(-1, true));
+    EXPECT_FALSE(NonBlockMode(-1));
+
+    EXPECT_EQ(0, dup.close());
+    EXPECT_FALSE(dup);
+    EXPECT_EQ(-1, dup.close());
+    EXPECT_EQ(EBADF, errno);
+    rd.close();
+    ::close(fds[1]);
+}
+
+TEST(OwnedFd, ClosesOnDestructionResetAndMoveAssignment)
+{
+    int fds[2];
+    ASSERT_EQ(0, ::pipe2(fds, O_CLOEXEC));
+    {
+        OwnedFd a(fds[0]);
+        OwnedFd b(std::move(a));
+        EXPECT_FALSE(a);
+        EXPECT_EQ(fds[0], b.get());
+        OwnedFd c(fds[1]);
+        c = std::move(b); // closes fds[1]
+        EXPECT_EQ(-1, ::fcntl(fds[1], F_GETFD));
+        EXPECT_EQ(fds[0], c.get());
+    }
+    EXPECT_EQ(-1, ::fcntl(fds[0], F_GETFD));
+
+    ASSERT_EQ(0, ::pipe2(fds, O_CLOEXEC));
+    OwnedFd keep(fds[0]);
+    const int raw = keep.release();
+    EXPECT_GE(::fcntl(raw, F_GETFD), 0);
+    ::close(raw);
+    ::close(fds[1]);
+}
+
+std::string text(const INet4::Addr& a)
+{
+    std::ostringstream os;
+    os << a;
+    return os.str();
+}
+
+TEST(INet4Addr, ParsingAndPrinting)
+{
+    INet4::Addr a;
+    EXPECT_EQ("0.0.0.0:0", a.GetString());
+    EXPECT_EQ(AF_INET, a.in().sin_family);
+    int port = 0;
+    EXPECT_TRUE(a.Assign("192.168.1.20:8000", &port));
+    EXPECT_EQ(8000, port);
+    EXPECT_EQ("192.168.1.20:8000", text(a));
+    // The wire layout is sockaddr_in: port and address in network order.
+    EXPECT_EQ(htons(8000), a.in().sin_port);
+    EXPECT_EQ(htonl(0xC0A80114u), a.in().sin_addr.s_addr);
+    EXPECT_EQ((std::vector<unsigned char>{192, 168, 1, 20}), a.GetVector());
+
+    EXPECT_TRUE(a.Assign(std::string("10.0.0.1"), &port));
+    EXPECT_EQ(-1, port);
+    EXPECT_EQ("10.0.0.1:8000", a.GetString()) << "no colon: the port is kept";
+
+    EXPECT_FALSE(a.Assign("gateway.example:80", &port));
+    EXPECT_EQ(80, port);
+    EXPECT_EQ("10.0.0.1:80", a.GetString()) << "a bad address is left as it was";
+
+    EXPECT_TRUE(a.Assign("1.2.3.4:http", &port));
+    EXPECT_EQ(0, port);
+    EXPECT_TRUE(a.Assign("1.2.3.4:70000", &port));
+    EXPECT_EQ(0, port) << "no silent truncation to 4464";
+    EXPECT_TRUE(a.Assign("1.2.3.4:65535"));
+    EXPECT_EQ(65535, a.GetPort());
+    EXPECT_FALSE(a.Assign("1.2.3.400"));
+    EXPECT_FALSE(a.Assign(static_cast<const char*>(nullptr)));
+
+    INet4::Addr b;
+    b.Assign(0x01020304ul);
+    b.SetPort(65535);
+    EXPECT_TRUE(a.IsEqual(b));
+    b.SetPort(1);
+    EXPECT_FALSE(a.IsEqual(b));
+    b.Reset();
+    EXPECT_EQ("0.0.0.0:0", text(b));
+}
+
+TEST(NetIfconfig, ModeFilterAndTheKernelsList)
+{
+    const auto ip = [](const char* t) { return ntohl(::inet_addr(t)); };
+    // The board of the example: eth0 10.1.2.3, lo 127.0.0.1, eth1 192.0.2.1.
+    struct If {
+        const char* name;
+        const char* addr;
+    } board[] = {{"eth0", "10.1.2.3"}, {"lo", "127.0.0.1"}, {"eth1", "192.0.2.1"}};
+    auto taken = [&](int mode) {
+        std::string out;
+        for (const If& i : board)
+            if (Net::ifconfig_accepts(i.name, ip(i.addr), mode))
+                out += std::string(i.addr) + " ";
+        return out;
+    };
+    EXPECT_EQ("10.1.2.3 ", taken(4));
+    EXPECT_EQ("10.1.2.3 192.0.2.1 ", taken(1));
+    EXPECT_EQ("10.1.2.3 127.0.0.1 192.0.2.1 ", taken(0));
+    EXPECT_FALSE(Net::ifconfig_accepts("LO", ip("127.0.0.1"), 1)) << "name compared without case";
+    EXPECT_TRUE(Net::ifconfig_accepts("lo", ip("169.254.7.7"), 2));
+    EXPECT_TRUE(Net::ifconfig_accepts("lo", ip("172.31.255.1"), 4));
+    EXPECT_FALSE(Net::ifconfig_accepts("lo", ip("172.32.0.1"), 4));
+    EXPECT_TRUE(Net::ifconfig_accepts("lo", ip("192.168.0.1"), 4));
+
+    // This machine has at least its loopback interface.
+    std::list<INet4::Addr> all;
+    ASSERT_GE(Net::ifconfig(all, Net::ifconfig_all), 1);
+    bool loopback = false;
+    for (const auto& a : all)
+        loopback = loopback || a.GetString() == "127.0.0.1:0";
+    EXPECT_TRUE(loopback);
+    std::list<INet4::Addr> outside;
+    Net::ifconfig(outside, Net::ifconfig_not_loopback);
+    for (const auto& a : outside)
+        EXPECT_NE("127.0.0.1:0", a.GetString());
+    std::list<std::string> names;
+    ASSERT_GE(Net::ifconfig(names, Net::ifconfig_all, 0), 1);
+    EXPECT_NE(names.end(), std::find(names.begin(), names.end(), "lo"));
+    EXPECT_FALSE(Net::hostname().empty());
+}
+
+TEST(FindProc, ByHintAndByScanningProc)
+{
+    // A command name no other process has (test programs run in parallel).
+    char saved[17] = {};
+    ASSERT_EQ(0, ::prctl(PR_GET_NAME, saved));
+    const int self = static_cast<int>(::getpid());
+    const std::string name = "fp-" + std::to_string(self);
+    ASSERT_EQ(0, ::prctl(PR_SET_NAME, name.c_str()));
+
+    EXPECT_EQ(self, find_proc_by_name(name.c_str(), self));
+    EXPECT_EQ(self, find_proc_by_name(name.c_str(), 0));
+    // A stale hint (pid 1 is not this test) still finds us by the scan.
+    EXPECT_EQ(self, find_proc_by_name(name.c_str(), 1));
+    EXPECT_EQ(-1, find_proc_by_name((name + "x").c_str(), self));
+    // The kernel keeps 15 characters: a longer name never matches.
+    EXPECT_EQ(-1, find_proc_by_name("a-name-longer-than-15", 0));
+    EXPECT_EQ(-1, find_proc_by_name("", 0));
+    ::prctl(PR_SET_NAME, saved);
+}
+
+TEST(PidFile, WrittenForTheLifeOfTheObjectAndOverwritingAStaleOne)
+{
+    TempRoot root;
+    root.mkdirs("var/run");
+    root.write("var/run/server.pid", "99999999 left by a crashed run");
+    {
+        Linux::Run run("server");
+        EXPECT_TRUE(run.made());
+        EXPECT_EQ(root.dir() + "/var/run/server.pid", run.path());
+        EXPECT_EQ(std::to_string(::getpid()), root.read("var/run/server.pid"));
+    }
+    EXPECT_FALSE(root.exists("var/run/server.pid"));
+
+    // No directory to write into: nothing made, nothing reported.
+    Linux::Run nowhere("missing/dir/server");
+    EXPECT_FALSE(nowhere.made());
+}
+
+TEST(RootPath, PrefixesTheRootOnlyWhenSet)
+{
+    ::unsetenv("GW_ROOT");
+    EXPECT_EQ("/var/run/", RootPath("/var/run/"));
+    ::setenv("GW_ROOT", "/tmp/r/", 1);
+    EXPECT_EQ("/tmp/r/dev/misc/gw-wd", RootPath("/dev/misc/gw-wd"));
+    ::setenv("GW_ROOT", "", 1);
+    EXPECT_EQ("/dev/log", RootPath(std::string("/dev/log")));
+    ::unsetenv("GW_ROOT");
+}
+
+volatile sig_atomic_t g_caught = 0;
+void OnUsr1(int sig) { g_caught = sig; }
+void OnUsr1Info(int sig, siginfo_t* info, void*) { g_caught = info != nullptr ? sig + 1000 : -1; }
+
+TEST(Signals, InstallIgnoreRestoreAndRestartFlags)
+{
+    using namespace IPC::Signal;
+    struct sigaction old;
+    ASSERT_EQ(0, sigaction(SIGUSR1, nullptr, &old));
+
+    ASSERT_EQ(0, handle(SIGUSR1, OnUsr1, Set(SIGUSR2, SIGHUP), SA_SIGINFO));
+    struct sigaction now;
+    sigaction(SIGUSR1, nullptr, &now);
+    EXPECT_EQ(0, now.sa_flags & SA_SIGINFO) << "a one-argument handler never gets SA_SIGINFO";
+    EXPECT_EQ(1, sigismember(&now.sa_mask, SIGUSR2));
+    EXPECT_EQ(1, sigismember(&now.sa_mask, SIGHUP));
+    ::raise(SIGUSR1);
+    EXPECT_EQ(SIGUSR1, g_caught);
+
+    ASSERT_EQ(0, handle(SIGUSR1, OnUsr1Info, 0));
+    ::raise(SIGUSR1);
+    EXPECT_EQ(SIGUSR1 + 1000, g_caught);
+
+    EXPECT_EQ(0, enable_int(SIGUSR1));
+    sigaction(SIGUSR1, nullptr, &now);
+    EXPECT_EQ(0, now.sa_flags & SA_RESTART);
+    EXPECT_EQ(0, disable_int(SIGUSR1));
+    sigaction(SIGUSR1, nullptr, &now);
+    EXPECT_NE(0, now.sa_flags & SA_RESTART);
+
+    ASSERT_EQ(0, ignore(SIGUSR1));
+    g_caught = 0;
+    ::raise(SIGUSR1);
+    EXPECT_EQ(0, g_caught);
+    EXPECT_EQ(0, system(SIGUSR1));
+    sigaction(SIGUSR1, nullptr, &now);
+    EXPECT_EQ(SIG_DFL, now.sa_handler);
+
+    EXPECT_TRUE(Set::is_signal(SIGTERM));
+    EXPECT_FALSE(Set::is_signal(0x7FFF));
+    Set three(SIGINT, SIGTERM, SIGQUIT);
+    EXPECT_EQ(1, sigismember(&three.get(), SIGQUIT));
+    sigaction(SIGUSR1, &old, nullptr);
+}
+
+} // namespace
