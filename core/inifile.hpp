@@ -302,9 +302,11 @@ public:
         Field& operator=(Field const&) = delete;
 
         // Binds a key to *target; the returned flag later tells whether the
-        // key was read.
+        // key was read. The table is not used to deduce T, so a literal
+        // nullptr may stand for "no table".
         template <class T>
-        bool& add(T* target, char const* name, Symbol<T> const* symbols = nullptr)
+        bool& add(T* target, char const* name,
+                  std::type_identity_t<Symbol<T>> const* symbols = nullptr)
         {
             items.push_back(std::make_unique<Private::TKeyValue<T>>(target, name, symbols));
             return items.back()->found;
