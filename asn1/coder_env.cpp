@@ -1,0 +1,64 @@
+#include "asn1/coder_env.hpp"
+
+#include <algorithm>
+
+#include "asn1/per.hpp"
+
+namespace ASN1 {
+
+bool CoderEnv::encode(const AbstractData& value, std::back_insert_iterator<std::vector<char>> out)
+{
+    switch (encodingRule) {
+    case per_Aligned:
+    case per_Unaligned: {
+        std::vector<char> local;
+        local.reserve(256);
+        PEREncoder encoder(local, encodingRule == per_Aligned);
+        if (!value.accept(encoder)) return false;
+        std::copy(local.begin(), local.end(), out);
+        return true;
+    }
+    case ber:
+        return encodeBER(value, out);
+    case avn:
+        return encodeAVN(value, out);
+    default:
+        return false;
+    }
+}
+
+// The BER and value-notation coders are not part of this runtime yet.
+bool CoderEnv::encodeBER(const AbstractData&, std::back_insert_iterator<std::vector<char>>)
+{
+    return false;
+}
+
+bool CoderEnv::encodeAVN(const AbstractData&, std::back_insert_iterator<std::vector<char>>)
+{
+    return false;
+}
+
+bool CoderEnv::decode(const char* first, const char* last, AbstractData& value, bool withoutEnv)
+{
+    switch (encodingRule) {
+    case per_Aligned:
+    case per_Unaligned: {
+        PERDecoder decoder(first, last, withoutEnv ? nullptr : this, encodingRule == per_Aligned);
+        return value.accept(decoder);
+    }
+    default:
+        return false;
+    }
+}
+
+bool encode(const AbstractData& value, CoderEnv* env, std::back_insert_iterator<std::vector<char>> out)
+{
+    return env->encode(value, out);
+}
+
+bool decode(const char* first, const char* last, CoderEnv* env, AbstractData& value, bool withoutEnv)
+{
+    return env->decode(first, last, value, withoutEnv);
+}
+
+}  // namespace ASN1

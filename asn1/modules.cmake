@@ -1,0 +1,70 @@
+# Protocol modules. The ASN.1 sources in schema/ are the single source of
+# truth; tools/asn1gen.py compiles them at build time into the build tree
+# (nothing generated is committed):
+#   ${GW_ASN1_GEN_DIR}/summary.json     kinds and counts of every type
+#   ${GW_ASN1_GEN_DIR}/reachable.txt    the types reachable from the roots
+#   ${GW_ASN1_GEN_DIR}/erlang/          the Erlang variant for the cross-check
+
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+set(GW_ASN1_MODULES LGCP TERM DIZORU ACP HSP BASE MON)
+set(GW_ASN1_GEN_DIR ${CMAKE_BINARY_DIR}/asn1/modules)
+
+set(GW_ASN1_SOURCES)
+foreach(m IN LISTS GW_ASN1_MODULES)
+  list(APPEND GW_ASN1_SOURCES ${CMAKE_CURRENT_LIST_DIR}/schema/${m}.asn)
+endforeach()
+file(GLOB GW_ASN1_GEN_TOOL CONFIGURE_DEPENDS
+     ${CMAKE_SOURCE_DIR}/tools/asn1gen.py ${CMAKE_SOURCE_DIR}/tools/asn1gen/*.py)
+
+set(GW_ASN1_GEN_OUTPUTS
+    ${GW_ASN1_GEN_DIR}/summary.json
+    ${GW_ASN1_GEN_DIR}/reachable.txt
+    ${GW_ASN1_GEN_DIR}/erlang/model.eterm
+    ${GW_ASN1_GEN_DIR}/erlang/order.txt)
+foreach(m IN LISTS GW_ASN1_MODULES)
+  list(APPEND GW_ASN1_GEN_OUTPUTS ${GW_ASN1_GEN_DIR}/erlang/${m}.asn)
+endforeach()
+
+# The generator leaves unchanged outputs untouched, so the stamp is what
+# tells the build that it ran.
+add_custom_command(
+  OUTPUT ${GW_ASN1_GEN_DIR}/asn1gen.stamp
+  BYPRODUCTS ${GW_ASN1_GEN_OUTPUTS}
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/asn1gen.py
+          --out ${GW_ASN1_GEN_DIR} ${GW_ASN1_SOURCES}
+  COMMAND ${CMAKE_COMMAND} -E touch ${GW_ASN1_GEN_DIR}/asn1gen.stamp
+  DEPENDS ${GW_ASN1_SOURCES} ${GW_ASN1_GEN_TOOL}
+  COMMENT "Compiling the ASN.1 protocol modules"
+  VERBATIM)
+add_custom_target(gw_asn1_modules ALL DEPENDS ${GW_ASN1_GEN_DIR}/asn1gen.stamp)
+
+if(GW_TESTS)
+  # This file is read before the top level enables testing.
+  enable_testing()
+  set(erl_tests ${CMAKE_SOURCE_DIR}/tests/asn1/erlang)
+  set(erl_dir ${GW_ASN1_GEN_DIR}/erlang)
+
+  # Independent aligned-PER cross-check with Erlang/OTP's asn1 compiler.
+  # Required: a machine without erlc fails these tests.
+  add_test(NAME asn1_erlang_compile
+           COMMAND bash ${erl_tests}/compile.sh ${erl_dir})
+  set_tests_properties(asn1_erlang_compile PROPERTIES FIXTURES_SETUP asn1_erlang)
+
+  add_test(NAME asn1_erlang_golden
+           COMMAND escript ${erl_tests}/golden.escript ${erl_dir}/per)
+  add_test(NAME asn1_erlang_corpus
+           COMMAND escript ${erl_tests}/corpus.escript ${erl_dir}/per
+                   ${erl_dir}/model.eterm ${GW_ASN1_GEN_DIR}/reachable.txt
+                   ${GW_ASN1_GEN_DIR}/corpus_erlang_per.txt 20260707 24)
+  set_tests_properties(asn1_erlang_golden asn1_erlang_corpus
+                       PROPERTIES FIXTURES_REQUIRED asn1_erlang)
+
+  # The sources against the counts of the protocol tables, and the
+  # generator's refusals.
+  add_test(NAME asn1_schema_counts
+           COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/asn1/schema_counts_test.py
+                   ${GW_ASN1_GEN_DIR}/summary.json)
+  add_test(NAME asn1_schema_generator
+           COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tests/asn1/schema_generator_test.py)
+endif()

@@ -1,0 +1,154 @@
+#pragma once
+// X.691 Packed Encoding Rules, ALIGNED and UNALIGNED variants.
+//
+// Where this coder's encodings differ from X.691 (a peer must code the same):
+// ENUMERATED carries the enumerator's value in 0..max (not its index) and an
+// extension value as a normally small number value + 1 followed by the value
+// in 0..value; no fragmented lengths (16384 and more); semi-constrained
+// integers are coded like unconstrained ones; an OBJECT IDENTIFIER's length
+// is a constrained number 0..255; GeneralizedTime is a length and its text
+// octets; a BIT STRING is octet-aligned exactly when it has more than 16 bits
+// (aligned variant), an OCTET STRING of 3 octets or more always; the
+// extension-presence map of a SEQUENCE ends at its last present addition;
+// open-type contents are always coded in the aligned variant.
+
+#include <cstdint>
+#include <vector>
+
+#include "asn1/visitor.hpp"
+
+namespace ASN1 {
+
+class CoderEnv;
+
+// Largest string (bits, octets or characters) and largest SEQUENCE OF /
+// extension-presence count that the decoder accepts.
+extern unsigned MaximumStringSize;
+extern unsigned MaximumArraySize;
+
+// The upper bound that stands for "no upper bound" in length determinants.
+inline constexpr std::uint32_t UnboundedLength = 0x7FFFFFFF;
+
+class PEREncoder : public ConstVisitor {
+public:
+    // Appends to `output`, starting at a fresh octet.
+    PEREncoder(std::vector<char>& output, bool aligned) : output_(&output), aligned_(aligned) {}
+
+    using ConstVisitor::do_visit;
+    bool do_visit(const Null& value) override;
+    bool do_visit(const BOOLEAN& value) override;
+    bool do_visit(const INTEGER& value) override;
+    bool do_visit(const ENUMERATED& value) override;
+    bool do_visit(const OBJECT_IDENTIFIER& value) override;
+    bool do_visit(const BIT_STRING& value) override;
+    bool do_visit(const OCTET_STRING& value) override;
+    bool do_visit(const AbstractString& value) override;
+    bool do_visit(const BMPString& value) override;
+    bool do_visit(const CHOICE& value) override;
+    bool do_visit(const OpenData& value) override;
+    bool do_visit(const GeneralizedTime& value) override;
+    bool do_visit(const SEQUENCE_OF_Base& value) override;
+    bool preVisitExtensionRoots(const SEQUENCE& seq) override;
+    bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
+    bool preVisitExtensions(const SEQUENCE& seq) override;
+    bool visitKnownExtension(const SEQUENCE& seq, int index) override;
+
+    void encodeSingleBit(bool bit);
+    void encodeMultiBit(std::uint32_t value, unsigned count);
+    void encodeBitMap(const unsigned char* bytes, std::uint32_t count);
+    void encodeSmallUnsigned(std::uint32_t value);
+    bool encodeLength(std::uint32_t length, std::uint32_t lower, std::uint32_t upper);
+    // `value` is compared signed when `lower` is negative, unsigned otherwise.
+    bool encodeUnsigned(std::uint32_t value, std::int32_t lower, std::uint32_t upper);
+    // The extension bit of an extensible constraint; true when the value must
+    // be coded as unconstrained.
+    bool encodeConstraint(const ConstrainedObject& object, std::uint32_t value);
+    bool encodeConstrainedLength(const ConstrainedObject& object, std::uint32_t count);
+    bool encodeAnyType(const AbstractData* value);
+    void encodeBlock(const char* bytes, std::size_t count);
+    void encodeByte(unsigned char octet);
+    void align() { bitPosition_ = 8; }
+
+    bool aligned() const { return aligned_; }
+
+private:
+    bool encodeUnconstrainedInteger(std::int32_t value);
+
+    std::vector<char>* output_;
+    std::uint16_t bitPosition_ = 8;  // bits still free in the last octet
+    bool aligned_;
+};
+
+class PERDecoder : public Visitor {
+public:
+    struct memento_type {
+        const unsigned char* position = nullptr;
+        std::uint16_t bitPosition = 8;
+    };
+
+    PERDecoder(const char* first, const char* last, CoderEnv* env, bool aligned)
+        : env_(env),
+          current_(reinterpret_cast<const unsigned char*>(first)),
+          end_(reinterpret_cast<const unsigned char*>(last)),
+          aligned_(aligned)
+    {
+    }
+
+    using Visitor::do_visit;
+    bool do_visit(Null& value) override;
+    bool do_visit(BOOLEAN& value) override;
+    bool do_visit(INTEGER& value) override;
+    bool do_visit(ENUMERATED& value) override;
+    bool do_visit(OBJECT_IDENTIFIER& value) override;
+    bool do_visit(OCTET_STRING& value) override;
+    bool do_visit(BIT_STRING& value) override;
+    bool do_visit(AbstractString& value) override;
+    bool do_visit(BMPString& value) override;
+    bool do_visit(CHOICE& value) override;
+    bool do_visit(SEQUENCE_OF_Base& value) override;
+    bool do_visit(OpenData& value) override;
+    bool do_revisit(OpenData& value) override;
+    bool do_visit(TypeConstrainedOpenData& value) override;
+    bool do_visit(GeneralizedTime& value) override;
+    int preVisitExtensionRoots(SEQUENCE& seq) override;
+    int visitExtensionRoot(SEQUENCE& seq, int index, int optionalId) override;
+    int preVisitExtensions(SEQUENCE& seq) override;
+    int visitKnownExtension(SEQUENCE& seq, int index, int presenceId) override;
+    bool visitUnknownExtensions(SEQUENCE& seq) override;
+
+    std::size_t getBitsLeft() const
+    {
+        return static_cast<std::size_t>(end_ - current_) * 8 + bitPosition_ - 8;
+    }
+    bool atEnd() const { return current_ == end_; }
+    void byteAlign();
+    void setPosition(const char* position);
+    const char* position() const { return reinterpret_cast<const char*>(current_); }
+
+    bool decodeSingleBit();  // 0 when no bit is left
+    bool decodeMultiBit(unsigned count, std::uint32_t& out);
+    bool decodeBitMap(unsigned char* bytes, std::uint32_t count);
+    // These return 0 on success and -1 on failure.
+    int decodeSmallUnsigned(std::uint32_t& out);
+    int decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);
+    int decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out);
+    int decodeConstrainedLength(const ConstrainedObject& object, std::uint32_t& out);
+    // Copies up to `count` octets (aligned first); returns how many it copied.
+    std::size_t decodeBlock(char* bytes, std::size_t count);
+    int decodeChoicePreamle(CHOICE& choice, memento_type& memento);
+
+private:
+    // Reads an open type's length and decodes `value` from exactly that many
+    // octets; the reader then stands after them.
+    bool decodeOpenType(AbstractData* value);
+    bool skipOpenType();
+
+    CoderEnv* env_;
+    const unsigned char* current_;
+    const unsigned char* end_;
+    std::uint16_t bitPosition_ = 8;  // unread bits left in the current octet
+    bool aligned_;
+    std::uint32_t unknownExtensions_ = 0;  // present additions past the known ones
+};
+
+}  // namespace ASN1

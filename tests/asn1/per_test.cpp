@@ -1,0 +1,425 @@
+// PER aligned encodings pinned octet by octet, in both directions.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "asn1/per_helper.hpp"
+
+using namespace ASN1;
+using per_test::decode;
+using per_test::encodeHex;
+using per_test::hex;
+
+namespace {
+
+// Encodes `value` after `lead` single bits, to show (non-)alignment.
+std::string afterBits(const AbstractData& value, unsigned lead)
+{
+    std::vector<char> out;
+    PEREncoder encoder(out, true);
+    for (unsigned i = 0; i < lead; ++i) encoder.encodeSingleBit(true);
+    if (!value.accept(encoder)) return "fail";
+    return hex(out);
+}
+
+template <class V>
+V decoded(const std::string& bytes)
+{
+    V value;
+    EXPECT_TRUE(decode(hex(bytes), value)) << bytes;
+    return value;
+}
+
+}  // namespace
+
+TEST(Asn1Per, MessageEnvelope)
+{
+    T::Message m;
+    m.set_seq(5);
+    m.set_slot(3);
+    m.get_pdu().select_command().select(static_cast<int>(T::Command::Alt::destroy));
+    EXPECT_EQ(encodeHex(m), "C0 01 05 00 03 0A");
+
+    T::Message back;
+    ASSERT_TRUE(decode(hex("C0 01 05 00 03 0A"), back));
+    EXPECT_EQ(back.do_compare(m), 0);
+    EXPECT_EQ(back.get_seq().getValue(), 5);
+    EXPECT_EQ(back.get_slot().getValue(), 3u);
+    EXPECT_EQ(back.get_pdu().alternativeAs<T::Command>().currentSelection(), 5);
+
+    // Extra octets after a complete message are not looked at.
+    T::Message extra;
+    ASSERT_TRUE(decode(hex("C0 01 05 00 03 0A FF FF"), extra));
+    EXPECT_EQ(extra.do_compare(m), 0);
+}
+
+TEST(Asn1Per, BooleanNullAndIntegers)
+{
+    EXPECT_EQ(encodeHex(BOOLEAN(true)), "80");
+    EXPECT_EQ(encodeHex(BOOLEAN(false)), "00");
+    EXPECT_EQ(encodeHex(Null()), "");
+    EXPECT_TRUE(decoded<BOOLEAN>("80").getValue());
+
+    const std::pair<int, const char*> unconstrained[] = {
+        {0, "01 00"}, {127, "01 7F"}, {128, "02 00 80"}, {-1, "01 FF"}, {-128, "01 80"},
+        {-129, "02 FF 7F"}, {65535, "03 00 FF FF"}, {INT_MAX, "04 7F FF FF FF"},
+        {INT_MIN, "04 80 00 00 00"}};
+    for (const auto& [value, bytes] : unconstrained) {
+        EXPECT_EQ(encodeHex(INTEGER(value)), bytes) << value;
+        EXPECT_EQ(decoded<INTEGER>(bytes).getValue(), value) << bytes;
+    }
+    INTEGER tooLong;
+    EXPECT_FALSE(decode(hex("05 00 00 00 00 01"), tooLong));
+}
+
+TEST(Asn1Per, ConstrainedWholeNumbers)
+{
+    Constrained_INTEGER<2, 0, 254> r254;
+    r254 = 5u;
+    EXPECT_EQ(afterBits(r254, 1), "82 80");  // a bit-field, not aligned
+    Constrained_INTEGER<2, 0, 255> r255;
+    r255 = 5u;
+    EXPECT_EQ(afterBits(r255, 1), "80 05");  // one aligned octet
+    T::Slot slot;
+    slot = 5u;
+    EXPECT_EQ(afterBits(slot, 1), "80 00 05");  // two aligned octets
+    EXPECT_EQ(encodeHex(slot), "00 05");
+    T::Signed8 s8;
+    s8.setValue(-128);
+    EXPECT_EQ(encodeHex(s8), "00");
+    s8.setValue(127);
+    EXPECT_EQ(encodeHex(s8), "FF");
+    EXPECT_EQ(decoded<T::Signed8>("00").INTEGER::getValue(), -128);
+    EXPECT_EQ(decoded<T::Signed8>("FF").INTEGER::getValue(), 127);
+    s8.setValue(128);
+    EXPECT_EQ(encodeHex(s8), "fail");
+
+    // 0..4294967295: octet count in 2 bits (1..4), then the octets.
+    T::U32 u;
+    u = 0u;
+    EXPECT_EQ(encodeHex(u), "00 00");
+    u = 0x12345u;
+    EXPECT_EQ(encodeHex(u), "80 01 23 45");
+    u = 0xFFFFFFFFu;
+    EXPECT_EQ(encodeHex(u), "C0 FF FF FF FF");
+    EXPECT_EQ(decoded<T::U32>("C0 FF FF FF FF").getValue(), 0xFFFFFFFFu);
+
+    // The decoder keeps a number above the upper bound (0..1023 read as 1100).
+    EXPECT_EQ(decoded<T::Slot>("04 4C").getValue(), 1100u);
+    slot = 1024u;
+    EXPECT_EQ(encodeHex(slot), "fail");
+
+    // Extensible range: a 0 bit inside the root, 1 and unconstrained outside.
+    T::Ext10 e;
+    e.setValue(3);
+    EXPECT_EQ(encodeHex(e), "18");
+    e.setValue(-5);
+    EXPECT_EQ(encodeHex(e), "80 01 FB");
+    EXPECT_EQ(decoded<T::Ext10>("80 01 FB").getValue(), -5);
+    // Semi-constrained: the value itself, as unconstrained (128 takes two octets).
+    T::From5 f;
+    f.setValue(128);
+    EXPECT_EQ(encodeHex(f), "02 00 80");
+    EXPECT_EQ(decoded<T::From5>("01 FF").getValue(), 255);
+}
+
+TEST(Asn1Per, LengthDeterminants)
+{
+    std::vector<char> out;
+    PEREncoder encoder(out, true);
+    EXPECT_TRUE(encoder.encodeLength(127, 0, UnboundedLength));
+    EXPECT_TRUE(encoder.encodeLength(128, 0, UnboundedLength));
+    EXPECT_TRUE(encoder.encodeLength(16383, 0, UnboundedLength));
+    EXPECT_EQ(hex(out), "7F 80 80 BF FF");
+    EXPECT_FALSE(encoder.encodeLength(16384, 0, UnboundedLength));
+
+    const std::vector<char> in = hex("7F 80 80 BF FF C0 01");
+    PERDecoder decoder(in.data(), in.data() + in.size(), nullptr, true);
+    std::uint32_t n = 0;
+    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), 0);
+    EXPECT_EQ(n, 127u);
+    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), 0);
+    EXPECT_EQ(n, 128u);
+    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), 0);
+    EXPECT_EQ(n, 16383u);
+    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), -1);  // 1 1: a fragment
+
+    // Through OCTET STRING: 128 octets take the two-octet length.
+    OCTET_STRING s128(128, 'a');
+    std::vector<char> bytes;
+    ASSERT_TRUE(per_test::encode(s128, bytes));
+    ASSERT_EQ(bytes.size(), 130u);
+    EXPECT_EQ(hex(std::vector<char>(bytes.begin(), bytes.begin() + 3)), "80 80 61");
+    OCTET_STRING back;
+    ASSERT_TRUE(decode(bytes, back));
+    EXPECT_EQ(back.do_compare(s128), 0);
+
+    OCTET_STRING s16384(16384, 'a');
+    std::vector<char> untouched = {'k'};
+    EXPECT_FALSE(per_test::encode(s16384, untouched));
+    EXPECT_EQ(untouched, std::vector<char>{'k'});
+}
+
+TEST(Asn1Per, EnumeratedCarriesItsValue)
+{
+    T::StandbyState s;
+    s.setValue(8);
+    EXPECT_EQ(encodeHex(s), "40");  // 8 in 5 bits (max 16)
+    EXPECT_EQ(decoded<T::StandbyState>("40").getValue(), 8);
+    s.setValue(-1);
+    EXPECT_EQ(encodeHex(s), "fail");
+    s.setValue(17);
+    EXPECT_EQ(encodeHex(s), "fail");
+
+    T::Colour c;
+    c.setValue(1);
+    EXPECT_EQ(encodeHex(c), "20");
+    c.setValue(5);  // extension value: 1, small number 6, 5 in 0..5
+    EXPECT_EQ(encodeHex(c), "86 A0");
+    EXPECT_EQ(decoded<T::Colour>("86 A0").getValue(), 5);
+    // Extension bit set but no readable extension value: a failure, not a
+    // root value read from the bits that follow.
+    T::Colour bad;
+    EXPECT_FALSE(decode(hex("80 40"), bad));
+    EXPECT_FALSE(decode(hex("FF"), bad));
+}
+
+TEST(Asn1Per, StringsAndOctets)
+{
+    AbstractString digits(&NumericString::theInfo, "12");
+    EXPECT_EQ(encodeHex(digits), "02 23");
+    AbstractString back(&NumericString::theInfo);
+    ASSERT_TRUE(decode(hex("02 23"), back));
+    EXPECT_EQ(back, "12");
+    // A position at or beyond the alphabet's size is refused.
+    EXPECT_FALSE(decode(hex("01 F0"), back));
+    AbstractString letters(&NumericString::theInfo, "1a");
+    EXPECT_EQ(encodeHex(letters), "fail");
+
+    T::Digits2 fixed;
+    fixed = "12";
+    EXPECT_EQ(afterBits(fixed, 1), "91 80");  // 8 bits: not aligned, no length
+
+    EXPECT_EQ(encodeHex(IA5String("hi")), "02 68 69");
+    T::Name name;
+    name = "hi";
+    EXPECT_EQ(afterBits(name, 1), "82 68 69");  // length 1..64 in 6 bits, aligned chars
+    name = "";
+    EXPECT_EQ(encodeHex(name), "fail");  // below SIZE (1..64)
+
+    // IA5String carries 8-bit octets as they are.
+    IA5String raw("\xC8");
+    EXPECT_EQ(encodeHex(raw), "01 C8");
+    AbstractString printable(&PrintableString::theInfo, "A?");
+    EXPECT_EQ(encodeHex(printable), "02 41 3F");
+
+    EXPECT_EQ(encodeHex(OCTET_STRING(std::vector<char>{'\x01', '\x02'})), "02 01 02");
+    T::Quad quad;
+    quad = std::string_view("\x01\x02\x03\x04", 4);
+    EXPECT_EQ(afterBits(quad, 1), "80 01 02 03 04");  // 3+ octets aligned, no length
+
+    T::Wide w;
+    w = L"A";
+    EXPECT_EQ(encodeHex(w), "10 00 41");
+    T::Wide wb;
+    ASSERT_TRUE(decode(hex("10 00 41"), wb));
+    EXPECT_EQ(wb, L"A");
+}
+
+TEST(Asn1Per, BitStringsOidsAndTime)
+{
+    T::Flags flags;
+    flags.resize(3);
+    flags.set(0);
+    flags.set(2);
+    EXPECT_EQ(encodeHex(flags), "0E 80");
+    T::Flags fb;
+    ASSERT_TRUE(decode(hex("0E 80"), fb));
+    EXPECT_EQ(fb.do_compare(flags), 0);
+
+    BIT_STRING b17;
+    b17.resize(17);
+    b17.set(0);
+    b17.set(16);
+    EXPECT_EQ(encodeHex(b17), "11 80 00 80");
+    BIT_STRING bb;
+    ASSERT_TRUE(decode(hex("11 80 00 80"), bb));
+    EXPECT_EQ(bb.do_compare(b17), 0);
+    EXPECT_FALSE(decode(hex("11 80 00"), bb));  // more bits than are left
+
+    OBJECT_IDENTIFIER oid{1, 2, 840};
+    EXPECT_EQ(encodeHex(oid), "03 2A 86 48");
+    OBJECT_IDENTIFIER ob;
+    ASSERT_TRUE(decode(hex("03 2A 86 48"), ob));
+    EXPECT_EQ(ob.arcs(), oid.arcs());
+    EXPECT_FALSE(decode(hex("02 2A 86"), ob));
+    EXPECT_FALSE(decode(hex("04 2A 86 48"), ob));
+
+    GeneralizedTime t("20240101120000.250Z");
+    std::vector<char> bytes;
+    ASSERT_TRUE(per_test::encode(t, bytes));
+    EXPECT_EQ(bytes[0], 19);
+    EXPECT_EQ(std::string(bytes.begin() + 1, bytes.end()), "20240101120000.250Z");
+    GeneralizedTime tb;
+    ASSERT_TRUE(decode(bytes, tb));
+    EXPECT_EQ(tb.get(), t.get());
+    EXPECT_FALSE(decode(hex("03 31 32 33"), tb));  // not a time
+}
+
+TEST(Asn1Per, Choices)
+{
+    T::PDU pdu;
+    pdu.select(1);
+    pdu.alternativeAs<T::Response>().select(0);
+    EXPECT_EQ(encodeHex(pdu), "40");  // 2-bit number, then 1-bit number
+    EXPECT_FALSE(decode(hex("C0"), pdu));  // root number 3 of 3 alternatives
+
+    T::PDU none;
+    EXPECT_EQ(encodeHex(none), "fail");
+
+    T::ExtChoice root;
+    root.selectAs<INTEGER>(0).setValue(5);
+    EXPECT_EQ(encodeHex(root), "00 01 05");
+    T::ExtChoice known;
+    known.selectAs<IA5String>(2) = "A";
+    EXPECT_EQ(encodeHex(known), "80 02 01 41");
+    T::ExtChoice kb;
+    ASSERT_TRUE(decode(hex("80 02 01 41"), kb));
+    EXPECT_EQ(kb.do_compare(known), 0);
+    EXPECT_FALSE(decode(hex("80 05 01 41"), kb));  // open type beyond the input
+    EXPECT_FALSE(decode(hex("80 01 01 41"), kb));  // contents bounded by their length
+
+    // An alternative this system does not know: skipped, selection unknown.
+    T::ExtChoiceV2 later;
+    later.selectAs<T::Inner>(3).get_x() = 1u;
+    EXPECT_EQ(encodeHex(later), "81 02 00 01");
+    T::Message afterwards;  // what follows the open type is read correctly
+    T::ExtChoice older;
+    ASSERT_TRUE(decode(hex("81 02 00 01"), older));
+    EXPECT_TRUE(older.isUnknownSelection());
+    EXPECT_EQ(older.alternative(), nullptr);
+    EXPECT_EQ(encodeHex(older), "fail");
+    EXPECT_FALSE(decode(hex("81 05 00 01"), older));
+}
+
+TEST(Asn1Per, SequenceExtensions)
+{
+    T::Params p;
+    p.get_a() = 5u;
+    p.set_c("hi");
+    p.includeOptionalField(3, 4);
+    p.get_e2() = std::string_view("xyz");
+    EXPECT_EQ(encodeHex(p), "A0 05 02 68 69 02 80 04 03 78 79 7A");
+    T::Params back;
+    ASSERT_TRUE(decode(hex("A0 05 02 68 69 02 80 04 03 78 79 7A"), back));
+    EXPECT_EQ(back.do_compare(p), 0);
+    // Known addition: its length past the input, or contents past its length.
+    EXPECT_FALSE(decode(hex("A0 05 02 68 69 02 80 09 03 78 79 7A"), back));
+    EXPECT_FALSE(decode(hex("A0 05 02 68 69 02 80 02 03 78 79 7A"), back));
+
+    // Only additions up to the last present one are announced; a removed
+    // one leaves no presence bits behind.
+    T::Params q;
+    q.includeOptionalField(4, 5);  // e3
+    q.removeOptionalField(4);
+    EXPECT_EQ(encodeHex(q), "00 00");
+
+    // A later version's unknown addition is skipped, also when it ends
+    // exactly at the end of the input, and is never re-encoded.
+    T::ParamsV2 v2;
+    static_cast<T::Byte&>(v2.fieldObject(0)) = 5u;
+    v2.includeOptionalField(5, 6);
+    static_cast<INTEGER&>(*v2.fieldAt(6)).setValue(7);
+    EXPECT_EQ(encodeHex(v2), "80 05 06 20 02 01 07");
+    T::Params older;
+    ASSERT_TRUE(decode(hex("80 05 06 20 02 01 07"), older));
+    EXPECT_EQ(older.get_a().getValue(), 5u);
+    EXPECT_EQ(encodeHex(older), "00 05");
+    EXPECT_FALSE(decode(hex("80 05 06 20 03 01 07"), older));  // skip past the end
+
+    // Too many presence bits.
+    EXPECT_FALSE(decode(hex("80 05 C0 81 80"), older));
+}
+
+TEST(Asn1Per, SequenceOfLimits)
+{
+    SEQUENCE_OF<Null> list;
+    list.resize(128);
+    EXPECT_EQ(encodeHex(list), "80 80");
+    SEQUENCE_OF<Null> back;
+    ASSERT_TRUE(decode(hex("80 80"), back));
+    EXPECT_EQ(back.size(), 128u);
+    list.resize(129);
+    EXPECT_EQ(encodeHex(list), "80 81");  // the encoder applies no limit
+    EXPECT_FALSE(decode(hex("80 81"), back));
+
+    T::SmallList small;
+    small.resize(2);
+    small[0] = 1u;
+    small[1] = 2u;
+    EXPECT_EQ(encodeHex(small), "80 01 02");
+    small.resize(4);
+    EXPECT_EQ(encodeHex(small), "fail");
+
+    // A failing element removes itself and what follows it.
+    SEQUENCE_OF<INTEGER> ints;
+    ASSERT_FALSE(decode(hex("03 01 05 01 06 05"), ints));
+    ASSERT_EQ(ints.size(), 2u);
+    EXPECT_EQ(ints[1].getValue(), 6);
+}
+
+TEST(Asn1Per, StringSizeLimits)
+{
+    T::LongText text;
+    text.assign(16384, 'x');
+    std::vector<char> bytes;
+    ASSERT_TRUE(per_test::encode(text, bytes));
+    ASSERT_EQ(bytes.size(), 16386u);
+    EXPECT_EQ(hex(std::vector<char>(bytes.begin(), bytes.begin() + 3)), "40 00 78");
+    T::LongText back;
+    ASSERT_TRUE(decode(bytes, back));
+    EXPECT_EQ(back.size(), 16384u);
+
+    text.push_back('x');
+    bytes.clear();
+    ASSERT_TRUE(per_test::encode(text, bytes));
+    EXPECT_FALSE(decode(bytes, back));
+
+    T::LongBytes octets;
+    octets.assign(16385, 'y');
+    bytes.clear();
+    ASSERT_TRUE(per_test::encode(octets, bytes));
+    T::LongBytes ob;
+    EXPECT_FALSE(decode(bytes, ob));
+    bytes.erase(bytes.end() - 1);
+    bytes[1] = 0;  // count 16384
+    EXPECT_TRUE(decode(bytes, ob));
+}
+
+TEST(Asn1Per, OpenTypes)
+{
+    OpenData empty;
+    EXPECT_EQ(encodeHex(empty), "01 00");
+    OpenData holding;
+    holding.set_data(new INTEGER(5));
+    EXPECT_EQ(encodeHex(holding), "02 01 05");
+
+    OpenData raw;
+    ASSERT_TRUE(decode(hex("02 01 05"), raw));
+    ASSERT_TRUE(raw.has_buf());
+    EXPECT_FALSE(raw.has_data());
+    CoderEnv env;
+    PERDecoder revisitor(nullptr, nullptr, &env, true);
+    EXPECT_FALSE(revisitor.do_revisit(raw));  // no value object to fill
+    raw.set_data(new INTEGER);
+    ASSERT_TRUE(revisitor.do_revisit(raw));
+    EXPECT_EQ(static_cast<INTEGER*>(raw.get_data())->getValue(), 5);
+
+    T::InnerHolder holder;
+    static_cast<T::Inner*>(holder.get_data())->get_x() = 7u;
+    EXPECT_EQ(encodeHex(holder), "02 00 07");
+    T::InnerHolder hb;
+    ASSERT_TRUE(decode(hex("03 00 07 EE 55"), hb));  // unused open-type octets skipped
+    EXPECT_EQ(hb.do_compare(holder), 0);
+    EXPECT_FALSE(decode(hex("01 00 07"), hb));
+}
