@@ -189,17 +189,4 @@ TEST_F(HwMuxTest, AFailedOpenIsRetriedByTheNextOperation)
     EXPECT_EQ(mux.Read(8192), 1);
 }
 
-// The singleton keeps its descriptor for the life of the program, so this
-// test has no leak check.
-TEST(HwMuxInstance, IsOneSwitchOpenedOnFirstUse)
-{
-    Sim::Board::instance().Reset();
-    Capture log(std::clog);
-    HwMux* mux = HwMux::instance();
-    EXPECT_EQ(mux, HwMux::instance());
-    EXPECT_EQ(log.str(), "hwMux: init\nhwMux: device opened\n");
-    EXPECT_EQ(Sim::Board::instance().Count("/dev/hal", Sim::kOpen), 1u);
-    Sim::Board::instance().Reset();
-}
-
 } // namespace
