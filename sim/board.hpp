@@ -86,7 +86,19 @@ public:
     std::size_t OpenCount(const std::string& path);
 
     // One line of the control language; returns the answer: zero or more
-    // data lines, then a last line "ok ..." or "error ...".
+    // data lines, then a last line "ok ..." or "error ...". Requests (REQ is
+    // a request number such as 0x80044d03, or "open"; FAIL also takes "any";
+    // ERR is a number or a name such as EIO, EIO by default):
+    //   reset                      a healthy board again
+    //   log | log clear | log quiet on|off | log limit N
+    //   count PATH REQ             "ok N"
+    //   fail PATH REQ N [ERR]      the next N such requests fail
+    //   absent PATH | present PATH
+    //   opens PATH                 "ok N": live opens of the device
+    //   inject PATH HEX            one record to read on every open; "ok N"
+    //   PATH ...                   the device's own requests, for "/dev/hal":
+    //     switch [FIRST [LAST]]    one line per programmed output
+    //     read CHANNEL             "ok 0xNN": what a read request returns
     std::string Command(const std::string& line);
 
 private:

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,20 @@ TEST_F(HwMuxTest, AFailedOpenIsRetriedByTheNextOperation)
     EXPECT_EQ(log.str(), "hwMux: device opened\n");
     EXPECT_EQ(board().Count("/dev/hal", Hal::kDisable), 2048u);
     EXPECT_EQ(mux.Read(8192), 1);
+}
+
+} // namespace
+
+namespace {
+
+TEST(HwMuxTrace, PrintsTheCallStack)
+{
+    ::testing::internal::CaptureStdout();
+    print_trace();
+    std::fflush(stdout);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind("Obtained ", 0), 0u) << out;
+    EXPECT_NE(out.find(" stack frames.\n"), std::string::npos);
 }
 
 } // namespace
