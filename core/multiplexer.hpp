@@ -75,7 +75,7 @@ public:
 
     // One pass; poll waits at most `max_wait_ms` when that is 0 or more.
     int run_once(int max_wait_ms);
-    // Moves the manual loop clock (test seam) up to `target_ms`, firing the
+    // Moves the manual loop clock (test seam) on by `ms`, firing the
     // timers due on the way, each with the clock at its expiry.
     void advance_clock(std::uint32_t ms);
 

@@ -9,6 +9,7 @@
 #include "tests/core/core_helper.hpp"
 
 #include <functional>
+#include <memory>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -24,7 +25,18 @@ protected:
 
 struct Stopper {
     Timer timer;
-    void OnStop() { multiplexer.terminate(); }
+    bool fired = false;
+    void OnStop()
+    {
+        fired = true;
+        multiplexer.terminate();
+    }
+};
+
+// With the clock in manual mode a pending timer keeps poll from blocking, so
+// a loop that fails to stop ends here, in simulated time, instead of hanging.
+struct Backstop : Stopper {
+    Backstop() { timer.set(600000, &Stopper::OnStop, static_cast<Stopper*>(this)); }
 };
 
 struct Counter {
@@ -142,24 +154,32 @@ TEST_F(LoopTest, DescriptorDroppedJustBeforePollNeverGetsAnothersEvents)
             log->push_back(name + ((revents & POLLIN) ? ":in" : ":0"));
         }
     };
-    TestPipe pa, pb;
-    Named na{&log, "a"}, nb{&log, "b"};
+    TestPipe pa, pb, pc;
+    Named na{&log, "a"}, nb{&log, "b"}, nc{&log, "c"};
     Event ea, eb;
+    auto ec = std::make_unique<Event>();
     ea.Bind("a", &Named::On, &na);
     eb.Bind("b", &Named::On, &nb);
+    ec->Bind("c", &Named::On, &nc);
     ea.Schedule(pa.rd.fd(), POLLIN);
+    ec->Schedule(pc.rd.fd(), POLLIN);
     eb.Schedule(pb.rd.fd(), POLLIN);
-    Mux::test::run_once(); // both now polled in the order a, b
+    Mux::test::run_once(); // all now polled in the order a, c, b
 
+    // a is released and c destroyed after their poll entries were filled.
     LateRegistrar late;
     late.dpc.Bind(&late, &LateRegistrar::OnSweep);
-    late.on_second_sweep = [&] { ea.Release(); }; // a's poll entry is already filled
+    late.on_second_sweep = [&] {
+        ea.Release();
+        ec.reset();
+    };
     late.dpc.Activate();
     pb.put();
     pa.put();
+    pc.put();
     Mux::test::run_once();
     EXPECT_EQ((std::vector<std::string>{"b:in"}), log)
-        << "b gets b's events; a, dropped, gets nothing";
+        << "b gets b's events; a and c, dropped, get nothing";
 
     late.dpc.Deactivate();
     eb.Release();
@@ -217,6 +237,7 @@ TEST_F(LoopTest, StopDuringDispatchLeavesTheRestRegisteredAndPolledByTheNextRun)
     pa.put();
     pb.put();
 
+    Backstop backstop;
     testing::internal::CaptureStderr();
     multiplexer.run(false, true);
     EXPECT_EQ("Mux: terminating...\n", testing::internal::GetCapturedStderr());
@@ -231,6 +252,7 @@ TEST_F(LoopTest, StopDuringDispatchLeavesTheRestRegisteredAndPolledByTheNextRun)
     multiplexer.run(false, true);
     testing::internal::GetCapturedStderr();
     EXPECT_EQ((std::vector<std::string>{"a", "b"}), log);
+    EXPECT_FALSE(backstop.fired) << "b was never polled again";
     ea.Release();
     eb.Release();
 }
@@ -242,10 +264,12 @@ TEST_F(LoopTest, StopRequestedBeforeRunIsNotLost)
     Event ev;
     ev.Bind("never", &Counter::On, &c);
     ev.Schedule(p.rd.fd(), POLLIN);
+    Backstop backstop;
     multiplexer.terminate(); // e.g. SIGTERM during start-up
     testing::internal::CaptureStderr();
-    multiplexer.run(false, true); // would block forever if the stop were lost
+    multiplexer.run(false, true);
     EXPECT_EQ("Mux: terminating...\n", testing::internal::GetCapturedStderr());
+    EXPECT_FALSE(backstop.fired) << "the stop was lost";
     EXPECT_FALSE(multiplexer.stopping()) << "consumed: a later run runs";
     ev.Release();
 }
