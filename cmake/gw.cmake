@@ -25,7 +25,10 @@ function(gw_test)
   add_executable(${GW_NAME} ${GW_SOURCES} ${helpers})
   target_link_libraries(${GW_NAME} PRIVATE ${GW_DEPS} gw_test_main)
   target_include_directories(${GW_NAME} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
-  set(props ENVIRONMENT "GW_TEST_BINARY_DIR=${CMAKE_BINARY_DIR};GW_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+  # One value per property: gtest_discover_tests splits a value holding ";"
+  # into separate arguments, which shifted every later property (LABELS).
+  set(props ENVIRONMENT "GW_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}"
+            ENVIRONMENT_MODIFICATION "GW_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
   if(GW_LABELS)
     list(APPEND props LABELS "${GW_LABELS}")
   endif()

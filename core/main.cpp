@@ -1,74 +1,133 @@
-// The server's process entry, for now: run the event loop, with the hardware
-// watchdog and the live clock, until SIGTERM or SIGINT.
+// The server process: configuration, signals, command line, the singletons
+// of the subsystems, daemon mode, pid file, and the event loop.
 
-#include "core/event.hpp"
-#include "core/fd.hpp"
+#include "core/child_wait.hpp"
+#include "core/dpc.hpp"
+#include "core/inifile.hpp"
 #include "core/multiplexer.hpp"
-#include "core/signal.hpp"
+#include "core/paths.hpp"
+#include "core/process.hpp"
+#include "core/startup.hpp"
+#include "core/version.hpp"
 
-#include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
+#include <getopt.h>
+
+#include <cstdlib>
+#include <iostream>
 
 namespace {
 
-// Self-pipe: the handler's write wakes a poll that started just before the
-// stop flag was set (and gives the loop a descriptor to wait on).
-int g_wake_fd = -1;
+const char* const configFile = "/usr/local/etc/server.conf";
+const char* const cfgTraces = "traces";
 
-void SigTermHandler(int, siginfo_t*, void*)
+int print_version = 0;
+
+enum { opt_port = 256, opt_disable_clock };
+
+const option long_options[] = {
+    {"daemon", no_argument, nullptr, 'D'},
+    {"disable-clock", no_argument, nullptr, opt_disable_clock},
+    {"port", required_argument, nullptr, opt_port},
+    {"version", no_argument, &print_version, 1},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+void Usage()
 {
-    const int saved = errno;
-    multiplexer.terminate();
-    if (g_wake_fd >= 0) {
-        const char byte = 0;
-        [[maybe_unused]] ssize_t n = ::write(g_wake_fd, &byte, 1);
-    }
-    errno = saved;
+    std::cout << "Usage:\n"
+                 " marvolen -Dh\n"
+                 "  -D --daemon                      run as daemon\n"
+                 "  -p --port                        use this port\n"
+                 "     --disable-clock               disable clock control\n"
+                 "     --version                     print version\n"
+                 "  -h --help                        display this information\n"
+              << std::endl;
 }
 
-class Wakeup {
-public:
-    bool Open()
-    {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
-            return false;
-        read_.reset(fds[0]);
-        write_.reset(fds[1]);
-        g_wake_fd = write_.get();
-        event_.Bind("main::OnWakeup", &Wakeup::OnWakeup, this);
-        event_.Schedule(read_.fd(), POLLIN);
-        return true;
-    }
-    ~Wakeup() { g_wake_fd = -1; }
+void CheckUpdateResources()
+{
+    if (!updateResources)
+        return;
+    updateResources = 0;
+    std::clog << "update hardware resources" << std::endl;
+}
 
-private:
-    void OnWakeup(int fd, short revents)
-    {
-        if ((revents & POLLIN) == 0)
-            return;
-        char buf[64];
-        while (::read(fd, buf, sizeof buf) > 0) {
-        }
-    }
-
-    OwnedFd read_;
-    OwnedFd write_;
-    Event event_;
-};
+void CheckSignals()
+{
+    CheckDumpStatus();
+    CheckUpdateResources();
+}
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    Wakeup wakeup;
-    if (!wakeup.Open())
-        return 1;
-    IPC::Signal::handle(SIGTERM, SigTermHandler, 0);
-    IPC::Signal::handle(SIGINT, SigTermHandler, 0);
-    IPC::Signal::ignore(SIGPIPE);
+    IniFile::File file;
+    if (file.Open(RootPath(configFile))) {
+        traces.Reset();
+        traces.Configure(file[cfgTraces]);
+    }
+
+    InstallSignalHandlers();
+
+    bool daemon = false;
+    int port = 20001;
+    opterr = 1;
+    for (;;) {
+        int c = getopt_long(argc, argv, "Dh", long_options, nullptr);
+        if (c == -1)
+            break;
+        switch (c) {
+        case 0: // a flag option ("--version")
+            break;
+        case 'D':
+            daemon = true;
+            break;
+        case opt_port:
+            // No further check: text without digits gives 0.
+            port = std::atoi(optarg);
+            break;
+        case opt_disable_clock:
+            break;
+        case 'h':
+            Usage();
+            std::exit(0);
+        default:
+            Usage();
+            std::exit(2);
+        }
+    }
+
+    if (print_version) {
+        std::cout << "server version: ";
+        Version::current.put(std::cout);
+        std::cout << std::endl;
+        std::exit(2);
+    }
+
+    if (daemon)
+        RunDaemon();
+
+    Linux::Run run("server");
+
+    std::cout << "Starting server [";
+    Version::current.put(std::cout);
+    std::cout << "], port=" << port << std::endl;
+
+    SignalWakeup wakeup;
+    wakeup.Open();
+
+    ChildWait::Activate();
+
+    Dpc signals;
+    signals.Bind(new DpcHandler1(&CheckSignals));
+    signals.Activate();
+
     multiplexer.run(true, true);
+
+    signals.Deactivate();
+    ChildWait::Deactivate();
+    wakeup.Close();
     return 0;
 }

@@ -1,0 +1,169 @@
+#include "core/startup.hpp"
+
+#include "core/daemon.hpp"
+#include "core/event.hpp"
+#include "core/fd.hpp"
+#include "core/inifile.hpp"
+#include "core/multiplexer.hpp"
+#include "core/paths.hpp"
+#include "core/signal.hpp"
+#include "core/version.hpp"
+
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+TraceCtl traces;
+
+volatile std::sig_atomic_t doDumpStatus = 0;
+volatile std::sig_atomic_t updateResources = 0;
+
+const char* const TraceCtl::keys[TraceCtl::count] = {
+    "signalling.hdlc", "signalling.dizoru", "signalling.events", "signalling.isdn",
+    "monitoring.internal",
+};
+
+void TraceCtl::Configure(IniFile::Section& section)
+{
+    for (IniFile::SubSection& sub : section)
+        Configure(sub);
+}
+
+void TraceCtl::Configure(IniFile::SubSection& sub)
+{
+    Reset();
+    IniFile::Reader reader("traces: ", std::cerr);
+    for (int i = 0; i < count; ++i)
+        reader.optional.add(&switches_[i], keys[i]);
+    reader.parse(sub);
+}
+
+namespace {
+volatile std::sig_atomic_t wake_fd = -1;
+} // namespace
+
+struct SignalWakeup::Impl {
+    OwnedFd rd;
+    OwnedFd wr;
+    Event event;
+};
+
+SignalWakeup::SignalWakeup() : impl_(new Impl) {}
+
+SignalWakeup::~SignalWakeup()
+{
+    Close();
+    delete impl_;
+}
+
+bool SignalWakeup::Open()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    impl_->rd.reset(fds[0]);
+    impl_->wr.reset(fds[1]);
+    impl_->event.Bind("SignalWakeup::OnWakeup", &SignalWakeup::OnWakeup, this);
+    impl_->event.Schedule(impl_->rd.fd(), POLLIN);
+    wake_fd = fds[1];
+    return true;
+}
+
+void SignalWakeup::Close()
+{
+    wake_fd = -1;
+    impl_->event.Release();
+    impl_->rd.reset();
+    impl_->wr.reset();
+}
+
+void SignalWakeup::Wake()
+{
+    int fd = wake_fd;
+    if (fd < 0)
+        return;
+    int saved = errno;
+    char b = 0;
+    // A full pipe already holds a wake-up.
+    [[maybe_unused]] ssize_t n = ::write(fd, &b, 1);
+    errno = saved;
+}
+
+void SignalWakeup::OnWakeup(int fd, short revents)
+{
+    if ((revents & POLLIN) == 0)
+        return;
+    char buf[64];
+    while (::read(fd, buf, sizeof buf) > 0) {
+    }
+}
+
+void SigTermHandler(int, siginfo_t*, void*)
+{
+    multiplexer.terminate();
+    SignalWakeup::Wake();
+}
+
+void SigUsr2Handler(int, siginfo_t*, void*)
+{
+    doDumpStatus = 1;
+    SignalWakeup::Wake();
+}
+
+void SigHupHandler(int, siginfo_t*, void*)
+{
+    updateResources = 1;
+    SignalWakeup::Wake();
+}
+
+void SigPipeHandler(int, siginfo_t*, void*) {}
+
+void InstallSignalHandlers()
+{
+    IPC::Signal::handle(SIGPIPE, &SigPipeHandler, SA_RESTART);
+    IPC::Signal::handle(SIGTERM, &SigTermHandler, 0);
+    IPC::Signal::handle(SIGINT, &SigTermHandler, 0);
+    IPC::Signal::handle(SIGUSR2, &SigUsr2Handler, SA_RESTART);
+    IPC::Signal::handle(SIGHUP, &SigHupHandler, SA_RESTART);
+}
+
+void DumpStatus(std::ostream& os)
+{
+    os << "server status information. traces:";
+    for (int i = 0; i < TraceCtl::count; ++i)
+        if (traces[static_cast<TraceCtl::Switch>(i)])
+            os << ' ' << TraceCtl::keys[i];
+    os << std::endl;
+    os << "version : ";
+    Version::current.put(os);
+    os << std::endl;
+    multiplexer.dump(os);
+}
+
+void CheckDumpStatus()
+{
+    if (!doDumpStatus)
+        return;
+    doDumpStatus = 0; // one request, one attempt
+    std::ofstream file(RootPath("/var/log/server-status"), std::ios::out | std::ios::trunc);
+    if (!file) {
+        std::cerr << "dump status error" << std::endl;
+        return;
+    }
+    DumpStatus(file);
+}
+
+void RunDaemon()
+{
+    std::ostringstream ident;
+    ident << "mrv-";
+    Version::current.put(ident);
+    Daemon::Params params;
+    params.name = ident.str();
+    Daemon::Init(params);
+}

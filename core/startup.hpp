@@ -1,0 +1,92 @@
+#pragma once
+
+// Start-up pieces of the server process: the trace switches, the signal
+// flags and their handlers, the status dump and the daemon switch. `main`
+// (core/main.cpp) puts them together.
+
+#include <csignal>
+#include <iosfwd>
+
+namespace IniFile {
+class Section;
+class SubSection;
+} // namespace IniFile
+
+// The five trace switches, all off until the configuration says otherwise.
+class TraceCtl {
+public:
+    enum Switch {
+        signalling_hdlc = 0,   // "signalling.hdlc"
+        signalling_dizoru = 1, // "signalling.dizoru"
+        signalling_events = 2, // "signalling.events"
+        signalling_isdn = 3,   // "signalling.isdn"
+        monitoring_internal = 4, // "monitoring.internal"
+        count = 5
+    };
+
+    TraceCtl() noexcept { Reset(); }
+
+    void Reset() noexcept
+    {
+        for (bool& s : switches_)
+            s = false;
+    }
+    bool operator[](Switch s) const noexcept { return switches_[s]; }
+    bool& operator[](Switch s) noexcept { return switches_[s]; }
+
+    static const char* const keys[count];
+
+    // Every repeat of the section, in file order; each starts from all off,
+    // so the last one decides.
+    void Configure(IniFile::Section& section);
+    void Configure(IniFile::SubSection& sub);
+
+private:
+    bool switches_[count];
+};
+
+extern TraceCtl traces;
+
+// Set in signal context, consumed on the loop.
+extern volatile std::sig_atomic_t doDumpStatus;
+extern volatile std::sig_atomic_t updateResources;
+
+void SigTermHandler(int, siginfo_t*, void*);
+void SigUsr2Handler(int, siginfo_t*, void*);
+void SigHupHandler(int, siginfo_t*, void*);
+void SigPipeHandler(int, siginfo_t*, void*);
+
+// SIGPIPE, SIGTERM, SIGINT, SIGUSR2, SIGHUP, in that order.
+void InstallSignalHandlers();
+
+// A signal that lands between the loop's last look at its flags and the
+// start of poll() would wait for the next descriptor event (forever, on a
+// quiet board without watchdog). The handlers therefore also write a byte
+// to this pipe, which the loop polls. Open before the loop runs, close after.
+class SignalWakeup {
+public:
+    SignalWakeup();
+    ~SignalWakeup();
+    SignalWakeup(const SignalWakeup&) = delete;
+    SignalWakeup& operator=(const SignalWakeup&) = delete;
+
+    bool Open();
+    void Close();
+    // Signal context: never blocks, keeps errno.
+    static void Wake();
+
+private:
+    void OnWakeup(int fd, short revents);
+
+    struct Impl;
+    Impl* impl_;
+};
+
+// Writes the status dump "/var/log/server-status" when SIGUSR2 asked for it.
+void CheckDumpStatus();
+// The dump itself.
+void DumpStatus(std::ostream& os);
+
+// Detaches the process; the log goes to the system log with the ident
+// "mrv-" and the version text.
+void RunDaemon();

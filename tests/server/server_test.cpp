@@ -1,0 +1,305 @@
+// build/server as a process: command line, signals, pid file, status dump,
+// trace switches, daemon mode with its system-log records.
+
+#include "server_helper.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const std::string kVersion = "R250710-1941";
+
+const std::string kUsage = "Usage:\n"
+                           " marvolen -Dh\n"
+                           "  -D --daemon                      run as daemon\n"
+                           "  -p --port                        use this port\n"
+                           "     --disable-clock               disable clock control\n"
+                           "     --version                     print version\n"
+                           "  -h --help                        display this information\n"
+                           "\n";
+
+// Ended: no such process, or a zombie waiting for whoever adopted it.
+bool Gone(int pid)
+{
+    if (::kill(pid, 0) != 0)
+        return true;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t paren = stat.rfind(')');
+    return paren != std::string::npos && stat.size() > paren + 2 && stat[paren + 2] == 'Z';
+}
+
+int ExitCode(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - status;
+}
+
+// A server that runs until the test stops it: started, pid file written.
+class Running : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        root.mkdirs("var/run");
+        root.mkdirs("var/log");
+    }
+    void Start(const std::vector<std::string>& args = {})
+    {
+        server = std::make_unique<ServerProcess>(root, args);
+        ASSERT_TRUE(Eventually([&] { return root.exists("var/run/server.pid"); }))
+            << server->err();
+        ASSERT_TRUE(Eventually([&] { return root.read("var/run/server.pid") == std::to_string(server->pid()); }));
+    }
+    void Stop()
+    {
+        server->signal(SIGTERM);
+        EXPECT_EQ(0, ExitCode(server->wait())) << server->err();
+        EXPECT_FALSE(root.exists("var/run/server.pid"));
+    }
+    bool ErrHas(const std::string& text)
+    {
+        return Eventually([&] { return server->err().find(text) != std::string::npos; });
+    }
+    ServerRoot root;
+    std::unique_ptr<ServerProcess> server;
+};
+
+TEST(ServerCommandLine, VersionPrintsTheTagAndExitsTwo)
+{
+    ServerRoot root;
+    ServerProcess p(root, {"--version"});
+    EXPECT_EQ(2, ExitCode(p.wait()));
+    EXPECT_EQ("server version: " + kVersion + "\n", p.out());
+}
+
+TEST(ServerCommandLine, HelpPrintsTheUsageAndExitsZero)
+{
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {"--help"}, {"-h"}, {"--version", "--help"}, {"-h", "-p", "1"}}) {
+        ServerRoot root;
+        ServerProcess p(root, args);
+        EXPECT_EQ(0, ExitCode(p.wait())) << args[0];
+        EXPECT_EQ(kUsage, p.out()) << args[0];
+    }
+}
+
+TEST(ServerCommandLine, ShortPortIsAnUnknownOption)
+{
+    ServerRoot root;
+    ServerProcess p(root, {"-p", "5000"});
+    EXPECT_EQ(2, ExitCode(p.wait()));
+    EXPECT_EQ(kUsage, p.out());
+    EXPECT_NE(std::string::npos, p.err().find("invalid option -- 'p'")) << p.err();
+    EXPECT_FALSE(root.exists("var/run/server.pid"));
+}
+
+TEST_F(Running, LongPortIsAccepted)
+{
+    Start({"--port", "5000"});
+    EXPECT_TRUE(Eventually([&] {
+        return server->out().find("Starting server [" + kVersion + "], port=5000\n") != std::string::npos;
+    })) << server->out();
+    Stop();
+}
+
+TEST_F(Running, PortWithoutDigitsIsZero)
+{
+    Start({"--port", "abc"});
+    EXPECT_TRUE(Eventually([&] { return server->out().find("], port=0\n") != std::string::npos; }));
+    Stop();
+}
+
+TEST_F(Running, TermEndsWithStatusZeroAndRemovesThePidFile)
+{
+    root.write("var/run/server.pid", "99999999"); // left by a crashed run
+    Start();
+    EXPECT_TRUE(Eventually([&] { return !server->out().empty(); }));
+    EXPECT_EQ("Starting server [" + kVersion + "], port=20001\n", server->out());
+    Stop();
+    EXPECT_NE(std::string::npos, server->err().find("Mux: terminating...")) << server->err();
+}
+
+TEST_F(Running, InterruptStopsLikeTerm)
+{
+    Start();
+    server->signal(SIGINT);
+    EXPECT_EQ(0, ExitCode(server->wait()));
+    EXPECT_FALSE(root.exists("var/run/server.pid"));
+}
+
+TEST_F(Running, Usr2WritesTheStatusDump)
+{
+    Start();
+    EXPECT_FALSE(root.exists("var/log/server-status"));
+    server->signal(SIGUSR2);
+    ASSERT_TRUE(Eventually([&] {
+        return root.read("var/log/server-status").find("timer transition measurement") != std::string::npos;
+    }));
+    std::string dump = root.read("var/log/server-status");
+    EXPECT_EQ(0u, dump.find("server status information. traces:\n")) << dump;
+    EXPECT_NE(std::string::npos, dump.find("\nversion : " + kVersion + "\n"));
+
+    // A second request rewrites it; by now the loop polls the child-exit
+    // channel, and its row is in the table.
+    root.write("var/log/server-status", "stale");
+    server->signal(SIGUSR2);
+    EXPECT_TRUE(Eventually([&] {
+        return root.read("var/log/server-status").find("ChildWaitService::OnChildEvent") != std::string::npos;
+    })) << root.read("var/log/server-status");
+    Stop();
+}
+
+TEST_F(Running, HupAsksForAHardwareResourceUpdate)
+{
+    Start();
+    server->signal(SIGHUP);
+    EXPECT_TRUE(ErrHas("update hardware resources\n")) << server->err();
+    Stop();
+}
+
+TEST_F(Running, OnlyTheLastTracesSectionCounts)
+{
+    root.mkdirs("usr/local/etc");
+    root.write("usr/local/etc/server.conf", "[traces]\n"
+                                            "signalling.hdlc = yes\n"
+                                            "signalling.isdn = yes\n"
+                                            "[snmpagent]\n"
+                                            "[traces]\n"
+                                            "signalling.events = enabled\n"
+                                            "monitoring.internal = maybe\n");
+    Start();
+    EXPECT_NE(std::string::npos,
+              server->err().find("traces: optional key \"monitoring.internal\" has invalid "
+                                 "value=\"maybe\", line 7. Key will be ignored.\n"))
+        << server->err();
+    server->signal(SIGUSR2);
+    ASSERT_TRUE(Eventually([&] { return root.exists("var/log/server-status"); }));
+    EXPECT_TRUE(Eventually([&] {
+        return root.read("var/log/server-status").find("server status information. traces: signalling.events\n") == 0;
+    })) << root.read("var/log/server-status");
+    Stop();
+}
+
+// ---------------------------------------------------------------- daemon
+
+class LogSocket {
+public:
+    explicit LogSocket(std::string path) : path_(std::move(path)) { Bind(); }
+    ~LogSocket()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    void Bind()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        ::unlink(path_.c_str());
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path_.c_str());
+        ASSERT_EQ(0, ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    }
+    // Records of the datagrams that arrive within `ms`, each without its
+    // terminating NUL.
+    std::vector<std::string> Receive(int ms = 20000)
+    {
+        std::vector<std::string> out;
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, ms) != 1)
+            return out;
+        char buf[65536];
+        ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        std::string d(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+        for (std::size_t at = 0; at < d.size();) {
+            std::size_t nul = d.find('\0', at);
+            out.push_back(d.substr(at, nul == std::string::npos ? std::string::npos : nul - at));
+            at = nul == std::string::npos ? d.size() : nul + 1;
+        }
+        return out;
+    }
+    // Waits for a record that contains `text`.
+    std::string WaitFor(const std::string& text)
+    {
+        for (int i = 0; i < 50; ++i) {
+            std::vector<std::string> recs = Receive();
+            if (recs.empty())
+                break;
+            for (auto& r : recs)
+                if (r.find(text) != std::string::npos)
+                    return r;
+        }
+        return {};
+    }
+
+private:
+    std::string path_;
+    int fd_ = -1;
+};
+
+// The record with its "Mmm dd hh:mm:ss" time stamp replaced by a fixed text.
+std::string WithoutTime(const std::string& record)
+{
+    std::size_t gt = record.find('>');
+    if (gt == std::string::npos || record.size() < gt + 17)
+        return record;
+    std::string stamp = record.substr(gt + 1, 16);
+    bool shaped = std::isupper(static_cast<unsigned char>(stamp[0])) && stamp[3] == ' ' &&
+                  stamp[6] == ' ' && stamp[9] == ':' && stamp[12] == ':' && stamp[15] == ' ';
+    return shaped ? record.substr(0, gt + 1) + "TIME " + record.substr(gt + 17) : record;
+}
+
+TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
+{
+    ServerRoot root;
+    root.mkdirs("var/run");
+    root.mkdirs("dev");
+    LogSocket log(root.path("dev/log"));
+
+    ServerProcess launcher(root, {"--daemon"});
+    EXPECT_EQ(0, ExitCode(launcher.wait())); // the parent half of daemon()
+    ASSERT_TRUE(Eventually([&] { return root.exists("var/run/server.pid"); }));
+    int pid = std::atoi(root.read("var/run/server.pid").c_str());
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(launcher.pid(), pid);
+    EXPECT_EQ("", launcher.out()); // everything goes to the system log now
+
+    const std::string ident = "mrv-" + kVersion;
+    std::string banner = log.WaitFor("Starting server");
+    ASSERT_FALSE(banner.empty());
+
+    // What the system's own client writes for the same message.
+    LogSocket ref(root.path("ref"));
+    const std::string text = "Starting server [" + kVersion + "], port=20001";
+    std::string cmd = "logger -u " + root.path("ref") + " -t " + ident + " -p daemon.notice '" + text + "'";
+    ASSERT_EQ(0, std::system(cmd.c_str()));
+    std::vector<std::string> reference = ref.Receive();
+    ASSERT_EQ(1u, reference.size());
+    EXPECT_EQ(WithoutTime(reference[0]), WithoutTime(banner));
+    EXPECT_EQ("<29>TIME " + ident + ": " + text, WithoutTime(banner));
+
+    // The log daemon restarts: a new socket under the same name.
+    log.Bind();
+    ::kill(pid, SIGHUP);
+    std::string update = log.WaitFor("update hardware resources");
+    EXPECT_EQ("<31>TIME " + ident + ": update hardware resources", WithoutTime(update));
+
+    ::kill(pid, SIGTERM);
+    EXPECT_TRUE(Eventually([&] { return !root.exists("var/run/server.pid") && Gone(pid); }));
+}
+
+} // namespace
