@@ -73,15 +73,15 @@ void Server::OnMessage(char const* data, int length)
 void Server::OnMessage(LGCP::Message const& message)
 {
     response_ = NoResponse;
-    seq_present_ = message.has_seq();
+    seq_present_ = lgcp_has_seq(message);
     if (seq_present_)
-        seq_ = static_cast<std::uint32_t>(message.get_seq().getValue());
-    if (!message.get_pdu().is_command()) {
+        seq_ = lgcp_seq(message);
+    if (!lgcp_is_command(message)) {
         Error(LGCP::ErrorCause::unexpectedMsgType);
         return;
     }
-    if (message.has_slot()) {
-        slot_ = static_cast<unsigned int>(message.get_slot().getValue());
+    if (lgcp_has_slot(message)) {
+        slot_ = lgcp_slot(message);
         if (slot_ > MaxSlot) {
             slot_ = NoSlot;
             Error(LGCP::ErrorCause::invalidSlot);
@@ -90,7 +90,7 @@ void Server::OnMessage(LGCP::Message const& message)
     } else {
         slot_ = NoSlot;
     }
-    LGCP::Command const& command = message.get_pdu().get_command();
+    LGCP::Command const& command = lgcp_command(message);
     bool taken = false;
     for (Service* s : services_) {
         if (s->OnCommand(command)) {

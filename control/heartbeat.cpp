@@ -32,5 +32,7 @@ void HeartBeatCtl::ResetTimeOut()
 void HeartBeatCtl::OnHeartbeatTimeout(Timer*)
 {
     std::clog << "heartbeat timeout!!!" << std::endl;
-    ctrlServer.OnHeartbeatTimeout();
+    // The server this service is bound to: `ctrlServer` in the process.
+    if (server() != nullptr)
+        server()->OnHeartbeatTimeout();
 }

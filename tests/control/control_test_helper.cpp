@@ -29,11 +29,12 @@ void LoopTest::TearDown()
 void LoopTest::pass(int n)
 {
     for (int i = 0; i < n; ++i) {
-        // A loop with nothing to wait for would rightly abort as hung; the
-        // deferred calls are all there is to run then.
-        if (multiplexer.event_count() == 0 && multiplexer.timer_count() == 0)
+        // A loop with nothing to wait for would rightly abort as hung, and a
+        // deferred call may cancel the last timer: run them first, then a
+        // pass only when something is left to wait for.
+        if (multiplexer.dpc_count() > 0)
             multiplexer.execute_dpc();
-        else
+        if (multiplexer.event_count() > 0 || multiplexer.timer_count() > 0)
             Mux::test::run_once(0);
     }
 }

@@ -11,10 +11,7 @@
 
 namespace {
 
-class PacketDeath : public ::testing::Test {
-protected:
-    void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
-};
+class PacketDeath : public ::testing::Test {};
 
 Packet bytes(std::vector<std::uint8_t> const& content, unsigned int head = 0)
 {

@@ -341,7 +341,6 @@ TEST(ProtocolStatus, LastHandleDeletesTheStatus)
 
 TEST(ProtocolStatusDeath, NullStatusEndsTheProcess)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     Protocol layer;
     EXPECT_DEATH(layer.on_deactivate(Protocol_status()), "SMART POINTER ASSERTION!");
 }
