@@ -200,8 +200,8 @@ bool File::Open(std::string const& name)
 
 void File::Close()
 {
-    if (!mOpened)
-        return;
+    // Sections asked for on a file that never opened exist too (operator[]
+    // creates them): drop them whether or not anything was read.
     CleanSections();
     mOpened = false;
 }

@@ -15,7 +15,19 @@
 #include <iostream>
 #include <unistd.h>
 
-constinit Multiplexer multiplexer;
+namespace {
+// The loop outlives every other static object: events, timers and deferred
+// calls held by globals of other files leave it from their destructors at
+// exit, whatever order those run in. So it is never destroyed.
+union LoopStorage {
+    Multiplexer loop;
+    constexpr LoopStorage() : loop() {}
+    ~LoopStorage() {}
+};
+constinit LoopStorage loop_storage;
+} // namespace
+
+constinit Multiplexer& multiplexer = loop_storage.loop;
 
 namespace {
 

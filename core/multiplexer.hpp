@@ -124,7 +124,7 @@ private:
     bool live_clock_ = true;
 };
 
-extern Multiplexer multiplexer;
+extern Multiplexer& multiplexer;
 
 // "POLLIN|POLLOUT" etc.; empty for no bit.
 std::string PollEventAsText(short events);

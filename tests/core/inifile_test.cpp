@@ -139,6 +139,14 @@ TEST(IniFileOpen, ReadsAFileAndReportsAMissingOne)
     EXPECT_FALSE(f.IsOpen());
     EXPECT_EQ(f.mSectionCount, 0);
     EXPECT_EQ(f.mFileName, "/nonexistent/server.conf");
+
+    // A section asked of a file that never opened is created, and freed with
+    // the file (LeakSanitizer checks the latter at exit).
+    EXPECT_EQ(f["snmpagent"].mSubSectionCount, 0);
+    EXPECT_EQ(f.mSectionCount, 1);
+    f.Close();
+    EXPECT_EQ(f.mSectionCount, 0);
+    f["snmpagent"];
 }
 
 TEST(IniFileSubKey, Conversions)

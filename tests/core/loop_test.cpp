@@ -276,7 +276,6 @@ TEST_F(LoopTest, StopRequestedBeforeRunIsNotLost)
 
 TEST_F(LoopTest, NothingToWaitForAbortsAsAHang)
 {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(multiplexer.run(false, true), "multiplexer: system hang detected!!!");
 }
 
