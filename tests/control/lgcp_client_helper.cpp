@@ -1,5 +1,6 @@
 #include "control/lgcp_client.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>

@@ -7,13 +7,13 @@
 #include "control/ctrl_server.hpp"
 #include "control/ctrl_service.hpp"
 #include "control/heartbeat.hpp"
+#include "control/lgcp_client.hpp"
 
 #include <sstream>
 
 #include <unistd.h>
 
 using namespace ctltest;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
@@ -78,10 +78,7 @@ std::vector<Bytes> one(Bytes const& payload)
 
 Bytes frame(Bytes const& payload)
 {
-    Bytes f{0x03, 0x00, static_cast<std::uint8_t>((payload.size() + 4) >> 8),
-            static_cast<std::uint8_t>(payload.size() + 4)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    return f;
+    return LgcpClient::frame(payload);
 }
 
 // ping with seq 1: the frame of the first exchange of every session.
@@ -232,6 +229,17 @@ TEST_F(ServerTest, SignalsFanOutToTheOthersThenLeaveWithoutSeq)
     EXPECT_EQ(first.signals, (std::vector<int>{5}));
     EXPECT_EQ(first.GetSlot(), CtrlSrv::Server::NoSlot);
     EXPECT_FALSE(first.IsSlotPresent());
+}
+
+TEST_F(ServerTest, MessageThatDoesNotEncodeIsLoggedInValueNotationAndNotSent)
+{
+    LGCP::Signal nothing_selected;
+    Capture err(Capture::Err);
+    first.SendSignal(nothing_selected);
+    std::string text = err.text();
+    EXPECT_NE(text.find("ctrl [10.1.2.3:5000]: send fail: encode error!{"), std::string::npos)
+        << text;
+    EXPECT_TRUE(frames(sp.b).empty());
 }
 
 TEST_F(ServerTest, HeaderAndConnectionFollowTheLink)
