@@ -9,10 +9,12 @@
 #include "core/process.hpp"
 #include "core/startup.hpp"
 #include "core/version.hpp"
+#include "hardware/hw_mux.hpp"
 
 #include "control/acceptor_net.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/hw_tests.hpp"
 
 #include <getopt.h>
 
@@ -110,6 +112,9 @@ int main(int argc, char** argv)
         std::exit(2);
     }
 
+    // The TDM switch: its first use clears the backplane.
+    HwMux::instance();
+
     if (daemon)
         RunDaemon();
 
@@ -122,6 +127,7 @@ int main(int argc, char** argv)
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
+    ctrlServer.Bind(HwTests::instance());
 
     SignalWakeup wakeup;
     wakeup.Open();
