@@ -116,7 +116,7 @@ bool HDLC::activate()
 
     // The controller's transmit time slot feeds the link's output; the link
     // feeds the controller's receive time slot.
-    HwMux* mux = HwMux::instance();
+    HwMux* mux = m_mux != nullptr ? m_mux : HwMux::instance();
     mux->Connect(t, mode == 2 ? tx_channel : rx_channel);
     mux->Connect(rx_channel, t);
 

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <iosfwd>
 
+class HwMux;
+
 // A frame channel as the link protocols see it.
 class GenericHDLC {
 public:
@@ -81,11 +83,16 @@ public:
 
     Notify* notify = nullptr;
 
+    // The switch that activate() programs: HwMux::instance() unless a test
+    // hands the channel a switch of its own.
+    void use_switch(HwMux* mux) noexcept { m_mux = mux; }
+
 private:
     void do_read();
     void read_failed(const char* what);
 
     Event m_event;
+    HwMux* m_mux = nullptr;
     // Advances whenever the channel closes, so that a callback that closed
     // (or closed and reopened) the channel stops the work on the old one.
     std::uint32_t m_generation = 0;
