@@ -285,7 +285,7 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
     Outcome o;
     // A request that takes a value (a time slot) carries no record, whatever
     // size its number names.
-    if (size > 0 && arg == nullptr && !by_value) {
+    if (size > 0 && arg == nullptr && !(by_value && d->TakesValue(request))) {
         if (by_value)
             r.in.push_back(static_cast<std::uint32_t>(value));
         o = Outcome{-1, EFAULT, false};

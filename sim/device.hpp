@@ -43,6 +43,14 @@ public:
     // The open is gone (the program closed its last descriptor of it, or
     // the board was reset); called before the board closes its end.
     virtual void Closed(int open) { (void)open; }
+    // A request whose argument is a value (a time slot) rather than the
+    // record that its size names; any other request without a record fails
+    // with EFAULT.
+    virtual bool TakesValue(std::uint32_t request) const
+    {
+        (void)request;
+        return false;
+    }
     // One request on one open; by default the open does not matter.
     virtual Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value)
     {

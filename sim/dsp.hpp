@@ -41,6 +41,7 @@ public:
     Dsp();
 
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
+    bool TakesValue(std::uint32_t request) const override { return request == kVadVersion; }
     void Reset() override;
     // "slot TS": "enabled 0xMASK"; "vad-version N";
     // "event TS ID TYPE W0 W1 W2" (payload as three 32-bit words).

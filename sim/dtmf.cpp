@@ -67,6 +67,22 @@ Dtmf::Slot Dtmf::Get(std::uint32_t timeslot) const
     return it == slots_.end() ? Slot{} : it->second;
 }
 
+bool Dtmf::TakesValue(std::uint32_t request) const
+{
+    switch (request) {
+    case kDisable:
+    case kLmsOn:
+    case kLmsOff:
+    case kRejectionOn:
+    case kRejectionOff:
+    case kIvaOn:
+    case kIvaOff:
+        return true;
+    default:
+        return false;
+    }
+}
+
 Outcome Dtmf::Ioctl(std::uint32_t request, void* arg, unsigned long value)
 {
     // The time slot: the first word of the record, or the value itself.

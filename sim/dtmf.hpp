@@ -57,6 +57,7 @@ public:
     Dtmf();
 
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
+    bool TakesValue(std::uint32_t request) const override;
     void Reset() override;
     // "slot TS": the slot's state in one line; "dials": one line per
     // generator request "MS TS F1 F2 L1 L2"; "event TS CODE TIMESTAMP ID".
