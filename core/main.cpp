@@ -15,6 +15,7 @@
 #include "control/acceptor_net.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/hw_tests.hpp"
 #endif
 
 #include <getopt.h>
@@ -129,6 +130,7 @@ int main(int argc, char** argv)
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
+    ctrlServer.Bind(HwTests::instance());
 #endif
 
     SignalWakeup wakeup;
