@@ -11,12 +11,10 @@
 #include "core/version.hpp"
 #include "hardware/hw_mux.hpp"
 
-#ifdef GW_CONTROL_SERVER
 #include "control/acceptor_net.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "hardware/hw_tests.hpp"
-#endif
 
 #include <getopt.h>
 
@@ -126,12 +124,10 @@ int main(int argc, char** argv)
     Version::current.put(std::cout);
     std::cout << "], port=" << port << std::endl;
 
-#ifdef GW_CONTROL_SERVER
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
     ctrlServer.Bind(HwTests::instance());
-#endif
 
     SignalWakeup wakeup;
     wakeup.Open();
@@ -142,15 +138,11 @@ int main(int argc, char** argv)
     signals.Bind(new DpcHandler1(&CheckSignals));
     signals.Activate();
 
-#ifdef GW_CONTROL_SERVER
     ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
-#endif
 
     multiplexer.run(true, true);
 
-#ifdef GW_CONTROL_SERVER
     ctrlServer.Deactivate();
-#endif
 
     signals.Deactivate();
     ChildWait::Deactivate();
