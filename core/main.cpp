@@ -9,6 +9,13 @@
 #include "core/process.hpp"
 #include "core/startup.hpp"
 #include "core/version.hpp"
+#include "hardware/hw_mux.hpp"
+
+#ifdef GW_CONTROL_SERVER
+#include "control/acceptor_net.hpp"
+#include "control/ctrl_server.hpp"
+#include "control/heartbeat.hpp"
+#endif
 
 #include <getopt.h>
 
@@ -106,6 +113,9 @@ int main(int argc, char** argv)
         std::exit(2);
     }
 
+    // The TDM switch: its first use clears the backplane.
+    HwMux::instance();
+
     if (daemon)
         RunDaemon();
 
@@ -114,6 +124,12 @@ int main(int argc, char** argv)
     std::cout << "Starting server [";
     Version::current.put(std::cout);
     std::cout << "], port=" << port << std::endl;
+
+#ifdef GW_CONTROL_SERVER
+    // Bind order is the order in which commands are offered: the heartbeat
+    // first, so that it sees every command.
+    ctrlServer.Bind(HeartBeatCtl::instance());
+#endif
 
     SignalWakeup wakeup;
     wakeup.Open();
@@ -124,7 +140,15 @@ int main(int argc, char** argv)
     signals.Bind(new DpcHandler1(&CheckSignals));
     signals.Activate();
 
+#ifdef GW_CONTROL_SERVER
+    ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
+#endif
+
     multiplexer.run(true, true);
+
+#ifdef GW_CONTROL_SERVER
+    ctrlServer.Deactivate();
+#endif
 
     signals.Deactivate();
     ChildWait::Deactivate();
