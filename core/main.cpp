@@ -15,6 +15,9 @@
 #include "control/acceptor_net.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/bus_ctl.hpp"
+#include "hardware/e1_ctl.hpp"
+#include "hardware/spi_ctrl.hpp"
 #endif
 
 #include <getopt.h>
@@ -96,6 +99,10 @@ int main(int argc, char** argv)
             port = std::atoi(optarg);
             break;
         case opt_disable_clock:
+#ifdef GW_CONTROL_SERVER
+            // At once: nothing may select a clock from here on.
+            BusCtl::instance()->DisableControl();
+#endif
             break;
         case 'h':
             Usage();
@@ -129,6 +136,9 @@ int main(int argc, char** argv)
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
+    ctrlServer.Bind(BusCtl::instance());
+    ctrlServer.Bind(E1Ctl::instance());
+    ctrlServer.Bind(spiCtrl::instance());
 #endif
 
     SignalWakeup wakeup;

@@ -126,6 +126,8 @@ Board& Board::instance()
 Board::Board()
 {
     devices_.push_back(&hal_);
+    devices_.push_back(&maintenance_);
+    devices_.push_back(&e1cas_);
 }
 
 Device* Board::FindLocked(const std::string& path) const
@@ -274,7 +276,8 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
     const std::uint32_t size = Driver::RequestSize(request);
     const std::uint32_t words = size / 4;
     Outcome o;
-    if (size > 0 && arg == nullptr) {
+    // A request whose argument is a value has no record to check.
+    if (size > 0 && arg == nullptr && !(by_value && d->TakesValue(request))) {
         if (by_value)
             r.in.push_back(static_cast<std::uint32_t>(value));
         o = Outcome{-1, EFAULT, false};

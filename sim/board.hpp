@@ -13,6 +13,7 @@
 // directly, with no control socket running.
 
 #include "sim/device.hpp"
+#include "sim/e1.hpp"
 #include "sim/hal.hpp"
 
 #include <cstddef>
@@ -56,6 +57,8 @@ public:
     void Reset();
 
     Hal& hal() noexcept { return hal_; }
+    Maintenance& maintenance() noexcept { return maintenance_; }
+    E1Cas& e1cas() noexcept { return e1cas_; }
 
     // The driver side, called by the simulated backend of the driver port.
     int Open(const char* path, int flags);
@@ -120,6 +123,8 @@ private:
 
     mutable std::mutex lock_;
     Hal hal_;
+    Maintenance maintenance_;
+    E1Cas e1cas_;
     std::vector<Device*> devices_;
     std::map<std::string, bool> absent_;
     std::map<ino_t, OpenFile> opens_;

@@ -31,6 +31,14 @@ public:
     // is the argument of a request that takes a value instead.
     virtual Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) = 0;
 
+    // True for a request whose argument is the value itself (by value,
+    // though its number gives a size), not a record.
+    virtual bool TakesValue(std::uint32_t request) const
+    {
+        (void)request;
+        return false;
+    }
+
     // Back to the state of a healthy board.
     virtual void Reset() = 0;
 
