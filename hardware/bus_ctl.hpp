@@ -21,6 +21,8 @@ public:
     static constexpr int kX3 = 5;
 
     static BusCtl* instance();
+    // The process uses instance(); tests build their own.
+    BusCtl() = default;
     ~BusCtl() override;
 
     // For good: no driver request ever again, `clockCfg` refused.
@@ -41,8 +43,6 @@ public:
     static void PutSourceName(std::ostream& os, int source);
 
 private:
-    BusCtl() = default;
-
     int fd_ = -1;
     bool enabled_ = true;
 };

@@ -44,10 +44,11 @@ E1Ctl* E1Ctl::instance()
 
 E1Ctl::E1Ctl() = default;
 
-// The maintenance descriptor is left to the process exit.
 E1Ctl::~E1Ctl()
 {
     cas_event_.Release();
+    if (maint_fd_ >= 0)
+        Driver::Close(maint_fd_);
 }
 
 void E1Ctl::PutHeader(std::ostream& os) const

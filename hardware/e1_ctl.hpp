@@ -84,6 +84,8 @@ public:
     static constexpr int cas_index = 15;
 
     static E1Ctl* instance();
+    // The process uses instance(); tests build their own.
+    E1Ctl();
     ~E1Ctl() override;
 
     void OnConnect() override;
@@ -114,7 +116,6 @@ public:
     bool status_running() const noexcept { return static_cast<bool>(timer_); }
 
 private:
-    E1Ctl();
     bool OpenMaintenance();
     void CloseCasDriver();
 

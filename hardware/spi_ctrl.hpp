@@ -34,6 +34,8 @@ public:
     };
 
     static spiCtrl* instance();
+    // The process uses instance(); tests build their own.
+    spiCtrl();
     ~spiCtrl() override;
 
     void init_device_and_channels();
@@ -61,7 +63,6 @@ public:
     static int StateOf(std::uint8_t status);
 
 private:
-    spiCtrl();
     void NoSpi();
 
     int fd_ = -1;
