@@ -1,5 +1,7 @@
 #include "sim/e1.hpp"
 
+#include "sim/board.hpp"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +49,32 @@ bool IsChannel(std::uint32_t slot)
 {
     return slot > 0 && slot < E1Cas::kSlots && slot != 16;
 }
+
+// GW_SIM_SETUP: requests of the control language separated by ';', carried
+// out on the board before the program starts (a board without SPI, an
+// absent driver), for what a test must set up before the program's first
+// open. Run from static initialisation: this file is always linked, as the
+// board holds its models.
+const bool setup_applied = [] {
+    const char* setup = std::getenv("GW_SIM_SETUP");
+    if (setup == nullptr)
+        return false;
+    std::string all(setup);
+    std::size_t at = 0;
+    while (at <= all.size()) {
+        std::size_t end = all.find(';', at);
+        if (end == std::string::npos)
+            end = all.size();
+        std::string line = all.substr(at, end - at);
+        if (line.find_first_not_of(' ') != std::string::npos) {
+            std::string answer = Board::instance().Command(line);
+            if (answer.rfind("ok", 0) != 0 && answer.find("\nok") == std::string::npos)
+                std::fprintf(stderr, "GW_SIM_SETUP: %s: %s", line.c_str(), answer.c_str());
+        }
+        at = end + 1;
+    }
+    return true;
+}();
 
 } // namespace
 
