@@ -17,6 +17,7 @@
 #include "control/heartbeat.hpp"
 #include "hardware/bus_ctl.hpp"
 #include "hardware/e1_ctl.hpp"
+#include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
 #endif
 
@@ -136,6 +137,7 @@ int main(int argc, char** argv)
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
+    ctrlServer.Bind(HwTests::instance());
     ctrlServer.Bind(BusCtl::instance());
     ctrlServer.Bind(E1Ctl::instance());
     ctrlServer.Bind(spiCtrl::instance());

@@ -151,8 +151,8 @@ TEST_F(ServerTest, SlotAbove1023IsInvalidAndReachesNoService)
 
 TEST_F(ServerTest, CommandNoServiceTakesIsUnexpectedWithItsSeq)
 {
-    // protoVeze (14).
-    EXPECT_EQ(exchange({0x80, 0x01, 0x05, 0x1C}), one({0x80, 0x01, 0x05, 0x64}));
+    // protoVeze (14) with an empty packet list.
+    EXPECT_EQ(exchange({0x80, 0x01, 0x05, 0x1C, 0x00}), one({0x80, 0x01, 0x05, 0x64}));
     // An extension alternative (index 15): open type of one octet.
     EXPECT_EQ(exchange({0x80, 0x01, 0x06, 0x20, 0x00, 0x01, 0x00}),
               one({0x80, 0x01, 0x06, 0x64}));
