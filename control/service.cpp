@@ -2,6 +2,7 @@
 
 #include "control/strm_protocol.hpp"
 #include "control/tpkt_protocol.hpp"
+#include "core/profile.hpp"
 
 #include <iostream>
 
@@ -77,10 +78,16 @@ void Service::Send(char const* data, int length)
                   << Tpkt_protocol::max_payload << "." << std::endl;
         return;
     }
+    static Profile::Point prepare("Control::Service::Send [1]");
+    static Profile::Point transmit("Control::Service::Send [2]");
+    prepare.begin();
     Packet pkt;
     prepare_head(pkt);
     pkt.put(data, static_cast<unsigned int>(length));
+    prepare.end();
+    transmit.begin();
     message(pkt);
+    transmit.end();
 }
 
 void Service::service_name(std::string const& name)

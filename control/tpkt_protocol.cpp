@@ -1,22 +1,28 @@
 #include "control/tpkt_protocol.hpp"
 
+#include "core/profile.hpp"
+
 #include <algorithm>
 #include <iostream>
 
 void Tpkt_protocol::message(Packet& pkt)
 {
+    static Profile::Point point("Tpkt_protocol::message");
+    point.begin();
     unsigned int const len = pkt.length();
     // A length that does not fit the 16-bit field would go out truncated and
     // desynchronise the peer: refuse it instead.
     if (len > max_payload) {
         std::clog << name().name() << " TPKT payload too big, length = " << len
                   << " max = " << max_payload << std::endl;
+        point.end();
         return;
     }
     pkt.push16_b(static_cast<unsigned short>(len + header_size));
     pkt.push8(0x00);
     pkt.push8(0x03);
     transmit(pkt);
+    point.end();
 }
 
 void Tpkt_protocol::receive(Packet& pkt)

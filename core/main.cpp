@@ -11,7 +11,6 @@
 #include "core/version.hpp"
 #include "hardware/hw_mux.hpp"
 
-#ifdef GW_CONTROL_SERVER
 #include "control/acceptor_net.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
@@ -19,7 +18,6 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
-#endif
 
 #include <getopt.h>
 
@@ -100,10 +98,8 @@ int main(int argc, char** argv)
             port = std::atoi(optarg);
             break;
         case opt_disable_clock:
-#ifdef GW_CONTROL_SERVER
             // At once: nothing may select a clock from here on.
             BusCtl::instance()->DisableControl();
-#endif
             break;
         case 'h':
             Usage();
@@ -133,7 +129,6 @@ int main(int argc, char** argv)
     Version::current.put(std::cout);
     std::cout << "], port=" << port << std::endl;
 
-#ifdef GW_CONTROL_SERVER
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
@@ -141,7 +136,6 @@ int main(int argc, char** argv)
     ctrlServer.Bind(BusCtl::instance());
     ctrlServer.Bind(E1Ctl::instance());
     ctrlServer.Bind(spiCtrl::instance());
-#endif
 
     SignalWakeup wakeup;
     wakeup.Open();
@@ -152,15 +146,11 @@ int main(int argc, char** argv)
     signals.Bind(new DpcHandler1(&CheckSignals));
     signals.Activate();
 
-#ifdef GW_CONTROL_SERVER
     ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
-#endif
 
     multiplexer.run(true, true);
 
-#ifdef GW_CONTROL_SERVER
     ctrlServer.Deactivate();
-#endif
 
     signals.Deactivate();
     ChildWait::Deactivate();

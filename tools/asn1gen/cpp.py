@@ -268,14 +268,20 @@ class ModuleEmitter:
         if base is None:
             raise SchemaError(f"{self.m.path}:{td.line}: {self.name}.{td.name}: a named "
                               f"{t.kind} is not supported in the C++ modules")
-        out = _comment(f"{td.name} ::= {asn1_text(t)}")
+        if t.kind == "ENUMERATED":
+            # The enumerators below are the definition, one a line.
+            out = [f"// {td.name} ::= ENUMERATED{' (extensible)' if t.extensible else ''}, "
+                   f"wire values 0..{enum_max(t)}"]
+        else:
+            out = _comment(f"{td.name} ::= {asn1_text(t)}")
         out += [f"class {cls} : public {base} {{",
                 "public:",
                 f"    static const {info_t} theInfo;"]
         if t.kind == "ENUMERATED":
             self.check_members(td, [cpp_name(e.name) for e in t.enumerators])
-            items = ", ".join(f"{cpp_name(e.name)} = {e.value}" for e in t.enumerators)
-            out.append(f"    enum NamedNumber {{ {items} }};")
+            out.append("    enum NamedNumber {")
+            out += [f"        {cpp_name(e.name)} = {e.value}," for e in t.enumerators]
+            out.append("    };")
         elif t.kind == "CHOICE":
             items = ", ".join(f"{cpp_name(a.name)} = {i}" for i, a in enumerate(t.alternatives))
             out.append(f"    enum class Alt : int {{ {items} }};")
@@ -376,8 +382,9 @@ class ModuleEmitter:
         cls = cpp_name(td.name)
         out = [f"// {td.name}"]
         if t.kind == "ENUMERATED":
-            names = ", ".join(f'"{n}"' for n in enum_names(t))
-            out += [f"constinit const char* const {cls}_names[] = {{ {names} }};",
+            out.append(f"constinit const char* const {cls}_names[] = {{")
+            out += [f'    "{n}",' for n in enum_names(t)]
+            out += ["};",
                     f"constinit const ASN1::EnumeratedTypeInfo {cls}::theInfo = {{",
                     f"    ASN1::type_header<{cls}>(ASN1::tag::ENUMERATED),",
                     f"    {'true' if t.extensible else 'false'}, {enum_max(t)}, "
