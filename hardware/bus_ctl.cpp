@@ -1,5 +1,6 @@
 #include "hardware/bus_ctl.hpp"
 
+#include "asn1/valuenotation.hpp"
 #include "core/ext.hpp"
 #include "hardware/driver_port.hpp"
 #include "hardware/spi_ctrl.hpp"
@@ -11,29 +12,6 @@
 namespace {
 
 const char* const kHal = "/dev/hal";
-
-// The configuration in ASN.1 value notation, laid out as the program prints
-// every value: one field a line, indented by two.
-void PutClockCfg(std::ostream& os, LGCP::ClockCfg const& cfg)
-{
-    int sel = cfg.get_clkSel0().getValue();
-    int ext = cfg.get_bextEn().getValue();
-    os << "{\n  clkSel0 ";
-    if (sel == LGCP::ClkSel0::external)
-        os << "external";
-    else if (sel == LGCP::ClkSel0::internal)
-        os << "internal";
-    else
-        os << sel;
-    os << ",\n  bextEn ";
-    if (ext == LGCP::BExtEn::enabled)
-        os << "enabled";
-    else if (ext == LGCP::BExtEn::disabled)
-        os << "disabled";
-    else
-        os << ext;
-    os << ",\n  source " << cfg.get_source().getValue() << "\n}";
-}
 
 } // namespace
 
@@ -124,9 +102,7 @@ void BusCtl::SetClockSrc(LGCP::ClockCfg const& cfg)
         std::cerr << ext::header(this) << "set clock source fail: code 1." << std::endl;
         return;
     }
-    std::cerr << ext::header(this) << "set clock source cmd: ";
-    PutClockCfg(std::cerr, cfg);
-    std::cerr << std::endl;
+    std::cerr << ext::header(this) << "set clock source cmd: " << cfg << std::endl;
 
     int source;
     if (cfg.get_clkSel0().getValue() == LGCP::ClkSel0::internal)
