@@ -129,6 +129,8 @@ Board::Board() : mcc_(hal_)
     devices_.push_back(&mcc_);
     devices_.push_back(&dtmf_);
     devices_.push_back(&dsp_);
+    devices_.push_back(&maintenance_);
+    devices_.push_back(&e1cas_);
 }
 
 Device* Board::FindLocked(const std::string& path) const

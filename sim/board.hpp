@@ -15,6 +15,7 @@
 #include "sim/device.hpp"
 #include "sim/dsp.hpp"
 #include "sim/dtmf.hpp"
+#include "sim/e1.hpp"
 #include "sim/hal.hpp"
 #include "sim/mcc.hpp"
 
@@ -64,6 +65,8 @@ public:
     Mcc& mcc() noexcept { return mcc_; }
     Dtmf& dtmf() noexcept { return dtmf_; }
     Dsp& dsp() noexcept { return dsp_; }
+    Maintenance& maintenance() noexcept { return maintenance_; }
+    E1Cas& e1cas() noexcept { return e1cas_; }
 
     // The driver side, called by the simulated backend of the driver port.
     int Open(const char* path, int flags);
@@ -131,6 +134,8 @@ private:
     Mcc mcc_;
     Dtmf dtmf_;
     Dsp dsp_;
+    Maintenance maintenance_;
+    E1Cas e1cas_;
     std::vector<Device*> devices_;
     std::map<std::string, bool> absent_;
     std::map<ino_t, OpenFile> opens_;
