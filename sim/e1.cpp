@@ -118,9 +118,7 @@ bool Maintenance::Control(const std::vector<std::string>& words, std::ostream& o
         if (tclk_ < 0) {
             out << "ok none\n";
         } else {
-            char hex[16];
-            std::snprintf(hex, sizeof hex, "0x%llx", tclk_);
-            out << "ok " << hex << '\n';
+            out << "ok 0x" << std::hex << tclk_ << std::dec << '\n';
         }
         return true;
     }

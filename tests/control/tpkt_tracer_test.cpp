@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <functional>
 #include <string>
+#include <algorithm>
 #include <vector>
 
 #include <arpa/inet.h>
@@ -24,8 +25,12 @@ namespace {
 Bytes frame(std::string const& payload)
 {
     std::size_t const n = payload.size() + 4;
-    Bytes b{0x03, 0x00, static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n & 0xFF)};
-    b.insert(b.end(), payload.begin(), payload.end());
+    Bytes b(n);
+    b[0] = 0x03;
+    b[1] = 0x00;
+    b[2] = static_cast<std::uint8_t>(n >> 8);
+    b[3] = static_cast<std::uint8_t>(n & 0xFF);
+    std::copy(payload.begin(), payload.end(), b.begin() + 4);
     return b;
 }
 
