@@ -16,9 +16,9 @@ int (*AcceptorNet::sys_listen)(int, int) = &::listen;
 
 AcceptorNet::AcceptorNet() : AcceptorNet(0) {}
 
-AcceptorNet::AcceptorNet(int port) : port_(static_cast<std::uint16_t>(port))
+AcceptorNet::AcceptorNet(int port)
+    : StreamAcceptor("AcceptorNet::OnSocketEvent"), port_(static_cast<std::uint16_t>(port))
 {
-    accept_event_.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
 }
 
 AcceptorNet::AcceptorNet(int port, bool log) : AcceptorNet(port)
@@ -26,11 +26,7 @@ AcceptorNet::AcceptorNet(int port, bool log) : AcceptorNet(port)
     log_ = log;
 }
 
-AcceptorNet::~AcceptorNet()
-{
-    bind_timer_.reset();
-    accept_event_.Release();
-}
+AcceptorNet::~AcceptorNet() = default;
 
 int AcceptorNet::local_port() const
 {
@@ -41,121 +37,35 @@ int AcceptorNet::local_port() const
     return ntohs(a.sin_port);
 }
 
-bool AcceptorNet::OpenSocket()
+int AcceptorNet::CreateSocket()
 {
     int fd = sys_socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (fd < 0) {
-        if (log_)
-            std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
-        listen_.reset();
-        return false;
-    }
+    if (fd < 0)
+        return fd;
     SetCloexec(fd, true);
-    listen_.reset(fd);
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    return true;
+    return fd;
 }
 
-bool AcceptorNet::ImplActivate()
-{
-    if (!OpenSocket())
-        return false;
-    BindSocket();
-    return true;
-}
-
-void AcceptorNet::RetryLater()
-{
-    accept_event_.Release();
-    listen_.reset();
-    bind_timer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
-}
-
-void AcceptorNet::BindSocket()
+int AcceptorNet::BindAddress(int fd)
 {
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port_);
     a.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(listen_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        if (log_)
-            std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
-                      << " waiting..." << std::endl;
-        bind_timer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
-        return;
-    }
-    if (sys_listen(listen_.get(), 1) != 0) {
-        if (log_)
-            std::cerr << "can't listen socket: " << std::strerror(errno) << "  waiting..."
-                      << std::endl;
-        RetryLater();
-        return;
-    }
-    if (!listen_.fd().NonBlock()) {
-        if (log_)
-            std::cerr << "can't set socket to non block mode: " << std::strerror(errno)
-                      << "  waiting..." << std::endl;
-        RetryLater();
-        return;
-    }
-    accept_event_.Schedule(listen_.fd(), POLLIN);
+    return bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
 }
 
-void AcceptorNet::OnTimeout(Timer*)
+int AcceptorNet::ListenOn(int fd)
 {
-    if (!listen_) {
-        if (!OpenSocket()) {
-            bind_timer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
-            return;
-        }
-    }
-    BindSocket();
+    return sys_listen(fd, 1);
 }
 
-void AcceptorNet::OnSocketEvent(int fd, short revents)
+int AcceptorNet::AcceptPeer(int fd, INet4::Addr& peer)
 {
-    if (!(revents & POLLIN))
-        return;
-    for (;;) {
-        INet4::Addr peer;
-        socklen_t len = INet4::Addr::size();
-        int s = accept4(fd, peer.sa(), &len, SOCK_CLOEXEC);
-        if (s < 0)
-            return;
-        OwnedFd sock(s);
-        if (state_ == State::Deactivating) {
-            // The served connection is still being torn down: this one
-            // cannot be attached now, and keeping it would leave its peer
-            // waiting on a connection nobody reads.
-            if (log_)
-                std::cerr << "refuse connection from " << peer << std::endl;
-            continue;
-        }
-        if (state_ != State::Connected) {
-            if (!sock.fd().NonBlock()) {
-                if (log_)
-                    std::cerr << "can't set socket to non block mode: " << std::strerror(errno)
-                              << std::endl;
-                continue;
-            }
-            if (log_)
-                std::cout << "new connection from " << peer << std::endl;
-            Connected(sock.fd(), peer);
-            ImplConnected(sock.fd());
-            continue;
-        }
-        if (log_)
-            std::cerr << "refuse connection from " << peer << std::endl;
-        ImplRefuseConnection();
-    }
-}
-
-void AcceptorNet::ImplDeactivate()
-{
-    bind_timer_.reset();
-    accept_event_.Release();
-    listen_.reset();
+    socklen_t len = INet4::Addr::size();
+    return accept4(fd, peer.sa(), &len, SOCK_CLOEXEC);
 }
 
 AcceptorNetCheckConnection::AcceptorNetCheckConnection() : AcceptorNet() {}
@@ -174,7 +84,7 @@ bool AcceptorNetCheckConnection::ImplActivate()
     // The control port must come up eventually: a socket that cannot be
     // had now is tried again like a port in use.
     if (!AcceptorNet::ImplActivate())
-        bind_timer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, static_cast<AcceptorNet*>(this));
+        ScheduleRebind();
     CheckConnection();
     return true;
 }

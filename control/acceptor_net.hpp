@@ -5,7 +5,7 @@
 // whose earlier connection died unnoticed gets in again within seconds.
 
 #include "control/service.hpp"
-#include "core/event.hpp"
+#include "control/stream_acceptor.hpp"
 #include "core/fd.hpp"
 #include "core/timer.hpp"
 
@@ -13,10 +13,8 @@
 
 namespace Control {
 
-class AcceptorNet : public ServiceNet {
+class AcceptorNet : public StreamAcceptor<ServiceNet, INet4::Addr> {
 public:
-    static constexpr unsigned int bind_retry_ms = 5000;
-
     AcceptorNet();
     explicit AcceptorNet(int port);
     AcceptorNet(int port, bool log);
@@ -25,11 +23,6 @@ public:
     // The port the listening socket is bound to (useful with port 0); 0 when
     // not listening.
     int local_port() const;
-    bool listening() const noexcept { return static_cast<bool>(accept_event_.fd()); }
-    bool bind_retry_pending() const noexcept { return static_cast<bool>(bind_timer_); }
-
-    void OnTimeout(Timer*);
-    void OnSocketEvent(int fd, short revents);
 
     // System calls behind the listening socket; tests replace them to make
     // them fail.
@@ -37,23 +30,12 @@ public:
     static int (*sys_listen)(int, int);
 
 protected:
-    bool ImplActivate() override;
-    void ImplDeactivate() override;
-    void ImplOnDisconnect() override {}
-    virtual void ImplRefuseConnection() {}
-    virtual void ImplConnected(Fd) {}
-
-    // Opens the listening socket; false (logged) when socket() fails.
-    bool OpenSocket();
-    void BindSocket();
-    // A listening socket that could not be set up is closed and the whole
-    // set-up retried later, never left listening nowhere.
-    void RetryLater();
+    int CreateSocket() override;
+    int BindAddress(int fd) override;
+    int ListenOn(int fd) override;
+    int AcceptPeer(int fd, INet4::Addr& peer) override;
 
     std::uint16_t port_ = 0;
-    OwnedFd listen_;
-    Timer bind_timer_;
-    Event accept_event_;
 };
 
 class AcceptorNetCheckConnection : public AcceptorNet {

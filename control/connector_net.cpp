@@ -29,11 +29,7 @@ ConnectorNet::ConnectorNet(std::string const& address) : ConnectorNet(std::strin
     host_ = text.substr(0, text.rfind(':'));
 }
 
-ConnectorNet::~ConnectorNet()
-{
-    timer_.reset();
-    connect_event_.Release();
-}
+ConnectorNet::~ConnectorNet() = default;
 
 INet4::Addr ConnectorNet::peer_address() const
 {
@@ -41,23 +37,6 @@ INet4::Addr ConnectorNet::peer_address() const
     a.Assign(host_);
     a.SetPort(port_);
     return a;
-}
-
-bool ConnectorNet::ImplActivate()
-{
-    retry_ = quick_retries;
-    TryConnect();
-    return true;
-}
-
-void ConnectorNet::retry(unsigned int slow_ms)
-{
-    if (retry_ > 0) {
-        --retry_;
-        timer_.set(quick_retry_ms, &ConnectorNet::OnTimeout, this);
-    } else {
-        timer_.set(slow_ms, &ConnectorNet::OnTimeout, this);
-    }
 }
 
 void ConnectorNet::TryConnect()
@@ -120,24 +99,6 @@ void ConnectorNet::OnSocketEvent(int, short revents)
     std::cout << "connected to " << peer << "." << std::endl;
     Connected(socket_.fd(), peer);
     socket_.reset();
-}
-
-void ConnectorNet::OnTimeout(Timer*)
-{
-    TryConnect();
-}
-
-void ConnectorNet::ImplOnDisconnect()
-{
-    timer_.set(reconnect_ms, &ConnectorNet::OnTimeout, this);
-}
-
-void ConnectorNet::ImplDeactivate()
-{
-    Release();
-    socket_.reset();
-    timer_.reset();
-    connect_event_.Release();
 }
 
 } // namespace Control

@@ -112,6 +112,82 @@ template <class C> void expect_header(C& c)
     c.have = 0;
 }
 
+// What a data event on connection `c` does in both listeners: an error or
+// hang-up closes it; otherwise every complete payload goes to `deliver`
+// until the socket runs dry or the connection is closed.
+template <class C, class Close, class Deliver>
+void on_data(C& c, int fd, short revents, unsigned int max_payload, Close close, Deliver deliver)
+{
+    if (revents & (POLLERR | POLLHUP)) {
+        close();
+        return;
+    }
+    for (;;) {
+        Step const step = read_frame(c, fd, max_payload);
+        if (step == Step::Wait)
+            return;
+        if (step == Step::Close) {
+            close();
+            return;
+        }
+        deliver();
+        if (c.closed)
+            return;
+        expect_header(c);
+    }
+}
+
+// Accepts every pending connection on `fd`, non-blocking, into `opened`;
+// `what` starts the line that logs each.
+template <class Opened> void accept_all(int fd, char const* what, Opened opened)
+{
+    for (;;) {
+        INet4::Addr peer;
+        socklen_t len = INet4::Addr::size();
+        OwnedFd s(accept4(fd, peer.sa(), &len, SOCK_CLOEXEC));
+        if (!s)
+            return;
+        std::clog << what << " connection open from " << peer << std::endl;
+        if (!NonBlockMode(s.get()))
+            continue;
+        opened(peer, s.fd());
+    }
+}
+
+bool listen_on(Event& listen, unsigned short port)
+{
+    listen.Release();
+    OwnedFd s(open_listener(port));
+    if (!s)
+        return false;
+    listen.Schedule(s.fd(), POLLIN);
+    return true;
+}
+
+template <class List> std::size_t open_count(List const& connections)
+{
+    std::size_t n = 0;
+    for (auto const& c : connections)
+        n += c.closed ? 0 : 1;
+    return n;
+}
+
+template <class List> typename List::iterator find_open(List& connections, int fd)
+{
+    for (auto it = connections.begin(); it != connections.end(); ++it)
+        if (!it->closed && it->event.fd().get() == fd)
+            return it;
+    return connections.end();
+}
+
+// The records closed during a walk go when the outermost walk ends.
+template <class List> void leave_walk(int& busy, List& connections)
+{
+    if (--busy > 0)
+        return;
+    connections.remove_if([](auto const& c) { return c.closed; });
+}
+
 } // namespace
 
 // ---------------------------------------------------------------------------
@@ -129,12 +205,7 @@ TPKTTracer::~TPKTTracer()
 
 bool TPKTTracer::Listen(unsigned short port)
 {
-    listen_.Release();
-    OwnedFd s(open_listener(port));
-    if (!s)
-        return false;
-    listen_.Schedule(s.fd(), POLLIN);
-    return true;
+    return listen_on(listen_, port);
 }
 
 unsigned short TPKTTracer::local_port() const
@@ -144,18 +215,12 @@ unsigned short TPKTTracer::local_port() const
 
 std::size_t TPKTTracer::connection_count() const
 {
-    std::size_t n = 0;
-    for (Connection const& c : connections_)
-        n += c.closed ? 0 : 1;
-    return n;
+    return open_count(connections_);
 }
 
 TPKTTracer::List::iterator TPKTTracer::FindConnection(int fd)
 {
-    for (auto it = connections_.begin(); it != connections_.end(); ++it)
-        if (!it->closed && it->event.fd().get() == fd)
-            return it;
-    return connections_.end();
+    return find_open(connections_, fd);
 }
 
 void TPKTTracer::CloseConnection(List::iterator it)
@@ -170,29 +235,18 @@ void TPKTTracer::CloseConnection(List::iterator it)
         connections_.erase(it);
 }
 
-// The records closed during a walk go when the outermost walk ends.
 void TPKTTracer::Leave()
 {
-    if (--busy_ > 0)
-        return;
-    connections_.remove_if([](Connection const& c) { return c.closed; });
+    leave_walk(busy_, connections_);
 }
 
 void TPKTTracer::OnEvent(int fd, short)
 {
-    for (;;) {
-        INet4::Addr peer;
-        socklen_t len = INet4::Addr::size();
-        OwnedFd s(accept4(fd, peer.sa(), &len, SOCK_CLOEXEC));
-        if (!s)
-            return;
-        std::clog << "ACP connection open from " << peer << std::endl;
-        if (!NonBlockMode(s.get()))
-            continue;
+    accept_all(fd, "ACP", [this](INet4::Addr const&, Fd s) {
         Connection& c = connections_.emplace_back();
         c.event.Bind("TPKTTracer::OnDataEvent", &TPKTTracer::OnDataEvent, this);
-        c.event.Schedule(s.fd(), POLLIN);
-    }
+        c.event.Schedule(s, POLLIN);
+    });
 }
 
 void TPKTTracer::OnDataEvent(int fd, short revents)
@@ -201,17 +255,9 @@ void TPKTTracer::OnDataEvent(int fd, short revents)
     if (it == connections_.end())
         return;
     ++busy_;
-    if (revents & (POLLERR | POLLHUP)) {
-        CloseConnection(it);
-    } else {
-        for (;;) {
-            Step const step = read_frame(*it, fd, max_payload);
-            if (step == Step::Wait)
-                break;
-            if (step == Step::Close) {
-                CloseConnection(it);
-                break;
-            }
+    on_data(
+        *it, fd, revents, max_payload, [this, it] { CloseConnection(it); },
+        [this, it] {
             if (receiver_ != nullptr) {
                 current_ = it;
                 delivering_ = true;
@@ -219,11 +265,7 @@ void TPKTTracer::OnDataEvent(int fd, short revents)
                 delivering_ = false;
                 current_ = connections_.end();
             }
-            if (it->closed)
-                break;
-            expect_header(*it);
-        }
-    }
+        });
     Leave();
 }
 
@@ -270,13 +312,8 @@ TPKTTracerP2P::~TPKTTracerP2P()
 
 bool TPKTTracerP2P::Listen(unsigned short port)
 {
-    listen_.Release();
     port_ = port;
-    OwnedFd s(open_listener(port));
-    if (!s)
-        return false;
-    listen_.Schedule(s.fd(), POLLIN);
-    return true;
+    return listen_on(listen_, port);
 }
 
 unsigned short TPKTTracerP2P::local_port() const
@@ -286,18 +323,12 @@ unsigned short TPKTTracerP2P::local_port() const
 
 std::size_t TPKTTracerP2P::connection_count() const
 {
-    std::size_t n = 0;
-    for (Connection const& c : connections_)
-        n += c.closed ? 0 : 1;
-    return n;
+    return open_count(connections_);
 }
 
 TPKTTracerP2P::List::iterator TPKTTracerP2P::FindConnection(int fd)
 {
-    for (auto it = connections_.begin(); it != connections_.end(); ++it)
-        if (!it->closed && it->event.fd().get() == fd)
-            return it;
-    return connections_.end();
+    return find_open(connections_, fd);
 }
 
 TPKTTracerP2P::List::iterator TPKTTracerP2P::FindConnection(INet4::Addr const& peer)
@@ -324,30 +355,20 @@ void TPKTTracerP2P::CloseConnection(List::iterator it)
 
 void TPKTTracerP2P::Leave()
 {
-    if (--busy_ > 0)
-        return;
-    connections_.remove_if([](Connection const& c) { return c.closed; });
+    leave_walk(busy_, connections_);
 }
 
 void TPKTTracerP2P::OnEvent(int fd, short)
 {
     ++busy_;
-    for (;;) {
-        INet4::Addr peer;
-        socklen_t len = INet4::Addr::size();
-        OwnedFd s(accept4(fd, peer.sa(), &len, SOCK_CLOEXEC));
-        if (!s)
-            break;
-        std::clog << "TPKT peer-to-peer connection open from " << peer << std::endl;
-        if (!NonBlockMode(s.get()))
-            continue;
+    accept_all(fd, "TPKT peer-to-peer", [this](INet4::Addr const& peer, Fd s) {
         Connection& c = connections_.emplace_back();
         c.peer = peer;
         c.event.Bind("TPKTTracerP2P::OnDataEvent", &TPKTTracerP2P::OnDataEvent, this);
-        c.event.Schedule(s.fd(), POLLIN);
+        c.event.Schedule(s, POLLIN);
         if (receiver_ != nullptr)
             receiver_->OnOpen(peer, c.event.fd().get());
-    }
+    });
     Leave();
 }
 
@@ -357,24 +378,12 @@ void TPKTTracerP2P::OnDataEvent(int fd, short revents)
     if (it == connections_.end())
         return;
     ++busy_;
-    if (revents & (POLLERR | POLLHUP)) {
-        CloseConnection(it);
-    } else {
-        for (;;) {
-            Step const step = read_frame(*it, fd, max_payload);
-            if (step == Step::Wait)
-                break;
-            if (step == Step::Close) {
-                CloseConnection(it);
-                break;
-            }
+    on_data(
+        *it, fd, revents, max_payload, [this, it] { CloseConnection(it); },
+        [this, it] {
             if (receiver_ != nullptr)
                 receiver_->OnPacket(it->peer, it->buffer, it->have);
-            if (it->closed)
-                break;
-            expect_header(*it);
-        }
-    }
+        });
     Leave();
 }
 

@@ -52,29 +52,12 @@ void ServiceUnix::Connected(Fd fd, std::string const& name)
 
 AcceptorUnix::AcceptorUnix() : AcceptorUnix(std::string()) {}
 
-AcceptorUnix::AcceptorUnix(std::string const& path) : path_(path)
+AcceptorUnix::AcceptorUnix(std::string const& path)
+    : StreamAcceptor("AcceptorUnix::OnSocketEvent"), path_(path)
 {
-    accept_event_.Bind("AcceptorUnix::OnSocketEvent", &AcceptorUnix::OnSocketEvent, this);
 }
 
-AcceptorUnix::~AcceptorUnix()
-{
-    bind_timer_.reset();
-    accept_event_.Release();
-}
-
-bool AcceptorUnix::OpenSocket()
-{
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        if (log_)
-            std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
-        listen_.reset();
-        return false;
-    }
-    listen_.reset(fd);
-    return true;
-}
+AcceptorUnix::~AcceptorUnix() = default;
 
 bool AcceptorUnix::ImplActivate()
 {
@@ -85,105 +68,37 @@ bool AcceptorUnix::ImplActivate()
             std::cerr << "domain socket path too long: '" << path_ << "'" << std::endl;
         return false;
     }
-    if (!OpenSocket())
-        return false;
-    BindSocket();
-    return true;
+    return StreamAcceptor::ImplActivate();
 }
 
-void AcceptorUnix::RetryLater()
+int AcceptorUnix::CreateSocket()
 {
-    accept_event_.Release();
-    listen_.reset();
-    bind_timer_.set(bind_retry_ms, &AcceptorUnix::OnTimeout, this);
+    return socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
 }
 
-void AcceptorUnix::BindSocket()
+int AcceptorUnix::BindAddress(int fd)
 {
     sockaddr_un a;
     MakeUnixAddress(path_, a);
     // A socket file left by an earlier run would make bind fail for ever.
     ::unlink(path_.c_str());
-    if (bind(listen_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        if (log_)
-            std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
-                      << " waiting..." << std::endl;
-        bind_timer_.set(bind_retry_ms, &AcceptorUnix::OnTimeout, this);
-        return;
-    }
-    if (::listen(listen_.get(), 1) != 0) {
-        if (log_)
-            std::cerr << "can't listen socket: " << std::strerror(errno) << "  waiting..."
-                      << std::endl;
-        RetryLater();
-        return;
-    }
-    if (!listen_.fd().NonBlock()) {
-        if (log_)
-            std::cerr << "can't set socket to non block mode: " << std::strerror(errno)
-                      << "  waiting..." << std::endl;
-        RetryLater();
-        return;
-    }
-    accept_event_.Schedule(listen_.fd(), POLLIN);
+    return bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
 }
 
-void AcceptorUnix::OnTimeout(Timer*)
+int AcceptorUnix::ListenOn(int fd)
 {
-    if (!listen_) {
-        if (!OpenSocket()) {
-            bind_timer_.set(bind_retry_ms, &AcceptorUnix::OnTimeout, this);
-            return;
-        }
-    }
-    BindSocket();
+    return ::listen(fd, 1);
 }
 
-void AcceptorUnix::OnSocketEvent(int fd, short revents)
+int AcceptorUnix::AcceptPeer(int fd, std::string& peer)
 {
-    if (!(revents & POLLIN))
-        return;
-    for (;;) {
-        sockaddr_un a;
-        std::memset(&a, 0, sizeof a);
-        socklen_t len = sizeof a;
-        int s = accept4(fd, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
-        if (s < 0)
-            return;
-        OwnedFd sock(s);
-        std::string const name = peer_path(a, len);
-        if (state_ == State::Deactivating) {
-            // The served connection is still being torn down: this one
-            // cannot be attached now, and keeping it would leave its peer
-            // waiting on a connection nobody reads.
-            if (log_)
-                std::cerr << "refuse connection from " << name << std::endl;
-            continue;
-        }
-        if (state_ != State::Connected) {
-            if (!sock.fd().NonBlock()) {
-                if (log_)
-                    std::cerr << "can't set socket to non block mode: " << std::strerror(errno)
-                              << std::endl;
-                continue;
-            }
-            if (log_)
-                std::cout << "new connection from " << name << std::endl;
-            Connected(sock.fd(), name);
-            ImplConnected(sock.fd());
-            continue;
-        }
-        if (log_)
-            std::cerr << "refuse connection from " << name << std::endl;
-        ImplRefuseConnection();
-    }
-}
-
-void AcceptorUnix::ImplDeactivate()
-{
-    bind_timer_.reset();
-    accept_event_.Release();
-    listen_.reset();
+    sockaddr_un a;
+    std::memset(&a, 0, sizeof a);
+    socklen_t len = sizeof a;
+    int s = accept4(fd, reinterpret_cast<sockaddr*>(&a), &len, SOCK_CLOEXEC);
+    if (s >= 0)
+        peer = peer_path(a, len);
+    return s;
 }
 
 // ---------------------------------------------------------------------------
@@ -201,11 +116,7 @@ ConnectorUnix::ConnectorUnix(std::string const& server_path, std::string const& 
     connect_event_.Bind("ConnectorUnix::OnSocketEvent", &ConnectorUnix::OnSocketEvent, this);
 }
 
-ConnectorUnix::~ConnectorUnix()
-{
-    timer_.reset();
-    connect_event_.Release();
-}
+ConnectorUnix::~ConnectorUnix() = default;
 
 bool ConnectorUnix::ImplActivate()
 {
@@ -215,19 +126,7 @@ bool ConnectorUnix::ImplActivate()
         std::cerr << "domain socket path too long: '" << server_path_ << "'" << std::endl;
         return false;
     }
-    retry_ = quick_retries;
-    TryConnect();
-    return true;
-}
-
-void ConnectorUnix::retry(unsigned int slow_ms)
-{
-    if (retry_ > 0) {
-        --retry_;
-        timer_.set(quick_retry_ms, &ConnectorUnix::OnTimeout, this);
-    } else {
-        timer_.set(slow_ms, &ConnectorUnix::OnTimeout, this);
-    }
+    return StreamConnector::ImplActivate();
 }
 
 void ConnectorUnix::TryConnect()
@@ -286,24 +185,6 @@ void ConnectorUnix::OnSocketEvent(int, short revents)
     }
     if (revents & POLLOUT)
         connect_event_.Release();
-}
-
-void ConnectorUnix::OnTimeout(Timer*)
-{
-    TryConnect();
-}
-
-void ConnectorUnix::ImplOnDisconnect()
-{
-    timer_.set(reconnect_ms, &ConnectorUnix::OnTimeout, this);
-}
-
-void ConnectorUnix::ImplDeactivate()
-{
-    Release();
-    socket_.reset();
-    timer_.reset();
-    connect_event_.Release();
 }
 
 } // namespace Control

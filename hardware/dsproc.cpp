@@ -1,6 +1,7 @@
 #include "hardware/dsproc.hpp"
 
 #include "core/startup.hpp"
+#include "hardware/detector_port.hpp"
 #include "hardware/driver_port.hpp"
 #include "hardware/drivers.hpp"
 
@@ -59,10 +60,8 @@ struct VadPayload {
     std::int32_t tx;
 };
 
-constexpr std::uint32_t RecordSize(std::uint32_t request)
-{
-    return (request >> 16) & 0x1FFF;
-}
+using Detector::RecordSize;
+using Detector::Tail;
 static_assert(sizeof(DsprocConfigure) == RecordSize(Service::DSPROC_CONFIGURE));
 static_assert(offsetof(DsprocConfigure, p) == 8);
 static_assert(offsetof(DsprocConfigure, p.vad2.silence_th_msec) == 10);
@@ -76,18 +75,6 @@ static_assert(sizeof(DsprocEvent) == 24);
 static_assert(sizeof(VadPayload) == 12);
 
 constexpr int kVadVersion2 = 2;
-
-struct ErrnoTail {
-    int error;
-};
-std::ostream& operator<<(std::ostream& os, ErrnoTail t)
-{
-    return os << " errno=\"" << std::strerror(t.error) << '"';
-}
-ErrnoTail Tail()
-{
-    return ErrnoTail{errno};
-}
 
 Containers::CyclicList<DSProcReceiver, DSProcLink>& receivers()
 {
@@ -153,17 +140,9 @@ bool DSProcReceiverService::is_open() const
 
 bool DSProcReceiverService::init()
 {
-    if (is_open())
-        return true;
-    int fd = Driver::Open(GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        std::cerr << "open dsproc fail, VAD proceeding disabled: " << std::strerror(errno) << std::endl;
-        return false;
-    }
-    m_event.Bind("DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
-    m_event.Schedule(Fd(fd), POLLIN);
-    Driver::Close(fd);
-    return true;
+    return Detector::OpenDriver(m_event, GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC,
+                                "open dsproc fail, VAD proceeding disabled: ", "DSProcReceiverService::OnEvent",
+                                &DSProcReceiverService::OnEvent, this);
 }
 
 std::uint32_t DSProcReceiverService::NextId()
@@ -388,90 +367,75 @@ void DSProcReceiverService::disableToneAll(DSProcReceiver& r)
 
 void DSProcReceiverService::OnEvent(int fd, short revents)
 {
-    bool ended = false;
-    if (revents & POLLIN) {
-        DsprocEvent e;
-        ssize_t n;
-        while ((n = ::read(fd, &e, sizeof e)) == static_cast<ssize_t>(sizeof e)) {
-            const bool traced = Traced();
-            if (traced) {
-                std::clog << "dsproc event: " << EventFields{e} << std::endl;
-                if (e.type == kEventVAD) {
-                    auto v = Payload<VadPayload>(e);
-                    std::clog << "dsproc vad event: " << " dir_mask=" << v.mask << " vad_rx=" << v.rx
-                              << " vad_tx=" << v.tx << std::endl;
-                } else if (e.type == kEventSD) {
-                    std::clog << "dsproc sd event: " << " sd_rx=" << Payload<std::int32_t>(e) << std::endl;
-                } else if (e.type == kEventBSS) {
-                    std::clog << "dsproc bss event: " << " score=" << Payload<dsproc_bss_event>(e).score
-                              << std::endl;
-                } else if (e.type == kEventFlags) {
-                    auto f = Payload<dsproc_flags_event>(e);
-                    std::clog << "dsproc flags event: " << std::hex << " flags=" << f.flags << ", mask=" << f.mask
-                              << std::dec << std::endl;
-                }
+    Detector::ReadRecords<DsprocEvent>(m_event, fd, revents, "dsproc", [](const DsprocEvent& e) {
+        const bool traced = Traced();
+        if (traced) {
+            std::clog << "dsproc event: " << EventFields{e} << std::endl;
+            if (e.type == kEventVAD) {
+                auto v = Payload<VadPayload>(e);
+                std::clog << "dsproc vad event: " << " dir_mask=" << v.mask << " vad_rx=" << v.rx
+                          << " vad_tx=" << v.tx << std::endl;
+            } else if (e.type == kEventSD) {
+                std::clog << "dsproc sd event: " << " sd_rx=" << Payload<std::int32_t>(e) << std::endl;
+            } else if (e.type == kEventBSS) {
+                std::clog << "dsproc bss event: " << " score=" << Payload<dsproc_bss_event>(e).score
+                          << std::endl;
+            } else if (e.type == kEventFlags) {
+                auto f = Payload<dsproc_flags_event>(e);
+                std::clog << "dsproc flags event: " << std::hex << " flags=" << f.flags << ", mask=" << f.mask
+                          << std::dec << std::endl;
             }
-            bool found = false;
-            for (DSProcReceiver& r : receivers()) {
-                if (r.dsproc_timeslot() != e.timeslot)
-                    continue;
-                found = true;
-                switch (e.type) {
-                case kEventVAD:
-                    if (r.m_vad.state == 0) {
-                        if (traced)
-                            std::clog << "ignore spurious dsproc vad event (dsproc disabled): " << EventFields{e}
-                                      << std::endl;
-                    } else if (r.m_vad.id == e.id) {
-                        auto v = Payload<VadPayload>(e);
-                        r.dsproc_vad_event(DSProcVADEvent{(v.mask & 1) ? v.rx : -1, (v.mask & 2) ? v.tx : -1});
-                    } else if (traced) {
-                        std::clog << "ignore spurious dsproc vad event: " << EventFields{e} << " rid=" << r.m_vad.id
-                                  << std::endl;
-                    }
-                    break;
-                case kEventSD:
-                    if (r.m_sd.state != 0 && r.m_sd.id == e.id)
-                        r.dsproc_sd_event(DSProcSDEvent{Payload<std::int32_t>(e)});
-                    break;
-                case kEventBSS:
-                    if (r.m_bss.state == 0) {
-                        if (traced)
-                            std::clog << "ignore spurious dsproc bss event (dsproc disabled): " << EventFields{e}
-                                      << std::endl;
-                    } else {
-                        auto b = Payload<dsproc_bss_event>(e);
-                        r.dsproc_bss_event(&b);
-                    }
-                    break;
-                case kEventTone: {
-                    auto t = Payload<dsproc_tone_event>(e);
-                    r.dsproc_tone_flt_event(&t);
-                    break;
-                }
-                case kEventFlags: {
-                    auto f = Payload<dsproc_flags_event>(e);
-                    r.dsproc_flags_event(&f);
-                    break;
-                }
-                default:
-                    break;
-                }
-                break;
-            }
-            if (!found && traced)
-                std::cerr << "receive dsproc event from unknown timeslot " << e.timeslot << std::endl;
         }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            std::cerr << "fail to read from dsproc: " << std::strerror(errno) << std::endl;
-        ended = n == 0;
-    }
-    // A driver that hangs up keeps reporting it on every poll: let it go, so
-    // that the loop does not spin and the next configuration reopens it.
-    if (ended || (!(revents & POLLIN) && (revents & (POLLERR | POLLHUP | POLLNVAL)))) {
-        std::cerr << "fail to read from dsproc: end of file" << std::endl;
-        m_event.Release();
-    }
+        DSProcReceiver* found = Detector::FindReceiver(
+            receivers(), [&e](DSProcReceiver& r) { return r.dsproc_timeslot() == e.timeslot; });
+        if (found == nullptr) {
+            if (traced)
+                std::cerr << "receive dsproc event from unknown timeslot " << e.timeslot << std::endl;
+            return;
+        }
+        DSProcReceiver& r = *found;
+        switch (e.type) {
+        case kEventVAD:
+            if (r.m_vad.state == 0) {
+                if (traced)
+                    std::clog << "ignore spurious dsproc vad event (dsproc disabled): " << EventFields{e}
+                              << std::endl;
+            } else if (r.m_vad.id == e.id) {
+                auto v = Payload<VadPayload>(e);
+                r.dsproc_vad_event(DSProcVADEvent{(v.mask & 1) ? v.rx : -1, (v.mask & 2) ? v.tx : -1});
+            } else if (traced) {
+                std::clog << "ignore spurious dsproc vad event: " << EventFields{e} << " rid=" << r.m_vad.id
+                          << std::endl;
+            }
+            break;
+        case kEventSD:
+            if (r.m_sd.state != 0 && r.m_sd.id == e.id)
+                r.dsproc_sd_event(DSProcSDEvent{Payload<std::int32_t>(e)});
+            break;
+        case kEventBSS:
+            if (r.m_bss.state == 0) {
+                if (traced)
+                    std::clog << "ignore spurious dsproc bss event (dsproc disabled): " << EventFields{e}
+                              << std::endl;
+            } else {
+                auto b = Payload<dsproc_bss_event>(e);
+                r.dsproc_bss_event(&b);
+            }
+            break;
+        case kEventTone: {
+            auto t = Payload<dsproc_tone_event>(e);
+            r.dsproc_tone_flt_event(&t);
+            break;
+        }
+        case kEventFlags: {
+            auto f = Payload<dsproc_flags_event>(e);
+            r.dsproc_flags_event(&f);
+            break;
+        }
+        default:
+            break;
+        }
+    });
 }
 
 // ---------------------------------------------------------------- receiver

@@ -1,5 +1,6 @@
 #include "hardware/tonec.hpp"
 
+#include "hardware/detector_port.hpp"
 #include "hardware/driver_port.hpp"
 #include "hardware/drivers.hpp"
 
@@ -43,10 +44,8 @@ struct TonecEvent {
     std::uint32_t code, timeslot, timestamp, id;
 };
 
-constexpr std::uint32_t RecordSize(std::uint32_t request)
-{
-    return (request >> 16) & 0x1FFF;
-}
+using Detector::RecordSize;
+using Detector::Tail;
 static_assert(sizeof(DtmfConfigure) == RecordSize(Service::DTMF_CONFIGURE_DETECTOR));
 static_assert(sizeof(DtmfEnable) == RecordSize(Service::DTMF_ENABLE_DETECTOR));
 static_assert(sizeof(DtmfDial) == RecordSize(Service::DTMF_DIAL));
@@ -60,19 +59,6 @@ static_assert(sizeof(TonecEvent) == 16);
 constexpr unsigned short kDefaultLevel = 16384; // digit tones without amp1/amp2
 constexpr unsigned int kDefaultStepMs = 70;     // tone and pause without durations
 constexpr unsigned short kSelcalAmplitude = 12000;
-
-// " errno=" and the text of the current errno in quotation marks.
-struct ErrnoTail {
-    int error;
-};
-std::ostream& operator<<(std::ostream& os, ErrnoTail t)
-{
-    return os << " errno=\"" << std::strerror(t.error) << '"';
-}
-ErrnoTail Tail()
-{
-    return ErrnoTail{errno};
-}
 
 Containers::CyclicList<TonecReceiver, TonecLink>& receivers()
 {
@@ -128,17 +114,9 @@ bool TonecReceiverService::is_open() const
 
 bool TonecReceiverService::init()
 {
-    if (is_open())
-        return true;
-    int fd = Driver::Open(GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        std::cerr << "open tonec fail, DTMF proceeding disabled: " << std::strerror(errno) << std::endl;
-        return false;
-    }
-    m_event.Bind("TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
-    m_event.Schedule(Fd(fd), POLLIN);
-    Driver::Close(fd);
-    return true;
+    return Detector::OpenDriver(m_event, GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC,
+                                "open tonec fail, DTMF proceeding disabled: ", "TonecReceiverService::OnEvent",
+                                &TonecReceiverService::OnEvent, this);
 }
 
 std::uint32_t TonecReceiverService::NextId()
@@ -273,40 +251,20 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, const TERM::
 
 void TonecReceiverService::OnEvent(int fd, short revents)
 {
-    bool ended = false;
-    if (revents & POLLIN) {
-        ssize_t n;
-        TonecEvent e;
-        while ((n = ::read(fd, &e, sizeof e)) == static_cast<ssize_t>(sizeof e)) {
-            std::clog << "dtmf event: " << EventFields{e} << std::endl;
-            bool found = false;
-            for (TonecReceiver& r : receivers()) {
-                if (r.tonec_timeslot() != e.timeslot)
-                    continue;
-                found = true;
-                if (!r.m_detectorEnabled && !r.m_ivaEnabled)
-                    std::clog << "ignore spurious dtmf event (DTMF disabled): " << EventFields{e} << std::endl;
-                else if (r.m_detectorId == e.id)
-                    r.tonec_event(TonecReceiver::Params{e.code, e.timestamp});
-                else
-                    std::clog << "ignore spurious dtmf event: " << EventFields{e} << " rid=" << r.m_detectorId
-                              << std::endl;
-                break;
-            }
-            if (!found)
-                std::cerr << "receive tonec event from unknown timeslot " << e.timeslot << std::endl;
-        }
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            std::cerr << "fail to read from tonec: " << std::strerror(errno) << std::endl;
-        ended = n == 0;
-    }
-    // A driver that hangs up or ends its stream keeps reporting it on every
-    // poll: let it go, so that the loop does not spin and the next
-    // configuration opens it again.
-    if (ended || (!(revents & POLLIN) && (revents & (POLLERR | POLLHUP | POLLNVAL)))) {
-        std::cerr << "fail to read from tonec: end of file" << std::endl;
-        m_event.Release();
-    }
+    Detector::ReadRecords<TonecEvent>(m_event, fd, revents, "tonec", [](const TonecEvent& e) {
+        std::clog << "dtmf event: " << EventFields{e} << std::endl;
+        TonecReceiver* r = Detector::FindReceiver(
+            receivers(), [&e](TonecReceiver& x) { return x.tonec_timeslot() == e.timeslot; });
+        if (r == nullptr)
+            std::cerr << "receive tonec event from unknown timeslot " << e.timeslot << std::endl;
+        else if (!r->m_detectorEnabled && !r->m_ivaEnabled)
+            std::clog << "ignore spurious dtmf event (DTMF disabled): " << EventFields{e} << std::endl;
+        else if (r->m_detectorId == e.id)
+            r->tonec_event(TonecReceiver::Params{e.code, e.timestamp});
+        else
+            std::clog << "ignore spurious dtmf event: " << EventFields{e} << " rid=" << r->m_detectorId
+                      << std::endl;
+    });
 }
 
 // ---------------------------------------------------------------- receiver

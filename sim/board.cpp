@@ -1,6 +1,7 @@
 #include "sim/board.hpp"
 
 #include "hardware/driver_port.hpp"
+#include "sim/model_util.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -52,19 +53,6 @@ bool ParseErrno(const std::string& text, int& out)
     return true;
 }
 
-bool ParseU32(const std::string& text, std::uint32_t& out)
-{
-    if (text.empty() || text[0] == '-')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull)
-        return false;
-    out = static_cast<std::uint32_t>(v);
-    return true;
-}
-
 // "open", "any" or a request number.
 bool ParseRequest(const std::string& text, std::uint32_t& out)
 {
@@ -76,7 +64,7 @@ bool ParseRequest(const std::string& text, std::uint32_t& out)
         out = kAny;
         return true;
     }
-    return ParseU32(text, out) && out != kOpen && out != kAny;
+    return Util::ParseNumber(text, out) && out != kOpen && out != kAny;
 }
 
 bool PeerGone(int fd)
@@ -443,7 +431,7 @@ std::string Board::Command(const std::string& line)
         LogQuiet(words[2] == "on");
         return "ok\n";
     }
-    if (verb == "log" && words.size() == 3 && words[1] == "limit" && ParseU32(words[2], n)) {
+    if (verb == "log" && words.size() == 3 && words[1] == "limit" && Util::ParseNumber(words[2], n)) {
         SetLogLimit(n);
         return "ok\n";
     }
@@ -453,7 +441,7 @@ std::string Board::Command(const std::string& line)
         return out.str();
     }
     if (verb == "fail" && (words.size() == 4 || words.size() == 5) &&
-        ParseRequest(words[2], request) && ParseU32(words[3], n) && n <= 0x7FFFFFFF &&
+        ParseRequest(words[2], request) && Util::ParseNumber(words[3], n) && n <= 0x7FFFFFFF &&
         (words.size() == 4 || ParseErrno(words[4], error))) {
         Fail(words[1], request, static_cast<int>(n), error);
         return "ok\n";
@@ -470,7 +458,7 @@ std::string Board::Command(const std::string& line)
         std::vector<unsigned char> bytes;
         for (std::size_t i = 0; i < words[2].size(); i += 2) {
             std::uint32_t b;
-            if (!ParseU32("0x" + words[2].substr(i, 2), b))
+            if (!Util::ParseNumber("0x" + words[2].substr(i, 2), b))
                 return "error bad hex\n";
             bytes.push_back(static_cast<unsigned char>(b));
         }

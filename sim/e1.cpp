@@ -1,6 +1,7 @@
 #include "sim/e1.hpp"
 
 #include "sim/board.hpp"
+#include "sim/model_util.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -12,35 +13,15 @@ namespace Sim {
 
 namespace {
 
+// A number no larger than `limit`.
 bool Number(const std::string& text, unsigned long limit, std::uint32_t& out)
 {
-    if (text.empty() || text[0] == '-')
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v > limit)
-        return false;
-    out = static_cast<std::uint32_t>(v);
-    return true;
+    return Util::ParseNumber(text, out, limit);
 }
 
-std::uint32_t Word(const void* arg, unsigned index)
-{
-    std::uint32_t w;
-    std::memcpy(&w, static_cast<const unsigned char*>(arg) + 4 * index, sizeof w);
-    return w;
-}
-
-void SetWord(void* arg, unsigned index, std::uint32_t w)
-{
-    std::memcpy(static_cast<unsigned char*>(arg) + 4 * index, &w, sizeof w);
-}
-
-Outcome Fail(int error)
-{
-    return Outcome{-1, error, false};
-}
+using Util::Fail;
+using Util::SetWord;
+using Util::Word;
 
 // Offsets of the channel record: trunk, time slot, rx, tx.
 constexpr unsigned kRx = 8, kTx = 9;

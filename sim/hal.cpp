@@ -1,5 +1,7 @@
 #include "sim/hal.hpp"
 
+#include "sim/model_util.hpp"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,35 +12,10 @@ namespace Sim {
 
 namespace {
 
-bool ParseNumber(const std::string& text, std::uint32_t& out)
-{
-    if (text.empty())
-        return false;
-    char* end = nullptr;
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull || text[0] == '-')
-        return false;
-    out = static_cast<std::uint32_t>(v);
-    return true;
-}
-
-std::uint32_t Word(const void* arg, unsigned index)
-{
-    std::uint32_t w;
-    std::memcpy(&w, static_cast<const unsigned char*>(arg) + 4 * index, sizeof w);
-    return w;
-}
-
-void SetWord(void* arg, unsigned index, std::uint32_t w)
-{
-    std::memcpy(static_cast<unsigned char*>(arg) + 4 * index, &w, sizeof w);
-}
-
-Outcome Fail(int error)
-{
-    return Outcome{-1, error, false};
-}
+using Util::Fail;
+using Util::ParseNumber;
+using Util::SetWord;
+using Util::Word;
 
 } // namespace
 

@@ -19,10 +19,7 @@ struct AllocateRecord {
 };
 static_assert(sizeof(AllocateRecord) == ((Mcc::kAllocate >> 16) & 0x1FFF));
 
-Outcome Fail(int error)
-{
-    return Outcome{-1, error, false};
-}
+using Util::Fail;
 
 // The driver modes of the controller: 0 (LAPD), 1 (basic rate), 3 (SS7).
 bool KnownMode(std::uint32_t mode)
@@ -88,6 +85,16 @@ Mcc::Open* Mcc::FindSlot(std::uint32_t timeslot)
         if (o.allocated && o.controller.timeslot == timeslot)
             return &o;
     return nullptr;
+}
+
+int Mcc::SlotOpen(std::uint32_t timeslot)
+{
+    Open* o = FindSlot(timeslot);
+    if (o != nullptr)
+        for (auto& [fd, v] : opens_)
+            if (&v == o)
+                return fd;
+    return -1;
 }
 
 Outcome Mcc::IoctlOn(int open, std::uint32_t request, void* arg, unsigned long)
@@ -213,13 +220,10 @@ int Mcc::Receive(std::uint32_t channel, const void* data, std::size_t length)
 
 bool Mcc::Eof(std::uint32_t timeslot)
 {
-    Open* o = FindSlot(timeslot);
-    if (o == nullptr)
+    int fd = SlotOpen(timeslot);
+    if (fd < 0)
         return false;
-    int fd = -1;
-    for (auto& [f, v] : opens_)
-        if (&v == o)
-            fd = f;
+    Open* o = &opens_.find(fd)->second;
     o->broken = true;
     ::shutdown(fd, SHUT_WR);
     return true;
@@ -227,13 +231,10 @@ bool Mcc::Eof(std::uint32_t timeslot)
 
 bool Mcc::ReadError(std::uint32_t timeslot)
 {
-    Open* o = FindSlot(timeslot);
-    if (o == nullptr)
+    int fd = SlotOpen(timeslot);
+    if (fd < 0)
         return false;
-    int fd = -1;
-    for (auto& [f, v] : opens_)
-        if (&v == o)
-            fd = f;
+    Open* o = &opens_.find(fd)->second;
     // The reset needs a record left unread on the board's end: one the
     // program wrote, or one put there now from the program's own end.
     pollfd p{fd, POLLIN, 0};

@@ -88,6 +88,8 @@ private:
 
     void ForgetDead();
     Open* FindSlot(std::uint32_t timeslot);
+    // The board's end of the open holding `timeslot`, or -1.
+    int SlotOpen(std::uint32_t timeslot);
     bool SlotFree(std::uint32_t timeslot) const;
     void Deliver(std::uint32_t source, const Frame& frame);
 

@@ -4,9 +4,12 @@
 // the life of an open seen from the board's end, and the words of the
 // control language.
 
+#include "sim/device.hpp"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -69,17 +72,38 @@ inline void CloseInPlace(int open)
     ::close(sv[0]);
 }
 
-inline bool ParseNumber(const std::string& text, std::uint32_t& out)
+// A number of the control language (decimal, 0x hex or 0 octal) no larger
+// than `limit`; a sign is refused rather than wrapped.
+inline bool ParseNumber(const std::string& text, std::uint32_t& out, unsigned long long limit = 0xFFFFFFFFull)
 {
     if (text.empty() || text[0] == '-')
         return false;
     char* end = nullptr;
     errno = 0;
     unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull)
+    if (errno != 0 || *end != '\0' || v > limit)
         return false;
     out = static_cast<std::uint32_t>(v);
     return true;
+}
+
+// Word `index` of a driver record of native words, and its setter.
+inline std::uint32_t Word(const void* arg, unsigned index)
+{
+    std::uint32_t w;
+    std::memcpy(&w, static_cast<const unsigned char*>(arg) + 4 * index, sizeof w);
+    return w;
+}
+
+inline void SetWord(void* arg, unsigned index, std::uint32_t w)
+{
+    std::memcpy(static_cast<unsigned char*>(arg) + 4 * index, &w, sizeof w);
+}
+
+// A request refused with `error`.
+inline Outcome Fail(int error)
+{
+    return Outcome{-1, error, false};
 }
 
 inline bool ParseSigned(const std::string& text, std::int32_t& out)

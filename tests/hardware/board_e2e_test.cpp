@@ -4,6 +4,9 @@
 // LGCP::Message in TPKT frames, RFC 1006), apart from the program's coder;
 // the board is inspected and steered through its control socket.
 
+#include "sim/server_helper.hpp"
+#include "support/per_writer.hpp"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -32,38 +35,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
-class BitWriter {
-public:
-    void Bits(unsigned value, int count)
-    {
-        for (int i = count - 1; i >= 0; --i) {
-            if (bit_ == 0)
-                out_.push_back(0);
-            if ((value >> i) & 1)
-                out_.back() |= static_cast<std::uint8_t>(0x80 >> bit_);
-            bit_ = (bit_ + 1) % 8;
-        }
-    }
-    void Align() { bit_ = 0; }
-    // X.691 12.2.6 with 10.9: an unconstrained whole number is an octet
-    // aligned length and the minimal two's-complement octets.
-    void Unconstrained(long long v)
-    {
-        Bytes octets;
-        do {
-            octets.insert(octets.begin(), static_cast<std::uint8_t>(v & 0xFF));
-            v >>= 8;
-        } while (!((v == 0 && !(octets.front() & 0x80)) || (v == -1 && (octets.front() & 0x80))));
-        Align();
-        out_.push_back(static_cast<std::uint8_t>(octets.size()));
-        out_.insert(out_.end(), octets.begin(), octets.end());
-    }
-    const Bytes& bytes() const { return out_; }
-
-private:
-    Bytes out_;
-    int bit_ = 0;
-};
+using TestPer::BitWriter;
 
 class BitReader {
 public:
@@ -223,18 +195,7 @@ Message Parse(const Bytes& payload)
     return m;
 }
 
-int FreePort()
-{
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(s);
-    return ntohs(a.sin_port);
-}
+using SimTest::FreePort;
 
 std::string Slurp(const std::string& path)
 {
