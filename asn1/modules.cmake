@@ -4,11 +4,17 @@
 #   ${GW_ASN1_GEN_DIR}/summary.json     kinds and counts of every type
 #   ${GW_ASN1_GEN_DIR}/reachable.txt    the types reachable from the roots
 #   ${GW_ASN1_GEN_DIR}/erlang/          the Erlang variant for the cross-check
+#   ${GW_ASN1_GEN_DIR}/<MODULE>.hpp/.cpp the C++ modules, built into the
+#                                        static library gw_asn1_modules
+#   ${GW_ASN1_GEN_DIR}/registry.hpp/.cpp every named type by name
+# Code includes them as "asn1/modules/LGCP.hpp": the generated root is on the
+# library's include path.
 
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(GW_ASN1_MODULES LGCP TERM DIZORU ACP HSP BASE MON)
-set(GW_ASN1_GEN_DIR ${CMAKE_BINARY_DIR}/asn1/modules)
+set(GW_GEN_ROOT ${CMAKE_BINARY_DIR}/gen)
+set(GW_ASN1_GEN_DIR ${GW_GEN_ROOT}/asn1/modules)
 
 set(GW_ASN1_SOURCES)
 foreach(m IN LISTS GW_ASN1_MODULES)
@@ -22,8 +28,12 @@ set(GW_ASN1_GEN_OUTPUTS
     ${GW_ASN1_GEN_DIR}/reachable.txt
     ${GW_ASN1_GEN_DIR}/erlang/model.eterm
     ${GW_ASN1_GEN_DIR}/erlang/order.txt)
+set(GW_ASN1_GEN_CXX ${GW_ASN1_GEN_DIR}/registry.cpp)
+list(APPEND GW_ASN1_GEN_OUTPUTS ${GW_ASN1_GEN_DIR}/registry.hpp ${GW_ASN1_GEN_DIR}/registry.cpp)
 foreach(m IN LISTS GW_ASN1_MODULES)
-  list(APPEND GW_ASN1_GEN_OUTPUTS ${GW_ASN1_GEN_DIR}/erlang/${m}.asn)
+  list(APPEND GW_ASN1_GEN_OUTPUTS ${GW_ASN1_GEN_DIR}/erlang/${m}.asn
+       ${GW_ASN1_GEN_DIR}/${m}.hpp ${GW_ASN1_GEN_DIR}/${m}.cpp)
+  list(APPEND GW_ASN1_GEN_CXX ${GW_ASN1_GEN_DIR}/${m}.cpp)
 endforeach()
 
 # The generator leaves unchanged outputs untouched, so the stamp is what
@@ -37,7 +47,14 @@ add_custom_command(
   DEPENDS ${GW_ASN1_SOURCES} ${GW_ASN1_GEN_TOOL}
   COMMENT "Compiling the ASN.1 protocol modules"
   VERBATIM)
-add_custom_target(gw_asn1_modules ALL DEPENDS ${GW_ASN1_GEN_DIR}/asn1gen.stamp)
+add_custom_target(gw_asn1_generate ALL DEPENDS ${GW_ASN1_GEN_DIR}/asn1gen.stamp)
+
+# Plain constant tables and one-line accessors: the library stays quick to
+# compile on a small build machine.
+add_library(gw_asn1_modules STATIC ${GW_ASN1_GEN_CXX})
+add_dependencies(gw_asn1_modules gw_asn1_generate)
+target_include_directories(gw_asn1_modules PUBLIC ${GW_GEN_ROOT})
+target_link_libraries(gw_asn1_modules PUBLIC gw_asn1)
 
 if(GW_TESTS)
   # This file is read before the top level enables testing.
@@ -59,16 +76,24 @@ if(GW_TESTS)
                    ${GW_ASN1_GEN_DIR}/corpus_erlang_per.txt 20260707 24)
   set_tests_properties(asn1_erlang_golden asn1_erlang_corpus
                        PROPERTIES FIXTURES_REQUIRED asn1_erlang)
+  # Our decoder reads Erlang's corpus (tests/asn1/modules).
+  set_tests_properties(asn1_erlang_corpus PROPERTIES FIXTURES_SETUP asn1_erlang_corpus_file)
 
   # The sources against the counts of the protocol tables, and the
   # generator's refusals.
   add_test(NAME asn1_schema_counts
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/asn1/schema_counts_test.py
-                   ${GW_ASN1_GEN_DIR}/summary.json)
+                   ${GW_ASN1_GEN_DIR}/summary.json $<TARGET_FILE:asn1_modules_dump>)
   add_test(NAME asn1_schema_generator
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/asn1/schema_generator_test.py)
   # Build-machine tooling: checked once, by the host build.
   set_tests_properties(asn1_erlang_compile asn1_erlang_golden asn1_erlang_corpus
                        asn1_schema_counts asn1_schema_generator
                        PROPERTIES LABELS host-only)
+endif()
+
+if(GW_TESTS)
+  # The generated modules' own tests (they link the shared test main, which
+  # tests/ defines later; target names resolve when the build is generated).
+  add_subdirectory(${CMAKE_SOURCE_DIR}/tests/asn1/modules ${CMAKE_BINARY_DIR}/tests/asn1/modules)
 endif()

@@ -8,6 +8,8 @@ Writes into DIR (the build tree; nothing generated is committed):
     erlang/model.eterm    the model as Erlang terms, for the escripts
     summary.json          per module and type: kind, counts, bounds, names
     reachable.txt         the types reachable from LGCP and MON Message
+    <MODULE>.hpp/.cpp     the C++ module: thin classes and their descriptors
+    registry.hpp/.cpp     every named type by name
 
 Fails, with file and line, on anything it does not understand, on two names
 that map to one C++ or Erlang name, and on a C++ keyword. Python 3 standard
@@ -21,7 +23,7 @@ import sys
 sys.dont_write_bytecode = True  # keep the source tree clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-from asn1gen import erlang, summary  # noqa: E402
+from asn1gen import cpp, erlang, summary  # noqa: E402
 from asn1gen.schema import ModuleSet, SchemaError, parse_file  # noqa: E402
 
 
@@ -50,6 +52,12 @@ def main(argv=None) -> int:
         os.makedirs(erl_dir, exist_ok=True)
         for name in ms.modules:
             write_if_changed(os.path.join(erl_dir, f"{name}.asn"), erlang.module_text(ms, name))
+        for name in ms.modules:
+            write_if_changed(os.path.join(args.out, f"{name}.hpp"), cpp.module_header(ms, name))
+            write_if_changed(os.path.join(args.out, f"{name}.cpp"), cpp.module_source(ms, name))
+        reach = set(ms.reachable(summary.ROOTS))
+        write_if_changed(os.path.join(args.out, "registry.hpp"), cpp.registry_header())
+        write_if_changed(os.path.join(args.out, "registry.cpp"), cpp.registry_source(ms, reach))
         write_if_changed(os.path.join(erl_dir, "model.eterm"), erlang.model_terms(ms))
         write_if_changed(os.path.join(erl_dir, "order.txt"), "\n".join(ms.import_order()) + "\n")
         write_if_changed(os.path.join(args.out, "reachable.txt"), summary.reachable_list(ms))

@@ -6,14 +6,19 @@ the number of types reachable per module. These counts were transcribed
 separately from the schema sources, so a field lost or added in a source
 shows up here.
 
-usage: schema_counts_test.py <summary.json>
+usage: schema_counts_test.py <summary.json> [<descriptor dump program>]
+
+With the dump program (tests/asn1/modules/dump_descriptors.cpp), the
+generated C++ descriptors are held against the same counts.
 """
 
 import json
+import subprocess
 import sys
 import unittest
 
 SUMMARY = None
+DUMP_PROGRAM = None
 
 # Module.Type: (kind, extensible, a, b) where for
 #   SEQUENCE    a = root components, b = optional root components
@@ -333,9 +338,46 @@ class Descriptors(unittest.TestCase):
         self.assertEqual(get("LGCP.PlayerParams_network")["erlang"], "PlayerParams-network")
 
 
+class CppDescriptors(unittest.TestCase):
+    """The records the C++ modules were compiled with, as the program that
+    links them prints them."""
+
+    @classmethod
+    def setUpClass(cls):
+        if DUMP_PROGRAM is None:
+            raise unittest.SkipTest("no descriptor dump program given")
+        out = subprocess.run([DUMP_PROGRAM], check=True, capture_output=True, text=True).stdout
+        cls.dump = {}
+        for line in out.splitlines():
+            name, kind, ext, a, b = line.split()
+            cls.dump[name] = (kind, ext == "1", int(a), int(b))
+
+    def test_every_table_type_matches(self):
+        for name, expected in EXPECTED.items():
+            with self.subTest(type=name):
+                self.assertEqual(self.dump.get(name), expected)
+
+    def test_every_type_is_compiled(self):
+        for module, m in SUMMARY["modules"].items():
+            for type_name, t in m["types"].items():
+                name = f"{module}.{type_name}"
+                with self.subTest(type=name):
+                    if t["kind"] == "SEQUENCE":
+                        expected = (t["kind"], t["extensible"], t["root_fields"], t["optional"])
+                    elif t["kind"] == "CHOICE":
+                        expected = (t["kind"], t["extensible"], t["root_alternatives"],
+                                    t["total_alternatives"] - t["root_alternatives"])
+                    else:
+                        expected = (t["kind"], t["extensible"], t["max"], len(t["enumerators"]))
+                    self.assertEqual(self.dump.get(name), expected)
+        self.assertEqual(len(self.dump), sum(len(m["types"]) for m in SUMMARY["modules"].values()))
+
+
 if __name__ == "__main__":
-    if len(sys.argv) != 2:
+    if len(sys.argv) not in (2, 3):
         sys.exit(__doc__)
+    if len(sys.argv) == 3:
+        DUMP_PROGRAM = sys.argv.pop(2)
     with open(sys.argv.pop(1), encoding="utf-8") as f:
         SUMMARY = json.load(f)
     unittest.main(verbosity=1)

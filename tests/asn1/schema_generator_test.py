@@ -8,7 +8,7 @@ import unittest
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
 
-from asn1gen import erlang  # noqa: E402
+from asn1gen import cpp, erlang  # noqa: E402
 from asn1gen.schema import ModuleSet, Parser, SchemaError  # noqa: E402
 
 
@@ -84,6 +84,64 @@ Alt ::= CHOICE { n_1 NULL, ..., n-2 Seq_x }
         terms = erlang.model_terms(compile_set(self.SOURCE))
         self.assertIn("{type,'M','Seq-x',{sequence,[{'f-g',true,{ref,'M','Dense'}},"
                       "{'h',false,{list,{ref,'M','Gappy'}}},{'i',false,simple}]}}.", terms)
+
+
+class CppModules(unittest.TestCase):
+    # Named types are SEQUENCE, CHOICE or ENUMERATED in the C++ modules.
+    SOURCE = ErlangVariant.SOURCE.replace("-- a comment -- Inline ::= NULL", "")
+
+    def test_sequence_accessors_and_presence_ids(self):
+        ms = compile_set(self.SOURCE)
+        h = cpp.module_header(ms, "M")
+        # Optional root field: presence id 0; the extension addition comes
+        # after the optional root fields (id 1) and is field 2.
+        self.assertIn("bool has_f_g() const { return hasOptionalField(0); }", h)
+        self.assertIn("void include_f_g() { includeOptionalField(0, 0); }", h)
+        self.assertIn("bool has_i() const { return hasOptionalField(1); }", h)
+        self.assertIn("void include_i() { includeOptionalField(1, 2); }", h)
+        self.assertIn("using h_type = ASN1::SEQUENCE_OF<M::Gappy>;", h)
+        self.assertIn("void set_f_g(M::Dense::NamedNumber v) { fieldForWrite<M::Dense>(0).setValue(v); }", h)
+        src = cpp.module_source(ms, "M")
+        self.assertIn("constinit const int Seq_x_fieldIds[] = { 0, -1, 0 };", src)
+        self.assertIn("    true, Seq_x_fieldInfos, Seq_x_fieldIds,\n    2, 1, 1,", src)
+        self.assertIn('"f_g",', src)  # names keep the schema's spelling
+
+    def test_choice_and_enumerations(self):
+        ms = compile_set(self.SOURCE)
+        h = cpp.module_header(ms, "M")
+        self.assertIn("enum class Alt : int { n_1 = 0, n_2 = 1 };", h)
+        self.assertIn("M::Seq_x& select_n_2() { return selectAs<M::Seq_x>(1); }", h)
+        self.assertIn("    enum NamedNumber {\n        x = -1,\n        y = 0,\n        z = 7,\n    };", h)
+        src = cpp.module_source(ms, "M")
+        self.assertIn('constinit const char* const Gappy_names[] = {\n    "x=-1",\n    "y",\n    "z=7",\n};', src)
+        self.assertIn("    false, 7, Gappy_names, 3 };", src)
+        self.assertIn("    true, Alt_selectionInfos,\n    1, 2,", src)
+
+    def test_classes_follow_what_they_use(self):
+        ms = compile_set(module("A ::= SEQUENCE { b B, n IA5String (SIZE (1..8)) }\n"
+                                "B ::= CHOICE { x INTEGER (-5..5), y OCTET STRING }"))
+        h = cpp.module_header(ms, "M")
+        self.assertLess(h.index("class B : public ASN1::CHOICE"), h.index("class A : public ASN1::SEQUENCE"))
+        self.assertIn("class value_type : public ASN1::IA5String {", h)
+        self.assertIn("void set_x(int v) { select_x().setValue(v); }", h)
+        src = cpp.module_source(ms, "M")
+        self.assertIn("{ ASN1::type_header<M::A::n::value_type>(ASN1::tag::IA5String), "
+                      "ASN1::RangeConstraint, 1, 8u }, ASN1::IA5StringSet, 128, 7, 7, 8 };", src)
+
+    def refused(self, text, says):
+        ms = compile_set(text)
+        with self.assertRaises(SchemaError) as cm:
+            cpp.module_header(ms, "M")
+            cpp.module_source(ms, "M")
+        self.assertIn(says, str(cm.exception))
+
+    def test_refusals(self):
+        self.refused(module("E ::= ENUMERATED { info(0), other(1) }"), says="would hide")
+        self.refused(module("S ::= SEQUENCE { a SEQUENCE OF INTEGER, a_type BOOLEAN }"),
+                     says="both a field and a field's type")
+        self.refused(module("T ::= INTEGER (0..7)"), says="not supported in the C++ modules")
+        self.refused(module("S ::= SEQUENCE { a SEQUENCE OF IA5String (SIZE (1..4)) }"),
+                     says="needs a named type")
 
 
 if __name__ == "__main__":

@@ -99,7 +99,7 @@ def model_terms(ms: ModuleSet) -> str:
     """The model as Erlang terms, one per line, for the escripts:
     {type, Module, Type, Def} with Def one of
       {sequence, [{Field, Optional, TypeDesc}]}, {choice, [{Alt, TypeDesc}]},
-      {enumerated, Dense}, simple
+      {enumint, [Number]} (an ENUMERATED with gaps, coded as INTEGER), simple
     and TypeDesc {ref, Module, Type} | {list, TypeDesc} | simple."""
     def desc(t: Type) -> str:
         if t.kind == "REF":
@@ -121,6 +121,12 @@ def model_terms(ms: ModuleSet) -> str:
                 d = f"{{choice,[{body}]}}"
             elif t.kind in ("SEQUENCE OF", "SET OF"):
                 d = f"{{list,{desc(t.element)}}}"
+            elif t.kind == "ENUMERATED" and not enum_is_dense(t):
+                # Coded as INTEGER (0..max[, ...]): Erlang's random integers
+                # may fall outside the root or on no enumerator, which no
+                # enumeration value is. The escript draws a named number.
+                numbers = sorted({e.value for e in t.enumerators if 0 <= e.value <= enum_max(t)})
+                d = "{enumint,[" + ",".join(map(str, numbers)) + "]}"
             else:
                 d = "simple"
             lines.append(f"{{type,'{m.name}','{erlang_name(td.name)}',{d}}}.")

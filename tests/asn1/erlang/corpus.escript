@@ -7,7 +7,9 @@
 %%
 %% Values come from asn1ct:value/2, which always fills OPTIONAL components;
 %% each one is then dropped with probability 1/2 (walking the value along
-%% the generator's model), so that absent components are covered too.
+%% the generator's model), so that absent components are covered too. An
+%% enumeration with gaps is an INTEGER in the Erlang variant; its values are
+%% drawn from the enumeration's numbers instead.
 %%
 %% usage: corpus.escript <per dir> <model.eterm> <reachable.txt> <out> <seed> <count>
 -mode(compile).
@@ -93,6 +95,8 @@ thin({Alt, AV}, {choice, Alts}, Model) ->
         {_, D} -> {Alt, thin(AV, D, Model)};
         false -> {Alt, AV}
     end;
+thin(_, {enumint, Numbers}, _) ->
+    lists:nth(rand:uniform(length(Numbers)), Numbers);
 thin(L, {list, D}, Model) when is_list(L) ->
     [thin(X, D, Model) || X <- L];
 thin(V, _, _) ->

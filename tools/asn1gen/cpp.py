@@ -1,0 +1,516 @@
+"""C++ emission: one header and one source per module, in the form the
+runtime's asn1/descriptor.hpp lays down, plus a registry of every named type.
+
+Header: one thin class per named type (no data members) with accessors;
+classes come in dependency order so that every accessor can be defined in
+the class. Source: the descriptor tables and records, all constinit, so a
+message can be built before any static constructor has run.
+"""
+
+from __future__ import annotations
+
+from .schema import (ModuleSet, SchemaError, Type, cpp_name, enum_max, enum_names)
+
+# Members of the runtime classes that a generated member of the same name
+# would hide (an unscoped enumerator inside the class, for instance).
+_RUNTIME_MEMBERS = {
+    "create", "clone", "info", "accept", "asInt", "getValue", "setValue",
+    "getMaximum", "extendable", "isStrictlyValid", "getName", "setFromName",
+    "do_compare", "do_clone", "do_accept", "theInfo", "info_type",
+    "runtime_class", "NamedNumber", "Alt",
+}
+
+_LEAF = {
+    "NULL": "ASN1::Null",
+    "BOOLEAN": "ASN1::BOOLEAN",
+    "OCTET STRING": "ASN1::OCTET_STRING",
+    "IA5String": "ASN1::IA5String",
+}
+
+_STRING_TAG = {
+    "IA5String": ("IA5String", "ASN1::IA5StringSet, 128, 7, 7, 8"),
+    "NumericString": ("NumericString", "ASN1::NumericStringSet, 11, 4, 4, 4"),
+    "PrintableString": ("PrintableString", "ASN1::PrintableStringSet, 74, 7, 7, 8"),
+    "VisibleString": ("VisibleString", "ASN1::VisibleStringSet, 95, 7, 7, 8"),
+    "GeneralString": ("GeneralString", "ASN1::GeneralStringSet, 256, 8, 8, 8"),
+}
+
+
+def _kind_of(r) -> str:
+    return "ASN1::ExtensibleRange" if r.extensible else "ASN1::RangeConstraint"
+
+
+def _upper(ub: int) -> str:
+    return f"{ub}u"
+
+
+# ---------------------------------------------------------------------------
+# ASN.1 text for the comments: the definition as written in the source.
+
+def asn1_text(t: Type, indent: str = "") -> str:
+    def rng(r):
+        s = f"{r.lb}..{r.ub}" if r.lb != r.ub else f"{r.lb}"
+        return s + (", ..." if r.extensible else "")
+
+    if t.kind == "REF":
+        return t.ref.name
+    if t.kind == "INTEGER":
+        s = "INTEGER"
+        if t.named_numbers:
+            s += " { " + ", ".join(f"{n.name}({n.value})" for n in t.named_numbers) + " }"
+        if t.value_range is not None:
+            s += f" ({rng(t.value_range)})"
+        return s
+    if t.kind in ("SEQUENCE OF", "SET OF"):
+        head = t.kind.split()[0]
+        size = f" (SIZE ({rng(t.size)}))" if t.size is not None else ""
+        return f"{head}{size} OF {asn1_text(t.element)}"
+    if t.kind == "ENUMERATED":
+        items = [f"{e.name}({e.value})" for e in t.enumerators]
+        if t.extensible:
+            items.append("...")
+        return "ENUMERATED { " + ", ".join(items) + " }"
+    if t.kind in ("SEQUENCE", "CHOICE"):
+        members = t.components if t.kind == "SEQUENCE" else t.alternatives
+        items, marked = [], False
+        for c in members:
+            if c.extension and not marked:
+                items.append("...")
+                marked = True
+            s = f"{c.name} {asn1_text(c.type)}"
+            if getattr(c, "optional", False):
+                s += " OPTIONAL"
+            items.append(s)
+        if t.extensible and not marked:
+            items.append("...")
+        if not items:
+            return t.kind + " { }"
+        inner = indent + "    "
+        return t.kind + " {\n" + ",\n".join(inner + i for i in items) + "\n" + indent + "}"
+    s = t.kind
+    if t.size is not None:
+        s += f" (SIZE ({rng(t.size)}))"
+    return s
+
+
+def _comment(text: str) -> list:
+    return ["// " + line if line else "//" for line in text.split("\n")]
+
+
+# ---------------------------------------------------------------------------
+
+class _Field:
+    """One SEQUENCE component or CHOICE alternative, as the C++ side sees it."""
+
+    def __init__(self, index, name, cls, info, setter, nested=None):
+        self.index = index
+        self.name = name          # C++ identifier
+        self.cls = cls            # C++ class of the value
+        self.info = info          # expression of its descriptor
+        self.setter = setter      # (parameter list, statement using "X" for the object)
+        self.nested = nested      # lines of a nested class (sized string), if any
+
+
+class ModuleEmitter:
+    def __init__(self, ms: ModuleSet, name: str):
+        self.ms = ms
+        self.m = ms.modules[name]
+        self.name = name
+
+    # -- type mapping
+    def qualified(self, ref) -> str:
+        return f"{ref.module}::{cpp_name(ref.name)}"
+
+    def field_for(self, owner: str, index: int, name: str, t: Type, where: str) -> _Field:
+        cname = cpp_name(name)
+        if t.kind == "REF":
+            td = self.ms.lookup(t.ref)
+            cls = self.qualified(t.ref)
+            if td.type.kind == "ENUMERATED":
+                setter = (f"{cls}::NamedNumber v", "X.setValue(v);")
+            else:
+                setter = (f"const {cls}& v", "X = v;")
+            return _Field(index, cname, cls, f"&{cls}::theInfo", setter)
+        if t.named_numbers:
+            raise SchemaError(f"{where}: INTEGER with named numbers needs a named type")
+        if t.kind == "INTEGER":
+            r = t.value_range
+            if r is None:
+                return _Field(index, cname, "ASN1::INTEGER", "&ASN1::INTEGER::theInfo",
+                              ("int v", "X.setValue(v);"))
+            cls = f"ASN1::Constrained_INTEGER<{_kind_of(r)}, {r.lb}, {_upper(r.ub)}>"
+            param = "std::uint32_t v" if r.lb >= 0 else "int v"
+            conv = "static_cast<int>(v)" if r.lb >= 0 else "v"
+            return _Field(index, cname, cls, f"&{cls}::theInfo", (param, f"X.setValue({conv});"))
+        if t.kind in ("SEQUENCE OF", "SET OF"):
+            elem = self.element_class(t.element, where)
+            tmpl = "ASN1::SEQUENCE_OF" if t.kind == "SEQUENCE OF" else "ASN1::SET_OF"
+            if t.size is not None:
+                cls = (f"{tmpl}<{elem}, ASN1::SizeConstraint<{_kind_of(t.size)}, "
+                       f"{t.size.lb}, {_upper(t.size.ub)}>>")
+            else:
+                cls = f"{tmpl}<{elem}>"
+            return _Field(index, cname, cls, f"&{cls}::theInfo", (f"const {cls}& v", "X = v;"))
+        if t.kind in _LEAF and t.size is None:
+            cls = _LEAF[t.kind]
+            if t.kind == "NULL":
+                setter = ("", "(void)X;")
+            elif t.kind == "BOOLEAN":
+                setter = ("bool v", "X.setValue(v);")
+            else:
+                setter = ("std::string_view v", "X = v;")
+            return _Field(index, cname, cls, f"&{cls}::theInfo", setter)
+        if t.size is not None and (t.kind == "OCTET STRING" or t.kind in _STRING_TAG):
+            # A sized string written inline: a class of its own, nested in
+            # the owner as <field>::value_type.
+            cls = f"{owner}::{cname}::value_type"
+            if t.kind == "OCTET STRING":
+                base, info_t = "ASN1::OCTET_STRING", "ASN1::ConstrainedTypeInfo"
+                tail, tag = "", "OCTET_STRING"
+            else:
+                tag, alphabet = _STRING_TAG[t.kind]
+                base = "ASN1::IA5String" if t.kind == "IA5String" else "ASN1::AbstractString"
+                info_t, tail = "ASN1::StringTypeInfo", ", " + alphabet
+            nested = dict(base=base, info_t=info_t, tag=tag, tail=tail, size=t.size,
+                          text=asn1_text(t), field=cname)
+            return _Field(index, cname, cls, f"&{cls}::theInfo",
+                          ("std::string_view v", "X = v;"), nested)
+        raise SchemaError(f"{where}: {t.kind} is not supported in the C++ modules")
+
+    def element_class(self, t: Type, where: str) -> str:
+        if t.kind == "REF":
+            return self.qualified(t.ref)
+        if t.kind == "INTEGER" and t.value_range is None and not t.named_numbers:
+            return "ASN1::INTEGER"
+        if t.kind == "INTEGER" and t.value_range is not None and not t.named_numbers:
+            r = t.value_range
+            return f"ASN1::Constrained_INTEGER<{_kind_of(r)}, {r.lb}, {_upper(r.ub)}>"
+        if t.kind in _LEAF and t.size is None:
+            return _LEAF[t.kind]
+        raise SchemaError(f"{where}: a SEQUENCE OF element of {t.kind} needs a named type")
+
+    def fields(self, td) -> list:
+        t = td.type
+        owner = f"{self.name}::{cpp_name(td.name)}"
+        where = f"{self.m.path}:{td.line}: {self.name}.{td.name}"
+        members = t.components if t.kind == "SEQUENCE" else t.alternatives
+        out = []
+        for i, c in enumerate(members):
+            f = self.field_for(owner, i, c.name, c.type, where)
+            f.member = c
+            out.append(f)
+        return out
+
+    def check_members(self, td, names):
+        for n in names:
+            if n in _RUNTIME_MEMBERS:
+                raise SchemaError(f"{self.m.path}:{td.line}: {self.name}.{td.name}: "
+                                  f"{n} would hide a member of the runtime class")
+
+    # -- ordering: a class comes after the classes its accessors use
+    def ordered_types(self) -> list:
+        order, state = [], {}
+
+        def deps(t: Type):
+            for x in ModuleSet.walk(t):
+                if x.kind == "REF" and x.ref.module == self.name:
+                    yield x.ref.name
+
+        def visit(name, chain):
+            if state.get(name) == 2:
+                return
+            if state.get(name) == 1:
+                raise SchemaError(f"{self.name}: types contain each other: "
+                                  + " -> ".join(chain + [name]))
+            state[name] = 1
+            for d in deps(self.m.types[name].type):
+                visit(d, chain + [name])
+            state[name] = 2
+            order.append(self.m.types[name])
+
+        for name in self.m.types:
+            visit(name, [])
+        return order
+
+    # -- header
+    def header(self) -> str:
+        out = [f"// {self.name}: generated by tools/asn1gen.py from asn1/schema/"
+               f"{self.m.path.split('/')[-1]}; do not edit.",
+               "//",
+               "// One class per type of the module, in dependency order; the",
+               "// comment above each class is its ASN.1 definition. The descriptors",
+               f"// are in {self.name}.cpp. A const get_<field>() must only be called on",
+               "// a present field; the non-const one creates an absent field's object",
+               "// without making it present.",
+               "#pragma once", "",
+               "#include <cstdint>", "#include <string_view>", "",
+               '#include "asn1/asn1.hpp"']
+        for src in sorted(set(self.m.imports.values())):
+            out.append(f'#include "asn1/modules/{src}.hpp"')
+        out += ["", f"namespace {self.name} {{", ""]
+        for td in self.m.types.values():
+            out.append(f"class {cpp_name(td.name)};")
+        out.append("")
+        for td in self.ordered_types():
+            out += self.class_lines(td)
+            out.append("")
+        out.append(f"}}  // namespace {self.name}")
+        return "\n".join(out) + "\n"
+
+    def class_lines(self, td) -> list:
+        t = td.type
+        cls = cpp_name(td.name)
+        base, info_t = {
+            "SEQUENCE": ("ASN1::SEQUENCE", "ASN1::SequenceTypeInfo"),
+            "CHOICE": ("ASN1::CHOICE", "ASN1::ChoiceTypeInfo"),
+            "ENUMERATED": ("ASN1::ENUMERATED", "ASN1::EnumeratedTypeInfo"),
+        }.get(t.kind, (None, None))
+        if base is None:
+            raise SchemaError(f"{self.m.path}:{td.line}: {self.name}.{td.name}: a named "
+                              f"{t.kind} is not supported in the C++ modules")
+        if t.kind == "ENUMERATED":
+            # The enumerators below are the definition, one a line.
+            out = [f"// {td.name} ::= ENUMERATED{' (extensible)' if t.extensible else ''}, "
+                   f"wire values 0..{enum_max(t)}"]
+        else:
+            out = _comment(f"{td.name} ::= {asn1_text(t)}")
+        out += [f"class {cls} : public {base} {{",
+                "public:",
+                f"    static const {info_t} theInfo;"]
+        if t.kind == "ENUMERATED":
+            self.check_members(td, [cpp_name(e.name) for e in t.enumerators])
+            out.append("    enum NamedNumber {")
+            out += [f"        {cpp_name(e.name)} = {e.value}," for e in t.enumerators]
+            out.append("    };")
+        elif t.kind == "CHOICE":
+            items = ", ".join(f"{cpp_name(a.name)} = {i}" for i, a in enumerate(t.alternatives))
+            out.append(f"    enum class Alt : int {{ {items} }};")
+        fields = self.fields(td) if t.kind != "ENUMERATED" else []
+        names = {f.name for f in fields}
+        for f in fields:
+            if f.nested:
+                out += self.nested_lines(f)
+            elif f.cls.startswith(("ASN1::Constrained_INTEGER", "ASN1::SEQUENCE_OF", "ASN1::SET_OF")):
+                # Long template names read better once, under the field's name.
+                alias = f"{f.name}_type"
+                if alias in names:
+                    raise SchemaError(f"{self.m.path}:{td.line}: {self.name}.{td.name}: "
+                                      f"{alias} is both a field and a field's type")
+                out.append(f"    using {alias} = {f.cls};")
+                f.setter = (f.setter[0].replace(f.cls, alias), f.setter[1])
+                f.cls = alias
+        out += [f"    {cls}() : {base}(&theInfo) {{}}",
+                f"    explicit {cls}(const info_type* info) : {base}(info) {{}}",
+                f"    {cls}(ASN1::CopyTag, const runtime_class& other) : "
+                f"{base}(ASN1::copy_tag, other) {{}}",
+                f"    using {base}::operator=;"]
+        if t.kind == "SEQUENCE":
+            opt_id, total_opt = 0, sum(1 for c in t.components if c.optional and not c.extension)
+            ext_k = 0
+            for f in fields:
+                c = f.member
+                out.append("")
+                out.append(f"    // {c.name} {asn1_text(c.type)}" + (" OPTIONAL" if c.optional else "")
+                           + (" (extension addition)" if c.extension else ""))
+                i = f.index
+                out.append(f"    {f.cls}& get_{f.name}() {{ return fieldAs<{f.cls}>({i}); }}")
+                out.append(f"    const {f.cls}& get_{f.name}() const "
+                           f"{{ return fieldAs<{f.cls}>({i}); }}")
+                param, stmt = f.setter
+                obj = f"fieldForWrite<{f.cls}>({i})"
+                out.append(f"    void set_{f.name}({param}) {{ {stmt.replace('X', obj, 1)} }}")
+                pid = None
+                if c.extension:
+                    pid = total_opt + ext_k
+                    ext_k += 1
+                elif c.optional:
+                    pid = opt_id
+                    opt_id += 1
+                if pid is not None:
+                    out.append(f"    bool has_{f.name}() const {{ return hasOptionalField({pid}); }}")
+                    out.append(f"    void include_{f.name}() {{ includeOptionalField({pid}, {i}); }}")
+                    out.append(f"    void remove_{f.name}() {{ removeOptionalField({pid}); }}")
+        elif t.kind == "CHOICE":
+            for f in fields:
+                a = f.member
+                i = f.index
+                out.append("")
+                out.append(f"    // {a.name} {asn1_text(a.type)}"
+                           + (" (extension alternative)" if a.extension else ""))
+                out.append(f"    bool is_{f.name}() const {{ return currentSelection() == {i}; }}")
+                out.append(f"    {f.cls}& get_{f.name}() {{ return alternativeAs<{f.cls}>(); }}")
+                out.append(f"    const {f.cls}& get_{f.name}() const "
+                           f"{{ return alternativeAs<{f.cls}>(); }}")
+                out.append(f"    {f.cls}& select_{f.name}() {{ return selectAs<{f.cls}>({i}); }}")
+                param, stmt = f.setter
+                obj = f"select_{f.name}()"
+                out.append(f"    void set_{f.name}({param}) {{ {stmt.replace('X', obj, 1)} }}")
+        out.append("};")
+        return out
+
+    def nested_lines(self, f) -> list:
+        n = f.nested
+        return [f"    // {n['field']}: {n['text']}",
+                f"    struct {n['field']} {{",
+                f"        class value_type : public {n['base']} {{",
+                "        public:",
+                f"            static const {n['info_t']} theInfo;",
+                f"            value_type() : {n['base']}(&theInfo) {{}}",
+                f"            explicit value_type(const info_type* info) : {n['base']}(info) {{}}",
+                f"            value_type(ASN1::CopyTag, const runtime_class& other) : "
+                f"{n['base']}(ASN1::copy_tag, other) {{}}",
+                f"            using {n['base']}::operator=;",
+                "        };",
+                "    };"]
+
+    # -- source
+    def source(self) -> str:
+        out = [f"// {self.name}: generated by tools/asn1gen.py from asn1/schema/"
+               f"{self.m.path.split('/')[-1]}; do not edit.",
+               "// Descriptor tables and records; every one is constant-initialised.",
+               "",
+               f'#include "asn1/modules/{self.name}.hpp"', "",
+               f"namespace {self.name} {{", ""]
+        for td in self.m.types.values():
+            out += self.record_lines(td)
+            out.append("")
+        out.append(f"}}  // namespace {self.name}")
+        return "\n".join(out) + "\n"
+
+    def record_lines(self, td) -> list:
+        t = td.type
+        cls = cpp_name(td.name)
+        out = [f"// {td.name}"]
+        if t.kind == "ENUMERATED":
+            out.append(f"constinit const char* const {cls}_names[] = {{")
+            out += [f'    "{n}",' for n in enum_names(t)]
+            out += ["};",
+                    f"constinit const ASN1::EnumeratedTypeInfo {cls}::theInfo = {{",
+                    f"    ASN1::type_header<{cls}>(ASN1::tag::ENUMERATED),",
+                    f"    {'true' if t.extensible else 'false'}, {enum_max(t)}, "
+                    f"{cls}_names, {len(t.enumerators)} }};"]
+            return out
+        fields = self.fields(td)
+        for f in fields:
+            if f.nested:
+                n = f.nested
+                out += [f"constinit const {n['info_t']} {f.cls}::theInfo = {{",
+                        f"    {{ ASN1::type_header<{f.cls}>(ASN1::tag::{n['tag']}), "
+                        f"{_kind_of(n['size'])}, {n['size'].lb}, {_upper(n['size'].ub)} }}"
+                        f"{n['tail']} }};"]
+        infos = "nullptr"
+        names = "nullptr"
+        if fields:
+            arr = "fieldInfos" if t.kind == "SEQUENCE" else "selectionInfos"
+            out.append(f"constinit const ASN1::TypeInfo* const {cls}_{arr}[] = {{")
+            out += [f"    {f.info}," for f in fields]
+            out.append("};")
+            infos = f"{cls}_{arr}"
+            arr = "fieldNames" if t.kind == "SEQUENCE" else "selectionNames"
+            out.append(f"constinit const char* const {cls}_{arr}[] = {{")
+            out += [f'    "{f.member.name}",' for f in fields]
+            out.append("};")
+            names = f"{cls}_{arr}"
+        ext = "true" if t.extensible else "false"
+        if t.kind == "SEQUENCE":
+            ids, k = [], 0
+            for c in t.components:
+                if c.extension:
+                    ids.append(0)
+                elif c.optional:
+                    ids.append(k)
+                    k += 1
+                else:
+                    ids.append(-1)
+            root = sum(1 for c in t.components if not c.extension)
+            id_arr = "nullptr"
+            if ids:
+                out.append(f"constinit const int {cls}_fieldIds[] = {{ "
+                           + ", ".join(map(str, ids)) + " };")
+                id_arr = f"{cls}_fieldIds"
+            out += [f"constinit const ASN1::SequenceTypeInfo {cls}::theInfo = {{",
+                    f"    ASN1::type_header<{cls}>(ASN1::tag::SEQUENCE),",
+                    f"    {ext}, {infos}, {id_arr},",
+                    f"    {root}, {len(ids) - root}, {k},  // root fields, additions, optional",
+                    f"    nullptr, nullptr, {names} }};"]
+        else:
+            root = sum(1 for a in t.alternatives if not a.extension)
+            out += [f"constinit const ASN1::ChoiceTypeInfo {cls}::theInfo = {{",
+                    f"    ASN1::type_header<{cls}>(0),",
+                    f"    {ext}, {infos},",
+                    f"    {root}, {len(fields)},  // root, root + known extension alternatives",
+                    f"    nullptr, {names} }};"]
+        return out
+
+
+def module_header(ms: ModuleSet, name: str) -> str:
+    return ModuleEmitter(ms, name).header()
+
+
+def module_source(ms: ModuleSet, name: str) -> str:
+    return ModuleEmitter(ms, name).source()
+
+
+def registry_header() -> str:
+    return """// Generated by tools/asn1gen.py; do not edit.
+// Every named type of the protocol modules, for lookups by name (tests,
+// corpora, tools).
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+#include "asn1/descriptor.hpp"
+
+namespace ASN1Modules {
+
+struct TypeEntry {
+    const char* module;         // "LGCP"
+    const char* name;           // the schema's spelling, "ProtoVezeMsgID"
+    const ASN1::TypeInfo* info;
+    bool reachable;             // from LGCP::Message or MON::Message
+};
+
+extern const TypeEntry allTypes[];
+extern const std::size_t allTypeCount;
+
+// "Module.Type"; null when there is no such type.
+const TypeEntry* findType(std::string_view qualifiedName);
+
+}  // namespace ASN1Modules
+"""
+
+
+def registry_source(ms: ModuleSet, reachable: set) -> str:
+    out = ["// Generated by tools/asn1gen.py; do not edit.",
+           '#include "asn1/modules/registry.hpp"', ""]
+    for name in ms.modules:
+        out.append(f'#include "asn1/modules/{name}.hpp"')
+    out += ["", "namespace ASN1Modules {", "", "constinit const TypeEntry allTypes[] = {"]
+    entries = []
+    for m in ms.modules.values():
+        for td in m.types.values():
+            entries.append((f"{m.name}.{td.name}", m.name, td.name,
+                            (m.name, td.name) in reachable))
+    entries.sort()
+    for _, mod, tname, r in entries:
+        out.append(f'    {{ "{mod}", "{tname}", &{mod}::{cpp_name(tname)}::theInfo, '
+                   f'{"true" if r else "false"} }},')
+    out += ["};", f"constinit const std::size_t allTypeCount = {len(entries)};", "",
+            "const TypeEntry* findType(std::string_view qualifiedName)",
+            "{",
+            "    // Sorted by \"Module.Type\": a binary search would do, but the",
+            "    // lookups come from tests and tools, not from the wire.",
+            "    for (std::size_t i = 0; i < allTypeCount; ++i) {",
+            "        const TypeEntry& e = allTypes[i];",
+            "        const std::string_view module(e.module);",
+            "        if (qualifiedName.size() == module.size() + 1 + std::string_view(e.name).size() &&",
+            "            qualifiedName.substr(0, module.size()) == module &&",
+            "            qualifiedName[module.size()] == '.' &&",
+            "            qualifiedName.substr(module.size() + 1) == e.name)",
+            "            return &e;",
+            "    }",
+            "    return nullptr;",
+            "}", "",
+            "}  // namespace ASN1Modules"]
+    return "\n".join(out) + "\n"
