@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include "asn1/ber.hpp"
 #include "asn1/per.hpp"
+#include "asn1/valuenotation.hpp"
 
 namespace ASN1 {
 
@@ -27,15 +29,14 @@ bool CoderEnv::encode(const AbstractData& value, std::back_insert_iterator<std::
     }
 }
 
-// The BER and value-notation coders are not part of this runtime yet.
-bool CoderEnv::encodeBER(const AbstractData&, std::back_insert_iterator<std::vector<char>>)
+bool CoderEnv::encodeBER(const AbstractData& value, std::back_insert_iterator<std::vector<char>> out)
 {
-    return false;
+    return ASN1::encodeBER(value, out);
 }
 
-bool CoderEnv::encodeAVN(const AbstractData&, std::back_insert_iterator<std::vector<char>>)
+bool CoderEnv::encodeAVN(const AbstractData& value, std::back_insert_iterator<std::vector<char>> out)
 {
-    return false;
+    return ASN1::encodeAVN(value, out);
 }
 
 bool CoderEnv::decode(const char* first, const char* last, AbstractData& value, bool withoutEnv)
@@ -46,6 +47,10 @@ bool CoderEnv::decode(const char* first, const char* last, AbstractData& value, 
         PERDecoder decoder(first, last, withoutEnv ? nullptr : this, encodingRule == per_Aligned);
         return value.accept(decoder);
     }
+    case ber:
+        return decodeBER(first, last, value);
+    case avn:
+        return decodeAVN(first, last, value);
     default:
         return false;
     }
