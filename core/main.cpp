@@ -10,6 +10,12 @@
 #include "core/startup.hpp"
 #include "core/version.hpp"
 
+#ifdef GW_CONTROL_SERVER
+#include "control/acceptor_net.hpp"
+#include "control/ctrl_server.hpp"
+#include "control/heartbeat.hpp"
+#endif
+
 #include <getopt.h>
 
 #include <cstdlib>
@@ -115,6 +121,12 @@ int main(int argc, char** argv)
     Version::current.put(std::cout);
     std::cout << "], port=" << port << std::endl;
 
+#ifdef GW_CONTROL_SERVER
+    // Bind order is the order in which commands are offered: the heartbeat
+    // first, so that it sees every command.
+    ctrlServer.Bind(HeartBeatCtl::instance());
+#endif
+
     SignalWakeup wakeup;
     wakeup.Open();
 
@@ -124,7 +136,15 @@ int main(int argc, char** argv)
     signals.Bind(new DpcHandler1(&CheckSignals));
     signals.Activate();
 
+#ifdef GW_CONTROL_SERVER
+    ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
+#endif
+
     multiplexer.run(true, true);
+
+#ifdef GW_CONTROL_SERVER
+    ctrlServer.Deactivate();
+#endif
 
     signals.Deactivate();
     ChildWait::Deactivate();

@@ -1,0 +1,286 @@
+#include "control/acceptor_net.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+namespace Control {
+
+int (*AcceptorNet::sys_socket)(int, int, int) = &::socket;
+int (*AcceptorNet::sys_listen)(int, int) = &::listen;
+
+AcceptorNet::AcceptorNet() : AcceptorNet(0) {}
+
+AcceptorNet::AcceptorNet(int port) : port_(static_cast<std::uint16_t>(port))
+{
+    accept_event_.Bind("AcceptorNet::OnSocketEvent", &AcceptorNet::OnSocketEvent, this);
+}
+
+AcceptorNet::AcceptorNet(int port, bool log) : AcceptorNet(port)
+{
+    log_ = log;
+}
+
+AcceptorNet::~AcceptorNet()
+{
+    bind_timer_.reset();
+    accept_event_.Release();
+}
+
+int AcceptorNet::local_port() const
+{
+    sockaddr_in a{};
+    socklen_t len = sizeof a;
+    if (!listen_ || getsockname(listen_.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        return 0;
+    return ntohs(a.sin_port);
+}
+
+bool AcceptorNet::OpenSocket()
+{
+    int fd = sys_socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (fd < 0) {
+        if (log_)
+            std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
+        listen_.reset();
+        return false;
+    }
+    SetCloexec(fd, true);
+    listen_.reset(fd);
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    return true;
+}
+
+bool AcceptorNet::ImplActivate()
+{
+    if (!OpenSocket())
+        return false;
+    BindSocket();
+    return true;
+}
+
+void AcceptorNet::RetryLater()
+{
+    accept_event_.Release();
+    listen_.reset();
+    bind_timer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
+}
+
+void AcceptorNet::BindSocket()
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port_);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(listen_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (log_)
+            std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
+                      << " waiting..." << std::endl;
+        bind_timer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
+        return;
+    }
+    if (sys_listen(listen_.get(), 1) != 0) {
+        if (log_)
+            std::cerr << "can't listen socket: " << std::strerror(errno) << "  waiting..."
+                      << std::endl;
+        RetryLater();
+        return;
+    }
+    if (!listen_.fd().NonBlock()) {
+        if (log_)
+            std::cerr << "can't set socket to non block mode: " << std::strerror(errno)
+                      << "  waiting..." << std::endl;
+        RetryLater();
+        return;
+    }
+    accept_event_.Schedule(listen_.fd(), POLLIN);
+}
+
+void AcceptorNet::OnTimeout(Timer*)
+{
+    if (!listen_) {
+        if (!OpenSocket()) {
+            bind_timer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, this);
+            return;
+        }
+    }
+    BindSocket();
+}
+
+void AcceptorNet::OnSocketEvent(int fd, short revents)
+{
+    if (!(revents & POLLIN))
+        return;
+    for (;;) {
+        INet4::Addr peer;
+        socklen_t len = INet4::Addr::size();
+        int s = accept4(fd, peer.sa(), &len, SOCK_CLOEXEC);
+        if (s < 0)
+            return;
+        OwnedFd sock(s);
+        if (state_ == State::Deactivating) {
+            // The served connection is still being torn down: this one
+            // cannot be attached now, and keeping it would leave its peer
+            // waiting on a connection nobody reads.
+            if (log_)
+                std::cerr << "refuse connection from " << peer << std::endl;
+            continue;
+        }
+        if (state_ != State::Connected) {
+            if (!sock.fd().NonBlock()) {
+                if (log_)
+                    std::cerr << "can't set socket to non block mode: " << std::strerror(errno)
+                              << std::endl;
+                continue;
+            }
+            if (log_)
+                std::cout << "new connection from " << peer << std::endl;
+            Connected(sock.fd(), peer);
+            ImplConnected(sock.fd());
+            continue;
+        }
+        if (log_)
+            std::cerr << "refuse connection from " << peer << std::endl;
+        ImplRefuseConnection();
+    }
+}
+
+void AcceptorNet::ImplDeactivate()
+{
+    bind_timer_.reset();
+    accept_event_.Release();
+    listen_.reset();
+}
+
+AcceptorNetCheckConnection::AcceptorNetCheckConnection() : AcceptorNet() {}
+
+AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port) : AcceptorNet(port) {}
+
+AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port, bool log) : AcceptorNet(port, log) {}
+
+AcceptorNetCheckConnection::~AcceptorNetCheckConnection()
+{
+    check_timer_.reset();
+}
+
+bool AcceptorNetCheckConnection::ImplActivate()
+{
+    // The control port must come up eventually: a socket that cannot be
+    // had now is tried again like a port in use.
+    if (!AcceptorNet::ImplActivate())
+        bind_timer_.set(bind_retry_ms, &AcceptorNet::OnTimeout, static_cast<AcceptorNet*>(this));
+    CheckConnection();
+    return true;
+}
+
+void AcceptorNetCheckConnection::ImplDeactivate()
+{
+    check_timer_.reset();
+    // The duplicate would keep the served connection open after the stack
+    // let it go.
+    check_fd_.reset();
+    check_state_ = CheckConnectionState::Idle;
+    AcceptorNet::ImplDeactivate();
+}
+
+void AcceptorNetCheckConnection::ImplConnected(Fd fd)
+{
+    check_fd_.reset(fd.dup());
+}
+
+void AcceptorNetCheckConnection::on_deactivated(Protocol* p, Protocol_status status)
+{
+    // Without this the duplicate holds the connection open: the host of a
+    // dropped connection would see no EOF until the next host arrives.
+    check_fd_.reset();
+    check_state_ = CheckConnectionState::Idle;
+    AcceptorNet::on_deactivated(p, status);
+}
+
+void AcceptorNetCheckConnection::ImplRefuseConnection()
+{
+    if (check_state_ != CheckConnectionState::Idle)
+        return;
+    check_state_ = CheckConnectionState::CheckConnection;
+    countdown_ = 2;
+    SetupKeepAlive(true);
+    if (log_)
+        std::cerr << "CheckConnectionState CheckConnection" << std::endl;
+}
+
+void AcceptorNetCheckConnection::SetupKeepAlive(bool quick)
+{
+    int const fd = check_fd_.get();
+    int on = 1;
+    int idle = quick ? 1 : 7200;
+    int intvl = quick ? 1 : 75;
+    int cnt = quick ? 3 : 9;
+    setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &intvl, sizeof intvl);
+    setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &cnt, sizeof cnt);
+}
+
+void AcceptorNetCheckConnection::CheckConnection()
+{
+    if (state_ == State::Connected) {
+        bool dead = false;
+        // The first two octets of struct tcp_info: TCP state, congestion
+        // avoidance state.
+        unsigned char info[92] = {};
+        socklen_t len = sizeof info;
+        if (getsockopt(check_fd_.get(), IPPROTO_TCP, TCP_INFO, info, &len) == 0) {
+            if (info[0] != TCP_ESTABLISHED) {
+                if (log_)
+                    std::cerr << "connection from " << name_
+                              << " closed: tcp socket change state." << std::endl;
+                dead = true;
+            } else if (check_state_ == CheckConnectionState::CheckConnection) {
+                if (info[1] != 0) {
+                    if (countdown_ > 0)
+                        --countdown_;
+                    if (countdown_ <= 0) {
+                        if (log_)
+                            std::cerr << "connection from " << name_
+                                      << " closed: tcp socket change ca_state." << std::endl;
+                        dead = true;
+                    }
+                } else {
+                    check_state_ = CheckConnectionState::Idle;
+                    SetupKeepAlive(false);
+                    if (log_)
+                        std::cerr << "CheckConnectionState Idle" << std::endl;
+                }
+            }
+        }
+        int err = 0;
+        socklen_t elen = sizeof err;
+        if (getsockopt(check_fd_.get(), SOL_SOCKET, SO_ERROR, &err, &elen) != 0 || err != 0) {
+            if (log_)
+                std::cerr << "connection from " << name_ << " closed: " << std::strerror(errno)
+                          << std::endl;
+            dead = true;
+        }
+        if (dead) {
+            check_state_ = CheckConnectionState::Idle;
+            SetupKeepAlive(false);
+            Disconnect();
+            if (log_)
+                std::cerr << "CheckConnectionState Idle" << std::endl;
+        }
+    }
+    check_timer_.set(check_period_ms, &AcceptorNetCheckConnection::OnCheckConnectionTimeout, this);
+}
+
+void AcceptorNetCheckConnection::OnCheckConnectionTimeout(Timer*)
+{
+    CheckConnection();
+}
+
+} // namespace Control

@@ -1,0 +1,228 @@
+#include "control/ctrl_server.hpp"
+
+#include "control/ctrl_service.hpp"
+#include "control/lgcp_coding.hpp"
+#include "core/ext.hpp"
+
+#include <iostream>
+
+CtrlSrv::Server ctrlServer;
+
+namespace CtrlSrv {
+
+Server::~Server()
+{
+    Deactivate();
+    stat_timer_.reset();
+}
+
+void Server::Bind(Service* service)
+{
+    services_.push_back(service);
+    service->server_ = this;
+}
+
+bool Server::Activate(Control::Service* link)
+{
+    Deactivate();
+    link_ = link;
+    link_->service_name("server");
+    link_->Bind(this);
+    return link_->Activate();
+}
+
+void Server::Deactivate()
+{
+    if (link_ == nullptr)
+        return;
+    link_->Deactivate();
+    OnDisconnect();
+    link_->UnBind();
+    delete link_;
+    link_ = nullptr;
+}
+
+void Server::OnConnect()
+{
+    std::clog << ext::header(this) << "controller connect." << std::endl;
+    for (Service* s : services_)
+        s->OnConnect();
+    SetAvgStatTimer();
+}
+
+void Server::OnDisconnect()
+{
+    for (Service* s : services_)
+        s->OnDisconnect();
+    stat_timer_.reset();
+}
+
+void Server::OnMessage(char const* data, int length)
+{
+    LGCP::Message message;
+    if (length >= 0 && lgcp_decode(data, static_cast<std::size_t>(length), message)) {
+        OnMessage(message);
+    } else {
+        std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl
+                  << " msg: " << ext::OutBufInHex(data, data + (length > 0 ? length : 0))
+                  << std::endl;
+    }
+    slot_ = NoSlot;
+}
+
+void Server::OnMessage(LGCP::Message const& message)
+{
+    response_ = NoResponse;
+    seq_present_ = lgcp_has_seq(message);
+    if (seq_present_)
+        seq_ = lgcp_seq(message);
+    if (!lgcp_is_command(message)) {
+        Error(LGCP::ErrorCause::unexpectedMsgType);
+        return;
+    }
+    if (lgcp_has_slot(message)) {
+        slot_ = lgcp_slot(message);
+        if (slot_ > MaxSlot) {
+            slot_ = NoSlot;
+            Error(LGCP::ErrorCause::invalidSlot);
+            return;
+        }
+    } else {
+        slot_ = NoSlot;
+    }
+    LGCP::Command const& command = lgcp_command(message);
+    bool taken = false;
+    for (Service* s : services_) {
+        if (s->OnCommand(command)) {
+            taken = true;
+            break;
+        }
+    }
+    if (!taken) {
+        Error(LGCP::ErrorCause::unexpectedMsgType);
+        return;
+    }
+    if (response_ == NoResponse) {
+        std::cerr << ext::header(this) << "software error: server do NOT send ack!!!" << std::endl;
+        Error(LGCP::ErrorCause::internal);
+    }
+}
+
+void Server::AssignSeq(LGCP::Message& message) const
+{
+    if (seq_present_)
+        lgcp_set_seq(message, seq_);
+}
+
+void Server::AssignSlot(LGCP::Message& message) const
+{
+    if (slot_ != NoSlot)
+        lgcp_set_slot(message, slot_);
+}
+
+void Server::Success()
+{
+    if (response_ != NoResponse)
+        return;
+    LGCP::Message message;
+    AssignSeq(message);
+    AssignSlot(message);
+    lgcp_set_success(message);
+    SendMsg(message);
+    response_ = SuccessSent;
+}
+
+void Server::Error(LGCP::ErrorCause::NamedNumber cause)
+{
+    if (response_ == ErrorSent)
+        return;
+    LGCP::Message message;
+    AssignSeq(message);
+    AssignSlot(message);
+    lgcp_set_error(message, cause);
+    SendMsg(message);
+    response_ = ErrorSent;
+}
+
+unsigned int Server::delayResponse()
+{
+    response_ = SuccessSent;
+    return seq_present_ ? seq_ : NoSeq;
+}
+
+void Server::delayedSuccess(unsigned int slot, unsigned int seq)
+{
+    LGCP::Message message;
+    if (seq != NoSeq)
+        lgcp_set_seq(message, seq);
+    lgcp_set_slot(message, slot);
+    lgcp_set_success(message);
+    SendMsg(message);
+}
+
+void Server::SendSignal(LGCP::Signal const& signal)
+{
+    LGCP::Message message;
+    AssignSlot(message);
+    lgcp_set_signal(message, signal);
+    SendMsg(message);
+}
+
+void Server::SendSignal(unsigned int slot, LGCP::Signal const& signal)
+{
+    LGCP::Message message;
+    lgcp_set_slot(message, slot);
+    lgcp_set_signal(message, signal);
+    SendMsg(message);
+}
+
+void Server::SendMsg(LGCP::Message& message)
+{
+    std::vector<char> bytes;
+    bytes.reserve(200);
+    if (!lgcp_encode(message, bytes)) {
+        // The value-notation printer is not part of the build yet; the
+        // octets the encoder got to stand in for it.
+        std::cerr << ext::header(this) << "send fail: encode error!"
+                  << ext::OutBufInHex(bytes.data(), bytes.data() + bytes.size()) << std::endl;
+        return;
+    }
+    if (link_ == nullptr) {
+        std::cerr << ext::header(this) << "send fail: Service not attached!" << std::endl;
+        return;
+    }
+    link_->Send(bytes.data(), static_cast<int>(bytes.size()));
+}
+
+bool Server::CheckServerConnection(bool& connected) const
+{
+    if (link_ == nullptr)
+        return false;
+    connected = link_->state() == Control::Service::State::Connected;
+    return true;
+}
+
+void Server::OnHeartbeatTimeout()
+{
+    if (link_ != nullptr)
+        link_->Disconnect();
+}
+
+void Server::SetAvgStatTimer()
+{
+    stat_timer_.set(avg_stat_ms, &Server::OnUpdateAvgStat, this);
+}
+
+void Server::OnUpdateAvgStat() {}
+
+void Server::PutHeader(std::ostream& os) const
+{
+    if (link_ == nullptr)
+        os << "ctrl [null]: ";
+    else if (link_->state() == Control::Service::State::Connected)
+        os << "ctrl [" << link_->peer_name() << "]: ";
+    else
+        os << "ctrl [not connected]: ";
+}
+
+} // namespace CtrlSrv
