@@ -9,6 +9,7 @@
 #include "core/process.hpp"
 #include "core/startup.hpp"
 #include "core/version.hpp"
+#include "hardware/hw_mux.hpp"
 
 #ifdef GW_CONTROL_SERVER
 #include "control/acceptor_net.hpp"
@@ -111,6 +112,9 @@ int main(int argc, char** argv)
         std::cout << std::endl;
         std::exit(2);
     }
+
+    // The TDM switch: its first use clears the backplane.
+    HwMux::instance();
 
     if (daemon)
         RunDaemon();

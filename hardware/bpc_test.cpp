@@ -1,0 +1,98 @@
+#include "hardware/bpc_test.hpp"
+
+#include "hardware/hw_mux.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#include <unistd.h>
+
+namespace Hardware {
+
+namespace {
+
+unsigned char NextPatternByte()
+{
+    return static_cast<unsigned char>(::random() & 0xFF);
+}
+
+// One byte as two upper-case hexadecimal digits and a blank, the form of the
+// program's other hexadecimal dumps.
+struct HexByte {
+    unsigned char value;
+};
+std::ostream& operator<<(std::ostream& os, HexByte b)
+{
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X ", static_cast<unsigned>(b.value));
+    return os << text;
+}
+
+} // namespace
+
+void BpcTest::PutHeader(std::ostream& os) const
+{
+    os << "bus " << bus_ << ": ";
+}
+
+BpcTest::Result BpcTest::Run(unsigned bus, std::uint32_t seed, int mode, unsigned start,
+                             unsigned length)
+{
+    bus_ = bus;
+    first_ = 8192 + bus * kSlots + start;
+    end_ = first_ + length;
+    seed_ = seed;
+    if (bus >= kBuses || start >= kSlots || length > kSlots || start + length > kSlots)
+        return Result::InvalidParams;
+    ::srandom(seed_);
+    switch (mode) {
+    case static_cast<int>(Mode::Read):
+        return TestRead();
+    case static_cast<int>(Mode::Write):
+        return TestWrite();
+    case static_cast<int>(Mode::Disconnect):
+        return TestDisconnect();
+    default:
+        return Result::InvalidParams;
+    }
+}
+
+BpcTest::Result BpcTest::Compare(const char* failed, const char* expected, const char* got)
+{
+    for (std::uint32_t channel = first_; channel < end_; ++channel) {
+        unsigned char want = NextPatternByte();
+        unsigned char have = mux_.Read(static_cast<int>(channel));
+        if (want != have) {
+            PutHeader(std::cerr);
+            std::cerr << failed << (channel & 127) << expected << HexByte{want} << got
+                      << HexByte{have} << std::endl;
+            return Result::BusError;
+        }
+    }
+    return Result::Success;
+}
+
+BpcTest::Result BpcTest::TestRead()
+{
+    return Compare("test failed on channel ", " expected ", " read ");
+}
+
+BpcTest::Result BpcTest::TestWrite()
+{
+    for (std::uint32_t channel = first_; channel < end_; ++channel)
+        mux_.Write(static_cast<int>(channel), NextPatternByte());
+    ::usleep(500);
+    ::srandom(seed_);
+    return Compare("write failed on channel ", " write ", " written ");
+}
+
+BpcTest::Result BpcTest::TestDisconnect()
+{
+    for (std::uint32_t channel = first_; channel < end_; ++channel)
+        mux_.Disable(static_cast<int>(channel));
+    ::usleep(250);
+    return Result::Success;
+}
+
+} // namespace Hardware

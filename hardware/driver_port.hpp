@@ -1,0 +1,44 @@
+#pragma once
+
+// The one door through which the program opens and commands the board's
+// drivers. Two backends exist and are chosen when the program is linked:
+// the board's (plain system calls) and the simulated board (sim/). Product
+// code is written once against these four calls; read, write, poll and dup
+// stay ordinary system calls on the descriptor that Open returns.
+//
+// Request numbers are the board's own (32-bit PowerPC ioctl encoding) and
+// are passed through unchanged: never rebuild them with the build machine's
+// _IO macros, whose direction bits differ.
+
+#include <cstdint>
+
+namespace Driver {
+
+// Bits of a board request number (PowerPC layout: 3 direction bits, 13 size
+// bits, 8 type bits, 8 number bits). Used to check records against requests.
+constexpr std::uint32_t RequestSize(std::uint32_t request)
+{
+    return (request >> 16) & 0x1FFFu;
+}
+constexpr std::uint32_t RequestDir(std::uint32_t request)
+{
+    return request >> 29;
+}
+constexpr std::uint32_t kDirNone = 1;
+constexpr std::uint32_t kDirRead = 2;
+constexpr std::uint32_t kDirWrite = 4;
+
+// open(2): a descriptor, or -1 with errno (ENOENT for a device the board
+// does not have). Honours O_NONBLOCK and O_CLOEXEC.
+int Open(const char* path, int flags);
+
+// ioctl(2) with a pointer argument (the record), or none.
+int Ioctl(int fd, std::uint32_t request, void* arg = nullptr);
+
+// ioctl(2) whose argument is a value rather than a record.
+int IoctlValue(int fd, std::uint32_t request, unsigned long value);
+
+// close(2).
+int Close(int fd);
+
+} // namespace Driver

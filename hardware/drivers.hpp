@@ -1,0 +1,160 @@
+#pragma once
+
+// The board's driver device files, and the records that the media slots
+// exchange with the RTP driver "/dev/rtp". Records are native structs laid
+// out as the board's (32-bit big-endian) driver expects them; the sizes and
+// offsets are checked below so that a change of compiler or target cannot
+// move a field silently.
+
+#include <cstddef>
+#include <cstdint>
+#include <iosfwd>
+
+// Device files (constant paths, valid for the whole program).
+const char* GetVoiceDevName();
+const char* GetMixerDevName();
+const char* GetDTMFDevName();
+const char* GetDSPDevName();
+const char* GetRtpDevName();
+const char* GetRtpExtDevName();
+const char* GetModemDevName();
+const char* GetMaintenance();
+const char* GetSpiTdmDevName();
+const char* GetUsbTdmDevName();
+
+// RTP driver requests on a descriptor of "/dev/rtp" (board encoding).
+constexpr std::uint32_t RTP_BEGIN_SESSION = 0xc0445200; // rtp_connection_params
+constexpr std::uint32_t RTP_ADD_CHANNEL = 0xc0105202;   // rtp_channel_info
+constexpr std::uint32_t RTP_SET_EVENT = 0xc024520c;     // rtp_pd_params
+
+// The session record of RTP_BEGIN_SESSION. Writers clear it whole first, so
+// the pad bytes go to the driver as zero.
+struct rtp_connection_params {
+    std::uint32_t remote_addr; // network order, as inet_addr gives it
+    std::uint16_t remote_port;
+    std::uint8_t pad0[2];
+    std::uint32_t local_addr;
+    std::uint16_t local_port;
+    std::uint16_t rx_pt;
+    std::uint16_t tx_pt;
+    std::uint16_t packet_factor;
+    std::uint8_t vad;
+    std::uint8_t crate;
+    std::uint8_t pad1[2];
+    std::uint32_t ssrc;
+    std::uint32_t reserved0;
+    std::uint32_t reserved1;
+    std::uint32_t ttl;
+    std::uint32_t tos;
+    // Dynamic payload mappings: filled only for a dynamic type 96..127.
+    std::uint16_t rx_map_pt;
+    std::uint8_t pad2[2];
+    std::uint32_t rx_clock_rate;
+    std::uint32_t rx_map_count;
+    std::uint16_t tx_map_pt;
+    std::uint8_t pad3[2];
+    std::uint32_t tx_clock_rate;
+    std::uint32_t tx_map_count;
+};
+
+// The channel record of RTP_ADD_CHANNEL.
+struct rtp_channel_info {
+    std::int32_t tdm;
+    std::int32_t dev_no; // -1: the driver chooses
+    std::int32_t chn;    // -1: the driver chooses
+    std::uint32_t reserved;
+};
+
+// One event read from a session descriptor.
+struct rtp_event {
+    std::uint32_t type; // kRtpEventPacketDetection
+    std::uint32_t value;
+    std::uint32_t timeout;
+    std::uint8_t rest[24];
+};
+constexpr std::uint32_t kRtpEventPacketDetection = 1;
+
+// The packet-detection setting of RTP_SET_EVENT (the size of rtp_event).
+struct rtp_pd_params {
+    std::uint32_t type; // kRtpEventPacketDetection
+    std::uint32_t zero0;
+    std::uint32_t timeout;
+    std::uint8_t zero1[8];
+    std::uint32_t timeout_again;
+    std::uint8_t zero2[12];
+};
+
+// Records the program only prints.
+struct rtp_attach_session_params {
+    std::int32_t fd_rtp;
+    std::int32_t pid_rtp;
+};
+struct rtp_ext_attach_session_params {
+    std::int32_t fd_rtp;
+    std::int32_t pid_rtp;
+};
+struct rtp_ext_init_params {
+    std::uint16_t etype;
+};
+
+static_assert(sizeof(rtp_connection_params) == 68);
+static_assert(offsetof(rtp_connection_params, remote_port) == 4);
+static_assert(offsetof(rtp_connection_params, local_addr) == 8);
+static_assert(offsetof(rtp_connection_params, local_port) == 12);
+static_assert(offsetof(rtp_connection_params, rx_pt) == 14);
+static_assert(offsetof(rtp_connection_params, tx_pt) == 16);
+static_assert(offsetof(rtp_connection_params, packet_factor) == 18);
+static_assert(offsetof(rtp_connection_params, vad) == 20);
+static_assert(offsetof(rtp_connection_params, crate) == 21);
+static_assert(offsetof(rtp_connection_params, ssrc) == 24);
+static_assert(offsetof(rtp_connection_params, ttl) == 36);
+static_assert(offsetof(rtp_connection_params, tos) == 40);
+static_assert(offsetof(rtp_connection_params, rx_map_pt) == 44);
+static_assert(offsetof(rtp_connection_params, rx_clock_rate) == 48);
+static_assert(offsetof(rtp_connection_params, rx_map_count) == 52);
+static_assert(offsetof(rtp_connection_params, tx_map_pt) == 56);
+static_assert(offsetof(rtp_connection_params, tx_clock_rate) == 60);
+static_assert(offsetof(rtp_connection_params, tx_map_count) == 64);
+static_assert(sizeof(rtp_channel_info) == 16);
+static_assert(offsetof(rtp_channel_info, dev_no) == 4);
+static_assert(offsetof(rtp_channel_info, chn) == 8);
+static_assert(sizeof(rtp_event) == 36);
+static_assert(offsetof(rtp_event, value) == 4);
+static_assert(offsetof(rtp_event, timeout) == 8);
+static_assert(sizeof(rtp_pd_params) == 36);
+static_assert(offsetof(rtp_pd_params, timeout) == 8);
+static_assert(offsetof(rtp_pd_params, timeout_again) == 20);
+static_assert(sizeof(rtp_attach_session_params) == 8);
+static_assert(sizeof(rtp_ext_attach_session_params) == 8);
+static_assert(sizeof(rtp_ext_init_params) == 2);
+// The size field of each request number names its record.
+static_assert(((RTP_BEGIN_SESSION >> 16) & 0x1FFF) == sizeof(rtp_connection_params));
+static_assert(((RTP_ADD_CHANNEL >> 16) & 0x1FFF) == sizeof(rtp_channel_info));
+static_assert(((RTP_SET_EVENT >> 16) & 0x1FFF) == sizeof(rtp_pd_params));
+
+// Diagnostic text (multi-line records indented by two blanks per line).
+std::ostream& operator<<(std::ostream& os, const rtp_connection_params& p);
+std::ostream& operator<<(std::ostream& os, const rtp_channel_info& p);
+std::ostream& operator<<(std::ostream& os, const rtp_attach_session_params& p);
+std::ostream& operator<<(std::ostream& os, const rtp_ext_attach_session_params& p);
+std::ostream& operator<<(std::ostream& os, const rtp_ext_init_params& p);
+
+// "unknown", "g711", ... "conf"; "invalid" for anything else.
+const char* GetCodecAsStr(int codec);
+// The driver's error text; an unknown code is formatted into one static
+// buffer that the next unknown code overwrites.
+const char* RTPStrError(int code);
+
+// An RTP driver failure: the errno of the moment, and the driver's code.
+class RtpErr {
+public:
+    explicit RtpErr(int code);
+    int code() const noexcept { return code_; }
+    int error() const noexcept { return errno_; }
+    void Put(std::ostream& os) const;
+
+private:
+    int errno_;
+    int code_;
+};
+std::ostream& operator<<(std::ostream& os, const RtpErr& e);

@@ -1,0 +1,30 @@
+#pragma once
+
+// The LGCP `testBpc` command: backplane bus tests through the TDM switch.
+// Bound third to the control server. The tests run to completion inside the
+// command's handling (at most 127 time slots and one short sleep).
+
+#include "control/ctrl_service.hpp"
+#include "hardware/bpc_test.hpp"
+
+#include <iosfwd>
+
+class HwTests : public CtrlSrv::Service {
+public:
+    // LGCP::Command alternative `testBpc`.
+    static constexpr int testBpc_index = 1;
+
+    static HwTests* instance();
+
+    void OnConnect() override {}
+    void OnDisconnect() override {}
+    bool OnCommand(LGCP::Command const& command) override;
+
+    void OnTestBpc(LGCP::BpcTestParams const& params);
+    void PutHeader(std::ostream& os) const { test_.PutHeader(os); }
+
+private:
+    HwTests();
+
+    Hardware::BpcTest test_;
+};

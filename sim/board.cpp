@@ -1,0 +1,479 @@
+#include "sim/board.hpp"
+
+#include "hardware/driver_port.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Sim {
+
+namespace {
+
+struct ErrnoName {
+    const char* name;
+    int value;
+};
+constexpr ErrnoName kErrnoNames[] = {
+    {"EPERM", EPERM},   {"ENOENT", ENOENT},   {"EINTR", EINTR},     {"EIO", EIO},
+    {"ENXIO", ENXIO},   {"EBADF", EBADF},     {"EAGAIN", EAGAIN},   {"ENOMEM", ENOMEM},
+    {"EFAULT", EFAULT}, {"EBUSY", EBUSY},     {"ENODEV", ENODEV},   {"EINVAL", EINVAL},
+    {"ENOSPC", ENOSPC}, {"ENOTTY", ENOTTY},   {"ETIMEDOUT", ETIMEDOUT},
+};
+
+std::string ErrnoText(int error)
+{
+    for (const auto& e : kErrnoNames)
+        if (e.value == error)
+            return e.name;
+    return std::to_string(error);
+}
+
+bool ParseErrno(const std::string& text, int& out)
+{
+    for (const auto& e : kErrnoNames)
+        if (text == e.name) {
+            out = e.value;
+            return true;
+        }
+    char* end = nullptr;
+    long v = std::strtol(text.c_str(), &end, 0);
+    if (text.empty() || *end != '\0' || v <= 0 || v > 4095)
+        return false;
+    out = static_cast<int>(v);
+    return true;
+}
+
+bool ParseU32(const std::string& text, std::uint32_t& out)
+{
+    if (text.empty() || text[0] == '-')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull)
+        return false;
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+// "open", "any" or a request number.
+bool ParseRequest(const std::string& text, std::uint32_t& out)
+{
+    if (text == "open") {
+        out = kOpen;
+        return true;
+    }
+    if (text == "any") {
+        out = kAny;
+        return true;
+    }
+    return ParseU32(text, out) && out != kOpen && out != kAny;
+}
+
+bool PeerGone(int fd)
+{
+    pollfd p{fd, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+std::string Hex(std::uint32_t v)
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08x", static_cast<unsigned>(v));
+    return buf;
+}
+
+} // namespace
+
+std::string Format(const Request& r)
+{
+    std::ostringstream s;
+    s << r.device << ' ';
+    if (r.request == kOpen)
+        s << "open";
+    else
+        s << Hex(r.request);
+    for (std::uint32_t w : r.in)
+        s << ' ' << w;
+    if (!r.out.empty()) {
+        s << " ->";
+        for (std::uint32_t w : r.out)
+            s << ' ' << w;
+    }
+    s << " = " << r.result;
+    if (r.result < 0)
+        s << ' ' << ErrnoText(r.error);
+    return s.str();
+}
+
+Board& Board::instance()
+{
+    // Never destroyed: the control socket's thread may still use it while
+    // the program's static objects go away.
+    static Board* board = new Board;
+    return *board;
+}
+
+Board::Board()
+{
+    devices_.push_back(&hal_);
+}
+
+Device* Board::FindLocked(const std::string& path) const
+{
+    for (Device* d : devices_)
+        if (d->path() == path)
+            return d;
+    return nullptr;
+}
+
+void Board::CloseAllOpens()
+{
+    for (auto& [ino, open] : opens_)
+        ::close(open.fd);
+    opens_.clear();
+}
+
+void Board::ForgetStaleOpens()
+{
+    for (auto it = opens_.begin(); it != opens_.end();) {
+        if (PeerGone(it->second.fd)) {
+            ::close(it->second.fd);
+            it = opens_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void Board::Reset()
+{
+    std::lock_guard<std::mutex> g(lock_);
+    CloseAllOpens();
+    for (Device* d : devices_)
+        d->Reset();
+    absent_.clear();
+    counts_.clear();
+    failures_.clear();
+    log_.clear();
+    log_limit_ = 8192;
+    log_quiet_ = false;
+}
+
+bool Board::TakeFailure(const std::string& path, std::uint32_t request, int& error)
+{
+    for (std::uint32_t key : {request, request == kOpen ? kOpen : kAny}) {
+        auto it = failures_.find({path, key});
+        if (it != failures_.end() && it->second.count > 0) {
+            error = it->second.error;
+            if (--it->second.count == 0)
+                failures_.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+void Board::Record(Request&& r, bool quiet)
+{
+    if (quiet && !log_quiet_)
+        return;
+    log_.push_back(std::move(r));
+    while (log_.size() > log_limit_)
+        log_.pop_front();
+}
+
+int Board::Open(const char* path, int flags)
+{
+    if (path == nullptr) {
+        errno = EFAULT;
+        return -1;
+    }
+    std::lock_guard<std::mutex> g(lock_);
+    ForgetStaleOpens();
+    Request r;
+    r.device = path;
+    r.request = kOpen;
+    ++counts_[{r.device, kOpen}];
+    Device* d = FindLocked(r.device);
+    int error = 0;
+    if (d == nullptr || absent_[r.device])
+        error = ENOENT;
+    else
+        TakeFailure(r.device, kOpen, error);
+    int sv[2] = {-1, -1};
+    if (error == 0) {
+        int type = SOCK_SEQPACKET;
+        if (flags & O_NONBLOCK)
+            type |= SOCK_NONBLOCK;
+        if (flags & O_CLOEXEC)
+            type |= SOCK_CLOEXEC;
+        if (::socketpair(AF_UNIX, type, 0, sv) != 0) {
+            error = errno;
+        } else {
+            // The board's end never blocks the program, nor outlives an exec.
+            ::fcntl(sv[1], F_SETFL, ::fcntl(sv[1], F_GETFL) | O_NONBLOCK);
+            ::fcntl(sv[1], F_SETFD, FD_CLOEXEC);
+            struct stat st {};
+            if (::fstat(sv[0], &st) != 0) {
+                error = errno;
+                ::close(sv[0]);
+                ::close(sv[1]);
+            } else {
+                auto old = opens_.find(st.st_ino);
+                if (old != opens_.end()) {
+                    ::close(old->second.fd);
+                    opens_.erase(old);
+                }
+                opens_.emplace(st.st_ino, OpenFile{d, sv[1]});
+            }
+        }
+    }
+    r.result = error == 0 ? sv[0] : -1;
+    r.error = error;
+    Record(std::move(r), false);
+    if (error != 0) {
+        errno = error;
+        return -1;
+    }
+    return sv[0];
+}
+
+int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, bool by_value)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return -1; // EBADF from fstat
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = S_ISSOCK(st.st_mode) ? opens_.find(st.st_ino) : opens_.end();
+    if (it != opens_.end() && PeerGone(it->second.fd)) {
+        // The inode was reused by a socket that is not a device open.
+        ::close(it->second.fd);
+        opens_.erase(it);
+        it = opens_.end();
+    }
+    if (it == opens_.end()) {
+        errno = ENOTTY;
+        return -1;
+    }
+    Device* d = it->second.device;
+    Request r;
+    r.device = d->path();
+    r.request = request;
+    ++counts_[{r.device, request}];
+
+    const std::uint32_t size = Driver::RequestSize(request);
+    const std::uint32_t words = size / 4;
+    Outcome o;
+    if (size > 0 && arg == nullptr) {
+        if (by_value)
+            r.in.push_back(static_cast<std::uint32_t>(value));
+        o = Outcome{-1, EFAULT, false};
+    } else {
+        if (by_value) {
+            r.in.push_back(static_cast<std::uint32_t>(value));
+        } else {
+            r.in.resize(words);
+            if (words > 0)
+                std::memcpy(r.in.data(), arg, words * 4);
+        }
+        int error = 0;
+        if (absent_[r.device])
+            o = Outcome{-1, ENODEV, false};
+        else if (TakeFailure(r.device, request, error))
+            o = Outcome{-1, error, false};
+        else
+            o = d->Ioctl(request, arg, value);
+        if (o.result >= 0 && !by_value && words > 0 &&
+            (Driver::RequestDir(request) & Driver::kDirRead) != 0) {
+            r.out.resize(words);
+            std::memcpy(r.out.data(), arg, words * 4);
+        }
+    }
+    r.result = o.result;
+    r.error = o.result < 0 ? o.error : 0;
+    Record(std::move(r), o.quiet);
+    if (o.result < 0)
+        errno = o.error;
+    return o.result;
+}
+
+std::uint64_t Board::Count(const std::string& path, std::uint32_t request) const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    auto it = counts_.find({path, request});
+    return it == counts_.end() ? 0 : it->second;
+}
+
+std::vector<Request> Board::Log() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return {log_.begin(), log_.end()};
+}
+
+void Board::ClearLog()
+{
+    std::lock_guard<std::mutex> g(lock_);
+    log_.clear();
+}
+
+void Board::LogQuiet(bool on)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    log_quiet_ = on;
+}
+
+void Board::SetLogLimit(std::size_t limit)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    log_limit_ = limit;
+    while (log_.size() > log_limit_)
+        log_.pop_front();
+}
+
+void Board::Fail(const std::string& path, std::uint32_t request, int count, int error)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    if (count <= 0)
+        failures_.erase({path, request});
+    else
+        failures_[{path, request}] = Failure{count, error};
+}
+
+void Board::SetPresent(const std::string& path, bool present)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    absent_[path] = !present;
+}
+
+int Board::Inject(const std::string& path, const void* data, std::size_t length)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    ForgetStaleOpens();
+    int reached = 0;
+    for (auto& [ino, open] : opens_)
+        if (open.device->path() == path &&
+            ::send(open.fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL) == static_cast<ssize_t>(length))
+            ++reached;
+    return reached;
+}
+
+std::vector<std::vector<unsigned char>> Board::Drain(const std::string& path)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    std::vector<std::vector<unsigned char>> records;
+    std::vector<unsigned char> buf(65536);
+    for (auto& [ino, open] : opens_) {
+        if (open.device->path() != path)
+            continue;
+        for (;;) {
+            ssize_t n = ::recv(open.fd, buf.data(), buf.size(), MSG_DONTWAIT);
+            if (n <= 0)
+                break;
+            records.emplace_back(buf.begin(), buf.begin() + n);
+        }
+    }
+    return records;
+}
+
+std::size_t Board::OpenCount(const std::string& path)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    ForgetStaleOpens();
+    std::size_t n = 0;
+    for (auto& [ino, open] : opens_)
+        if (open.device->path() == path)
+            ++n;
+    return n;
+}
+
+std::string Board::Command(const std::string& line)
+{
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;)
+        words.push_back(w);
+    if (words.empty())
+        return "error empty request\n";
+    // The public operations take the lock themselves; only the device
+    // commands run under it here.
+    const std::string& verb = words[0];
+    std::ostringstream out;
+    std::uint32_t request = 0, n = 0;
+    int error = EIO;
+    if (verb == "reset" && words.size() == 1) {
+        Reset();
+        return "ok\n";
+    }
+    if (verb == "log" && words.size() == 1) {
+        auto log = Log();
+        for (const Request& r : log)
+            out << Format(r) << '\n';
+        out << "ok " << log.size() << '\n';
+        return out.str();
+    }
+    if (verb == "log" && words.size() == 2 && words[1] == "clear") {
+        ClearLog();
+        return "ok\n";
+    }
+    if (verb == "log" && words.size() == 3 && words[1] == "quiet" &&
+        (words[2] == "on" || words[2] == "off")) {
+        LogQuiet(words[2] == "on");
+        return "ok\n";
+    }
+    if (verb == "log" && words.size() == 3 && words[1] == "limit" && ParseU32(words[2], n)) {
+        SetLogLimit(n);
+        return "ok\n";
+    }
+    if (verb == "count" && words.size() == 3 && ParseRequest(words[2], request) &&
+        request != kAny) {
+        out << "ok " << Count(words[1], request) << '\n';
+        return out.str();
+    }
+    if (verb == "fail" && (words.size() == 4 || words.size() == 5) &&
+        ParseRequest(words[2], request) && ParseU32(words[3], n) && n <= 0x7FFFFFFF &&
+        (words.size() == 4 || ParseErrno(words[4], error))) {
+        Fail(words[1], request, static_cast<int>(n), error);
+        return "ok\n";
+    }
+    if ((verb == "absent" || verb == "present") && words.size() == 2) {
+        SetPresent(words[1], verb == "present");
+        return "ok\n";
+    }
+    if (verb == "opens" && words.size() == 2) {
+        out << "ok " << OpenCount(words[1]) << '\n';
+        return out.str();
+    }
+    if (verb == "inject" && words.size() == 3 && words[2].size() % 2 == 0) {
+        std::vector<unsigned char> bytes;
+        for (std::size_t i = 0; i < words[2].size(); i += 2) {
+            std::uint32_t b;
+            if (!ParseU32("0x" + words[2].substr(i, 2), b))
+                return "error bad hex\n";
+            bytes.push_back(static_cast<unsigned char>(b));
+        }
+        out << "ok " << Inject(words[1], bytes.data(), bytes.size()) << '\n';
+        return out.str();
+    }
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (Device* d = FindLocked(verb)) {
+            std::vector<std::string> rest(words.begin() + 1, words.end());
+            if (d->Control(rest, out))
+                return out.str();
+            return "error unknown request for " + verb + "\n";
+        }
+    }
+    return "error unknown request\n";
+}
+
+} // namespace Sim

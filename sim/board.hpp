@@ -1,0 +1,133 @@
+#pragma once
+
+// The simulated board: the drivers of the board's device files, for the
+// machines that have no board. Each open of a known device returns one end
+// of a SOCK_SEQPACKET socket pair (real poll readiness, real EAGAIN, one
+// record per read); the board keeps the other end. An open is known by the
+// inode of the program's socket, so every dup() of it reaches the same open.
+//
+// Two faces over one model: this C++ API for in-process tests, and a line
+// protocol (Command) that the control socket serves when GW_SIM_SOCKET names
+// a path (see control.hpp). Every public operation takes the board's lock,
+// except the device models returned by hal(): in-process tests use those
+// directly, with no control socket running.
+
+#include "sim/device.hpp"
+#include "sim/hal.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace Sim {
+
+// Pseudo request numbers (no board request is 0 or all ones).
+constexpr std::uint32_t kOpen = 0;          // an open of the device
+constexpr std::uint32_t kAny = 0xFFFFFFFFu; // any request (failure injection)
+
+// One entry of the request log.
+struct Request {
+    std::string device;
+    std::uint32_t request = 0;        // kOpen for an open
+    std::vector<std::uint32_t> in;    // argument words as the program gave them
+    std::vector<std::uint32_t> out;   // the same words after the driver answered (read requests)
+    int result = 0;
+    int error = 0;
+};
+
+// "/dev/hal 0xc0084d05 8458 255 -> 8458 62 = 0", "/dev/hal open = 5",
+// "/dev/hal 0x80044d03 8192 = -1 EIO".
+std::string Format(const Request& r);
+
+class Board {
+public:
+    static Board& instance();
+
+    // A healthy, fully equipped board: every device present and in its
+    // normal state, no failure pending, counters and log empty, every open
+    // forgotten (the board closes its ends, so the program's reads see EOF).
+    void Reset();
+
+    Hal& hal() noexcept { return hal_; }
+
+    // The driver side, called by the simulated backend of the driver port.
+    int Open(const char* path, int flags);
+    int Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, bool by_value);
+
+    // Requests that reached the device (kOpen: opens); failed ones count too.
+    std::uint64_t Count(const std::string& path, std::uint32_t request) const;
+    std::vector<Request> Log() const;
+    void ClearLog();
+    // Also log requests that change nothing (the switch refresh); off after Reset.
+    void LogQuiet(bool on);
+    // At most this many entries are kept, the oldest dropped first (8192 after Reset).
+    void SetLogLimit(std::size_t limit);
+
+    // The next `count` requests of this kind on the device (kOpen: opens,
+    // kAny: any request but opens) fail with `error`.
+    void Fail(const std::string& path, std::uint32_t request, int count, int error);
+    // An absent device: opens fail with ENOENT, requests on earlier opens
+    // with ENODEV.
+    void SetPresent(const std::string& path, bool present);
+
+    // Queues one record to be read on every live open of the device; returns
+    // the number of opens that received it.
+    int Inject(const std::string& path, const void* data, std::size_t length);
+    // Takes the records that the program wrote to the device's opens.
+    std::vector<std::vector<unsigned char>> Drain(const std::string& path);
+    // Opens of the device whose program side is still open.
+    std::size_t OpenCount(const std::string& path);
+
+    // One line of the control language; returns the answer: zero or more
+    // data lines, then a last line "ok ..." or "error ...". Requests (REQ is
+    // a request number such as 0x80044d03, or "open"; FAIL also takes "any";
+    // ERR is a number or a name such as EIO, EIO by default):
+    //   reset                      a healthy board again
+    //   log | log clear | log quiet on|off | log limit N
+    //   count PATH REQ             "ok N"
+    //   fail PATH REQ N [ERR]      the next N such requests fail
+    //   absent PATH | present PATH
+    //   opens PATH                 "ok N": live opens of the device
+    //   inject PATH HEX            one record to read on every open; "ok N"
+    //   PATH ...                   the device's own requests, for "/dev/hal":
+    //     switch [FIRST [LAST]]    one line per programmed output
+    //     read CHANNEL             "ok 0xNN": what a read request returns
+    std::string Command(const std::string& line);
+
+private:
+    Board();
+    struct OpenFile {
+        Device* device;
+        int fd; // the board's end
+    };
+    struct Failure {
+        int count = 0;
+        int error = 0;
+    };
+    Device* FindLocked(const std::string& path) const;
+    bool TakeFailure(const std::string& path, std::uint32_t request, int& error);
+    void Record(Request&& r, bool quiet);
+    void ForgetStaleOpens();
+    void CloseAllOpens();
+    std::string CommandLocked(const std::vector<std::string>& words);
+
+    mutable std::mutex lock_;
+    Hal hal_;
+    std::vector<Device*> devices_;
+    std::map<std::string, bool> absent_;
+    std::map<ino_t, OpenFile> opens_;
+    std::map<std::pair<std::string, std::uint32_t>, std::uint64_t> counts_;
+    std::map<std::pair<std::string, std::uint32_t>, Failure> failures_;
+    std::deque<Request> log_;
+    std::size_t log_limit_ = 8192;
+    bool log_quiet_ = false;
+};
+
+} // namespace Sim

@@ -1,0 +1,172 @@
+#include "sim/control.hpp"
+
+#include "sim/board.hpp"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace Sim {
+
+namespace {
+
+struct Client {
+    int fd;
+    std::string in;
+};
+
+// Writes all of `text`; the client is ours, so a short wait is acceptable.
+bool SendAll(int fd, const std::string& text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = ::send(fd, text.data() + done, text.size() - done, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 1000);
+            continue;
+        }
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// A request line longer than this is not of the control language.
+constexpr std::size_t kMaxLine = 4096;
+
+} // namespace
+
+ControlSocket::~ControlSocket()
+{
+    Stop();
+}
+
+bool ControlSocket::Start(const std::string& path)
+{
+    Stop();
+    sockaddr_un addr{};
+    if (path.empty() || path.size() >= sizeof addr.sun_path) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    ::unlink(path.c_str());
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0 ||
+        ::pipe2(wake_, O_CLOEXEC) != 0) {
+        int e = errno;
+        ::close(fd);
+        errno = e;
+        return false;
+    }
+    listener_ = fd;
+    path_ = path;
+    owner_ = ::getpid();
+    thread_ = std::make_unique<std::thread>(&ControlSocket::Serve, this);
+    return true;
+}
+
+void ControlSocket::Stop()
+{
+    if (listener_ < 0)
+        return;
+    if (owner_ != ::getpid()) {
+        // A forked child: the thread is the parent's, the socket file too.
+        // Kept reachable, so that a leak check in the child stays quiet.
+        static std::thread* orphan;
+        orphan = thread_.release();
+        (void)orphan;
+        listener_ = -1;
+        return;
+    }
+    char c = 0;
+    (void)!::write(wake_[1], &c, 1);
+    thread_->join();
+    thread_.reset();
+    ::close(listener_);
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+    listener_ = -1;
+    wake_[0] = wake_[1] = -1;
+    ::unlink(path_.c_str());
+}
+
+void ControlSocket::Serve()
+{
+    std::vector<Client> clients;
+    for (;;) {
+        std::vector<pollfd> fds;
+        fds.push_back({wake_[0], POLLIN, 0});
+        fds.push_back({listener_, POLLIN, 0});
+        for (const Client& c : clients)
+            fds.push_back({c.fd, POLLIN, 0});
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[0].revents != 0)
+            break;
+        // Clients first: their indexes match the poll entries only until the
+        // listener adds one.
+        for (std::size_t i = clients.size(); i-- > 0;) {
+            if (fds[i + 2].revents == 0)
+                continue;
+            Client& c = clients[i];
+            char buf[1024];
+            ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
+            bool drop = n <= 0;
+            if (n > 0)
+                c.in.append(buf, static_cast<std::size_t>(n));
+            std::size_t eol;
+            while (!drop && (eol = c.in.find('\n')) != std::string::npos) {
+                std::string line = c.in.substr(0, eol);
+                c.in.erase(0, eol + 1);
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                drop = !SendAll(c.fd, Board::instance().Command(line));
+            }
+            if (!drop && c.in.size() > kMaxLine) {
+                SendAll(c.fd, "error request too long\n");
+                drop = true;
+            }
+            if (drop) {
+                ::close(c.fd);
+                clients.erase(clients.begin() + static_cast<std::ptrdiff_t>(i));
+            }
+        }
+        if (fds[1].revents & POLLIN) {
+            int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0)
+                clients.push_back({fd, {}});
+        }
+    }
+    for (const Client& c : clients)
+        ::close(c.fd);
+}
+
+void ControlSocket::StartFromEnvironment()
+{
+    // Lives until the program's static objects are destroyed; the board
+    // itself outlives it.
+    static ControlSocket control;
+    const char* path = std::getenv("GW_SIM_SOCKET");
+    if (path != nullptr && *path != '\0' && !control.running())
+        control.Start(path);
+}
+
+} // namespace Sim

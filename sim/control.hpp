@@ -1,0 +1,46 @@
+#pragma once
+
+// The simulated board's control socket: a Unix stream socket that takes one
+// request of the board's control language per line (Board::Command) and
+// answers each with its lines, the last one "ok ..." or "error ...". It runs
+// on a thread of its own, which never leaves sim/: the program's loop stays
+// single-threaded and knows nothing of it.
+
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <sys/types.h>
+
+namespace Sim {
+
+class ControlSocket {
+public:
+    ControlSocket() = default;
+    ~ControlSocket();
+    ControlSocket(const ControlSocket&) = delete;
+    ControlSocket& operator=(const ControlSocket&) = delete;
+
+    // Listens on `path` (an old socket file there is replaced); false with
+    // errno when the socket cannot be made.
+    bool Start(const std::string& path);
+    // Stops serving, closes every connection and removes the socket file.
+    void Stop();
+    bool running() const noexcept { return listener_ >= 0; }
+
+    // Started before main() when GW_SIM_SOCKET is set.
+    static void StartFromEnvironment();
+
+private:
+    void Serve();
+
+    std::string path_;
+    int listener_ = -1;
+    int wake_[2] = {-1, -1};
+    // Owned by the process that started it: a forked child that exits
+    // through exit() must neither join nor stop its parent's thread.
+    pid_t owner_ = -1;
+    std::unique_ptr<std::thread> thread_;
+};
+
+} // namespace Sim

@@ -1,0 +1,183 @@
+#include "sim/hal.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+
+namespace Sim {
+
+namespace {
+
+bool ParseNumber(const std::string& text, std::uint32_t& out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull || text[0] == '-')
+        return false;
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+std::uint32_t Word(const void* arg, unsigned index)
+{
+    std::uint32_t w;
+    std::memcpy(&w, static_cast<const unsigned char*>(arg) + 4 * index, sizeof w);
+    return w;
+}
+
+void SetWord(void* arg, unsigned index, std::uint32_t w)
+{
+    std::memcpy(static_cast<unsigned char*>(arg) + 4 * index, &w, sizeof w);
+}
+
+Outcome Fail(int error)
+{
+    return Outcome{-1, error, false};
+}
+
+} // namespace
+
+Hal::Hal() : Device("/dev/hal") {}
+
+void Hal::Reset()
+{
+    outputs_.clear();
+}
+
+Hal::Output Hal::Get(std::uint32_t output) const
+{
+    auto it = outputs_.find(output);
+    return it == outputs_.end() ? Output{} : it->second;
+}
+
+std::uint8_t Hal::ReadChannel(std::uint32_t channel) const
+{
+    // A connected output carries its source; follow the chain a few steps
+    // (the switch itself cannot loop, a badly programmed table can).
+    for (int depth = 0; depth < 16; ++depth) {
+        auto it = outputs_.find(channel);
+        if (it == outputs_.end())
+            return kIdleRead;
+        switch (it->second.state) {
+        case State::Constant:
+            return static_cast<std::uint8_t>(it->second.value);
+        case State::Connected:
+            channel = it->second.value;
+            continue;
+        case State::Unset:
+        case State::Disabled:
+            return kIdleRead;
+        }
+    }
+    return kIdleRead;
+}
+
+Outcome Hal::Ioctl(std::uint32_t request, void* arg, unsigned long)
+{
+    switch (request) {
+    case kConnect: {
+        std::uint32_t output = Word(arg, 0), source = Word(arg, 1);
+        if (output >= kChannels || source >= kChannels)
+            return Fail(EINVAL);
+        Output& o = outputs_[output];
+        o.state = State::Connected;
+        o.value = source;
+        return {};
+    }
+    case kDisable: {
+        std::uint32_t output = Word(arg, 0);
+        if (output >= kChannels)
+            return Fail(EINVAL);
+        Output& o = outputs_[output];
+        ++o.disables;
+        Outcome r;
+        // Disabling a disabled output changes nothing; the program's switch
+        // refresh does that for ever, so the log leaves it out.
+        r.quiet = o.state == State::Disabled;
+        o.state = State::Disabled;
+        o.value = 0;
+        return r;
+    }
+    case kWrite: {
+        std::uint32_t output = Word(arg, 0), value = Word(arg, 1);
+        if (output >= kChannels)
+            return Fail(EINVAL);
+        Output& o = outputs_[output];
+        o.state = State::Constant;
+        o.value = value & 0xFF;
+        return {};
+    }
+    case kRead: {
+        std::uint32_t channel = Word(arg, 0);
+        if (channel >= kChannels)
+            return Fail(EINVAL);
+        SetWord(arg, 1, ReadChannel(channel));
+        return {};
+    }
+    default:
+        return Fail(ENOTTY);
+    }
+}
+
+std::size_t Hal::Dump(std::ostream& out, std::uint32_t first, std::uint32_t last) const
+{
+    std::size_t lines = 0;
+    for (auto it = outputs_.lower_bound(first); it != outputs_.end() && it->first <= last; ++it) {
+        out << it->first << ' ';
+        switch (it->second.state) {
+        case State::Unset:
+            out << "unset";
+            break;
+        case State::Disabled:
+            out << "disabled";
+            break;
+        case State::Connected:
+            out << "connected " << it->second.value;
+            break;
+        case State::Constant: {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(it->second.value));
+            out << "constant " << hex;
+            break;
+        }
+        }
+        out << '\n';
+        ++lines;
+    }
+    return lines;
+}
+
+bool Hal::Control(const std::vector<std::string>& words, std::ostream& out)
+{
+    if (words.empty())
+        return false;
+    if (words[0] == "switch" && words.size() <= 3) {
+        std::uint32_t first = 0, last = 0xFFFFFFFFu;
+        if (words.size() >= 2 && !ParseNumber(words[1], first))
+            return false;
+        if (words.size() == 3 && !ParseNumber(words[2], last))
+            return false;
+        if (words.size() == 2)
+            last = first;
+        std::size_t n = Dump(out, first, last);
+        out << "ok " << n << '\n';
+        return true;
+    }
+    if (words[0] == "read" && words.size() == 2) {
+        std::uint32_t channel;
+        if (!ParseNumber(words[1], channel))
+            return false;
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "0x%02X", ReadChannel(channel));
+        out << "ok " << hex << '\n';
+        return true;
+    }
+    return false;
+}
+
+} // namespace Sim

@@ -1,0 +1,66 @@
+#pragma once
+
+// Each test starts on a healthy simulated board and ends by proving that it
+// left no descriptor open: the board forgets its opens on Reset, so any
+// descriptor still open afterwards was leaked by the code under test.
+
+#include "sim/board.hpp"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include <dirent.h>
+#include <stdlib.h>
+
+namespace SimTest {
+
+inline std::set<int> OpenDescriptors()
+{
+    std::set<int> fds;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        int own = ::dirfd(d);
+        while (dirent* e = ::readdir(d))
+            if (e->d_name[0] != '.' && std::atoi(e->d_name) != own)
+                fds.insert(std::atoi(e->d_name));
+        ::closedir(d);
+    }
+    return fds;
+}
+
+// Collects what is written to a standard stream while it lives.
+class Capture {
+public:
+    explicit Capture(std::ostream& os) : os_(os), old_(os.rdbuf(text_.rdbuf())) {}
+    ~Capture() { os_.rdbuf(old_); }
+    std::string str() const { return text_.str(); }
+    void clear() { text_.str(""); }
+
+private:
+    std::ostream& os_;
+    std::ostringstream text_;
+    std::streambuf* old_;
+};
+
+class BoardTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Sim::Board::instance().Reset();
+        fds_ = OpenDescriptors();
+    }
+    void TearDown() override
+    {
+        Sim::Board::instance().Reset();
+        EXPECT_EQ(OpenDescriptors(), fds_) << "descriptors leaked";
+    }
+    Sim::Board& board() { return Sim::Board::instance(); }
+
+private:
+    std::set<int> fds_;
+};
+
+} // namespace SimTest

@@ -1,0 +1,40 @@
+// End to end: build/server on the simulated board, inspected through the
+// board's control socket while it runs.
+
+#include "sim/server_helper.hpp"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using SimTest::Lines;
+
+TEST(SwitchEndToEnd, RunningServerClearedTheBackplaneFirst)
+{
+    SimTest::ServerProcess server;
+    ASSERT_TRUE(server.WaitFor("Starting server"));
+
+    // The switch table of the running server: every backplane output
+    // disabled by the switch's first use.
+    auto table = Lines(server.Ask("/dev/hal switch 8192 10239"));
+    ASSERT_EQ(table.size(), 2049u);
+    for (int i = 0; i < 2048; ++i)
+        ASSERT_EQ(table[i], std::to_string(8192 + i) + " disabled");
+    EXPECT_EQ(table[2048], "ok 2048");
+
+    // And nothing reached "/dev/hal" before those 2048 disables.
+    auto log = Lines(server.Ask("log"));
+    ASSERT_GE(log.size(), 2050u);
+    EXPECT_EQ(log[0].rfind("/dev/hal open = ", 0), 0u) << log[0];
+    for (int i = 0; i < 2048; ++i)
+        ASSERT_EQ(log[1 + i], "/dev/hal 0x80044d03 " + std::to_string(8192 + i) + " = 0");
+
+    EXPECT_EQ(server.Ask("opens /dev/hal"), "ok 1\n");
+    int status = server.Stop();
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    struct stat st;
+    EXPECT_NE(::stat(server.socket_path().c_str(), &st), 0) << "control socket left behind";
+}
+
+} // namespace
