@@ -6,29 +6,29 @@
 #include <cstddef>
 
 template <class T>
-class F_dual_list;
+class F_packet_list;
 
 template <class T>
-class F_dual_list_item {
+class F_packet_list_item {
 public:
-    constexpr F_dual_list_item() noexcept = default;
-    F_dual_list_item(F_dual_list_item const&) = delete;
-    F_dual_list_item& operator=(F_dual_list_item const&) = delete;
+    constexpr F_packet_list_item() noexcept = default;
+    F_packet_list_item(F_packet_list_item const&) = delete;
+    F_packet_list_item& operator=(F_packet_list_item const&) = delete;
 
 protected:
     // Towards the tail and towards the head of the list that holds the item.
     T* f_next = nullptr;
     T* f_prev = nullptr;
 
-    friend class F_dual_list<T>;
+    friend class F_packet_list<T>;
 };
 
 template <class T>
-class F_dual_list {
+class F_packet_list {
 public:
-    constexpr F_dual_list() noexcept = default;
-    F_dual_list(F_dual_list const&) = delete;
-    F_dual_list& operator=(F_dual_list const&) = delete;
+    constexpr F_packet_list() noexcept = default;
+    F_packet_list(F_packet_list const&) = delete;
+    F_packet_list& operator=(F_packet_list const&) = delete;
 
     T* head() const noexcept { return f_head; }
     T* tail() const noexcept { return f_tail; }
@@ -97,8 +97,8 @@ public:
     }
 
 private:
-    static F_dual_list_item<T>* link(T* p) noexcept { return p; }
-    static F_dual_list_item<T> const* link(T const* p) noexcept { return p; }
+    static F_packet_list_item<T>* link(T* p) noexcept { return p; }
+    static F_packet_list_item<T> const* link(T const* p) noexcept { return p; }
 
     T* f_head = nullptr;
     T* f_tail = nullptr;
