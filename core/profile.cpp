@@ -1,7 +1,5 @@
 #include "core/profile.hpp"
 
-#include "core/clock.hpp"
-
 #include <ostream>
 
 namespace Profile {
@@ -20,30 +18,16 @@ Point::~Point()
     }
 }
 
-void Point::begin() { start_ = Mux::microseconds(); }
+void Point::begin() { measure_.begin(); }
 
-void Point::end() { sample(Mux::microseconds() - start_); }
+void Point::end() { measure_.end(); }
 
-void Point::sample(std::uint32_t d)
-{
-    if (empty_) {
-        min_ = max_ = last_ = d;
-        count_ = 1;
-        empty_ = false;
-        return;
-    }
-    ++count_;
-    if (d < min_)
-        min_ = d;
-    if (d > max_)
-        max_ = d;
-    last_ = d;
-}
+void Point::sample(std::uint32_t d) { measure_.sample(d); }
 
 void Point::put(std::ostream& os) const
 {
-    os << std::dec << "[" << name_ << "]: " << "min=" << min_ << " max=" << max_
-       << " avg=" << last_ << " counter=" << count_;
+    os << "[" << name_ << "]: ";
+    measure_.put(os);
 }
 
 void dump(std::ostream& os)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/measure.hpp"
+
 #include <cstdint>
 #include <iosfwd>
 
@@ -26,12 +28,7 @@ public:
 private:
     Point* next_;
     const char* name_;
-    std::uint32_t min_ = 0;
-    std::uint32_t max_ = 0;
-    std::uint32_t last_ = 0;
-    bool empty_ = true;
-    std::uint32_t start_ = 0;
-    std::uint32_t count_ = 0;
+    Measure measure_;
 };
 
 extern Point* mRoot;
