@@ -19,12 +19,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#ifdef GW_CONTROL_SERVER
 #include "control/acceptor_net.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "core/multiplexer.hpp"
-#endif
 
 namespace {
 
@@ -166,7 +164,6 @@ void BM_BarePollPing(benchmark::State& state)
 }
 BENCHMARK(BM_BarePollPing)->UseRealTime();
 
-#ifdef GW_CONTROL_SERVER
 void BM_ControlServerPing(benchmark::State& state)
 {
     static bool bound = false;
@@ -185,6 +182,5 @@ void BM_ControlServerPing(benchmark::State& state)
     ctrlServer.Deactivate();
 }
 BENCHMARK(BM_ControlServerPing)->UseRealTime();
-#endif
 
 } // namespace

@@ -10,8 +10,6 @@
 class HeartBeatCtl : public CtrlSrv::Service {
 public:
     static constexpr unsigned int timeout_ms = 120000;
-    // LGCP::Command alternative `ping`.
-    static constexpr int ping_index = 12;
 
     static HeartBeatCtl* instance();
 

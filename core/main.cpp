@@ -11,11 +11,9 @@
 #include "core/version.hpp"
 #include "hardware/hw_mux.hpp"
 
-#ifdef GW_CONTROL_SERVER
 #include "control/acceptor_net.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
-#endif
 
 #include <getopt.h>
 
@@ -125,11 +123,9 @@ int main(int argc, char** argv)
     Version::current.put(std::cout);
     std::cout << "], port=" << port << std::endl;
 
-#ifdef GW_CONTROL_SERVER
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
-#endif
 
     SignalWakeup wakeup;
     wakeup.Open();
@@ -140,15 +136,11 @@ int main(int argc, char** argv)
     signals.Bind(new DpcHandler1(&CheckSignals));
     signals.Activate();
 
-#ifdef GW_CONTROL_SERVER
     ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
-#endif
 
     multiplexer.run(true, true);
 
-#ifdef GW_CONTROL_SERVER
     ctrlServer.Deactivate();
-#endif
 
     signals.Deactivate();
     ChildWait::Deactivate();

@@ -1,5 +1,6 @@
 #include "control/lgcp_client.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -64,8 +65,12 @@ int LgcpClient::local_port() const
 Bytes LgcpClient::frame(Bytes const& payload)
 {
     std::size_t const len = payload.size() + 4;
-    Bytes f{0x03, 0x00, static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len)};
-    f.insert(f.end(), payload.begin(), payload.end());
+    Bytes f(len);
+    f[0] = 0x03;
+    f[1] = 0x00;
+    f[2] = static_cast<std::uint8_t>(len >> 8);
+    f[3] = static_cast<std::uint8_t>(len);
+    std::copy(payload.begin(), payload.end(), f.begin() + 4);
     return f;
 }
 

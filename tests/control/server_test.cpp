@@ -7,13 +7,13 @@
 #include "control/ctrl_server.hpp"
 #include "control/ctrl_service.hpp"
 #include "control/heartbeat.hpp"
+#include "control/lgcp_client.hpp"
 
 #include <sstream>
 
 #include <unistd.h>
 
 using namespace ctltest;
-using Bytes = std::vector<std::uint8_t>;
 
 namespace {
 
@@ -78,10 +78,7 @@ std::vector<Bytes> one(Bytes const& payload)
 
 Bytes frame(Bytes const& payload)
 {
-    Bytes f{0x03, 0x00, static_cast<std::uint8_t>((payload.size() + 4) >> 8),
-            static_cast<std::uint8_t>(payload.size() + 4)};
-    f.insert(f.end(), payload.begin(), payload.end());
-    return f;
+    return LgcpClient::frame(payload);
 }
 
 // ping with seq 1: the frame of the first exchange of every session.
