@@ -14,6 +14,7 @@
 #include "control/acceptor_net.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/hw_tests.hpp"
 
 #include <getopt.h>
 
@@ -126,6 +127,7 @@ int main(int argc, char** argv)
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
+    ctrlServer.Bind(HwTests::instance());
 
     SignalWakeup wakeup;
     wakeup.Open();

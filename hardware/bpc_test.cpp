@@ -1,8 +1,8 @@
 #include "hardware/bpc_test.hpp"
 
+#include "core/ext.hpp"
 #include "hardware/hw_mux.hpp"
 
-#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 
@@ -15,18 +15,6 @@ namespace {
 unsigned char NextPatternByte()
 {
     return static_cast<unsigned char>(::random() & 0xFF);
-}
-
-// One byte as two upper-case hexadecimal digits and a blank, the form of the
-// program's other hexadecimal dumps.
-struct HexByte {
-    unsigned char value;
-};
-std::ostream& operator<<(std::ostream& os, HexByte b)
-{
-    char text[4];
-    std::snprintf(text, sizeof text, "%02X ", static_cast<unsigned>(b.value));
-    return os << text;
 }
 
 } // namespace
@@ -64,9 +52,9 @@ BpcTest::Result BpcTest::Compare(const char* failed, const char* expected, const
         unsigned char want = NextPatternByte();
         unsigned char have = mux_.Read(static_cast<int>(channel));
         if (want != have) {
-            PutHeader(std::cerr);
-            std::cerr << failed << (channel & 127) << expected << HexByte{want} << got
-                      << HexByte{have} << std::endl;
+            std::cerr << ext::header(this) << failed << (channel & 127) << expected
+                      << ext::OutBufInHex(&want, 1) << got << ext::OutBufInHex(&have, 1)
+                      << std::endl;
             return Result::BusError;
         }
     }
