@@ -2,6 +2,7 @@
 
 #include "control/ctrl_service.hpp"
 #include "control/lgcp_coding.hpp"
+#include "asn1/valuenotation.hpp"
 #include "core/ext.hpp"
 
 #include <iostream>
@@ -181,10 +182,8 @@ void Server::SendMsg(LGCP::Message& message)
     std::vector<char> bytes;
     bytes.reserve(200);
     if (!lgcp_encode(message, bytes)) {
-        // The value-notation printer is not part of the build yet; the
-        // octets the encoder got to stand in for it.
-        std::cerr << ext::header(this) << "send fail: encode error!"
-                  << ext::OutBufInHex(bytes.data(), bytes.data() + bytes.size()) << std::endl;
+        std::cerr << ext::header(this) << "send fail: encode error!";
+        ASN1::operator<<(std::cerr, message) << std::endl;
         return;
     }
     if (link_ == nullptr) {

@@ -91,6 +91,14 @@ public:
         return item;
     }
 
+    T* pop_back() noexcept
+    {
+        T* item = tail_;
+        if (item != nullptr)
+            remove(item);
+        return item;
+    }
+
     // Exchanges the contents of the two lists.
     void merge(F_dual_list& other) noexcept
     {

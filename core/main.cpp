@@ -14,7 +14,10 @@
 #include "control/acceptor_net.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
+#include "hardware/bus_ctl.hpp"
+#include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
+#include "hardware/spi_ctrl.hpp"
 
 #include <getopt.h>
 
@@ -95,6 +98,8 @@ int main(int argc, char** argv)
             port = std::atoi(optarg);
             break;
         case opt_disable_clock:
+            // At once: nothing may select a clock from here on.
+            BusCtl::instance()->DisableControl();
             break;
         case 'h':
             Usage();
@@ -128,6 +133,9 @@ int main(int argc, char** argv)
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
     ctrlServer.Bind(HwTests::instance());
+    ctrlServer.Bind(BusCtl::instance());
+    ctrlServer.Bind(E1Ctl::instance());
+    ctrlServer.Bind(spiCtrl::instance());
 
     SignalWakeup wakeup;
     wakeup.Open();

@@ -156,7 +156,7 @@ Protocol_status Protocol::initialize()
 
 ProtocolsList::~ProtocolsList()
 {
-    while (Protocol* p = pop_tail()) {
+    while (Protocol* p = pop_back()) {
         p->family_ = nullptr;
         delete p;
     }
@@ -168,13 +168,13 @@ void ProtocolsList::on_deactivated(Protocol*, Protocol_status) {}
 
 void ProtocolsList::add_protocol_head(Protocol* p)
 {
-    push_head(p);
+    push_front(p);
     p->family_ = this;
 }
 
 void ProtocolsList::add_protocol_tail(Protocol* p)
 {
-    push_tail(p);
+    push_back(p);
     p->family_ = this;
 }
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "core/packet.hpp"
-#include "core/packet_list.hpp"
+#include "core/dual_list.hpp"
 #include "core/packet_smart_pointer.hpp"
 
 class Protocol;
@@ -150,8 +150,9 @@ public:
     // first that fails and returns its status.
     Protocol_status initialize();
 
-    Protocol* next() const { return f_next; }
-    Protocol* previous() const { return f_prev; }
+    // The layer above and the layer below in the family's list.
+    Protocol* next() const { return F_dual_list<Protocol>::next(this); }
+    Protocol* previous() const { return F_dual_list<Protocol>::prev(this); }
     ProtocolsList* family() const { return family_; }
 
 protected:

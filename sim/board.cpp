@@ -123,9 +123,14 @@ Board& Board::instance()
     return *board;
 }
 
-Board::Board()
+Board::Board() : mcc_(hal_)
 {
     devices_.push_back(&hal_);
+    devices_.push_back(&mcc_);
+    devices_.push_back(&dtmf_);
+    devices_.push_back(&dsp_);
+    devices_.push_back(&maintenance_);
+    devices_.push_back(&e1cas_);
 }
 
 Device* Board::FindLocked(const std::string& path) const
@@ -138,8 +143,10 @@ Device* Board::FindLocked(const std::string& path) const
 
 void Board::CloseAllOpens()
 {
-    for (auto& [ino, open] : opens_)
+    for (auto& [ino, open] : opens_) {
+        open.device->Closed(open.fd);
         ::close(open.fd);
+    }
     opens_.clear();
 }
 
@@ -147,6 +154,7 @@ void Board::ForgetStaleOpens()
 {
     for (auto it = opens_.begin(); it != opens_.end();) {
         if (PeerGone(it->second.fd)) {
+            it->second.device->Closed(it->second.fd);
             ::close(it->second.fd);
             it = opens_.erase(it);
         } else {
@@ -231,10 +239,12 @@ int Board::Open(const char* path, int flags)
             } else {
                 auto old = opens_.find(st.st_ino);
                 if (old != opens_.end()) {
+                    old->second.device->Closed(old->second.fd);
                     ::close(old->second.fd);
                     opens_.erase(old);
                 }
                 opens_.emplace(st.st_ino, OpenFile{d, sv[1]});
+                d->Opened(sv[1], sv[0]);
             }
         }
     }
@@ -257,6 +267,7 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
     auto it = S_ISSOCK(st.st_mode) ? opens_.find(st.st_ino) : opens_.end();
     if (it != opens_.end() && PeerGone(it->second.fd)) {
         // The inode was reused by a socket that is not a device open.
+        it->second.device->Closed(it->second.fd);
         ::close(it->second.fd);
         opens_.erase(it);
         it = opens_.end();
@@ -274,7 +285,9 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
     const std::uint32_t size = Driver::RequestSize(request);
     const std::uint32_t words = size / 4;
     Outcome o;
-    if (size > 0 && arg == nullptr) {
+    // A request that takes a value (a time slot) carries no record, whatever
+    // size its number names.
+    if (size > 0 && arg == nullptr && !(by_value && d->TakesValue(request))) {
         if (by_value)
             r.in.push_back(static_cast<std::uint32_t>(value));
         o = Outcome{-1, EFAULT, false};
@@ -292,7 +305,7 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
         else if (TakeFailure(r.device, request, error))
             o = Outcome{-1, error, false};
         else
-            o = d->Ioctl(request, arg, value);
+            o = d->IoctlOn(it->second.fd, request, arg, value);
         if (o.result >= 0 && !by_value && words > 0 &&
             (Driver::RequestDir(request) & Driver::kDirRead) != 0) {
             r.out.resize(words);

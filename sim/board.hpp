@@ -13,7 +13,11 @@
 // directly, with no control socket running.
 
 #include "sim/device.hpp"
+#include "sim/dsp.hpp"
+#include "sim/dtmf.hpp"
+#include "sim/e1.hpp"
 #include "sim/hal.hpp"
+#include "sim/mcc.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -56,6 +60,13 @@ public:
     void Reset();
 
     Hal& hal() noexcept { return hal_; }
+    // The MCC controllers ("/dev/mcc/ctl"), the tone DSP ("/dev/dtmf") and
+    // the voice DSP ("/dev/dsp"); used directly, like hal().
+    Mcc& mcc() noexcept { return mcc_; }
+    Dtmf& dtmf() noexcept { return dtmf_; }
+    Dsp& dsp() noexcept { return dsp_; }
+    Maintenance& maintenance() noexcept { return maintenance_; }
+    E1Cas& e1cas() noexcept { return e1cas_; }
 
     // The driver side, called by the simulated backend of the driver port.
     int Open(const char* path, int flags);
@@ -120,6 +131,11 @@ private:
 
     mutable std::mutex lock_;
     Hal hal_;
+    Mcc mcc_;
+    Dtmf dtmf_;
+    Dsp dsp_;
+    Maintenance maintenance_;
+    E1Cas e1cas_;
     std::vector<Device*> devices_;
     std::map<std::string, bool> absent_;
     std::map<ino_t, OpenFile> opens_;

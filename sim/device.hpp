@@ -31,6 +31,33 @@ public:
     // is the argument of a request that takes a value instead.
     virtual Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) = 0;
 
+    // Models whose state belongs to one open (a controller allocated on it,
+    // records queued for it) see the opens: `open` is the board's end of the
+    // open, the same number for as long as the open lives; `program` is the
+    // program's end, valid only during the call.
+    virtual void Opened(int open, int program)
+    {
+        (void)open;
+        (void)program;
+    }
+    // The open is gone (the program closed its last descriptor of it, or
+    // the board was reset); called before the board closes its end.
+    virtual void Closed(int open) { (void)open; }
+    // A request whose argument is a value (a time slot) rather than the
+    // record that its size names; any other request without a record fails
+    // with EFAULT.
+    virtual bool TakesValue(std::uint32_t request) const
+    {
+        (void)request;
+        return false;
+    }
+    // One request on one open; by default the open does not matter.
+    virtual Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value)
+    {
+        (void)open;
+        return Ioctl(request, arg, value);
+    }
+
     // Back to the state of a healthy board.
     virtual void Reset() = 0;
 

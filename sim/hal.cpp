@@ -47,6 +47,7 @@ Hal::Hal() : Device("/dev/hal") {}
 void Hal::Reset()
 {
     outputs_.clear();
+    clock_spi_.Reset();
 }
 
 Hal::Output Hal::Get(std::uint32_t output) const
@@ -119,8 +120,12 @@ Outcome Hal::Ioctl(std::uint32_t request, void* arg, unsigned long)
         SetWord(arg, 1, ReadChannel(channel));
         return {};
     }
-    default:
+    default: {
+        Outcome o;
+        if (clock_spi_.Ioctl(request, arg, o))
+            return o;
         return Fail(ENOTTY);
+    }
     }
 }
 
@@ -177,7 +182,7 @@ bool Hal::Control(const std::vector<std::string>& words, std::ostream& out)
         out << "ok " << hex << '\n';
         return true;
     }
-    return false;
+    return clock_spi_.Control(words, out);
 }
 
 } // namespace Sim

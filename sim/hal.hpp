@@ -7,6 +7,7 @@
 // for any other channel fails with EINVAL, as on the board.
 
 #include "sim/device.hpp"
+#include "sim/hal_clock_spi.hpp"
 
 #include <cstdint>
 #include <map>
@@ -46,8 +47,12 @@ public:
     // "8200 connected 5", "8193 constant 0xD5"; returns the number of lines.
     std::size_t Dump(std::ostream& out, std::uint32_t first, std::uint32_t last) const;
 
+    // The clock selector and the SPI framers behind the same device.
+    HalClockSpi& clock_spi() noexcept { return clock_spi_; }
+
 private:
     std::map<std::uint32_t, Output> outputs_;
+    HalClockSpi clock_spi_;
 };
 
 } // namespace Sim

@@ -255,6 +255,14 @@ TEST(ControlE2E, SigtermWithAHostConnectedEndsCleanly)
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_TRUE(host.closed_within(5000));
+    // The services heard the connection go: the clock service, which selects
+    // the free-running clock on every connect and disconnect, did so twice.
+    std::string const err = server.err();
+    std::string const line = "set clock source cmd: ";
+    std::size_t n = 0;
+    for (auto at = err.find(line); at != std::string::npos; at = err.find(line, at + 1))
+        ++n;
+    EXPECT_EQ(n, 2u) << err;
 }
 
 // A controller whose packets vanish (nftables drops them, inside a network

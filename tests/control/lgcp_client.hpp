@@ -29,7 +29,8 @@ public:
     bool send(Bytes const& payload);
     // The next payload, or false on EOF, error or time-out.
     bool receive(Bytes& payload, int timeout_ms = 5000);
-    // The next payload or an empty vector (see receive()).
+    // The next payload that is not a signal, or an empty vector (see
+    // receive()).
     Bytes reply(int timeout_ms = 5000);
     // True when the server closes the connection within the time-out.
     bool closed_within(int timeout_ms);

@@ -1,5 +1,8 @@
 #include "control/lgcp_client.hpp"
 
+#include "asn1/coder_env.hpp"
+#include "asn1/modules/LGCP.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -130,12 +133,35 @@ bool LgcpClient::receive(Bytes& payload, int timeout_ms)
     }
 }
 
+namespace {
+
+// Board services report on their own (trunk status on connect and every
+// second): a host waiting for the answer to its command reads past them.
+bool is_signal(Bytes const& payload)
+{
+    LGCP::Message m;
+    ASN1::CoderEnv env;
+    auto const* p = reinterpret_cast<char const*>(payload.data());
+    return ASN1::decode(p, p + payload.size(), &env, m) && m.get_pdu().is_signal();
+}
+
+} // namespace
+
 Bytes LgcpClient::reply(int timeout_ms)
 {
+    auto const until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     Bytes b;
-    if (!receive(b, timeout_ms))
-        b.clear();
-    return b;
+    for (;;) {
+        auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              until - std::chrono::steady_clock::now())
+                              .count();
+        if (left < 0 || !receive(b, static_cast<int>(left))) {
+            b.clear();
+            return b;
+        }
+        if (!is_signal(b))
+            return b;
+    }
 }
 
 bool LgcpClient::closed_within(int timeout_ms)

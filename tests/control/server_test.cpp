@@ -231,6 +231,17 @@ TEST_F(ServerTest, SignalsFanOutToTheOthersThenLeaveWithoutSeq)
     EXPECT_FALSE(first.IsSlotPresent());
 }
 
+TEST_F(ServerTest, MessageThatDoesNotEncodeIsLoggedInValueNotationAndNotSent)
+{
+    LGCP::Signal nothing_selected;
+    Capture err(Capture::Err);
+    first.SendSignal(nothing_selected);
+    std::string text = err.text();
+    EXPECT_NE(text.find("ctrl [10.1.2.3:5000]: send fail: encode error!{"), std::string::npos)
+        << text;
+    EXPECT_TRUE(frames(sp.b).empty());
+}
+
 TEST_F(ServerTest, HeaderAndConnectionFollowTheLink)
 {
     std::ostringstream os;

@@ -1,0 +1,99 @@
+#pragma once
+
+// An HDLC channel: one HDLC controller of the board's MCC device
+// ("/dev/mcc/ctl"), cross-connected through the TDM switch to the time
+// slots of a signalling link. It carries whole frames as packets and tells
+// one listener of received frames, read failures and readiness to send.
+
+#include "core/event.hpp"
+#include "core/packet.hpp"
+
+#include <cstdint>
+#include <iosfwd>
+
+class HwMux;
+
+// A frame channel as the link protocols see it.
+class GenericHDLC {
+public:
+    virtual ~GenericHDLC() = default;
+    // The packet stays the caller's; false when the frame was not sent.
+    virtual bool hdlc_transmit(Packet& frame) = 0;
+    virtual bool is_open() const = 0;
+    virtual bool is_ready() const = 0;
+};
+
+class HDLC : public GenericHDLC {
+public:
+    class Notify {
+    public:
+        struct Cause {
+            enum Type { read_error = 0 };
+        };
+        virtual ~Notify() = default;
+        virtual void on_hdlc_receive(Packet& frame) = 0;
+        virtual void on_hdlc_error(Cause::Type cause) = 0;
+        virtual void on_hdlc_ready() = 0;
+    };
+
+    // MCC driver requests (board encoding).
+    static constexpr std::uint32_t MCC_ALLOCATE = 0x40144d00; // five words
+    static constexpr std::uint32_t MCC_TIMESLOT = 0x20004d02; // result: time slot
+
+    HDLC();
+    ~HDLC() override;
+    HDLC(const HDLC&) = delete;
+    HDLC& operator=(const HDLC&) = delete;
+
+    // The listener becomes the shared one that ignores everything.
+    void unbind();
+    // (Re)opens the controller, connects it through the switch and starts
+    // listening; false (after one error line) leaves the channel closed.
+    bool activate();
+    // Closes the controller; the switch connections stay as they are.
+    void deactivate();
+
+    bool hdlc_transmit(Packet& frame) override;
+    bool is_open() const override;
+    bool is_ready() const override { return ready; }
+
+    void PutHeader(std::ostream& os) const;
+
+    // The descriptor event's handler.
+    void on_event(int fd, short revents);
+
+    bool ready = false;
+
+    // Link configuration, written by the owner before activate().
+    std::int32_t source_trunk = 0; // kept for the owner
+    std::int32_t timeslot = 0;     // the link's trunk time slot (log header)
+    std::int32_t rx_channel = -1;  // A: feeds the controller; modes 0, 1: also its output
+    std::int32_t tx_channel = -1;  // B: the controller's output in mode 2
+    std::int32_t mode = 0;         // 0 SS7, 1 ISDN primary rate, 2 ISDN basic rate
+
+    // Counters, zeroed by every activate(), in the order the owner reports them.
+    std::uint32_t txSU = 0;       // frames written
+    std::uint32_t txDiscard = 0;  // frames offered while closed
+    std::uint32_t txError = 0;    // writes that failed
+    std::uint32_t txOverflow = 0; // never counted here
+    std::uint32_t rxSU = 0;       // frames received
+
+    std::int32_t log_level = 0; // the owner's
+    std::int32_t trunk = 0;     // first number of the log header and frame traces
+
+    Notify* notify = nullptr;
+
+    // The switch that activate() programs: HwMux::instance() unless a test
+    // hands the channel a switch of its own.
+    void use_switch(HwMux* mux) noexcept { m_mux = mux; }
+
+private:
+    void do_read();
+    void read_failed(const char* what);
+
+    Event m_event;
+    HwMux* m_mux = nullptr;
+    // Advances whenever the channel closes, so that a callback that closed
+    // (or closed and reopened) the channel stops the work on the old one.
+    std::uint32_t m_generation = 0;
+};

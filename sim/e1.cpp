@@ -1,0 +1,256 @@
+#include "sim/e1.hpp"
+
+#include "sim/board.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ostream>
+
+namespace Sim {
+
+namespace {
+
+bool Number(const std::string& text, unsigned long limit, std::uint32_t& out)
+{
+    if (text.empty() || text[0] == '-')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v > limit)
+        return false;
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+std::uint32_t Word(const void* arg, unsigned index)
+{
+    std::uint32_t w;
+    std::memcpy(&w, static_cast<const unsigned char*>(arg) + 4 * index, sizeof w);
+    return w;
+}
+
+void SetWord(void* arg, unsigned index, std::uint32_t w)
+{
+    std::memcpy(static_cast<unsigned char*>(arg) + 4 * index, &w, sizeof w);
+}
+
+Outcome Fail(int error)
+{
+    return Outcome{-1, error, false};
+}
+
+// Offsets of the channel record: trunk, time slot, rx, tx.
+constexpr unsigned kRx = 8, kTx = 9;
+
+bool IsChannel(std::uint32_t slot)
+{
+    return slot > 0 && slot < E1Cas::kSlots && slot != 16;
+}
+
+// GW_SIM_SETUP: requests of the control language separated by ';', carried
+// out on the board before the program starts (a board without SPI, an
+// absent driver), for what a test must set up before the program's first
+// open. Run from static initialisation: this file is always linked, as the
+// board holds its models.
+const bool setup_applied = [] {
+    const char* setup = std::getenv("GW_SIM_SETUP");
+    if (setup == nullptr)
+        return false;
+    std::string all(setup);
+    std::size_t at = 0;
+    while (at <= all.size()) {
+        std::size_t end = all.find(';', at);
+        if (end == std::string::npos)
+            end = all.size();
+        std::string line = all.substr(at, end - at);
+        if (line.find_first_not_of(' ') != std::string::npos) {
+            std::string answer = Board::instance().Command(line);
+            if (answer.rfind("ok", 0) != 0 && answer.find("\nok") == std::string::npos)
+                std::fprintf(stderr, "GW_SIM_SETUP: %s: %s", line.c_str(), answer.c_str());
+        }
+        at = end + 1;
+    }
+    return true;
+}();
+
+} // namespace
+
+Maintenance::Maintenance() : Device("/dev/maintenance") {}
+
+void Maintenance::Reset()
+{
+    for (auto& t : trunks_)
+        t = Trunk{};
+    tclk_ = -1;
+}
+
+Outcome Maintenance::Ioctl(std::uint32_t request, void* arg, unsigned long value)
+{
+    switch (request) {
+    case kStatus: {
+        std::uint32_t n = Word(arg, 0);
+        if (n >= kTrunks)
+            return Fail(EINVAL);
+        const Trunk& t = trunks_[n];
+        SetWord(arg, 9, t.slips);
+        SetWord(arg, 10, t.lossBF);
+        SetWord(arg, 11, t.lossCarrier);
+        SetWord(arg, 12, t.ais);
+        SetWord(arg, 13, t.rai);
+        SetWord(arg, 19, t.state);
+        // Read once a second for ever: counted, not logged.
+        return Outcome{0, 0, true};
+    }
+    case kTclk:
+        tclk_ = static_cast<std::uint32_t>(value);
+        return {};
+    default:
+        return Fail(ENOTTY);
+    }
+}
+
+bool Maintenance::Control(const std::vector<std::string>& words, std::ostream& out)
+{
+    if (words.size() == 1 && words[0] == "tclk") {
+        if (tclk_ < 0) {
+            out << "ok none\n";
+        } else {
+            out << "ok 0x" << std::hex << tclk_ << std::dec << '\n';
+        }
+        return true;
+    }
+    std::uint32_t n = 0, state = 0;
+    if (words.size() < 4 || words.size() % 2 != 0 || words[0] != "trunk" ||
+        !Number(words[1], kTrunks - 1, n) || words[2] != "state" ||
+        !Number(words[3], 0xFFFFFFFFul, state))
+        return false;
+    Trunk t = trunks_[n];
+    t.state = state;
+    for (std::size_t i = 4; i + 1 < words.size(); i += 2) {
+        std::uint32_t v;
+        if (!Number(words[i + 1], 0xFFFFFFFFul, v))
+            return false;
+        if (words[i] == "slips")
+            t.slips = v;
+        else if (words[i] == "lossbf")
+            t.lossBF = v;
+        else if (words[i] == "losscarrier")
+            t.lossCarrier = v;
+        else if (words[i] == "ais")
+            t.ais = v;
+        else if (words[i] == "rai")
+            t.rai = v;
+        else
+            return false;
+    }
+    trunks_[n] = t;
+    out << "ok\n";
+    return true;
+}
+
+E1Cas::E1Cas() : Device("/dev/e1-cas") {}
+
+void E1Cas::Reset()
+{
+    for (auto& t : open_)
+        t = false;
+    for (auto& trunk : channels_)
+        for (auto& c : trunk)
+            c = Channel{};
+}
+
+std::vector<unsigned char> E1Cas::Event(std::uint32_t trunk, std::uint32_t timeslot,
+                                        std::uint8_t rx, std::uint8_t tx)
+{
+    std::vector<unsigned char> record(12, 0);
+    std::memcpy(record.data(), &trunk, 4);
+    std::memcpy(record.data() + 4, &timeslot, 4);
+    record[kRx] = rx;
+    record[kTx] = tx;
+    return record;
+}
+
+Outcome E1Cas::Ioctl(std::uint32_t request, void* arg, unsigned long value)
+{
+    unsigned char* b = static_cast<unsigned char*>(arg);
+    switch (request) {
+    case kOpenTrunk:
+        if (value >= kTrunks)
+            return Fail(EINVAL);
+        open_[value] = true;
+        return {};
+    case kCloseTrunk:
+        if (value >= kTrunks || !open_[value])
+            return Fail(EINVAL);
+        open_[value] = false;
+        for (auto& c : channels_[value])
+            c = Channel{};
+        return {};
+    case kSet:
+    case kGet:
+    case kChannel: {
+        std::uint32_t t = Word(arg, 0), s = Word(arg, 1);
+        if (t >= kTrunks || !open_[t] || !IsChannel(s))
+            return Fail(EINVAL);
+        Channel& c = channels_[t][s];
+        if (request == kChannel) {
+            std::uint32_t op = Word(arg, 3);
+            if (op == 0) {
+                c.open = true;
+                c.tx = b[kTx] & 15;
+            } else if (op == 1 && c.open) {
+                c.open = false;
+                c.tx = 0;
+            } else {
+                return Fail(EINVAL);
+            }
+            return {};
+        }
+        if (!c.open)
+            return Fail(EINVAL);
+        if (request == kSet) {
+            c.tx = b[kTx] & 15;
+            return {};
+        }
+        b[kRx] = c.rx;
+        b[kTx] = c.tx;
+        return {};
+    }
+    default:
+        return Fail(ENOTTY);
+    }
+}
+
+bool E1Cas::Control(const std::vector<std::string>& words, std::ostream& out)
+{
+    std::uint32_t t = 0, s = 0, bits = 0;
+    if (words.size() == 4 && words[0] == "rx" && Number(words[1], kTrunks - 1, t) &&
+        Number(words[2], kSlots - 1, s) && Number(words[3], 15, bits)) {
+        channels_[t][s].rx = static_cast<std::uint8_t>(bits);
+        out << "ok\n";
+        return true;
+    }
+    if (words.size() == 1 && words[0] == "state") {
+        std::size_t lines = 0;
+        for (unsigned i = 0; i < kTrunks; ++i) {
+            if (!open_[i])
+                continue;
+            out << "trunk " << i << " open\n";
+            ++lines;
+            for (unsigned j = 0; j < kSlots; ++j)
+                if (channels_[i][j].open) {
+                    out << i << ' ' << j << " rx " << unsigned{channels_[i][j].rx} << " tx "
+                        << unsigned{channels_[i][j].tx} << '\n';
+                    ++lines;
+                }
+        }
+        out << "ok " << lines << '\n';
+        return true;
+    }
+    return false;
+}
+
+} // namespace Sim

@@ -1,0 +1,87 @@
+#pragma once
+
+// Models of the E1 trunk drivers: "/dev/maintenance" (each trunk's
+// synchronisation state and error counters, and the transmit-clock mask)
+// and "/dev/e1-cas" (channel-associated signalling per trunk and time
+// slot). The board has four trunks, 0..3; time slots 0 (framing) and 16
+// (the signalling multiframe) are no channels.
+
+#include "sim/device.hpp"
+
+#include <cstdint>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace Sim {
+
+class Maintenance final : public Device {
+public:
+    static constexpr std::uint32_t kStatus = 0xc0504d03; // 80-byte trunk status
+    static constexpr std::uint32_t kTclk = 0xc0044d0b;   // the mask, by value
+    static constexpr unsigned kTrunks = 4;
+
+    struct Trunk {
+        std::uint32_t state = 0; // ACP::TrunkState number; the driver may say anything
+        std::uint32_t slips = 0, lossBF = 0, lossCarrier = 0, ais = 0, rai = 0;
+    };
+
+    Maintenance();
+    Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
+    bool TakesValue(std::uint32_t request) const override { return request == kTclk; }
+    void Reset() override;
+    // "trunk N state S [slips A lossbf B losscarrier C ais D rai E]";
+    // "tclk": "ok 0xMASK" or "ok none".
+    bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+
+    Trunk& trunk(unsigned n) { return trunks_[n % kTrunks]; }
+    // The last mask written, -1 when none since Reset.
+    long long tclk() const noexcept { return tclk_; }
+
+private:
+    Trunk trunks_[kTrunks];
+    long long tclk_ = -1;
+};
+
+class E1Cas final : public Device {
+public:
+    static constexpr std::uint32_t kOpenTrunk = 0x80044300;  // trunk, by value
+    static constexpr std::uint32_t kCloseTrunk = 0x80044301; // trunk, by value
+    static constexpr std::uint32_t kSet = 0xc00c4302;        // 12-byte channel
+    static constexpr std::uint32_t kGet = 0xc00c4303;        // 12-byte channel
+    static constexpr std::uint32_t kChannel = 0xc0104304;    // channel + operation
+    static constexpr unsigned kTrunks = 4;
+    static constexpr unsigned kSlots = 32;
+
+    struct Channel {
+        bool open = false;
+        std::uint8_t rx = 0; // what the line sends
+        std::uint8_t tx = 0;
+    };
+
+    E1Cas();
+    Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
+    bool TakesValue(std::uint32_t request) const override
+    {
+        return request == kOpenTrunk || request == kCloseTrunk;
+    }
+    void Reset() override;
+    // "rx T S BITS": what the line sends on a channel; "state": one line per
+    // open trunk "trunk T open" and per open channel "T S rx R tx X", then
+    // "ok N".
+    bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+
+    bool trunk_open(unsigned t) const { return t < kTrunks && open_[t]; }
+    Channel& channel(unsigned t, unsigned s) { return channels_[t % kTrunks][s % kSlots]; }
+
+    // The 12-byte event record of a change of received bits (native order),
+    // as the driver queues it for reading.
+    static std::vector<unsigned char> Event(std::uint32_t trunk, std::uint32_t timeslot,
+                                            std::uint8_t rx, std::uint8_t tx);
+
+private:
+    bool open_[kTrunks] = {};
+    Channel channels_[kTrunks][kSlots];
+};
+
+} // namespace Sim

@@ -1,0 +1,101 @@
+#pragma once
+
+// Model of "/dev/mcc/ctl": the board's HDLC controllers. Each open may
+// allocate one controller, which takes a time slot from a pool and keeps it
+// until the program closes its last descriptor of the open. A controller
+// carries whole frames both ways, one frame per read; a write that finds the
+// program's side full fails with EAGAIN until the board has taken frames
+// away (Pump). Frames go through the TDM switch model: what a controller
+// writes reaches every switch output that its time slot feeds, and a frame
+// that arrives on a channel reaches every controller whose time slot the
+// switch feeds from that channel.
+
+#include "sim/device.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace Sim {
+
+class Hal;
+
+class Mcc final : public Device {
+public:
+    static constexpr std::uint32_t kAllocate = 0x40144d00; // five words: mode, 512, 0, 1, 4
+    static constexpr std::uint32_t kTimeslot = 0x20004d02; // result: the controller's time slot
+
+    // The pool of controller time slots after Reset: 300..331.
+    static constexpr std::uint32_t kFirstSlot = 300;
+    static constexpr std::uint32_t kSlots = 32;
+    // The program's side of an open holds this many bytes of frames (the
+    // kernel doubles it and counts its own overhead: about ten short frames).
+    static constexpr int kSendBuffer = 4096;
+
+    using Frame = std::vector<unsigned char>;
+
+    struct Controller {
+        std::uint32_t timeslot = 0;
+        std::uint32_t words[5] = {}; // the allocation record as the program gave it
+        std::uint64_t written = 0;   // frames taken from the program
+        std::uint64_t delivered = 0; // frames handed to the program
+    };
+
+    explicit Mcc(Hal& hal);
+
+    Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
+    Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value) override;
+    void Opened(int open, int program) override;
+    void Closed(int open) override;
+    void Reset() override;
+    // "slots": one line per controller "TS mode M written W delivered D";
+    // "pump"; "receive CHANNEL HEX"; "sent CHANNEL" (one line of hex per
+    // frame); "eof TS"; "error TS".
+    bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+
+    // The pool: `count` time slots from `first` (for opens made afterwards).
+    void SetPool(std::uint32_t first, std::uint32_t count);
+    // The controllers of live opens, by time slot.
+    std::map<std::uint32_t, Controller> Controllers();
+
+    // Takes every frame the programs wrote and moves it along the switch;
+    // returns the number of frames taken.
+    std::size_t Pump();
+    // Frames that reached `channel` and no controller there, oldest first;
+    // they are forgotten once taken.
+    std::vector<Frame> TakeSent(std::uint32_t channel);
+    // A frame arriving on `channel`; returns the number of controllers that
+    // received it.
+    int Receive(std::uint32_t channel, const void* data, std::size_t length);
+
+    // The program's next read of the controller at `timeslot` sees end of
+    // file; false when no controller has that time slot.
+    bool Eof(std::uint32_t timeslot);
+    // The program's next read fails (ECONNRESET); every later one sees end
+    // of file.
+    bool ReadError(std::uint32_t timeslot);
+
+private:
+    struct Open {
+        ino_t program = 0; // inode of the program's end
+        bool allocated = false;
+        bool broken = false; // Eof or ReadError happened: nothing more moves
+        Controller controller;
+    };
+
+    void ForgetDead();
+    Open* FindSlot(std::uint32_t timeslot);
+    bool SlotFree(std::uint32_t timeslot) const;
+    void Deliver(std::uint32_t source, const Frame& frame);
+
+    Hal& hal_;
+    std::uint32_t first_ = kFirstSlot;
+    std::uint32_t count_ = kSlots;
+    std::map<int, Open> opens_;
+    std::map<std::uint32_t, std::vector<Frame>> sent_;
+};
+
+} // namespace Sim

@@ -1,0 +1,123 @@
+#pragma once
+
+// Small pieces shared by the models of the MCC controllers and the DSPs:
+// the life of an open seen from the board's end, and the words of the
+// control language.
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Sim::Util {
+
+// The program closed its last descriptor of the open.
+inline bool ProgramGone(int open)
+{
+    pollfd p{open, 0, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+inline ino_t InodeOf(int fd)
+{
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+// One of the program's descriptors of the open whose program end has this
+// inode, or -1. The board lives in the program's process, so the program's
+// descriptors are its own.
+inline int FindProgramEnd(ino_t inode)
+{
+    int found = -1;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        int own = ::dirfd(d);
+        while (dirent* e = ::readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            int fd = std::atoi(e->d_name);
+            struct stat st {};
+            if (fd != own && ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode) && st.st_ino == inode) {
+                found = fd;
+                break;
+            }
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
+// Closes the board's end of an open in place: the number stays taken (by a
+// socket whose peer is gone, so the board forgets the open on its next
+// look) while the program's end sees its peer go away. With a record left
+// unread on the board's end the program's next read fails with ECONNRESET.
+inline void CloseInPlace(int open)
+{
+    int sv[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv) != 0)
+        return;
+    ::close(sv[1]);
+    ::dup3(sv[0], open, O_CLOEXEC);
+    ::close(sv[0]);
+}
+
+inline bool ParseNumber(const std::string& text, std::uint32_t& out)
+{
+    if (text.empty() || text[0] == '-')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v > 0xFFFFFFFFull)
+        return false;
+    out = static_cast<std::uint32_t>(v);
+    return true;
+}
+
+inline bool ParseSigned(const std::string& text, std::int32_t& out)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    long long v = std::strtoll(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v < INT32_MIN || v > INT32_MAX)
+        return false;
+    out = static_cast<std::int32_t>(v);
+    return true;
+}
+
+inline bool ParseHex(const std::string& text, std::vector<unsigned char>& out)
+{
+    if (text.size() % 2 != 0)
+        return false;
+    out.clear();
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        std::uint32_t b;
+        if (!ParseNumber("0x" + text.substr(i, 2), b))
+            return false;
+        out.push_back(static_cast<unsigned char>(b));
+    }
+    return true;
+}
+
+inline std::string Hex(const unsigned char* data, std::size_t n)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) {
+        s += digits[data[i] >> 4];
+        s += digits[data[i] & 15];
+    }
+    return s;
+}
+
+} // namespace Sim::Util
