@@ -109,7 +109,7 @@ private:
     Protocol_name_null name_;
 };
 
-class Protocol : public Protocol_info, public F_packet_list_item<Protocol> {
+class Protocol : public Protocol_info, public F_dual_list_item<Protocol> {
 public:
     Protocol() = default;
     Protocol(Protocol const&) = delete;
@@ -164,7 +164,7 @@ private:
     ProtocolsList* family_ = nullptr;
 };
 
-class ProtocolsList : public Protocol, public F_packet_list<Protocol> {
+class ProtocolsList : public Protocol, public F_dual_list<Protocol> {
 public:
     ProtocolsList() = default;
     // Deletes the layers still listed, top first.
