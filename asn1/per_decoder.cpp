@@ -230,7 +230,9 @@ bool PERDecoder::do_visit(ENUMERATED& value)
             std::uint32_t small = 0;
             if (decodeSmallUnsigned(small) != 0 || small == 0) return false;
             std::uint32_t v = 0;
-            if (decodeUnsigned(0, small - 1, v) != 0) return false;
+            // The value model holds an int: a larger number is no enumerator
+            // (it would read back negative, which no encoder writes).
+            if (decodeUnsigned(0, small - 1, v) != 0 || v > 0x7FFFFFFFu) return false;
             value.setValue(static_cast<int>(v));
             return true;
         }

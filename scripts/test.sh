@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the host build under AddressSanitizer and
 # UndefinedBehaviorSanitizer, then the board's build (32-bit big-endian
-# PowerPC, UndefinedBehaviorSanitizer) under qemu-ppc. Installs missing Debian
-# packages first. GW_SKIP_PPC=1 runs the host suite only.
+# PowerPC, UndefinedBehaviorSanitizer) under qemu-ppc, the board's own build
+# (real driver backend: compiled and linked, it cannot run here), and a short
+# run of every fuzz target. Installs missing Debian packages first.
+# GW_SKIP_PPC=1 skips both board builds, GW_SKIP_FUZZ=1 the fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if [ "${GW_SKIP_PPC:-0}" = 1 ]; then
-  bash scripts/deps.sh
-else
-  bash scripts/deps.sh ppc
-fi
+extras=()
+[ "${GW_SKIP_PPC:-0}" = 1 ] || extras+=(ppc)
+[ "${GW_SKIP_FUZZ:-0}" = 1 ] || extras+=(fuzz)
+bash scripts/deps.sh "${extras[@]}"
 jobs=$(nproc)
 
 cmake -S . -B build -G Ninja -DGW_SANITIZE=ON -DGW_TESTS=ON >/dev/null
@@ -21,4 +22,20 @@ if [ "${GW_SKIP_PPC:-0}" != 1 ]; then
         -DGW_SANITIZE=ON -DGW_SANITIZERS=undefined -DGW_TESTS=ON >/dev/null
   cmake --build build-ppc -j "$jobs"
   (cd build-ppc && ctest --output-on-failure -j "$jobs" --timeout 600 -LE host-only)
+fi
+
+if [ "${GW_SKIP_PPC:-0}" != 1 ]; then
+  # The server as it goes onto the board: the kernel drivers' backend, no
+  # sanitizers, no tests.
+  cmake -S . -B build-board -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-ppc.cmake \
+        -DGW_SIMULATED_BOARD=OFF -DGW_SANITIZE=OFF -DGW_TESTS=OFF >/dev/null
+  cmake --build build-board -j "$jobs" --target server
+fi
+
+if [ "${GW_SKIP_FUZZ:-0}" != 1 ]; then
+  # Each fuzz target for its short budget (GW_FUZZ_RUNS executions from its
+  # seeds); scripts/fuzz.sh is the long run.
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DGW_FUZZ=ON -DGW_TESTS=OFF >/dev/null
+  cmake --build build-fuzz -j "$jobs" --target gw_fuzz_targets
+  (cd build-fuzz && ctest --output-on-failure -j "$jobs" --timeout 600 -L fuzz)
 fi

@@ -182,6 +182,13 @@ TEST(Asn1Per, EnumeratedCarriesItsValue)
     T::Colour bad;
     EXPECT_FALSE(decode(hex("80 40"), bad));
     EXPECT_FALSE(decode(hex("FF"), bad));
+    // The largest extension value an int holds codes both ways; one above it
+    // is refused rather than read back as a negative enumerator.
+    c.setValue(INT_MAX);
+    EXPECT_EQ(encodeHex(c), "C0 04 80 00 00 00 C0 7F FF FF FF");
+    EXPECT_EQ(decoded<T::Colour>("C0 04 80 00 00 00 C0 7F FF FF FF").getValue(), INT_MAX);
+    EXPECT_FALSE(decode(hex("C0 04 FF FF FF FF C0 FF FF FF FF"), bad));
+    EXPECT_FALSE(decode(hex("C0 04 80 00 00 01 C0 80 00 00 00"), bad));
 }
 
 TEST(Asn1Per, StringsAndOctets)
