@@ -57,7 +57,7 @@ std::uint32_t bitStringOctets(const BIT_STRING& value)
     return (value.size() + 7) / 8;
 }
 
-}  // namespace
+} // namespace
 
 unsigned getIntegerDataLength(int value)
 {
@@ -162,8 +162,8 @@ bool DataLengthCounter::do_visit(const CHOICE& value)
 {
     int sel = value.currentSelection();
     if (sel >= 0 && value.alternative())
-        count_ += getObjectLength(*value.alternative(),
-                                  alternativeTag(*value.info(), static_cast<unsigned>(sel)));
+        count_ +=
+            getObjectLength(*value.alternative(), alternativeTag(*value.info(), static_cast<unsigned>(sel)));
     return true;
 }
 
@@ -268,8 +268,7 @@ bool BEREncoder::do_visit(const INTEGER& value)
 bool BEREncoder::do_visit(const ENUMERATED& value)
 {
     encodeHeader(value, false);
-    putInteger(out_, static_cast<std::uint32_t>(value.getValue()),
-               getIntegerDataLength(value.getValue()));
+    putInteger(out_, static_cast<std::uint32_t>(value.getValue()), getIntegerDataLength(value.getValue()));
     return true;
 }
 
@@ -815,4 +814,4 @@ bool decodeBER(const char* first, const char* last, AbstractData& value)
     return value.accept(decoder);
 }
 
-}  // namespace ASN1
+} // namespace ASN1

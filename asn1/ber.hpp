@@ -15,7 +15,7 @@ namespace ASN1 {
 
 // A tag word: class (identifier octet bits 8-7) shifted up by 16, the number
 // in the low 16 bits.
-inline constexpr std::uint32_t ownTag = 0xFFFFFFFFu;  // "the descriptor's tag"
+inline constexpr std::uint32_t ownTag = 0xFFFFFFFFu; // "the descriptor's tag"
 
 // Fewest octets of the two's complement form of `value`.
 unsigned getIntegerDataLength(int value);
@@ -88,7 +88,7 @@ private:
     bool tagged(const AbstractData& value) const;
 
     std::vector<char>& out_;
-    std::uint32_t tag_ = ownTag;  // tag of the next value; 0: no header
+    std::uint32_t tag_ = ownTag; // tag of the next value; 0: no header
 };
 
 class BERDecoder : public Visitor {
@@ -140,8 +140,8 @@ private:
 
     const char* cur_;
     const char* end_;
-    const char* limit_;                 // end of the innermost contents being read
-    std::vector<const char*> limits_;   // enclosing ends of the SEQUENCEs being read
+    const char* limit_;               // end of the innermost contents being read
+    std::vector<const char*> limits_; // enclosing ends of the SEQUENCEs being read
     std::uint32_t tag_ = ownTag;
     int depth_ = 0;
 };
@@ -151,4 +151,4 @@ private:
 bool encodeBER(const AbstractData& value, std::back_insert_iterator<std::vector<char>> out);
 bool decodeBER(const char* first, const char* last, AbstractData& value);
 
-}  // namespace ASN1
+} // namespace ASN1

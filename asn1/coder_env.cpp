@@ -16,7 +16,8 @@ bool CoderEnv::encode(const AbstractData& value, std::back_insert_iterator<std::
         std::vector<char> local;
         local.reserve(256);
         PEREncoder encoder(local, encodingRule == per_Aligned);
-        if (!value.accept(encoder)) return false;
+        if (!value.accept(encoder))
+            return false;
         std::copy(local.begin(), local.end(), out);
         return true;
     }
@@ -66,4 +67,4 @@ bool decode(const char* first, const char* last, CoderEnv* env, AbstractData& va
     return env->decode(first, last, value, withoutEnv);
 }
 
-}  // namespace ASN1
+} // namespace ASN1

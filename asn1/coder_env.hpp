@@ -31,12 +31,11 @@ struct LegacyAllocator : std::allocator<T> {
     LegacyAllocator() = default;
     template <class U>
     LegacyAllocator(const LegacyAllocator<U>&)
-    {
-    }
+    {}
 };
-}  // namespace detail
+} // namespace detail
 
-}  // namespace ASN1
+} // namespace ASN1
 
 #include <loki/AssocVector.h>
 
@@ -76,7 +75,6 @@ public:
 };
 
 bool encode(const AbstractData& value, CoderEnv* env, std::back_insert_iterator<std::vector<char>> out);
-bool decode(const char* first, const char* last, CoderEnv* env, AbstractData& value,
-            bool withoutEnv = true);
+bool decode(const char* first, const char* last, CoderEnv* env, AbstractData& value, bool withoutEnv = true);
 
-}  // namespace ASN1
+} // namespace ASN1

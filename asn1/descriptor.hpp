@@ -210,13 +210,13 @@ inline constexpr std::uint32_t GeneralString = 0x1b;
 inline constexpr std::uint32_t BMPString = 0x1e;
 // Tags in the per-field/per-alternative tables: class * 65536 + number.
 inline constexpr std::uint32_t context_specific = 0x80u << 16;
-}  // namespace tag
+} // namespace tag
 
 // The header every record starts with.
 struct TypeInfo {
     CreateHook create;
     CloneHook clone;
-    std::uint32_t tag;  // universal tag number; 0 for CHOICE and open types
+    std::uint32_t tag; // universal tag number; 0 for CHOICE and open types
 };
 
 // NULL, BOOLEAN, OBJECT IDENTIFIER, GeneralizedTime, open type.
@@ -235,17 +235,17 @@ struct NamedNumber {
 };
 
 struct NamedIntegerTypeInfo : ConstrainedTypeInfo {
-    const NamedNumber* namedNumbers;  // sorted by value
+    const NamedNumber* namedNumbers; // sorted by value
     std::uint32_t namedNumberCount;
 };
 
 struct OpenTypeInfo : TypeInfo {
-    const TypeInfo* containedInfo;  // may be null
+    const TypeInfo* containedInfo; // may be null
 };
 
 // Restricted character strings; the bounds constrain the length.
 struct StringTypeInfo : ConstrainedTypeInfo {
-    const char* charSet;  // permitted characters in code order
+    const char* charSet; // permitted characters in code order
     std::uint32_t charSetSize;
     std::uint32_t canonicalBits;
     std::uint32_t unalignedBits;
@@ -275,11 +275,11 @@ struct EnumeratedTypeInfo : TypeInfo {
 
 struct ChoiceTypeInfo : TypeInfo {
     bool extensible;
-    const TypeInfo* const* selectionInfos;  // totalCount entries
+    const TypeInfo* const* selectionInfos; // totalCount entries
     std::uint32_t rootCount;
     std::uint32_t totalCount;
-    const std::uint32_t* tags;  // null: automatic tagging
-    const char* const* selectionNames;  // totalCount entries
+    const std::uint32_t* tags;         // null: automatic tagging
+    const char* const* selectionNames; // totalCount entries
 };
 
 struct SequenceTypeInfo : TypeInfo {
@@ -287,12 +287,12 @@ struct SequenceTypeInfo : TypeInfo {
     // rootFieldCount + knownExtensionCount entries each: root fields in
     // order, then the known extension additions.
     const TypeInfo* const* fieldInfos;
-    const int* fieldIds;  // optional root field: its optional id; mandatory: -1
+    const int* fieldIds; // optional root field: its optional id; mandatory: -1
     std::uint32_t rootFieldCount;
     std::uint32_t knownExtensionCount;
     std::uint32_t optionalCount;
-    const unsigned char* defaultExtensionBits;  // null in every protocol module
-    const std::uint32_t* tags;  // null: automatic tagging
+    const unsigned char* defaultExtensionBits; // null in every protocol module
+    const std::uint32_t* tags;                 // null: automatic tagging
     const char* const* fieldNames;
 };
 
@@ -317,4 +317,4 @@ constexpr TypeInfo type_header(std::uint32_t tagNumber)
     return TypeInfo{&create_value<T>, &clone_value<T>, tagNumber};
 }
 
-}  // namespace ASN1
+} // namespace ASN1

@@ -75,7 +75,7 @@ private:
     bool encodeUnconstrainedInteger(std::int32_t value);
 
     std::vector<char>* output_;
-    std::uint16_t bitPosition_ = 8;  // bits still free in the last octet
+    std::uint16_t bitPosition_ = 8; // bits still free in the last octet
     bool aligned_;
 };
 
@@ -91,8 +91,7 @@ public:
           current_(reinterpret_cast<const unsigned char*>(first)),
           end_(reinterpret_cast<const unsigned char*>(last)),
           aligned_(aligned)
-    {
-    }
+    {}
 
     using Visitor::do_visit;
     bool do_visit(Null& value) override;
@@ -125,7 +124,7 @@ public:
     void setPosition(const char* position);
     const char* position() const { return reinterpret_cast<const char*>(current_); }
 
-    bool decodeSingleBit();  // 0 when no bit is left
+    bool decodeSingleBit(); // 0 when no bit is left
     bool decodeMultiBit(unsigned count, std::uint32_t& out);
     bool decodeBitMap(unsigned char* bytes, std::uint32_t count);
     // These return 0 on success and -1 on failure.
@@ -146,9 +145,9 @@ private:
     CoderEnv* env_;
     const unsigned char* current_;
     const unsigned char* end_;
-    std::uint16_t bitPosition_ = 8;  // unread bits left in the current octet
+    std::uint16_t bitPosition_ = 8; // unread bits left in the current octet
     bool aligned_;
-    std::uint32_t unknownExtensions_ = 0;  // present additions past the known ones
+    std::uint32_t unknownExtensions_ = 0; // present additions past the known ones
 };
 
-}  // namespace ASN1
+} // namespace ASN1

@@ -28,7 +28,8 @@ bool PERDecoder::decodeSingleBit()
 
 bool PERDecoder::decodeMultiBit(unsigned count, std::uint32_t& out)
 {
-    if (count > 32 || count > getBitsLeft()) return false;
+    if (count > 32 || count > getBitsLeft())
+        return false;
     std::uint32_t value = 0;
     while (count > 0) {
         const unsigned n = std::min<unsigned>(bitPosition_, count);
@@ -48,7 +49,8 @@ bool PERDecoder::decodeMultiBit(unsigned count, std::uint32_t& out)
 
 bool PERDecoder::decodeBitMap(unsigned char* bytes, std::uint32_t count)
 {
-    if (count > getBitsLeft()) return false;
+    if (count > getBitsLeft())
+        return false;
     std::uint32_t i = 0;
     std::uint32_t v = 0;
     for (; count >= 8; count -= 8) {
@@ -64,10 +66,12 @@ bool PERDecoder::decodeBitMap(unsigned char* bytes, std::uint32_t count)
 
 std::size_t PERDecoder::decodeBlock(char* bytes, std::size_t count)
 {
-    if (count == 0) return 0;
+    if (count == 0)
+        return 0;
     byteAlign();
     const std::size_t n = std::min(count, static_cast<std::size_t>(end_ - current_));
-    if (n > 0) std::memcpy(bytes, current_, n);
+    if (n > 0)
+        std::memcpy(bytes, current_, n);
     current_ += n;
     return n;
 }
@@ -76,23 +80,29 @@ namespace {
 bool read_octets(PERDecoder& d, unsigned count, std::uint32_t& out)
 {
     char bytes[4];
-    if (count > 4 || d.decodeBlock(bytes, count) != count) return false;
+    if (count > 4 || d.decodeBlock(bytes, count) != count)
+        return false;
     std::uint32_t v = 0;
-    for (unsigned i = 0; i < count; ++i) v = (v << 8) | static_cast<unsigned char>(bytes[i]);
+    for (unsigned i = 0; i < count; ++i)
+        v = (v << 8) | static_cast<unsigned char>(bytes[i]);
     out = v;
     return true;
 }
-}  // namespace
+} // namespace
 
 // X.691 11.6
 int PERDecoder::decodeSmallUnsigned(std::uint32_t& out)
 {
-    if (atEnd()) return -1;
+    if (atEnd())
+        return -1;
     std::uint32_t v = 0;
-    if (!decodeMultiBit(1, v)) return -1;
-    if (v == 0) return decodeMultiBit(6, out) ? 0 : -1;
+    if (!decodeMultiBit(1, v))
+        return -1;
+    if (v == 0)
+        return decodeMultiBit(6, out) ? 0 : -1;
     std::uint32_t k = 0;
-    if (decodeLength(0, UnboundedLength, k) != 0 || k > 4) return -1;
+    if (decodeLength(0, UnboundedLength, k) != 0 || k > 4)
+        return -1;
     if (k == 0) {
         out = 0;
         return 0;
@@ -108,18 +118,23 @@ int PERDecoder::decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uin
         out = static_cast<std::uint32_t>(lower);
         return 0;
     }
-    if (atEnd()) return -1;
+    if (atEnd())
+        return -1;
     const unsigned bits = CountBits(range);
     std::uint32_t offset = 0;
     if (!aligned_ || (range != 0 && range <= 255)) {
-        if (!decodeMultiBit(bits, offset)) return -1;
+        if (!decodeMultiBit(bits, offset))
+            return -1;
     } else if (bits <= 8) {
-        if (!read_octets(*this, 1, offset)) return -1;
+        if (!read_octets(*this, 1, offset))
+            return -1;
     } else if (bits <= 16) {
-        if (!read_octets(*this, 2, offset)) return -1;
+        if (!read_octets(*this, 2, offset))
+            return -1;
     } else {
         std::uint32_t k = 0;
-        if (decodeLength(1, (bits + 7) / 8, k) != 0 || !read_octets(*this, k, offset)) return -1;
+        if (decodeLength(1, (bits + 7) / 8, k) != 0 || !read_octets(*this, k, offset))
+            return -1;
     }
     out = offset + static_cast<std::uint32_t>(lower);
     return 0;
@@ -130,17 +145,23 @@ int PERDecoder::decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint
 {
     if (!aligned_ && upper != UnboundedLength) {
         std::uint32_t v = 0;
-        if (!decodeMultiBit(CountBits(upper - lower + 1), v)) return -1;
+        if (!decodeMultiBit(CountBits(upper - lower + 1), v))
+            return -1;
         out = v + lower;
         return 0;
     }
-    if (upper <= 65535) return decodeUnsigned(static_cast<std::int32_t>(lower), upper, out);
+    if (upper <= 65535)
+        return decodeUnsigned(static_cast<std::int32_t>(lower), upper, out);
     byteAlign();
-    if (atEnd()) return -1;
+    if (atEnd())
+        return -1;
     std::uint32_t v = 0;
-    if (!decodeMultiBit(1, v)) return -1;
-    if (v == 0) return decodeMultiBit(7, out) ? 0 : -1;
-    if (!decodeMultiBit(1, v) || v != 0) return -1;
+    if (!decodeMultiBit(1, v))
+        return -1;
+    if (v == 0)
+        return decodeMultiBit(7, out) ? 0 : -1;
+    if (!decodeMultiBit(1, v) || v != 0)
+        return -1;
     return decodeMultiBit(14, out) ? 0 : -1;
 }
 
@@ -148,8 +169,10 @@ int PERDecoder::decodeConstrainedLength(const ConstrainedObject& object, std::ui
 {
     switch (object.constraint()) {
     case ExtensibleRange:
-        if (atEnd()) return -1;
-        if (decodeSingleBit()) return decodeLength(0, UnboundedLength, out);
+        if (atEnd())
+            return -1;
+        if (decodeSingleBit())
+            return decodeLength(0, UnboundedLength, out);
         [[fallthrough]];
     case RangeConstraint:
         return decodeLength(static_cast<std::uint32_t>(object.lowerLimit()), object.upperLimit(), out);
@@ -162,13 +185,16 @@ int PERDecoder::decodeConstrainedLength(const ConstrainedObject& object, std::ui
 bool PERDecoder::decodeOpenType(AbstractData* value)
 {
     std::uint32_t length = 0;
-    if (decodeLength(0, UnboundedLength, length) != 0) return false;
+    if (decodeLength(0, UnboundedLength, length) != 0)
+        return false;
     byteAlign();
-    if (length > static_cast<std::size_t>(end_ - current_)) return false;
+    if (length > static_cast<std::size_t>(end_ - current_))
+        return false;
     const char* start = position();
     // X.691 10.2: the contents are read by their own bounded, aligned reader.
     PERDecoder inner(start, start + length, env_, true);
-    if (value != nullptr && !value->accept(inner)) return false;
+    if (value != nullptr && !value->accept(inner))
+        return false;
     current_ += length;
     return true;
 }
@@ -186,7 +212,8 @@ bool PERDecoder::do_visit(Null&)
 bool PERDecoder::do_visit(BOOLEAN& value)
 {
     std::uint32_t bit = 0;
-    if (!decodeMultiBit(1, bit)) return false;
+    if (!decodeMultiBit(1, bit))
+        return false;
     value.setValue(bit != 0);
     return true;
 }
@@ -196,27 +223,33 @@ namespace {
 bool decode_unconstrained(PERDecoder& d, ConstraintType kind, INTEGER& value)
 {
     std::uint32_t length = 0;
-    if (d.decodeLength(0, UnboundedLength, length) != 0 || length == 0 || length > 4) return false;
+    if (d.decodeLength(0, UnboundedLength, length) != 0 || length == 0 || length > 4)
+        return false;
     std::uint32_t v = 0;
-    if (!read_octets(d, length, v)) return false;
+    if (!read_octets(d, length, v))
+        return false;
     // Semi-constrained values are not negative; the others carry a sign bit.
     if (kind != LowerBoundOnly && length < 4 && (v & (0x80u << (8 * (length - 1)))) != 0)
         v |= ~0u << (8 * length);
     value.setValue(static_cast<int>(v));
     return true;
 }
-}  // namespace
+} // namespace
 
 bool PERDecoder::do_visit(INTEGER& value)
 {
     const ConstraintType kind = value.constraint();
-    if (kind != RangeConstraint && kind != ExtensibleRange) return decode_unconstrained(*this, kind, value);
+    if (kind != RangeConstraint && kind != ExtensibleRange)
+        return decode_unconstrained(*this, kind, value);
     if (kind == ExtensibleRange) {
-        if (atEnd()) return false;
-        if (decodeSingleBit()) return decode_unconstrained(*this, kind, value);
+        if (atEnd())
+            return false;
+        if (decodeSingleBit())
+            return decode_unconstrained(*this, kind, value);
     }
     std::uint32_t v = 0;
-    if (decodeUnsigned(value.lowerLimit(), value.upperLimit(), v) != 0) return false;
+    if (decodeUnsigned(value.lowerLimit(), value.upperLimit(), v) != 0)
+        return false;
     value.setValue(static_cast<int>(v));
     return true;
 }
@@ -225,21 +258,26 @@ bool PERDecoder::do_visit(ENUMERATED& value)
 {
     const int max = value.getMaximum();
     if (value.extendable()) {
-        if (atEnd()) return false;
+        if (atEnd())
+            return false;
         if (decodeSingleBit()) {
             std::uint32_t small = 0;
-            if (decodeSmallUnsigned(small) != 0 || small == 0) return false;
+            if (decodeSmallUnsigned(small) != 0 || small == 0)
+                return false;
             std::uint32_t v = 0;
             // The value model holds an int: a larger number is no enumerator
             // (it would read back negative, which no encoder writes).
-            if (decodeUnsigned(0, small - 1, v) != 0 || v > 0x7FFFFFFFu) return false;
+            if (decodeUnsigned(0, small - 1, v) != 0 || v > 0x7FFFFFFFu)
+                return false;
             value.setValue(static_cast<int>(v));
             return true;
         }
     }
-    if (max < 0) return false;
+    if (max < 0)
+        return false;
     std::uint32_t v = 0;
-    if (decodeUnsigned(0, static_cast<std::uint32_t>(max), v) != 0) return false;
+    if (decodeUnsigned(0, static_cast<std::uint32_t>(max), v) != 0)
+        return false;
     value.setValue(static_cast<int>(v));
     return true;
 }
@@ -247,29 +285,34 @@ bool PERDecoder::do_visit(ENUMERATED& value)
 bool PERDecoder::do_visit(OBJECT_IDENTIFIER& value)
 {
     std::uint32_t length = 0;
-    if (decodeUnsigned(0, 255, length) != 0) return false;
+    if (decodeUnsigned(0, 255, length) != 0)
+        return false;
     byteAlign();
     char contents[255];
-    if (decodeBlock(contents, length) != length) return false;
+    if (decodeBlock(contents, length) != length)
+        return false;
     return value.decodeCommon(contents, length);
 }
 
 bool PERDecoder::do_visit(OCTET_STRING& value)
 {
     std::uint32_t count = 0;
-    if (decodeConstrainedLength(value, count) != 0 || count > MaximumStringSize) return false;
+    if (decodeConstrainedLength(value, count) != 0 || count > MaximumStringSize)
+        return false;
     if (count <= 2) {
         char bytes[2];
         for (std::uint32_t i = 0; i < count; ++i) {
             std::uint32_t v = 0;
-            if (!decodeMultiBit(8, v)) return false;
+            if (!decodeMultiBit(8, v))
+                return false;
             bytes[i] = static_cast<char>(v);
         }
         value.assign(bytes, bytes + count);
         return true;
     }
     byteAlign();
-    if (count > static_cast<std::size_t>(end_ - current_)) return false;
+    if (count > static_cast<std::size_t>(end_ - current_))
+        return false;
     value.resize(count);
     return decodeBlock(value.data(), count) == count;
 }
@@ -277,16 +320,22 @@ bool PERDecoder::do_visit(OCTET_STRING& value)
 bool PERDecoder::do_visit(BIT_STRING& value)
 {
     std::uint32_t bits = 0;
-    if (decodeConstrainedLength(value, bits) != 0 || bits > MaximumStringSize) return false;
-    if (aligned_ && bits > 16) byteAlign();
-    if (bits > getBitsLeft()) return false;
+    if (decodeConstrainedLength(value, bits) != 0 || bits > MaximumStringSize)
+        return false;
+    if (aligned_ && bits > 16)
+        byteAlign();
+    if (bits > getBitsLeft())
+        return false;
     value.resize(0);
     value.resize(bits);
-    if (bits == 0) return true;
+    if (bits == 0)
+        return true;
     if (aligned_ && bits > 16) {
         const std::size_t octets = (bits + 7) / 8;
-        if (decodeBlock(value.bytes().data(), octets) != octets) return false;
-        if (bits % 8 != 0) value.bytes().back() &= static_cast<char>(0xFF00u >> (bits % 8));
+        if (decodeBlock(value.bytes().data(), octets) != octets)
+            return false;
+        if (bits % 8 != 0)
+            value.bytes().back() &= static_cast<char>(0xFF00u >> (bits % 8));
         return true;
     }
     return decodeBitMap(reinterpret_cast<unsigned char*>(value.bytes().data()), bits);
@@ -298,14 +347,16 @@ bool PERDecoder::do_visit(AbstractString& value)
     std::uint32_t count = 0;
     bool extended = false;
     if (info->kind == ExtensibleRange) {
-        if (atEnd()) return false;
+        if (atEnd())
+            return false;
         extended = decodeSingleBit();
     }
     const bool sized = !extended && (info->kind == RangeConstraint || info->kind == ExtensibleRange);
     if (decodeLength(sized ? static_cast<std::uint32_t>(info->lowerLimit) : 0,
                      sized ? info->upperLimit : UnboundedLength, count) != 0)
         return false;
-    if (count > MaximumStringSize) return false;
+    if (count > MaximumStringSize)
+        return false;
     const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
     if (!sized || std::uint64_t{info->upperLimit} * b >= 17) {
         if (b == 8) {
@@ -317,18 +368,22 @@ bool PERDecoder::do_visit(AbstractString& value)
             value.resize(count);
             return decodeBlock(value.data(), count) == count;
         }
-        if (aligned_) byteAlign();
+        if (aligned_)
+            byteAlign();
     }
-    if (std::uint64_t{count} * b > getBitsLeft()) return false;
+    if (std::uint64_t{count} * b > getBitsLeft())
+        return false;
     const bool ownCode = info->canonicalBits <= b && info->canonicalBits > 4;
     value.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t v = 0;
-        if (!decodeMultiBit(b, v)) return false;
+        if (!decodeMultiBit(b, v))
+            return false;
         if (ownCode) {
             value[i] = static_cast<char>(v);
         } else {
-            if (v >= info->charSetSize) return false;
+            if (v >= info->charSetSize)
+                return false;
             value[i] = info->charSet[v];
         }
     }
@@ -341,21 +396,26 @@ bool PERDecoder::do_visit(BMPString& value)
     std::uint32_t count = 0;
     bool extended = false;
     if (info->kind == ExtensibleRange) {
-        if (atEnd()) return false;
+        if (atEnd())
+            return false;
         extended = decodeSingleBit();
     }
     const bool sized = !extended && (info->kind == RangeConstraint || info->kind == ExtensibleRange);
     if (decodeLength(sized ? static_cast<std::uint32_t>(info->lowerLimit) : 0,
                      sized ? info->upperLimit : UnboundedLength, count) != 0)
         return false;
-    if (count > MaximumStringSize) return false;
+    if (count > MaximumStringSize)
+        return false;
     const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
-    if (aligned_ && (!sized || std::uint64_t{info->upperLimit} * b > 16)) byteAlign();
-    if (std::uint64_t{count} * b > getBitsLeft()) return false;
+    if (aligned_ && (!sized || std::uint64_t{info->upperLimit} * b > 16))
+        byteAlign();
+    if (std::uint64_t{count} * b > getBitsLeft())
+        return false;
     value.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         std::uint32_t v = 0;
-        if (!decodeMultiBit(b, v)) return false;
+        if (!decodeMultiBit(b, v))
+            return false;
         value[i] = static_cast<wchar_t>(v + info->firstChar);
     }
     return true;
@@ -367,21 +427,28 @@ int PERDecoder::decodeChoicePreamle(CHOICE& choice, memento_type& memento)
     memento = memento_type{};
     std::uint32_t index = 0;
     // A CHOICE that writes no bits of its own may stand at the end of input.
-    if ((info->extensible || info->rootCount > 1) && atEnd()) return -1;
+    if ((info->extensible || info->rootCount > 1) && atEnd())
+        return -1;
     if (info->extensible && decodeSingleBit()) {
         // X.691 23.8: extension alternative as an open type.
-        if (decodeSmallUnsigned(index) != 0) return -1;
-        if (index > 0xFFFFFFFFu - info->rootCount) return -1;
+        if (decodeSmallUnsigned(index) != 0)
+            return -1;
+        if (index > 0xFFFFFFFFu - info->rootCount)
+            return -1;
         index += info->rootCount;
         std::uint32_t length = 0;
-        if (decodeLength(0, UnboundedLength, length) != 0) return -1;
+        if (decodeLength(0, UnboundedLength, length) != 0)
+            return -1;
         byteAlign();
-        if (length > static_cast<std::size_t>(end_ - current_)) return -1;
+        if (length > static_cast<std::size_t>(end_ - current_))
+            return -1;
         memento.position = current_ + length;
         memento.bitPosition = 8;
     } else if (info->rootCount > 1) {
-        if (decodeUnsigned(0, info->rootCount - 1, index) != 0) return -1;
-        if (index >= info->rootCount) return -1;
+        if (decodeUnsigned(0, info->rootCount - 1, index) != 0)
+            return -1;
+        if (index >= info->rootCount)
+            return -1;
     }
     return static_cast<int>(std::min<std::uint32_t>(index, 0x7FFFFFFF));
 }
@@ -390,11 +457,13 @@ bool PERDecoder::do_visit(CHOICE& value)
 {
     memento_type memento;
     const int index = decodeChoicePreamle(value, memento);
-    if (index < 0) return false;
+    if (index < 0)
+        return false;
     if (memento.position == nullptr) {
         if (index != value.currentSelection() || value.alternative() == nullptr) {
             value.setSelectionIndex(index);
-            if (!value.createSelection()) return false;
+            if (!value.createSelection())
+                return false;
         }
         return value.alternative()->accept(*this);
     }
@@ -407,10 +476,12 @@ bool PERDecoder::do_visit(CHOICE& value)
     } else {
         if (index != value.currentSelection() || value.alternative() == nullptr) {
             value.setSelectionIndex(index);
-            if (!value.createSelection()) return false;
+            if (!value.createSelection())
+                return false;
         }
         PERDecoder inner(start, stop, env_, true);
-        if (!value.alternative()->accept(inner)) return false;
+        if (!value.alternative()->accept(inner))
+            return false;
     }
     setPosition(stop);
     return true;
@@ -419,7 +490,8 @@ bool PERDecoder::do_visit(CHOICE& value)
 bool PERDecoder::do_visit(SEQUENCE_OF_Base& value)
 {
     std::uint32_t count = 0;
-    if (decodeConstrainedLength(value, count) != 0 || count > MaximumArraySize) return false;
+    if (decodeConstrainedLength(value, count) != 0 || count > MaximumArraySize)
+        return false;
     value.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         if (!value.elementAt(i).accept(*this)) {
@@ -433,9 +505,11 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& value)
 bool PERDecoder::do_visit(OpenData& value)
 {
     std::uint32_t length = 0;
-    if (decodeLength(0, UnboundedLength, length) != 0 || length > MaximumStringSize) return false;
+    if (decodeLength(0, UnboundedLength, length) != 0 || length > MaximumStringSize)
+        return false;
     byteAlign();
-    if (length > static_cast<std::size_t>(end_ - current_)) return false;
+    if (length > static_cast<std::size_t>(end_ - current_))
+        return false;
     std::vector<char>& buf = value.grab_buf();
     buf.assign(current_, current_ + length);
     current_ += length;
@@ -444,7 +518,8 @@ bool PERDecoder::do_visit(OpenData& value)
 
 bool PERDecoder::do_revisit(OpenData& value)
 {
-    if (!value.has_buf() || !value.has_data()) return false;
+    if (!value.has_buf() || !value.has_data())
+        return false;
     const std::vector<char>& buf = *value.get_buf();
     PERDecoder inner(buf.data(), buf.data() + buf.size(), env_, true);
     return value.get_data()->accept(inner);
@@ -454,7 +529,8 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& value)
 {
     if (!value.has_data()) {
         const TypeInfo* contained = value.info()->containedInfo;
-        if (contained == nullptr) return do_visit(static_cast<OpenData&>(value));
+        if (contained == nullptr)
+            return do_visit(static_cast<OpenData&>(value));
         value.set_data(contained->create(contained));
     }
     return decodeOpenType(value.get_data());
@@ -463,13 +539,16 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& value)
 bool PERDecoder::do_visit(GeneralizedTime& value)
 {
     std::uint32_t length = 0;
-    if (decodeLength(0, UnboundedLength, length) != 0 || length > MaximumStringSize) return false;
+    if (decodeLength(0, UnboundedLength, length) != 0 || length > MaximumStringSize)
+        return false;
     byteAlign();
-    if (length > static_cast<std::size_t>(end_ - current_)) return false;
+    if (length > static_cast<std::size_t>(end_ - current_))
+        return false;
     std::string text(reinterpret_cast<const char*>(current_), length);
     current_ += length;
     GeneralizedTime decoded;
-    if (!decoded.set(text)) return false;
+    if (!decoded.set(text))
+        return false;
     value = decoded;
     return true;
 }
@@ -480,24 +559,28 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& seq)
     const SequenceTypeInfo* info = seq.info();
     bool extension = false;
     if (info->extensible) {
-        if (atEnd()) return fail;
+        if (atEnd())
+            return fail;
         extension = decodeSingleBit();
     }
     BitMap& optional = seq.optionalMap();
     optional.resize(info->optionalCount);
-    if (!decodeBitMap(optional.data(), info->optionalCount)) return fail;
+    if (!decodeBitMap(optional.data(), info->optionalCount))
+        return fail;
     seq.extensionMap().resize(0);
     return extension ? goOn : rootOnly;
 }
 
 int PERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalId)
 {
-    if (optionalId != -1 && !seq.hasOptionalField(static_cast<unsigned>(optionalId))) return goOn;
+    if (optionalId != -1 && !seq.hasOptionalField(static_cast<unsigned>(optionalId)))
+        return goOn;
     const SequenceTypeInfo* info = seq.info();
     AbstractData* field = seq.fieldAt(static_cast<unsigned>(index));
     if (field == nullptr) {
         const TypeInfo* fieldInfo = info->fieldInfos[index];
-        if (fieldInfo == nullptr) return fail;
+        if (fieldInfo == nullptr)
+            return fail;
         field = &seq.fieldObject(static_cast<unsigned>(index));
     }
     return field->accept(*this) ? goOn : fail;
@@ -506,28 +589,34 @@ int PERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalId)
 int PERDecoder::preVisitExtensions(SEQUENCE& seq)
 {
     std::uint32_t small = 0;
-    if (decodeSmallUnsigned(small) != 0) return fail;
+    if (decodeSmallUnsigned(small) != 0)
+        return fail;
     const std::uint64_t n = std::uint64_t{small} + 1;
-    if (n > MaximumArraySize) return fail;
+    if (n > MaximumArraySize)
+        return fail;
     unsigned char bits[(256 + 7) / 8] = {};
     const auto count = static_cast<std::uint32_t>(n);
-    if (count > 256 || !decodeBitMap(bits, count)) return fail;
+    if (count > 256 || !decodeBitMap(bits, count))
+        return fail;
     // Only the known additions keep their presence bits; the others are
     // skipped and never re-encoded.
     const std::uint32_t known = std::min(count, seq.info()->knownExtensionCount);
     BitMap& map = seq.extensionMap();
     map.resize(known);
     for (std::uint32_t k = 0; k < known; ++k)
-        if (bits[k / 8] & (0x80u >> (k % 8))) map.set(k);
+        if (bits[k / 8] & (0x80u >> (k % 8)))
+            map.set(k);
     unknownExtensions_ = 0;
     for (std::uint32_t k = known; k < count; ++k)
-        if (bits[k / 8] & (0x80u >> (k % 8))) ++unknownExtensions_;
+        if (bits[k / 8] & (0x80u >> (k % 8)))
+            ++unknownExtensions_;
     return goOn;
 }
 
 int PERDecoder::visitKnownExtension(SEQUENCE& seq, int index, int presenceId)
 {
-    if (!seq.hasOptionalField(static_cast<unsigned>(presenceId))) return goOn;
+    if (!seq.hasOptionalField(static_cast<unsigned>(presenceId)))
+        return goOn;
     AbstractData* field = seq.fieldAt(static_cast<unsigned>(index));
     if (field == nullptr && seq.info()->fieldInfos[index] != nullptr)
         field = &seq.fieldObject(static_cast<unsigned>(index));
@@ -537,8 +626,9 @@ int PERDecoder::visitKnownExtension(SEQUENCE& seq, int index, int presenceId)
 bool PERDecoder::visitUnknownExtensions(SEQUENCE&)
 {
     for (; unknownExtensions_ > 0; --unknownExtensions_)
-        if (!skipOpenType()) return false;
+        if (!skipOpenType())
+            return false;
     return true;
 }
 
-}  // namespace ASN1
+} // namespace ASN1

@@ -20,8 +20,8 @@ struct IntegerCheck {
     {
         const ConstrainedTypeInfo& info = *v.info();
         isSigned = info.lowerLimit < 0;
-        value = isSigned ? std::int64_t{v.getValue()}
-                         : std::int64_t{static_cast<std::uint32_t>(v.getValue())};
+        value =
+            isSigned ? std::int64_t{v.getValue()} : std::int64_t{static_cast<std::uint32_t>(v.getValue())};
         lower = info.lowerLimit;
         upper = isSigned ? std::int64_t{static_cast<std::int32_t>(info.upperLimit)}
                          : std::int64_t{info.upperLimit};
@@ -36,11 +36,11 @@ bool timeValid(const GeneralizedTime& t)
 {
     return t.getYear() >= 1 && t.getMonth() >= 1 && t.getMonth() <= 12 && t.getDay() >= 1 &&
            t.getDay() <= 31 && t.getHour() >= 0 && t.getHour() <= 24 && t.getMinute() >= 0 &&
-           t.getMinute() <= 59 && t.getSecond() >= 0 && t.getSecond() <= 59 &&
-           t.getMinDiff() >= -720 && t.getMinDiff() <= 720;
+           t.getMinute() <= 59 && t.getSecond() >= 0 && t.getSecond() <= 59 && t.getMinDiff() >= -720 &&
+           t.getMinDiff() <= 720;
 }
 
-}  // namespace
+} // namespace
 
 bool ConstraintChecker::do_visit(const AbstractData&)
 {
@@ -204,8 +204,7 @@ bool ConstraintChecker::preVisitExtensionRoots(const SEQUENCE&)
 bool ConstraintChecker::visitExtensionRoot(const SEQUENCE& seq, int index)
 {
     const char* const* names = seq.info()->fieldNames;
-    return component(seq.fieldAt(static_cast<unsigned>(index)), ".",
-                     names ? names[index] : "", -1);
+    return component(seq.fieldAt(static_cast<unsigned>(index)), ".", names ? names[index] : "", -1);
 }
 
 bool ConstraintChecker::preVisitExtensions(const SEQUENCE&)
@@ -221,10 +220,9 @@ bool ConstraintChecker::visitKnownExtension(const SEQUENCE& seq, int index)
 // Checks a field, alternative or element.  When tracing, the component is
 // traced on its own so that its path step is written only if it is the one
 // at fault.
-bool ConstraintChecker::component(const AbstractData* value, const char* prefix, const char* name,
-                                  long index)
+bool ConstraintChecker::component(const AbstractData* value, const char* prefix, const char* name, long index)
 {
-    if (value == nullptr)  // present, but no object to check or code
+    if (value == nullptr) // present, but no object to check or code
         return false;
     if (trace_ == nullptr)
         return value->accept(*this);
@@ -290,4 +288,4 @@ bool trace_invalid(std::ostream& out, const char* prefix, const AbstractData& va
     return false;
 }
 
-}  // namespace ASN1
+} // namespace ASN1

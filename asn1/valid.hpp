@@ -16,10 +16,7 @@ namespace ASN1 {
 // a path of field names and element indexes followed by the reason.
 class ConstraintChecker : public ConstVisitor {
 public:
-    explicit ConstraintChecker(bool strict, std::ostream* trace = nullptr)
-        : strict_(strict), trace_(trace)
-    {
-    }
+    explicit ConstraintChecker(bool strict, std::ostream* trace = nullptr) : strict_(strict), trace_(trace) {}
 
     using ConstVisitor::do_visit;
     bool do_visit(const AbstractData& value) override;
@@ -89,4 +86,4 @@ bool isPrimitive(const AbstractData& value);
 // description of the fault and an end of line, and returns false.
 bool trace_invalid(std::ostream& out, const char* prefix, const AbstractData& value);
 
-}  // namespace ASN1
+} // namespace ASN1

@@ -59,7 +59,7 @@ bool digitsToBits(const std::string& digits, char base, std::vector<bool>& bits)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------- encoder
 
@@ -313,11 +313,10 @@ bool AVNDecoder::readNumber(std::int64_t& out)
     }
     std::int64_t v = 0;
     int digits = 0;
-    for (int ch = strm_.peek(); ch != std::char_traits<char>::eof() && std::isdigit(ch);
-         ch = strm_.peek()) {
+    for (int ch = strm_.peek(); ch != std::char_traits<char>::eof() && std::isdigit(ch); ch = strm_.peek()) {
         strm_.get();
         v = v * 10 + (ch - '0');
-        if (v > 0xFFFFFFFFll)  // beyond any 32-bit value
+        if (v > 0xFFFFFFFFll) // beyond any 32-bit value
             return false;
         ++digits;
     }
@@ -531,7 +530,7 @@ bool AVNDecoder::do_visit(BMPString& value)
         std::size_t n = std::mbrtowc(&ch, p, left, &state);
         if (n == static_cast<std::size_t>(-1) || n == static_cast<std::size_t>(-2))
             return false;
-        if (n == 0)  // the null character itself
+        if (n == 0) // the null character itself
             n = 1;
         if (static_cast<std::uint32_t>(ch) > 0xFFFF)
             return false;
@@ -632,8 +631,7 @@ int AVNDecoder::field(SEQUENCE& seq, int index, int presenceId, int next)
             if (!info.fieldInfos[index])
                 return fail;
             if (optional)
-                seq.includeOptionalField(static_cast<unsigned>(presenceId),
-                                         static_cast<unsigned>(index));
+                seq.includeOptionalField(static_cast<unsigned>(presenceId), static_cast<unsigned>(index));
             if (!seq.fieldObject(static_cast<unsigned>(index)).accept(*this))
                 return fail;
             if (expect('}'))
@@ -739,15 +737,14 @@ Stream& guarded(Stream& strm, Op op)
     } catch (...) {
         try {
             strm.setstate(std::ios_base::badbit);
-        } catch (std::ios_base::failure&) {
-        }
+        } catch (std::ios_base::failure&) {}
         if (strm.exceptions() & std::ios_base::badbit)
             throw;
     }
     return strm;
 }
 
-}  // namespace
+} // namespace
 
 std::ostream& operator<<(std::ostream& strm, const AbstractData& value)
 {
@@ -759,4 +756,4 @@ std::istream& operator>>(std::istream& strm, AbstractData& value)
     return guarded(strm, [&] { return get_from(strm, value); });
 }
 
-}  // namespace ASN1
+} // namespace ASN1

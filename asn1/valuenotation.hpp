@@ -52,7 +52,7 @@ private:
 
     std::ostream& strm_;
     int indent_ = 0;
-    std::vector<bool> printed_;  // per SEQUENCE being printed: a field is out
+    std::vector<bool> printed_; // per SEQUENCE being printed: a field is out
 };
 
 class AVNDecoder : public Visitor {
@@ -87,11 +87,11 @@ public:
 
 private:
     struct SeqState {
-        std::string name;  // field name read and not yet matched; empty: none
-        bool closed;       // the closing brace has been read
+        std::string name; // field name read and not yet matched; empty: none
+        bool closed;      // the closing brace has been read
     };
 
-    int peekChar();  // next character after white space, or EOF
+    int peekChar(); // next character after white space, or EOF
     bool expect(char ch);
     bool readIdentifier(std::string& out);
     bool readNumber(std::int64_t& out);
@@ -124,4 +124,4 @@ bool decodeAVN(const char* first, const char* last, AbstractData& value);
 std::ostream& operator<<(std::ostream& strm, const AbstractData& value);
 std::istream& operator>>(std::istream& strm, AbstractData& value);
 
-}  // namespace ASN1
+} // namespace ASN1

@@ -12,22 +12,26 @@ using detail::sign_of;
 
 unsigned CountBits(std::uint32_t range)
 {
-    if (range == 0) return 32;  // 2^32 values wrapped to 0
+    if (range == 0)
+        return 32; // 2^32 values wrapped to 0
     unsigned bits = 0;
-    while (bits < 32 && (std::uint64_t{1} << bits) < range) ++bits;
+    while (bits < 32 && (std::uint64_t{1} << bits) < range)
+        ++bits;
     return bits;
 }
 
-int lexicographic_compare_bytes(const char* first1, const char* last1, const char* first2,
-                                const char* last2)
+int lexicographic_compare_bytes(const char* first1, const char* last1, const char* first2, const char* last2)
 {
     for (; first1 != last1 && first2 != last2; ++first1, ++first2) {
         const int a = static_cast<unsigned char>(*first1);
         const int b = static_cast<unsigned char>(*first2);
-        if (a != b) return a - b;
+        if (a != b)
+            return a - b;
     }
-    if (first1 != last1) return 1;
-    if (first2 != last2) return -1;
+    if (first1 != last1)
+        return 1;
+    if (first2 != last2)
+        return -1;
     return 0;
 }
 
@@ -50,32 +54,45 @@ constexpr std::uint32_t unbounded = 0xFFFFFFFFu;
 
 constinit const TypeInfo Null::theInfo = type_header<Null>(tag::NULL_);
 constinit const TypeInfo BOOLEAN::theInfo = type_header<BOOLEAN>(tag::BOOLEAN);
-constinit const ConstrainedTypeInfo INTEGER::theInfo = {type_header<INTEGER>(tag::INTEGER),
-                                                        NoConstraint, 0, unbounded};
-constinit const ConstrainedTypeInfo BIT_STRING::theInfo = {
-    type_header<BIT_STRING>(tag::BIT_STRING), NoConstraint, 0, unbounded};
-constinit const ConstrainedTypeInfo OCTET_STRING::theInfo = {
-    type_header<OCTET_STRING>(tag::OCTET_STRING), NoConstraint, 0, unbounded};
-constinit const TypeInfo OBJECT_IDENTIFIER::theInfo =
-    type_header<OBJECT_IDENTIFIER>(tag::OBJECT_IDENTIFIER);
-constinit const TypeInfo GeneralizedTime::theInfo =
-    type_header<GeneralizedTime>(tag::GeneralizedTime);
+constinit const ConstrainedTypeInfo INTEGER::theInfo = {type_header<INTEGER>(tag::INTEGER), NoConstraint, 0,
+                                                        unbounded};
+constinit const ConstrainedTypeInfo BIT_STRING::theInfo = {type_header<BIT_STRING>(tag::BIT_STRING),
+                                                           NoConstraint, 0, unbounded};
+constinit const ConstrainedTypeInfo OCTET_STRING::theInfo = {type_header<OCTET_STRING>(tag::OCTET_STRING),
+                                                             NoConstraint, 0, unbounded};
+constinit const TypeInfo OBJECT_IDENTIFIER::theInfo = type_header<OBJECT_IDENTIFIER>(tag::OBJECT_IDENTIFIER);
+constinit const TypeInfo GeneralizedTime::theInfo = type_header<GeneralizedTime>(tag::GeneralizedTime);
 constinit const TypeInfo OpenData::theInfo = type_header<OpenData>(0);
 constinit const StringTypeInfo NumericString::theInfo = {
     {type_header<AbstractString>(tag::NumericString), NoConstraint, 0, unbounded},
-    NumericStringSet, 11, 4, 4, 4};
+    NumericStringSet,
+    11,
+    4,
+    4,
+    4};
 constinit const StringTypeInfo PrintableString::theInfo = {
     {type_header<AbstractString>(tag::PrintableString), NoConstraint, 0, unbounded},
-    PrintableStringSet, 74, 7, 7, 8};
+    PrintableStringSet,
+    74,
+    7,
+    7,
+    8};
 constinit const StringTypeInfo IA5String::theInfo = {
-    {type_header<IA5String>(tag::IA5String), NoConstraint, 0, unbounded},
-    IA5StringSet, 128, 7, 7, 8};
+    {type_header<IA5String>(tag::IA5String), NoConstraint, 0, unbounded}, IA5StringSet, 128, 7, 7, 8};
 constinit const StringTypeInfo VisibleString::theInfo = {
     {type_header<AbstractString>(tag::VisibleString), NoConstraint, 0, unbounded},
-    VisibleStringSet, 95, 7, 7, 8};
+    VisibleStringSet,
+    95,
+    7,
+    7,
+    8};
 constinit const StringTypeInfo GeneralString::theInfo = {
     {type_header<AbstractString>(tag::GeneralString), NoConstraint, 0, unbounded},
-    GeneralStringSet, 256, 8, 8, 8};
+    GeneralStringSet,
+    256,
+    8,
+    8,
+    8};
 constinit const BMPStringTypeInfo BMPString::theInfo = {
     {type_header<BMPString>(tag::BMPString), NoConstraint, 0, unbounded}, 0, 0xFFFF, 16, 16};
 
@@ -106,9 +123,10 @@ bool IntegerWithNamedNumber::getName(std::string& out) const
     const NamedNumber* first = info()->namedNumbers;
     const NamedNumber* last = first + info()->namedNumberCount;
     const int value = getValue();
-    const NamedNumber* it = std::lower_bound(
-        first, last, value, [](const NamedNumber& entry, int v) { return entry.value < v; });
-    if (it == last || it->value != value) return false;
+    const NamedNumber* it =
+        std::lower_bound(first, last, value, [](const NamedNumber& entry, int v) { return entry.value < v; });
+    if (it == last || it->value != value)
+        return false;
     out = it->name;
     return true;
 }
@@ -145,24 +163,29 @@ void for_each_enum_name(const EnumeratedTypeInfo* info, F&& f)
             }
             std::int64_t v = 0;
             for (char c : digits) {
-                if (c < '0' || c > '9') break;
+                if (c < '0' || c > '9')
+                    break;
                 v = v * 10 + (c - '0');
-                if (v > 0xFFFFFFFFll) break;
+                if (v > 0xFFFFFFFFll)
+                    break;
             }
             value = negative ? -v : v;
             entry = entry.substr(0, eq);
         }
-        if (f(entry, value)) return;
+        if (f(entry, value))
+            return;
     }
 }
-}  // namespace
+} // namespace
 
 bool ENUMERATED::getName(std::string& out) const
 {
-    if (value_ < 0 || value_ > getMaximum()) return false;
+    if (value_ < 0 || value_ > getMaximum())
+        return false;
     bool found = false;
     for_each_enum_name(info(), [&](std::string_view name, std::int64_t value) {
-        if (value != value_) return false;
+        if (value != value_)
+            return false;
         out.assign(name.data(), name.size());
         found = true;
         return true;
@@ -181,7 +204,8 @@ bool ENUMERATED::setFromName(std::string_view name)
 {
     bool found = false;
     for_each_enum_name(info(), [&](std::string_view entry, std::int64_t value) {
-        if (entry != name) return false;
+        if (entry != name)
+            return false;
         value_ = static_cast<std::int32_t>(value);
         found = true;
         return true;
@@ -208,16 +232,19 @@ void OBJECT_IDENTIFIER::encodeCommon(std::vector<char>& out) const
         // X.690 8.19.2: base 128, most significant group first, bit 8 set on
         // every octet but the last.
         unsigned groups = 1;
-        while (groups < 5 && (sub >> (7 * groups)) != 0) ++groups;
+        while (groups < 5 && (sub >> (7 * groups)) != 0)
+            ++groups;
         for (unsigned g = groups; g-- > 0;) {
             unsigned char octet = static_cast<unsigned char>((sub >> (7 * g)) & 0x7F);
-            if (g != 0) octet |= 0x80;
+            if (g != 0)
+                octet |= 0x80;
             out.push_back(static_cast<char>(octet));
         }
     };
     // X.690 8.19.4: the first two arcs share one subidentifier.
     put(arcs_[0] * 40 + arcs_[1]);
-    for (std::size_t i = 2; i < arcs_.size(); ++i) put(arcs_[i]);
+    for (std::size_t i = 2; i < arcs_.size(); ++i)
+        put(arcs_[i]);
 }
 
 bool OBJECT_IDENTIFIER::decodeCommon(const char* bytes, std::size_t length)
@@ -236,7 +263,8 @@ bool OBJECT_IDENTIFIER::decodeCommon(const char* bytes, std::size_t length)
                 break;
             }
         }
-        if (!complete) return false;
+        if (!complete)
+            return false;
         if (first) {
             if (sub < 40) {
                 arcs_.push_back(0);
@@ -261,7 +289,8 @@ int OBJECT_IDENTIFIER::do_compare(const AbstractData& other) const
     const auto& theirs = static_cast<const OBJECT_IDENTIFIER&>(other).arcs_;
     const std::size_t common = std::min(arcs_.size(), theirs.size());
     for (std::size_t i = 0; i < common; ++i)
-        if (arcs_[i] != theirs[i]) return sign_of(arcs_[i], theirs[i]);
+        if (arcs_[i] != theirs[i])
+            return sign_of(arcs_[i], theirs[i]);
     return sign_of(arcs_.size(), theirs.size());
 }
 
@@ -278,7 +307,8 @@ bool BIT_STRING::operator[](std::uint32_t bit) const
 
 void BIT_STRING::set(std::uint32_t bit, bool value)
 {
-    if (bit >= totalBits_) return;
+    if (bit >= totalBits_)
+        return;
     const auto mask = static_cast<unsigned char>(0x80u >> (bit % 8));
     auto& byte = reinterpret_cast<unsigned char&>(bytes_[bit / 8]);
     byte = value ? (byte | mask) : (byte & ~mask);
@@ -310,7 +340,8 @@ int AbstractString::do_compare(const AbstractData& other) const
     const auto& that = static_cast<const AbstractString&>(other);
     const std::size_t common = std::min(size(), that.size());
     const int r = common == 0 ? 0 : std::memcmp(data(), that.data(), common);
-    if (r != 0) return r;
+    if (r != 0)
+        return r;
     return sign_of(size(), that.size());
 }
 
@@ -319,7 +350,8 @@ int BMPString::do_compare(const AbstractData& other) const
     const auto& that = static_cast<const BMPString&>(other);
     const std::size_t common = std::min(size(), that.size());
     for (std::size_t i = 0; i < common; ++i)
-        if ((*this)[i] != that[i]) return sign_of((*this)[i], that[i]);
+        if ((*this)[i] != that[i])
+            return sign_of((*this)[i], that[i]);
     return sign_of(size(), that.size());
 }
 
@@ -328,12 +360,19 @@ GeneralizedTime::GeneralizedTime(std::string_view text) : AbstractData(&theInfo)
     set(text);
 }
 
-GeneralizedTime::GeneralizedTime(int year, int month, int day, int hour, int minute, int second,
-                                 int millisec, int mindiff, bool utc)
-    : AbstractData(&theInfo), year_(year), month_(month), day_(day), hour_(hour),
-      minute_(minute), second_(second), millisec_(millisec), mindiff_(mindiff), utc_(utc)
-{
-}
+GeneralizedTime::GeneralizedTime(int year, int month, int day, int hour, int minute, int second, int millisec,
+                                 int mindiff, bool utc)
+    : AbstractData(&theInfo),
+      year_(year),
+      month_(month),
+      day_(day),
+      hour_(hour),
+      minute_(minute),
+      second_(second),
+      millisec_(millisec),
+      mindiff_(mindiff),
+      utc_(utc)
+{}
 
 GeneralizedTime& GeneralizedTime::operator=(const GeneralizedTime& other)
 {
@@ -352,23 +391,25 @@ GeneralizedTime& GeneralizedTime::operator=(const GeneralizedTime& other)
 namespace {
 bool read_digits(std::string_view text, std::size_t pos, std::size_t count, int& out)
 {
-    if (pos + count > text.size()) return false;
+    if (pos + count > text.size())
+        return false;
     int v = 0;
     for (std::size_t i = pos; i < pos + count; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
+        if (text[i] < '0' || text[i] > '9')
+            return false;
         v = v * 10 + (text[i] - '0');
     }
     out = v;
     return true;
 }
-}  // namespace
+} // namespace
 
 bool GeneralizedTime::set(std::string_view text)
 {
     int year, month, day, hour, minute, second;
-    if (!read_digits(text, 0, 4, year) || !read_digits(text, 4, 2, month) ||
-        !read_digits(text, 6, 2, day) || !read_digits(text, 8, 2, hour) ||
-        !read_digits(text, 10, 2, minute) || !read_digits(text, 12, 2, second))
+    if (!read_digits(text, 0, 4, year) || !read_digits(text, 4, 2, month) || !read_digits(text, 6, 2, day) ||
+        !read_digits(text, 8, 2, hour) || !read_digits(text, 10, 2, minute) ||
+        !read_digits(text, 12, 2, second))
         return false;
     if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
         return false;
@@ -379,11 +420,14 @@ bool GeneralizedTime::set(std::string_view text)
         const std::size_t start = pos;
         int fraction = 0;
         while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-            if (pos - start < 3) fraction = fraction * 10 + (text[pos] - '0');
+            if (pos - start < 3)
+                fraction = fraction * 10 + (text[pos] - '0');
             ++pos;
         }
-        if (pos == start) return false;
-        for (std::size_t n = pos - start; n < 3; ++n) fraction *= 10;
+        if (pos == start)
+            return false;
+        for (std::size_t n = pos - start; n < 3; ++n)
+            fraction *= 10;
         millisec = fraction;
     }
     bool utc = utc_;
@@ -393,8 +437,8 @@ bool GeneralizedTime::set(std::string_view text)
             utc = true;
         } else if ((text[pos] == '+' || text[pos] == '-') && pos + 5 == text.size()) {
             int hh, mm;
-            if (!read_digits(text, pos + 1, 2, hh) || !read_digits(text, pos + 3, 2, mm) ||
-                hh > 23 || mm > 59)
+            if (!read_digits(text, pos + 1, 2, hh) || !read_digits(text, pos + 3, 2, mm) || hh > 23 ||
+                mm > 59)
                 return false;
             mindiff = (text[pos] == '-' ? -1 : 1) * (hh * 60 + mm);
         } else {
@@ -416,8 +460,8 @@ bool GeneralizedTime::set(std::string_view text)
 std::string GeneralizedTime::get() const
 {
     char buf[64];
-    int n = std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", year_, month_, day_, hour_,
-                          minute_, second_);
+    int n = std::snprintf(buf, sizeof buf, "%04d%02d%02d%02d%02d%02d", year_, month_, day_, hour_, minute_,
+                          second_);
     std::string text(buf, static_cast<std::size_t>(n));
     if (millisec_ != 0) {
         n = std::snprintf(buf, sizeof buf, ".%03d", millisec_);
@@ -444,16 +488,19 @@ std::time_t GeneralizedTime::get_time_t() const
     fields.tm_min = minute_;
     fields.tm_sec = second_;
     fields.tm_isdst = -1;
-    if (utc_) return timegm(&fields);
+    if (utc_)
+        return timegm(&fields);
     // A stated offset pins the time: local time is offset east of UTC.
-    if (mindiff_ != 0) return timegm(&fields) - static_cast<std::time_t>(mindiff_) * 60;
+    if (mindiff_ != 0)
+        return timegm(&fields) - static_cast<std::time_t>(mindiff_) * 60;
     return std::mktime(&fields);
 }
 
 void GeneralizedTime::set_time_t(std::time_t seconds)
 {
     std::tm fields{};
-    if (gmtime_r(&seconds, &fields) == nullptr) return;
+    if (gmtime_r(&seconds, &fields) == nullptr)
+        return;
     year_ = fields.tm_year + 1900;
     month_ = fields.tm_mon + 1;
     day_ = fields.tm_mday;
@@ -473,10 +520,10 @@ int GeneralizedTime::do_compare(const AbstractData& other) const
 {
     const auto& t = static_cast<const GeneralizedTime&>(other);
     const std::int32_t mine[] = {year_, month_, day_, hour_, minute_, second_, millisec_};
-    const std::int32_t theirs[] = {t.year_, t.month_, t.day_, t.hour_, t.minute_, t.second_,
-                                   t.millisec_};
+    const std::int32_t theirs[] = {t.year_, t.month_, t.day_, t.hour_, t.minute_, t.second_, t.millisec_};
     for (std::size_t i = 0; i < 7; ++i)
-        if (mine[i] != theirs[i]) return sign_of(mine[i], theirs[i]);
+        if (mine[i] != theirs[i])
+            return sign_of(mine[i], theirs[i]);
     return int{utc_} - int{t.utc_};
 }
 
@@ -486,7 +533,8 @@ void BitMap::resize(std::uint32_t bits)
 {
     bytes_.resize((static_cast<std::size_t>(bits) + 7) / 8, 0);
     // Bits past the new end of a kept byte must read clear when regrown.
-    if (bits % 8 != 0) bytes_[bits / 8] &= static_cast<unsigned char>(0xFF00u >> (bits % 8));
+    if (bits % 8 != 0)
+        bytes_[bits / 8] &= static_cast<unsigned char>(0xFF00u >> (bits % 8));
     bitCount_ = bits;
 }
 
@@ -502,8 +550,7 @@ SEQUENCE::SEQUENCE(const SequenceTypeInfo* info) : AbstractData(info)
     }
     if (info->defaultExtensionBits != nullptr) {
         extensionMap_.resize(info->knownExtensionCount);
-        std::memcpy(extensionMap_.data(), info->defaultExtensionBits,
-                    (info->knownExtensionCount + 7) / 8);
+        std::memcpy(extensionMap_.data(), info->defaultExtensionBits, (info->knownExtensionCount + 7) / 8);
         for (std::uint32_t k = 0; k < info->knownExtensionCount; ++k) {
             const TypeInfo* fieldInfo = info->fieldInfos[info->rootFieldCount + k];
             if (extensionMap_.test(k) && fieldInfo != nullptr)
@@ -517,7 +564,8 @@ SEQUENCE::SEQUENCE(const SEQUENCE& other)
 {
     fields_.resize(other.fields_.size());
     for (std::size_t i = 0; i < fields_.size(); ++i)
-        if (other.fields_[i]) fields_[i].reset(other.fields_[i]->do_clone());
+        if (other.fields_[i])
+            fields_[i].reset(other.fields_[i]->do_clone());
 }
 
 SEQUENCE& SEQUENCE::operator=(const SEQUENCE& other)
@@ -540,7 +588,8 @@ void SEQUENCE::swap(SEQUENCE& other)
 
 bool SEQUENCE::hasOptionalField(unsigned id) const
 {
-    if (id < optionalMap_.size()) return optionalMap_.test(id);
+    if (id < optionalMap_.size())
+        return optionalMap_.test(id);
     return extensionMap_.test(id - optionalMap_.size());
 }
 
@@ -550,12 +599,14 @@ void SEQUENCE::includeOptionalField(unsigned id, unsigned fieldIndex)
         optionalMap_.set(id);
     } else {
         const std::uint32_t bit = id - optionalMap_.size();
-        if (extensionMap_.size() <= bit) extensionMap_.resize(bit + 1);
+        if (extensionMap_.size() <= bit)
+            extensionMap_.resize(bit + 1);
         extensionMap_.set(bit);
     }
     if (fieldIndex < fields_.size() && !fields_[fieldIndex]) {
         const TypeInfo* fieldInfo = info()->fieldInfos[fieldIndex];
-        if (fieldInfo != nullptr) fields_[fieldIndex].reset(fieldInfo->create(fieldInfo));
+        if (fieldInfo != nullptr)
+            fields_[fieldIndex].reset(fieldInfo->create(fieldInfo));
     }
 }
 
@@ -570,7 +621,8 @@ void SEQUENCE::removeOptionalField(unsigned id)
 int SEQUENCE::presenceId(unsigned index) const
 {
     const SequenceTypeInfo* ti = info();
-    if (index < ti->rootFieldCount) return ti->fieldIds[index];
+    if (index < ti->rootFieldCount)
+        return ti->fieldIds[index];
     return static_cast<int>(ti->optionalCount + (index - ti->rootFieldCount));
 }
 
@@ -606,32 +658,34 @@ int SEQUENCE::do_compare(const AbstractData& other) const
         if (id != -1) {
             const bool mine = hasOptionalField(static_cast<unsigned>(id));
             const bool theirs = that.hasOptionalField(static_cast<unsigned>(id));
-            if (mine != theirs) return int{mine} - int{theirs};
-            if (!mine) continue;
+            if (mine != theirs)
+                return int{mine} - int{theirs};
+            if (!mine)
+                continue;
         }
         const AbstractData* a = fields_[i].get();
         const AbstractData* b = that.fields_[i].get();
         if (a == nullptr || b == nullptr) {
-            if (a != b) return a != nullptr ? 1 : -1;
+            if (a != b)
+                return a != nullptr ? 1 : -1;
             continue;
         }
         const int r = a->do_compare(*b);
-        if (r != 0) return r;
+        if (r != 0)
+            return r;
     }
     return 0;
 }
 
 CHOICE::CHOICE(const ChoiceTypeInfo* info, int selection, AbstractData* alternative)
     : AbstractData(info), alternative_(alternative), selection_(selection)
-{
-}
+{}
 
 CHOICE::CHOICE(const CHOICE& other)
     : AbstractData(other),
       alternative_(other.alternative_ ? other.alternative_->do_clone() : nullptr),
       selection_(other.selection_)
-{
-}
+{}
 
 CHOICE& CHOICE::operator=(const CHOICE& other)
 {
@@ -674,7 +728,8 @@ bool CHOICE::createSelection()
 
 AbstractData* CHOICE::select(int index)
 {
-    if (index == selection_ && alternative_) return alternative_.get();
+    if (index == selection_ && alternative_)
+        return alternative_.get();
     selection_ = index;
     return createSelection() ? alternative_.get() : nullptr;
 }
@@ -683,7 +738,8 @@ int CHOICE::do_compare(const AbstractData& other) const
 {
     const auto& that = static_cast<const CHOICE&>(other);
     if (selection_ >= 0 && selection_ == that.selection_) {
-        if (alternative_ && that.alternative_) return alternative_->do_compare(*that.alternative_);
+        if (alternative_ && that.alternative_)
+            return alternative_->do_compare(*that.alternative_);
         return int{alternative_ != nullptr} - int{that.alternative_ != nullptr};
     }
     return sign_of(selection_, that.selection_);
@@ -713,7 +769,8 @@ void SEQUENCE_OF_Base::resize(std::size_t count)
     }
     const TypeInfo* elementInfo = info()->elementInfo;
     container_.reserve(count);
-    while (container_.size() < count) container_.emplace_back(elementInfo->create(elementInfo));
+    while (container_.size() < count)
+        container_.emplace_back(elementInfo->create(elementInfo));
 }
 
 void SEQUENCE_OF_Base::pushBackClone(const AbstractData& value)
@@ -726,7 +783,8 @@ void SEQUENCE_OF_Base::insert(std::size_t position, std::size_t count, const Abs
 {
     Container copies;
     copies.reserve(count);
-    for (std::size_t i = 0; i < count; ++i) copies.emplace_back(value.do_clone());
+    for (std::size_t i = 0; i < count; ++i)
+        copies.emplace_back(value.do_clone());
     container_.insert(container_.begin() + static_cast<std::ptrdiff_t>(position),
                       std::make_move_iterator(copies.begin()), std::make_move_iterator(copies.end()));
 }
@@ -743,7 +801,8 @@ int SEQUENCE_OF_Base::do_compare(const AbstractData& other) const
     const std::size_t common = std::min(size(), that.size());
     for (std::size_t i = 0; i < common; ++i) {
         const int r = container_[i]->do_compare(*that.container_[i]);
-        if (r != 0) return r;
+        if (r != 0)
+            return r;
     }
     return sign_of(size(), that.size());
 }
@@ -752,8 +811,7 @@ OpenData::OpenData(const OpenData& other)
     : AbstractData(other),
       data_(other.data_ ? other.data_->do_clone() : nullptr),
       buf_(other.buf_ ? std::make_unique<std::vector<char>>(*other.buf_) : nullptr)
-{
-}
+{}
 
 OpenData& OpenData::operator=(const OpenData& other)
 {
@@ -766,33 +824,43 @@ OpenData& OpenData::operator=(const OpenData& other)
 
 std::vector<char>& OpenData::grab_buf()
 {
-    if (!buf_) buf_ = std::make_unique<std::vector<char>>();
+    if (!buf_)
+        buf_ = std::make_unique<std::vector<char>>();
     return *buf_;
 }
 
 int OpenData::do_compare(const AbstractData& other) const
 {
     const auto& that = static_cast<const OpenData&>(other);
-    if (data_ && that.data_) return data_->do_compare(*that.data_);
+    if (data_ && that.data_)
+        return data_->do_compare(*that.data_);
     if (!data_ && !that.data_) {
         if (buf_ && that.buf_)
-            return lexicographic_compare_bytes(buf_->data(), buf_->data() + buf_->size(),
-                                               that.buf_->data(), that.buf_->data() + that.buf_->size());
-        if (!buf_ && !that.buf_) return 0;
+            return lexicographic_compare_bytes(buf_->data(), buf_->data() + buf_->size(), that.buf_->data(),
+                                               that.buf_->data() + that.buf_->size());
+        if (!buf_ && !that.buf_)
+            return 0;
     }
     return data_ ? 1 : -1;
 }
 
 TypeConstrainedOpenData::TypeConstrainedOpenData(const OpenTypeInfo* info) : OpenData(info)
 {
-    if (info->containedInfo != nullptr) set_data(info->containedInfo->create(info->containedInfo));
+    if (info->containedInfo != nullptr)
+        set_data(info->containedInfo->create(info->containedInfo));
 }
 
 // ---------------------------------------------------------------- dispatch
 
-#define GW_ASN1_DISPATCH(Class)                                                              \
-    bool Class::do_accept(Visitor& visitor) { return visitor.do_visit(*this); }              \
-    bool Class::do_accept(ConstVisitor& visitor) const { return visitor.do_visit(*this); }
+#define GW_ASN1_DISPATCH(Class)                                                                              \
+    bool Class::do_accept(Visitor& visitor)                                                                  \
+    {                                                                                                        \
+        return visitor.do_visit(*this);                                                                      \
+    }                                                                                                        \
+    bool Class::do_accept(ConstVisitor& visitor) const                                                       \
+    {                                                                                                        \
+        return visitor.do_visit(*this);                                                                      \
+    }
 
 GW_ASN1_DISPATCH(Null)
 GW_ASN1_DISPATCH(BOOLEAN)
@@ -830,4 +898,4 @@ bool SEQUENCE::do_accept(ConstVisitor& visitor) const
     return visitor.visit(*this);
 }
 
-}  // namespace ASN1
+} // namespace ASN1

@@ -24,8 +24,7 @@ class ConstVisitor;
 unsigned CountBits(std::uint32_t range);
 
 // Unsigned byte comparison; a proper prefix compares less (-1/1).
-int lexicographic_compare_bytes(const char* first1, const char* last1, const char* first2,
-                                const char* last2);
+int lexicographic_compare_bytes(const char* first1, const char* last1, const char* first2, const char* last2);
 
 namespace detail {
 template <class T>
@@ -33,7 +32,7 @@ inline int sign_of(T a, T b)
 {
     return (a > b) - (a < b);
 }
-}  // namespace detail
+} // namespace detail
 
 class AbstractData {
 public:
@@ -92,8 +91,16 @@ public:
     explicit BOOLEAN(bool value, const TypeInfo* info = &theInfo) : AbstractData(info), value_(value) {}
     BOOLEAN(CopyTag, const BOOLEAN& other) : BOOLEAN(other) {}
     BOOLEAN(const BOOLEAN&) = default;
-    BOOLEAN& operator=(const BOOLEAN& other) { value_ = other.value_; return *this; }
-    BOOLEAN& operator=(bool value) { value_ = value; return *this; }
+    BOOLEAN& operator=(const BOOLEAN& other)
+    {
+        value_ = other.value_;
+        return *this;
+    }
+    BOOLEAN& operator=(bool value)
+    {
+        value_ = value;
+        return *this;
+    }
 
     bool getValue() const { return value_; }
     void setValue(bool value) { value_ = value; }
@@ -136,12 +143,19 @@ public:
     explicit INTEGER(const ConstrainedTypeInfo* info = &theInfo) : ConstrainedObject(info) {}
     explicit INTEGER(int value, const ConstrainedTypeInfo* info = &theInfo)
         : ConstrainedObject(info), value_(value)
-    {
-    }
+    {}
     INTEGER(CopyTag, const INTEGER& other) : INTEGER(other) {}
     INTEGER(const INTEGER&) = default;
-    INTEGER& operator=(const INTEGER& other) { value_ = other.value_; return *this; }
-    INTEGER& operator=(int value) { value_ = value; return *this; }
+    INTEGER& operator=(const INTEGER& other)
+    {
+        value_ = other.value_;
+        return *this;
+    }
+    INTEGER& operator=(int value)
+    {
+        value_ = value;
+        return *this;
+    }
 
     int getValue() const { return value_; }
     void setValue(int value) { value_ = value; }
@@ -164,7 +178,11 @@ public:
     IntegerWithNamedNumber(CopyTag, const IntegerWithNamedNumber& other) : INTEGER(other) {}
     IntegerWithNamedNumber(const IntegerWithNamedNumber&) = default;
     IntegerWithNamedNumber& operator=(const IntegerWithNamedNumber&) = default;
-    IntegerWithNamedNumber& operator=(int value) { setValue(value); return *this; }
+    IntegerWithNamedNumber& operator=(int value)
+    {
+        setValue(value);
+        return *this;
+    }
 
     const NamedIntegerTypeInfo* info() const
     {
@@ -197,8 +215,8 @@ public:
 
 template <int Kind, std::int32_t Lower, std::uint32_t Upper>
 constinit const ConstrainedTypeInfo Constrained_INTEGER<Kind, Lower, Upper>::theInfo = {
-    type_header<Constrained_INTEGER<Kind, Lower, Upper>>(tag::INTEGER),
-    static_cast<ConstraintType>(Kind), Lower, Upper};
+    type_header<Constrained_INTEGER<Kind, Lower, Upper>>(tag::INTEGER), static_cast<ConstraintType>(Kind),
+    Lower, Upper};
 
 class ENUMERATED : public AbstractData {
 public:
@@ -208,8 +226,16 @@ public:
     explicit ENUMERATED(const EnumeratedTypeInfo* info) : AbstractData(info) {}
     ENUMERATED(CopyTag, const ENUMERATED& other) : ENUMERATED(other) {}
     ENUMERATED(const ENUMERATED&) = default;
-    ENUMERATED& operator=(const ENUMERATED& other) { value_ = other.value_; return *this; }
-    ENUMERATED& operator=(int value) { value_ = value; return *this; }
+    ENUMERATED& operator=(const ENUMERATED& other)
+    {
+        value_ = other.value_;
+        return *this;
+    }
+    ENUMERATED& operator=(int value)
+    {
+        value_ = value;
+        return *this;
+    }
 
     const EnumeratedTypeInfo* info() const
     {
@@ -243,8 +269,7 @@ public:
     explicit OBJECT_IDENTIFIER(const TypeInfo* info = &theInfo) : AbstractData(info) {}
     OBJECT_IDENTIFIER(std::initializer_list<std::uint32_t> arcs, const TypeInfo* info = &theInfo)
         : AbstractData(info), arcs_(arcs)
-    {
-    }
+    {}
     OBJECT_IDENTIFIER(CopyTag, const OBJECT_IDENTIFIER& other) : OBJECT_IDENTIFIER(other) {}
     OBJECT_IDENTIFIER(const OBJECT_IDENTIFIER&) = default;
     OBJECT_IDENTIFIER& operator=(const OBJECT_IDENTIFIER& other)
@@ -310,12 +335,10 @@ public:
     explicit OCTET_STRING(const ConstrainedTypeInfo* info = &theInfo) : ConstrainedObject(info) {}
     OCTET_STRING(std::size_t count, char fill, const ConstrainedTypeInfo* info = &theInfo)
         : ConstrainedObject(info), std::vector<char>(count, fill)
-    {
-    }
+    {}
     explicit OCTET_STRING(const std::vector<char>& bytes, const ConstrainedTypeInfo* info = &theInfo)
         : ConstrainedObject(info), std::vector<char>(bytes)
-    {
-    }
+    {}
     OCTET_STRING(CopyTag, const OCTET_STRING& other) : OCTET_STRING(other) {}
     OCTET_STRING(const OCTET_STRING&) = default;
     OCTET_STRING& operator=(const OCTET_STRING& other)
@@ -349,13 +372,14 @@ template <std::size_t N>
 constexpr std::array<char, N> char_range(unsigned first)
 {
     std::array<char, N> table{};
-    for (std::size_t i = 0; i < N; ++i) table[i] = static_cast<char>(first + i);
+    for (std::size_t i = 0; i < N; ++i)
+        table[i] = static_cast<char>(first + i);
     return table;
 }
 inline constexpr std::array<char, 95> visibleChars = char_range<95>(0x20);
 inline constexpr std::array<char, 128> ia5Chars = char_range<128>(0);
 inline constexpr std::array<char, 256> generalChars = char_range<256>(0);
-}  // namespace detail
+} // namespace detail
 inline constexpr const char* NumericStringSet = " 0123456789";
 inline constexpr const char* PrintableStringSet =
     " '()+,-./0123456789:=?ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
@@ -371,12 +395,9 @@ public:
     explicit AbstractString(const StringTypeInfo* info) : ConstrainedObject(info) {}
     AbstractString(const StringTypeInfo* info, const std::string& text)
         : ConstrainedObject(info), std::string(text)
-    {
-    }
-    AbstractString(const StringTypeInfo* info, const char* text)
-        : ConstrainedObject(info), std::string(text)
-    {
-    }
+    {}
+    AbstractString(const StringTypeInfo* info, const char* text) : ConstrainedObject(info), std::string(text)
+    {}
     AbstractString(CopyTag, const AbstractString& other) : AbstractString(other) {}
     AbstractString(const AbstractString&) = default;
     AbstractString& operator=(const AbstractString& other)
@@ -392,10 +413,7 @@ public:
     AbstractString& operator=(const std::string& text) { return *this = std::string_view(text); }
     AbstractString& operator=(const char* text) { return *this = std::string_view(text); }
 
-    const StringTypeInfo* info() const
-    {
-        return static_cast<const StringTypeInfo*>(AbstractData::info());
-    }
+    const StringTypeInfo* info() const { return static_cast<const StringTypeInfo*>(AbstractData::info()); }
 
     int do_compare(const AbstractData& other) const override;
     bool do_accept(Visitor& visitor) override;
@@ -404,10 +422,18 @@ public:
 
 // The restricted string types without a class of their own: values are
 // AbstractString objects bound to these descriptors.
-struct NumericString { static const StringTypeInfo theInfo; };
-struct PrintableString { static const StringTypeInfo theInfo; };
-struct VisibleString { static const StringTypeInfo theInfo; };
-struct GeneralString { static const StringTypeInfo theInfo; };
+struct NumericString {
+    static const StringTypeInfo theInfo;
+};
+struct PrintableString {
+    static const StringTypeInfo theInfo;
+};
+struct VisibleString {
+    static const StringTypeInfo theInfo;
+};
+struct GeneralString {
+    static const StringTypeInfo theInfo;
+};
 
 class IA5String : public AbstractString {
 public:
@@ -440,12 +466,10 @@ public:
     explicit BMPString(const BMPStringTypeInfo* info) : ConstrainedObject(info) {}
     explicit BMPString(const std::wstring& text, const BMPStringTypeInfo* info = &theInfo)
         : ConstrainedObject(info), std::wstring(text)
-    {
-    }
+    {}
     explicit BMPString(const wchar_t* text, const BMPStringTypeInfo* info = &theInfo)
         : ConstrainedObject(info), std::wstring(text)
-    {
-    }
+    {}
     BMPString(CopyTag, const BMPString& other) : BMPString(other) {}
     BMPString(const BMPString&) = default;
     BMPString& operator=(const BMPString& other)
@@ -478,8 +502,8 @@ public:
     explicit GeneralizedTime(const TypeInfo* info = &theInfo) : AbstractData(info) {}
     // As set(text) on a value whose millisecond, offset and UTC flag are clear.
     explicit GeneralizedTime(std::string_view text);
-    GeneralizedTime(int year, int month, int day, int hour, int minute, int second,
-                    int millisec = 0, int mindiff = 0, bool utc = false);
+    GeneralizedTime(int year, int month, int day, int hour, int minute, int second, int millisec = 0,
+                    int mindiff = 0, bool utc = false);
     GeneralizedTime(CopyTag, const GeneralizedTime& other) : GeneralizedTime(other) {}
     GeneralizedTime(const GeneralizedTime&) = default;
     GeneralizedTime& operator=(const GeneralizedTime& other);
@@ -524,11 +548,13 @@ public:
     }
     void set(std::uint32_t bit)
     {
-        if (bit < bitCount_) bytes_[bit / 8] |= static_cast<unsigned char>(0x80u >> (bit % 8));
+        if (bit < bitCount_)
+            bytes_[bit / 8] |= static_cast<unsigned char>(0x80u >> (bit % 8));
     }
     void clear(std::uint32_t bit)
     {
-        if (bit < bitCount_) bytes_[bit / 8] &= static_cast<unsigned char>(~(0x80u >> (bit % 8)));
+        if (bit < bitCount_)
+            bytes_[bit / 8] &= static_cast<unsigned char>(~(0x80u >> (bit % 8)));
     }
     void resize(std::uint32_t bits);
     const unsigned char* data() const { return bytes_.data(); }
@@ -583,11 +609,20 @@ public:
     AbstractData& fieldForWrite(unsigned index);
 
     template <class T>
-    T& fieldAs(unsigned index) { return static_cast<T&>(fieldObject(index)); }
+    T& fieldAs(unsigned index)
+    {
+        return static_cast<T&>(fieldObject(index));
+    }
     template <class T>
-    const T& fieldAs(unsigned index) const { return static_cast<const T&>(*fields_[index]); }
+    const T& fieldAs(unsigned index) const
+    {
+        return static_cast<const T&>(*fields_[index]);
+    }
     template <class T>
-    T& fieldForWrite(unsigned index) { return static_cast<T&>(fieldForWrite(index)); }
+    T& fieldForWrite(unsigned index)
+    {
+        return static_cast<T&>(fieldForWrite(index));
+    }
 
     BitMap& optionalMap() { return optionalMap_; }
     const BitMap& optionalMap() const { return optionalMap_; }
@@ -619,10 +654,7 @@ public:
     CHOICE& operator=(const CHOICE& other);
     ~CHOICE() override;
 
-    const ChoiceTypeInfo* info() const
-    {
-        return static_cast<const ChoiceTypeInfo*>(AbstractData::info());
-    }
+    const ChoiceTypeInfo* info() const { return static_cast<const ChoiceTypeInfo*>(AbstractData::info()); }
 
     int currentSelection() const { return selection_; }
     bool isUnknownSelection() const { return selection_ == unknownSelection_; }
@@ -639,11 +671,20 @@ public:
     AbstractData* select(int index);
 
     template <class T>
-    T& alternativeAs() { return static_cast<T&>(*alternative_); }
+    T& alternativeAs()
+    {
+        return static_cast<T&>(*alternative_);
+    }
     template <class T>
-    const T& alternativeAs() const { return static_cast<const T&>(*alternative_); }
+    const T& alternativeAs() const
+    {
+        return static_cast<const T&>(*alternative_);
+    }
     template <class T>
-    T& selectAs(int index) { return static_cast<T&>(*select(index)); }
+    T& selectAs(int index)
+    {
+        return static_cast<T&>(*select(index));
+    }
 
     void swap(CHOICE& other);
 
@@ -720,15 +761,25 @@ class SEQUENCE_OF : public SEQUENCE_OF_Base {
         explicit Iter(BaseIt it) : it_(it) {}
         // iterator -> const_iterator
         template <class R2, class B2>
-            requires std::is_convertible_v<B2, BaseIt>
-        Iter(const Iter<R2, B2>& other) : it_(other.base())
-        {
-        }
+        requires std::is_convertible_v<B2, BaseIt> Iter(const Iter<R2, B2>& other) : it_(other.base()) {}
         Ref operator*() const { return static_cast<Ref>(**it_); }
         pointer operator->() const { return &**this; }
-        Iter& operator++() { ++it_; return *this; }
-        Iter operator++(int) { Iter old = *this; ++it_; return old; }
-        Iter& operator--() { --it_; return *this; }
+        Iter& operator++()
+        {
+            ++it_;
+            return *this;
+        }
+        Iter operator++(int)
+        {
+            Iter old = *this;
+            ++it_;
+            return old;
+        }
+        Iter& operator--()
+        {
+            --it_;
+            return *this;
+        }
         Iter operator+(difference_type n) const { return Iter(it_ + n); }
         difference_type operator-(const Iter& other) const { return it_ - other.it_; }
         bool operator==(const Iter& other) const { return it_ == other.it_; }
@@ -782,8 +833,7 @@ public:
 
 template <class T, class Constraint>
 constinit const SequenceOfTypeInfo SET_OF<T, Constraint>::theInfo = {
-    {type_header<SET_OF<T, Constraint>>(tag::SET), Constraint::kind, Constraint::lower,
-     Constraint::upper},
+    {type_header<SET_OF<T, Constraint>>(tag::SET), Constraint::kind, Constraint::lower, Constraint::upper},
     &T::theInfo};
 
 class OpenData : public AbstractData {
@@ -804,7 +854,7 @@ public:
     void set_data(AbstractData* value) { data_.reset(value); }
     std::vector<char>* get_buf() { return buf_.get(); }
     const std::vector<char>* get_buf() const { return buf_.get(); }
-    std::vector<char>& grab_buf();  // created when missing
+    std::vector<char>& grab_buf(); // created when missing
     void swap(OpenData& other)
     {
         data_.swap(other.data_);
@@ -828,13 +878,10 @@ public:
     explicit TypeConstrainedOpenData(const OpenTypeInfo* info);
     TypeConstrainedOpenData(CopyTag, const TypeConstrainedOpenData& other) : OpenData(other) {}
 
-    const OpenTypeInfo* info() const
-    {
-        return static_cast<const OpenTypeInfo*>(AbstractData::info());
-    }
+    const OpenTypeInfo* info() const { return static_cast<const OpenTypeInfo*>(AbstractData::info()); }
 
     bool do_accept(Visitor& visitor) override;
     bool do_accept(ConstVisitor& visitor) const override;
 };
 
-}  // namespace ASN1
+} // namespace ASN1

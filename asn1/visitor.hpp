@@ -13,9 +13,9 @@ public:
     // Return codes of the SEQUENCE hooks.
     enum SequenceCode : int {
         fail = 0,
-        stop = 1,      // finished: stop the walk with success
-        rootOnly = 2,  // root done, no extension part follows / go on
-        goOn = 3,      // continue (with the extension part)
+        stop = 1,     // finished: stop the walk with success
+        rootOnly = 2, // root done, no extension part follows / go on
+        goOn = 3,     // continue (with the extension part)
     };
 
     virtual ~Visitor() = default;
@@ -76,4 +76,4 @@ public:
     bool visit(const SEQUENCE& seq);
 };
 
-}  // namespace ASN1
+} // namespace ASN1

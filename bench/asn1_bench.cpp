@@ -31,13 +31,20 @@ constinit const char* const PDU_selectionNames[] = {"ping", "list", "text"};
 constinit const ASN1::ChoiceTypeInfo PDU::theInfo = {
     ASN1::type_header<PDU>(0), true, PDU_selectionInfos, 3, 3, nullptr, PDU_selectionNames};
 
-constinit const ASN1::TypeInfo* const Message_fieldInfos[] = {&ASN1::INTEGER::theInfo,
-                                                               &Slot::theInfo, &PDU::theInfo};
+constinit const ASN1::TypeInfo* const Message_fieldInfos[] = {&ASN1::INTEGER::theInfo, &Slot::theInfo,
+                                                              &PDU::theInfo};
 constinit const int Message_fieldIds[] = {0, 1, -1};
 constinit const char* const Message_fieldNames[] = {"seq", "slot", "pdu"};
-constinit const ASN1::SequenceTypeInfo Message::theInfo = {
-    ASN1::type_header<Message>(ASN1::tag::SEQUENCE), false, Message_fieldInfos, Message_fieldIds,
-    3, 0, 2, nullptr, nullptr, Message_fieldNames};
+constinit const ASN1::SequenceTypeInfo Message::theInfo = {ASN1::type_header<Message>(ASN1::tag::SEQUENCE),
+                                                           false,
+                                                           Message_fieldInfos,
+                                                           Message_fieldIds,
+                                                           3,
+                                                           0,
+                                                           2,
+                                                           nullptr,
+                                                           nullptr,
+                                                           Message_fieldNames};
 
 Message make(int elements)
 {
@@ -50,12 +57,13 @@ Message make(int elements)
     } else {
         auto& list = pdu.selectAs<ASN1::SEQUENCE_OF<ASN1::INTEGER>>(1);
         list.resize(static_cast<std::size_t>(elements));
-        for (int i = 0; i < elements; ++i) list[static_cast<std::size_t>(i)].setValue(i * 1000);
+        for (int i = 0; i < elements; ++i)
+            list[static_cast<std::size_t>(i)].setValue(i * 1000);
     }
     return m;
 }
 
-}  // namespace B
+} // namespace B
 
 static void BM_EncodeMessage(benchmark::State& state)
 {
@@ -77,8 +85,7 @@ static void BM_DecodeMessage(benchmark::State& state)
     ASN1::encode(m, &env, std::back_inserter(bytes));
     for (auto _ : state) {
         B::Message target;
-        benchmark::DoNotOptimize(
-            ASN1::decode(bytes.data(), bytes.data() + bytes.size(), &env, target, true));
+        benchmark::DoNotOptimize(ASN1::decode(bytes.data(), bytes.data() + bytes.size(), &env, target, true));
     }
 }
 BENCHMARK(BM_DecodeMessage)->Arg(0)->Arg(32);

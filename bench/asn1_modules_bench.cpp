@@ -24,14 +24,30 @@ std::size_t g_allocations = 0;
 void* operator new(std::size_t size)
 {
     ++g_allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    if (void* p = std::malloc(size == 0 ? 1 : size))
+        return p;
     throw std::bad_alloc();
 }
-void* operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new[](std::size_t size)
+{
+    return operator new(size);
+}
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
 #pragma GCC diagnostic pop
 
 namespace {
@@ -114,7 +130,8 @@ std::vector<char> Encode(const LGCP::Message& m)
 {
     std::vector<char> out;
     ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
-    if (!env.encode(m, std::back_inserter(out))) std::abort();
+    if (!env.encode(m, std::back_inserter(out)))
+        std::abort();
     return out;
 }
 
@@ -148,7 +165,8 @@ void DecodeCase(benchmark::State& state, LGCP::Message (*make)())
     const std::size_t before = g_allocations;
     for (auto _ : state) {
         LGCP::Message m;
-        if (!env.decode(bytes.data(), bytes.data() + bytes.size(), m, true)) std::abort();
+        if (!env.decode(bytes.data(), bytes.data() + bytes.size(), m, true))
+            std::abort();
         benchmark::DoNotOptimize(m);
     }
     Report(state, g_allocations - before);
@@ -164,9 +182,11 @@ void RoundTripCase(benchmark::State& state, LGCP::Message (*make)())
     const std::size_t before = g_allocations;
     for (auto _ : state) {
         LGCP::Message m;
-        if (!env.decode(bytes.data(), bytes.data() + bytes.size(), m, true)) std::abort();
+        if (!env.decode(bytes.data(), bytes.data() + bytes.size(), m, true))
+            std::abort();
         out.clear();
-        if (!env.encode(m, std::back_inserter(out))) std::abort();
+        if (!env.encode(m, std::back_inserter(out)))
+            std::abort();
         benchmark::DoNotOptimize(out.data());
     }
     Report(state, g_allocations - before);
@@ -180,4 +200,4 @@ BENCHMARK_CAPTURE(RoundTripCase, Tonec, TonecMessage);
 BENCHMARK_CAPTURE(EncodeCase, ProtoVeze16, ProtoVezeMessage);
 BENCHMARK_CAPTURE(DecodeCase, ProtoVeze16, ProtoVezeMessage);
 
-}  // namespace
+} // namespace

@@ -86,8 +86,7 @@ void run_client(benchmark::State& state, int port)
     int fd = connect_to(port);
     if (fd < 0) {
         state.SkipWithError("no connection");
-        for (auto _ : state) {
-        }
+        for (auto _ : state) {}
         return;
     }
     for (auto _ : state) {

@@ -7,7 +7,7 @@
 uint64_t __sync_val_compare_and_swap_8(volatile void* ptr, uint64_t expected, uint64_t desired)
 {
     uint64_t seen = expected;
-    __atomic_compare_exchange_8((volatile uint64_t*)ptr, &seen, desired, 0,
-                                __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
+    __atomic_compare_exchange_8((volatile uint64_t*)ptr, &seen, desired, 0, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
     return seen;
 }

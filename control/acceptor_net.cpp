@@ -14,12 +14,12 @@ namespace Control {
 int (*AcceptorNet::sys_socket)(int, int, int) = &::socket;
 int (*AcceptorNet::sys_listen)(int, int) = &::listen;
 
-AcceptorNet::AcceptorNet() : AcceptorNet(0) {}
+AcceptorNet::AcceptorNet() : AcceptorNet(0)
+{}
 
 AcceptorNet::AcceptorNet(int port)
     : StreamAcceptor("AcceptorNet::OnSocketEvent"), port_(static_cast<std::uint16_t>(port))
-{
-}
+{}
 
 AcceptorNet::AcceptorNet(int port, bool log) : AcceptorNet(port)
 {
@@ -68,11 +68,14 @@ int AcceptorNet::AcceptPeer(int fd, INet4::Addr& peer)
     return accept4(fd, peer.sa(), &len, SOCK_CLOEXEC);
 }
 
-AcceptorNetCheckConnection::AcceptorNetCheckConnection() : AcceptorNet() {}
+AcceptorNetCheckConnection::AcceptorNetCheckConnection() : AcceptorNet()
+{}
 
-AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port) : AcceptorNet(port) {}
+AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port) : AcceptorNet(port)
+{}
 
-AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port, bool log) : AcceptorNet(port, log) {}
+AcceptorNetCheckConnection::AcceptorNetCheckConnection(int port, bool log) : AcceptorNet(port, log)
+{}
 
 AcceptorNetCheckConnection::~AcceptorNetCheckConnection()
 {
@@ -148,8 +151,8 @@ void AcceptorNetCheckConnection::CheckConnection()
         if (getsockopt(check_fd_.get(), IPPROTO_TCP, TCP_INFO, info, &len) == 0) {
             if (info[0] != TCP_ESTABLISHED) {
                 if (log_)
-                    std::cerr << "connection from " << name_
-                              << " closed: tcp socket change state." << std::endl;
+                    std::cerr << "connection from " << name_ << " closed: tcp socket change state."
+                              << std::endl;
                 dead = true;
             } else if (check_state_ == CheckConnectionState::CheckConnection) {
                 if (info[1] != 0) {
@@ -157,8 +160,8 @@ void AcceptorNetCheckConnection::CheckConnection()
                         --countdown_;
                     if (countdown_ <= 0) {
                         if (log_)
-                            std::cerr << "connection from " << name_
-                                      << " closed: tcp socket change ca_state." << std::endl;
+                            std::cerr << "connection from " << name_ << " closed: tcp socket change ca_state."
+                                      << std::endl;
                         dead = true;
                     }
                 } else {
@@ -173,8 +176,7 @@ void AcceptorNetCheckConnection::CheckConnection()
         socklen_t elen = sizeof err;
         if (getsockopt(check_fd_.get(), SOL_SOCKET, SO_ERROR, &err, &elen) != 0 || err != 0) {
             if (log_)
-                std::cerr << "connection from " << name_ << " closed: " << std::strerror(errno)
-                          << std::endl;
+                std::cerr << "connection from " << name_ << " closed: " << std::strerror(errno) << std::endl;
             dead = true;
         }
         if (dead) {

@@ -65,8 +65,7 @@ void Server::OnMessage(char const* data, int length)
         OnMessage(message);
     } else {
         std::cerr << ext::header(this) << "receive fail: decode error!" << std::endl
-                  << " msg: " << ext::OutBufInHex(data, data + (length > 0 ? length : 0))
-                  << std::endl;
+                  << " msg: " << ext::OutBufInHex(data, data + (length > 0 ? length : 0)) << std::endl;
     }
     slot_ = NoSlot;
 }
@@ -212,7 +211,8 @@ void Server::SetAvgStatTimer()
     stat_timer_.set(avg_stat_ms, &Server::OnUpdateAvgStat, this);
 }
 
-void Server::OnUpdateAvgStat() {}
+void Server::OnUpdateAvgStat()
+{}
 
 void Server::PutHeader(std::ostream& os) const
 {

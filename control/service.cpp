@@ -14,10 +14,14 @@ namespace Control {
 char const* GetTextNotation(Service::State::Type state)
 {
     switch (state) {
-    case Service::State::Idle: return "Idle";
-    case Service::State::Connecting: return "Connecting";
-    case Service::State::Deactivating: return "Deactivating";
-    case Service::State::Connected: return "Connected";
+    case Service::State::Idle:
+        return "Idle";
+    case Service::State::Connecting:
+        return "Connecting";
+    case Service::State::Deactivating:
+        return "Deactivating";
+    case Service::State::Connected:
+        return "Connected";
     }
     return "Unknown";
 }

@@ -17,13 +17,15 @@ StreamAcceptor<Base, Peer>::StreamAcceptor(char const* event_name)
     accept_event_.Bind(event_name, &StreamAcceptor::OnSocketEvent, this);
 }
 
-template <class Base, class Peer> StreamAcceptor<Base, Peer>::~StreamAcceptor()
+template <class Base, class Peer>
+StreamAcceptor<Base, Peer>::~StreamAcceptor()
 {
     bind_timer_.reset();
     accept_event_.Release();
 }
 
-template <class Base, class Peer> bool StreamAcceptor<Base, Peer>::OpenSocket()
+template <class Base, class Peer>
+bool StreamAcceptor<Base, Peer>::OpenSocket()
 {
     int fd = CreateSocket();
     if (fd < 0) {
@@ -36,7 +38,8 @@ template <class Base, class Peer> bool StreamAcceptor<Base, Peer>::OpenSocket()
     return true;
 }
 
-template <class Base, class Peer> bool StreamAcceptor<Base, Peer>::ImplActivate()
+template <class Base, class Peer>
+bool StreamAcceptor<Base, Peer>::ImplActivate()
 {
     if (!OpenSocket())
         return false;
@@ -44,19 +47,22 @@ template <class Base, class Peer> bool StreamAcceptor<Base, Peer>::ImplActivate(
     return true;
 }
 
-template <class Base, class Peer> void StreamAcceptor<Base, Peer>::ScheduleRebind()
+template <class Base, class Peer>
+void StreamAcceptor<Base, Peer>::ScheduleRebind()
 {
     bind_timer_.set(bind_retry_ms, &StreamAcceptor::OnTimeout, this);
 }
 
-template <class Base, class Peer> void StreamAcceptor<Base, Peer>::RetryLater()
+template <class Base, class Peer>
+void StreamAcceptor<Base, Peer>::RetryLater()
 {
     accept_event_.Release();
     listen_.reset();
     ScheduleRebind();
 }
 
-template <class Base, class Peer> void StreamAcceptor<Base, Peer>::BindSocket()
+template <class Base, class Peer>
+void StreamAcceptor<Base, Peer>::BindSocket()
 {
     if (BindAddress(listen_.get()) != 0) {
         if (this->log_)
@@ -67,22 +73,22 @@ template <class Base, class Peer> void StreamAcceptor<Base, Peer>::BindSocket()
     }
     if (ListenOn(listen_.get()) != 0) {
         if (this->log_)
-            std::cerr << "can't listen socket: " << std::strerror(errno) << "  waiting..."
-                      << std::endl;
+            std::cerr << "can't listen socket: " << std::strerror(errno) << "  waiting..." << std::endl;
         RetryLater();
         return;
     }
     if (!listen_.fd().NonBlock()) {
         if (this->log_)
-            std::cerr << "can't set socket to non block mode: " << std::strerror(errno)
-                      << "  waiting..." << std::endl;
+            std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << "  waiting..."
+                      << std::endl;
         RetryLater();
         return;
     }
     accept_event_.Schedule(listen_.fd(), POLLIN);
 }
 
-template <class Base, class Peer> void StreamAcceptor<Base, Peer>::OnTimeout(Timer*)
+template <class Base, class Peer>
+void StreamAcceptor<Base, Peer>::OnTimeout(Timer*)
 {
     if (!listen_) {
         if (!OpenSocket()) {
@@ -116,8 +122,7 @@ void StreamAcceptor<Base, Peer>::OnSocketEvent(int fd, short revents)
         if (this->state_ != State::Connected) {
             if (!sock.fd().NonBlock()) {
                 if (this->log_)
-                    std::cerr << "can't set socket to non block mode: " << std::strerror(errno)
-                              << std::endl;
+                    std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << std::endl;
                 continue;
             }
             if (this->log_)
@@ -132,7 +137,8 @@ void StreamAcceptor<Base, Peer>::OnSocketEvent(int fd, short revents)
     }
 }
 
-template <class Base, class Peer> void StreamAcceptor<Base, Peer>::ImplDeactivate()
+template <class Base, class Peer>
+void StreamAcceptor<Base, Peer>::ImplDeactivate()
 {
     bind_timer_.reset();
     accept_event_.Release();

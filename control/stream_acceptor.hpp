@@ -12,7 +12,8 @@ namespace Control {
 
 // `Base` is the service the accepted connection is attached to; `Peer` is
 // how that service names the peer (what its Connected() takes).
-template <class Base, class Peer> class StreamAcceptor : public Base {
+template <class Base, class Peer>
+class StreamAcceptor : public Base {
 public:
     static constexpr unsigned int bind_retry_ms = 5000;
 

@@ -9,7 +9,8 @@
 
 namespace Control {
 
-template <class Base> class StreamConnector : public Base {
+template <class Base>
+class StreamConnector : public Base {
 public:
     static constexpr int quick_retries = 7;
     static constexpr unsigned int quick_retry_ms = 1000;

@@ -20,8 +20,7 @@ std::uint64_t monotonic_ms()
 {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-           static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
 }
 
 int sockopt_int(int fd, int level, int name)
@@ -185,8 +184,8 @@ void StrmProtocol::write_failed(char const* what, int err)
 {
     write_measure_.end();
     std::cerr << "SockStream[" << link_ << "]: " << what << ", sendbuf=" << sendbuf_space()
-              << ", recvbuf=" << recvbuf_space() << ", free=" << free_space()
-              << ", inq=" << inq_space() << ", outq=" << outq_space();
+              << ", recvbuf=" << recvbuf_space() << ", free=" << free_space() << ", inq=" << inq_space()
+              << ", outq=" << outq_space();
     if (err != 0)
         std::cerr << ", error=" << std::strerror(err);
     std::cerr << std::endl;

@@ -13,8 +13,8 @@ void Tpkt_protocol::message(Packet& pkt)
     // A length that does not fit the 16-bit field would go out truncated and
     // desynchronise the peer: refuse it instead.
     if (len > max_payload) {
-        std::clog << name().name() << " TPKT payload too big, length = " << len
-                  << " max = " << max_payload << std::endl;
+        std::clog << name().name() << " TPKT payload too big, length = " << len << " max = " << max_payload
+                  << std::endl;
         point.end();
         return;
     }
@@ -29,12 +29,24 @@ void Tpkt_protocol::receive(Packet& pkt)
 {
     while (pkt.length() > 0) {
         switch (state_) {
-        case idle: receive_idle(pkt); break;
-        case wait_r: receive_wait_r(pkt); break;
-        case len_1: receive_len_1(pkt); break;
-        case len_2: receive_len_2(pkt); break;
-        case body: receive_body(pkt); break;
-        case ignore: receive_ignore(pkt); break;
+        case idle:
+            receive_idle(pkt);
+            break;
+        case wait_r:
+            receive_wait_r(pkt);
+            break;
+        case len_1:
+            receive_len_1(pkt);
+            break;
+        case len_2:
+            receive_len_2(pkt);
+            break;
+        case body:
+            receive_body(pkt);
+            break;
+        case ignore:
+            receive_ignore(pkt);
+            break;
         }
     }
     if (state_ == idle)

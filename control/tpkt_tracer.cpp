@@ -71,7 +71,8 @@ enum class Step { Wait, Close, Deliver };
 // Reads what the socket holds for one connection record, until a payload
 // is complete (Deliver, `have` octets in the buffer), nothing more is there
 // now (Wait) or the connection must close (Close).
-template <class C> Step read_frame(C& c, int fd, unsigned int max_payload)
+template <class C>
+Step read_frame(C& c, int fd, unsigned int max_payload)
 {
     for (;;) {
         ssize_t n = recv(fd, c.buffer + c.have, c.need - c.have, MSG_NOSIGNAL);
@@ -105,7 +106,8 @@ template <class C> Step read_frame(C& c, int fd, unsigned int max_payload)
     }
 }
 
-template <class C> void expect_header(C& c)
+template <class C>
+void expect_header(C& c)
 {
     c.state = 1;
     c.need = tpkt_header;
@@ -139,7 +141,8 @@ void on_data(C& c, int fd, short revents, unsigned int max_payload, Close close,
 
 // Accepts every pending connection on `fd`, non-blocking, into `opened`;
 // `what` starts the line that logs each.
-template <class Opened> void accept_all(int fd, char const* what, Opened opened)
+template <class Opened>
+void accept_all(int fd, char const* what, Opened opened)
 {
     for (;;) {
         INet4::Addr peer;
@@ -164,7 +167,8 @@ bool listen_on(Event& listen, unsigned short port)
     return true;
 }
 
-template <class List> std::size_t open_count(List const& connections)
+template <class List>
+std::size_t open_count(List const& connections)
 {
     std::size_t n = 0;
     for (auto const& c : connections)
@@ -172,7 +176,8 @@ template <class List> std::size_t open_count(List const& connections)
     return n;
 }
 
-template <class List> typename List::iterator find_open(List& connections, int fd)
+template <class List>
+typename List::iterator find_open(List& connections, int fd)
 {
     for (auto it = connections.begin(); it != connections.end(); ++it)
         if (!it->closed && it->event.fd().get() == fd)
@@ -181,7 +186,8 @@ template <class List> typename List::iterator find_open(List& connections, int f
 }
 
 // The records closed during a walk go when the outermost walk ends.
-template <class List> void leave_walk(int& busy, List& connections)
+template <class List>
+void leave_walk(int& busy, List& connections)
 {
     if (--busy > 0)
         return;
@@ -280,8 +286,8 @@ void TPKTTracer::Send(void const* data, unsigned int length)
 {
     if (length > tpkt_max_payload) {
         // The 16-bit length would wrap and the peers lose the framing.
-        std::cerr << "TPKTTracer::Send refuse payload of " << length << " bytes, max "
-                  << tpkt_max_payload << "." << std::endl;
+        std::cerr << "TPKTTracer::Send refuse payload of " << length << " bytes, max " << tpkt_max_payload
+                  << "." << std::endl;
         return;
     }
     if (delivering_) {
@@ -394,8 +400,8 @@ int TPKTTracerP2P::Send(INet4::Addr const& peer, void const* data, unsigned int 
         return -EFAULT;
     if (length > tpkt_max_payload) {
         // The 16-bit length would wrap and the peer lose the framing.
-        std::cerr << "TPKTTracerP2P::Send refuse payload of " << length << " bytes, max "
-                  << tpkt_max_payload << "." << std::endl;
+        std::cerr << "TPKTTracerP2P::Send refuse payload of " << length << " bytes, max " << tpkt_max_payload
+                  << "." << std::endl;
         return -EMSGSIZE;
     }
     long const r = send_frame(it->event.fd().get(), data, length);

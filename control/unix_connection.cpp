@@ -50,12 +50,12 @@ void ServiceUnix::Connected(Fd fd, std::string const& name)
 
 // ---------------------------------------------------------------------------
 
-AcceptorUnix::AcceptorUnix() : AcceptorUnix(std::string()) {}
+AcceptorUnix::AcceptorUnix() : AcceptorUnix(std::string())
+{}
 
 AcceptorUnix::AcceptorUnix(std::string const& path)
     : StreamAcceptor("AcceptorUnix::OnSocketEvent"), path_(path)
-{
-}
+{}
 
 AcceptorUnix::~AcceptorUnix() = default;
 
@@ -103,12 +103,11 @@ int AcceptorUnix::AcceptPeer(int fd, std::string& peer)
 
 // ---------------------------------------------------------------------------
 
-ConnectorUnix::ConnectorUnix() : ConnectorUnix(std::string(), std::string()) {}
+ConnectorUnix::ConnectorUnix() : ConnectorUnix(std::string(), std::string())
+{}
 
-ConnectorUnix::ConnectorUnix(std::string const& server_path)
-    : ConnectorUnix(server_path, std::string())
-{
-}
+ConnectorUnix::ConnectorUnix(std::string const& server_path) : ConnectorUnix(server_path, std::string())
+{}
 
 ConnectorUnix::ConnectorUnix(std::string const& server_path, std::string const& client_path)
     : server_path_(server_path), client_path_(client_path)
@@ -141,8 +140,7 @@ void ConnectorUnix::TryConnect()
     }
     socket_.reset(fd);
     if (!socket_.fd().NonBlock()) {
-        std::cerr << "can't set domain socket to non block mode: " << std::strerror(errno)
-                  << std::endl;
+        std::cerr << "can't set domain socket to non block mode: " << std::strerror(errno) << std::endl;
         Deactivate();
         return;
     }
@@ -158,14 +156,13 @@ void ConnectorUnix::TryConnect()
         }
         // The client's name is a courtesy to the server: connect unbound.
         if (err != 0)
-            std::cerr << "can't bind to domain socket '" << client_path_ << "': \""
-                      << std::strerror(err) << std::endl;
+            std::cerr << "can't bind to domain socket '" << client_path_ << "': \"" << std::strerror(err)
+                      << std::endl;
     }
     sockaddr_un s;
     MakeUnixAddress(server_path_, s);
     if (connect(fd, reinterpret_cast<sockaddr*>(&s), sizeof s) != 0) {
-        std::cerr << "can't connect to " << server_path_ << " : " << std::strerror(errno)
-                  << std::endl;
+        std::cerr << "can't connect to " << server_path_ << " : " << std::strerror(errno) << std::endl;
         retry(refused_retry_ms);
         return;
     }

@@ -32,7 +32,8 @@ public:
         virtual void Invoke(Status::Type status) = 0;
     };
 
-    template <class X> class THandler : public Handler {
+    template <class X>
+    class THandler : public Handler {
     public:
         using Action = void (X::*)(Status::Type);
         THandler(Action action, X* obj) : action_(action), obj_(obj) {}
@@ -49,7 +50,8 @@ public:
     ~Copy();
 
     void Bind(Handler* handler) { handler_.reset(handler); }
-    template <class X> void Bind(void (X::*action)(Status::Type), X* obj)
+    template <class X>
+    void Bind(void (X::*action)(Status::Type), X* obj)
     {
         Bind(new THandler<X>(action, obj));
     }
@@ -110,7 +112,8 @@ public:
         virtual void Invoke(Status::Type status, Fd fd) = 0;
     };
 
-    template <class X> class THandler : public Handler {
+    template <class X>
+    class THandler : public Handler {
     public:
         using Action = void (X::*)(Status::Type, Fd);
         THandler(Action action, X* obj) : action_(action), obj_(obj) {}
@@ -127,7 +130,8 @@ public:
     ~Connect();
 
     void Bind(Handler* handler) { handler_.reset(handler); }
-    template <class X> void Bind(void (X::*action)(Status::Type, Fd), X* obj)
+    template <class X>
+    void Bind(void (X::*action)(Status::Type, Fd), X* obj)
     {
         Bind(new THandler<X>(action, obj));
     }

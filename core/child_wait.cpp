@@ -42,7 +42,8 @@ ChildWaitUsage::~ChildWaitUsage()
         ChildWait::Cleanup();
 }
 
-ChildWait::ChildWait() : handler_(new (storage_) DummyHandler) {}
+ChildWait::ChildWait() : handler_(new (storage_) DummyHandler)
+{}
 
 ChildWait::~ChildWait()
 {
@@ -91,8 +92,7 @@ void ChildWait::Cleanup()
         return;
     svc->Release();
     svc->write_.reset();
-    while (svc->waiters_.pop_front() != nullptr) {
-    }
+    while (svc->waiters_.pop_front() != nullptr) {}
     delete svc;
     ChildWaitService::childWaitService = nullptr;
 }
@@ -147,8 +147,7 @@ void ChildWaitService::OnChildEvent(int fd, short revents)
     // Drain the wake-ups first: a child that ends after the drain wakes the
     // loop again, one that ends before the waitpid sweep is reaped by it.
     char buf[64];
-    while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-    }
+    while (::recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {}
     int status = 0;
     pid_t pid;
     while ((pid = ::waitpid(-1, &status, WNOHANG)) > 0) {

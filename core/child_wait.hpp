@@ -31,7 +31,8 @@ public:
         void Invoke(ChildWait&, int) override {}
     };
 
-    template <class X> class THandler1 : public Handler {
+    template <class X>
+    class THandler1 : public Handler {
     public:
         using Action = void (X::*)(int);
         THandler1(X& obj, Action action) : obj_(obj), action_(action) {}
@@ -47,7 +48,8 @@ public:
     ChildWait& operator=(const ChildWait&) = delete;
     ~ChildWait();
 
-    template <class X> void Bind(X* obj, void (X::*action)(int))
+    template <class X>
+    void Bind(X* obj, void (X::*action)(int))
     {
         static_assert(sizeof(THandler1<X>) <= kStorage, "handler does not fit the waiter");
         handler_->~Handler();

@@ -16,8 +16,7 @@ std::uint64_t monotonic_us()
 {
     struct timespec ts;
     ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000u
-           + static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000u + static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
 }
 
 timeval from_us(std::uint64_t us)
@@ -34,11 +33,14 @@ timeval from_us(std::uint64_t us)
 
 std::uint64_t to_us(const timeval& t)
 {
-    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(t.tv_sec)) * 1000000u
-           + static_cast<std::uint64_t>(static_cast<std::uint32_t>(t.tv_usec));
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(t.tv_sec)) * 1000000u +
+           static_cast<std::uint64_t>(static_cast<std::uint32_t>(t.tv_usec));
 }
 
-bool frozen() { return g_tv_time.tv_sec != 0 || g_tv_time.tv_usec != 0; }
+bool frozen()
+{
+    return g_tv_time.tv_sec != 0 || g_tv_time.tv_usec != 0;
+}
 
 std::uint64_t loop_us()
 {
@@ -61,9 +63,18 @@ void mux_settimeofday()
         g_tv_time = from_us(monotonic_us());
 }
 
-std::uint32_t milliseconds() { return static_cast<std::uint32_t>(loop_us() / 1000u); }
-std::uint32_t microseconds() { return static_cast<std::uint32_t>(loop_us()); }
-std::int32_t seconds() { return static_cast<std::int32_t>(loop_us() / 1000000u); }
+std::uint32_t milliseconds()
+{
+    return static_cast<std::uint32_t>(loop_us() / 1000u);
+}
+std::uint32_t microseconds()
+{
+    return static_cast<std::uint32_t>(loop_us());
+}
+std::int32_t seconds()
+{
+    return static_cast<std::int32_t>(loop_us() / 1000000u);
+}
 
 void mux_gettimeofday(timeval& t)
 {
@@ -95,8 +106,14 @@ void timevalsub2(const timeval& a, const timeval& b, timeval& r)
     r.tv_usec = usec % 1000000;
 }
 
-void timevaladd(timeval& a, const timeval& b) { timevaladd2(a, b, a); }
-void timevalsub(timeval& a, const timeval& b) { timevalsub2(a, b, a); }
+void timevaladd(timeval& a, const timeval& b)
+{
+    timevaladd2(a, b, a);
+}
+void timevalsub(timeval& a, const timeval& b)
+{
+    timevalsub2(a, b, a);
+}
 
 void timevalset(timeval& t, unsigned long long ms)
 {
@@ -117,8 +134,8 @@ std::uint64_t timevaldiff(const timeval& a, const timeval& b)
 {
     if (timevalcompare(b, a) < 0)
         return 0;
-    std::int64_t ms = (static_cast<std::int64_t>(b.tv_sec) - a.tv_sec) * 1000
-                      + (static_cast<std::int64_t>(b.tv_usec) - a.tv_usec) / 1000;
+    std::int64_t ms = (static_cast<std::int64_t>(b.tv_sec) - a.tv_sec) * 1000 +
+                      (static_cast<std::int64_t>(b.tv_usec) - a.tv_usec) / 1000;
     return static_cast<std::uint64_t>(ms);
 }
 
@@ -174,7 +191,10 @@ int max_fd(const Set* a, const Set* b, const Set* c)
 }
 
 namespace {
-fd_set* raw(Set* s) { return (s != nullptr && s->max >= 0) ? &s->set : nullptr; }
+fd_set* raw(Set* s)
+{
+    return (s != nullptr && s->max >= 0) ? &s->set : nullptr;
+}
 } // namespace
 
 int select(Set* rd, Set* wr, Set* ex, const timeval* timeout)
@@ -189,13 +209,25 @@ int select(Set* rd, Set* wr, Set* ex, const timeval* timeout)
     return ::select(max_fd(rd, wr, ex) + 1, raw(rd), raw(wr), raw(ex), ptv);
 }
 
-int select(Set* rd, Set* wr, Set* ex) { return select(rd, wr, ex, nullptr); }
-int select_rd(Set& rd, const timeval* timeout) { return select(&rd, nullptr, nullptr, timeout); }
-int select_wr(Set& wr, const timeval* timeout) { return select(nullptr, &wr, nullptr, timeout); }
+int select(Set* rd, Set* wr, Set* ex)
+{
+    return select(rd, wr, ex, nullptr);
+}
+int select_rd(Set& rd, const timeval* timeout)
+{
+    return select(&rd, nullptr, nullptr, timeout);
+}
+int select_wr(Set& wr, const timeval* timeout)
+{
+    return select(nullptr, &wr, nullptr, timeout);
+}
 
 namespace test {
 
-void freeze() { freeze_at(monotonic_us()); }
+void freeze()
+{
+    freeze_at(monotonic_us());
+}
 
 void freeze_at(std::uint64_t start_us)
 {
@@ -216,8 +248,14 @@ void thaw()
     g_tv_time = timeval{};
 }
 
-bool manual() { return g_manual; }
-std::uint64_t now_us() { return loop_us(); }
+bool manual()
+{
+    return g_manual;
+}
+std::uint64_t now_us()
+{
+    return loop_us();
+}
 
 } // namespace test
 

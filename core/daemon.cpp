@@ -19,7 +19,8 @@ char ident_text[SysLogManager::kIdentSize];
 constexpr int kFacilityDaemon = 3;
 } // namespace
 
-Params::Params() : mode(0), keep_directory(false), name("unknown") {}
+Params::Params() : mode(0), keep_directory(false), name("unknown")
+{}
 
 Sentry::Sentry(const Params& params) : mode_(params.mode)
 {

@@ -2,7 +2,10 @@
 
 #include "core/multiplexer.hpp"
 
-Dpc::~Dpc() { Deactivate(); }
+Dpc::~Dpc()
+{
+    Deactivate();
+}
 
 void Dpc::Activate()
 {

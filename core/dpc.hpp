@@ -25,7 +25,8 @@ private:
     void (*fn_)();
 };
 
-template <class X> class TDpcHandler : public DpcHandler {
+template <class X>
+class TDpcHandler : public DpcHandler {
 public:
     using Action = void (X::*)();
     TDpcHandler(X* obj, Action action) : obj_(obj), action_(action) {}
@@ -49,7 +50,8 @@ public:
 
     // Replaces (and deletes) the handler bound before; does not activate.
     void Bind(DpcHandler* handler) { handler_.reset(handler); }
-    template <class X> void Bind(X* obj, void (X::*action)())
+    template <class X>
+    void Bind(X* obj, void (X::*action)())
     {
         Bind(new TDpcHandler<X>(obj, action));
     }

@@ -7,9 +7,11 @@
 // allocates. Each item also remembers the list that holds it, which makes
 // membership tests and removal of a given item O(1).
 
-template <class T> class F_dual_list;
+template <class T>
+class F_dual_list;
 
-template <class T> class F_dual_list_item {
+template <class T>
+class F_dual_list_item {
 public:
     constexpr F_dual_list_item() noexcept = default;
     F_dual_list_item(const F_dual_list_item&) = delete;
@@ -25,7 +27,8 @@ private:
     F_dual_list<T>* list_ = nullptr;
 };
 
-template <class T> class F_dual_list {
+template <class T>
+class F_dual_list {
 public:
     constexpr F_dual_list() noexcept = default;
     F_dual_list(const F_dual_list&) = delete;
@@ -134,4 +137,5 @@ private:
 };
 
 // The timer list: the same list, kept sorted by its user.
-template <class T> using F_sorted_list = F_dual_list<T>;
+template <class T>
+using F_sorted_list = F_dual_list<T>;

@@ -44,7 +44,8 @@ public:
         virtual void Invoke(int fd, short revents) = 0;
     };
 
-    template <class X> class THandler : public Handler {
+    template <class X>
+    class THandler : public Handler {
     public:
         using Action = void (X::*)(int, short);
         THandler(Action action, X* obj) : action_(action), obj_(obj) {}

@@ -13,7 +13,8 @@ void Table::row(std::ostream& out, const std::string& text)
         return;
     open_ = true;
     const int w = widths_[column_];
-    const int n = static_cast<int>(std::min<std::size_t>(text.size(), static_cast<std::size_t>(std::max(w, 0))));
+    const int n =
+        static_cast<int>(std::min<std::size_t>(text.size(), static_cast<std::size_t>(std::max(w, 0))));
     const int left = (w - n) / 2;
     const int right = (w - n + 1) / 2;
     out << '|' << std::string(static_cast<std::size_t>(left), ' ') << text
@@ -96,7 +97,10 @@ const Table::Sentry& operator<<(const Table::Sentry& s, std::ios_base& (*manip)(
     return s;
 }
 
-const Table::Sentry& nextrow(const Table::Sentry& s) { return s.row(); }
+const Table::Sentry& nextrow(const Table::Sentry& s)
+{
+    return s.row();
+}
 
 const Table::Sentry& beginrow(const Table::Sentry& s)
 {
@@ -122,8 +126,8 @@ void OutBufInHex::Put(std::ostream& os) const
 void OutUnsignedInHex::Put(std::ostream& os) const
 {
     const std::ios_base::fmtflags flags = os.flags();
-    os << "0x" << std::hex << std::uppercase << std::setfill('0')
-       << std::setw(width_ > 0 ? width_ : 0) << value_;
+    os << "0x" << std::hex << std::uppercase << std::setfill('0') << std::setw(width_ > 0 ? width_ : 0)
+       << value_;
     os.flags(flags);
     os.fill(' ');
 }

@@ -16,13 +16,19 @@ namespace ext {
 
 // ext::header(this) written to a stream calls the object's
 // PutHeader(std::ostream&) const, the prefix of each of its log lines.
-template <class T> struct OutObjHeader {
+template <class T>
+struct OutObjHeader {
     const T* obj;
 };
 
-template <class T> OutObjHeader<T> header(const T* obj) { return OutObjHeader<T>{obj}; }
+template <class T>
+OutObjHeader<T> header(const T* obj)
+{
+    return OutObjHeader<T>{obj};
+}
 
-template <class T> std::ostream& operator<<(std::ostream& os, const OutObjHeader<T>& h)
+template <class T>
+std::ostream& operator<<(std::ostream& os, const OutObjHeader<T>& h)
 {
     h.obj->PutHeader(os);
     return os;
@@ -52,15 +58,8 @@ public:
     Table(int w1, int w2, int w3) : Table(w1, w2) { add(w3); }
     Table(int w1, int w2, int w3, int w4) : Table(w1, w2, w3) { add(w4); }
     Table(int w1, int w2, int w3, int w4, int w5) : Table(w1, w2, w3, w4) { add(w5); }
-    Table(int w1, int w2, int w3, int w4, int w5, int w6) : Table(w1, w2, w3, w4, w5)
-    {
-        add(w6);
-    }
-    Table(int w1, int w2, int w3, int w4, int w5, int w6, int w7)
-        : Table(w1, w2, w3, w4, w5, w6)
-    {
-        add(w7);
-    }
+    Table(int w1, int w2, int w3, int w4, int w5, int w6) : Table(w1, w2, w3, w4, w5) { add(w6); }
+    Table(int w1, int w2, int w3, int w4, int w5, int w6, int w7) : Table(w1, w2, w3, w4, w5, w6) { add(w7); }
 
     void init() { resetrow(); }
     void resetrow()
@@ -106,14 +105,11 @@ inline const Table::Sentry& operator<<(const Table::Sentry& s,
 class OutBufInHex {
 public:
     OutBufInHex(const void* begin, const void* end)
-        : begin_(static_cast<const unsigned char*>(begin)),
-          end_(static_cast<const unsigned char*>(end))
-    {
-    }
+        : begin_(static_cast<const unsigned char*>(begin)), end_(static_cast<const unsigned char*>(end))
+    {}
     OutBufInHex(const void* data, std::size_t len)
         : OutBufInHex(data, static_cast<const unsigned char*>(data) + len)
-    {
-    }
+    {}
     void Put(std::ostream& os) const;
 
 private:

@@ -67,12 +67,15 @@ std::string Addr::GetString() const
 {
     const std::uint32_t a = GetAddress();
     char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%d", (a >> 24) & 0xFFu, (a >> 16) & 0xFFu,
-                  (a >> 8) & 0xFFu, a & 0xFFu, static_cast<int>(GetPort()));
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%d", (a >> 24) & 0xFFu, (a >> 16) & 0xFFu, (a >> 8) & 0xFFu,
+                  a & 0xFFu, static_cast<int>(GetPort()));
     return text;
 }
 
-void Addr::Put(std::ostream& os) const { os << GetString(); }
+void Addr::Put(std::ostream& os) const
+{
+    os << GetString();
+}
 
 std::vector<unsigned char> Addr::GetVector() const
 {
@@ -93,9 +96,9 @@ bool ifconfig_accepts(const char* name, std::uint32_t a, int mode)
         return true;
     if ((mode & ifconfig_link_local) != 0 && (a & 0xFFFF0000u) == 0xA9FE0000u)
         return true;
-    if ((mode & ifconfig_private) != 0
-        && ((a & 0xFFFF0000u) == 0xC0A80000u || (a & 0xFFF00000u) == 0xAC100000u
-            || (a & 0xFF000000u) == 0x0A000000u))
+    if ((mode & ifconfig_private) != 0 &&
+        ((a & 0xFFFF0000u) == 0xC0A80000u || (a & 0xFFF00000u) == 0xAC100000u ||
+         (a & 0xFF000000u) == 0x0A000000u))
         return true;
     return false;
 }
@@ -104,7 +107,8 @@ namespace {
 
 // Walks the kernel's IPv4 interfaces (at most 16: SIOCGIFCONF into a fixed
 // table) and calls `take` for each one that the mode accepts.
-template <class F> int walk_interfaces(int mode, F take)
+template <class F>
+int walk_interfaces(int mode, F take)
 {
     OwnedFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!sock)
@@ -183,6 +187,9 @@ std::string hostname()
     return name;
 }
 
-int hostname(const std::string& name) { return ::sethostname(name.c_str(), name.size()); }
+int hostname(const std::string& name)
+{
+    return ::sethostname(name.c_str(), name.size());
+}
 
 } // namespace Net

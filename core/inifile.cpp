@@ -422,15 +422,16 @@ bool Reader::parse(SubSection& sub)
         Key& key = sub[kv->name()];
         switch (key.mSubKeyCount) {
         case 0:
-            out_ << prefix_ << "required key \"" << kv->name() << "\" not present, line "
-                 << sub.mLineNo << std::endl;
+            out_ << prefix_ << "required key \"" << kv->name() << "\" not present, line " << sub.mLineNo
+                 << std::endl;
             return false;
         case 1: {
             SubKey const& sk = *key.begin();
             kv->found = kv->do_parse(sk.mValue.c_str());
             if (!kv->found) {
-                out_ << prefix_ << "required key \"" << kv->name() << "\" has invalid value=\""
-                     << sk.mValue << "\"," << " line " << sk.mLineNo << std::endl;
+                out_ << prefix_ << "required key \"" << kv->name() << "\" has invalid value=\"" << sk.mValue
+                     << "\","
+                     << " line " << sk.mLineNo << std::endl;
                 return false;
             }
             break;
@@ -463,9 +464,9 @@ bool Reader::parse(SubSection& sub)
             SubKey const& sk = *key.begin();
             kv->found = kv->do_parse(sk.mValue.c_str());
             if (!kv->found)
-                out_ << prefix_ << "optional key \"" << kv->name() << "\" has invalid value=\""
-                     << sk.mValue << "\"," << " line " << sk.mLineNo << ". Key will be ignored."
-                     << std::endl;
+                out_ << prefix_ << "optional key \"" << kv->name() << "\" has invalid value=\"" << sk.mValue
+                     << "\","
+                     << " line " << sk.mLineNo << ". Key will be ignored." << std::endl;
             break;
         }
         case 2: {
@@ -474,15 +475,16 @@ bool Reader::parse(SubSection& sub)
             int second = (++it)->mLineNo;
             out_ << prefix_ << "optional key \"" << kv->name() << "\" is duplicated!" << std::endl;
             out_ << prefix_ << " first occurence at " << first << " line." << std::endl;
-            out_ << prefix_ << " second occurence at " << second
-                 << " line. Both keys will be ignored." << std::endl;
+            out_ << prefix_ << " second occurence at " << second << " line. Both keys will be ignored."
+                 << std::endl;
             break;
         }
         default:
             out_ << prefix_ << "optional key \"" << kv->name() << "\" specified more than once:";
             for (SubKey const& sk : key)
                 out_ << ' ' << sk.mLineNo;
-            out_ << " lines." << " All keys will be ignored." << std::endl;
+            out_ << " lines."
+                 << " All keys will be ignored." << std::endl;
             break;
         }
     }

@@ -169,10 +169,7 @@ public:
     void CheckEmpty();
     void Dump(std::ostream& os) const;
 
-    GenericIterator<SubSection> begin() const
-    {
-        return GenericIterator<SubSection>(mSubSections.first);
-    }
+    GenericIterator<SubSection> begin() const { return GenericIterator<SubSection>(mSubSections.first); }
     GenericIterator<SubSection> end() const { return GenericIterator<SubSection>(); }
 
     std::string mName;
@@ -252,8 +249,7 @@ class TKeyValue : public KeyValue {
 public:
     TKeyValue(T* target, char const* name, Symbol<T> const* symbols)
         : target_(target), name_(name), symbols_(symbols)
-    {
-    }
+    {}
     char const* name() const override { return name_; }
 
     bool do_parse(char const* text) override
@@ -305,8 +301,7 @@ public:
         // key was read. The table is not used to deduce T, so a literal
         // nullptr may stand for "no table".
         template <class T>
-        bool& add(T* target, char const* name,
-                  std::type_identity_t<Symbol<T>> const* symbols = nullptr)
+        bool& add(T* target, char const* name, std::type_identity_t<Symbol<T>> const* symbols = nullptr)
         {
             items.push_back(std::make_unique<Private::TKeyValue<T>>(target, name, symbols));
             return items.back()->found;

@@ -4,7 +4,10 @@
 
 #include <ostream>
 
-void Measure::begin() { start_ = Mux::microseconds(); }
+void Measure::begin()
+{
+    start_ = Mux::microseconds();
+}
 
 std::uint32_t Measure::end()
 {
@@ -32,8 +35,7 @@ void Measure::sample(std::uint32_t d) noexcept
 
 void Measure::put(std::ostream& os) const
 {
-    os << std::dec << "min=" << min_ << " max=" << max_ << " avg=" << last_
-       << " counter=" << count_;
+    os << std::dec << "min=" << min_ << " max=" << max_ << " avg=" << last_ << " counter=" << count_;
 }
 
 std::ostream& operator<<(std::ostream& os, const Measure& m)

@@ -46,7 +46,10 @@ int min_wait(int a, int b)
 
 } // namespace
 
-TimerPoolPlugin::~TimerPoolPlugin() { timerUnhook(); }
+TimerPoolPlugin::~TimerPoolPlugin()
+{
+    timerUnhook();
+}
 
 void TimerPoolPlugin::timerHook()
 {
@@ -89,7 +92,10 @@ void Multiplexer::run(bool watchdog, bool live_clock)
     live_clock_ = true;
 }
 
-int Multiplexer::run_once(int max_wait_ms) { return pass(max_wait_ms, false); }
+int Multiplexer::run_once(int max_wait_ms)
+{
+    return pass(max_wait_ms, false);
+}
 
 int Multiplexer::pass(int max_wait_ms, bool virtual_sleep)
 {
@@ -176,8 +182,7 @@ void Multiplexer::fire_due(std::uint32_t now)
 {
     // The head is read anew each time: a timer armed by a callback with an
     // expiry not after `now` fires in this same sweep.
-    while (!timers_.empty()
-           && static_cast<std::int32_t>(now - timers_.head()->expiry) >= 0) {
+    while (!timers_.empty() && static_cast<std::int32_t>(now - timers_.head()->expiry) >= 0) {
         TimerEvent* t = timers_.pop_front();
         timer_measure_.begin();
         t->fire();
@@ -254,8 +259,8 @@ int Multiplexer::timerPoll_schedule()
 void Multiplexer::attach(EventHandler* h)
 {
     if (event_exists(h)) {
-        std::cerr << "duplicate multiplexer attach " << std::flush << '"' << h->event_name()
-                  << '"' << " ignored." << std::endl;
+        std::cerr << "duplicate multiplexer attach " << std::flush << '"' << h->event_name() << '"'
+                  << " ignored." << std::endl;
         return;
     }
     attaching_.push_back(h);
@@ -296,7 +301,10 @@ void Multiplexer::set(TimerEvent* t)
     timers_.push_front(t);
 }
 
-void Multiplexer::reset(TimerEvent* t) { timers_.remove(t); }
+void Multiplexer::reset(TimerEvent* t)
+{
+    timers_.remove(t);
+}
 
 void Multiplexer::attach(Dpc* d)
 {
@@ -310,12 +318,14 @@ void Multiplexer::dettach(Dpc* d)
     dpcs_.erase(std::remove(dpcs_.begin(), dpcs_.end(), d), dpcs_.end());
     if (dpc_cursor_ < dpc_sweep_.size())
         dpc_sweep_.erase(
-            std::remove(dpc_sweep_.begin() + static_cast<std::ptrdiff_t>(dpc_cursor_),
-                        dpc_sweep_.end(), d),
+            std::remove(dpc_sweep_.begin() + static_cast<std::ptrdiff_t>(dpc_cursor_), dpc_sweep_.end(), d),
             dpc_sweep_.end());
 }
 
-void Multiplexer::hook(TimerPoolPlugin* p) { plugins_.push_back(p); }
+void Multiplexer::hook(TimerPoolPlugin* p)
+{
+    plugins_.push_back(p);
+}
 
 void Multiplexer::unhook(TimerPoolPlugin* p)
 {
@@ -374,17 +384,16 @@ void Multiplexer::dump(std::ostream& os) const
     ext::Table table(40, 30, 10, 10, 5, 60);
     ext::Table::Sentry s(os, table);
     s << ext::delimeter;
-    s << "name" << ext::nextrow << "events" << ext::nextrow << "count" << ext::nextrow
-      << "handler" << ext::nextrow << "fd" << ext::nextrow << "measure" << ext::nextrow;
+    s << "name" << ext::nextrow << "events" << ext::nextrow << "count" << ext::nextrow << "handler"
+      << ext::nextrow << "fd" << ext::nextrow << "measure" << ext::nextrow;
     s << ext::delimeter;
     for (EventHandler* h = active_.head(); h != nullptr; h = active_.next(h)) {
         if (!h->is_named())
             continue;
         const auto* e = static_cast<const Event*>(h);
-        s << ext::beginrow << e->event_name() << ext::nextrow << PollEventAsText(e->events())
-          << ext::nextrow << e->count() << ext::nextrow
-          << (e->bound() ? "attached" : "unattached") << ext::nextrow << e->fd().get()
-          << ext::nextrow << e->measure() << ext::nextrow;
+        s << ext::beginrow << e->event_name() << ext::nextrow << PollEventAsText(e->events()) << ext::nextrow
+          << e->count() << ext::nextrow << (e->bound() ? "attached" : "unattached") << ext::nextrow
+          << e->fd().get() << ext::nextrow << e->measure() << ext::nextrow;
     }
     s << ext::delimeter;
 }
@@ -434,6 +443,9 @@ void advance(std::uint32_t ms)
     multiplexer.advance_clock(ms);
 }
 
-int run_once(int max_wait_ms) { return multiplexer.run_once(max_wait_ms); }
+int run_once(int max_wait_ms)
+{
+    return multiplexer.run_once(max_wait_ms);
+}
 
 } // namespace Mux::test

@@ -339,7 +339,9 @@ bool Packet::dump(std::ostream& os) const
 {
     if (!buf)
         return false;
-    os << "head=" << headroom() << ", " << "data=" << length() << ", " << "tail=" << tailroom();
+    os << "head=" << headroom() << ", "
+       << "data=" << length() << ", "
+       << "tail=" << tailroom();
     return true;
 }
 
@@ -414,7 +416,8 @@ void PacketInfo::put(std::ostream& os) const
         os << "(null)";
         return;
     }
-    os << "head=" << begin << ", " << "data=" << (end - begin) << ", "
+    os << "head=" << begin << ", "
+       << "data=" << (end - begin) << ", "
        << "tail=" << (static_cast<std::ptrdiff_t>(packet_max_size) - end) << std::endl;
     if (!consistent) {
         os << "can't dump packet: wrong pointers";

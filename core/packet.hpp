@@ -75,12 +75,12 @@ public:
 
     // Block operations for layers that move whole chunks (socket reads and
     // writes, frame reassembly); each checks its bounds once.
-    void put(void const* src, unsigned int n);           // append n bytes
-    std::uint8_t* tail_space();                          // first byte of tail room
-    void extend(unsigned int n);                         // take n bytes of tail room as content
-    void drop(unsigned int n);                           // consume n bytes from the front
-    std::uint8_t const* data() const noexcept;           // content, null for a null packet
-    std::uint8_t operator[](unsigned int index) const;   // content byte
+    void put(void const* src, unsigned int n);         // append n bytes
+    std::uint8_t* tail_space();                        // first byte of tail room
+    void extend(unsigned int n);                       // take n bytes of tail room as content
+    void drop(unsigned int n);                         // consume n bytes from the front
+    std::uint8_t const* data() const noexcept;         // content, null for a null packet
+    std::uint8_t operator[](unsigned int index) const; // content byte
 
     // Unshared copy of bytes [start, start + len), same buffer offsets.
     Packet sub(unsigned int start, unsigned int len) const;
@@ -93,8 +93,7 @@ public:
     bool dump_context(std::ostream& os) const;
 
     void check(char const* op) const;
-    [[noreturn]] static void check_fail(char const* format, ...)
-        __attribute__((format(printf, 1, 2)));
+    [[noreturn]] static void check_fail(char const* format, ...) __attribute__((format(printf, 1, 2)));
     void passert(bool ok, std::string const& message) const
     {
         if (!ok)

@@ -9,7 +9,6 @@
 #include <cstddef>
 #include <new>
 
-
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
 #define GW_POOL_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
@@ -89,8 +88,8 @@ private:
     }
 
     Block blocks[N];
-    std::size_t fresh;    // blocks[fresh..N) have never been handed out
-    Block* head;          // returned blocks, oldest first
+    std::size_t fresh; // blocks[fresh..N) have never been handed out
+    Block* head;       // returned blocks, oldest first
     Block* tail;
     std::size_t returned;
     CS lock;

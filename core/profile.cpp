@@ -6,7 +6,10 @@ namespace Profile {
 
 constinit Point* mRoot = nullptr;
 
-Point::Point(const char* name) : next_(mRoot), name_(name) { mRoot = this; }
+Point::Point(const char* name) : next_(mRoot), name_(name)
+{
+    mRoot = this;
+}
 
 Point::~Point()
 {
@@ -18,11 +21,20 @@ Point::~Point()
     }
 }
 
-void Point::begin() { measure_.begin(); }
+void Point::begin()
+{
+    measure_.begin();
+}
 
-void Point::end() { measure_.end(); }
+void Point::end()
+{
+    measure_.end();
+}
 
-void Point::sample(std::uint32_t d) { measure_.sample(d); }
+void Point::sample(std::uint32_t d)
+{
+    measure_.sample(d);
+}
 
 void Point::put(std::ostream& os) const
 {
@@ -42,8 +54,7 @@ void dump(std::ostream& os)
 
 namespace Trace {
 
-Block::Block(bool enabled, const char* name, std::ostream& out)
-    : enabled_(enabled), name_(name), out_(out)
+Block::Block(bool enabled, const char* name, std::ostream& out) : enabled_(enabled), name_(name), out_(out)
 {
     if (enabled_)
         out_ << "Enter " << name_ << std::endl;

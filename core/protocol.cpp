@@ -101,9 +101,11 @@ void Protocol::on_status(Protocol_status status)
         family_->on_status(status);
 }
 
-void Protocol::message(Packet&) {}
+void Protocol::message(Packet&)
+{}
 
-void Protocol::receive(Packet&) {}
+void Protocol::receive(Packet&)
+{}
 
 void Protocol::activate()
 {
@@ -118,7 +120,8 @@ void Protocol::deactivate()
     local_deactivate();
 }
 
-void Protocol::protocol_info(std::ostream&) const {}
+void Protocol::protocol_info(std::ostream&) const
+{}
 
 void Protocol::prepare_head(Packet& pkt)
 {
@@ -162,9 +165,11 @@ ProtocolsList::~ProtocolsList()
     }
 }
 
-void ProtocolsList::on_activated(Protocol*) {}
+void ProtocolsList::on_activated(Protocol*)
+{}
 
-void ProtocolsList::on_deactivated(Protocol*, Protocol_status) {}
+void ProtocolsList::on_deactivated(Protocol*, Protocol_status)
+{}
 
 void ProtocolsList::add_protocol_head(Protocol* p)
 {

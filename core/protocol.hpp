@@ -50,8 +50,7 @@ class Internal_protocol_status {
 public:
     Internal_protocol_status(Protocol* origin, std::string message)
         : origin_(origin), message_(std::move(message))
-    {
-    }
+    {}
     Internal_protocol_status(Internal_protocol_status const&) = delete;
     Internal_protocol_status& operator=(Internal_protocol_status const&) = delete;
     virtual ~Internal_protocol_status() = default;

@@ -2,7 +2,10 @@
 
 namespace IPC::Signal {
 
-Set::Set() { sigemptyset(&set_); }
+Set::Set()
+{
+    sigemptyset(&set_);
+}
 
 Set::Set(int a, int b) : Set()
 {
@@ -10,7 +13,10 @@ Set::Set(int a, int b) : Set()
     sigaddset(&set_, b);
 }
 
-Set::Set(int a, int b, int c) : Set(a, b) { sigaddset(&set_, c); }
+Set::Set(int a, int b, int c) : Set(a, b)
+{
+    sigaddset(&set_, c);
+}
 
 bool Set::is_signal(int sig)
 {
@@ -21,7 +27,10 @@ bool Set::is_signal(int sig)
 
 namespace {
 
-int install(int sig, struct sigaction& sa) { return sigaction(sig, &sa, nullptr); }
+int install(int sig, struct sigaction& sa)
+{
+    return sigaction(sig, &sa, nullptr);
+}
 
 struct sigaction empty_action()
 {
@@ -70,7 +79,10 @@ int handle(int sig, void (*handler)(int), const Set& mask, int flags)
     return install(sig, sa);
 }
 
-int handle(int sig, void (*handler)(int), int flags) { return handle(sig, handler, Set(), flags); }
+int handle(int sig, void (*handler)(int), int flags)
+{
+    return handle(sig, handler, Set(), flags);
+}
 
 int handle(int sig, void (*handler)(int, siginfo_t*, void*), const Set& mask, int flags)
 {
@@ -86,7 +98,13 @@ int handle(int sig, void (*handler)(int, siginfo_t*, void*), int flags)
     return handle(sig, handler, Set(), flags);
 }
 
-int disable_int(int sig) { return set_restart(sig, true); }
-int enable_int(int sig) { return set_restart(sig, false); }
+int disable_int(int sig)
+{
+    return set_restart(sig, true);
+}
+int enable_int(int sig)
+{
+    return set_restart(sig, false);
+}
 
 } // namespace IPC::Signal

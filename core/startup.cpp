@@ -24,8 +24,7 @@ volatile std::sig_atomic_t doDumpStatus = 0;
 volatile std::sig_atomic_t updateResources = 0;
 
 const char* const TraceCtl::keys[TraceCtl::count] = {
-    "signalling.hdlc", "signalling.dizoru", "signalling.events", "signalling.isdn",
-    "monitoring.internal",
+    "signalling.hdlc", "signalling.dizoru", "signalling.events", "signalling.isdn", "monitoring.internal",
 };
 
 void TraceCtl::Configure(IniFile::Section& section)
@@ -53,7 +52,8 @@ struct SignalWakeup::Impl {
     Event event;
 };
 
-SignalWakeup::SignalWakeup() : impl_(new Impl) {}
+SignalWakeup::SignalWakeup() : impl_(new Impl)
+{}
 
 SignalWakeup::~SignalWakeup()
 {
@@ -99,8 +99,7 @@ void SignalWakeup::OnWakeup(int fd, short revents)
     if ((revents & POLLIN) == 0)
         return;
     char buf[64];
-    while (::read(fd, buf, sizeof buf) > 0) {
-    }
+    while (::read(fd, buf, sizeof buf) > 0) {}
 }
 
 void SigTermHandler(int, siginfo_t*, void*)
@@ -121,7 +120,8 @@ void SigHupHandler(int, siginfo_t*, void*)
     SignalWakeup::Wake();
 }
 
-void SigPipeHandler(int, siginfo_t*, void*) {}
+void SigPipeHandler(int, siginfo_t*, void*)
+{}
 
 void InstallSignalHandlers()
 {

@@ -16,10 +16,10 @@ class SubSection;
 class TraceCtl {
 public:
     enum Switch {
-        signalling_hdlc = 0,   // "signalling.hdlc"
-        signalling_dizoru = 1, // "signalling.dizoru"
-        signalling_events = 2, // "signalling.events"
-        signalling_isdn = 3,   // "signalling.isdn"
+        signalling_hdlc = 0,     // "signalling.hdlc"
+        signalling_dizoru = 1,   // "signalling.dizoru"
+        signalling_events = 2,   // "signalling.events"
+        signalling_isdn = 3,     // "signalling.isdn"
         monitoring_internal = 4, // "monitoring.internal"
         count = 5
     };

@@ -23,8 +23,8 @@ constexpr std::size_t kFlushAt = 12289;
 // away (or was restarted under the same path).
 bool PeerGone(int err)
 {
-    return err == ECONNREFUSED || err == ENOTCONN || err == ECONNRESET || err == EPIPE ||
-           err == EBADF || err == EDESTADDRREQ;
+    return err == ECONNREFUSED || err == ENOTCONN || err == ECONNRESET || err == EPIPE || err == EBADF ||
+           err == EDESTADDRREQ;
 }
 
 } // namespace
@@ -247,8 +247,7 @@ void SysLogManager::mirror()
 
 SysLogStreamBuf::SysLogStreamBuf(int facility, int severity)
     : SysLogStreamBuf(facility, severity, SysLogManager::kRecordSize)
-{
-}
+{}
 
 SysLogStreamBuf::SysLogStreamBuf(int facility, int severity, std::size_t area)
     : priority_(facility * 8 + severity), area_(new char[area]), size_(area)
@@ -307,8 +306,7 @@ SysLogStreamBuf::int_type SysLogStreamBuf::overflow(int_type ch)
 
 ManagedSysLogStreamBuf::ManagedSysLogStreamBuf(int facility, int severity)
     : SysLogStreamBuf(facility, severity, SysLogManager::kBatchSize)
-{
-}
+{}
 
 void ManagedSysLogStreamBuf::record(const char* text)
 {

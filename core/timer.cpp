@@ -3,7 +3,10 @@
 #include "core/clock.hpp"
 #include "core/multiplexer.hpp"
 
-TimerEvent::~TimerEvent() { reset(); }
+TimerEvent::~TimerEvent()
+{
+    reset();
+}
 
 void TimerEvent::schedule(unsigned int ms)
 {
@@ -11,12 +14,17 @@ void TimerEvent::schedule(unsigned int ms)
     multiplexer.set(this);
 }
 
-void TimerEvent::reset() { multiplexer.reset(this); }
+void TimerEvent::reset()
+{
+    multiplexer.reset(this);
+}
 
-bool TimerEvent::armed() const noexcept { return owner_list() != nullptr; }
+bool TimerEvent::armed() const noexcept
+{
+    return owner_list() != nullptr;
+}
 
-SimpleTimerEvent1::SimpleTimerEvent1(Timer* holder, void (*fn)(), unsigned int ms)
-    : holder_(holder), fn_(fn)
+SimpleTimerEvent1::SimpleTimerEvent1(Timer* holder, void (*fn)(), unsigned int ms) : holder_(holder), fn_(fn)
 {
     schedule(ms);
     holder_->reset(this);

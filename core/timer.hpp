@@ -52,15 +52,18 @@ public:
     }
     explicit operator bool() const noexcept { return event_ != nullptr; }
 
-    template <class X> void set(unsigned int ms, void (X::*action)(), X* obj);
-    template <class X> void set(unsigned int ms, void (X::*action)(Timer*), X* obj);
+    template <class X>
+    void set(unsigned int ms, void (X::*action)(), X* obj);
+    template <class X>
+    void set(unsigned int ms, void (X::*action)(Timer*), X* obj);
 
 private:
     TimerEvent* event_ = nullptr;
 };
 
 // Calls a member without arguments.
-template <class X> class ObjTimerEvent1 : public TimerEvent {
+template <class X>
+class ObjTimerEvent1 : public TimerEvent {
 public:
     using Action = void (X::*)();
     // Arms itself, then becomes the holder's pending event (the event held
@@ -87,7 +90,8 @@ private:
 };
 
 // Calls a member that receives the holder.
-template <class X> class ObjTimerEvent2 : public TimerEvent {
+template <class X>
+class ObjTimerEvent2 : public TimerEvent {
 public:
     using Action = void (X::*)(Timer*);
     ObjTimerEvent2(Timer* holder, Action action, X* obj, unsigned int ms)
@@ -121,12 +125,14 @@ private:
     void (*fn_)();
 };
 
-template <class X> void Timer::set(unsigned int ms, void (X::*action)(), X* obj)
+template <class X>
+void Timer::set(unsigned int ms, void (X::*action)(), X* obj)
 {
     new ObjTimerEvent1<X>(this, action, obj, ms);
 }
 
-template <class X> void Timer::set(unsigned int ms, void (X::*action)(Timer*), X* obj)
+template <class X>
+void Timer::set(unsigned int ms, void (X::*action)(Timer*), X* obj)
 {
     new ObjTimerEvent2<X>(this, action, obj, ms);
 }
@@ -137,13 +143,15 @@ template <class X> void Timer::set(unsigned int ms, void (X::*action)(Timer*), X
 //     static constexpr TimerSpec<Slot>::Spec TUpdatespec{&Slot::updateTimer,
 //                                                       &Slot::OnUpdateTimer, 3000};
 //     TimerSpec<Slot>::SpecTimer<TUpdatespec>::set(this);
-template <class X> struct TimerSpec {
+template <class X>
+struct TimerSpec {
     struct Spec {
         Timer X::*timer;
         void (X::*action)();
         unsigned int ms;
     };
-    template <const Spec& S> struct SpecTimer {
+    template <const Spec& S>
+    struct SpecTimer {
         static void set(X* obj) { (obj->*(S.timer)).set(S.ms, S.action, obj); }
     };
 };

@@ -7,17 +7,24 @@
 #endif
 
 constinit const Version Version::current(Version::snapshot, 0, "", GW_BUILD_USER, "2025-07-10 19:41",
-                               "R250710-1941", "ppc");
+                                         "R250710-1941", "ppc");
 
-void Version::put(std::ostream& os) const { os << tag; }
+void Version::put(std::ostream& os) const
+{
+    os << tag;
+}
 
 const char* version_string(Version::Type type)
 {
     switch (type) {
-    case Version::snapshot: return "snapshot";
-    case Version::test: return "test";
-    case Version::release: return "release";
-    case Version::unit_test: return "unit-test";
+    case Version::snapshot:
+        return "snapshot";
+    case Version::test:
+        return "test";
+    case Version::release:
+        return "release";
+    case Version::unit_test:
+        return "unit-test";
     }
     return "unknown";
 }
@@ -25,10 +32,14 @@ const char* version_string(Version::Type type)
 const char* version_suffix(Version::Type type)
 {
     switch (type) {
-    case Version::snapshot: return "S";
-    case Version::test: return "T";
-    case Version::release: return "R";
-    case Version::unit_test: return "T"; // shares the test letter
+    case Version::snapshot:
+        return "S";
+    case Version::test:
+        return "T";
+    case Version::release:
+        return "R";
+    case Version::unit_test:
+        return "T"; // shares the test letter
     }
     return "U";
 }

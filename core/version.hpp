@@ -9,8 +9,13 @@ public:
 
     constexpr Version(Type type_, int number_, const char* label_, const char* builder_,
                       const char* build_time_, const char* tag_, const char* platform_)
-        : type(type_), number(number_), label(label_), builder(builder_),
-          build_time(build_time_), tag(tag_), platform(platform_)
+        : type(type_),
+          number(number_),
+          label(label_),
+          builder(builder_),
+          build_time(build_time_),
+          tag(tag_),
+          platform(platform_)
     {
         update();
     }

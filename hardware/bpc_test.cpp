@@ -24,8 +24,7 @@ void BpcTest::PutHeader(std::ostream& os) const
     os << "bus " << bus_ << ": ";
 }
 
-BpcTest::Result BpcTest::Run(unsigned bus, std::uint32_t seed, int mode, unsigned start,
-                             unsigned length)
+BpcTest::Result BpcTest::Run(unsigned bus, std::uint32_t seed, int mode, unsigned start, unsigned length)
 {
     bus_ = bus;
     first_ = 8192 + bus * kSlots + start;
@@ -53,8 +52,7 @@ BpcTest::Result BpcTest::Compare(const char* failed, const char* expected, const
         unsigned char have = mux_.Read(static_cast<int>(channel));
         if (want != have) {
             std::cerr << ext::header(this) << failed << (channel & 127) << expected
-                      << ext::OutBufInHex(&want, 1) << got << ext::OutBufInHex(&have, 1)
-                      << std::endl;
+                      << ext::OutBufInHex(&want, 1) << got << ext::OutBufInHex(&have, 1) << std::endl;
             return Result::BusError;
         }
     }

@@ -40,7 +40,8 @@ private:
 
 // Node is the base of T (derived from CyclicNode) that links T into this
 // list; a class in two lists has two such bases.
-template <class T, class Node> class CyclicList {
+template <class T, class Node>
+class CyclicList {
 public:
     class iterator {
     public:

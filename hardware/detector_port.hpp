@@ -80,7 +80,8 @@ void ReadRecords(Event& event, int fd, short revents, const char* driver, OnReco
 }
 
 // The first receiver in `list` that `match` accepts; null when none does.
-template <class List, class Match> auto* FindReceiver(List& list, Match match)
+template <class List, class Match>
+auto* FindReceiver(List& list, Match match)
 {
     for (auto& r : list)
         if (match(r))

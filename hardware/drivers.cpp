@@ -5,16 +5,46 @@
 #include <cstring>
 #include <ostream>
 
-const char* GetVoiceDevName() { return "/dev/voice"; }
-const char* GetMixerDevName() { return "/dev/mixer"; }
-const char* GetDTMFDevName() { return "/dev/dtmf"; }
-const char* GetDSPDevName() { return "/dev/dsp"; }
-const char* GetRtpDevName() { return "/dev/rtp"; }
-const char* GetRtpExtDevName() { return "/dev/rtp_ext"; }
-const char* GetModemDevName() { return "/dev/mctl"; }
-const char* GetMaintenance() { return "/dev/maintenance"; }
-const char* GetSpiTdmDevName() { return "/dev/spi_tdm"; }
-const char* GetUsbTdmDevName() { return "/dev/usb_tdm"; }
+const char* GetVoiceDevName()
+{
+    return "/dev/voice";
+}
+const char* GetMixerDevName()
+{
+    return "/dev/mixer";
+}
+const char* GetDTMFDevName()
+{
+    return "/dev/dtmf";
+}
+const char* GetDSPDevName()
+{
+    return "/dev/dsp";
+}
+const char* GetRtpDevName()
+{
+    return "/dev/rtp";
+}
+const char* GetRtpExtDevName()
+{
+    return "/dev/rtp_ext";
+}
+const char* GetModemDevName()
+{
+    return "/dev/mctl";
+}
+const char* GetMaintenance()
+{
+    return "/dev/maintenance";
+}
+const char* GetSpiTdmDevName()
+{
+    return "/dev/spi_tdm";
+}
+const char* GetUsbTdmDevName()
+{
+    return "/dev/usb_tdm";
+}
 
 namespace {
 
@@ -48,13 +78,15 @@ std::ostream& operator<<(std::ostream& os, const rtp_connection_params& p)
 
 std::ostream& operator<<(std::ostream& os, const rtp_channel_info& p)
 {
-    return os << "rtp_channel_info" << " {" << " tdm=" << p.tdm << " dev_no=" << p.dev_no
-              << " chn=" << p.chn << " }";
+    return os << "rtp_channel_info"
+              << " {"
+              << " tdm=" << p.tdm << " dev_no=" << p.dev_no << " chn=" << p.chn << " }";
 }
 
 namespace {
 
-template <class T> std::ostream& PutAttach(std::ostream& os, const char* name, const T& p)
+template <class T>
+std::ostream& PutAttach(std::ostream& os, const char* name, const T& p)
 {
     return os << kIndent << name << '\n'
               << kIndent << "{\n"
@@ -145,7 +177,8 @@ const char* RTPStrError(int code)
     return unknown;
 }
 
-RtpErr::RtpErr(int code) : errno_(errno), code_(code) {}
+RtpErr::RtpErr(int code) : errno_(errno), code_(code)
+{}
 
 void RtpErr::Put(std::ostream& os) const
 {

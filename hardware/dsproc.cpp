@@ -97,7 +97,8 @@ std::ostream& operator<<(std::ostream& os, EventFields f)
     return os << " timeslot=" << f.e.timeslot << " id=" << f.e.id << " type=" << f.e.type;
 }
 
-template <class P> P Payload(const DsprocEvent& e)
+template <class P>
+P Payload(const DsprocEvent& e)
 {
     P p;
     std::memcpy(&p, e.payload, sizeof p);
@@ -141,8 +142,8 @@ bool DSProcReceiverService::is_open() const
 bool DSProcReceiverService::init()
 {
     return Detector::OpenDriver(m_event, GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC,
-                                "open dsproc fail, VAD proceeding disabled: ", "DSProcReceiverService::OnEvent",
-                                &DSProcReceiverService::OnEvent, this);
+                                "open dsproc fail, VAD proceeding disabled: ",
+                                "DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
 }
 
 std::uint32_t DSProcReceiverService::NextId()
@@ -155,7 +156,8 @@ std::uint32_t DSProcReceiverService::NextId()
 bool DSProcReceiverService::configureVAD(unsigned int timeslot, const LGCP::VADParams& params)
 {
     if (!init()) {
-        std::cerr << "configure VAD fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+        std::cerr << "configure VAD fail: (interface not opened)"
+                  << " timeslot=" << timeslot << std::endl;
         return false;
     }
     DsprocConfigure rec{};
@@ -164,8 +166,8 @@ bool DSProcReceiverService::configureVAD(unsigned int timeslot, const LGCP::VADP
     const int version = Driver::IoctlValue(m_event.fd(), DSPROC_VAD_VERSION, 0);
     if (version == kVadVersion2) {
         if (!params.is_v2()) {
-            std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2: " << " timeslot=" << timeslot
-                      << std::endl;
+            std::cerr << "DSPROC_CONFIGURE VAD: params not specified for v2: "
+                      << " timeslot=" << timeslot << std::endl;
             return false;
         }
         const auto& v2 = params.get_v2();
@@ -178,27 +180,32 @@ bool DSProcReceiverService::configureVAD(unsigned int timeslot, const LGCP::VADP
         rec.p.words[2] = 0;
     }
     if (Driver::Ioctl(m_event.fd(), DSPROC_CONFIGURE, &rec) < 0) {
-        std::cerr << "DSPROC_CONFIGURE VAD fail:" << " timeslot=" << timeslot << Tail() << std::endl;
+        std::cerr << "DSPROC_CONFIGURE VAD fail:"
+                  << " timeslot=" << timeslot << Tail() << std::endl;
         return false;
     }
-    std::clog << "DSPROC_CONFIGURE VAD" << " ts=" << timeslot << std::endl;
+    std::clog << "DSPROC_CONFIGURE VAD"
+              << " ts=" << timeslot << std::endl;
     return true;
 }
 
 bool DSProcReceiverService::configureSD(unsigned int timeslot)
 {
     if (!init()) {
-        std::cerr << "configure SD fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+        std::cerr << "configure SD fail: (interface not opened)"
+                  << " timeslot=" << timeslot << std::endl;
         return false;
     }
     DsprocConfigure rec{};
     rec.timeslot = timeslot;
     rec.feature = kSD;
     if (Driver::Ioctl(m_event.fd(), DSPROC_CONFIGURE, &rec) < 0) {
-        std::cerr << "DSPROC_CONFIGURE SD fail:" << " timeslot=" << timeslot << Tail() << std::endl;
+        std::cerr << "DSPROC_CONFIGURE SD fail:"
+                  << " timeslot=" << timeslot << Tail() << std::endl;
         return false;
     }
-    std::clog << "DSPROC_CONFIGURE SD" << " ts=" << timeslot << std::endl;
+    std::clog << "DSPROC_CONFIGURE SD"
+              << " ts=" << timeslot << std::endl;
     return true;
 }
 
@@ -206,7 +213,8 @@ void DSProcReceiverService::configureDelays(unsigned int timeslot, unsigned int 
                                             unsigned int selcal)
 {
     if (!init()) {
-        std::cerr << "configure Delays fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+        std::cerr << "configure Delays fail: (interface not opened)"
+                  << " timeslot=" << timeslot << std::endl;
         return;
     }
     DsprocConfigure rec{};
@@ -216,17 +224,19 @@ void DSProcReceiverService::configureDelays(unsigned int timeslot, unsigned int 
     rec.p.words[1] = tx;
     rec.p.words[2] = selcal;
     if (Driver::Ioctl(m_event.fd(), DSPROC_CONFIGURE, &rec) < 0) {
-        std::cerr << "DSPROC_CONFIGURE DELAYS fail:" << " timeslot=" << timeslot << Tail() << std::endl;
+        std::cerr << "DSPROC_CONFIGURE DELAYS fail:"
+                  << " timeslot=" << timeslot << Tail() << std::endl;
         return;
     }
-    std::clog << "DSPROC_CONFIGURE DELAYS" << " ts=" << timeslot << " rx=" << rx << " tx=" << tx
-              << " selcal=" << selcal << std::endl;
+    std::clog << "DSPROC_CONFIGURE DELAYS"
+              << " ts=" << timeslot << " rx=" << rx << " tx=" << tx << " selcal=" << selcal << std::endl;
 }
 
 void DSProcReceiverService::configureRxGain(unsigned int timeslot, std::int8_t gain_dB)
 {
     if (!init()) {
-        std::cerr << "Configure Rx gain fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+        std::cerr << "Configure Rx gain fail: (interface not opened)"
+                  << " timeslot=" << timeslot << std::endl;
         return;
     }
     DsprocConfigure rec{};
@@ -234,19 +244,20 @@ void DSProcReceiverService::configureRxGain(unsigned int timeslot, std::int8_t g
     rec.feature = kRxGain;
     rec.p.gain_dB = gain_dB;
     if (Driver::Ioctl(m_event.fd(), DSPROC_CONFIGURE, &rec) < 0) {
-        std::cerr << "DSPROC_CONFIGURE Rx Gain fail:" << " timeslot=" << timeslot << Tail() << std::endl;
+        std::cerr << "DSPROC_CONFIGURE Rx Gain fail:"
+                  << " timeslot=" << timeslot << Tail() << std::endl;
         return;
     }
-    std::clog << "DSPROC_CONFIGURE RX GAIN" << " ts=" << timeslot << " gain_dB=" << static_cast<int>(gain_dB)
-              << std::endl;
+    std::clog << "DSPROC_CONFIGURE RX GAIN"
+              << " ts=" << timeslot << " gain_dB=" << static_cast<int>(gain_dB) << std::endl;
 }
 
 void DSProcReceiverService::configureToneFilter(unsigned int timeslot, unsigned int freq, unsigned int en,
                                                 int dur_th_msec, int det_lvl_dB)
 {
     if (!init()) {
-        std::cerr << "Configure Tone Filter fail: (interface not opened)" << " timeslot=" << timeslot
-                  << std::endl;
+        std::cerr << "Configure Tone Filter fail: (interface not opened)"
+                  << " timeslot=" << timeslot << std::endl;
         return;
     }
     DsprocConfigure rec{};
@@ -257,11 +268,13 @@ void DSProcReceiverService::configureToneFilter(unsigned int timeslot, unsigned 
     rec.p.tone.dur_th_msec = static_cast<std::uint16_t>(dur_th_msec);
     rec.p.tone.det_lvl_dB = static_cast<std::int8_t>(det_lvl_dB);
     if (Driver::Ioctl(m_event.fd(), DSPROC_CONFIGURE, &rec) < 0) {
-        std::cerr << "DSPROC_CONFIGURE Tone Filter fail:" << " timeslot=" << timeslot << Tail() << std::endl;
+        std::cerr << "DSPROC_CONFIGURE Tone Filter fail:"
+                  << " timeslot=" << timeslot << Tail() << std::endl;
         return;
     }
-    std::clog << "DSPROC_CONFIGURE TONE FILTER" << " ts=" << timeslot << " freq=" << freq << ", en=" << en
-              << ", dur_th_msec=" << dur_th_msec << ", det_lvl_dB=" << det_lvl_dB << std::endl;
+    std::clog << "DSPROC_CONFIGURE TONE FILTER"
+              << " ts=" << timeslot << " freq=" << freq << ", en=" << en << ", dur_th_msec=" << dur_th_msec
+              << ", det_lvl_dB=" << det_lvl_dB << std::endl;
 }
 
 bool DSProcReceiverService::EnableFeature(DSProcReceiver& receiver, DSProcReceiver::Feature& feature,
@@ -273,22 +286,25 @@ bool DSProcReceiverService::EnableFeature(DSProcReceiver& receiver, DSProcReceiv
     if (on) {
         DsprocEnable rec{ts, NextId(), mask};
         if (Driver::Ioctl(m_event.fd(), DSPROC_ENABLE, &rec) < 0) {
-            std::cerr << "DSPROC_ENABLE " << name << " fail:" << " timeslot=" << ts << " id=" << rec.id << Tail()
-                      << std::endl;
+            std::cerr << "DSPROC_ENABLE " << name << " fail:"
+                      << " timeslot=" << ts << " id=" << rec.id << Tail() << std::endl;
             return false;
         }
         feature.id = rec.id;
         feature.state = 1;
-        std::cerr << "DSPROC_ENABLE " << name << " done:" << " timeslot=" << ts << " id=" << rec.id << std::endl;
+        std::cerr << "DSPROC_ENABLE " << name << " done:"
+                  << " timeslot=" << ts << " id=" << rec.id << std::endl;
         return true;
     }
     DsprocEnable rec{ts, 0, mask};
     if (Driver::Ioctl(m_event.fd(), DSPROC_DISABLE, &rec) < 0) {
-        std::cerr << "DSPROC_DISABLE " << name << " fail:" << " timeslot=" << ts << Tail() << std::endl;
+        std::cerr << "DSPROC_DISABLE " << name << " fail:"
+                  << " timeslot=" << ts << Tail() << std::endl;
         return false;
     }
     feature.state = 0;
-    std::cerr << "DSPROC_DISABLE " << name << " done:" << " timeslot=" << ts << std::endl;
+    std::cerr << "DSPROC_DISABLE " << name << " done:"
+              << " timeslot=" << ts << std::endl;
     return true;
 }
 
@@ -331,22 +347,26 @@ bool DSProcReceiverService::enableMute(DSProcReceiver& r, bool first, bool secon
     if (!first && !second) {
         DsprocEnable rec{ts, 0, kMuteFirst | kMuteSecond};
         if (Driver::Ioctl(m_event.fd(), DSPROC_DISABLE, &rec) < 0) {
-            std::cerr << "DSPROC_DISABLE MUTE fail:" << " timeslot=" << ts << Tail() << std::endl;
+            std::cerr << "DSPROC_DISABLE MUTE fail:"
+                      << " timeslot=" << ts << Tail() << std::endl;
             return false;
         }
         r.m_muteFirst = r.m_muteSecond = 0;
-        std::cerr << "DSPROC_DISABLE MUTE done:" << " timeslot=" << ts << std::endl;
+        std::cerr << "DSPROC_DISABLE MUTE done:"
+                  << " timeslot=" << ts << std::endl;
         return true;
     }
     DsprocEnable rec{ts, NextId(), (first ? kMuteFirst : 0u) | (second ? kMuteSecond : 0u)};
     if (Driver::Ioctl(m_event.fd(), DSPROC_ENABLE, &rec) < 0) {
-        std::cerr << "DSPROC_ENABLE MUTE fail:" << " timeslot=" << ts << " id=" << rec.id << Tail() << std::endl;
+        std::cerr << "DSPROC_ENABLE MUTE fail:"
+                  << " timeslot=" << ts << " id=" << rec.id << Tail() << std::endl;
         return false;
     }
     r.m_muteId = rec.id;
     r.m_muteFirst = first ? 1 : 0;
     r.m_muteSecond = second ? 1 : 0;
-    std::cerr << "DSPROC_ENABLE MUTE done:" << " timeslot=" << ts << " id=" << rec.id << std::endl;
+    std::cerr << "DSPROC_ENABLE MUTE done:"
+              << " timeslot=" << ts << " id=" << rec.id << std::endl;
     return true;
 }
 
@@ -354,15 +374,18 @@ void DSProcReceiverService::disableToneAll(DSProcReceiver& r)
 {
     const unsigned int ts = r.dsproc_timeslot();
     if (!init()) {
-        std::cerr << "Disable All Tone fail: (interface not opened)" << " timeslot=" << ts << std::endl;
+        std::cerr << "Disable All Tone fail: (interface not opened)"
+                  << " timeslot=" << ts << std::endl;
         return;
     }
     DsprocEnable rec{ts, 0, kToneFilter};
     if (Driver::Ioctl(m_event.fd(), DSPROC_DISABLE, &rec) < 0) {
-        std::cerr << "Disable All Tone fail:" << " timeslot=" << ts << Tail() << std::endl;
+        std::cerr << "Disable All Tone fail:"
+                  << " timeslot=" << ts << Tail() << std::endl;
         return;
     }
-    std::clog << "DISABLE ALL TONE done: " << " ts=" << ts << std::endl;
+    std::clog << "DISABLE ALL TONE done: "
+              << " ts=" << ts << std::endl;
 }
 
 void DSProcReceiverService::OnEvent(int fd, short revents)
@@ -373,13 +396,14 @@ void DSProcReceiverService::OnEvent(int fd, short revents)
             std::clog << "dsproc event: " << EventFields{e} << std::endl;
             if (e.type == kEventVAD) {
                 auto v = Payload<VadPayload>(e);
-                std::clog << "dsproc vad event: " << " dir_mask=" << v.mask << " vad_rx=" << v.rx
-                          << " vad_tx=" << v.tx << std::endl;
+                std::clog << "dsproc vad event: "
+                          << " dir_mask=" << v.mask << " vad_rx=" << v.rx << " vad_tx=" << v.tx << std::endl;
             } else if (e.type == kEventSD) {
-                std::clog << "dsproc sd event: " << " sd_rx=" << Payload<std::int32_t>(e) << std::endl;
+                std::clog << "dsproc sd event: "
+                          << " sd_rx=" << Payload<std::int32_t>(e) << std::endl;
             } else if (e.type == kEventBSS) {
-                std::clog << "dsproc bss event: " << " score=" << Payload<dsproc_bss_event>(e).score
-                          << std::endl;
+                std::clog << "dsproc bss event: "
+                          << " score=" << Payload<dsproc_bss_event>(e).score << std::endl;
             } else if (e.type == kEventFlags) {
                 auto f = Payload<dsproc_flags_event>(e);
                 std::clog << "dsproc flags event: " << std::hex << " flags=" << f.flags << ", mask=" << f.mask
@@ -509,7 +533,8 @@ void DSProcReceiver::configureRxGain(std::int8_t gain_dB)
 
 void DSProcReceiver::configureToneFilter(unsigned int freq, unsigned int en, int dur_th_msec, int det_lvl_dB)
 {
-    DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, en, dur_th_msec, det_lvl_dB);
+    DSProcReceiverService::instance().configureToneFilter(dsproc_timeslot(), freq, en, dur_th_msec,
+                                                          det_lvl_dB);
 }
 
 void DSProcReceiver::disableToneAll()

@@ -129,8 +129,8 @@ public:
 
     // Features and event types.
     static constexpr std::uint32_t kVAD = 1, kSD = 2, kMuteFirst = 4, kMuteSecond = 8, kBSS = 0x10,
-                                   kDelays = 32, kRxGain = 64, kNG = 128, kToneFilter = 256,
-                                   kSelcalSh = 1024, kSh = 2048;
+                                   kDelays = 32, kRxGain = 64, kNG = 128, kToneFilter = 256, kSelcalSh = 1024,
+                                   kSh = 2048;
     static constexpr std::uint32_t kEventVAD = 1, kEventSD = 2, kEventBSS = 0x10, kEventTone = 0x100,
                                    kEventFlags = 0x200;
 

@@ -256,8 +256,7 @@ void E1Ctl::HandleCasOpen(cas_channel const& ch, int bits)
                       << result << ")" << std::endl;
             return;
         }
-        std::clog << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - ok"
-                  << std::endl;
+        std::clog << ext::header(this) << "open cas signalling on trunk(" << trunk << ") - ok" << std::endl;
         cas_open_[trunk] = 1;
     } else {
         SendCASTrunkStatus(trunk, 0);

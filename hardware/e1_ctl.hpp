@@ -42,8 +42,8 @@ static_assert(offsetof(e1_trunk_status, state) == 76);
 struct cas_channel {
     std::uint32_t trunk;
     std::uint32_t timeslot;
-    std::uint8_t rx;       // received signalling bits
-    std::uint8_t tx;       // transmitted signalling bits (low four)
+    std::uint8_t rx; // received signalling bits
+    std::uint8_t tx; // transmitted signalling bits (low four)
     std::uint8_t reserved[2];
 };
 static_assert(sizeof(cas_channel) == 12, "CAS channel record is 12 bytes");
@@ -108,10 +108,7 @@ public:
     void PutHeader(std::ostream& os) const;
 
     std::uint32_t tclk_mask() const noexcept { return tclk_; }
-    bool cas_open(int trunk) const noexcept
-    {
-        return trunk >= 0 && trunk < kTrunks && cas_open_[trunk] != 0;
-    }
+    bool cas_open(int trunk) const noexcept { return trunk >= 0 && trunk < kTrunks && cas_open_[trunk] != 0; }
     bool cas_driver_open() const noexcept { return static_cast<bool>(cas_fd_); }
     bool status_running() const noexcept { return static_cast<bool>(timer_); }
 

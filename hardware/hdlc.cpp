@@ -67,7 +67,8 @@ void HDLC::unbind()
 
 void HDLC::PutHeader(std::ostream& os) const
 {
-    os << "hdlc" << " [" << trunk << "/" << timeslot << "]: ";
+    os << "hdlc"
+       << " [" << trunk << "/" << timeslot << "]: ";
 }
 
 bool HDLC::is_open() const

@@ -112,8 +112,8 @@ bool HwMux::Connect(int source, int output)
     Record(output, static_cast<std::uint16_t>(source));
     OutputSource arg{static_cast<std::uint32_t>(output), static_cast<std::uint32_t>(source)};
     if (Driver::Ioctl(fd_, MUX_CONNECT, &arg) < 0) {
-        std::clog << "hwMux: connect " << source << " -> " << output
-                  << " failed: " << std::strerror(errno) << std::endl;
+        std::clog << "hwMux: connect " << source << " -> " << output << " failed: " << std::strerror(errno)
+                  << std::endl;
         return false;
     }
     return true;
@@ -126,8 +126,7 @@ bool HwMux::Disconnect(int output)
     Record(output, kConstant);
     OutputValue arg{static_cast<std::uint32_t>(output), kIdle};
     if (Driver::Ioctl(fd_, MUX_WRITE, &arg) < 0) {
-        std::clog << "hwMux: disconnect failed " << output << " : " << std::strerror(errno)
-                  << std::endl;
+        std::clog << "hwMux: disconnect failed " << output << " : " << std::strerror(errno) << std::endl;
         return false;
     }
     return true;
@@ -140,8 +139,8 @@ bool HwMux::Write(int output, unsigned char value)
     Record(output, kConstant);
     OutputValue arg{static_cast<std::uint32_t>(output), value};
     if (Driver::Ioctl(fd_, MUX_WRITE, &arg) < 0) {
-        std::clog << "hwMux: write failed " << output << " <- " << Hex{value} << " : "
-                  << std::strerror(errno) << std::endl;
+        std::clog << "hwMux: write failed " << output << " <- " << Hex{value} << " : " << std::strerror(errno)
+                  << std::endl;
         return false;
     }
     return true;
@@ -167,8 +166,7 @@ bool HwMux::Disable(int output)
     Record(output, kDisabled);
     std::uint32_t arg = static_cast<std::uint32_t>(output);
     if (Driver::Ioctl(fd_, MUX_DISABLE, &arg) < 0) {
-        std::clog << "hwMux: disable failed " << output << " : " << std::strerror(errno)
-                  << std::endl;
+        std::clog << "hwMux: disable failed " << output << " : " << std::strerror(errno) << std::endl;
         return false;
     }
     return true;

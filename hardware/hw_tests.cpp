@@ -8,7 +8,8 @@ HwTests* HwTests::instance()
     return &one;
 }
 
-HwTests::HwTests() : test_(*HwMux::instance()) {}
+HwTests::HwTests() : test_(*HwMux::instance())
+{}
 
 bool HwTests::OnCommand(LGCP::Command const& command)
 {
@@ -33,8 +34,7 @@ void HwTests::OnTestBpc(LGCP::BpcTestParams const& params)
     using Result = Hardware::BpcTest::Result;
     Result r = test_.Run(Field(params.get_bus().getValue()),
                          static_cast<std::uint32_t>(params.get_seed().getValue()),
-                         params.get_mode().currentSelection(),
-                         Field(params.get_timeslot_start().getValue()),
+                         params.get_mode().currentSelection(), Field(params.get_timeslot_start().getValue()),
                          Field(params.get_timeslot_length().getValue()));
     switch (r) {
     case Result::Success:

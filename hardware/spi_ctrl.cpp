@@ -144,8 +144,8 @@ void spiCtrl::write(unsigned int channel, unsigned int reg, unsigned int value)
     if (errno == ENODEV)
         NoSpi();
     else
-        std::clog << "spi: write error: channel=" << channel << " addr=" << reg
-                  << " data=" << value << std::endl;
+        std::clog << "spi: write error: channel=" << channel << " addr=" << reg << " data=" << value
+                  << std::endl;
 }
 
 bool spiCtrl::read(unsigned int channel, unsigned int reg, std::uint8_t& value)

@@ -115,8 +115,8 @@ bool TonecReceiverService::is_open() const
 bool TonecReceiverService::init()
 {
     return Detector::OpenDriver(m_event, GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC,
-                                "open tonec fail, DTMF proceeding disabled: ", "TonecReceiverService::OnEvent",
-                                &TonecReceiverService::OnEvent, this);
+                                "open tonec fail, DTMF proceeding disabled: ",
+                                "TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
 }
 
 std::uint32_t TonecReceiverService::NextId()
@@ -129,18 +129,21 @@ std::uint32_t TonecReceiverService::NextId()
 bool TonecReceiverService::configureDTMF(unsigned int timeslot, const LGCP::DTMFParams& params)
 {
     if (!init()) {
-        std::cerr << "configure DTMF fail: (interface not opened)" << " timeslot=" << timeslot << std::endl;
+        std::cerr << "configure DTMF fail: (interface not opened)"
+                  << " timeslot=" << timeslot << std::endl;
         return false;
     }
     const auto& threshold = params.get_threshold();
     DtmfConfigure rec{timeslot, threshold.get_twist().getValue(), threshold.get_ratio().getValue(),
                       params.get_level().get_silence().getValue(), threshold.get_noise().getValue()};
     if (Driver::Ioctl(m_event.fd(), DTMF_CONFIGURE_DETECTOR, &rec) < 0) {
-        std::cerr << "DTMF_CONFIGURE_DETECTOR fail:" << " timeslot=" << timeslot << Tail() << std::endl;
+        std::cerr << "DTMF_CONFIGURE_DETECTOR fail:"
+                  << " timeslot=" << timeslot << Tail() << std::endl;
         return false;
     }
-    std::clog << "DTMF_CONFIGURE_DETECTOR" << " ts=" << timeslot << " twist=" << rec.twist
-              << " ratio=" << rec.ratio << " noise=" << rec.noise << " silence=" << rec.silence << std::endl;
+    std::clog << "DTMF_CONFIGURE_DETECTOR"
+              << " ts=" << timeslot << " twist=" << rec.twist << " ratio=" << rec.ratio
+              << " noise=" << rec.noise << " silence=" << rec.silence << std::endl;
     return true;
 }
 
@@ -152,21 +155,24 @@ bool TonecReceiverService::enableDTMF(TonecReceiver& receiver, bool on)
     if (on) {
         DtmfEnable rec{ts, NextId()};
         if (Driver::Ioctl(m_event.fd(), DTMF_ENABLE_DETECTOR, &rec) < 0) {
-            std::cerr << "DTMF_ENABLE_DETECTOR fail:" << " timeslot=" << ts << " id=" << rec.id << Tail()
-                      << std::endl;
+            std::cerr << "DTMF_ENABLE_DETECTOR fail:"
+                      << " timeslot=" << ts << " id=" << rec.id << Tail() << std::endl;
             return false;
         }
         receiver.m_detectorId = rec.id;
         receiver.m_detectorEnabled = true;
-        std::cerr << "DTMF_ENABLE_DETECTOR done:" << " timeslot=" << ts << " id=" << rec.id << std::endl;
+        std::cerr << "DTMF_ENABLE_DETECTOR done:"
+                  << " timeslot=" << ts << " id=" << rec.id << std::endl;
         return true;
     }
     if (Driver::IoctlValue(m_event.fd(), DTMF_DISABLE_DETECTOR, ts) < 0) {
-        std::cerr << "DTMF_DISABLE_DETECTOR fail:" << " timeslot=" << ts << Tail() << std::endl;
+        std::cerr << "DTMF_DISABLE_DETECTOR fail:"
+                  << " timeslot=" << ts << Tail() << std::endl;
         return false;
     }
     receiver.m_detectorEnabled = false;
-    std::cerr << "DTMF_DISABLE_DETECTOR done:" << " timeslot=" << ts << std::endl;
+    std::cerr << "DTMF_DISABLE_DETECTOR done:"
+              << " timeslot=" << ts << std::endl;
     return true;
 }
 
@@ -174,7 +180,8 @@ bool TonecReceiverService::ByValue(const char* name, const char* suffix, std::ui
                                    unsigned int timeslot)
 {
     if (Driver::IoctlValue(m_event.fd(), request, timeslot) < 0) {
-        std::cerr << name << suffix << " fail:" << " timeslot=" << timeslot << Tail() << std::endl;
+        std::cerr << name << suffix << " fail:"
+                  << " timeslot=" << timeslot << Tail() << std::endl;
         return false;
     }
     std::clog << name << suffix << "[" << timeslot << "] ok" << std::endl;
@@ -208,7 +215,8 @@ bool TonecReceiverService::enableToneGenerator(unsigned int timeslot, unsigned s
 {
     DtmfDial rec{timeslot, f1, f2, l1, l2};
     if (Driver::Ioctl(m_event.fd(), DTMF_DIAL, &rec) < 0) {
-        std::cerr << "DTMF_DIAL fail:" << " timeslot=" << timeslot << Tail() << std::endl;
+        std::cerr << "DTMF_DIAL fail:"
+                  << " timeslot=" << timeslot << Tail() << std::endl;
         return false;
     }
     return true;
@@ -218,15 +226,18 @@ bool TonecReceiverService::configureIVA(TonecReceiver& receiver, const LGCP::IVA
 {
     const unsigned int ts = receiver.tonec_timeslot();
     if (!init()) {
-        std::cerr << "configure IVA fail: (interface not opened)" << " timeslot=" << ts << std::endl;
+        std::cerr << "configure IVA fail: (interface not opened)"
+                  << " timeslot=" << ts << std::endl;
         return false;
     }
     IvaConfigure rec{static_cast<std::int32_t>(ts), params.get_det_lvl_dB().getValue()};
     if (Driver::Ioctl(m_event.fd(), IVA_CONFIGURE_DETECTOR, &rec) < 0) {
-        std::cerr << "IVA_CONFIGURE_DETECTOR fail:" << " timeslot=" << ts << Tail() << std::endl;
+        std::cerr << "IVA_CONFIGURE_DETECTOR fail:"
+                  << " timeslot=" << ts << Tail() << std::endl;
         return false;
     }
-    std::clog << "IVA_CONFIGURE_DETECTOR" << " ts=" << ts << " det_lvl_dB=" << rec.det_lvl_dB << std::endl;
+    std::clog << "IVA_CONFIGURE_DETECTOR"
+              << " ts=" << ts << " det_lvl_dB=" << rec.det_lvl_dB << std::endl;
     return true;
 }
 
@@ -235,15 +246,18 @@ bool TonecReceiverService::translateSelcal(TonecReceiver& receiver, const TERM::
     const unsigned int ts = receiver.tonec_timeslot();
     const std::string& signs = command.get_signs();
     if (signs.size() < 4) {
-        std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << " incorect signs:" << signs << std::endl;
+        std::cerr << "SELCAL_DIAL fail:"
+                  << " timeslot=" << ts << " incorect signs:" << signs << std::endl;
         return false;
     }
     SelcalDial rec{};
     rec.timeslot = static_cast<std::int32_t>(ts);
-    rec.amplitude = command.has_amp() ? static_cast<std::uint16_t>(command.get_amp().getValue()) : kSelcalAmplitude;
+    rec.amplitude =
+        command.has_amp() ? static_cast<std::uint16_t>(command.get_amp().getValue()) : kSelcalAmplitude;
     std::memcpy(rec.signs, signs.data(), sizeof rec.signs);
     if (Driver::Ioctl(m_event.fd(), SELCAL_DIAL, &rec) < 0) {
-        std::cerr << "SELCAL_DIAL fail:" << " timeslot=" << ts << Tail() << std::endl;
+        std::cerr << "SELCAL_DIAL fail:"
+                  << " timeslot=" << ts << Tail() << std::endl;
         return false;
     }
     return true;
@@ -299,7 +313,8 @@ bool TonecReceiver::translateSelcal(const TERM::SelcalCommand& command)
     return TonecReceiverService::instance().translateSelcal(*this, command);
 }
 
-bool TonecReceiver::enableToneGenerator(unsigned short f1, unsigned short f2, unsigned short l1, unsigned short l2)
+bool TonecReceiver::enableToneGenerator(unsigned short f1, unsigned short f2, unsigned short l1,
+                                        unsigned short l2)
 {
     return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), f1, f2, l1, l2);
 }
@@ -362,10 +377,10 @@ void TonecReceiver::NextDigit()
         return;
     }
     const LGCP::DualTone& tone = digits[0];
-    const unsigned short l1 = m_digits.has_amp1() ? static_cast<unsigned short>(m_digits.get_amp1().getValue())
-                                                  : kDefaultLevel;
-    const unsigned short l2 = m_digits.has_amp2() ? static_cast<unsigned short>(m_digits.get_amp2().getValue())
-                                                  : kDefaultLevel;
+    const unsigned short l1 =
+        m_digits.has_amp1() ? static_cast<unsigned short>(m_digits.get_amp1().getValue()) : kDefaultLevel;
+    const unsigned short l2 =
+        m_digits.has_amp2() ? static_cast<unsigned short>(m_digits.get_amp2().getValue()) : kDefaultLevel;
     enableToneGenerator(static_cast<unsigned short>(tone.get_freq1().getValue()),
                         static_cast<unsigned short>(tone.get_freq2().getValue()), l1, l2);
     digits.erase(0, 1);

@@ -129,8 +129,8 @@ public:
     bool enableDTMF(TonecReceiver& receiver, bool on);
     bool echoCancel(unsigned int timeslot, bool on);
     bool enableDTMFReject(unsigned int timeslot, bool on);
-    bool enableToneGenerator(unsigned int timeslot, unsigned short f1, unsigned short f2,
-                             unsigned short l1, unsigned short l2);
+    bool enableToneGenerator(unsigned int timeslot, unsigned short f1, unsigned short f2, unsigned short l1,
+                             unsigned short l2);
     bool configureIVA(TonecReceiver& receiver, const LGCP::IVAParams& params);
     bool enableIVA(TonecReceiver& receiver, bool on);
     bool translateSelcal(TonecReceiver& receiver, const TERM::SelcalCommand& command);

@@ -9,6 +9,7 @@ packages=(
   libboost-dev libloki-dev
   erlang-base erlang-asn1 erlang-dev
   tshark faketime openssl iproute2 nftables
+  clang-format
 )
 # Extra groups are asked for by name: "$0 ppc fuzz".
 for extra in "$@"; do

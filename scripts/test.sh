@@ -13,6 +13,9 @@ extras=()
 bash scripts/deps.sh "${extras[@]}"
 jobs=$(nproc)
 
+# The sources keep the one style of .clang-format.
+bash scripts/format.sh --check
+
 cmake -S . -B build -G Ninja -DGW_SANITIZE=ON -DGW_TESTS=ON >/dev/null
 cmake --build build -j "$jobs"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 300)

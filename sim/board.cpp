@@ -24,10 +24,9 @@ struct ErrnoName {
     int value;
 };
 constexpr ErrnoName kErrnoNames[] = {
-    {"EPERM", EPERM},   {"ENOENT", ENOENT},   {"EINTR", EINTR},     {"EIO", EIO},
-    {"ENXIO", ENXIO},   {"EBADF", EBADF},     {"EAGAIN", EAGAIN},   {"ENOMEM", ENOMEM},
-    {"EFAULT", EFAULT}, {"EBUSY", EBUSY},     {"ENODEV", ENODEV},   {"EINVAL", EINVAL},
-    {"ENOSPC", ENOSPC}, {"ENOTTY", ENOTTY},   {"ETIMEDOUT", ETIMEDOUT},
+    {"EPERM", EPERM},   {"ENOENT", ENOENT}, {"EINTR", EINTR},   {"EIO", EIO},       {"ENXIO", ENXIO},
+    {"EBADF", EBADF},   {"EAGAIN", EAGAIN}, {"ENOMEM", ENOMEM}, {"EFAULT", EFAULT}, {"EBUSY", EBUSY},
+    {"ENODEV", ENODEV}, {"EINVAL", EINVAL}, {"ENOSPC", ENOSPC}, {"ENOTTY", ENOTTY}, {"ETIMEDOUT", ETIMEDOUT},
 };
 
 std::string ErrnoText(int error)
@@ -435,13 +434,12 @@ std::string Board::Command(const std::string& line)
         SetLogLimit(n);
         return "ok\n";
     }
-    if (verb == "count" && words.size() == 3 && ParseRequest(words[2], request) &&
-        request != kAny) {
+    if (verb == "count" && words.size() == 3 && ParseRequest(words[2], request) && request != kAny) {
         out << "ok " << Count(words[1], request) << '\n';
         return out.str();
     }
-    if (verb == "fail" && (words.size() == 4 || words.size() == 5) &&
-        ParseRequest(words[2], request) && Util::ParseNumber(words[3], n) && n <= 0x7FFFFFFF &&
+    if (verb == "fail" && (words.size() == 4 || words.size() == 5) && ParseRequest(words[2], request) &&
+        Util::ParseNumber(words[3], n) && n <= 0x7FFFFFFF &&
         (words.size() == 4 || ParseErrno(words[4], error))) {
         Fail(words[1], request, static_cast<int>(n), error);
         return "ok\n";

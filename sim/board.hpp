@@ -39,9 +39,9 @@ constexpr std::uint32_t kAny = 0xFFFFFFFFu; // any request (failure injection)
 // One entry of the request log.
 struct Request {
     std::string device;
-    std::uint32_t request = 0;        // kOpen for an open
-    std::vector<std::uint32_t> in;    // argument words as the program gave them
-    std::vector<std::uint32_t> out;   // the same words after the driver answered (read requests)
+    std::uint32_t request = 0;      // kOpen for an open
+    std::vector<std::uint32_t> in;  // argument words as the program gave them
+    std::vector<std::uint32_t> out; // the same words after the driver answered (read requests)
     int result = 0;
     int error = 0;
 };

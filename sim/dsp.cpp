@@ -32,7 +32,8 @@ static_assert(offsetof(EventRecord, payload) == 12);
 
 } // namespace
 
-Dsp::Dsp() : DetectorDevice("/dev/dsp") {}
+Dsp::Dsp() : DetectorDevice("/dev/dsp")
+{}
 
 void Dsp::Reset()
 {
@@ -102,7 +103,8 @@ int Dsp::Event(std::uint32_t timeslot, std::uint32_t id, std::uint32_t type, con
     return Inject(&r, sizeof r);
 }
 
-int Dsp::VadEvent(std::uint32_t timeslot, std::uint32_t id, std::uint32_t mask, std::int32_t rx, std::int32_t tx)
+int Dsp::VadEvent(std::uint32_t timeslot, std::uint32_t id, std::uint32_t mask, std::int32_t rx,
+                  std::int32_t tx)
 {
     struct {
         std::uint32_t mask;

@@ -23,17 +23,16 @@ public:
     static constexpr std::uint32_t kVadVersion = 0x40046404; // value 0; result: the version
 
     // Features (bits of the enable mask; configure names one).
-    static constexpr std::uint32_t kVad = 1, kSd = 2, kMuteRx = 4, kMuteTx = 8, kBss = 0x10,
-                                   kDelays = 32, kRxGain = 64, kNg = 128, kToneFilter = 256,
-                                   kSelcalSh = 1024, kSh = 2048;
+    static constexpr std::uint32_t kVad = 1, kSd = 2, kMuteRx = 4, kMuteTx = 8, kBss = 0x10, kDelays = 32,
+                                   kRxGain = 64, kNg = 128, kToneFilter = 256, kSelcalSh = 1024, kSh = 2048;
     // Event types.
-    static constexpr std::uint32_t kEventVad = 1, kEventSd = 2, kEventBss = 0x10,
-                                   kEventTone = 0x100, kEventFlags = 0x200;
+    static constexpr std::uint32_t kEventVad = 1, kEventSd = 2, kEventBss = 0x10, kEventTone = 0x100,
+                                   kEventFlags = 0x200;
 
     using Params = std::array<unsigned char, 12>;
 
     struct Slot {
-        std::uint32_t enabled = 0;                 // feature mask
+        std::uint32_t enabled = 0;                  // feature mask
         std::map<std::uint32_t, std::uint32_t> ids; // feature bit -> id of its last enable
         std::map<std::uint32_t, Params> config;     // feature -> parameters of its last configure
     };
@@ -55,7 +54,8 @@ public:
 
     // One 24-byte event record with a 12-byte payload.
     int Event(std::uint32_t timeslot, std::uint32_t id, std::uint32_t type, const void* payload);
-    int VadEvent(std::uint32_t timeslot, std::uint32_t id, std::uint32_t mask, std::int32_t rx, std::int32_t tx);
+    int VadEvent(std::uint32_t timeslot, std::uint32_t id, std::uint32_t mask, std::int32_t rx,
+                 std::int32_t tx);
     int SdEvent(std::uint32_t timeslot, std::uint32_t id, std::int32_t rx);
     int BssEvent(std::uint32_t timeslot, std::uint32_t id, float score);
     int ToneEvent(std::uint32_t timeslot, std::uint32_t id, std::uint32_t freq, std::uint32_t present);

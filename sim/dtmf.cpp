@@ -43,7 +43,8 @@ static_assert(sizeof(SelcalRecord) == ((Dtmf::kSelcal >> 16) & 0x1FFF));
 static_assert(offsetof(SelcalRecord, signs) == 6);
 static_assert(sizeof(EventRecord) == 16);
 
-template <class R> R Take(const void* arg)
+template <class R>
+R Take(const void* arg)
 {
     R r;
     std::memcpy(&r, arg, sizeof r);
@@ -52,7 +53,8 @@ template <class R> R Take(const void* arg)
 
 } // namespace
 
-Dtmf::Dtmf() : DetectorDevice("/dev/dtmf") {}
+Dtmf::Dtmf() : DetectorDevice("/dev/dtmf")
+{}
 
 void Dtmf::Reset()
 {
@@ -181,15 +183,15 @@ bool Dtmf::Control(const std::vector<std::string>& words, std::ostream& out)
     if (words.size() == 2 && words[0] == "slot" && Util::ParseNumber(words[1], v[0])) {
         Slot s = Get(v[0]);
         out << "detector " << (s.detector ? "on" : "off") << " id " << s.id << " lms " << s.lms
-            << " rejection " << s.rejection << " iva " << s.iva << " tone " << s.tone[0] << ' '
-            << s.tone[1] << ' ' << s.tone[2] << ' ' << s.tone[3] << '\n'
+            << " rejection " << s.rejection << " iva " << s.iva << " tone " << s.tone[0] << ' ' << s.tone[1]
+            << ' ' << s.tone[2] << ' ' << s.tone[3] << '\n'
             << "ok\n";
         return true;
     }
     if (words.size() == 1 && words[0] == "dials") {
         for (const Dial& d : dials_)
-            out << d.ms << ' ' << d.timeslot << ' ' << d.f1 << ' ' << d.f2 << ' ' << d.l1 << ' '
-                << d.l2 << '\n';
+            out << d.ms << ' ' << d.timeslot << ' ' << d.f1 << ' ' << d.f2 << ' ' << d.l1 << ' ' << d.l2
+                << '\n';
         out << "ok " << dials_.size() << '\n';
         return true;
     }

@@ -17,18 +17,18 @@ namespace Sim {
 
 class Dtmf final : public DetectorDevice {
 public:
-    static constexpr std::uint32_t kConfigure = 0x40144202;     // ts, twist, ratio, silence, noise
-    static constexpr std::uint32_t kEnable = 0x40084203;        // ts, id
-    static constexpr std::uint32_t kDisable = 0x40044204;       // ts by value
-    static constexpr std::uint32_t kDial = 0x400c4205;          // ts, u16 f1, f2, l1, l2
-    static constexpr std::uint32_t kLmsOn = 0x40044206;         // ts by value
-    static constexpr std::uint32_t kLmsOff = 0x40044207;        // ts by value
-    static constexpr std::uint32_t kRejectionOn = 0x40044209;   // ts by value
-    static constexpr std::uint32_t kRejectionOff = 0x4004420a;  // ts by value
-    static constexpr std::uint32_t kIvaOn = 0x4004420b;         // ts by value
-    static constexpr std::uint32_t kIvaOff = 0x4004420c;        // ts by value
-    static constexpr std::uint32_t kIvaConfigure = 0x4008420d;  // i32 ts, i32 level
-    static constexpr std::uint32_t kSelcal = 0x400c420e;        // i32 ts, u16 amp, 4 signs, 2 zero
+    static constexpr std::uint32_t kConfigure = 0x40144202;    // ts, twist, ratio, silence, noise
+    static constexpr std::uint32_t kEnable = 0x40084203;       // ts, id
+    static constexpr std::uint32_t kDisable = 0x40044204;      // ts by value
+    static constexpr std::uint32_t kDial = 0x400c4205;         // ts, u16 f1, f2, l1, l2
+    static constexpr std::uint32_t kLmsOn = 0x40044206;        // ts by value
+    static constexpr std::uint32_t kLmsOff = 0x40044207;       // ts by value
+    static constexpr std::uint32_t kRejectionOn = 0x40044209;  // ts by value
+    static constexpr std::uint32_t kRejectionOff = 0x4004420a; // ts by value
+    static constexpr std::uint32_t kIvaOn = 0x4004420b;        // ts by value
+    static constexpr std::uint32_t kIvaOff = 0x4004420c;       // ts by value
+    static constexpr std::uint32_t kIvaConfigure = 0x4008420d; // i32 ts, i32 level
+    static constexpr std::uint32_t kSelcal = 0x400c420e;       // i32 ts, u16 amp, 4 signs, 2 zero
 
     struct Slot {
         bool configured = false;

@@ -59,7 +59,8 @@ const bool setup_applied = [] {
 
 } // namespace
 
-Maintenance::Maintenance() : Device("/dev/maintenance") {}
+Maintenance::Maintenance() : Device("/dev/maintenance")
+{}
 
 void Maintenance::Reset()
 {
@@ -105,8 +106,7 @@ bool Maintenance::Control(const std::vector<std::string>& words, std::ostream& o
     }
     std::uint32_t n = 0, state = 0;
     if (words.size() < 4 || words.size() % 2 != 0 || words[0] != "trunk" ||
-        !Number(words[1], kTrunks - 1, n) || words[2] != "state" ||
-        !Number(words[3], 0xFFFFFFFFul, state))
+        !Number(words[1], kTrunks - 1, n) || words[2] != "state" || !Number(words[3], 0xFFFFFFFFul, state))
         return false;
     Trunk t = trunks_[n];
     t.state = state;
@@ -132,7 +132,8 @@ bool Maintenance::Control(const std::vector<std::string>& words, std::ostream& o
     return true;
 }
 
-E1Cas::E1Cas() : Device("/dev/e1-cas") {}
+E1Cas::E1Cas() : Device("/dev/e1-cas")
+{}
 
 void E1Cas::Reset()
 {
@@ -143,8 +144,8 @@ void E1Cas::Reset()
             c = Channel{};
 }
 
-std::vector<unsigned char> E1Cas::Event(std::uint32_t trunk, std::uint32_t timeslot,
-                                        std::uint8_t rx, std::uint8_t tx)
+std::vector<unsigned char> E1Cas::Event(std::uint32_t trunk, std::uint32_t timeslot, std::uint8_t rx,
+                                        std::uint8_t tx)
 {
     std::vector<unsigned char> record(12, 0);
     std::memcpy(record.data(), &trunk, 4);

@@ -76,8 +76,8 @@ public:
 
     // The 12-byte event record of a change of received bits (native order),
     // as the driver queues it for reading.
-    static std::vector<unsigned char> Event(std::uint32_t trunk, std::uint32_t timeslot,
-                                            std::uint8_t rx, std::uint8_t tx);
+    static std::vector<unsigned char> Event(std::uint32_t trunk, std::uint32_t timeslot, std::uint8_t rx,
+                                            std::uint8_t tx);
 
 private:
     bool open_[kTrunks] = {};

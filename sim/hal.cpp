@@ -19,7 +19,8 @@ using Util::Word;
 
 } // namespace
 
-Hal::Hal() : Device("/dev/hal") {}
+Hal::Hal() : Device("/dev/hal")
+{}
 
 void Hal::Reset()
 {

@@ -29,8 +29,8 @@ public:
     enum class State { Unset, Disabled, Connected, Constant };
     struct Output {
         State state = State::Unset;
-        std::uint32_t value = 0;       // the source, or the constant byte
-        std::uint64_t disables = 0;    // disable requests received
+        std::uint32_t value = 0;    // the source, or the constant byte
+        std::uint64_t disables = 0; // disable requests received
     };
 
     Hal();

@@ -29,7 +29,8 @@ bool KnownMode(std::uint32_t mode)
 
 } // namespace
 
-Mcc::Mcc(Hal& hal) : Device("/dev/mcc/ctl"), hal_(hal) {}
+Mcc::Mcc(Hal& hal) : Device("/dev/mcc/ctl"), hal_(hal)
+{}
 
 Outcome Mcc::Ioctl(std::uint32_t, void*, unsigned long)
 {
@@ -260,8 +261,8 @@ bool Mcc::Control(const std::vector<std::string>& words, std::ostream& out)
     if (verb == "slots" && words.size() == 1) {
         auto controllers = Controllers();
         for (const auto& [ts, c] : controllers)
-            out << ts << " mode " << c.words[0] << " written " << c.written << " delivered "
-                << c.delivered << '\n';
+            out << ts << " mode " << c.words[0] << " written " << c.written << " delivered " << c.delivered
+                << '\n';
         out << "ok " << controllers.size() << '\n';
         return true;
     }

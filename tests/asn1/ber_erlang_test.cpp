@@ -31,7 +31,7 @@ std::string hexWord(const std::vector<char>& data)
     return h;
 }
 
-}  // namespace
+} // namespace
 
 TEST(BerErlang, CorpusDecodesAndReencodesIdentically)
 {
@@ -58,8 +58,7 @@ TEST(BerErlang, CorpusDecodesAndReencodesIdentically)
         corpus << "Message " << hexWord(data) << '\n';
     }
     std::string cmd = "bash " + sourceDir() + "/tests/asn1/erlang/ber_check.sh " + sourceDir() +
-                      "/tests/asn1/erlang/ber_types.asn BerTypes " + path + " > " + path +
-                      ".out 2>&1";
+                      "/tests/asn1/erlang/ber_types.asn BerTypes " + path + " > " + path + ".out 2>&1";
     int status = std::system(cmd.c_str());
     std::ifstream out(std::string(path) + ".out");
     std::string report((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());

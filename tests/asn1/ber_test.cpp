@@ -29,9 +29,16 @@ public:
 constinit const TypeInfo* const Opts_fieldInfos[] = {&BOOLEAN::theInfo};
 constinit const int Opts_fieldIds[] = {0};
 constinit const char* const Opts_fieldNames[] = {"a"};
-constinit const SequenceTypeInfo Opts::theInfo = {
-    type_header<Opts>(tag::SEQUENCE), false, Opts_fieldInfos, Opts_fieldIds, 1, 0, 1,
-    nullptr, nullptr, Opts_fieldNames};
+constinit const SequenceTypeInfo Opts::theInfo = {type_header<Opts>(tag::SEQUENCE),
+                                                  false,
+                                                  Opts_fieldInfos,
+                                                  Opts_fieldIds,
+                                                  1,
+                                                  0,
+                                                  1,
+                                                  nullptr,
+                                                  nullptr,
+                                                  Opts_fieldNames};
 
 // SEQUENCE { o Opts }
 class Holder : public SEQUENCE {
@@ -43,9 +50,16 @@ public:
 constinit const TypeInfo* const Holder_fieldInfos[] = {&Opts::theInfo};
 constinit const int Holder_fieldIds[] = {-1};
 constinit const char* const Holder_fieldNames[] = {"o"};
-constinit const SequenceTypeInfo Holder::theInfo = {
-    type_header<Holder>(tag::SEQUENCE), false, Holder_fieldInfos, Holder_fieldIds, 1, 0, 0,
-    nullptr, nullptr, Holder_fieldNames};
+constinit const SequenceTypeInfo Holder::theInfo = {type_header<Holder>(tag::SEQUENCE),
+                                                    false,
+                                                    Holder_fieldInfos,
+                                                    Holder_fieldIds,
+                                                    1,
+                                                    0,
+                                                    0,
+                                                    nullptr,
+                                                    nullptr,
+                                                    Holder_fieldNames};
 
 // SEQUENCE { f0 NULL OPTIONAL, ..., f31 NULL OPTIONAL }: field 31 needs the
 // high tag number form.
@@ -58,16 +72,22 @@ public:
 #define N4 &Null::theInfo, &Null::theInfo, &Null::theInfo, &Null::theInfo
 constinit const TypeInfo* const Wide32_fieldInfos[] = {N4, N4, N4, N4, N4, N4, N4, N4};
 #undef N4
-constinit const int Wide32_fieldIds[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
-                                         11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
-                                         22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
-constinit const char* const Wide32_fieldNames[] = {
-    "f0",  "f1",  "f2",  "f3",  "f4",  "f5",  "f6",  "f7",  "f8",  "f9",  "f10",
-    "f11", "f12", "f13", "f14", "f15", "f16", "f17", "f18", "f19", "f20", "f21",
-    "f22", "f23", "f24", "f25", "f26", "f27", "f28", "f29", "f30", "f31"};
-constinit const SequenceTypeInfo Wide32::theInfo = {
-    type_header<Wide32>(tag::SEQUENCE), false, Wide32_fieldInfos, Wide32_fieldIds, 32, 0, 32,
-    nullptr, nullptr, Wide32_fieldNames};
+constinit const int Wide32_fieldIds[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 12, 13, 14, 15,
+                                         16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+constinit const char* const Wide32_fieldNames[] = {"f0",  "f1",  "f2",  "f3",  "f4",  "f5",  "f6",  "f7",
+                                                   "f8",  "f9",  "f10", "f11", "f12", "f13", "f14", "f15",
+                                                   "f16", "f17", "f18", "f19", "f20", "f21", "f22", "f23",
+                                                   "f24", "f25", "f26", "f27", "f28", "f29", "f30", "f31"};
+constinit const SequenceTypeInfo Wide32::theInfo = {type_header<Wide32>(tag::SEQUENCE),
+                                                    false,
+                                                    Wide32_fieldInfos,
+                                                    Wide32_fieldIds,
+                                                    32,
+                                                    0,
+                                                    32,
+                                                    nullptr,
+                                                    nullptr,
+                                                    Wide32_fieldNames};
 
 std::vector<char> ber(const AbstractData& value)
 {
@@ -106,7 +126,7 @@ bool opensslAccepts(const std::vector<char>& data)
     return ok;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Ber, PrimitiveEncodings)
 {
@@ -300,9 +320,9 @@ TEST(Ber, ExtensionsOfALaterVersion)
 {
     T::ParamsV2 later;
     later.fieldAs<T::Byte>(0) = 9u;
-    later.includeOptionalField(2 + 3, 6);  // e4, unknown to T::Params
+    later.includeOptionalField(2 + 3, 6); // e4, unknown to T::Params
     later.fieldAs<INTEGER>(6).setValue(1000);
-    later.includeOptionalField(2 + 0, 3);  // e1
+    later.includeOptionalField(2 + 0, 3); // e1
     std::vector<char> data = ber(later);
     EXPECT_EQ(hex(data), "30 0A 80 01 09 83 01 00 86 02 03 E8");
     T::Params params;
@@ -320,7 +340,7 @@ TEST(Ber, ExtensionsOfALaterVersion)
 
 TEST(Ber, EncodeFailureWritesNothing)
 {
-    T::Message m;  // pdu has no selection
+    T::Message m; // pdu has no selection
     std::vector<char> out = bytes({0x42});
     EXPECT_FALSE(coder_test::encode(m, CoderEnv::ber, out));
     EXPECT_EQ(hex(out), "42");

@@ -21,11 +21,11 @@ bool encode(const ASN1::AbstractData& value, int rule, std::vector<char>& out);
 bool decode(const std::vector<char>& data, int rule, ASN1::AbstractData& value);
 
 struct RandomOptions {
-    bool openTypes = false;  // open types cannot be read back from text or BER in place
+    bool openTypes = false; // open types cannot be read back from text or BER in place
     int maxDepth = 6;
 };
 
 // Fills `value` in place with random contents that satisfy its descriptor.
 void randomize(ASN1::AbstractData& value, std::mt19937& rng, const RandomOptions& options = {});
 
-}  // namespace coder_test
+} // namespace coder_test

@@ -68,10 +68,15 @@ public:
             hi = info.kind == LowerBoundOnly ? 0xFFFFFFFFll : std::int64_t{info.upperLimit};
         }
         std::int64_t x;
-        switch (pick(0, 3)) {  // the edges are where the coders differ
-        case 0: x = lo; break;
-        case 1: x = hi; break;
-        default: x = std::uniform_int_distribution<std::int64_t>(lo, hi)(rng_);
+        switch (pick(0, 3)) { // the edges are where the coders differ
+        case 0:
+            x = lo;
+            break;
+        case 1:
+            x = hi;
+            break;
+        default:
+            x = std::uniform_int_distribution<std::int64_t>(lo, hi)(rng_);
         }
         v.setValue(static_cast<int>(static_cast<std::uint32_t>(x)));
         return true;
@@ -177,22 +182,15 @@ public:
     }
     bool do_visit(GeneralizedTime& v) override
     {
-        v = GeneralizedTime(pick(1, 9999), pick(1, 12), pick(1, 28), pick(0, 23), pick(0, 59),
-                            pick(0, 59), pick(0, 1) ? pick(1, 999) : 0,
-                            pick(0, 1) ? pick(-720, 720) : 0, pick(0, 1) == 1);
+        v = GeneralizedTime(pick(1, 9999), pick(1, 12), pick(1, 28), pick(0, 23), pick(0, 59), pick(0, 59),
+                            pick(0, 1) ? pick(1, 999) : 0, pick(0, 1) ? pick(-720, 720) : 0, pick(0, 1) == 1);
         return true;
     }
 
     int preVisitExtensionRoots(SEQUENCE&) override { return enter() ? goOn : fail; }
-    int visitExtensionRoot(SEQUENCE& seq, int index, int id) override
-    {
-        return field(seq, index, id);
-    }
+    int visitExtensionRoot(SEQUENCE& seq, int index, int id) override { return field(seq, index, id); }
     int preVisitExtensions(SEQUENCE&) override { return goOn; }
-    int visitKnownExtension(SEQUENCE& seq, int index, int id) override
-    {
-        return field(seq, index, id);
-    }
+    int visitKnownExtension(SEQUENCE& seq, int index, int id) override { return field(seq, index, id); }
     bool visitUnknownExtensions(SEQUENCE&) override
     {
         leave();
@@ -208,8 +206,7 @@ private:
         if (info->tag != 0 || !info->create)
             return false;
         std::unique_ptr<AbstractData> probe(info->create(info));
-        return dynamic_cast<OpenData*>(probe.get()) &&
-               !dynamic_cast<TypeConstrainedOpenData*>(probe.get());
+        return dynamic_cast<OpenData*>(probe.get()) && !dynamic_cast<TypeConstrainedOpenData*>(probe.get());
     }
     std::uint32_t size(const ConstrainedTypeInfo& info, std::uint32_t most)
     {
@@ -223,8 +220,8 @@ private:
     {
         const TypeInfo* info = seq.info()->fieldInfos[index];
         if (id >= 0) {
-            bool present = depth_ <= options_.maxDepth && pick(0, 2) != 0 &&
-                           (options_.openTypes || !isOpen(info));
+            bool present =
+                depth_ <= options_.maxDepth && pick(0, 2) != 0 && (options_.openTypes || !isOpen(info));
             if (!present) {
                 seq.removeOptionalField(static_cast<unsigned>(id));
                 return goOn;
@@ -239,7 +236,7 @@ private:
     int depth_ = 0;
 };
 
-}  // namespace
+} // namespace
 
 void randomize(AbstractData& value, std::mt19937& rng, const RandomOptions& options)
 {
@@ -247,4 +244,4 @@ void randomize(AbstractData& value, std::mt19937& rng, const RandomOptions& opti
     value.accept(filler);
 }
 
-}  // namespace coder_test
+} // namespace coder_test

@@ -28,13 +28,15 @@ struct ErlangTool {
     bool setUp()
     {
         char pattern[] = "/tmp/gw-asn1-erlang-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) return false;
+        if (mkdtemp(pattern) == nullptr)
+            return false;
         dir = pattern;
         const fs::path src = GW_ASN1_ERLANG_DIR;
         fs::copy_file(src / "T.asn", dir / "T.asn");
         fs::copy_file(src / "per_check.escript", dir / "per_check.escript");
         const std::string cmd = "cd '" + dir.string() + "' && erlc -bper T.asn >erlc.log 2>&1";
-        if (std::system(cmd.c_str()) == 0) return true;
+        if (std::system(cmd.c_str()) == 0)
+            return true;
         std::ifstream log(dir / "erlc.log");
         ADD_FAILURE() << std::string(std::istreambuf_iterator<char>(log), {});
         return false;
@@ -45,22 +47,24 @@ struct ErlangTool {
     {
         std::ofstream(dir / "cases") << [&] {
             std::string all;
-            for (const auto& l : lines) all += l + "\n";
+            for (const auto& l : lines)
+                all += l + "\n";
             return all;
         }();
-        const std::string cmd = "cd '" + dir.string() +
-                                "' && escript per_check.escript . cases >out 2>err";
+        const std::string cmd = "cd '" + dir.string() + "' && escript per_check.escript . cases >out 2>err";
         EXPECT_EQ(std::system(cmd.c_str()), 0);
         std::vector<std::string> out;
         std::ifstream in(dir / "out");
-        for (std::string line; std::getline(in, line);) out.push_back(line);
+        for (std::string line; std::getline(in, line);)
+            out.push_back(line);
         return out;
     }
 
     ~ErlangTool()
     {
         std::error_code ec;
-        if (!dir.empty()) fs::remove_all(dir, ec);
+        if (!dir.empty())
+            fs::remove_all(dir, ec);
     }
 };
 
@@ -68,7 +72,8 @@ std::string upper(std::string hex)
 {
     std::string out;
     for (char c : hex)
-        if (c != ' ') out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c != ' ')
+            out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return out;
 }
 
@@ -79,11 +84,12 @@ struct DecodeCase {
     bool sameEncoding;
 };
 
-}  // namespace
+} // namespace
 
 TEST(Asn1PerErlang, ErlangAgreesWithOurEncodings)
 {
-    if (!ErlangTool::available()) GTEST_SKIP() << "erlc not installed";
+    if (!ErlangTool::available())
+        GTEST_SKIP() << "erlc not installed";
     ErlangTool erl;
     ASSERT_TRUE(erl.setUp());
 
@@ -94,39 +100,43 @@ TEST(Asn1PerErlang, ErlangAgreesWithOurEncodings)
             return m;
         };
     };
-    auto leaf = [](auto fill) {
-        return [fill]() -> AbstractData* { return fill(); };
-    };
+    auto leaf = [](auto fill) { return [fill]() -> AbstractData* { return fill(); }; };
     const std::vector<DecodeCase> cases = {
         {"Message", message([](T::Message& m) {
              m.set_seq(5);
              m.set_slot(3);
              m.get_pdu().select_command().select(5);
-         }), "{'Message',5,3,{command,{destroy,'NULL'}}}", true},
+         }),
+         "{'Message',5,3,{command,{destroy,'NULL'}}}", true},
         {"Message", message([](T::Message& m) {
              m.set_slot(1023);
              m.get_pdu().select(1);
              m.get_pdu().alternativeAs<T::Response>().selectAs<T::ErrorCause>(1).setValue(12);
-         }), "{'Message',asn1_NOVALUE,1023,{response,{error,destroyInProgress}}}", true},
+         }),
+         "{'Message',asn1_NOVALUE,1023,{response,{error,destroyInProgress}}}", true},
         {"Message", message([](T::Message& m) {
              m.set_seq(-129);
              m.get_pdu().selectAs<AbstractString>(2) = "hi";
-         }), "{'Message',-129,asn1_NOVALUE,{signal,[104,105]}}", true},
+         }),
+         "{'Message',-129,asn1_NOVALUE,{signal,[104,105]}}", true},
         {"Message", message([](T::Message& m) {
              m.set_seq(INT_MIN);
              m.get_pdu().select_command().selectAs<T::Slot>(2) = 700u;
-         }), "{'Message',-2147483648,asn1_NOVALUE,{command,{connect,700}}}", true},
+         }),
+         "{'Message',-2147483648,asn1_NOVALUE,{command,{connect,700}}}", true},
         {"Message", message([](T::Message& m) {
              m.get_pdu().select_command().selectAs<OCTET_STRING>(8) = std::string_view("abc");
-         }), "{'Message',asn1_NOVALUE,asn1_NOVALUE,{command,{userData,<<97,98,99>>}}}", true},
+         }),
+         "{'Message',asn1_NOVALUE,asn1_NOVALUE,{command,{userData,<<97,98,99>>}}}", true},
         {"Params", leaf([] {
              auto* p = new T::Params;
              p->get_a() = 5u;
              p->set_c("hi");
              p->fieldForWrite<OCTET_STRING>(4) = std::string_view("xyz");
              return p;
-         }), "{'Params',5,asn1_NOVALUE,[104,105],asn1_NOVALUE,<<120,121,122>>,asn1_NOVALUE}",
-         false},  // Erlang announces all three additions, we up to the last present
+         }),
+         "{'Params',5,asn1_NOVALUE,[104,105],asn1_NOVALUE,<<120,121,122>>,asn1_NOVALUE}",
+         false}, // Erlang announces all three additions, we up to the last present
         {"Params", leaf([] {
              auto* p = new T::Params;
              p->get_a() = 1u;
@@ -135,40 +145,96 @@ TEST(Asn1PerErlang, ErlangAgreesWithOurEncodings)
              inner.get_x() = 9u;
              inner.fieldForWrite<BOOLEAN>(1) = true;
              return p;
-         }), "{'Params',1,true,asn1_NOVALUE,asn1_NOVALUE,asn1_NOVALUE,{'Inner',9,true}}", true},
+         }),
+         "{'Params',1,true,asn1_NOVALUE,asn1_NOVALUE,asn1_NOVALUE,{'Inner',9,true}}", true},
         {"ExtChoice", leaf([] {
              auto* c = new T::ExtChoice;
              c->selectAs<AbstractString>(2) = "A";
              return c;
-         }), "{c,[65]}", true},
+         }),
+         "{c,[65]}", true},
         {"ExtChoice", leaf([] {
              auto* c = new T::ExtChoice;
              c->selectAs<INTEGER>(0).setValue(-5);
              return c;
-         }), "{a,-5}", true},
-        {"Name", leaf([] { auto* n = new T::Name; *n = "hi"; return n; }), "[104,105]", true},
-        {"Digits2", leaf([] { auto* n = new T::Digits2; *n = "12"; return n; }), "[49,50]", true},
-        {"Digits", leaf([] { return new AbstractString(&NumericString::theInfo, "0 9"); }),
-         "[48,32,57]", true},
+         }),
+         "{a,-5}", true},
+        {"Name", leaf([] {
+             auto* n = new T::Name;
+             *n = "hi";
+             return n;
+         }),
+         "[104,105]", true},
+        {"Digits2", leaf([] {
+             auto* n = new T::Digits2;
+             *n = "12";
+             return n;
+         }),
+         "[49,50]", true},
+        {"Digits", leaf([] { return new AbstractString(&NumericString::theInfo, "0 9"); }), "[48,32,57]",
+         true},
         {"Bits", leaf([] {
              auto* b = new BIT_STRING;
              b->resize(17);
              b->set(0);
              b->set(16);
              return b;
-         }), "<<128,0,1:1>>", true},
-        {"Quad", leaf([] { auto* q = new T::Quad; *q = std::string_view("\x01\x02\x03\x04", 4); return q; }),
+         }),
+         "<<128,0,1:1>>", true},
+        {"Quad", leaf([] {
+             auto* q = new T::Quad;
+             *q = std::string_view("\x01\x02\x03\x04", 4);
+             return q;
+         }),
          "<<1,2,3,4>>", true},
-        {"Wide", leaf([] { auto* w = new T::Wide; *w = L"A\x1234"; return w; }), "[65,{0,0,18,52}]", true},
-        {"U32", leaf([] { auto* u = new T::U32; *u = 0xFFFFFFFFu; return u; }), "4294967295", true},
-        {"U32", leaf([] { auto* u = new T::U32; *u = 0x12345u; return u; }), "74565", true},
-        {"Signed8", leaf([] { auto* s = new T::Signed8; s->setValue(-128); return s; }), "-128", true},
-        {"Ext10", leaf([] { auto* e = new T::Ext10; e->setValue(-5); return e; }), "-5", true},
-        {"Ext10", leaf([] { auto* e = new T::Ext10; e->setValue(3); return e; }), "3", true},
+        {"Wide", leaf([] {
+             auto* w = new T::Wide;
+             *w = L"A\x1234";
+             return w;
+         }),
+         "[65,{0,0,18,52}]", true},
+        {"U32", leaf([] {
+             auto* u = new T::U32;
+             *u = 0xFFFFFFFFu;
+             return u;
+         }),
+         "4294967295", true},
+        {"U32", leaf([] {
+             auto* u = new T::U32;
+             *u = 0x12345u;
+             return u;
+         }),
+         "74565", true},
+        {"Signed8", leaf([] {
+             auto* s = new T::Signed8;
+             s->setValue(-128);
+             return s;
+         }),
+         "-128", true},
+        {"Ext10", leaf([] {
+             auto* e = new T::Ext10;
+             e->setValue(-5);
+             return e;
+         }),
+         "-5", true},
+        {"Ext10", leaf([] {
+             auto* e = new T::Ext10;
+             e->setValue(3);
+             return e;
+         }),
+         "3", true},
         {"Int", leaf([] { return new INTEGER(128); }), "128", true},
         {"Int", leaf([] { return new INTEGER(-129); }), "-129", true},
-        {"Colour", leaf([] { auto* c = new T::Colour; c->setValue(1); return c; }), "green", true},
-        {"Oid", leaf([] { return new OBJECT_IDENTIFIER{1, 2, 840}; }), "{1,2,840}", true},
+        {"Colour", leaf([] {
+             auto* c = new T::Colour;
+             c->setValue(1);
+             return c;
+         }),
+         "green", true},
+        {"Oid", leaf([] {
+             return new OBJECT_IDENTIFIER{1, 2, 840};
+         }),
+         "{1,2,840}", true},
         {"Time", leaf([] { return new GeneralizedTime("20240101120000.250Z"); }),
          "[50,48,50,52,48,49,48,49,49,50,48,48,48,48,46,50,53,48,90]", true},
         {"Ints", leaf([] {
@@ -177,19 +243,22 @@ TEST(Asn1PerErlang, ErlangAgreesWithOurEncodings)
              l->push_back(INTEGER(-1));
              l->push_back(INTEGER(300));
              return l;
-         }), "[1,-1,300]", true},
+         }),
+         "[1,-1,300]", true},
         {"SmallList", leaf([] {
              auto* l = new T::SmallList;
              l->resize(2);
              (*l)[0] = 1u;
              (*l)[1] = 2u;
              return l;
-         }), "[1,2]", true},
+         }),
+         "[1,2]", true},
         {"LongText", leaf([] {
              auto* t = new T::LongText;
              t->assign(300, 'x');
              return t;
-         }), "", true},
+         }),
+         "", true},
     };
 
     std::vector<std::string> lines;
@@ -217,7 +286,8 @@ TEST(Asn1PerErlang, ErlangAgreesWithOurEncodings)
 
 TEST(Asn1PerErlang, WeDecodeWhatErlangEncodes)
 {
-    if (!ErlangTool::available()) GTEST_SKIP() << "erlc not installed";
+    if (!ErlangTool::available())
+        GTEST_SKIP() << "erlc not installed";
     ErlangTool erl;
     ASSERT_TRUE(erl.setUp());
     const auto out = erl.run({

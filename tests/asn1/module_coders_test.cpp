@@ -37,7 +37,7 @@ LGCP::Message destroyMessage()
 }
 
 struct Sample {
-    std::string type;  // "Module.Type"
+    std::string type; // "Module.Type"
     std::unique_ptr<AbstractData> value;
 };
 
@@ -92,7 +92,7 @@ void tagEnumerationsAsEnumerated(const fs::path& dir)
 
 std::string sourceDir()
 {
-    std::string file = __FILE__;  // <source>/tests/asn1/
+    std::string file = __FILE__; // <source>/tests/asn1/
     return file.substr(0, file.rfind("/tests/asn1/"));
 }
 
@@ -106,17 +106,16 @@ std::string run(const std::string& cmd)
     return (status == 0 ? "" : "exit status " + std::to_string(status) + "\n") + text;
 }
 
-}  // namespace
+} // namespace
 
 TEST(ModuleCoders, LgcpEnvelope)
 {
     LGCP::Message m = destroyMessage();
-    EXPECT_EQ(asValueNotation(m),
-              "{\n"
-              "  seq 5,\n"
-              "  slot 3,\n"
-              "  pdu command : destroy : NULL\n"
-              "}");
+    EXPECT_EQ(asValueNotation(m), "{\n"
+                                  "  seq 5,\n"
+                                  "  slot 3,\n"
+                                  "  pdu command : destroy : NULL\n"
+                                  "}");
     std::vector<char> data;
     ASSERT_TRUE(coder_test::encode(m, CoderEnv::ber, data));
     EXPECT_EQ(coder_test::hex(data), "30 0C 80 01 05 81 01 03 A2 04 A0 02 85 00");

@@ -11,10 +11,14 @@ std::vector<char> hex(const std::string& text)
     int digits = 0;
     for (char c : text) {
         int v;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else continue;
+        if (c >= '0' && c <= '9')
+            v = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            v = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            v = c - 'a' + 10;
+        else
+            continue;
         value = value * 16 + static_cast<unsigned>(v);
         if (++digits == 2) {
             out.push_back(static_cast<char>(value));
@@ -45,7 +49,8 @@ bool encode(const ASN1::AbstractData& value, std::vector<char>& out, int rule)
 std::string encodeHex(const ASN1::AbstractData& value, int rule)
 {
     std::vector<char> out;
-    if (!encode(value, out, rule)) return "fail";
+    if (!encode(value, out, rule))
+        return "fail";
     return hex(out);
 }
 
@@ -55,4 +60,4 @@ bool decode(const std::vector<char>& bytes, ASN1::AbstractData& value, int rule)
     return ASN1::decode(bytes.data(), bytes.data() + bytes.size(), &env, value, true);
 }
 
-}  // namespace per_test
+} // namespace per_test

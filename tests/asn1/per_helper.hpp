@@ -11,7 +11,7 @@ std::vector<char> hex(const std::string& text);
 std::string hex(const std::vector<char>& bytes);
 
 bool encode(const ASN1::AbstractData& value, std::vector<char>& out, int rule = 2);
-std::string encodeHex(const ASN1::AbstractData& value, int rule = 2);  // "fail" on failure
+std::string encodeHex(const ASN1::AbstractData& value, int rule = 2); // "fail" on failure
 bool decode(const std::vector<char>& bytes, ASN1::AbstractData& value, int rule = 2);
 
-}  // namespace per_test
+} // namespace per_test

@@ -17,8 +17,10 @@ std::string afterBits(const AbstractData& value, unsigned lead)
 {
     std::vector<char> out;
     PEREncoder encoder(out, true);
-    for (unsigned i = 0; i < lead; ++i) encoder.encodeSingleBit(true);
-    if (!value.accept(encoder)) return "fail";
+    for (unsigned i = 0; i < lead; ++i)
+        encoder.encodeSingleBit(true);
+    if (!value.accept(encoder))
+        return "fail";
     return hex(out);
 }
 
@@ -30,7 +32,7 @@ V decoded(const std::string& bytes)
     return value;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Asn1Per, MessageEnvelope)
 {
@@ -60,10 +62,15 @@ TEST(Asn1Per, BooleanNullAndIntegers)
     EXPECT_EQ(encodeHex(Null()), "");
     EXPECT_TRUE(decoded<BOOLEAN>("80").getValue());
 
-    const std::pair<int, const char*> unconstrained[] = {
-        {0, "01 00"}, {127, "01 7F"}, {128, "02 00 80"}, {-1, "01 FF"}, {-128, "01 80"},
-        {-129, "02 FF 7F"}, {65535, "03 00 FF FF"}, {INT_MAX, "04 7F FF FF FF"},
-        {INT_MIN, "04 80 00 00 00"}};
+    const std::pair<int, const char*> unconstrained[] = {{0, "01 00"},
+                                                         {127, "01 7F"},
+                                                         {128, "02 00 80"},
+                                                         {-1, "01 FF"},
+                                                         {-128, "01 80"},
+                                                         {-129, "02 FF 7F"},
+                                                         {65535, "03 00 FF FF"},
+                                                         {INT_MAX, "04 7F FF FF FF"},
+                                                         {INT_MIN, "04 80 00 00 00"}};
     for (const auto& [value, bytes] : unconstrained) {
         EXPECT_EQ(encodeHex(INTEGER(value)), bytes) << value;
         EXPECT_EQ(decoded<INTEGER>(bytes).getValue(), value) << bytes;
@@ -76,13 +83,13 @@ TEST(Asn1Per, ConstrainedWholeNumbers)
 {
     Constrained_INTEGER<2, 0, 254> r254;
     r254 = 5u;
-    EXPECT_EQ(afterBits(r254, 1), "82 80");  // a bit-field, not aligned
+    EXPECT_EQ(afterBits(r254, 1), "82 80"); // a bit-field, not aligned
     Constrained_INTEGER<2, 0, 255> r255;
     r255 = 5u;
-    EXPECT_EQ(afterBits(r255, 1), "80 05");  // one aligned octet
+    EXPECT_EQ(afterBits(r255, 1), "80 05"); // one aligned octet
     T::Slot slot;
     slot = 5u;
-    EXPECT_EQ(afterBits(slot, 1), "80 00 05");  // two aligned octets
+    EXPECT_EQ(afterBits(slot, 1), "80 00 05"); // two aligned octets
     EXPECT_EQ(encodeHex(slot), "00 05");
     T::Signed8 s8;
     s8.setValue(-128);
@@ -142,7 +149,7 @@ TEST(Asn1Per, LengthDeterminants)
     EXPECT_EQ(n, 128u);
     EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), 0);
     EXPECT_EQ(n, 16383u);
-    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), -1);  // 1 1: a fragment
+    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), -1); // 1 1: a fragment
 
     // Through OCTET STRING: 128 octets take the two-octet length.
     OCTET_STRING s128(128, 'a');
@@ -164,7 +171,7 @@ TEST(Asn1Per, EnumeratedCarriesItsValue)
 {
     T::StandbyState s;
     s.setValue(8);
-    EXPECT_EQ(encodeHex(s), "40");  // 8 in 5 bits (max 16)
+    EXPECT_EQ(encodeHex(s), "40"); // 8 in 5 bits (max 16)
     EXPECT_EQ(decoded<T::StandbyState>("40").getValue(), 8);
     s.setValue(-1);
     EXPECT_EQ(encodeHex(s), "fail");
@@ -174,7 +181,7 @@ TEST(Asn1Per, EnumeratedCarriesItsValue)
     T::Colour c;
     c.setValue(1);
     EXPECT_EQ(encodeHex(c), "20");
-    c.setValue(5);  // extension value: 1, small number 6, 5 in 0..5
+    c.setValue(5); // extension value: 1, small number 6, 5 in 0..5
     EXPECT_EQ(encodeHex(c), "86 A0");
     EXPECT_EQ(decoded<T::Colour>("86 A0").getValue(), 5);
     // Extension bit set but no readable extension value: a failure, not a
@@ -205,14 +212,14 @@ TEST(Asn1Per, StringsAndOctets)
 
     T::Digits2 fixed;
     fixed = "12";
-    EXPECT_EQ(afterBits(fixed, 1), "91 80");  // 8 bits: not aligned, no length
+    EXPECT_EQ(afterBits(fixed, 1), "91 80"); // 8 bits: not aligned, no length
 
     EXPECT_EQ(encodeHex(IA5String("hi")), "02 68 69");
     T::Name name;
     name = "hi";
-    EXPECT_EQ(afterBits(name, 1), "82 68 69");  // length 1..64 in 6 bits, aligned chars
+    EXPECT_EQ(afterBits(name, 1), "82 68 69"); // length 1..64 in 6 bits, aligned chars
     name = "";
-    EXPECT_EQ(encodeHex(name), "fail");  // below SIZE (1..64)
+    EXPECT_EQ(encodeHex(name), "fail"); // below SIZE (1..64)
 
     // IA5String carries 8-bit octets as they are.
     IA5String raw("\xC8");
@@ -223,7 +230,7 @@ TEST(Asn1Per, StringsAndOctets)
     EXPECT_EQ(encodeHex(OCTET_STRING(std::vector<char>{'\x01', '\x02'})), "02 01 02");
     T::Quad quad;
     quad = std::string_view("\x01\x02\x03\x04", 4);
-    EXPECT_EQ(afterBits(quad, 1), "80 01 02 03 04");  // 3+ octets aligned, no length
+    EXPECT_EQ(afterBits(quad, 1), "80 01 02 03 04"); // 3+ octets aligned, no length
 
     T::Wide w;
     w = L"A";
@@ -252,7 +259,7 @@ TEST(Asn1Per, BitStringsOidsAndTime)
     BIT_STRING bb;
     ASSERT_TRUE(decode(hex("11 80 00 80"), bb));
     EXPECT_EQ(bb.do_compare(b17), 0);
-    EXPECT_FALSE(decode(hex("11 80 00"), bb));  // more bits than are left
+    EXPECT_FALSE(decode(hex("11 80 00"), bb)); // more bits than are left
 
     OBJECT_IDENTIFIER oid{1, 2, 840};
     EXPECT_EQ(encodeHex(oid), "03 2A 86 48");
@@ -270,7 +277,7 @@ TEST(Asn1Per, BitStringsOidsAndTime)
     GeneralizedTime tb;
     ASSERT_TRUE(decode(bytes, tb));
     EXPECT_EQ(tb.get(), t.get());
-    EXPECT_FALSE(decode(hex("03 31 32 33"), tb));  // not a time
+    EXPECT_FALSE(decode(hex("03 31 32 33"), tb)); // not a time
 }
 
 TEST(Asn1Per, Choices)
@@ -278,8 +285,8 @@ TEST(Asn1Per, Choices)
     T::PDU pdu;
     pdu.select(1);
     pdu.alternativeAs<T::Response>().select(0);
-    EXPECT_EQ(encodeHex(pdu), "40");  // 2-bit number, then 1-bit number
-    EXPECT_FALSE(decode(hex("C0"), pdu));  // root number 3 of 3 alternatives
+    EXPECT_EQ(encodeHex(pdu), "40");      // 2-bit number, then 1-bit number
+    EXPECT_FALSE(decode(hex("C0"), pdu)); // root number 3 of 3 alternatives
 
     T::PDU none;
     EXPECT_EQ(encodeHex(none), "fail");
@@ -293,14 +300,14 @@ TEST(Asn1Per, Choices)
     T::ExtChoice kb;
     ASSERT_TRUE(decode(hex("80 02 01 41"), kb));
     EXPECT_EQ(kb.do_compare(known), 0);
-    EXPECT_FALSE(decode(hex("80 05 01 41"), kb));  // open type beyond the input
-    EXPECT_FALSE(decode(hex("80 01 01 41"), kb));  // contents bounded by their length
+    EXPECT_FALSE(decode(hex("80 05 01 41"), kb)); // open type beyond the input
+    EXPECT_FALSE(decode(hex("80 01 01 41"), kb)); // contents bounded by their length
 
     // An alternative this system does not know: skipped, selection unknown.
     T::ExtChoiceV2 later;
     later.selectAs<T::Inner>(3).get_x() = 1u;
     EXPECT_EQ(encodeHex(later), "81 02 00 01");
-    T::Message afterwards;  // what follows the open type is read correctly
+    T::Message afterwards; // what follows the open type is read correctly
     T::ExtChoice older;
     ASSERT_TRUE(decode(hex("81 02 00 01"), older));
     EXPECT_TRUE(older.isUnknownSelection());
@@ -327,7 +334,7 @@ TEST(Asn1Per, SequenceExtensions)
     // Only additions up to the last present one are announced; a removed
     // one leaves no presence bits behind.
     T::Params q;
-    q.includeOptionalField(4, 5);  // e3
+    q.includeOptionalField(4, 5); // e3
     q.removeOptionalField(4);
     EXPECT_EQ(encodeHex(q), "00 00");
 
@@ -342,7 +349,7 @@ TEST(Asn1Per, SequenceExtensions)
     ASSERT_TRUE(decode(hex("80 05 06 20 02 01 07"), older));
     EXPECT_EQ(older.get_a().getValue(), 5u);
     EXPECT_EQ(encodeHex(older), "00 05");
-    EXPECT_FALSE(decode(hex("80 05 06 20 03 01 07"), older));  // skip past the end
+    EXPECT_FALSE(decode(hex("80 05 06 20 03 01 07"), older)); // skip past the end
 
     // Too many presence bits.
     EXPECT_FALSE(decode(hex("80 05 C0 81 80"), older));
@@ -357,7 +364,7 @@ TEST(Asn1Per, SequenceOfLimits)
     ASSERT_TRUE(decode(hex("80 80"), back));
     EXPECT_EQ(back.size(), 128u);
     list.resize(129);
-    EXPECT_EQ(encodeHex(list), "80 81");  // the encoder applies no limit
+    EXPECT_EQ(encodeHex(list), "80 81"); // the encoder applies no limit
     EXPECT_FALSE(decode(hex("80 81"), back));
 
     T::SmallList small;
@@ -399,7 +406,7 @@ TEST(Asn1Per, StringSizeLimits)
     T::LongBytes ob;
     EXPECT_FALSE(decode(bytes, ob));
     bytes.erase(bytes.end() - 1);
-    bytes[1] = 0;  // count 16384
+    bytes[1] = 0; // count 16384
     EXPECT_TRUE(decode(bytes, ob));
 }
 
@@ -417,7 +424,7 @@ TEST(Asn1Per, OpenTypes)
     EXPECT_FALSE(raw.has_data());
     CoderEnv env;
     PERDecoder revisitor(nullptr, nullptr, &env, true);
-    EXPECT_FALSE(revisitor.do_revisit(raw));  // no value object to fill
+    EXPECT_FALSE(revisitor.do_revisit(raw)); // no value object to fill
     raw.set_data(new INTEGER);
     ASSERT_TRUE(revisitor.do_revisit(raw));
     EXPECT_EQ(static_cast<INTEGER*>(raw.get_data())->getValue(), 5);
@@ -426,7 +433,7 @@ TEST(Asn1Per, OpenTypes)
     static_cast<T::Inner*>(holder.get_data())->get_x() = 7u;
     EXPECT_EQ(encodeHex(holder), "02 00 07");
     T::InnerHolder hb;
-    ASSERT_TRUE(decode(hex("03 00 07 EE 55"), hb));  // unused open-type octets skipped
+    ASSERT_TRUE(decode(hex("03 00 07 EE 55"), hb)); // unused open-type octets skipped
     EXPECT_EQ(hb.do_compare(holder), 0);
     EXPECT_FALSE(decode(hex("01 00 07"), hb));
 }

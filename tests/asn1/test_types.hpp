@@ -15,8 +15,13 @@ using U32 = ASN1::Constrained_INTEGER<ASN1::RangeConstraint, 0, 4294967295u>;
 class ErrorCause : public ASN1::ENUMERATED {
 public:
     static const ASN1::EnumeratedTypeInfo theInfo;
-    enum NamedNumber { invalidParams = 0, insufficientResources = 1, invalidSlot = 2,
-                       unexpectedMsgType = 4, destroyInProgress = 12 };
+    enum NamedNumber {
+        invalidParams = 0,
+        insufficientResources = 1,
+        invalidSlot = 2,
+        unexpectedMsgType = 4,
+        destroyInProgress = 12
+    };
     explicit ErrorCause(const info_type* info) : ASN1::ENUMERATED(info) {}
     ErrorCause(ASN1::CopyTag, const runtime_class& other) : ASN1::ENUMERATED(ASN1::copy_tag, other) {}
     using ASN1::ENUMERATED::operator=;
@@ -276,7 +281,9 @@ class InnerHolder : public ASN1::TypeConstrainedOpenData {
 public:
     static const ASN1::OpenTypeInfo theInfo;
     explicit InnerHolder(const info_type* info) : ASN1::TypeConstrainedOpenData(info) {}
-    InnerHolder(ASN1::CopyTag, const runtime_class& other) : ASN1::TypeConstrainedOpenData(ASN1::copy_tag, other) {}
+    InnerHolder(ASN1::CopyTag, const runtime_class& other)
+        : ASN1::TypeConstrainedOpenData(ASN1::copy_tag, other)
+    {}
     using ASN1::TypeConstrainedOpenData::operator=;
     InnerHolder() : ASN1::TypeConstrainedOpenData(&theInfo) {}
 };
@@ -290,11 +297,42 @@ public:
     using ASN1::SEQUENCE::operator=;
     Everything() : ASN1::SEQUENCE(&theInfo) {}
     enum Field : unsigned {
-        null_, boolean, integer, signed8, u32, slot, ext10, from5, level, errorCause,
-        standby, colour, oid, flags, bits, octets, quad, numeric, printable, visible,
-        general, name, ia5, wide, time, response, command, extChoice, ints, small,
-        open, holder, params, message, fieldCount_
+        null_,
+        boolean,
+        integer,
+        signed8,
+        u32,
+        slot,
+        ext10,
+        from5,
+        level,
+        errorCause,
+        standby,
+        colour,
+        oid,
+        flags,
+        bits,
+        octets,
+        quad,
+        numeric,
+        printable,
+        visible,
+        general,
+        name,
+        ia5,
+        wide,
+        time,
+        response,
+        command,
+        extChoice,
+        ints,
+        small,
+        open,
+        holder,
+        params,
+        message,
+        fieldCount_
     };
 };
 
-}  // namespace T
+} // namespace T

@@ -21,7 +21,7 @@ std::string trace(const AbstractData& value)
     return out.str();
 }
 
-}  // namespace
+} // namespace
 
 TEST(Validity, IntegerBounds)
 {
@@ -47,7 +47,7 @@ TEST(Validity, IntegerBounds)
 
     // Semi-constrained: a lower bound and no upper bound.
     T::From5 from5;
-    from5.setValue(-1);  // 4294967295 in this type's reading
+    from5.setValue(-1); // 4294967295 in this type's reading
     EXPECT_TRUE(isStrictlyValid(from5));
     from5.setValue(4);
     EXPECT_FALSE(isValid(from5));
@@ -70,12 +70,12 @@ TEST(Validity, IntegerBounds)
 
 TEST(Validity, Enumerations)
 {
-    T::Colour colour;  // extensible, maximum 2
+    T::Colour colour; // extensible, maximum 2
     colour.setValue(5);
     EXPECT_TRUE(isValid(colour));
     EXPECT_FALSE(isStrictlyValid(colour));
 
-    T::ErrorCause cause;  // not extensible, maximum 12
+    T::ErrorCause cause; // not extensible, maximum 12
     cause.setValue(12);
     EXPECT_TRUE(isStrictlyValid(cause));
     cause.setValue(13);
@@ -85,7 +85,7 @@ TEST(Validity, Enumerations)
 
 TEST(Validity, SizesAndAlphabets)
 {
-    T::Quad quad;  // OCTET STRING (SIZE (4))
+    T::Quad quad; // OCTET STRING (SIZE (4))
     quad.assign(3, 'x');
     EXPECT_EQ(trace(quad), "msg This OCTET STRING has size 3 smaller than its lower bound 4\n");
     quad.assign(5, 'x');
@@ -93,12 +93,12 @@ TEST(Validity, SizesAndAlphabets)
     quad.assign(4, 'x');
     EXPECT_TRUE(isStrictlyValid(quad));
 
-    T::Flags flags;  // BIT STRING (SIZE (0..20, ...))
+    T::Flags flags; // BIT STRING (SIZE (0..20, ...))
     flags.resize(21);
     EXPECT_TRUE(isValid(flags));
     EXPECT_FALSE(isStrictlyValid(flags));
 
-    T::Name name;  // IA5String (SIZE (1..64))
+    T::Name name; // IA5String (SIZE (1..64))
     EXPECT_EQ(trace(name), "msg This AbstractString has size 0 smaller than its lower bound 1\n");
     T::Digits2 digits;
     digits.assign("1a");
@@ -106,11 +106,11 @@ TEST(Validity, SizesAndAlphabets)
     digits.assign("1 ");
     EXPECT_TRUE(isStrictlyValid(digits));
 
-    T::Wide wide;  // BMPString (SIZE (0..8))
+    T::Wide wide; // BMPString (SIZE (0..8))
     wide.assign(9, L'a');
     EXPECT_EQ(trace(wide), "msg This BMPString has size 9 greater than its upper bound 8\n");
 
-    T::SmallList list;  // SEQUENCE (SIZE (0..3)) OF INTEGER (0..255)
+    T::SmallList list; // SEQUENCE (SIZE (0..3)) OF INTEGER (0..255)
     list.resize(4);
     EXPECT_EQ(trace(list), "msg This SEQUENCE OF has size 4 greater than its upper bound 3\n");
 }
@@ -127,7 +127,7 @@ TEST(Validity, OtherKinds)
     EXPECT_FALSE(isStrictlyValid(bad));
     EXPECT_EQ(trace(bad), "msg This GeneralizedTime is not valid\n");
 
-    T::ExtChoice choice;  // a, b, ..., c
+    T::ExtChoice choice; // a, b, ..., c
     choice.select(2);
     EXPECT_TRUE(isValid(choice));
     EXPECT_FALSE(isStrictlyValid(choice));
@@ -144,8 +144,7 @@ TEST(Validity, TracePaths)
     m.set_slot(3);
     EXPECT_EQ(trace(m), "");
     static_cast<INTEGER*>(m.get_pdu().select_command().select(2))->setValue(1500);
-    EXPECT_EQ(trace(m),
-              "msg.pdu.command.connect The INTEGER value 1500 is greater than upper bound 1023\n");
+    EXPECT_EQ(trace(m), "msg.pdu.command.connect The INTEGER value 1500 is greater than upper bound 1023\n");
 
     T::Message unselected;
     EXPECT_EQ(trace(unselected), "msg.pdu This CHOICE is not selected\n");
@@ -175,6 +174,6 @@ TEST(Validity, PrimitiveOrConstructed)
     T::ExtChoiceV2 choice;
     choice.select(0);
     EXPECT_TRUE(isPrimitive(choice));
-    choice.select(3);  // an Inner SEQUENCE
+    choice.select(3); // an Inner SEQUENCE
     EXPECT_FALSE(isPrimitive(choice));
 }

@@ -33,16 +33,15 @@ bool parse(V& value, const std::string& text)
     return setFromValueNotation(value, text);
 }
 
-}  // namespace
+} // namespace
 
 TEST(ValueNotation, MessageLayout)
 {
-    EXPECT_EQ(asValueNotation(destroyMessage()),
-              "{\n"
-              "  seq 5,\n"
-              "  slot 3,\n"
-              "  pdu command : destroy : NULL\n"
-              "}");
+    EXPECT_EQ(asValueNotation(destroyMessage()), "{\n"
+                                                 "  seq 5,\n"
+                                                 "  slot 3,\n"
+                                                 "  pdu command : destroy : NULL\n"
+                                                 "}");
 
     // Nested values indent by two more; the closing brace at the value's own.
     T::Params params;
@@ -50,14 +49,13 @@ TEST(ValueNotation, MessageLayout)
     params.set_c("x");
     params.includeOptionalField(2 + 2, 5);
     params.get_e3().get_x() = 7u;
-    EXPECT_EQ(asValueNotation(params),
-              "{\n"
-              "  a 1,\n"
-              "  c \"x\",\n"
-              "  e3 {\n"
-              "    x 7\n"
-              "  }\n"
-              "}");
+    EXPECT_EQ(asValueNotation(params), "{\n"
+                                       "  a 1,\n"
+                                       "  c \"x\",\n"
+                                       "  e3 {\n"
+                                       "    x 7\n"
+                                       "  }\n"
+                                       "}");
 }
 
 TEST(ValueNotation, Leaves)
@@ -75,15 +73,14 @@ TEST(ValueNotation, Leaves)
     T::StandbyState standby;
     standby.setValue(8);
     EXPECT_EQ(asValueNotation(standby), "standby");
-    standby.setValue(5);  // no name: the number
+    standby.setValue(5); // no name: the number
     EXPECT_EQ(asValueNotation(standby), "5");
     T::Level level;
     level.setValue(5);
     EXPECT_EQ(asValueNotation(level), "mid");
     level.setValue(6);
     EXPECT_EQ(asValueNotation(level), "6");
-    EXPECT_EQ(asValueNotation(GeneralizedTime(2024, 1, 2, 3, 4, 5, 250, 0, true)),
-              "\"20240102030405.250Z\"");
+    EXPECT_EQ(asValueNotation(GeneralizedTime(2024, 1, 2, 3, 4, 5, 250, 0, true)), "\"20240102030405.250Z\"");
     EXPECT_EQ(asValueNotation(T::SmallList()), "{\n}");
 
     T::SmallList list;
@@ -127,8 +124,7 @@ TEST(ValueNotation, StreamStateAfterOctets)
     params.get_e2() = std::string_view("\x0a\xff", 2);
     params.includeOptionalField(2 + 2, 5);
     params.get_e3().get_x() = 200u;
-    EXPECT_EQ(asValueNotation(params),
-              "{\n  a 0,\n  e2 '0a ff'H,\n  e3 {\n    x 200\n  }\n}");
+    EXPECT_EQ(asValueNotation(params), "{\n  a 0,\n  e2 '0a ff'H,\n  e3 {\n    x 200\n  }\n}");
 
     // A stream that has failed gets nothing.
     std::ostringstream failed;
@@ -190,7 +186,7 @@ TEST(ValueNotation, ParseStringsAndBits)
     EXPECT_FALSE(parse(bits, "'102'B"));
 
     OCTET_STRING octets;
-    ASSERT_TRUE(parse(octets, "'0aF'H"));  // padded to whole octets
+    ASSERT_TRUE(parse(octets, "'0aF'H")); // padded to whole octets
     EXPECT_EQ(asValueNotation(octets), "'0a f0'H");
     ASSERT_TRUE(parse(octets, "'1'B"));
     EXPECT_EQ(asValueNotation(octets), "'80'H");
@@ -244,7 +240,6 @@ TEST(ValueNotation, RandomCorpusRoundTrip)
         std::string text = asValueNotation(value);
         T::Everything back;
         ASSERT_TRUE(parse(back, text)) << n << ":\n" << text;
-        ASSERT_EQ(back.do_compare(value), 0) << n << ":\n" << text << "\n--\n"
-                                             << asValueNotation(back);
+        ASSERT_EQ(back.do_compare(value), 0) << n << ":\n" << text << "\n--\n" << asValueNotation(back);
     }
 }

@@ -18,7 +18,7 @@ int cmp(const AbstractData& a, const AbstractData& b)
 {
     return sign(a.do_compare(b));
 }
-}  // namespace
+} // namespace
 
 TEST(Asn1Values, CountBitsCoversTheFullRange)
 {
@@ -45,7 +45,7 @@ TEST(Asn1Values, LexicographicCompareBytesIsUnsigned)
 TEST(Asn1Values, IntegerComparisonHasTheRightSignAtTheExtremes)
 {
     INTEGER a(INT_MAX), b(INT_MIN), c(INT_MAX);
-    EXPECT_EQ(cmp(a, b), 1);  // the 32-bit difference would wrap negative
+    EXPECT_EQ(cmp(a, b), 1); // the 32-bit difference would wrap negative
     EXPECT_EQ(cmp(b, a), -1);
     EXPECT_EQ(cmp(a, c), 0);
     // 0..4294967295 reads its values unsigned: 0xFFFFFFFF is the largest.
@@ -64,7 +64,8 @@ TEST(Asn1Values, IntegerComparisonHasTheRightSignAtTheExtremes)
 
 TEST(Asn1Values, StringAndListComparisons)
 {
-    EXPECT_EQ(cmp(OCTET_STRING(std::vector<char>{'a', 'b'}), OCTET_STRING(std::vector<char>{'a', 'b', 'c'})), -1);
+    EXPECT_EQ(cmp(OCTET_STRING(std::vector<char>{'a', 'b'}), OCTET_STRING(std::vector<char>{'a', 'b', 'c'})),
+              -1);
     EXPECT_EQ(cmp(OCTET_STRING(1, '\x90'), OCTET_STRING(1, '\x10')), 1);
     EXPECT_EQ(cmp(IA5String("abd"), IA5String("abc")), 1);
     EXPECT_EQ(cmp(IA5String("ab"), IA5String("abc")), -1);
@@ -78,7 +79,7 @@ TEST(Asn1Values, StringAndListComparisons)
     thirteen.set(3);
     EXPECT_EQ(cmp(twelve, thirteen), -1);
     thirteen.set(2);
-    EXPECT_EQ(cmp(twelve, thirteen), -1);  // bit 2 set only in the second
+    EXPECT_EQ(cmp(twelve, thirteen), -1); // bit 2 set only in the second
 
     OBJECT_IDENTIFIER o1{1, 2, 840}, o2{1, 2, 840, 1}, o3{1, 2, 0xFFFFFFFFu}, o4{1, 2, 1};
     EXPECT_EQ(cmp(o1, o2), -1);
@@ -94,17 +95,17 @@ TEST(Asn1Values, StringAndListComparisons)
     EXPECT_EQ(cmp(l1, l2), 1);
 
     GeneralizedTime t1("20240101120000Z"), t2("20240101120000"), t3("20240101120001Z");
-    EXPECT_EQ(cmp(t1, t2), 1);  // only the UTC flag differs
+    EXPECT_EQ(cmp(t1, t2), 1); // only the UTC flag differs
     EXPECT_EQ(cmp(t1, t3), -1);
     GeneralizedTime t4("20240101120000+0100"), t5("20240101120000-0500");
-    EXPECT_EQ(cmp(t4, t5), 0);  // the offset is not compared
+    EXPECT_EQ(cmp(t4, t5), 0); // the offset is not compared
 }
 
 TEST(Asn1Values, ConstructedComparisons)
 {
     T::Message a, b;
     a.set_seq(1);
-    EXPECT_EQ(cmp(a, b), 1);  // present minus absent
+    EXPECT_EQ(cmp(a, b), 1); // present minus absent
     EXPECT_EQ(cmp(b, a), -1);
     b.set_seq(1);
     EXPECT_EQ(cmp(a, b), 0);
@@ -143,7 +144,7 @@ TEST(Asn1Values, CloneIsDeepAndKeepsTheGeneratedClass)
     auto& c = static_cast<T::Message&>(*copy);
     EXPECT_EQ(c.do_compare(m), 0);
     EXPECT_FALSE(c.has_seq());
-    EXPECT_EQ(c.fieldAt(0), nullptr);  // absent field stays a null slot
+    EXPECT_EQ(c.fieldAt(0), nullptr); // absent field stays a null slot
     EXPECT_EQ(typeid(*c.fieldAt(1)), typeid(T::Slot));
     EXPECT_EQ(typeid(c.get_pdu()), typeid(T::PDU));
     EXPECT_EQ(typeid(*c.get_pdu().alternative()), typeid(T::Command));
@@ -193,7 +194,7 @@ TEST(Asn1Values, EnumeratedNamesOverTablesWithGaps)
     EXPECT_TRUE(s.setFromName("active"));
     EXPECT_EQ(s.getValue(), 16);
     EXPECT_FALSE(s.setFromName("nope"));
-    EXPECT_EQ(s.getValue(), 17);  // one past the maximum
+    EXPECT_EQ(s.getValue(), 17); // one past the maximum
     EXPECT_FALSE(s.isStrictlyValid());
 
     T::RadioStandby r;
@@ -202,7 +203,7 @@ TEST(Asn1Values, EnumeratedNamesOverTablesWithGaps)
     r.setValue(1);
     EXPECT_EQ(r.getName(), "standby");
     r.setValue(-1);
-    EXPECT_EQ(r.getName(), "");  // below 0 has no name
+    EXPECT_EQ(r.getName(), ""); // below 0 has no name
     EXPECT_TRUE(r.setFromName("not-use"));
     EXPECT_EQ(r.getValue(), -1);
 
@@ -229,7 +230,7 @@ TEST(Asn1Values, ObjectIdentifierContentOctets)
     OBJECT_IDENTIFIER back;
     ASSERT_TRUE(back.decodeCommon(out.data(), out.size()));
     EXPECT_EQ(back.arcs(), (std::vector<std::uint32_t>{1, 2, 840}));
-    EXPECT_FALSE(back.decodeCommon(out.data(), 2));  // ends inside an arc
+    EXPECT_FALSE(back.decodeCommon(out.data(), 2)); // ends inside an arc
 
     OBJECT_IDENTIFIER big{2, 999, 0xFFFFFFFFu};
     out.clear();
@@ -264,9 +265,9 @@ TEST(Asn1Values, GeneralizedTimeText)
 
     // Malformed or short text is refused and leaves the value as it was.
     GeneralizedTime keep("20200101000000.125Z");
-    for (const char* bad : {"", "2024", "2024022923595", "20241329000000", "2024022923595xZ",
-                            "20240229235958.", "20240229235958Q", "20240229235958+013",
-                            "20240229235958Z0", "20240229235958+0160"}) {
+    for (const char* bad :
+         {"", "2024", "2024022923595", "20241329000000", "2024022923595xZ", "20240229235958.",
+          "20240229235958Q", "20240229235958+013", "20240229235958Z0", "20240229235958+0160"}) {
         EXPECT_FALSE(keep.set(bad)) << bad;
         EXPECT_EQ(keep.get(), "20200101000000.125Z") << bad;
     }
@@ -286,13 +287,13 @@ TEST(Asn1Values, GeneralizedTimeSecondsHonourUtcAndOffset)
 
     GeneralizedTime t("20000101000000.250Z");
     t.set_time_t(1704110400);
-    EXPECT_EQ(t.get(), "20240101120000.250Z");  // millisecond and flag stay
+    EXPECT_EQ(t.get(), "20240101120000.250Z"); // millisecond and flag stay
 }
 
 TEST(Asn1Values, SequencePresenceIncludeRemoveInclude)
 {
     T::Message m;
-    ASSERT_NE(m.fieldAt(2), nullptr);  // the mandatory pdu exists
+    ASSERT_NE(m.fieldAt(2), nullptr); // the mandatory pdu exists
     EXPECT_EQ(m.fieldAt(0), nullptr);
     EXPECT_EQ(m.fieldAt(1), nullptr);
     EXPECT_EQ(m.get_pdu().currentSelection(), -1);
@@ -302,11 +303,11 @@ TEST(Asn1Values, SequencePresenceIncludeRemoveInclude)
     ASSERT_NE(m.fieldAt(1), nullptr);
     EXPECT_EQ(m.get_slot().getValue(), 0u);
     m.get_slot() = 44u;
-    m.includeOptionalField(1, 1);  // a second include keeps the object
+    m.includeOptionalField(1, 1); // a second include keeps the object
     EXPECT_EQ(m.get_slot().getValue(), 44u);
     m.removeOptionalField(1);
     EXPECT_FALSE(m.has_slot());
-    EXPECT_NE(m.fieldAt(1), nullptr);  // still reachable through its slot
+    EXPECT_NE(m.fieldAt(1), nullptr); // still reachable through its slot
     m.includeOptionalField(1, 1);
     EXPECT_EQ(m.get_slot().getValue(), 44u);
 
@@ -319,7 +320,7 @@ TEST(Asn1Values, SequencePresenceIncludeRemoveInclude)
     // Extension additions: ids past the optional ones grow the extension map.
     T::Params p;
     EXPECT_EQ(p.extensionMap().size(), 0u);
-    p.includeOptionalField(3, 4);  // addition 1 (e2)
+    p.includeOptionalField(3, 4); // addition 1 (e2)
     EXPECT_EQ(p.extensionMap().size(), 2u);
     EXPECT_TRUE(p.hasOptionalField(3));
     EXPECT_FALSE(p.hasOptionalField(2));
@@ -327,7 +328,7 @@ TEST(Asn1Values, SequencePresenceIncludeRemoveInclude)
     EXPECT_EQ(p.fieldAt(3), nullptr);
     p.removeOptionalField(3);
     EXPECT_FALSE(p.hasOptionalField(3));
-    EXPECT_FALSE(p.hasOptionalField(40));  // beyond both maps reads absent
+    EXPECT_FALSE(p.hasOptionalField(40)); // beyond both maps reads absent
 }
 
 TEST(Asn1Values, ChoiceSelections)
@@ -339,7 +340,7 @@ TEST(Asn1Values, ChoiceSelections)
     ASSERT_TRUE(r.createSelection());
     EXPECT_EQ(typeid(*r.alternative()), typeid(T::ErrorCause));
 
-    r.setSelectionIndex(5);  // beyond totalCount
+    r.setSelectionIndex(5); // beyond totalCount
     EXPECT_FALSE(r.createSelection());
     EXPECT_EQ(r.currentSelection(), -2);
     EXPECT_TRUE(r.isUnknownSelection());
@@ -348,7 +349,7 @@ TEST(Asn1Values, ChoiceSelections)
     auto* value = new Null;
     EXPECT_EQ(r.setSelection(0, value), value);
     EXPECT_EQ(r.currentSelection(), 0);
-    EXPECT_EQ(r.select(0), value);  // already selected: kept
+    EXPECT_EQ(r.select(0), value); // already selected: kept
     EXPECT_EQ(r.select(7), nullptr);
 
     T::Response copy(r);
@@ -362,7 +363,8 @@ TEST(Asn1Values, SequenceOfResizeEraseInsert)
     SEQUENCE_OF<INTEGER> list;
     list.resize(3);
     ASSERT_EQ(list.size(), 3u);
-    for (const INTEGER& v : list) EXPECT_EQ(v.getValue(), 0);
+    for (const INTEGER& v : list)
+        EXPECT_EQ(v.getValue(), 0);
     list[0].setValue(10);
     list[1].setValue(11);
     list[2].setValue(12);

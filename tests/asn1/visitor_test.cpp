@@ -17,19 +17,31 @@ public:
     int failAtField = -1;
 
     bool do_visit(const AbstractData&) override { return true; }
-    bool preVisitExtensionRoots(const SEQUENCE&) override { trace += "roots "; return true; }
+    bool preVisitExtensionRoots(const SEQUENCE&) override
+    {
+        trace += "roots ";
+        return true;
+    }
     bool visitExtensionRoot(const SEQUENCE&, int index) override
     {
         trace += "r" + std::to_string(index) + " ";
         return index != failAtField;
     }
-    bool preVisitExtensions(const SEQUENCE&) override { trace += "exts "; return true; }
+    bool preVisitExtensions(const SEQUENCE&) override
+    {
+        trace += "exts ";
+        return true;
+    }
     bool visitKnownExtension(const SEQUENCE&, int index) override
     {
         trace += "e" + std::to_string(index) + " ";
         return true;
     }
-    bool afterVisitSequence(const SEQUENCE&) override { trace += "after"; return true; }
+    bool afterVisitSequence(const SEQUENCE&) override
+    {
+        trace += "after";
+        return true;
+    }
 };
 
 // A changing visitor whose hooks answer scripted codes.
@@ -56,32 +68,44 @@ public:
     bool do_visit(TypeConstrainedOpenData&) override { return true; }
     bool do_visit(GeneralizedTime&) override { return true; }
 
-    int preVisitExtensionRoots(SEQUENCE&) override { trace += "roots "; return rootsCode; }
+    int preVisitExtensionRoots(SEQUENCE&) override
+    {
+        trace += "roots ";
+        return rootsCode;
+    }
     int visitExtensionRoot(SEQUENCE&, int index, int id) override
     {
         trace += "r" + std::to_string(index) + ":" + std::to_string(id) + " ";
         return rootCode;
     }
-    int preVisitExtensions(SEQUENCE&) override { trace += "exts "; return extsCode; }
+    int preVisitExtensions(SEQUENCE&) override
+    {
+        trace += "exts ";
+        return extsCode;
+    }
     int visitKnownExtension(SEQUENCE&, int index, int id) override
     {
         trace += "e" + std::to_string(index) + ":" + std::to_string(id) + " ";
         return knownCode;
     }
-    bool visitUnknownExtensions(SEQUENCE&) override { trace += "unknown"; return unknownResult; }
+    bool visitUnknownExtensions(SEQUENCE&) override
+    {
+        trace += "unknown";
+        return unknownResult;
+    }
 };
 
-}  // namespace
+} // namespace
 
 TEST(Asn1Visitors, ReadOnlyWalkSkipsAbsentFieldsAndEmptyExtensions)
 {
-    T::Params p;  // a mandatory, b and c optional, three additions
+    T::Params p; // a mandatory, b and c optional, three additions
     TraceVisitor v;
     EXPECT_TRUE(p.accept(v));
     EXPECT_EQ(v.trace, "roots r0 after");
 
     p.includeOptionalField(1, 2);
-    p.includeOptionalField(4, 5);  // addition 2
+    p.includeOptionalField(4, 5); // addition 2
     TraceVisitor w;
     EXPECT_TRUE(p.accept(w));
     EXPECT_EQ(w.trace, "roots r0 r2 exts e5 after");
@@ -103,14 +127,18 @@ TEST(Asn1Visitors, ReadOnlyDefaultsForwardToTheGenericVisit)
     struct Counter : ConstVisitor {
         using ConstVisitor::do_visit;
         int calls = 0;
-        bool do_visit(const AbstractData&) override { ++calls; return true; }
+        bool do_visit(const AbstractData&) override
+        {
+            ++calls;
+            return true;
+        }
     } counter;
     T::Level level;
     EXPECT_TRUE(level.accept(counter));
     T::InnerHolder holder;
-    EXPECT_TRUE(holder.accept(counter));  // visited as OpenData
+    EXPECT_TRUE(holder.accept(counter)); // visited as OpenData
     T::Message m;
-    EXPECT_FALSE(m.accept(counter));  // the default root hook fails
+    EXPECT_FALSE(m.accept(counter)); // the default root hook fails
     EXPECT_EQ(counter.calls, 3);
 }
 
@@ -148,7 +176,7 @@ TEST(Asn1Visitors, ChangingWalkReturnCodes)
     EXPECT_TRUE(p.accept(extsDone));
     EXPECT_EQ(extsDone.trace, "roots r0:-1 r1:0 r2:1 exts ");
     ScriptedVisitor extsFail;
-    extsFail.extsCode = Visitor::rootOnly;  // anything but 3 ends the walk
+    extsFail.extsCode = Visitor::rootOnly; // anything but 3 ends the walk
     EXPECT_TRUE(p.accept(extsFail));
     extsFail.extsCode = Visitor::fail;
     EXPECT_FALSE(p.accept(extsFail));
@@ -180,7 +208,11 @@ TEST(Asn1Visitors, NamedNumberIntegerVisitsAsInteger)
 {
     struct IntOnly : ScriptedVisitor {
         int ints = 0;
-        bool do_visit(INTEGER&) override { ++ints; return true; }
+        bool do_visit(INTEGER&) override
+        {
+            ++ints;
+            return true;
+        }
     } v;
     T::Level level;
     EXPECT_TRUE(level.accept(v));
@@ -193,7 +225,7 @@ TEST(Asn1CoderEnv, RulesAndUntouchedOutputOnFailure)
     m.set_slot(5);
     m.get_pdu().select(2);
     std::vector<char> out = {'\x11', '\x22'};
-    for (int rule : {7, -1}) {  // 0 and 1 are the value-notation and BER coders
+    for (int rule : {7, -1}) { // 0 and 1 are the value-notation and BER coders
         CoderEnv env(rule);
         EXPECT_FALSE(encode(m, &env, std::back_inserter(out))) << rule;
         EXPECT_EQ(out, (std::vector<char>{'\x11', '\x22'})) << rule;

@@ -168,8 +168,7 @@ TEST_F(AcceptorTest, ConnectionThatLeftEstablishedIsFoundByTheCheck)
     ::shutdown(c1, SHUT_WR);
     // Only the timers run: the stream layer does not see the FIN first.
     advance(1000);
-    EXPECT_NE(err.text().find(" closed: tcp socket change state.\n"), std::string::npos)
-        << err.text();
+    EXPECT_NE(err.text().find(" closed: tcp socket change state.\n"), std::string::npos) << err.text();
     EXPECT_EQ(acc.state(), Control::Service::State::Deactivating);
     pass();
     EXPECT_EQ(sink.disconnects, 1);
@@ -209,8 +208,7 @@ TEST_F(AcceptorTest, PortInUseIsRetriedEvery5000Ms)
     advance(5000);
     EXPECT_TRUE(other.listening());
     EXPECT_EQ(other.local_port(), busy.port);
-    EXPECT_EQ(count_of(err.text(), "can't bind to socket: \"Address already in use\"  waiting...\n"),
-              2)
+    EXPECT_EQ(count_of(err.text(), "can't bind to socket: \"Address already in use\"  waiting...\n"), 2)
         << err.text();
     other.Deactivate();
 }
@@ -238,8 +236,7 @@ TEST_F(AcceptorTest, ListenFailureIsRetriedNotLeftListeningNowhere)
     EXPECT_EQ(acc.state(), Control::Service::State::Connecting);
     advance(5000);
     EXPECT_TRUE(acc.listening());
-    EXPECT_NE(err.text().find("can't listen socket: Address already in use  waiting...\n"),
-              std::string::npos)
+    EXPECT_NE(err.text().find("can't listen socket: Address already in use  waiting...\n"), std::string::npos)
         << err.text();
 }
 

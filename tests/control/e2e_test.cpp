@@ -80,11 +80,10 @@ public:
             dup2(out, 1);
             dup2(err, 2);
             if (speed > 1)
-                execlp("faketime", "faketime", "-f", rate.c_str(), server.c_str(), "--port",
-                       port.c_str(), static_cast<char*>(nullptr));
+                execlp("faketime", "faketime", "-f", rate.c_str(), server.c_str(), "--port", port.c_str(),
+                       static_cast<char*>(nullptr));
             else
-                execl(server.c_str(), server.c_str(), "--port", port.c_str(),
-                      static_cast<char*>(nullptr));
+                execl(server.c_str(), server.c_str(), "--port", port.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
     }
@@ -233,8 +232,7 @@ TEST(ControlE2E, HostThatDoesNotReadIsDroppedAfterTheWriteTimeout)
     // the pings meet a reset. A kernel with large send buffers needs more
     // than one batch: at most 20.
     std::thread writer([&] {
-        for (int i = 0; i < 20 && host.send_raw(many); ++i) {
-        }
+        for (int i = 0; i < 20 && host.send_raw(many); ++i) {}
     });
     EXPECT_TRUE(server.logged("SockStream[server]: write timeout", 60));
     writer.join();
@@ -286,11 +284,13 @@ TEST(ControlE2E, VanishedControllerIsReplacedWithinSeconds)
             if (first.reply() != success_seq1)
                 return 11;
             std::string const p = std::to_string(first.local_port());
-            std::string const rules =
-                "nft add table inet gw && "
-                "nft add chain inet gw in '{ type filter hook input priority 0; }' && "
-                "nft add rule inet gw in tcp sport " + p + " drop && "
-                "nft add rule inet gw in tcp dport " + p + " drop";
+            std::string const rules = "nft add table inet gw && "
+                                      "nft add chain inet gw in '{ type filter hook input priority 0; }' && "
+                                      "nft add rule inet gw in tcp sport " +
+                                      p +
+                                      " drop && "
+                                      "nft add rule inet gw in tcp dport " +
+                                      p + " drop";
             if (std::system(rules.c_str()) != 0)
                 return 77;
             // Data in flight on the vanished connection.

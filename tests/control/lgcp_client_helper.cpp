@@ -126,8 +126,8 @@ bool LgcpClient::receive(Bytes& payload, int timeout_ms)
                 return true;
             }
         }
-        auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
+        auto const left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (eof_ || left.count() <= 0 || !fill(static_cast<int>(left.count())))
             return false;
     }
@@ -152,9 +152,9 @@ Bytes LgcpClient::reply(int timeout_ms)
     auto const until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     Bytes b;
     for (;;) {
-        auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              until - std::chrono::steady_clock::now())
-                              .count();
+        auto const left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now())
+                .count();
         if (left < 0 || !receive(b, static_cast<int>(left))) {
             b.clear();
             return b;
@@ -168,8 +168,8 @@ bool LgcpClient::closed_within(int timeout_ms)
 {
     auto const until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!eof_) {
-        auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
+        auto const left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return false;
         pollfd p{fd_, POLLIN, 0};

@@ -39,17 +39,29 @@ struct Recorder : CtrlSrv::Service {
     {
         offered.push_back(c.currentSelection());
         switch (act) {
-        case Pass: return false;
-        case Silent: break;
-        case Succeed: Success(); break;
-        case SucceedTwice: Success(); Success(); break;
-        case SucceedThenFail: Success(); Error(LGCP::ErrorCause::unsupported); break;
+        case Pass:
+            return false;
+        case Silent:
+            break;
+        case Succeed:
+            Success();
+            break;
+        case SucceedTwice:
+            Success();
+            Success();
+            break;
+        case SucceedThenFail:
+            Success();
+            Error(LGCP::ErrorCause::unsupported);
+            break;
         case FailThenSucceed:
             Error(LGCP::ErrorCause::unsupported);
             Success();
             Error(LGCP::ErrorCause::busError);
             break;
-        case Delay: delayed_seq = delayResponse(); break;
+        case Delay:
+            delayed_seq = delayResponse();
+            break;
         }
         return true;
     }
@@ -131,8 +143,7 @@ TEST_F(ServerTest, BodyThatIsNotACommandIsUnexpectedWithoutSlot)
     // seq 9, pdu signal `activated`.
     EXPECT_EQ(exchange({0x80, 0x01, 0x09, 0x85}), one({0x80, 0x01, 0x09, 0x64}));
     // seq 9, slot 5, pdu response `success`: still no slot in the answer.
-    EXPECT_EQ(exchange({0xC0, 0x01, 0x09, 0x00, 0x05, 0x40}),
-              one({0x80, 0x01, 0x09, 0x64}));
+    EXPECT_EQ(exchange({0xC0, 0x01, 0x09, 0x00, 0x05, 0x40}), one({0x80, 0x01, 0x09, 0x64}));
     EXPECT_TRUE(first.offered.empty());
 }
 
@@ -151,8 +162,7 @@ TEST_F(ServerTest, CommandNoServiceTakesIsUnexpectedWithItsSeq)
     // protoVeze (14) with an empty packet list.
     EXPECT_EQ(exchange({0x80, 0x01, 0x05, 0x1C, 0x00}), one({0x80, 0x01, 0x05, 0x64}));
     // An extension alternative (index 15): open type of one octet.
-    EXPECT_EQ(exchange({0x80, 0x01, 0x06, 0x20, 0x00, 0x01, 0x00}),
-              one({0x80, 0x01, 0x06, 0x64}));
+    EXPECT_EQ(exchange({0x80, 0x01, 0x06, 0x20, 0x00, 0x01, 0x00}), one({0x80, 0x01, 0x06, 0x64}));
     EXPECT_EQ(first.offered.size(), 2u);
     EXPECT_EQ(second.offered.size(), 2u);
 }
@@ -237,8 +247,7 @@ TEST_F(ServerTest, MessageThatDoesNotEncodeIsLoggedInValueNotationAndNotSent)
     Capture err(Capture::Err);
     first.SendSignal(nothing_selected);
     std::string text = err.text();
-    EXPECT_NE(text.find("ctrl [10.1.2.3:5000]: send fail: encode error!{"), std::string::npos)
-        << text;
+    EXPECT_NE(text.find("ctrl [10.1.2.3:5000]: send fail: encode error!{"), std::string::npos) << text;
     EXPECT_TRUE(frames(sp.b).empty());
 }
 

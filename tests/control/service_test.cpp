@@ -31,10 +31,7 @@ struct Sink : Control::Notify {
         events.push_back("disconnect");
         state_at_disconnect = link->state();
     }
-    void OnMessage(char const* data, int length) override
-    {
-        messages.emplace_back(data, data + length);
-    }
+    void OnMessage(char const* data, int length) override { messages.emplace_back(data, data + length); }
 };
 
 // A connection whose socket the test hands in.

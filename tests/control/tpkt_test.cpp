@@ -164,8 +164,7 @@ TEST_F(TpktTest, PayloadTooLargeForTheLengthFieldIsRefused)
     p.put(big.data(), static_cast<unsigned int>(big.size()));
     owner.message(p);
     EXPECT_TRUE(wire->sent.empty());
-    EXPECT_NE(log.text().find("TPKT payload too big, length = 65532 max = 65531"),
-              std::string::npos);
+    EXPECT_NE(log.text().find("TPKT payload too big, length = 65532 max = 65531"), std::string::npos);
 }
 
 TEST_F(TpktTest, ActivationAndDeactivationResetTheReceiver)

@@ -117,7 +117,8 @@ struct TracerTest : LoopTest {
         LoopTest::TearDown();
     }
     // A client connected and accepted.
-    template <class T> int connect_to(T& tracer)
+    template <class T>
+    int connect_to(T& tracer)
     {
         int fd = tcp_connect(tracer.local_port());
         EXPECT_GE(fd, 0);
@@ -162,9 +163,9 @@ TEST_F(TracerTest, FramingOfWhatClientsSend)
 
     // Each of these closes its connection, and nothing of it is delivered.
     Bytes const bad[] = {
-        {0x04, 0x00, 0x00, 0x05, 'x'},              // version
-        {0x03, 0x01, 0x00, 0x05, 'x'},              // reserved
-        {0x03, 0x00, 0x00, 0x03},                   // length below the header
+        {0x04, 0x00, 0x00, 0x05, 'x'},                        // version
+        {0x03, 0x01, 0x00, 0x05, 'x'},                        // reserved
+        {0x03, 0x00, 0x00, 0x03},                             // length below the header
         frame(std::string(TPKTTracer::max_payload + 1, 'o')), // 513 octets
     };
     for (Bytes const& b : bad) {

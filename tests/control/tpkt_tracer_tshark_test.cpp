@@ -62,8 +62,7 @@ pid_t spawn(std::vector<std::string> const& args, char const* out_path)
 int wait_exit(pid_t pid)
 {
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -88,8 +87,7 @@ struct Marker {
             sendto(fd, text.data(), text.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
             poll(nullptr, 0, 50);
             char buf[64];
-            while (recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-            }
+            while (recv(fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {}
             if (read_file(file).find(text) != std::string::npos)
                 return true;
         }
@@ -191,9 +189,8 @@ TEST_F(TsharkTest, BroadcastFramesDecodeAsTpkt)
 
     // One line per TPKT frame: version, length, payload in hex.
     pid_t tshark = spawn({"tshark", "-r", pcap, "-d", "tcp.port==" + std::to_string(port) + ",tpkt",
-                          "--disable-protocol", "cotp", "-Y", "tpkt", "-T", "fields", "-E",
-                          "occurrence=a", "-e", "tpkt.version", "-e", "tpkt.length", "-e",
-                          "data.data"},
+                          "--disable-protocol", "cotp", "-Y", "tpkt", "-T", "fields", "-E", "occurrence=a",
+                          "-e", "tpkt.version", "-e", "tpkt.length", "-e", "data.data"},
                          decoded.c_str());
     ASSERT_GT(tshark, 0);
     EXPECT_EQ(wait_exit(tshark), 0);

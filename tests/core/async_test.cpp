@@ -144,7 +144,7 @@ TEST(AsyncCopy, DestinationHangUpFailsOnce)
     copy.Bind(&CopyRecorder::OnDone, &rec);
     copy.Start(src.rd.fd(), dst.wr.fd());
     EXPECT_EQ(CopyStatus::Running, copy.status()); // waiting for input
-    dst.rd.reset(); // the reader goes away: POLLERR on the write end
+    dst.rd.reset();                                // the reader goes away: POLLERR on the write end
     for (int i = 0; i < 5 && rec.seen.empty(); ++i)
         Mux::test::run_once(0);
     ASSERT_EQ(1u, rec.seen.size());
@@ -248,7 +248,8 @@ struct Listener {
     int port = 0;
 };
 
-template <class F> void RunUntil(F done)
+template <class F>
+void RunUntil(F done)
 {
     for (int i = 0; i < 1000 && !done(); ++i)
         Mux::test::run_once(100);

@@ -44,8 +44,7 @@ public:
         if (pid == 0) {
             ::close(wr_);
             char c;
-            while (::read(rd_, &c, 1) < 0 && errno == EINTR) {
-            }
+            while (::read(rd_, &c, 1) < 0 && errno == EINTR) {}
             ::_exit(code);
         }
         return pid;
@@ -77,7 +76,8 @@ protected:
 
     // Runs loop passes until `done` or the pass budget is spent. Each pass
     // blocks in poll only until something is ready.
-    template <class F> bool RunUntil(F done, int passes = 2000)
+    template <class F>
+    bool RunUntil(F done, int passes = 2000)
     {
         for (int i = 0; i < passes && !done(); ++i)
             Mux::test::run_once(1000);
@@ -123,7 +123,8 @@ TEST_F(ChildWaitTest, ThreeHundredSimultaneousExitsLoseNothing)
         for (auto& rec : r)
             reported += static_cast<int>(rec.statuses.size());
         return reported == kChildren;
-    })) << reported << " of " << kChildren << " exits reported";
+    })) << reported
+        << " of " << kChildren << " exits reported";
     for (int i = 0; i < kChildren; ++i) {
         ASSERT_EQ(1u, r[i].statuses.size());
         EXPECT_EQ(i % 200, WEXITSTATUS(r[i].statuses[0]));

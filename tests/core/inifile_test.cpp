@@ -179,8 +179,8 @@ TEST(IniFileSubKey, Conversions)
 }
 
 enum class Mode : int { off = 0, fast = 1, slow = 2 };
-IniFile::Symbol<Mode> const modes[] = {{"off", Mode::off}, {"fast", Mode::fast}, {"slow", Mode::slow},
-                                       {nullptr, Mode::off}};
+IniFile::Symbol<Mode> const modes[] = {
+    {"off", Mode::off}, {"fast", Mode::fast}, {"slow", Mode::slow}, {nullptr, Mode::off}};
 
 TEST(IniFileReader, TypedKeysAreBoundAndConverted)
 {

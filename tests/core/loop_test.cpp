@@ -46,8 +46,7 @@ struct Counter {
         ++calls;
         if (revents & POLLIN) {
             char buf[16];
-            while (::read(fd, buf, sizeof buf) > 0) {
-            }
+            while (::read(fd, buf, sizeof buf) > 0) {}
         }
     }
 };
@@ -149,10 +148,7 @@ TEST_F(LoopTest, DescriptorDroppedJustBeforePollNeverGetsAnothersEvents)
     struct Named {
         std::vector<std::string>* log;
         std::string name;
-        void On(int, short revents)
-        {
-            log->push_back(name + ((revents & POLLIN) ? ":in" : ":0"));
-        }
+        void On(int, short revents) { log->push_back(name + ((revents & POLLIN) ? ":in" : ":0")); }
     };
     TestPipe pa, pb, pc;
     Named na{&log, "a"}, nb{&log, "b"}, nc{&log, "c"};
@@ -178,8 +174,7 @@ TEST_F(LoopTest, DescriptorDroppedJustBeforePollNeverGetsAnothersEvents)
     pa.put();
     pc.put();
     Mux::test::run_once();
-    EXPECT_EQ((std::vector<std::string>{"b:in"}), log)
-        << "b gets b's events; a and c, dropped, get nothing";
+    EXPECT_EQ((std::vector<std::string>{"b:in"}), log) << "b gets b's events; a and c, dropped, get nothing";
 
     late.dpc.Deactivate();
     eb.Release();
@@ -194,8 +189,7 @@ struct StopInDispatch {
         log->push_back(name);
         if (revents & POLLIN) {
             char buf[16];
-            while (::read(fd, buf, sizeof buf) > 0) {
-            }
+            while (::read(fd, buf, sizeof buf) > 0) {}
         }
         if (stop)
             multiplexer.terminate();
@@ -293,9 +287,8 @@ TEST_F(LoopTest, LongWaitIsReportedAndEveryTimerMovedToOneSecond)
     const std::string err = testing::internal::GetCapturedStderr();
     const std::string now = std::to_string(Mux::milliseconds());
     EXPECT_EQ("******** RUNTIME ERROR CONDITION *************Multiplexer::timers_schedule() "
-              "invalid wait time detected!\nnow = "
-                  + now + "\nfirst = " + std::to_string(Mux::milliseconds() + 7200001)
-                  + "\ncount = 2\n",
+              "invalid wait time detected!\nnow = " +
+                  now + "\nfirst = " + std::to_string(Mux::milliseconds() + 7200001) + "\ncount = 2\n",
               err);
     Mux::test::advance(1000);
     EXPECT_EQ(2, f.n);
@@ -327,25 +320,25 @@ TEST_F(LoopTest, StatusDumpListsMeasuresProfilePointsAndEvents)
     std::getline(lines, line);
     EXPECT_EQ("[dump-point]: min=0 max=0 avg=0 counter=0", line);
 
-    const std::string rule = "+" + std::string(40, '-') + "+" + std::string(30, '-') + "+"
-                             + std::string(10, '-') + "+" + std::string(10, '-') + "+"
-                             + std::string(5, '-') + "+" + std::string(60, '-') + "+";
+    const std::string rule = "+" + std::string(40, '-') + "+" + std::string(30, '-') + "+" +
+                             std::string(10, '-') + "+" + std::string(10, '-') + "+" + std::string(5, '-') +
+                             "+" + std::string(60, '-') + "+";
     std::getline(lines, line);
     EXPECT_EQ(rule, line);
     std::getline(lines, line);
     auto cell = [](const std::string& text, std::size_t w) {
-        return "|" + std::string((w - text.size()) / 2, ' ') + text
-               + std::string((w - text.size() + 1) / 2, ' ');
+        return "|" + std::string((w - text.size()) / 2, ' ') + text +
+               std::string((w - text.size() + 1) / 2, ' ');
     };
-    EXPECT_EQ(cell("name", 40) + cell("events", 30) + cell("count", 10) + cell("handler", 10)
-                  + cell("fd", 5) + cell("measure", 60) + "|",
+    EXPECT_EQ(cell("name", 40) + cell("events", 30) + cell("count", 10) + cell("handler", 10) +
+                  cell("fd", 5) + cell("measure", 60) + "|",
               line);
     std::getline(lines, line);
     EXPECT_EQ(rule, line);
     std::getline(lines, line);
     const std::string fd = std::to_string(bound.fd().get());
-    EXPECT_EQ(0u, line.find(cell("ChildWaitService::OnChildEvent", 40) + cell("POLLIN", 30)
-                            + cell("0", 10) + cell("attached", 10) + cell(fd, 5)));
+    EXPECT_EQ(0u, line.find(cell("ChildWaitService::OnChildEvent", 40) + cell("POLLIN", 30) + cell("0", 10) +
+                            cell("attached", 10) + cell(fd, 5)));
     EXPECT_NE(std::string::npos, line.find("min=0 max=0 avg=0 counter=0"));
     std::getline(lines, line);
     EXPECT_NE(std::string::npos, line.find("|" + std::string(16, ' ') + "Unknown"));

@@ -150,8 +150,8 @@ TEST(ProtocolStack, ActivationClimbsFromTheBottomAndReachesTheFamilyOnce)
     Log log;
     Stack stack(log);
     stack.activate();
-    EXPECT_EQ(log, (Log{"activate bottom", "activate middle", "activate top",
-                        "family activated by top", "family active"}));
+    EXPECT_EQ(log, (Log{"activate bottom", "activate middle", "activate top", "family activated by top",
+                        "family active"}));
 }
 
 TEST(ProtocolStack, ActivationWaitsForALayerThatStartsLater)
@@ -181,8 +181,8 @@ TEST(ProtocolStack, AFailureClimbsToTheFamilyThroughTheTopOnly)
     Stack stack(log);
     stack.bottom->on_deactivate(new Protocol_status_error(stack.bottom, "read error: reset"));
     // Nothing below the failing layer is touched; the owner decides.
-    EXPECT_EQ(log, (Log{"family deactivated by top: read error: reset",
-                        "family down failed read error: reset"}));
+    EXPECT_EQ(log,
+              (Log{"family deactivated by top: read error: reset", "family down failed read error: reset"}));
 
     log.clear();
     stack.bottom->on_status(new Protocol_status_error(stack.bottom, "slow peer"));

@@ -83,11 +83,25 @@ bool Shaped(const std::string& s, const std::string& shape)
     for (std::size_t i = 0; i < s.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(s[i]);
         switch (shape[i]) {
-        case '9': if (!std::isdigit(c)) return false; break;
-        case '#': if (c != ' ' && !std::isdigit(c)) return false; break;
-        case 'A': if (!std::isupper(c)) return false; break;
-        case 'a': if (!std::islower(c)) return false; break;
-        default: if (s[i] != shape[i]) return false;
+        case '9':
+            if (!std::isdigit(c))
+                return false;
+            break;
+        case '#':
+            if (c != ' ' && !std::isdigit(c))
+                return false;
+            break;
+        case 'A':
+            if (!std::isupper(c))
+                return false;
+            break;
+        case 'a':
+            if (!std::islower(c))
+                return false;
+            break;
+        default:
+            if (s[i] != shape[i])
+                return false;
         }
     }
     return true;
@@ -236,7 +250,10 @@ TEST(LogFile, EachLineCarriesOnePrefixAndTheFileIsNamedAfterTheHour)
         LogFileStreamBuf buf(root.dir());
         name = buf.file_name();
         std::ostream out(&buf);
-        out << "one " << "piece " << "after " << "another, longer than the area" << std::flush;
+        out << "one "
+            << "piece "
+            << "after "
+            << "another, longer than the area" << std::flush;
         out << " end\nsecond line\n" << std::flush;
     }
     ASSERT_EQ(root.dir() + "/", name.substr(0, root.dir().size() + 1));

@@ -244,8 +244,14 @@ TEST(RootPath, PrefixesTheRootOnlyWhenSet)
 }
 
 volatile sig_atomic_t g_caught = 0;
-void OnUsr1(int sig) { g_caught = sig; }
-void OnUsr1Info(int sig, siginfo_t* info, void*) { g_caught = info != nullptr ? sig + 1000 : -1; }
+void OnUsr1(int sig)
+{
+    g_caught = sig;
+}
+void OnUsr1Info(int sig, siginfo_t* info, void*)
+{
+    g_caught = info != nullptr ? sig + 1000 : -1;
+}
 
 TEST(Signals, InstallIgnoreRestoreAndRestartFlags)
 {

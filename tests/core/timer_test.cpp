@@ -144,8 +144,7 @@ struct Spec3s {
     Timer update;
     int fired = 0;
     void OnUpdateTimer() { ++fired; }
-    static constexpr TimerSpec<Spec3s>::Spec TUpdatespec{&Spec3s::update, &Spec3s::OnUpdateTimer,
-                                                         3000};
+    static constexpr TimerSpec<Spec3s>::Spec TUpdatespec{&Spec3s::update, &Spec3s::OnUpdateTimer, 3000};
 };
 
 TEST_F(TimerTest, SpecTimerArmsFromAConstant)
@@ -159,7 +158,10 @@ TEST_F(TimerTest, SpecTimerArmsFromAConstant)
 }
 
 int g_simple_fired = 0;
-void SimpleAction() { ++g_simple_fired; }
+void SimpleAction()
+{
+    ++g_simple_fired;
+}
 
 TEST_F(TimerTest, SimpleEventCallsAPlainFunction)
 {
@@ -176,8 +178,8 @@ TEST(LoopClock, FollowsTheMonotonicClockNotTheWallClock)
     // the live loop clock reads.
     struct timespec mono;
     ::clock_gettime(CLOCK_MONOTONIC, &mono);
-    const std::uint64_t mono_ms = static_cast<std::uint64_t>(mono.tv_sec) * 1000u
-                                  + static_cast<std::uint64_t>(mono.tv_nsec) / 1000000u;
+    const std::uint64_t mono_ms =
+        static_cast<std::uint64_t>(mono.tv_sec) * 1000u + static_cast<std::uint64_t>(mono.tv_nsec) / 1000000u;
     const std::uint32_t loop_ms = Mux::milliseconds();
     const std::int32_t apart = static_cast<std::int32_t>(loop_ms - static_cast<std::uint32_t>(mono_ms));
     EXPECT_GE(apart, 0);

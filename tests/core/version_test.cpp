@@ -21,8 +21,8 @@ TEST(Version, CurrentRecordAndTypeNames)
     EXPECT_STRNE("", Version::current.builder);
 
     std::ostringstream names;
-    names << Version::snapshot << ',' << Version::test << ',' << Version::release << ','
-          << Version::unit_test << ',' << static_cast<Version::Type>(9);
+    names << Version::snapshot << ',' << Version::test << ',' << Version::release << ',' << Version::unit_test
+          << ',' << static_cast<Version::Type>(9);
     EXPECT_EQ("snapshot,test,release,unit-test,unknown", names.str());
     EXPECT_STREQ("S", version_suffix(Version::snapshot));
     EXPECT_STREQ("T", version_suffix(Version::test));

@@ -64,7 +64,8 @@ public:
     bool do_visit(const ASN1::SEQUENCE_OF_Base& value) override
     {
         for (std::size_t i = 0; i < value.size(); ++i)
-            if (!value.elementAt(i).accept(*this)) return false;
+            if (!value.elementAt(i).accept(*this))
+                return false;
         return true;
     }
     bool do_visit(const ASN1::OpenData& value) override
@@ -98,25 +99,31 @@ inline void RoundTrip(int rule, const ASN1::AbstractData& decoded)
 {
     std::vector<char> first;
     if (!Encode(rule, decoded, first)) {
-        if (ASN1::isValid(decoded)) Fail("a valid decoded value does not encode", &decoded);
+        if (ASN1::isValid(decoded))
+            Fail("a valid decoded value does not encode", &decoded);
         return;
     }
     std::unique_ptr<ASN1::AbstractData> again = Fresh(decoded);
     if (!Decode(rule, first.data(), first.data() + first.size(), *again))
         Fail("our own encoding does not decode", &decoded);
-    if (again->do_compare(decoded) != 0) Fail("the value changed through its encoding", &decoded);
+    if (again->do_compare(decoded) != 0)
+        Fail("the value changed through its encoding", &decoded);
     std::vector<char> second;
-    if (!Encode(rule, *again, second)) Fail("a re-decoded value does not encode", again.get());
-    if (second != first) Fail("encoding is not a fixed point", again.get());
+    if (!Encode(rule, *again, second))
+        Fail("a re-decoded value does not encode", again.get());
+    if (second != first)
+        Fail("encoding is not a fixed point", again.get());
 }
 
 // The value-notation text of a valid value (what the logs show) parses back
 // to an equal value.
 inline void TextRoundTrip(const ASN1::AbstractData& decoded)
 {
-    if (!ASN1::isValid(decoded)) return;
+    if (!ASN1::isValid(decoded))
+        return;
     std::string text = ASN1::asValueNotation(decoded);
-    if (text.empty()) Fail("a decoded value has no value notation", &decoded);
+    if (text.empty())
+        Fail("a decoded value has no value notation", &decoded);
     std::unique_ptr<ASN1::AbstractData> again = Fresh(decoded);
     if (!ASN1::setFromValueNotation(*again, text)) {
         std::fprintf(stderr, "%s\n", text.c_str());
@@ -128,4 +135,4 @@ inline void TextRoundTrip(const ASN1::AbstractData& decoded)
     }
 }
 
-}  // namespace GwFuzz
+} // namespace GwFuzz

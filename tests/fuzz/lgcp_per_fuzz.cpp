@@ -8,8 +8,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const char* first = reinterpret_cast<const char*>(data);
     LGCP::Message message;
-    if (!GwFuzz::Decode(ASN1::CoderEnv::per_Aligned, first, first + size, message)) return 0;
-    if (GwFuzz::HasUnknownSelection(message)) return 0;
+    if (!GwFuzz::Decode(ASN1::CoderEnv::per_Aligned, first, first + size, message))
+        return 0;
+    if (GwFuzz::HasUnknownSelection(message))
+        return 0;
     GwFuzz::RoundTrip(ASN1::CoderEnv::per_Aligned, message);
     GwFuzz::TextRoundTrip(message);
     return 0;

@@ -22,19 +22,19 @@ using Bytes = std::vector<char>;
 
 // Reference aligned-PER encodings of LGCP::Message (module golden tests).
 const char* const goldenLgcp[] = {
-    "C0 01 05 00 03 0A",                    // command destroy
-    "80 01 07 18",                          // command ping
-    "C0 01 03 00 04 04 00 11",              // command connect 17
-    "C0 03 01 23 45 03 FF 10 03 01 02 03",  // command userData
-    "C0 01 07 00 0C 40",                    // response success
-    "80 01 09 62",                          // response error invalidSlot
-    "19 00",                                // response error, no envelope fields
-    "40 00 05 85",                          // signal activated
-    "40 00 02 82 03 31 32 33",              // signal number "123"
-    "40 00 00 87 01 FF",                    // signal abort -1
-    "40 00 03 81 02 03 E8 00 A0",           // signal tonec dtmf 5
-    "40 00 03 81 02 03 E8 80 01 00",        // signal tonec dtmfDone (extension)
-    "80 01 07 20 00 01 00",                 // command past the known ones
+    "C0 01 05 00 03 0A",                   // command destroy
+    "80 01 07 18",                         // command ping
+    "C0 01 03 00 04 04 00 11",             // command connect 17
+    "C0 03 01 23 45 03 FF 10 03 01 02 03", // command userData
+    "C0 01 07 00 0C 40",                   // response success
+    "80 01 09 62",                         // response error invalidSlot
+    "19 00",                               // response error, no envelope fields
+    "40 00 05 85",                         // signal activated
+    "40 00 02 82 03 31 32 33",             // signal number "123"
+    "40 00 00 87 01 FF",                   // signal abort -1
+    "40 00 03 81 02 03 E8 00 A0",          // signal tonec dtmf 5
+    "40 00 03 81 02 03 E8 80 01 00",       // signal tonec dtmfDone (extension)
+    "80 01 07 20 00 01 00",                // command past the known ones
 };
 
 std::string dir;
@@ -62,13 +62,14 @@ Bytes Frame(const Bytes& payload)
 }
 
 // Seeds of every target from one message; `selector` is 'L' or 'M'.
-void Seeds(const std::string& name, char selector, const ASN1::AbstractData& value,
-           const Bytes& per, std::uint32_t salt)
+void Seeds(const std::string& name, char selector, const ASN1::AbstractData& value, const Bytes& per,
+           std::uint32_t salt)
 {
     Write(selector == 'L' ? "lgcp_per" : "mon_per", name, per);
 
     Bytes ber{selector};
-    if (GwFuzz::Encode(ASN1::CoderEnv::ber, value, ber)) Write("ber", name, ber);
+    if (GwFuzz::Encode(ASN1::CoderEnv::ber, value, ber))
+        Write("ber", name, ber);
 
     std::string text = ASN1::asValueNotation(value);
     if (!text.empty()) {
@@ -81,14 +82,15 @@ void Seeds(const std::string& name, char selector, const ASN1::AbstractData& val
     // octets of garbage now and then.
     Bytes tpkt{3, static_cast<char>(1 + salt % 16), static_cast<char>(1 + salt % 7),
                static_cast<char>(5 + salt % 11)};
-    if (salt % 3 == 0) tpkt.insert(tpkt.end(), {0x00, 0x03, 0x01});
+    if (salt % 3 == 0)
+        tpkt.insert(tpkt.end(), {0x00, 0x03, 0x01});
     Bytes frame = Frame(per);
     tpkt.insert(tpkt.end(), frame.begin(), frame.end());
     tpkt.insert(tpkt.end(), frame.begin(), frame.end());
     Write("tpkt", name, tpkt);
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -102,12 +104,13 @@ int main(int argc, char** argv)
     int g = 0;
     for (const char* hex : goldenLgcp) {
         Bytes per;
-        if (!ASN1Test::FromHex(hex, per)) return 1;
+        if (!ASN1Test::FromHex(hex, per))
+            return 1;
         LGCP::Message m;
         char name[32];
         std::snprintf(name, sizeof name, "golden-%02d", ++g);
         if (!GwFuzz::Decode(ASN1::CoderEnv::per_Aligned, per.data(), per.data() + per.size(), m)) {
-            Write("lgcp_per", name, per);  // undecodable on purpose: still a seed
+            Write("lgcp_per", name, per); // undecodable on purpose: still a seed
             continue;
         }
         Seeds(name, 'L', m, per, salt++);
@@ -119,7 +122,8 @@ int main(int argc, char** argv)
             std::unique_ptr<ASN1::AbstractData> value =
                 rnd.make(selector == 'L' ? &LGCP::Message::theInfo : &MON::Message::theInfo);
             Bytes per;
-            if (!GwFuzz::Encode(ASN1::CoderEnv::per_Aligned, *value, per)) continue;
+            if (!GwFuzz::Encode(ASN1::CoderEnv::per_Aligned, *value, per))
+                continue;
             char name[32];
             std::snprintf(name, sizeof name, "random-%c%02d", selector == 'L' ? 'l' : 'm', k);
             Seeds(name, selector, *value, per, salt++);

@@ -24,10 +24,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 struct Owner : ProtocolsFamily {
     std::vector<Bytes> payloads;
-    void on_message(Packet& p) override
-    {
-        payloads.emplace_back(p.data(), p.data() + p.length());
-    }
+    void on_message(Packet& p) override { payloads.emplace_back(p.data(), p.data() + p.length()); }
 };
 
 // The framing as a few lines of straight code: a start octet 3, a reserved
@@ -40,37 +37,46 @@ std::vector<Bytes> Reference(const std::uint8_t* p, std::size_t n, std::size_t r
     std::vector<Bytes> out;
     std::size_t i = 0;
     while (i < n) {
-        if (p[i++] != 0x03) continue;
-        if (i == n) break;
-        if (p[i++] != 0x00) continue;
-        if (n - i < 2) break;
+        if (p[i++] != 0x03)
+            continue;
+        if (i == n)
+            break;
+        if (p[i++] != 0x00)
+            continue;
+        if (n - i < 2)
+            break;
         std::size_t length = (std::size_t{p[i]} << 8) | p[i + 1];
         i += 2;
-        if (length < 4) continue;
+        if (length < 4)
+            continue;
         length -= 4;
         if (length > room) {
-            i += length;  // skipped whole
+            i += length; // skipped whole
             continue;
         }
         if (length == 0) {
-            if (i == n) break;
+            if (i == n)
+                break;
             out.emplace_back();
             continue;
         }
-        if (n - i < length) break;
+        if (n - i < length)
+            break;
         out.emplace_back(p + i, p + i + length);
         i += length;
     }
     return out;
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    if (size == 0) return 0;
+    if (size == 0)
+        return 0;
     std::size_t k = data[0] % 16;
-    if (size < 1 + k) return 0;
+    if (size < 1 + k)
+        return 0;
     const std::uint8_t* sizes = data + 1;
     const std::uint8_t* stream = data + 1 + k;
     std::size_t n = size - 1 - k;
@@ -98,8 +104,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::uint8_t s = sizes[c++ % k];
                 len = s == 0 ? 256 : s;
             }
-            if (len > n - at) len = n - at;
-            if (len > room) len = room;
+            if (len > n - at)
+                len = n - at;
+            if (len > room)
+                len = room;
             Packet chunk;
             chunk.reserve_head(0);
             chunk.put(stream + at, static_cast<unsigned int>(len));

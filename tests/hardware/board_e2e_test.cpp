@@ -289,8 +289,7 @@ public:
                         return false;
                     std::size_t last = answer.rfind('\n', answer.size() - 2);
                     last = last == std::string::npos ? 0 : last + 1;
-                    return answer.compare(last, 2, "ok") == 0 ||
-                           answer.compare(last, 5, "error") == 0;
+                    return answer.compare(last, 2, "ok") == 0 || answer.compare(last, 5, "error") == 0;
                 };
                 while (!done() && (n = ::read(fd, buf, sizeof buf)) > 0)
                     answer.append(buf, static_cast<std::size_t>(n));
@@ -618,8 +617,7 @@ TEST(BoardEndToEnd, BoardWithoutSpiSaysSoOnceAndReportsNothing)
     Server server({}, "/dev/hal spi absent");
     Host host(server.port());
     ASSERT_TRUE(host.ok());
-    EXPECT_TRUE(server.Logged("spi: try init\nspi: hal without spi\nspi: init channel 0\n"))
-        << server.Err();
+    EXPECT_TRUE(server.Logged("spi: try init\nspi: hal without spi\nspi: init channel 0\n")) << server.Err();
     EXPECT_TRUE(host.Reports(kBri, 1600).empty());
     EXPECT_EQ(server.Err().find("spi: enable channel"), std::string::npos);
     EXPECT_EQ(server.Ask("count /dev/hal 0xc0034204"), "ok 1\n");

@@ -8,15 +8,13 @@ void Listener::OnSignal(LGCP::Signal const& signal)
 {
     if (signal.is_trunkStatus()) {
         const ACP::TrunkStatus& t = signal.get_trunkStatus();
-        trunks.push_back({t.get_trunk().getValue(), t.get_state().getValue(),
-                          t.get_slips().getValue(), t.get_lossBF().getValue(),
-                          t.get_lossCarrier().getValue(), t.get_lossAIS().getValue(),
-                          t.get_lossRAI().getValue(), t.get_type().getValue()});
+        trunks.push_back({t.get_trunk().getValue(), t.get_state().getValue(), t.get_slips().getValue(),
+                          t.get_lossBF().getValue(), t.get_lossCarrier().getValue(),
+                          t.get_lossAIS().getValue(), t.get_lossRAI().getValue(), t.get_type().getValue()});
     } else if (signal.is_cas()) {
         const LGCP::CasSignalling& c = signal.get_cas();
-        cas.push_back({c.get_channel().get_path().getValue(),
-                       c.get_channel().get_timeslot().getValue(), c.get_rx().getValue(),
-                       c.get_tx().getValue()});
+        cas.push_back({c.get_channel().get_path().getValue(), c.get_channel().get_timeslot().getValue(),
+                       c.get_rx().getValue(), c.get_tx().getValue()});
     } else {
         ++others;
     }
@@ -81,10 +79,18 @@ LGCP::Command Cas(int path, int timeslot, int cmd, int bits)
     cas.set_channel(channel);
     LGCP::CasCommandSignal sig;
     switch (cmd) {
-    case 0: sig.set_open(bits); break;
-    case 1: sig.set_close(); break;
-    case 2: sig.set_set(bits); break;
-    default: sig.set_get(); break;
+    case 0:
+        sig.set_open(bits);
+        break;
+    case 1:
+        sig.set_close();
+        break;
+    case 2:
+        sig.set_set(bits);
+        break;
+    default:
+        sig.set_get();
+        break;
     }
     cas.set_cmd(sig);
     return c;

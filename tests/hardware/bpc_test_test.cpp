@@ -76,8 +76,8 @@ TEST_F(BpcTestTest, WriteTouchesItsChannelsAndLeavesThePattern)
     EXPECT_EQ(Run(2, 8, Mode::Read, 10, 3), Result::BusError);
     auto q = Pattern(8, 1);
     char line[96];
-    std::snprintf(line, sizeof line, "bus 2: test failed on channel 10 expected %02X  read %02X \n",
-                  q[0], p[0]);
+    std::snprintf(line, sizeof line, "bus 2: test failed on channel 10 expected %02X  read %02X \n", q[0],
+                  p[0]);
     ASSERT_NE(q[0], p[0]);
     EXPECT_EQ(err.str(), line);
 }

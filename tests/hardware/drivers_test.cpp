@@ -12,7 +12,8 @@
 
 namespace {
 
-template <class T> std::string Text(const T& v)
+template <class T>
+std::string Text(const T& v)
 {
     std::ostringstream s;
     s << v;

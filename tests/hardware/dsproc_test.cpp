@@ -29,8 +29,14 @@ public:
     void dsproc_vad_event(const Hardware::DSProcVADEvent& e) override { got_vad.push_back({e.rx, e.tx}); }
     void dsproc_bss_event(const ::dsproc_bss_event* e) override { got_bss.push_back(e->score); }
     void dsproc_sd_event(const Hardware::DSProcSDEvent& e) override { got_sd.push_back(e.rx); }
-    void dsproc_tone_flt_event(const ::dsproc_tone_event* e) override { got_tone.push_back({e->frequency, e->present}); }
-    void dsproc_flags_event(const ::dsproc_flags_event* e) override { got_flags.push_back({e->flags, e->mask}); }
+    void dsproc_tone_flt_event(const ::dsproc_tone_event* e) override
+    {
+        got_tone.push_back({e->frequency, e->present});
+    }
+    void dsproc_flags_event(const ::dsproc_flags_event* e) override
+    {
+        got_flags.push_back({e->flags, e->mask});
+    }
     unsigned int dsproc_timeslot() const override { return ts_; }
 
     std::vector<std::vector<int>> got_vad;
@@ -55,7 +61,8 @@ std::ostream& operator<<(std::ostream& os, const Req& r)
     return os << " }";
 }
 
-template <class T> T At(const Dsp::Params& p, std::size_t offset)
+template <class T>
+T At(const Dsp::Params& p, std::size_t offset)
 {
     T v;
     std::memcpy(&v, p.data() + offset, sizeof v);
@@ -95,8 +102,8 @@ TEST_F(DsprocTest, FeatureStatesDecideTheRequests)
 {
     Receiver r(5);
     Capture err(std::cerr);
-    EXPECT_TRUE(r.disableVAD());  // state unknown: a disable goes out
-    EXPECT_TRUE(r.disableBSS());  // state off: nothing
+    EXPECT_TRUE(r.disableVAD()); // state unknown: a disable goes out
+    EXPECT_TRUE(r.disableBSS()); // state off: nothing
     EXPECT_TRUE(r.enableVAD(true));
     EXPECT_TRUE(r.enableVAD(true));
     EXPECT_TRUE(r.enableSD(true));
@@ -219,10 +226,11 @@ TEST_F(DsprocTest, ConfigurationRecords)
     EXPECT_EQ(At<std::uint8_t>(tf, 2), 1u);
     EXPECT_EQ(At<std::uint16_t>(tf, 4), 400u);
     EXPECT_EQ(At<std::int8_t>(tf, 6), -25);
-    EXPECT_EQ(log.str(), "DSPROC_CONFIGURE RX GAIN ts=10 gain_dB=-6\n"
-                         "DSPROC_CONFIGURE DELAYS ts=10 rx=10 tx=20 selcal=30\n"
-                         "DSPROC_CONFIGURE TONE FILTER ts=10 freq=2100, en=1, dur_th_msec=400, det_lvl_dB=-25\n"
-                         "DSPROC_CONFIGURE SD ts=10\n");
+    EXPECT_EQ(log.str(),
+              "DSPROC_CONFIGURE RX GAIN ts=10 gain_dB=-6\n"
+              "DSPROC_CONFIGURE DELAYS ts=10 rx=10 tx=20 selcal=30\n"
+              "DSPROC_CONFIGURE TONE FILTER ts=10 freq=2100, en=1, dur_th_msec=400, det_lvl_dB=-25\n"
+              "DSPROC_CONFIGURE SD ts=10\n");
 
     // Zero delays clear the flag even when the request fails.
     Capture err(std::cerr);

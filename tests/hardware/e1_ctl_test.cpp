@@ -43,8 +43,8 @@ protected:
     std::uint64_t CasRequests()
     {
         std::uint64_t n = 0;
-        for (std::uint32_t r : {E1Ctl::CAS_OPEN, E1Ctl::CAS_CLOSE, E1Ctl::CAS_SET, E1Ctl::CAS_GET,
-                                E1Ctl::CAS_CHANNEL})
+        for (std::uint32_t r :
+             {E1Ctl::CAS_OPEN, E1Ctl::CAS_CLOSE, E1Ctl::CAS_SET, E1Ctl::CAS_GET, E1Ctl::CAS_CHANNEL})
             n += board().Count(kCas, r);
         return n;
     }
@@ -52,8 +52,7 @@ protected:
     E1Ctl& e1() { return *e1p; }
 };
 
-TrunkReport E1(int trunk, int state, int slips = 0, int bf = 0, int carrier = 0, int ais = 0,
-               int rai = 0)
+TrunkReport E1(int trunk, int state, int slips = 0, int bf = 0, int carrier = 0, int ais = 0, int rai = 0)
 {
     return {trunk, state, slips, bf, carrier, ais, rai, ACP::TrunkType::e1};
 }
@@ -156,8 +155,7 @@ TEST_F(E1CtlTest, TrunkNumbersWithoutAMaskBitChangeNothing)
         Command(TrunkCfg(trunk, LGCP::TrunkMode::slave));
     EXPECT_EQ(e1().tclk_mask(), 0x80000000u);
     EXPECT_EQ(board().Count(kMaint, E1Ctl::E1_TCLK), writes);
-    EXPECT_NE(err.str().find("E1: trunk config: trunk 32 out of range, ignored\n"),
-              std::string::npos)
+    EXPECT_NE(err.str().find("E1: trunk config: trunk 32 out of range, ignored\n"), std::string::npos)
         << err.str();
 
     board().Fail(kMaint, E1Ctl::E1_TCLK, 1, EIO);
@@ -193,8 +191,7 @@ TEST_F(E1CtlTest, CasOpenSetGetCloseSignalSequences)
     Command(Cas(0, 2, kSet, 1));
     Command(Cas(0, 2, kGet));
     Command(Cas(0, 2, kClose));
-    EXPECT_EQ(listener.cas,
-              (std::vector<CasReport>{{0, 2, -1, 0}, {0, 2, -1, 0}, {0, 2, -1, 0}}));
+    EXPECT_EQ(listener.cas, (std::vector<CasReport>{{0, 2, -1, 0}, {0, 2, -1, 0}, {0, 2, -1, 0}}));
 
     listener.clear();
     Command(Cas(0, 1, kClose));

@@ -369,11 +369,10 @@ TEST_F(HdlcTest, TracesWhenSwitchedOn)
     Packet p = MakePacket({0x01, 0xFF});
     hdlc_.hdlc_transmit(p);
     hdlc_.deactivate();
-    EXPECT_EQ(log.str(),
-              "hdlc [2/5]: deactivated\n"
-              "hdlc [2/5]: activated\n"
-              "HDLC[2]: tx 01 FF\n"
-              "hdlc [2/5]: deactivated\n");
+    EXPECT_EQ(log.str(), "hdlc [2/5]: deactivated\n"
+                         "hdlc [2/5]: activated\n"
+                         "HDLC[2]: tx 01 FF\n"
+                         "hdlc [2/5]: deactivated\n");
 }
 
 } // namespace

@@ -44,11 +44,10 @@ TEST_F(SpiCtrlTest, StartSetsUpAndEnablesSevenFramers)
     std::vector<std::string> expected;
     std::string lines = "spi: try init\n";
     for (int n = 0; n < 7; ++n) {
-        for (const char* w : {" 50=128", " 48=8", " 87=48", " 52=96", " 53=0", " 54=0", " 55=0",
-                              " 50=0"})
+        for (const char* w : {" 50=128", " 48=8", " 87=48", " 52=96", " 53=0", " 54=0", " 55=0", " 50=0"})
             expected.push_back(std::to_string(n) + w);
-        lines += "spi: init channel " + std::to_string(n) + "\nspi: enable channel " +
-                 std::to_string(n) + "\n";
+        lines +=
+            "spi: init channel " + std::to_string(n) + "\nspi: enable channel " + std::to_string(n) + "\n";
     }
     EXPECT_EQ(Writes(), expected);
     EXPECT_EQ(log.str(), lines);
@@ -62,8 +61,7 @@ TEST_F(SpiCtrlTest, StartSetsUpAndEnablesSevenFramers)
         EXPECT_EQ(Writes()[n], std::to_string(n) + " 50=128");
         EXPECT_EQ(Writes()[8 + n], std::to_string(n) + " 87=48");
     }
-    EXPECT_NE(log.str().find("spi: disable channel 7\nspi: clock master disabled\n"),
-              std::string::npos);
+    EXPECT_NE(log.str().find("spi: disable channel 7\nspi: clock master disabled\n"), std::string::npos);
 }
 
 TEST_F(SpiCtrlTest, ClockMasterRole)
@@ -98,9 +96,8 @@ TEST_F(SpiCtrlTest, StatusBitsMapToTrunkStates)
 {
     auto s = Make();
     const std::uint8_t status[8] = {0x00, 0x01, 0x85, 0xC5, 0x05, 0x45, 0x04, 0xFF};
-    const int states[8] = {ACP::TrunkState::lossCarrier, ACP::TrunkState::lossBF,
-                           ACP::TrunkState::rai,         ACP::TrunkState::normal,
-                           ACP::TrunkState::ais,         ACP::TrunkState::ais,
+    const int states[8] = {ACP::TrunkState::lossCarrier, ACP::TrunkState::lossBF, ACP::TrunkState::rai,
+                           ACP::TrunkState::normal,      ACP::TrunkState::ais,    ACP::TrunkState::ais,
                            ACP::TrunkState::lossCarrier, ACP::TrunkState::normal};
     for (unsigned n = 0; n < 8; ++n)
         spi().SetRegister(n, 51, status[n]);

@@ -132,9 +132,10 @@ TEST_F(TonecTest, EnableIdsAndTheirEvents)
     dtmf().Event(99, 14, 4000, 2);
     Mux::test::run_once(0);
     EXPECT_EQ(b.events.size(), 1u);
-    EXPECT_EQ(log.str(), "dtmf event:  timestamp=3000 timeslot=6 code=13 id=2\n"
-                         "ignore spurious dtmf event (DTMF disabled):  timestamp=3000 timeslot=6 code=13 id=2\n"
-                         "dtmf event:  timestamp=4000 timeslot=99 code=14 id=2\n");
+    EXPECT_EQ(log.str(),
+              "dtmf event:  timestamp=3000 timeslot=6 code=13 id=2\n"
+              "ignore spurious dtmf event (DTMF disabled):  timestamp=3000 timeslot=6 code=13 id=2\n"
+              "dtmf event:  timestamp=4000 timeslot=99 code=14 id=2\n");
     EXPECT_EQ(err.str(), "DTMF_DISABLE_DETECTOR done: timeslot=6\n"
                          "receive tonec event from unknown timeslot 99\n");
 }
@@ -213,9 +214,12 @@ TEST_F(TonecTest, ThreeDigitsPlayOnTheDefaultCadence)
     Mux::test::advance(1000);
     using V = std::vector<unsigned>;
     EXPECT_EQ(Cadence(t0), (std::vector<V>{
-                               V{0, 697, 1209, 16384, 16384}, V{70, 1000, 1000, 0, 0},
-                               V{140, 770, 1336, 16384, 16384}, V{210, 1000, 1000, 0, 0},
-                               V{280, 852, 1477, 16384, 16384}, V{350, 1000, 1000, 0, 0},
+                               V{0, 697, 1209, 16384, 16384},
+                               V{70, 1000, 1000, 0, 0},
+                               V{140, 770, 1336, 16384, 16384},
+                               V{210, 1000, 1000, 0, 0},
+                               V{280, 852, 1477, 16384, 16384},
+                               V{350, 1000, 1000, 0, 0},
                                V{420, 0, 0, 0, 0},
                            }));
     EXPECT_EQ(r.completes, 1);
@@ -236,7 +240,8 @@ TEST_F(TonecTest, DigitOptionsAndAnEmptyList)
     r.translateDTMF(p);
     Mux::test::advance(500);
     using V = std::vector<unsigned>;
-    EXPECT_EQ(Cadence(t0), (std::vector<V>{V{0, 697, 1209, 1000, 2000}, V{100, 1000, 1000, 0, 0}, V{140, 0, 0, 0, 0}}));
+    EXPECT_EQ(Cadence(t0),
+              (std::vector<V>{V{0, 697, 1209, 1000, 2000}, V{100, 1000, 1000, 0, 0}, V{140, 0, 0, 0, 0}}));
     EXPECT_EQ(r.completes, 1);
 
     dtmf().ClearDials();
@@ -276,8 +281,8 @@ TEST_F(TonecTest, RingBackAndDigitsShareOneCadence)
     dtmf().ClearDials();
     r.translateDTMF(Digits(1));
     Mux::test::advance(1000);
-    EXPECT_EQ(Cadence(t0), (std::vector<V>{V{0, 697, 1209, 16384, 16384}, V{70, 1000, 1000, 0, 0},
-                                           V{140, 0, 0, 0, 0}}));
+    EXPECT_EQ(Cadence(t0),
+              (std::vector<V>{V{0, 697, 1209, 16384, 16384}, V{70, 1000, 1000, 0, 0}, V{140, 0, 0, 0, 0}}));
     EXPECT_EQ(r.completes, 1);
     EXPECT_EQ(multiplexer.timer_count(), 0u);
 }
@@ -392,7 +397,8 @@ TEST_F(TonecTest, AbsentDriverAndCleanUp)
     std::vector<std::uint32_t> order;
     for (auto& q : board().Log())
         order.push_back(q.request);
-    EXPECT_EQ(order, (std::vector<std::uint32_t>{Sim::Dtmf::kDisable, Sim::Dtmf::kIvaOff, Sim::Dtmf::kRejectionOff}));
+    EXPECT_EQ(order, (std::vector<std::uint32_t>{Sim::Dtmf::kDisable, Sim::Dtmf::kIvaOff,
+                                                 Sim::Dtmf::kRejectionOff}));
     TonecReceiverService::UseInstance(nullptr);
 }
 

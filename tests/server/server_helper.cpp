@@ -62,8 +62,7 @@ std::string ServerBinary()
     return std::string(dir != nullptr ? dir : ".") + "/server";
 }
 
-ServerProcess::ServerProcess(const ServerRoot& root, const std::vector<std::string>& args)
-    : root_(root)
+ServerProcess::ServerProcess(const ServerRoot& root, const std::vector<std::string>& args) : root_(root)
 {
     std::string binary = ServerBinary();
     std::vector<std::string> argv_s{binary};

@@ -50,9 +50,11 @@ private:
 
 // Polls `done` every 10 ms for at most `seconds`: for conditions that another
 // process brings about (a file appears, a line is written).
-template <class F> bool Eventually(F done, int seconds = 20);
+template <class F>
+bool Eventually(F done, int seconds = 20);
 bool EventuallyImpl(bool (*probe)(void*), void* ctx, int seconds);
-template <class F> bool Eventually(F done, int seconds)
+template <class F>
+bool Eventually(F done, int seconds)
 {
     return EventuallyImpl([](void* c) { return (*static_cast<F*>(c))(); }, &done, seconds);
 }

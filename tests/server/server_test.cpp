@@ -59,9 +59,9 @@ protected:
     void Start(const std::vector<std::string>& args = {})
     {
         server = std::make_unique<ServerProcess>(root, args);
-        ASSERT_TRUE(Eventually([&] { return root.exists("var/run/server.pid"); }))
-            << server->err();
-        ASSERT_TRUE(Eventually([&] { return root.read("var/run/server.pid") == std::to_string(server->pid()); }));
+        ASSERT_TRUE(Eventually([&] { return root.exists("var/run/server.pid"); })) << server->err();
+        ASSERT_TRUE(
+            Eventually([&] { return root.read("var/run/server.pid") == std::to_string(server->pid()); }));
     }
     void Stop()
     {
@@ -188,7 +188,8 @@ TEST_F(Running, OnlyTheLastTracesSectionCounts)
     server->signal(SIGUSR2);
     ASSERT_TRUE(Eventually([&] { return root.exists("var/log/server-status"); }));
     EXPECT_TRUE(Eventually([&] {
-        return root.read("var/log/server-status").find("server status information. traces: signalling.events\n") == 0;
+        return root.read("var/log/server-status")
+                   .find("server status information. traces: signalling.events\n") == 0;
     })) << root.read("var/log/server-status");
     Stop();
 }
@@ -258,8 +259,8 @@ std::string WithoutTime(const std::string& record)
     if (gt == std::string::npos || record.size() < gt + 17)
         return record;
     std::string stamp = record.substr(gt + 1, 16);
-    bool shaped = std::isupper(static_cast<unsigned char>(stamp[0])) && stamp[3] == ' ' &&
-                  stamp[6] == ' ' && stamp[9] == ':' && stamp[12] == ':' && stamp[15] == ' ';
+    bool shaped = std::isupper(static_cast<unsigned char>(stamp[0])) && stamp[3] == ' ' && stamp[6] == ' ' &&
+                  stamp[9] == ':' && stamp[12] == ':' && stamp[15] == ' ';
     return shaped ? record.substr(0, gt + 1) + "TIME " + record.substr(gt + 17) : record;
 }
 
@@ -302,8 +303,7 @@ TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
     // Like a log daemon, keep reading: the services' closing lines fill the
     // socket's queue, and the server's client waits for room as libc's does.
     EXPECT_TRUE(Eventually([&] {
-        while (!log.Receive(0).empty()) {
-        }
+        while (!log.Receive(0).empty()) {}
         return !root.exists("var/run/server.pid") && Gone(pid);
     }));
 }

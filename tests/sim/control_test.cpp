@@ -40,9 +40,8 @@ TEST_F(SimControl, LanguageInjectsInspectsAndFails)
     EXPECT_EQ(board().Command("count /dev/hal 0x80044d03"), "ok 1\n");
     EXPECT_EQ(board().Command("count /dev/hal open"), "ok 2\n");
     EXPECT_EQ(board().Command("opens /dev/hal"), "ok 1\n");
-    EXPECT_EQ(board().Command("log"),
-              "/dev/hal open = -1 EIO\n/dev/hal open = " + std::to_string(fd) +
-                  "\n/dev/hal 0x80044d03 8192 = -1 EBUSY\nok 3\n");
+    EXPECT_EQ(board().Command("log"), "/dev/hal open = -1 EIO\n/dev/hal open = " + std::to_string(fd) +
+                                          "\n/dev/hal 0x80044d03 8192 = -1 EBUSY\nok 3\n");
     EXPECT_EQ(board().Command("log clear"), "ok\n");
     EXPECT_EQ(board().Command("log"), "ok 0\n");
 
@@ -68,10 +67,10 @@ TEST_F(SimControl, LanguageInjectsInspectsAndFails)
 
 TEST_F(SimControl, MalformedRequestsAreRefused)
 {
-    for (const char* bad : {"", "   ", "frobnicate", "count /dev/hal", "count /dev/hal any",
-                            "count /dev/hal 0x1zz", "fail /dev/hal 0x80044d03", "fail /dev/hal 1 x",
-                            "fail /dev/hal 1 1 ENOSUCH", "fail /dev/hal 1 -1", "inject /dev/hal 0",
-                            "inject /dev/hal zz", "log quiet maybe", "/dev/nosuch switch"})
+    for (const char* bad :
+         {"", "   ", "frobnicate", "count /dev/hal", "count /dev/hal any", "count /dev/hal 0x1zz",
+          "fail /dev/hal 0x80044d03", "fail /dev/hal 1 x", "fail /dev/hal 1 1 ENOSUCH", "fail /dev/hal 1 -1",
+          "inject /dev/hal 0", "inject /dev/hal zz", "log quiet maybe", "/dev/nosuch switch"})
         EXPECT_EQ(board().Command(bad).rfind("error", 0), 0u) << '"' << bad << '"';
 }
 
@@ -87,7 +86,10 @@ public:
     }
     ~Client() { ::close(fd_); }
     bool ok() const { return ok_; }
-    void Send(const std::string& text) { ASSERT_EQ(::write(fd_, text.data(), text.size()), (ssize_t)text.size()); }
+    void Send(const std::string& text)
+    {
+        ASSERT_EQ(::write(fd_, text.data(), text.size()), (ssize_t)text.size());
+    }
     // One answer: lines up to the one that starts with "ok" or "error".
     std::string Answer()
     {

@@ -32,9 +32,9 @@ TEST_F(E1Models, MaintenanceReportsTheTrunkAndTakesTheMaskByValue)
     std::memset(record, 0xAB, sizeof record);
     record[0] = 2;
     ASSERT_EQ(Driver::Ioctl(fd, Sim::Maintenance::kStatus, record), 0);
-    EXPECT_EQ(record[9], 7u);   // slips, offset 36
-    EXPECT_EQ(record[13], 9u);  // RAI, offset 52
-    EXPECT_EQ(record[19], 2u);  // state, offset 76
+    EXPECT_EQ(record[9], 7u);  // slips, offset 36
+    EXPECT_EQ(record[13], 9u); // RAI, offset 52
+    EXPECT_EQ(record[19], 2u); // state, offset 76
     record[0] = 4;
     EXPECT_EQ(Driver::Ioctl(fd, Sim::Maintenance::kStatus, record), -1);
     EXPECT_EQ(errno, EINVAL);

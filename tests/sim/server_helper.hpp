@@ -24,7 +24,6 @@
 
 namespace SimTest {
 
-
 // A port that nothing listens on right now.
 inline int FreePort()
 {
@@ -47,8 +46,8 @@ public:
         if (::mkdtemp(dir) == nullptr)
             return;
         root_ = dir;
-        for (const char* sub : {"/var", "/var/run", "/var/log", "/usr", "/usr/local",
-                                "/usr/local/etc", "/dev", "/dev/misc"})
+        for (const char* sub :
+             {"/var", "/var/run", "/var/log", "/usr", "/usr/local", "/usr/local/etc", "/dev", "/dev/misc"})
             ::mkdir((root_ + sub).c_str(), 0755);
         socket_ = root_ + "/board.sock";
         const char* bin = std::getenv("GW_TEST_BINARY_DIR");

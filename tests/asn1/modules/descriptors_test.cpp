@@ -64,8 +64,9 @@ TEST(ModuleDescriptors, SpotChecks)
     EXPECT_EQ(TERM::RtpParams::theInfo.fieldInfos[3], &dname);
 
     // Alternative constants are the descriptor's indexes, names included.
-    EXPECT_STREQ(LGCP::CreateParams::theInfo.selectionNames[static_cast<int>(LGCP::CreateParams::Alt::spi_tdm)],
-                 "spi-tdm");
+    EXPECT_STREQ(
+        LGCP::CreateParams::theInfo.selectionNames[static_cast<int>(LGCP::CreateParams::Alt::spi_tdm)],
+        "spi-tdm");
 }
 
 TEST(ModuleDescriptors, TypesPerModule)
@@ -74,13 +75,15 @@ TEST(ModuleDescriptors, TypesPerModule)
     for (std::size_t i = 0; i < ASN1Modules::allTypeCount; ++i) {
         const ASN1Modules::TypeEntry& e = ASN1Modules::allTypes[i];
         ++all[e.module];
-        if (e.reachable) ++reachable[e.module];
+        if (e.reachable)
+            ++reachable[e.module];
     }
-    const std::map<std::string, int> expected = {{"ACP", 10}, {"BASE", 1},  {"DIZORU", 152}, {"HSP", 1},
+    const std::map<std::string, int> expected = {{"ACP", 10},   {"BASE", 1}, {"DIZORU", 152}, {"HSP", 1},
                                                  {"LGCP", 106}, {"MON", 19}, {"TERM", 71}};
     EXPECT_EQ(all, expected);
     int total = 0;
-    for (const auto& [module, n] : reachable) total += n;
+    for (const auto& [module, n] : reachable)
+        total += n;
     // Every named type is reachable; with RtpParams' sized dname that makes
     // 361 descriptors reachable from the roots.
     EXPECT_EQ(total, 360);
@@ -175,7 +178,8 @@ TEST(ModuleRoundTrip, EveryReachableTypeSeeded)
     int values = 0;
     for (std::size_t i = 0; i < ASN1Modules::allTypeCount; ++i) {
         const ASN1Modules::TypeEntry& e = ASN1Modules::allTypes[i];
-        if (!e.reachable) continue;
+        if (!e.reachable)
+            continue;
         for (int k = 0; k < 20; ++k) {
             std::unique_ptr<ASN1::AbstractData> value = rnd.make(e.info);
             std::vector<char> first, second;
@@ -183,7 +187,8 @@ TEST(ModuleRoundTrip, EveryReachableTypeSeeded)
             std::unique_ptr<ASN1::AbstractData> decoded(e.info->create(e.info));
             ASSERT_TRUE(ASN1Test::DecodePer(first, *decoded))
                 << e.module << "." << e.name << " " << ASN1Test::ToHex(first);
-            EXPECT_EQ(decoded->do_compare(*value), 0) << e.module << "." << e.name << " " << ASN1Test::ToHex(first);
+            EXPECT_EQ(decoded->do_compare(*value), 0)
+                << e.module << "." << e.name << " " << ASN1Test::ToHex(first);
             ASSERT_TRUE(ASN1Test::EncodePer(*decoded, second));
             EXPECT_EQ(ASN1Test::ToHex(second), ASN1Test::ToHex(first)) << e.module << "." << e.name;
             ++values;
@@ -209,4 +214,4 @@ TEST(ModuleRoundTrip, TruncatedMessagesAreRefused)
     }
 }
 
-}  // namespace
+} // namespace

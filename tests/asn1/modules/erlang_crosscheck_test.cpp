@@ -56,7 +56,8 @@ TEST(ErlangCrossCheck, WeDecodeErlangsCorpus)
         ++values;
     }
     std::size_t reachable = 0;
-    for (std::size_t i = 0; i < ASN1Modules::allTypeCount; ++i) reachable += ASN1Modules::allTypes[i].reachable;
+    for (std::size_t i = 0; i < ASN1Modules::allTypeCount; ++i)
+        reachable += ASN1Modules::allTypes[i].reachable;
     EXPECT_EQ(types.size(), reachable);
     EXPECT_GE(values, static_cast<int>(reachable) * 20);
 }
@@ -70,7 +71,8 @@ TEST(ErlangCrossCheck, ErlangDecodesOurCorpus)
         ASN1Test::RandomValues rnd(20261207);
         for (std::size_t i = 0; i < ASN1Modules::allTypeCount; ++i) {
             const ASN1Modules::TypeEntry& e = ASN1Modules::allTypes[i];
-            if (!e.reachable) continue;
+            if (!e.reachable)
+                continue;
             for (int k = 0; k < 24; ++k) {
                 std::vector<char> bytes;
                 ASSERT_TRUE(ASN1Test::EncodePer(*rnd.make(e.info), bytes)) << e.module << "." << e.name;
@@ -78,9 +80,9 @@ TEST(ErlangCrossCheck, ErlangDecodesOurCorpus)
             }
         }
     }
-    const std::string command = "escript " GW_ASN1_ERLANG_TESTS "/cpp_corpus.escript " +
-                                GenDir() + "/erlang/per " + GenDir() + "/reachable.txt " + corpus;
+    const std::string command = "escript " GW_ASN1_ERLANG_TESTS "/cpp_corpus.escript " + GenDir() +
+                                "/erlang/per " + GenDir() + "/reachable.txt " + corpus;
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-}  // namespace
+} // namespace

@@ -40,8 +40,10 @@ void ExpectBothWays(const LGCP::Message& message, const std::string& spaced)
 LGCP::Message Envelope(int seq, int slot)
 {
     LGCP::Message m;
-    if (seq >= 0) m.set_seq(seq);
-    if (slot >= 0) m.set_slot(static_cast<std::uint32_t>(slot));
+    if (seq >= 0)
+        m.set_seq(seq);
+    if (slot >= 0)
+        m.set_slot(static_cast<std::uint32_t>(slot));
     return m;
 }
 
@@ -162,4 +164,4 @@ TEST(LgcpGolden, UnknownCommandExtensionDecodes)
     EXPECT_TRUE(m.get_pdu().get_command().isUnknownSelection());
 }
 
-}  // namespace
+} // namespace

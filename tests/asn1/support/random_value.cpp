@@ -11,10 +11,25 @@ namespace ASN1Test {
 namespace {
 
 // Unconstrained INTEGER: the edges of every length-octet count first.
-constexpr std::int32_t kIntegerEdges[] = {
-    0,     1,      -1,     127,    128,     -128,    -129,      255,      256,
-    32767, -32768, 32768,  65535,  65536,   8388607, -8388608,  16777216, 2147483647,
-    std::numeric_limits<std::int32_t>::min()};
+constexpr std::int32_t kIntegerEdges[] = {0,
+                                          1,
+                                          -1,
+                                          127,
+                                          128,
+                                          -128,
+                                          -129,
+                                          255,
+                                          256,
+                                          32767,
+                                          -32768,
+                                          32768,
+                                          65535,
+                                          65536,
+                                          8388607,
+                                          -8388608,
+                                          16777216,
+                                          2147483647,
+                                          std::numeric_limits<std::int32_t>::min()};
 
 class Filler : public ASN1::Visitor {
 public:
@@ -42,12 +57,18 @@ public:
         // lower..upper, counted as unsigned offsets from lower (the range may
         // span all 2^32 values).
         const std::uint32_t lower = static_cast<std::uint32_t>(value.lowerLimit());
-        const std::uint32_t span = value.upperLimit() - lower;  // size - 1
+        const std::uint32_t span = value.upperLimit() - lower; // size - 1
         std::uint32_t offset;
         switch (rnd_.below(4)) {
-        case 0: offset = 0; break;
-        case 1: offset = span; break;
-        default: offset = span == 0xFFFFFFFFu ? rnd_.next32() : rnd_.below(span + 1); break;
+        case 0:
+            offset = 0;
+            break;
+        case 1:
+            offset = span;
+            break;
+        default:
+            offset = span == 0xFFFFFFFFu ? rnd_.next32() : rnd_.below(span + 1);
+            break;
         }
         value.setValue(static_cast<std::int32_t>(lower + offset));
         return true;
@@ -61,7 +82,8 @@ public:
         for (std::uint32_t i = 0; i < info->nameCount; ++i) {
             const char* eq = std::strchr(info->names[i], '=');
             const std::int32_t n = eq != nullptr ? static_cast<std::int32_t>(std::atol(eq + 1)) : next;
-            if (n >= 0 && n <= info->maxEnumValue) numbers.push_back(n);
+            if (n >= 0 && n <= info->maxEnumValue)
+                numbers.push_back(n);
             next = n + 1;
         }
         value.setValue(numbers.empty() ? 0 : numbers[rnd_.below(static_cast<std::uint32_t>(numbers.size()))]);
@@ -76,14 +98,16 @@ public:
     {
         const std::uint32_t n = length(value);
         value.resize(n);
-        for (std::uint32_t i = 0; i < n; ++i) value[i] = static_cast<char>(rnd_.below(256));
+        for (std::uint32_t i = 0; i < n; ++i)
+            value[i] = static_cast<char>(rnd_.below(256));
         return true;
     }
     bool do_visit(ASN1::BIT_STRING& value) override
     {
         const std::uint32_t n = length(value);
         value.resize(n);
-        for (std::uint32_t i = 0; i < n; ++i) value.set(i, rnd_.below(2) == 1);
+        for (std::uint32_t i = 0; i < n; ++i)
+            value.set(i, rnd_.below(2) == 1);
         return true;
     }
     bool do_visit(ASN1::AbstractString& value) override
@@ -91,7 +115,8 @@ public:
         const ASN1::StringTypeInfo* info = value.info();
         const std::uint32_t n = length(value);
         value.clear();
-        for (std::uint32_t i = 0; i < n; ++i) value.push_back(info->charSet[rnd_.below(info->charSetSize)]);
+        for (std::uint32_t i = 0; i < n; ++i)
+            value.push_back(info->charSet[rnd_.below(info->charSetSize)]);
         return true;
     }
     bool do_visit(ASN1::BMPString& value) override
@@ -100,8 +125,8 @@ public:
         const std::uint32_t n = length(value);
         value.clear();
         for (std::uint32_t i = 0; i < n; ++i)
-            value.push_back(static_cast<wchar_t>(info->firstChar +
-                                                 rnd_.below(info->lastChar - info->firstChar + 1)));
+            value.push_back(
+                static_cast<wchar_t>(info->firstChar + rnd_.below(info->lastChar - info->firstChar + 1)));
         return true;
     }
     bool do_visit(ASN1::CHOICE& value) override
@@ -117,7 +142,8 @@ public:
         value.clear();
         value.resize(n);
         for (std::size_t i = 0; i < n; ++i)
-            if (!descend(value.elementAt(i))) return false;
+            if (!descend(value.elementAt(i)))
+                return false;
         return true;
     }
     bool do_visit(ASN1::OpenData&) override { return true; }
@@ -125,14 +151,16 @@ public:
     bool do_visit(ASN1::TypeConstrainedOpenData& value) override
     {
         const ASN1::TypeInfo* contained = value.info()->containedInfo;
-        if (contained == nullptr) return true;
+        if (contained == nullptr)
+            return true;
         ASN1::AbstractData* inner = contained->create(contained);
         value.set_data(inner);
         return descend(*inner);
     }
     bool do_visit(ASN1::GeneralizedTime& value) override
     {
-        value = ASN1::GeneralizedTime(2000 + static_cast<int>(rnd_.below(50)), 1 + static_cast<int>(rnd_.below(12)),
+        value = ASN1::GeneralizedTime(2000 + static_cast<int>(rnd_.below(50)),
+                                      1 + static_cast<int>(rnd_.below(12)),
                                       1 + static_cast<int>(rnd_.below(28)), static_cast<int>(rnd_.below(24)),
                                       static_cast<int>(rnd_.below(60)), static_cast<int>(rnd_.below(60)));
         return true;
@@ -183,13 +211,15 @@ private:
     // unless the bound is fixed.
     std::uint32_t length(const ASN1::ConstrainedObject& value, unsigned cap = 0)
     {
-        if (cap == 0) cap = rnd_.maxStringLength;
+        if (cap == 0)
+            cap = rnd_.maxStringLength;
         const std::uint32_t lower = lowerOf(value);
-        std::uint32_t upper = value.constraint() == ASN1::NoConstraint ||
-                                      value.constraint() == ASN1::LowerBoundOnly
-                                  ? lower + cap
-                                  : value.upperLimit();
-        if (upper - lower > cap) upper = lower + cap;
+        std::uint32_t upper =
+            value.constraint() == ASN1::NoConstraint || value.constraint() == ASN1::LowerBoundOnly
+                ? lower + cap
+                : value.upperLimit();
+        if (upper - lower > cap)
+            upper = lower + cap;
         return lower + rnd_.below(upper - lower + 1);
     }
 
@@ -197,7 +227,7 @@ private:
     unsigned depth_ = 0;
 };
 
-}  // namespace
+} // namespace
 
 std::uint32_t RandomValues::next32()
 {
@@ -236,7 +266,8 @@ bool EncodePer(const ASN1::AbstractData& value, std::vector<char>& out)
 bool DecodePer(const std::vector<char>& bytes, ASN1::AbstractData& value)
 {
     ASN1::PERDecoder decoder(bytes.data(), bytes.data() + bytes.size(), nullptr, true);
-    if (!value.accept(decoder)) return false;
+    if (!value.accept(decoder))
+        return false;
     // Only the padding of the last octet may remain (X.691 11.1).
     return decoder.getBitsLeft() < 8;
 }
@@ -260,11 +291,16 @@ bool FromHex(const std::string& text, std::vector<char>& out)
     int high = -1;
     for (char c : text) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (c == ' ') continue;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else if (c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (c == ' ')
+            continue;
+        else
+            return false;
         if (high < 0) {
             high = d;
         } else {
@@ -275,4 +311,4 @@ bool FromHex(const std::string& text, std::vector<char>& out)
     return high < 0;
 }
 
-}  // namespace ASN1Test
+} // namespace ASN1Test

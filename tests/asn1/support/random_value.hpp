@@ -41,7 +41,7 @@ bool EncodePer(const ASN1::AbstractData& value, std::vector<char>& out);
 // on a decoding failure or when octets are left over.
 bool DecodePer(const std::vector<char>& bytes, ASN1::AbstractData& value);
 
-std::string ToHex(const std::vector<char>& bytes);          // "C00105"
-bool FromHex(const std::string& text, std::vector<char>& out);  // spaces allowed
+std::string ToHex(const std::vector<char>& bytes);             // "C00105"
+bool FromHex(const std::string& text, std::vector<char>& out); // spaces allowed
 
-}  // namespace ASN1Test
+} // namespace ASN1Test
