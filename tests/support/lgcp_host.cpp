@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <sstream>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -257,7 +258,11 @@ std::string Notation(Bytes const& payload)
     if (!Decode(payload, m))
         return {};
     // The logs' layout, its line breaks and indentation folded into spaces.
-    std::string const text = ASN1::asValueNotation(m);
+    std::ostringstream strm;
+    ASN1::AVNEncoder printer(strm);
+    if (!m.accept(printer))
+        return "(no value notation)"; // an alternative the schema does not name
+    std::string const text = strm.str();
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\n') {

@@ -89,7 +89,8 @@ Bytes Error(int seq, LGCP::ErrorCause::NamedNumber cause, int slot = -1);
 std::string Hex(Bytes const& bytes);
 Bytes Unhex(std::string const& text);
 // The value notation of a payload on one line ("{ seq 1, pdu command : ping :
-// NULL }"); empty when it does not decode.
+// NULL }"); "(no value notation)" for an alternative that the schema does
+// not name; empty when it does not decode.
 std::string Notation(Bytes const& payload);
 
 } // namespace E2E

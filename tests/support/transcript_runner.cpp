@@ -10,10 +10,14 @@
 //   args <words>       extra command-line arguments for the server
 //   ignore <signal>    signals of this alternative are not recorded
 //                      (e.g. trunkStatus, which the board sends every second)
-//   > <hex>            the host sends this payload in one TPKT frame
+//   > <hex>            the host sends this payload in one TPKT frame (a new
+//                      transcript may give the value instead: "> { seq 1,
+//                      pdu command : ping : NULL }")
 //   raw <hex>          the host sends these octets as they are
 //   < <hex>            a payload from the server
-//   log <text>         a whole line the server writes to its standard error
+//   log <text>         text the server writes to its standard error (at any
+//                      time before it is looked for; a line's end is not
+//                      part of it)
 //   ask <request>      a request to the simulated board's control socket;
 //   = <line>           each line of its answer
 //   close              the host closes the connection
@@ -33,6 +37,8 @@
 
 #include "support/lgcp_host.hpp"
 #include "support/server_process.hpp"
+
+#include "asn1/valuenotation.hpp"
 
 #include <gtest/gtest.h>
 
@@ -59,6 +65,17 @@ std::string Read(std::string const& path)
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// A payload given in hex, or (when writing a new transcript) as a value.
+E2E::Bytes Payload(std::string const& text)
+{
+    if (!Starts(text, "{"))
+        return E2E::Unhex(text);
+    LGCP::Message m;
+    if (!ASN1::setFromValueNotation(m, text))
+        ADD_FAILURE() << "not a value of LGCP.Message: " << text;
+    return E2E::Encode(m);
 }
 
 // The value line under a payload.
@@ -112,12 +129,12 @@ public:
 private:
     void Step(std::string const& line)
     {
-        if (Starts(line, "  ") || Starts(line, "= "))
-            return; // written again from what is seen
+        if (Starts(line, "  ") || Starts(line, "= ") || Starts(line, "! "))
+            return; // written again from what is seen; "!" marks a fault
         if (Starts(line, "> ") || Starts(line, "raw ") || line == "close")
             Drain();
         if (Starts(line, "> ")) {
-            E2E::Bytes const payload = E2E::Unhex(line.substr(2));
+            E2E::Bytes const payload = Payload(line.substr(2));
             host_.Send(payload);
             out_ << "> " << E2E::Hex(payload) << "\n" << ValueLine(payload);
         } else if (Starts(line, "raw ")) {
@@ -132,14 +149,7 @@ private:
                 out_ << "< (nothing)\n";
         } else if (Starts(line, "log ")) {
             std::string const text = line.substr(4);
-            bool const seen = E2E::Eventually(
-                [&] {
-                    for (auto const& l : E2E::Lines(server_.Err()))
-                        if (l == text)
-                            return true;
-                    return false;
-                },
-                5);
+            bool const seen = server_.Logged(text, 5);
             out_ << (seen ? "log " : "! not logged: ") << text << "\n";
         } else if (Starts(line, "ask ")) {
             out_ << line << "\n";
