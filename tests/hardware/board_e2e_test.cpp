@@ -37,7 +37,8 @@ std::vector<Report> Reports(LgcpHost& host, ACP::TrunkType::NamedNumber type, in
     E2E::Bytes payload;
     LGCP::Message m;
     while (Clock::now() < until) {
-        if (!host.Receive(payload, 50) || !E2E::Decode(payload, m) || !m.get_pdu().is_signal() || !m.get_pdu().get_signal().is_trunkStatus())
+        if (!host.Receive(payload, 50) || !E2E::Decode(payload, m) || !m.get_pdu().is_signal() ||
+            !m.get_pdu().get_signal().is_trunkStatus())
             continue;
         ACP::TrunkStatus const& t = m.get_pdu().get_signal().get_trunkStatus();
         if (t.get_type().getValue() == type)

@@ -58,8 +58,9 @@ protected:
     void Start(const std::vector<std::string>& args = {}, bool port = true)
     {
         server.Start({.args = args, .port = port});
-        ASSERT_TRUE(Eventually([&] { return server.Read("var/run/server.pid") == std::to_string(server.pid()); }))
-            << server.Err();
+        ASSERT_TRUE(Eventually([&] {
+            return server.Read("var/run/server.pid") == std::to_string(server.pid());
+        })) << server.Err();
     }
     void Stop()
     {
@@ -145,7 +146,8 @@ TEST_F(Running, Usr2WritesTheStatusDump)
     server.Write("var/log/server-status", "stale");
     server.Signal(SIGUSR2);
     EXPECT_TRUE(Eventually([&] {
-        return server.Read("var/log/server-status").find("ChildWaitService::OnChildEvent") != std::string::npos;
+        return server.Read("var/log/server-status").find("ChildWaitService::OnChildEvent") !=
+               std::string::npos;
     })) << server.Read("var/log/server-status");
     Stop();
 }
@@ -161,16 +163,15 @@ TEST_F(Running, HupAsksForAHardwareResourceUpdate)
 TEST_F(Running, OnlyTheLastTracesSectionCounts)
 {
     server.Write("usr/local/etc/server.conf", "[traces]\n"
-                                            "signalling.hdlc = yes\n"
-                                            "signalling.isdn = yes\n"
-                                            "[snmpagent]\n"
-                                            "[traces]\n"
-                                            "signalling.events = enabled\n"
-                                            "monitoring.internal = maybe\n");
+                                              "signalling.hdlc = yes\n"
+                                              "signalling.isdn = yes\n"
+                                              "[snmpagent]\n"
+                                              "[traces]\n"
+                                              "signalling.events = enabled\n"
+                                              "monitoring.internal = maybe\n");
     Start();
-    EXPECT_NE(std::string::npos,
-              server.Err().find("traces: optional key \"monitoring.internal\" has invalid "
-                                 "value=\"maybe\", line 7. Key will be ignored.\n"))
+    EXPECT_NE(std::string::npos, server.Err().find("traces: optional key \"monitoring.internal\" has invalid "
+                                                   "value=\"maybe\", line 7. Key will be ignored.\n"))
         << server.Err();
     server.Signal(SIGUSR2);
     ASSERT_TRUE(Eventually([&] { return server.Exists("var/log/server-status"); }));
@@ -270,7 +271,8 @@ TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
     // What the system's own client writes for the same message.
     LogSocket ref(launcher.Path("ref"));
     const std::string text = "Starting server [" + kVersion + "], port=20001";
-    std::string cmd = "logger -u " + launcher.Path("ref") + " -t " + ident + " -p daemon.notice '" + text + "'";
+    std::string cmd =
+        "logger -u " + launcher.Path("ref") + " -t " + ident + " -p daemon.notice '" + text + "'";
     ASSERT_EQ(0, std::system(cmd.c_str()));
     std::vector<std::string> reference = ref.Receive();
     ASSERT_EQ(1u, reference.size());

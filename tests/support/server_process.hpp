@@ -124,8 +124,8 @@ std::string FakeTimeMissing();
 } // namespace E2E
 
 // Skips the test, saying why, where the server cannot run on a fake clock.
-#define E2E_NEEDS_FAKE_TIME()                                    \
-    do {                                                         \
-        if (std::string why = ::E2E::FakeTimeMissing(); !why.empty()) \
-            GTEST_SKIP() << why;                                 \
+#define E2E_NEEDS_FAKE_TIME()                                                                                \
+    do {                                                                                                     \
+        if (std::string why = ::E2E::FakeTimeMissing(); !why.empty())                                        \
+            GTEST_SKIP() << why;                                                                             \
     } while (0)

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "asn1/modules/LGCP.hpp"
-#include "asn1/support/random_value.hpp"
+#include "asn1/support/coding.hpp"
 
 namespace {
 
