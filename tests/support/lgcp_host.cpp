@@ -3,6 +3,7 @@
 #include "control/lgcp_coding.hpp"
 #include "support/server_process.hpp"
 
+#include "asn1/support/coding.hpp"
 #include "asn1/valuenotation.hpp"
 
 #include <cerrno>
@@ -172,23 +173,6 @@ bool LgcpHost::ClosedWithin(int ms)
     return true;
 }
 
-LGCP::Message Message(int seq, int slot)
-{
-    LGCP::Message m;
-    if (seq >= 0)
-        m.set_seq(seq);
-    if (slot >= 0)
-        m.set_slot(static_cast<std::uint32_t>(slot));
-    return m;
-}
-
-LGCP::Message Command(int seq, int slot)
-{
-    LGCP::Message m = Message(seq, slot);
-    m.get_pdu().select_command();
-    return m;
-}
-
 Bytes Encode(LGCP::Message const& message)
 {
     std::vector<char> out;
@@ -218,38 +202,13 @@ Bytes Error(int seq, LGCP::ErrorCause::NamedNumber cause, int slot)
 
 std::string Hex(Bytes const& bytes)
 {
-    std::string out;
-    char two[4];
-    for (std::uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, out.empty() ? "%02X" : " %02X", b);
-        out += two;
-    }
-    return out;
+    return ASN1Test::hex(ASN1Test::Octets(bytes.begin(), bytes.end()));
 }
 
 Bytes Unhex(std::string const& text)
 {
-    Bytes out;
-    int digits = 0;
-    unsigned value = 0;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        else if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        else if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
-        else
-            continue;
-        value = value * 16 + static_cast<unsigned>(v);
-        if (++digits == 2) {
-            out.push_back(static_cast<std::uint8_t>(value));
-            value = 0;
-            digits = 0;
-        }
-    }
-    return out;
+    ASN1Test::Octets const octets = ASN1Test::hex(text);
+    return Bytes(octets.begin(), octets.end());
 }
 
 std::string Notation(Bytes const& payload)

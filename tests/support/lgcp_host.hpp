@@ -72,10 +72,23 @@ private:
     bool eof_ = false;
 };
 
-// A message with `seq` (none when negative) and no slot; select the PDU.
-LGCP::Message Message(int seq, int slot = -1);
+// A message with `seq` and `slot` (none when negative); select the PDU.
+inline LGCP::Message Message(int seq, int slot = -1)
+{
+    LGCP::Message m;
+    if (seq >= 0)
+        m.set_seq(seq);
+    if (slot >= 0)
+        m.set_slot(static_cast<std::uint32_t>(slot));
+    return m;
+}
 // `Message` with the command PDU selected.
-LGCP::Message Command(int seq, int slot = -1);
+inline LGCP::Message Command(int seq, int slot = -1)
+{
+    LGCP::Message m = Message(seq, slot);
+    m.get_pdu().select_command();
+    return m;
+}
 
 // The program's aligned-PER coder; Encode gives nothing when it refuses.
 Bytes Encode(LGCP::Message const& message);
