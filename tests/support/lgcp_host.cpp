@@ -59,20 +59,23 @@ bool LgcpHost::Connect(int port, int rcvbuf)
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<std::uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // The control port opens after the server's start-up.
-    return Eventually([&] {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (rcvbuf > 0)
-            ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
-            int on = 1;
-            ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-            return true;
-        }
-        ::close(fd_);
-        fd_ = -1;
-        return false;
-    });
+    // The control port opens after the server's start-up, which a loaded
+    // machine can make slow.
+    return Eventually(
+        [&] {
+            fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            if (rcvbuf > 0)
+                ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+            if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+                int on = 1;
+                ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                return true;
+            }
+            ::close(fd_);
+            fd_ = -1;
+            return false;
+        },
+        60);
 }
 
 int LgcpHost::LocalPort() const
