@@ -11,11 +11,6 @@
 
 namespace {
 
-std::string MonPath(const std::string& relative)
-{
-    return RootPath("/var/monitoring/" + relative);
-}
-
 bool Tracing()
 {
     return traces[TraceCtl::monitoring_internal];

@@ -86,6 +86,9 @@ public:
     std::list<NetIfDataHolder> netIfs;
 
 private:
+    // A path below "/var/monitoring/" (and GW_ROOT).
+    static std::string MonPath(const std::string& relative);
+
     void DipStatusSaver(std::FILE* file, const SaveStatusArg* arg);
     void PowerStatusSaver(std::FILE* file, const SaveStatusArg* arg);
     void ConfigVersionSaver(std::FILE* file, const SaveStatusArg* arg);

@@ -23,11 +23,6 @@ namespace {
 // board.
 constexpr mode_t kDirMode = 0755;
 
-std::string MonPath(const std::string& relative)
-{
-    return RootPath("/var/monitoring/" + relative);
-}
-
 void LogFailure(const char* what, const std::string& path, int error)
 {
     std::clog << what << path << "> with code=" << error << std::endl;
@@ -70,6 +65,11 @@ void WriteBytes(std::FILE* file, const std::vector<char>& bytes)
 }
 
 } // namespace
+
+std::string MonitoringDataHolder::MonPath(const std::string& relative)
+{
+    return RootPath("/var/monitoring/" + relative);
+}
 
 void MonitoringDataHolder::SaveStatusToFile(const char* path, Saver saver, const SaveStatusArg* arg)
 {
