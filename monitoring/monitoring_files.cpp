@@ -49,7 +49,9 @@ bool ListDir(const std::string& path, std::vector<std::string>& names)
     DIR* dir = ::opendir(path.c_str());
     if (dir == nullptr)
         return false;
-    while (const dirent* entry = ::readdir(dir)) {
+    // readdir64: a 32-bit build's readdir fails (EOVERFLOW) on a file system
+    // whose directory offsets are 64-bit hashes.
+    while (const dirent64* entry = ::readdir64(dir)) {
         const std::string name = entry->d_name;
         if (name != "." && name != "..")
             names.push_back(name);
