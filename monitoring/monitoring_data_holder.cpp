@@ -33,17 +33,19 @@ bool SafeComponent(const std::string& text)
            text.find('\0') == std::string::npos;
 }
 
+const std::string& Text(const ASN1::AbstractString& value)
+{
+    return value;
+}
+
 bool SameId(const MON::SnmpSetCommandId& a, const MON::SnmpSetCommandId& b)
 {
     if (a.is_oid() && b.is_oid())
-        return static_cast<const std::string&>(a.get_oid()) == static_cast<const std::string&>(b.get_oid());
+        return Text(a.get_oid()) == Text(b.get_oid());
     if (a.is_name() && b.is_name()) {
         const MON::IniName& x = a.get_name();
         const MON::IniName& y = b.get_name();
-        return static_cast<const std::string&>(x.get_section()) ==
-                   static_cast<const std::string&>(y.get_section()) &&
-               static_cast<const std::string&>(x.get_name()) ==
-                   static_cast<const std::string&>(y.get_name()) &&
+        return Text(x.get_section()) == Text(y.get_section()) && Text(x.get_name()) == Text(y.get_name()) &&
                x.get_index().getValue() == y.get_index().getValue();
     }
     return false;
