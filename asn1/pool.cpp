@@ -27,7 +27,7 @@ void* Pool::refill(std::size_t size)
     return ::operator new(block);
 #else
     const std::size_t count = chunk / block > 1 ? chunk / block : 1;
-    auto* bytes = static_cast<unsigned char*>(::operator new(count * block));
+    auto* bytes = static_cast<unsigned char*>(::operator new(count* block));
     // The first block is the caller's; the others wait on the list.
     Free*& head = heads_[index(size)];
     for (std::size_t i = count; i-- > 1;) {

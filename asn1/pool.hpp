@@ -67,7 +67,10 @@ public:
 
     // Calls made into the general-purpose allocator for small blocks since
     // the program started (tests prove with it that a message reuses blocks).
-    static std::uint64_t refills() noexcept { return refills_; }
+    static std::uint64_t refills() noexcept
+    {
+        return refills_;
+    }
 
 private:
     struct Free {
@@ -75,8 +78,14 @@ private:
     };
     static constexpr std::size_t classes = limit / step;
 
-    static constexpr std::size_t index(std::size_t size) noexcept { return (size - 1) / step; }
-    static constexpr std::size_t classSize(std::size_t size) noexcept { return (index(size) + 1) * step; }
+    static constexpr std::size_t index(std::size_t size) noexcept
+    {
+        return (size - 1) / step;
+    }
+    static constexpr std::size_t classSize(std::size_t size) noexcept
+    {
+        return (index(size) + 1) * step;
+    }
     static void* refill(std::size_t size);
 #ifdef GW_ASN1_POOL_ASAN
     // The lists live outside the blocks, which stay poisoned while free (the

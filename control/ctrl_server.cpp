@@ -178,6 +178,18 @@ void Server::SendSignal(unsigned int slot, LGCP::Signal const& signal)
 
 void Server::SendMsg(LGCP::Message& message)
 {
+    if (link_ != nullptr) {
+        // Encoded straight into the frame, after the stack's header room.
+        Packet pkt = link_->NewPayload();
+        char* const at = reinterpret_cast<char*>(pkt.tail_space());
+        std::size_t length = 0;
+        if (lgcp_encode(message, at, at + pkt.tailroom(), length)) {
+            pkt.extend(static_cast<unsigned int>(length));
+            link_->Send(pkt);
+            return;
+        }
+        // Invalid, or larger than a packet: the path below says which.
+    }
     std::vector<char> bytes;
     bytes.reserve(200);
     if (!lgcp_encode(message, bytes)) {

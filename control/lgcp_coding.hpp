@@ -15,8 +15,11 @@ namespace CtrlSrv {
 
 // PER aligned (X.691), the whole payload as one LGCP::Message.
 bool lgcp_decode(char const* data, std::size_t length, LGCP::Message& message);
-// Appends the encoding to `out`; on failure `out` holds what was produced.
+// Appends the encoding to `out`; on failure `out` is as it was.
 bool lgcp_encode(LGCP::Message const& message, std::vector<char>& out);
+// Encodes into [first, last): false for an invalid message or one that does
+// not fit.
+bool lgcp_encode(LGCP::Message const& message, char* first, char* last, std::size_t& length);
 
 bool lgcp_has_seq(LGCP::Message const& message);
 std::uint32_t lgcp_seq(LGCP::Message const& message);

@@ -117,6 +117,7 @@ private:
     Measure event_measure_;
     Measure timer_measure_;
     std::vector<TimerPoolPlugin*> plugins_;
+    TimerPollNotify plugin_sweep_;
     TimerPollNotify* plugin_pass_ = nullptr;
     int wd_ = -1;
     bool wd_pinged_ = false;

@@ -4,6 +4,7 @@
 #include "control/control_test_helper.hpp"
 #include "control/service.hpp"
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace ctltest;
@@ -157,6 +158,25 @@ TEST_F(ServiceTest, OversizedPayloadIsRefusedNotTruncated)
     EXPECT_EQ((Bytes{got[0], got[1], got[2], got[3]}), (Bytes{0x03, 0x00, 0xFF, 0xFF}));
     EXPECT_EQ(got[4], 'y');
     link.Deactivate();
+}
+
+// A payload written into a packet from NewPayload goes out behind the TPKT
+// header under the same rules as Send(data, length).
+TEST_F(ServiceTest, PayloadWrittenIntoItsPacketIsFramedAndSent)
+{
+    Capture err(Capture::Err);
+    Packet early = link.NewPayload();
+    early.put("no", 2);
+    link.Send(early);
+    EXPECT_NE(err.text().find("ignore Send request in Idle state."), std::string::npos);
+    connect();
+    Packet p = link.NewPayload();
+    EXPECT_EQ(p.headroom(), 4u);
+    p.put("abc", 3);
+    link.Send(p);
+    std::uint8_t got[16];
+    ssize_t const n = ::recv(sp.b, got, sizeof got, MSG_DONTWAIT);
+    EXPECT_EQ(Bytes(got, got + (n > 0 ? n : 0)), (Bytes{0x03, 0x00, 0x00, 0x07, 'a', 'b', 'c'}));
 }
 
 TEST_F(ServiceTest, DeactivateGoesIdleWithoutTellingTheSink)
