@@ -1,0 +1,151 @@
+#include "support/tshark.hpp"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace TestTshark {
+
+namespace {
+
+bool OnPath(std::string const& program)
+{
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':'))
+        if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0)
+            return true;
+    return false;
+}
+
+std::string ReadFile(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Runs the program with standard input from /dev/null and its two output
+// streams into files; returns the exit status, -1 when it did not exit.
+int Run(std::vector<std::string> const& args, std::string const& out, std::string const& err)
+{
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || o < 0 || e < 0)
+            ::_exit(126);
+        ::dup2(in, 0);
+        ::dup2(o, 1);
+        ::dup2(e, 2);
+        std::vector<char*> argv;
+        for (std::string const& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execvp(argv[0], argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+void Note(std::string* errors, std::string const& program, int status, std::string const& text)
+{
+    if (errors == nullptr)
+        return;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+        if (!line.empty() && line.rfind("Running as user", 0) != 0)
+            *errors += line + "\n";
+    if (status != 0)
+        *errors += program + " exited with " + std::to_string(status) + "\n";
+}
+
+} // namespace
+
+bool Available()
+{
+    return OnPath("text2pcap") && OnPath("tshark");
+}
+
+std::vector<std::vector<std::string>> Fields(std::vector<Frame> const& frames,
+                                             std::vector<std::string> const& text2pcapArgs,
+                                             std::vector<std::string> const& tsharkArgs, char separator,
+                                             std::string* errors)
+{
+    std::vector<std::vector<std::string>> rows;
+    char dir[] = "/tmp/gw-tshark-XXXXXX";
+    if (::mkdtemp(dir) == nullptr) {
+        if (errors != nullptr)
+            *errors += "no temporary folder\n";
+        return rows;
+    }
+    const std::string base = dir;
+    const std::string in = base + "/in.txt", pcap = base + "/out.pcap", out = base + "/out.txt",
+                      err = base + "/err.txt";
+    {
+        // The hex dump text2pcap reads: an offset that restarts at 0 for
+        // each frame, then the octets.
+        std::ofstream dump(in);
+        for (Frame const& f : frames) {
+            if (f.direction != 0)
+                dump << f.direction << '\n';
+            for (std::size_t i = 0; i < f.bytes.size(); ++i) {
+                char cell[24];
+                if (i % 16 == 0) {
+                    if (i != 0)
+                        dump << '\n';
+                    std::snprintf(cell, sizeof cell, "%06zx", i);
+                    dump << cell;
+                }
+                std::snprintf(cell, sizeof cell, " %02x", f.bytes[i]);
+                dump << cell;
+            }
+            dump << "\n";
+        }
+    }
+    std::vector<std::string> args{"text2pcap"};
+    args.insert(args.end(), text2pcapArgs.begin(), text2pcapArgs.end());
+    args.push_back(in);
+    args.push_back(pcap);
+    int status = Run(args, out, err);
+    Note(errors, "text2pcap", status, ReadFile(err));
+    if (status == 0) {
+        args = {"tshark", "-r", pcap};
+        args.insert(args.end(), tsharkArgs.begin(), tsharkArgs.end());
+        status = Run(args, out, err);
+        Note(errors, "tshark", status, ReadFile(err));
+        std::istringstream lines(ReadFile(out));
+        std::string line;
+        while (std::getline(lines, line)) {
+            std::vector<std::string> row;
+            std::string::size_type start = 0;
+            for (;;) {
+                const std::string::size_type end = line.find(separator, start);
+                row.push_back(line.substr(start, end == std::string::npos ? std::string::npos : end - start));
+                if (end == std::string::npos)
+                    break;
+                start = end + 1;
+            }
+            rows.push_back(std::move(row));
+        }
+    }
+    for (std::string const& f : {in, pcap, out, err})
+        std::remove(f.c_str());
+    ::rmdir(dir);
+    return rows;
+}
+
+} // namespace TestTshark
