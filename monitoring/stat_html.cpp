@@ -15,6 +15,8 @@ GeneratorV1::GeneratorV1(Object& root_object, std::ostream& out, std::istream& i
 
 int GeneratorV1::generate()
 {
+    stack.assign(1, &root);
+    current_object = &root;
     ignore_depth = 0;
     return generate_body();
 }

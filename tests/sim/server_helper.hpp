@@ -24,10 +24,10 @@
 
 namespace SimTest {
 
-// A port that nothing listens on right now.
-inline int FreePort()
+// A port that nothing listens on right now (SOCK_DGRAM: a UDP port).
+inline int FreePort(int type = SOCK_STREAM)
 {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int s = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

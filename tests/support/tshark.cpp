@@ -121,7 +121,10 @@ std::vector<std::vector<std::string>> Fields(std::vector<Frame> const& frames,
     args.push_back(in);
     args.push_back(pcap);
     int status = Run(args, out, err);
-    Note(errors, "text2pcap", status, ReadFile(err));
+    // text2pcap writes a rule line even under -q: its text counts only when
+    // it failed.
+    if (status != 0)
+        Note(errors, "text2pcap", status, ReadFile(err));
     if (status == 0) {
         args = {"tshark", "-r", pcap};
         args.insert(args.end(), tsharkArgs.begin(), tsharkArgs.end());

@@ -22,9 +22,9 @@ struct Frame {
 // Writes the frames as a text2pcap hex dump in a fresh temporary folder, runs
 // `text2pcap <text2pcapArgs> in.txt out.pcap`, then
 // `tshark -r out.pcap <tsharkArgs>`, and returns tshark's standard output as
-// rows (one a line) split at `separator`. Standard error lines of both
-// programs other than tshark's "Running as user" note, and a failed exit, go
-// to *errors when given. The folder is removed.
+// rows (one a line) split at `separator`. tshark's standard error lines
+// other than its "Running as user" note, and a program's failed exit with
+// its standard error, go to *errors when given. The folder is removed.
 std::vector<std::vector<std::string>> Fields(std::vector<Frame> const& frames,
                                              std::vector<std::string> const& text2pcapArgs,
                                              std::vector<std::string> const& tsharkArgs, char separator = ',',

@@ -1,0 +1,252 @@
+// Built traps read by independent SNMP implementations: net-snmp's
+// snmptrapd receives them over UDP on loopback and logs every binding, and
+// tshark's SNMP dissector decodes them from a capture file without an
+// expert warning.
+
+#include "monitoring/trap_helper.hpp"
+#include "sim/server_helper.hpp"
+#include "support/tshark.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include <poll.h>
+
+using namespace TrapTest;
+
+namespace {
+
+std::string ReadFile(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string FindProgram(std::string const& name)
+{
+    std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
+    // Debian installs the daemon in sbin, which a plain user's PATH lacks.
+    std::istringstream dirs(path + ":/usr/sbin:/sbin");
+    std::string dir;
+    while (std::getline(dirs, dir, ':'))
+        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0)
+            return dir + "/" + name;
+    return "";
+}
+
+// snmptrapd in the foreground on 127.0.0.1, logging each trap as one line
+// "TRAP <security info>|<binding>~<binding>..." into a file of its own
+// folder; stopped and reaped on destruction.
+class TrapDaemon {
+public:
+    TrapDaemon()
+    {
+        char dir[] = "/tmp/gw-snmptrapd-XXXXXX";
+        if (::mkdtemp(dir) == nullptr)
+            return;
+        dir_ = dir;
+        log_ = dir_ + "/log";
+        std::ofstream(dir_ + "/conf") << "disableAuthorization yes\n";
+        const std::string program = FindProgram("snmptrapd");
+        if (program.empty())
+            return;
+        port_ = SimTest::FreePort(SOCK_DGRAM);
+        const std::vector<std::string> args{program,
+                                            "-f",
+                                            "-Lf",
+                                            log_,
+                                            "-m",
+                                            "",
+                                            "-M",
+                                            "/dev/null",
+                                            "-C",
+                                            "-c",
+                                            dir_ + "/conf",
+                                            "-n",
+                                            "-On",
+                                            "-F",
+                                            "TRAP %P|%V~%v\n",
+                                            "udp:127.0.0.1:" + std::to_string(port_)};
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Its persistent state goes to the test's folder, not /var/lib.
+            ::setenv("SNMP_PERSISTENT_DIR", dir_.c_str(), 1);
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 0);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            std::vector<char*> argv;
+            for (std::string const& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        sock_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    }
+    ~TrapDaemon()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+        }
+        if (sock_ >= 0)
+            ::close(sock_);
+        if (!dir_.empty())
+            std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+    TrapDaemon(const TrapDaemon&) = delete;
+    TrapDaemon& operator=(const TrapDaemon&) = delete;
+
+    bool running() const { return pid_ > 0; }
+
+    void send(Bytes const& trap)
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<std::uint16_t>(port_));
+        ::sendto(sock_, trap.data(), trap.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+
+    // Waits (about 20 s at most) until the log holds `text`; `resend`, when
+    // given, goes out again on every try, for the time before the daemon
+    // listens. Waits on the daemon, not on a timer of ours.
+    bool await(std::string const& text, Bytes const& resend = {})
+    {
+        for (int i = 0; i < 400; ++i) {
+            if (!resend.empty())
+                send(resend);
+            if (log().find(text) != std::string::npos)
+                return true;
+            ::poll(nullptr, 0, 50);
+        }
+        return false;
+    }
+
+    std::string log() const { return ReadFile(log_); }
+
+private:
+    std::string dir_, log_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+    int sock_ = -1;
+};
+
+Bytes ProbeTrap()
+{
+    auto s = NewSession(99);
+    trap_init(s.get(), "probe");
+    trap_pack_begin(s.get());
+    AddU32(*s, sys_up_time, ASN_TIMETICKS, 0);
+    AddOid(*s, snmp_trap_oid, cold_start);
+    return Message(*s);
+}
+
+// The line of the log that names the community.
+std::string LineOf(std::string const& log, std::string const& community)
+{
+    std::istringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.find("community " + community + "|") != std::string::npos)
+            return line;
+    return "";
+}
+
+std::vector<std::string> Split(std::string const& s, char separator)
+{
+    std::vector<std::string> out;
+    std::istringstream in(s);
+    std::string part;
+    while (std::getline(in, part, separator))
+        out.push_back(part);
+    return out;
+}
+
+} // namespace
+
+TEST(SnmpTrapPeers, SnmptrapdLogsEveryBinding)
+{
+    TrapDaemon daemon;
+    ASSERT_TRUE(daemon.running()) << "snmptrapd is missing (Debian package snmptrapd)";
+    ASSERT_TRUE(daemon.await("community probe|", ProbeTrap())) << daemon.log();
+
+    daemon.send(GoldenTrap());
+    daemon.send(EveryTypeTrap("every-type", 5));
+    // What callers must avoid: without sysUpTime.0 and snmpTrapOID.0 first
+    // the receiver drops the trap.
+    daemon.send(BareTrap("bare", 6));
+    ASSERT_TRUE(daemon.await("Cannot find TrapOID in TRAP2 PDU")) << daemon.log();
+    ASSERT_TRUE(daemon.await("community every-type|")) << daemon.log();
+    const std::string log = daemon.log();
+
+    EXPECT_EQ(LineOf(log, "public"), "TRAP TRAP2, SNMP v2c, community public|"
+                                     ".1.3.6.1.2.1.1.3.0 = Timeticks: (12345) 0:02:03.45~"
+                                     ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.6.3.1.1.5.1~"
+                                     ".1.3.6.1.2.1.1.1.0 = STRING: \"gateway\"");
+    const std::vector<std::string> every = Split(LineOf(log, "every-type"), '~');
+    const std::vector<std::string> expected{
+        "TRAP TRAP2, SNMP v2c, community every-type|.1.3.6.1.2.1.1.3.0 = Timeticks: (4000000000) 462 days, "
+        "23:06:40.00",
+        ".1.3.6.1.6.3.1.1.4.1.0 = OID: .1.3.6.1.6.3.1.1.5.1",
+        ".1.3.6.1.2.1.1.9.1.3.1 = INTEGER: -123456",
+        ".1.3.6.1.2.1.1.9.1.3.2 = BITS: 05 A0 5 7 8 10 ",
+        ".1.3.6.1.2.1.1.9.1.3.3 = STRING: \"link up\"",
+        ".1.3.6.1.2.1.1.9.1.3.4 = NULL",
+        ".1.3.6.1.2.1.1.9.1.3.5 = OID: .1.3.6.1.4.1.4294967295",
+        ".1.3.6.1.2.1.1.9.1.3.6 = IpAddress: 192.0.2.7",
+        ".1.3.6.1.2.1.1.9.1.3.7 = Counter32: 2147483648",
+        ".1.3.6.1.2.1.1.9.1.3.8 = Gauge32: 4294967295",
+        ".1.3.6.1.2.1.1.9.1.3.9 = Timeticks: (0) 0:00:00.00",
+        ".1.3.6.1.2.1.1.9.1.3.10 = OPAQUE: DE AD ",
+        // net-snmp prints no type for the NSAP and UInteger32 tags.
+        ".1.3.6.1.2.1.1.9.1.3.11 = Variable has bad type",
+        ".1.3.6.1.2.1.1.9.1.3.12 = 300",
+    };
+    EXPECT_EQ(every, expected);
+    EXPECT_EQ(LineOf(log, "bare"), "") << log;
+}
+
+TEST(SnmpTrapPeers, TsharkDecodesTheTraps)
+{
+    ASSERT_TRUE(TestTshark::Available()) << "text2pcap or tshark is missing";
+    std::string errors;
+    const auto rows =
+        TestTshark::Fields({{GoldenTrap()}, {EveryTypeTrap("every-type", 5)}, {BareTrap("bare", 6)}},
+                           {"-q", "-u", "40000,162"}, {"-T", "fields",
+                                                       "-E", "occurrence=a",
+                                                       "-e", "snmp.version",
+                                                       "-e", "snmp.community",
+                                                       "-e", "snmp.request_id",
+                                                       "-e", "snmp.name",
+                                                       "-e", "snmp.value.timeticks",
+                                                       "-e", "snmp.value.oid",
+                                                       "-e", "snmp.value.octets",
+                                                       "-e", "snmp.value.int",
+                                                       "-e", "snmp.value.counter",
+                                                       "-e", "snmp.value.ipv4",
+                                                       "-e", "_ws.expert.message"},
+                           '\t', &errors);
+    EXPECT_EQ(errors, "");
+    using Row = std::vector<std::string>;
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0],
+              (Row{"1", "public", "1841883", "1.3.6.1.2.1.1.3.0,1.3.6.1.6.3.1.1.4.1.0,1.3.6.1.2.1.1.1.0",
+                   "12345", "1.3.6.1.6.3.1.1.5.1", "67617465776179", "", "", "", ""}));
+    auto every = NewSession(5);
+    trap_init(every.get(), nullptr);
+    std::string names = "1.3.6.1.2.1.1.3.0,1.3.6.1.6.3.1.1.4.1.0";
+    for (int n = 1; n <= 12; ++n)
+        names += ",1.3.6.1.2.1.1.9.1.3." + std::to_string(n);
+    EXPECT_EQ(rows[1], (Row{"1", "every-type", std::to_string(every->request_id), names, "4000000000,0",
+                            "1.3.6.1.6.3.1.1.5.1,1.3.6.1.4.1.4294967295", "6c696e6b207570", "-123456",
+                            "2147483648", "192.0.2.7", ""}));
+    auto bare = NewSession(6);
+    trap_init(bare.get(), nullptr);
+    EXPECT_EQ(rows[2], (Row{"1", "bare", std::to_string(bare->request_id), "", "", "", "", "", "", "", ""}));
+}
