@@ -147,6 +147,16 @@ Bytes ProbeTrap()
     return Message(*s);
 }
 
+// A binding, but not the two that must come first.
+Bytes DescrOnlyTrap()
+{
+    auto s = NewSession(7);
+    trap_init(s.get(), "descr-only");
+    trap_pack_begin(s.get());
+    Add(*s, sys_descr, ASN_OCTET_STR, Bytes{'x'});
+    return Message(*s);
+}
+
 // The line of the log that names the community.
 std::string LineOf(std::string const& log, std::string const& community)
 {
@@ -181,7 +191,9 @@ TEST(SnmpTrapPeers, SnmptrapdLogsEveryBinding)
     // What callers must avoid: without sysUpTime.0 and snmpTrapOID.0 first
     // the receiver drops the trap.
     daemon.send(BareTrap("bare", 6));
-    ASSERT_TRUE(daemon.await("Cannot find TrapOID in TRAP2 PDU")) << daemon.log();
+    daemon.send(DescrOnlyTrap());
+    ASSERT_TRUE(daemon.await("Cannot find TrapOID in TRAP2 PDU\nCannot find TrapOID in TRAP2 PDU\n"))
+        << daemon.log();
     ASSERT_TRUE(daemon.await("community every-type|")) << daemon.log();
     const std::string log = daemon.log();
 
@@ -210,6 +222,7 @@ TEST(SnmpTrapPeers, SnmptrapdLogsEveryBinding)
     };
     EXPECT_EQ(every, expected);
     EXPECT_EQ(LineOf(log, "bare"), "") << log;
+    EXPECT_EQ(LineOf(log, "descr-only"), "") << log;
 }
 
 TEST(SnmpTrapPeers, TsharkDecodesTheTraps)

@@ -152,6 +152,36 @@ TEST(StatHtml, MissingSectionsWriteNothing)
               "board-1");
 }
 
+TEST(StatHtml, NextIsReadOnlyAfterTheFirstElement)
+{
+    // The first next() decides whether the section goes on; later ones
+    // only move, and valid() ends the walk.
+    struct Quirky : Stat::IteratorBase {
+        Quirky(std::vector<Node*> const& n, bool answer) : nodes(n), answer(answer) {}
+        void first() override { at = 0; }
+        bool valid() const override { return at < nodes.size(); }
+        bool next() override { return ++at, answer; }
+        Stat::Object& current() const override { return *nodes[at]; }
+        std::vector<Node*> const& nodes;
+        bool answer;
+        std::size_t at = 0;
+    };
+    struct Root : Node {
+        bool answer = false;
+        std::unique_ptr<Stat::IteratorBase> statistics_iterator(const std::string& name) const override
+        {
+            return name == "links" ? std::make_unique<Quirky>(links, answer) : nullptr;
+        }
+        std::vector<Node*> links;
+    };
+    Tree t;
+    Root root;
+    root.links = {&t.link[0], &t.link[1], &t.link[2]};
+    EXPECT_EQ(Generate(root, "<!--GEN.links-->%count%,<!--GEN.end-->"), "10,");
+    root.answer = true;
+    EXPECT_EQ(Generate(root, "<!--GEN.links-->%count%,<!--GEN.end-->"), "10,20,30,");
+}
+
 TEST(StatHtml, MarkerNames)
 {
     Tree t;
