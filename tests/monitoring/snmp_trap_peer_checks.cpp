@@ -5,10 +5,12 @@
 
 #include "monitoring/trap_helper.hpp"
 #include "sim/server_helper.hpp"
+#include "support/spawn.hpp"
 #include "support/tshark.hpp"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -25,18 +27,6 @@ std::string ReadFile(std::string const& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string FindProgram(std::string const& name)
-{
-    std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-    // Debian installs the daemon in sbin, which a plain user's PATH lacks.
-    std::istringstream dirs(path + ":/usr/sbin:/sbin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':'))
-        if (!dir.empty() && ::access((dir + "/" + name).c_str(), X_OK) == 0)
-            return dir + "/" + name;
-    return "";
-}
-
 // snmptrapd in the foreground on 127.0.0.1, logging each trap as one line
 // "TRAP <security info>|<binding>~<binding>..." into a file of its own
 // folder; stopped and reaped on destruction.
@@ -50,7 +40,7 @@ public:
         dir_ = dir;
         log_ = dir_ + "/log";
         std::ofstream(dir_ + "/conf") << "disableAuthorization yes\n";
-        const std::string program = FindProgram("snmptrapd");
+        const std::string program = TestSpawn::FindProgram("snmptrapd");
         if (program.empty())
             return;
         port_ = SimTest::FreePort(SOCK_DGRAM);
@@ -70,34 +60,22 @@ public:
                                             "-F",
                                             "TRAP %P|%V~%v\n",
                                             "udp:127.0.0.1:" + std::to_string(port_)};
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // Its persistent state goes to the test's folder, not /var/lib.
-            ::setenv("SNMP_PERSISTENT_DIR", dir_.c_str(), 1);
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            std::vector<char*> argv;
-            for (std::string const& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
+        // Its persistent state goes to the test's folder, not /var/lib.
+        pid_ = TestSpawn::Spawn(args, "/dev/null", "/dev/null", {{"SNMP_PERSISTENT_DIR", dir_}});
         sock_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     }
     ~TrapDaemon()
     {
         if (pid_ > 0) {
             ::kill(pid_, SIGTERM);
-            int status = 0;
-            while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
+            TestSpawn::Wait(pid_);
         }
         if (sock_ >= 0)
             ::close(sock_);
-        if (!dir_.empty())
-            std::system(("rm -rf '" + dir_ + "'").c_str());
+        if (!dir_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(dir_, ignored);
+        }
     }
     TrapDaemon(const TrapDaemon&) = delete;
     TrapDaemon& operator=(const TrapDaemon&) = delete;

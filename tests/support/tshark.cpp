@@ -1,30 +1,17 @@
 #include "support/tshark.hpp"
 
-#include <cerrno>
+#include "support/spawn.hpp"
+
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace TestTshark {
 
 namespace {
-
-bool OnPath(std::string const& program)
-{
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path != nullptr ? path : "/usr/bin:/bin");
-    std::string dir;
-    while (std::getline(dirs, dir, ':'))
-        if (!dir.empty() && ::access((dir + "/" + program).c_str(), X_OK) == 0)
-            return true;
-    return false;
-}
 
 std::string ReadFile(std::string const& path)
 {
@@ -32,32 +19,11 @@ std::string ReadFile(std::string const& path)
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// Runs the program with standard input from /dev/null and its two output
-// streams into files; returns the exit status, -1 when it did not exit.
+// Runs the program to its end; its exit status, -1 when it did not exit.
 int Run(std::vector<std::string> const& args, std::string const& out, std::string const& err)
 {
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        if (in < 0 || o < 0 || e < 0)
-            ::_exit(126);
-        ::dup2(in, 0);
-        ::dup2(o, 1);
-        ::dup2(e, 2);
-        std::vector<char*> argv;
-        for (std::string const& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const pid_t pid = TestSpawn::Spawn(args, out, err);
+    return pid < 0 ? -1 : TestSpawn::Wait(pid);
 }
 
 void Note(std::string* errors, std::string const& program, int status, std::string const& text)
@@ -77,7 +43,7 @@ void Note(std::string* errors, std::string const& program, int status, std::stri
 
 bool Available()
 {
-    return OnPath("text2pcap") && OnPath("tshark");
+    return !TestSpawn::FindProgram("text2pcap").empty() && !TestSpawn::FindProgram("tshark").empty();
 }
 
 std::vector<std::vector<std::string>> Fields(std::vector<Frame> const& frames,
