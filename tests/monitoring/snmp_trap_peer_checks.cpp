@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include <poll.h>
@@ -93,7 +94,8 @@ public:
 
     // Waits (about 20 s at most) until the log holds `text`; `resend`, when
     // given, goes out again on every try, for the time before the daemon
-    // listens. Waits on the daemon, not on a timer of ours.
+    // listens. Waits on the daemon, not on a timer of ours; false at once
+    // when the daemon ended (its port was taken meanwhile, say).
     bool await(std::string const& text, Bytes const& resend = {})
     {
         for (int i = 0; i < 400; ++i) {
@@ -101,6 +103,11 @@ public:
                 send(resend);
             if (log().find(text) != std::string::npos)
                 return true;
+            int status;
+            if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return false;
+            }
             ::poll(nullptr, 0, 50);
         }
         return false;
@@ -160,9 +167,16 @@ std::vector<std::string> Split(std::string const& s, char separator)
 
 TEST(SnmpTrapPeers, SnmptrapdLogsEveryBinding)
 {
-    TrapDaemon daemon;
-    ASSERT_TRUE(daemon.running()) << "snmptrapd is missing (Debian package snmptrapd)";
-    ASSERT_TRUE(daemon.await("community probe|", ProbeTrap())) << daemon.log();
+    // The free port may be taken before the daemon binds it: a few tries.
+    std::unique_ptr<TrapDaemon> started;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        auto candidate = std::make_unique<TrapDaemon>();
+        ASSERT_TRUE(candidate->running()) << "snmptrapd is missing (Debian package snmptrapd)";
+        if (candidate->await("community probe|", ProbeTrap()))
+            started = std::move(candidate);
+    }
+    ASSERT_TRUE(started) << "snmptrapd never logged the probe trap";
+    TrapDaemon& daemon = *started;
 
     daemon.send(GoldenTrap());
     daemon.send(EveryTypeTrap("every-type", 5));
