@@ -143,6 +143,15 @@ TEST(StatHtml, NextIsReadOnlyAfterTheFirstElement)
     EXPECT_EQ(Generate(root, "<!--GEN.links-->%count%,<!--GEN.end-->"), "10,20,30,");
 }
 
+TEST(StatHtml, ASectionWithoutEndRunsToTheEndOfThePage)
+{
+    // Once per element: the body is read again from its start after the
+    // template ran out.
+    Tree t;
+    EXPECT_EQ(Generate(t.root, "<ul><!--GEN.links-->[%count%]"), "<ul>[10][20][30]");
+    EXPECT_EQ(Generate(t.root, "<!--GEN.board-->%name% 50%"), "board-1 50%");
+}
+
 TEST(StatHtml, MarkerNames)
 {
     Tree t;
