@@ -4,7 +4,7 @@
 // expert warning.
 
 #include "monitoring/trap_helper.hpp"
-#include "sim/server_helper.hpp"
+#include "support/server_process.hpp"
 #include "support/spawn.hpp"
 #include "support/tshark.hpp"
 
@@ -16,7 +16,12 @@
 #include <memory>
 #include <sstream>
 
-#include <poll.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace TrapTest;
 
@@ -44,7 +49,7 @@ public:
         const std::string program = TestSpawn::FindProgram("snmptrapd");
         if (program.empty())
             return;
-        port_ = SimTest::FreePort(SOCK_DGRAM);
+        port_ = E2E::FreePort(SOCK_DGRAM);
         const std::vector<std::string> args{program,
                                             "-f",
                                             "-Lf",
@@ -92,25 +97,22 @@ public:
         ::sendto(sock_, trap.data(), trap.size(), 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
     }
 
-    // Waits (about 20 s at most) until the log holds `text`; `resend`, when
-    // given, goes out again on every try, for the time before the daemon
-    // listens. Waits on the daemon, not on a timer of ours; false at once
+    // Waits until the log holds `text`; `resend`, when given, goes out again
+    // on every try, for the time before the daemon listens. False at once
     // when the daemon ended (its port was taken meanwhile, say).
     bool await(std::string const& text, Bytes const& resend = {})
     {
-        for (int i = 0; i < 400; ++i) {
+        bool found = false;
+        E2E::Eventually([&] {
             if (!resend.empty())
                 send(resend);
-            if (log().find(text) != std::string::npos)
-                return true;
+            found = log().find(text) != std::string::npos;
             int status;
-            if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+            if (!found && pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_)
                 pid_ = -1;
-                return false;
-            }
-            ::poll(nullptr, 0, 50);
-        }
-        return false;
+            return found || pid_ < 0;
+        });
+        return found;
     }
 
     std::string log() const { return ReadFile(log_); }
