@@ -38,7 +38,9 @@ int Ioctl(int fd, std::uint32_t request, void* arg = nullptr);
 // ioctl(2) whose argument is a value rather than a record.
 int IoctlValue(int fd, std::uint32_t request, unsigned long value);
 
-// close(2).
+// close(2). A descriptor that Open returned is closed here, never with
+// close(2) directly: the simulated board keeps a table by descriptor.
+// Duplicates of it (dup(2)) may be closed either way.
 int Close(int fd);
 
 } // namespace Driver

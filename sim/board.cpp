@@ -3,6 +3,7 @@
 #include "hardware/driver_port.hpp"
 #include "sim/model_util.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -128,25 +129,29 @@ Device* Board::FindLocked(const std::string& path) const
     return nullptr;
 }
 
+Board::Opens::iterator Board::Drop(Opens::iterator it)
+{
+    OpenFile& open = it->second;
+    open.device->Closed(open.fd);
+    ::close(open.fd);
+    if (open.program >= 0)
+        by_descriptor_[static_cast<std::size_t>(open.program)] = nullptr;
+    return opens_.erase(it);
+}
+
 void Board::CloseAllOpens()
 {
-    for (auto& [ino, open] : opens_) {
-        open.device->Closed(open.fd);
-        ::close(open.fd);
-    }
-    opens_.clear();
+    for (auto it = opens_.begin(); it != opens_.end();)
+        it = Drop(it);
 }
 
 void Board::ForgetStaleOpens()
 {
     for (auto it = opens_.begin(); it != opens_.end();) {
-        if (PeerGone(it->second.fd)) {
-            it->second.device->Closed(it->second.fd);
-            ::close(it->second.fd);
-            it = opens_.erase(it);
-        } else {
+        if (PeerGone(it->second.fd))
+            it = Drop(it);
+        else
             ++it;
-        }
     }
 }
 
@@ -157,15 +162,20 @@ void Board::Reset()
     for (Device* d : devices_)
         d->Reset();
     absent_.clear();
+    absent_devices_.clear();
     counts_.clear();
+    requests_.clear();
     failures_.clear();
     log_.clear();
+    log_first_ = 0;
     log_limit_ = 8192;
     log_quiet_ = false;
 }
 
 bool Board::TakeFailure(const std::string& path, std::uint32_t request, int& error)
 {
+    if (failures_.empty())
+        return false;
     for (std::uint32_t key : {request, request == kOpen ? kOpen : kAny}) {
         auto it = failures_.find({path, key});
         if (it != failures_.end() && it->second.count > 0) {
@@ -178,13 +188,23 @@ bool Board::TakeFailure(const std::string& path, std::uint32_t request, int& err
     return false;
 }
 
+Request& Board::NextLogEntry()
+{
+    if (log_.size() < log_limit_) {
+        log_.emplace_back();
+        return log_.back();
+    }
+    // Full: the oldest entry is overwritten, its storage kept.
+    Request& r = log_[log_first_];
+    log_first_ = (log_first_ + 1) % log_.size();
+    return r;
+}
+
 void Board::Record(Request&& r, bool quiet)
 {
-    if (quiet && !log_quiet_)
+    if ((quiet && !log_quiet_) || log_limit_ == 0)
         return;
-    log_.push_back(std::move(r));
-    while (log_.size() > log_limit_)
-        log_.pop_front();
+    NextLogEntry() = std::move(r);
 }
 
 int Board::Open(const char* path, int flags)
@@ -225,12 +245,16 @@ int Board::Open(const char* path, int flags)
                 ::close(sv[1]);
             } else {
                 auto old = opens_.find(st.st_ino);
-                if (old != opens_.end()) {
-                    old->second.device->Closed(old->second.fd);
-                    ::close(old->second.fd);
-                    opens_.erase(old);
-                }
-                opens_.emplace(st.st_ino, OpenFile{d, sv[1]});
+                if (old != opens_.end())
+                    Drop(old);
+                OpenFile& open = opens_.emplace(st.st_ino, OpenFile{d, sv[1], sv[0]}).first->second;
+                const auto slot = static_cast<std::size_t>(sv[0]);
+                if (by_descriptor_.size() <= slot)
+                    by_descriptor_.resize(slot + 1);
+                // A number closed without Close and given out again.
+                if (OpenFile* stale = by_descriptor_[slot])
+                    stale->program = -1;
+                by_descriptor_[slot] = &open;
                 d->Opened(sv[1], sv[0]);
             }
         }
@@ -247,69 +271,107 @@ int Board::Open(const char* path, int flags)
 
 int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, bool by_value)
 {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return -1; // EBADF from fstat
     std::lock_guard<std::mutex> g(lock_);
-    auto it = S_ISSOCK(st.st_mode) ? opens_.find(st.st_ino) : opens_.end();
-    if (it != opens_.end() && PeerGone(it->second.fd)) {
-        // The inode was reused by a socket that is not a device open.
-        it->second.device->Closed(it->second.fd);
-        ::close(it->second.fd);
-        opens_.erase(it);
-        it = opens_.end();
+    OpenFile* open = nullptr;
+    if (fd >= 0 && static_cast<std::size_t>(fd) < by_descriptor_.size())
+        open = by_descriptor_[static_cast<std::size_t>(fd)];
+    if (open == nullptr) {
+        // Not a descriptor that Open returned: a duplicate of one, found by
+        // the inode of its socket, or no device at all.
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            return -1; // EBADF from fstat
+        auto it = S_ISSOCK(st.st_mode) ? opens_.find(st.st_ino) : opens_.end();
+        if (it != opens_.end() && PeerGone(it->second.fd)) {
+            // The inode was reused by a socket that is not a device open.
+            Drop(it);
+            it = opens_.end();
+        }
+        if (it == opens_.end()) {
+            errno = ENOTTY;
+            return -1;
+        }
+        open = &it->second;
     }
-    if (it == opens_.end()) {
-        errno = ENOTTY;
-        return -1;
-    }
-    Device* d = it->second.device;
-    Request r;
-    r.device = d->path();
-    r.request = request;
-    ++counts_[{r.device, request}];
+    Device* d = open->device;
+    ++requests_[{d, request}];
 
     const std::uint32_t size = Driver::RequestSize(request);
     const std::uint32_t words = size / 4;
+    // The argument words as the program gave them, for the log; kept on the
+    // stack for every request of the board.
+    std::uint32_t given[64];
+    std::vector<std::uint32_t> large;
+    std::uint32_t* in = given;
+    std::uint32_t inCount = 0;
     Outcome o;
     // A request that takes a value (a time slot) carries no record, whatever
     // size its number names.
     if (size > 0 && arg == nullptr && !(by_value && d->TakesValue(request))) {
         if (by_value)
-            r.in.push_back(static_cast<std::uint32_t>(value));
+            given[inCount++] = static_cast<std::uint32_t>(value);
         o = Outcome{-1, EFAULT, false};
     } else {
         if (by_value) {
-            r.in.push_back(static_cast<std::uint32_t>(value));
-        } else {
-            r.in.resize(words);
-            if (words > 0)
-                std::memcpy(r.in.data(), arg, words * 4);
+            given[inCount++] = static_cast<std::uint32_t>(value);
+        } else if (words > 0) {
+            if (words > std::size(given)) {
+                large.resize(words);
+                in = large.data();
+            }
+            std::memcpy(in, arg, words * 4);
+            inCount = words;
         }
         int error = 0;
-        if (absent_[r.device])
+        if (!absent_devices_.empty() &&
+            std::find(absent_devices_.begin(), absent_devices_.end(), d) != absent_devices_.end())
             o = Outcome{-1, ENODEV, false};
-        else if (TakeFailure(r.device, request, error))
+        else if (TakeFailure(d->path(), request, error))
             o = Outcome{-1, error, false};
         else
-            o = d->IoctlOn(it->second.fd, request, arg, value);
-        if (o.result >= 0 && !by_value && words > 0 &&
-            (Driver::RequestDir(request) & Driver::kDirRead) != 0) {
-            r.out.resize(words);
-            std::memcpy(r.out.data(), arg, words * 4);
-        }
+            o = d->IoctlOn(open->fd, request, arg, value);
     }
-    r.result = o.result;
-    r.error = o.result < 0 ? o.error : 0;
-    Record(std::move(r), o.quiet);
+    if ((!o.quiet || log_quiet_) && log_limit_ > 0) {
+        Request& r = NextLogEntry();
+        r.device.assign(d->path());
+        r.request = request;
+        r.in.assign(in, in + inCount);
+        r.out.clear();
+        if (o.result >= 0 && !by_value && words > 0 && arg != nullptr &&
+            (Driver::RequestDir(request) & Driver::kDirRead) != 0) {
+            const auto* answered = static_cast<const std::uint32_t*>(arg);
+            r.out.assign(answered, answered + words);
+        }
+        r.result = o.result;
+        r.error = o.result < 0 ? o.error : 0;
+    }
     if (o.result < 0)
         errno = o.error;
     return o.result;
 }
 
+int Board::Close(int fd)
+{
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (fd >= 0 && static_cast<std::size_t>(fd) < by_descriptor_.size()) {
+            if (OpenFile* open = by_descriptor_[static_cast<std::size_t>(fd)])
+                open->program = -1;
+            by_descriptor_[static_cast<std::size_t>(fd)] = nullptr;
+        }
+    }
+    // The open itself lives on while a duplicate does; the board notices
+    // its end when the last one goes.
+    return ::close(fd);
+}
+
 std::uint64_t Board::Count(const std::string& path, std::uint32_t request) const
 {
     std::lock_guard<std::mutex> g(lock_);
+    if (request != kOpen) {
+        auto it = requests_.find({FindLocked(path), request});
+        return it == requests_.end() ? 0 : it->second;
+    }
     auto it = counts_.find({path, request});
     return it == counts_.end() ? 0 : it->second;
 }
@@ -317,13 +379,18 @@ std::uint64_t Board::Count(const std::string& path, std::uint32_t request) const
 std::vector<Request> Board::Log() const
 {
     std::lock_guard<std::mutex> g(lock_);
-    return {log_.begin(), log_.end()};
+    std::vector<Request> out;
+    out.reserve(log_.size());
+    for (std::size_t i = 0; i < log_.size(); ++i)
+        out.push_back(log_[(log_first_ + i) % log_.size()]);
+    return out;
 }
 
 void Board::ClearLog()
 {
     std::lock_guard<std::mutex> g(lock_);
     log_.clear();
+    log_first_ = 0;
 }
 
 void Board::LogQuiet(bool on)
@@ -335,9 +402,15 @@ void Board::LogQuiet(bool on)
 void Board::SetLogLimit(std::size_t limit)
 {
     std::lock_guard<std::mutex> g(lock_);
+    // In order again, the newest `limit` kept.
+    std::vector<Request> ordered;
+    const std::size_t keep = std::min(limit, log_.size());
+    ordered.reserve(keep);
+    for (std::size_t i = log_.size() - keep; i < log_.size(); ++i)
+        ordered.push_back(std::move(log_[(log_first_ + i) % log_.size()]));
+    log_.swap(ordered);
+    log_first_ = 0;
     log_limit_ = limit;
-    while (log_.size() > log_limit_)
-        log_.pop_front();
 }
 
 void Board::Fail(const std::string& path, std::uint32_t request, int count, int error)
@@ -353,6 +426,12 @@ void Board::SetPresent(const std::string& path, bool present)
 {
     std::lock_guard<std::mutex> g(lock_);
     absent_[path] = !present;
+    if (const Device* d = FindLocked(path)) {
+        absent_devices_.erase(std::remove(absent_devices_.begin(), absent_devices_.end(), d),
+                              absent_devices_.end());
+        if (!present)
+            absent_devices_.push_back(d);
+    }
 }
 
 int Board::Inject(const std::string& path, const void* data, std::size_t length)

@@ -5,8 +5,6 @@
 #include "sim/board.hpp"
 #include "sim/control.hpp"
 
-#include <unistd.h>
-
 namespace {
 
 // The control socket must be there before the program's first open, so that
@@ -36,7 +34,7 @@ int IoctlValue(int fd, std::uint32_t request, unsigned long value)
 
 int Close(int fd)
 {
-    return ::close(fd);
+    return Sim::Board::instance().Close(fd);
 }
 
 } // namespace Driver
