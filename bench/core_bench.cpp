@@ -53,19 +53,40 @@ struct Reader {
     }
 };
 
+// A pipe whose read end the loop watches for a Reader.
+struct WatchedPipe {
+    WatchedPipe()
+    {
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        ev.Bind("bench", &Reader::On, &r);
+        ev.Schedule(Fd(fds[0]), POLLIN);
+    }
+    ~WatchedPipe()
+    {
+        ev.Release();
+        if (fds[0] >= 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+        }
+    }
+    bool ok() const { return fds[0] >= 0; }
+    int fds[2] = {-1, -1};
+    Reader r;
+    Event ev;
+};
+
 // One byte through a pipe per iteration; `range(0)` idle descriptors are
 // registered beside it (each is polled and served on every pass).
 void BM_DescriptorEventDispatch(benchmark::State& state)
 {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    WatchedPipe pipe;
+    if (!pipe.ok()) {
         state.SkipWithError("pipe2");
         return;
     }
-    Reader r;
-    Event ev;
-    ev.Bind("bench", &Reader::On, &r);
-    ev.Schedule(Fd(fds[0]), POLLIN);
+    auto& fds = pipe.fds;
+    Reader& r = pipe.r;
     std::vector<int> idle_fds;
     std::vector<std::unique_ptr<Event>> idle;
     for (int i = 0; i < state.range(0); ++i) {
@@ -86,12 +107,9 @@ void BM_DescriptorEventDispatch(benchmark::State& state)
     }
     if (r.reads != static_cast<int>(state.iterations()))
         state.SkipWithError("lost events");
-    ev.Release();
     idle.clear();
     for (int fd : idle_fds)
         ::close(fd);
-    ::close(fds[0]);
-    ::close(fds[1]);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DescriptorEventDispatch)->Arg(0)->Arg(16);
@@ -111,15 +129,11 @@ struct IdlePlugin : TimerPoolPlugin {
 // heap allocations per pass, which must be none.
 void BM_IdleLoopPass(benchmark::State& state)
 {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    WatchedPipe quiet;
+    if (!quiet.ok()) {
         state.SkipWithError("pipe2");
         return;
     }
-    Reader r;
-    Event ev;
-    ev.Bind("bench", &Reader::On, &r);
-    ev.Schedule(Fd(fds[0]), POLLIN);
     Tick later;
     later.timer.set(3600000, &Tick::OnFire, &later);
     IdleDpc work[4];
@@ -140,9 +154,6 @@ void BM_IdleLoopPass(benchmark::State& state)
     for (auto& d : dpcs)
         d.Deactivate();
     later.timer.reset();
-    ev.Release();
-    ::close(fds[0]);
-    ::close(fds[1]);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_IdleLoopPass);
