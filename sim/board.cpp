@@ -294,7 +294,13 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
         open = &it->second;
     }
     Device* d = open->device;
-    ++requests_[{d, request}];
+    // The counters are map nodes, which stay where they are until Reset
+    // (which forgets every open).
+    if (open->last_count == nullptr || open->last_request != request) {
+        open->last_count = &requests_[{d, request}];
+        open->last_request = request;
+    }
+    ++*open->last_count;
 
     const std::uint32_t size = Driver::RequestSize(request);
     const std::uint32_t words = size / 4;
@@ -326,7 +332,7 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
         if (!absent_devices_.empty() &&
             std::find(absent_devices_.begin(), absent_devices_.end(), d) != absent_devices_.end())
             o = Outcome{-1, ENODEV, false};
-        else if (TakeFailure(d->path(), request, error))
+        else if (!failures_.empty() && TakeFailure(d->path(), request, error))
             o = Outcome{-1, error, false};
         else
             o = d->IoctlOn(open->fd, request, arg, value);

@@ -122,6 +122,9 @@ private:
         Device* device;
         int fd;           // the board's end
         int program = -1; // the descriptor Open returned, until Close
+        // The count of the request this open received last.
+        std::uint32_t last_request = 0;
+        std::uint64_t* last_count = nullptr;
     };
     using Opens = std::map<ino_t, OpenFile>;
     struct Failure {

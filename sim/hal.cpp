@@ -2,6 +2,7 @@
 
 #include "sim/model_util.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,19 +20,18 @@ using Util::Word;
 
 } // namespace
 
-Hal::Hal() : Device("/dev/hal")
+Hal::Hal() : Device("/dev/hal"), outputs_(kChannels)
 {}
 
 void Hal::Reset()
 {
-    outputs_.clear();
+    std::fill(outputs_.begin(), outputs_.end(), Output{});
     clock_spi_.Reset();
 }
 
 Hal::Output Hal::Get(std::uint32_t output) const
 {
-    auto it = outputs_.find(output);
-    return it == outputs_.end() ? Output{} : it->second;
+    return output < kChannels ? outputs_[output] : Output{};
 }
 
 std::uint8_t Hal::ReadChannel(std::uint32_t channel) const
@@ -39,14 +39,14 @@ std::uint8_t Hal::ReadChannel(std::uint32_t channel) const
     // A connected output carries its source; follow the chain a few steps
     // (the switch itself cannot loop, a badly programmed table can).
     for (int depth = 0; depth < 16; ++depth) {
-        auto it = outputs_.find(channel);
-        if (it == outputs_.end())
+        if (channel >= kChannels)
             return kIdleRead;
-        switch (it->second.state) {
+        const Output& o = outputs_[channel];
+        switch (o.state) {
         case State::Constant:
-            return static_cast<std::uint8_t>(it->second.value);
+            return static_cast<std::uint8_t>(o.value);
         case State::Connected:
-            channel = it->second.value;
+            channel = o.value;
             continue;
         case State::Unset:
         case State::Disabled:
@@ -110,9 +110,12 @@ Outcome Hal::Ioctl(std::uint32_t request, void* arg, unsigned long)
 std::size_t Hal::Dump(std::ostream& out, std::uint32_t first, std::uint32_t last) const
 {
     std::size_t lines = 0;
-    for (auto it = outputs_.lower_bound(first); it != outputs_.end() && it->first <= last; ++it) {
-        out << it->first << ' ';
-        switch (it->second.state) {
+    for (std::uint32_t channel = first; channel < kChannels && channel <= last; ++channel) {
+        const Output& o = outputs_[channel];
+        if (o.state == State::Unset)
+            continue;
+        out << channel << ' ';
+        switch (o.state) {
         case State::Unset:
             out << "unset";
             break;
@@ -120,11 +123,11 @@ std::size_t Hal::Dump(std::ostream& out, std::uint32_t first, std::uint32_t last
             out << "disabled";
             break;
         case State::Connected:
-            out << "connected " << it->second.value;
+            out << "connected " << o.value;
             break;
         case State::Constant: {
             char hex[8];
-            std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(it->second.value));
+            std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(o.value));
             out << "constant " << hex;
             break;
         }

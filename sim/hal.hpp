@@ -10,7 +10,7 @@
 #include "sim/hal_clock_spi.hpp"
 
 #include <cstdint>
-#include <map>
+#include <vector>
 
 namespace Sim {
 
@@ -51,7 +51,9 @@ public:
     HalClockSpi& clock_spi() noexcept { return clock_spi_; }
 
 private:
-    std::map<std::uint32_t, Output> outputs_;
+    // Every channel by number: a request finds its output in one step (the
+    // program's switch refresh sends thousands a second).
+    std::vector<Output> outputs_;
     HalClockSpi clock_spi_;
 };
 
