@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <ostream>
 
 namespace Sim {
@@ -20,12 +21,21 @@ using Util::Word;
 
 } // namespace
 
-Hal::Hal() : Device("/dev/hal"), outputs_(kChannels)
-{}
+// An Output of all zero bits is a default one (Unset, 0, no disables).
+Hal::Hal() : Device("/dev/hal"), outputs_(static_cast<Output*>(std::calloc(kChannels, sizeof(Output))))
+{
+    if (!outputs_)
+        throw std::bad_alloc();
+}
+
+void Hal::Free::operator()(Output* p) const noexcept
+{
+    std::free(p);
+}
 
 void Hal::Reset()
 {
-    std::fill(outputs_.begin(), outputs_.end(), Output{});
+    std::fill_n(outputs_.get(), kChannels, Output{});
     clock_spi_.Reset();
 }
 
