@@ -18,6 +18,9 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "slots/map_slot.hpp"
+#include "slots/slots.hpp"
+#include "slots/trunk_slot.hpp"
 
 #include <getopt.h>
 
@@ -60,6 +63,7 @@ void CheckUpdateResources()
         return;
     updateResources = 0;
     std::clog << "update hardware resources" << std::endl;
+    Slots::instance()->UpdateHardwareResources();
 }
 
 void CheckSignals()
@@ -117,6 +121,12 @@ int main(int argc, char** argv)
         std::exit(2);
     }
 
+    // The slot factories, each at the head of the chain when made: a create
+    // request is offered to the last one first. The trunk factories are
+    // globals at the tail, made before main.
+    KeepTrunkFactories();
+    MapFactory::instance();
+
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();
 
@@ -132,6 +142,7 @@ int main(int argc, char** argv)
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
+    ctrlServer.Bind(Slots::instance());
     ctrlServer.Bind(HwTests::instance());
     ctrlServer.Bind(BusCtl::instance());
     ctrlServer.Bind(E1Ctl::instance());

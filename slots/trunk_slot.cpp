@@ -1,0 +1,80 @@
+#include "slots/trunk_slot.hpp"
+
+#include "slots/slots.hpp"
+
+#include <iostream>
+
+TrunkFactory trunk0(0, 0), trunk1(1, 32), trunk2(2, 64), trunk3(3, 96);
+TrunkBRIFactory trunk_bri0(0, 0), trunk_bri1(1, 4), trunk_bri2(2, 8), trunk_bri3(3, 12), trunk_bri4(4, 16),
+    trunk_bri5(5, 20), trunk_bri6(6, 24), trunk_bri7(7, 28);
+
+void KeepTrunkFactories() {}
+
+TrunkSlot::~TrunkSlot()
+{
+    // A slot deleted without its destroy (the host lost) frees its time slot.
+    if (owner_ != nullptr)
+        owner_->ReleaseTrunkSlot(this);
+}
+
+void TrunkSlot::IAfterCreate()
+{
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
+}
+
+bool TrunkSlot::IBeforeDestroy()
+{
+    if (owner_ != nullptr)
+        owner_->ReleaseTrunkSlot(this);
+    return true;
+}
+
+void TrunkFactory::ReleaseTrunkSlot(TrunkSlot* slot)
+{
+    // By identity rather than by GetTimeSlot(): the slot's destructor calls
+    // this when the overrides of its own kind are gone already.
+    for (TrunkSlot*& entry : trunkSlots)
+        if (entry == slot)
+            entry = nullptr;
+}
+
+void TrunkFactory::FreeTimeSlot(unsigned int timeslot)
+{
+    TrunkSlot* old = trunkSlots[timeslot];
+    if (old == nullptr)
+        return;
+    std::cerr << "trunk-slot: two slots require the same timeslot, remove old." << std::endl;
+    std::cerr << " old slot " << *old << std::endl;
+    // A postponed end still leaves the time slot to the new slot.
+    if (!Slots::instance()->Destroy(old))
+        ReleaseTrunkSlot(old);
+}
+
+Slot* TrunkFactory::INewSlot(LGCP::CreateParams const& params)
+{
+    if (!params.is_trunk())
+        return nullptr;
+    LGCP::TrunkParams const& p = params.get_trunk();
+    unsigned int ts = p.get_timeslot().getValue();
+    if (p.get_trunk().getValue() != trunk || ts >= TimeSlots)
+        return nullptr;
+    FreeTimeSlot(ts);
+    auto* slot = new TrunkSlot(this, static_cast<int>(base + ts));
+    trunkSlots[ts] = slot;
+    return slot;
+}
+
+Slot* TrunkBRIFactory::INewSlot(LGCP::CreateParams const& params)
+{
+    if (!params.is_trunk_bri())
+        return nullptr;
+    LGCP::TrunkParams const& p = params.get_trunk_bri();
+    unsigned int ch = p.get_timeslot().getValue();
+    if (p.get_trunk().getValue() != trunk || ch >= Channels)
+        return nullptr;
+    FreeTimeSlot(ch);
+    auto* slot = new TrunkBRISlot(this, static_cast<int>(base + ch));
+    trunkSlots[ch] = slot;
+    return slot;
+}
