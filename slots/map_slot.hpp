@@ -15,8 +15,7 @@ class MapSlot : public Slot {
 public:
     MapSlot(MapFactory* owner, int txChannel, int rxChannel)
         : txChannel(txChannel), rxChannel(rxChannel), owner_(owner)
-    {
-    }
+    {}
     ~MapSlot() override;
 
     bool IsTxExists() const { return txChannel >= 0; }

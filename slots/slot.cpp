@@ -24,7 +24,8 @@ Slot::~Slot()
         factory->Remove(this);
 }
 
-void Slot::OnTrunkStatus(unsigned int, ACP::TrunkState::NamedNumber const&) {}
+void Slot::OnTrunkStatus(unsigned int, ACP::TrunkState::NamedNumber const&)
+{}
 
 bool Slot::IActivate(TERM::TermActivateParams const&)
 {

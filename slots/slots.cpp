@@ -31,7 +31,8 @@ Slots* Slots::UseInstance(Slots* slots)
     return old;
 }
 
-Slots::Slots() : pause_([] { ::sleep(1); }) {}
+Slots::Slots() : pause_([] { ::sleep(1); })
+{}
 
 Slots::~Slots()
 {
