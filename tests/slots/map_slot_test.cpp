@@ -45,7 +45,8 @@ TEST_F(MapSlots, ChannelInUseIsTakenOverFromItsOwner)
     host().Create(3, Map(std::nullopt, std::pair(1u, 5u)));
     {
         Capture err(std::cerr);
-        EXPECT_EQ(host().Create(4, Map(std::nullopt, std::pair(1u, 5u))).front().Text(), "success seq=2 slot=4");
+        EXPECT_EQ(host().Create(4, Map(std::nullopt, std::pair(1u, 5u))).front().Text(),
+                  "success seq=2 slot=4");
         EXPECT_EQ(err.str(), "map-slot: two slots require the same ipc-slot, remove old.\n"
                              "new slot na:map <-> old slot 03:map\n");
     }

@@ -34,16 +34,17 @@ TEST_F(SlotModel, TonecCodesBecomeDigitsFaxTonesAndIvaCodes)
     s.processToneFltEvent(nullptr);
     dsproc_tone_event tone{2100, 1, 0};
     s.processToneFltEvent(&tone);
-    EXPECT_EQ(Texts(host().Take()), (Lines{
-                                         "signal slot=5 tonec : { timestamp 1234, event dtmf : 5 }",
-                                         "signal slot=5 tonec : { timestamp 1234, event ced : NULL }",
-                                         "signal slot=5 tonec : { timestamp 1234, event cng : NULL }",
-                                         "signal slot=5 tonec : { timestamp 1234, event iva : code : 3 }",
-                                         "signal slot=5 tonec : { timestamp 1234, event iva : ringoff : NULL }",
-                                         "signal slot=5 tonec : { timestamp 0, event dtmfDone : NULL }",
-                                         "signal slot=5 tonec : { timestamp 0, event tone-presence : "
-                                         "{ freq 2100, presence TRUE } }",
-                                     }));
+    EXPECT_EQ(Texts(host().Take()),
+              (Lines{
+                  "signal slot=5 tonec : { timestamp 1234, event dtmf : 5 }",
+                  "signal slot=5 tonec : { timestamp 1234, event ced : NULL }",
+                  "signal slot=5 tonec : { timestamp 1234, event cng : NULL }",
+                  "signal slot=5 tonec : { timestamp 1234, event iva : code : 3 }",
+                  "signal slot=5 tonec : { timestamp 1234, event iva : ringoff : NULL }",
+                  "signal slot=5 tonec : { timestamp 0, event dtmfDone : NULL }",
+                  "signal slot=5 tonec : { timestamp 0, event tone-presence : "
+                  "{ freq 2100, presence TRUE } }",
+              }));
     EXPECT_EQ(err.str(), "bad DTMF code, ignored.\nbad DTMF code, ignored.\n");
 }
 

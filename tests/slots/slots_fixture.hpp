@@ -26,9 +26,9 @@ class TestFactory;
 // What a TestSlot does, chosen before it is made.
 struct TestConfig {
     int priority = 0;
-    bool postpone = false; // IBeforeDestroy() false: Release() ends it later
-    bool output = true;    // IOnOutputStream()
-    bool input = true;     // IOnInputStream()
+    bool postpone = false;  // IBeforeDestroy() false: Release() ends it later
+    bool output = true;     // IOnOutputStream()
+    bool input = true;      // IOnInputStream()
     bool operations = true; // IActivate, IDeactivate, IUserData, Ioctl
 };
 
@@ -51,9 +51,15 @@ public:
     bool IDeactivate() override { return Note("IDeactivate", config.operations); }
     bool IUserData(std::vector<char> const&) override { return Note("IUserData", config.operations); }
     bool Ioctl(LGCP::IoctlParams const&) override { return Note("Ioctl", config.operations); }
-    bool IHwConnectTransmitter(Slot& l) override { return Note("IHwConnectTransmitter", MuxConnect(*this, l)); }
+    bool IHwConnectTransmitter(Slot& l) override
+    {
+        return Note("IHwConnectTransmitter", MuxConnect(*this, l));
+    }
     bool IHwConnectReceiver(Slot& s) override { return Note("IHwConnectReceiver", MuxConnect(s, *this)); }
-    bool IHwDisconnectTransmitter(Slot& l) override { return Note("IHwDisconnectTransmitter", MuxDisconnect(l)); }
+    bool IHwDisconnectTransmitter(Slot& l) override
+    {
+        return Note("IHwDisconnectTransmitter", MuxDisconnect(l));
+    }
     bool IHwDisconnectReceiver(Slot&) override { return Note("IHwDisconnectReceiver", MuxDisconnect(*this)); }
     bool IOnOutputStream() override { return Note("IOnOutputStream", config.output); }
     bool IOnInputStream() override { return Note("IOnInputStream", config.input); }
@@ -112,8 +118,7 @@ public:
 
 inline TestSlot::TestSlot(TestFactory& factory, int tx, int rx, TestConfig const& config)
     : tx(tx), rx(rx), config(config), journal_(factory.journal)
-{
-}
+{}
 
 inline TestSlot::~TestSlot()
 {

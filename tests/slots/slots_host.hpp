@@ -26,6 +26,7 @@
 #include "asn1/valuenotation.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -152,12 +153,15 @@ inline LGCP::CreateParams Map(BusChannel transmitter, BusChannel receiver)
 
 class Host {
 public:
-    Host()
+    // With a switch of its own, unless given one that lives longer (the
+    // fuzz target keeps one for all its runs).
+    explicit Host(HwMux* mux = nullptr)
+        : own_mux_(mux == nullptr ? new HwMux : nullptr), mux_(mux ? mux : own_mux_.get())
     {
         // As in the program, the trunk factories sit at the chain's tail.
         KeepTrunkFactories();
         Pair();
-        old_mux_ = HwMux::UseInstance(&mux_);
+        old_mux_ = HwMux::UseInstance(mux_);
         old_slots_ = Slots::UseInstance(&slots_);
         slots_.SetPause([this] { ++pauses; });
         server_.Bind(&slots_);
@@ -176,7 +180,7 @@ public:
 
     CtrlSrv::Server& server() { return server_; }
     Slots& slots() { return slots_; }
-    HwMux& mux() { return mux_; }
+    HwMux& mux() { return *mux_; }
 
     // One command; `seq` absent sends none. Returns what the host received.
     std::vector<Received> Exchange(LGCP::Command const& command, std::optional<std::uint32_t> slot,
@@ -265,6 +269,14 @@ public:
         return out;
     }
 
+    // Drops whatever arrived, undecoded (a benchmark's host keeps up).
+    void Discard()
+    {
+        std::uint8_t buf[65536];
+        while (::recv(host_.get(), buf, sizeof buf, MSG_DONTWAIT) > 0) {}
+        pending_.clear();
+    }
+
     // The host goes (the server and every service hear of it); Reconnect()
     // brings a new one.
     void LoseHost()
@@ -344,7 +356,8 @@ private:
     OwnedFd server_end_;
     OwnedFd host_;
     std::vector<std::uint8_t> pending_;
-    HwMux mux_;
+    std::unique_ptr<HwMux> own_mux_;
+    HwMux* mux_;
     CtrlSrv::Server server_;
     Slots slots_;
     Link* link_ = nullptr; // owned by the server

@@ -44,8 +44,9 @@ TEST_F(SlotsService, EveryCommandOnAFreeNumberIsSlotNotExists)
     ioctl.select_ioctl().set_vad_enable(true);
     LGCP::Command activate;
     activate.select_activate().set_empty();
-    for (LGCP::Command const& c : {Command(&LGCP::Command::set_disconnect), Command(&LGCP::Command::set_destroy),
-                                   Command(&LGCP::Command::set_deactivate), user_data, ioctl, activate}) {
+    for (LGCP::Command const& c :
+         {Command(&LGCP::Command::set_disconnect), Command(&LGCP::Command::set_destroy),
+          Command(&LGCP::Command::set_deactivate), user_data, ioctl, activate}) {
         auto r = host().Exchange(c, 1023);
         ASSERT_EQ(r.size(), 1u);
         EXPECT_TRUE(r[0].IsError(LGCP::ErrorCause::slotNotExists)) << r[0].Text();
@@ -75,7 +76,8 @@ TEST_F(SlotsService, OperationsGoToTheSlotWhichMayNotProvideThem)
         EXPECT_EQ(host().Exchange(c, 1).at(0).Text().substr(0, 7), "success");
         EXPECT_TRUE(host().Exchange(c, 2).at(0).IsError(LGCP::ErrorCause::unsupported));
     }
-    EXPECT_EQ(journal, (Lines{"01:test IActivate", "01:test IDeactivate", "01:test IUserData", "01:test Ioctl"}));
+    EXPECT_EQ(journal,
+              (Lines{"01:test IActivate", "01:test IDeactivate", "01:test IUserData", "01:test Ioctl"}));
     test_slot(1)->config.operations = false;
     EXPECT_TRUE(host().Exchange(ops[0], 1).at(0).IsError(LGCP::ErrorCause::unsupported));
 }
@@ -105,9 +107,9 @@ TEST_F(SlotsService, CreateOnALiveNumberReplacesItsSlotQuietly)
 {
     host().Create(4, TestKind(1, 2));
     journal.clear();
-    EXPECT_EQ(Texts(host().Create(4, Trunk(2, 1))), (Lines{"success seq=2 slot=4",
-                                                           "signal slot=4 transmitter : active : 65",
-                                                           "signal slot=4 receiver : active : 65"}));
+    EXPECT_EQ(Texts(host().Create(4, Trunk(2, 1))),
+              (Lines{"success seq=2 slot=4", "signal slot=4 transmitter : active : 65",
+                     "signal slot=4 receiver : active : 65"}));
     EXPECT_EQ(journal, (Lines{"04:test IBeforeDestroy", "04:test ~", "Test INewSlot"}));
     EXPECT_TRUE(test_.slots.empty());
     EXPECT_EQ(host().slots().slots(), std::vector<Slot*>{slot(4)});
@@ -196,9 +198,10 @@ TEST_F(SlotsService, QueryAnswersThenSendsTheResourcesOfEveryFactory)
     LGCP::Resources const& q = r[1].signal.get_query();
     EXPECT_TRUE(q.get_mux().getValue());
     EXPECT_FALSE(q.has_drvVersion());
-    for (auto const* n : {&q.get_rtp_g729(), &q.get_rtp_g723(), &q.get_rtp_g711(), &q.get_rtp_g711mcc(),
-                          &q.get_rtp_g722(), &q.get_modem(), &q.get_mcc_data(), &q.get_mcc_bri(),
-                          &q.get_mcc_trans(), &q.get_t38_instances(), &q.get_digital_modems(), &q.get_lin16()})
+    for (auto const* n :
+         {&q.get_rtp_g729(), &q.get_rtp_g723(), &q.get_rtp_g711(), &q.get_rtp_g711mcc(), &q.get_rtp_g722(),
+          &q.get_modem(), &q.get_mcc_data(), &q.get_mcc_bri(), &q.get_mcc_trans(), &q.get_t38_instances(),
+          &q.get_digital_modems(), &q.get_lin16()})
         EXPECT_EQ(n->getValue(), 0);
     EXPECT_EQ(q.get_mixer().size(), 0u);
     EXPECT_EQ(q.get_echoBus().size(), 0u);

@@ -19,9 +19,9 @@ using Lines = std::vector<std::string>;
 
 TEST_F(Trunks, CreateAnswersFirstThenTransmitterThenReceiver)
 {
-    EXPECT_EQ(Texts(host().Create(7, Trunk(1, 5))), (Lines{"success seq=1 slot=7",
-                                                           "signal slot=7 transmitter : active : 37",
-                                                           "signal slot=7 receiver : active : 37"}));
+    EXPECT_EQ(Texts(host().Create(7, Trunk(1, 5))),
+              (Lines{"success seq=1 slot=7", "signal slot=7 transmitter : active : 37",
+                     "signal slot=7 receiver : active : 37"}));
     Slot* s = slot(7);
     ASSERT_NE(s, nullptr);
     EXPECT_EQ(s->GetTrunk(), 1);
@@ -63,9 +63,9 @@ TEST_F(Trunks, ChainAskFromBri7DownToTrunk0AndStopsAtTheTaker)
         if (seen)
             tail.push_back(f);
     }
-    EXPECT_EQ(tail, (std::vector<SlotFactory*>{&trunk_bri7, &trunk_bri6, &trunk_bri5, &trunk_bri4, &trunk_bri3,
-                                               &trunk_bri2, &trunk_bri1, &trunk_bri0, &trunk3, &trunk2, &trunk1,
-                                               &trunk0}));
+    EXPECT_EQ(tail, (std::vector<SlotFactory*>{&trunk_bri7, &trunk_bri6, &trunk_bri5, &trunk_bri4,
+                                               &trunk_bri3, &trunk_bri2, &trunk_bri1, &trunk_bri0, &trunk3,
+                                               &trunk2, &trunk1, &trunk0}));
     // A trunk 2 request: trunk3 refuses it, trunk2 takes it, so trunk1 and
     // trunk0 are never asked.
     EXPECT_EQ(trunk3.INewSlot(Trunk(2, 3)), nullptr);
@@ -81,10 +81,11 @@ TEST_F(Trunks, SecondRequestForATimeSlotRemovesTheOldSlotQuietly)
 {
     host().Create(7, Trunk(1, 5));
     Capture err(std::cerr);
-    EXPECT_EQ(Texts(host().Create(8, Trunk(1, 5))), (Lines{"success seq=2 slot=8",
-                                                           "signal slot=8 transmitter : active : 37",
-                                                           "signal slot=8 receiver : active : 37"}));
-    EXPECT_EQ(err.str(), "trunk-slot: two slots require the same timeslot, remove old.\n old slot 07:trunk\n");
+    EXPECT_EQ(Texts(host().Create(8, Trunk(1, 5))),
+              (Lines{"success seq=2 slot=8", "signal slot=8 transmitter : active : 37",
+                     "signal slot=8 receiver : active : 37"}));
+    EXPECT_EQ(err.str(),
+              "trunk-slot: two slots require the same timeslot, remove old.\n old slot 07:trunk\n");
     EXPECT_EQ(slot(7), nullptr);
     EXPECT_EQ(trunk1.trunkSlots[5], slot(8));
     EXPECT_EQ(trunk1.slots, std::vector<Slot*>{slot(8)});
