@@ -48,8 +48,21 @@ LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t 
     return m;
 }
 
-// The host reads what arrived now and then, so the pair never fills.
-constexpr unsigned kDrainEvery = 256;
+// Two commands per iteration. The host reads what arrived now and then, so
+// the socket pair never fills.
+void Pairs(benchmark::State& state, SlotsTest::Host& host, LGCP::Message const& first,
+           LGCP::Message const& second)
+{
+    constexpr unsigned kDrainEvery = 256;
+    unsigned n = 0;
+    for (auto _ : state) {
+        host.server().OnMessage(first);
+        host.server().OnMessage(second);
+        if (++n % kDrainEvery == 0)
+            host.Discard();
+    }
+    host.Discard();
+}
 
 void BM_TrunkCreateDestroy(benchmark::State& state)
 {
@@ -59,15 +72,7 @@ void BM_TrunkCreateDestroy(benchmark::State& state)
     LGCP::Command create, destroy;
     create.set_create(SlotsTest::Trunk(1, 5));
     destroy.set_destroy();
-    LGCP::Message c = Command(create, 7, 1), d = Command(destroy, 7, 2);
-    unsigned n = 0;
-    for (auto _ : state) {
-        host.server().OnMessage(c);
-        host.server().OnMessage(d);
-        if (++n % kDrainEvery == 0)
-            host.Discard();
-    }
-    host.Discard();
+    Pairs(state, host, Command(create, 7, 1), Command(destroy, 7, 2));
     state.SetLabel("create+destroy pair");
 }
 BENCHMARK(BM_TrunkCreateDestroy);
@@ -114,15 +119,7 @@ void BM_TrunkConnectDisconnect(benchmark::State& state)
     LGCP::Command connect, disconnect;
     connect.set_connect(8);
     disconnect.set_disconnect();
-    LGCP::Message c = Command(connect, 7, 3), d = Command(disconnect, 8, 4);
-    unsigned n = 0;
-    for (auto _ : state) {
-        host.server().OnMessage(c);
-        host.server().OnMessage(d);
-        if (++n % kDrainEvery == 0)
-            host.Discard();
-    }
-    host.Discard();
+    Pairs(state, host, Command(connect, 7, 3), Command(disconnect, 8, 4));
     state.SetLabel("connect+disconnect pair");
 }
 BENCHMARK(BM_TrunkConnectDisconnect);

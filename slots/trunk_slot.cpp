@@ -56,26 +56,23 @@ Slot* TrunkFactory::INewSlot(LGCP::CreateParams const& params)
 {
     if (!params.is_trunk())
         return nullptr;
-    LGCP::TrunkParams const& p = params.get_trunk();
-    unsigned int ts = p.get_timeslot().getValue();
-    if (p.get_trunk().getValue() != trunk || ts >= TimeSlots)
-        return nullptr;
-    FreeTimeSlot(ts);
-    auto* slot = new TrunkSlot(this, static_cast<int>(base + ts));
-    trunkSlots[ts] = slot;
-    return slot;
+    return NewTrunkSlot(params.get_trunk(), TimeSlots);
 }
 
 Slot* TrunkBRIFactory::INewSlot(LGCP::CreateParams const& params)
 {
     if (!params.is_trunk_bri())
         return nullptr;
-    LGCP::TrunkParams const& p = params.get_trunk_bri();
-    unsigned int ch = p.get_timeslot().getValue();
-    if (p.get_trunk().getValue() != trunk || ch >= Channels)
+    return NewTrunkSlot(params.get_trunk_bri(), Channels);
+}
+
+Slot* TrunkFactory::NewTrunkSlot(LGCP::TrunkParams const& params, unsigned int limit)
+{
+    unsigned int ts = params.get_timeslot().getValue();
+    if (params.get_trunk().getValue() != trunk || ts >= limit)
         return nullptr;
-    FreeTimeSlot(ch);
-    auto* slot = new TrunkBRISlot(this, static_cast<int>(base + ch));
-    trunkSlots[ch] = slot;
+    FreeTimeSlot(ts);
+    TrunkSlot* slot = MakeSlot(static_cast<int>(base + ts));
+    trunkSlots[ts] = slot;
     return slot;
 }

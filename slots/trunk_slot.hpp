@@ -61,8 +61,11 @@ public:
     const unsigned int base; // the switch channel of time slot 0
 
 protected:
+    // The slot for a time slot below `limit` of this trunk, or null.
+    Slot* NewTrunkSlot(LGCP::TrunkParams const& params, unsigned int limit);
     // Destroys the slot that holds the time slot, if any.
     void FreeTimeSlot(unsigned int timeslot);
+    virtual TrunkSlot* MakeSlot(int channel) { return new TrunkSlot(this, channel); }
 };
 
 class TrunkBRIFactory : public TrunkFactory {
@@ -73,6 +76,9 @@ public:
 
     const char* GetName() const override { return "TrunksBRI"; }
     Slot* INewSlot(LGCP::CreateParams const& params) override;
+
+protected:
+    TrunkSlot* MakeSlot(int channel) override { return new TrunkBRISlot(this, channel); }
 };
 
 // Built before main in this order, so trunk_bri7 is the nearest to the head

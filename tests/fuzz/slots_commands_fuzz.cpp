@@ -54,8 +54,9 @@ struct NullBuf : std::streambuf {
 
 constexpr int kMaxSteps = 64;
 
-TrunkFactory* const kTrunks[] = {&trunk0,     &trunk1,     &trunk2,     &trunk3,     &trunk_bri0, &trunk_bri1,
-                                 &trunk_bri2, &trunk_bri3, &trunk_bri4, &trunk_bri5, &trunk_bri6, &trunk_bri7};
+TrunkFactory* const kTrunks[] = {&trunk0,     &trunk1,     &trunk2,     &trunk3,
+                                 &trunk_bri0, &trunk_bri1, &trunk_bri2, &trunk_bri3,
+                                 &trunk_bri4, &trunk_bri5, &trunk_bri6, &trunk_bri7};
 
 void Check(bool ok)
 {
@@ -83,7 +84,8 @@ void CheckInvariants(Slots& slots, MapFactory& map)
         }
         for (::Slot* l : s->listeners)
             Check(live.count(l) == 1 && l->source == s);
-        Check(s->factory == nullptr || std::count(s->factory->slots.begin(), s->factory->slots.end(), s) <= 1);
+        Check(s->factory == nullptr ||
+              std::count(s->factory->slots.begin(), s->factory->slots.end(), s) <= 1);
     }
     for (SlotFactory* f = firstFactory; f != nullptr; f = f->next)
         for (::Slot* s : f->slots)
@@ -194,13 +196,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 CheckInvariants(host.slots(), map);
                 continue;
             }
-            LGCP::Message m;
-            if (seq)
-                m.set_seq(static_cast<int>(*seq));
-            if (slot)
-                m.set_slot(*slot);
-            m.get_pdu().set_command(c);
-            host.server().OnMessage(m);
+            host.Offer(c, slot, seq);
             host.Discard();
             CheckInvariants(host.slots(), map);
         }

@@ -186,6 +186,13 @@ public:
     std::vector<Received> Exchange(LGCP::Command const& command, std::optional<std::uint32_t> slot,
                                    std::optional<std::uint32_t> seq)
     {
+        Offer(command, slot, seq);
+        return Take();
+    }
+    // The command alone; what it sends stays unread until Take() or Discard().
+    void Offer(LGCP::Command const& command, std::optional<std::uint32_t> slot,
+               std::optional<std::uint32_t> seq)
+    {
         LGCP::Message m;
         if (seq)
             m.set_seq(static_cast<int>(*seq));
@@ -193,7 +200,6 @@ public:
             m.set_slot(*slot);
         m.get_pdu().set_command(command);
         server_.OnMessage(m);
-        return Take();
     }
     // A payload as the host's bytes (after the TPKT header).
     std::vector<Received> ExchangeBytes(std::vector<std::uint8_t> const& payload)

@@ -36,17 +36,24 @@ LGCP::Command Command(void (LGCP::Command::*select)())
     return c;
 }
 
-TEST_F(SlotsService, EveryCommandOnAFreeNumberIsSlotNotExists)
+// The operations that a slot kind may or may not provide.
+std::vector<LGCP::Command> Operations()
 {
+    LGCP::Command activate;
+    activate.select_activate().set_empty();
     LGCP::Command user_data;
     user_data.set_userData("ab");
     LGCP::Command ioctl;
     ioctl.select_ioctl().set_vad_enable(true);
-    LGCP::Command activate;
-    activate.select_activate().set_empty();
-    for (LGCP::Command const& c :
-         {Command(&LGCP::Command::set_disconnect), Command(&LGCP::Command::set_destroy),
-          Command(&LGCP::Command::set_deactivate), user_data, ioctl, activate}) {
+    return {activate, Command(&LGCP::Command::set_deactivate), user_data, ioctl};
+}
+
+TEST_F(SlotsService, EveryCommandOnAFreeNumberIsSlotNotExists)
+{
+    std::vector<LGCP::Command> commands = Operations();
+    commands.push_back(Command(&LGCP::Command::set_disconnect));
+    commands.push_back(Command(&LGCP::Command::set_destroy));
+    for (LGCP::Command const& c : commands) {
         auto r = host().Exchange(c, 1023);
         ASSERT_EQ(r.size(), 1u);
         EXPECT_TRUE(r[0].IsError(LGCP::ErrorCause::slotNotExists)) << r[0].Text();
@@ -64,13 +71,7 @@ TEST_F(SlotsService, OperationsGoToTheSlotWhichMayNotProvideThem)
 {
     host().Create(1, TestKind(10, 11));
     host().Create(2, Trunk(0, 2));
-    LGCP::Command user_data;
-    user_data.set_userData("ab");
-    LGCP::Command ioctl;
-    ioctl.select_ioctl().set_vad_enable(true);
-    LGCP::Command activate;
-    activate.select_activate().set_empty();
-    std::vector<LGCP::Command> ops{activate, Command(&LGCP::Command::set_deactivate), user_data, ioctl};
+    std::vector<LGCP::Command> ops = Operations();
     journal.clear();
     for (auto const& c : ops) {
         EXPECT_EQ(host().Exchange(c, 1).at(0).Text().substr(0, 7), "success");
