@@ -4,6 +4,8 @@
 
 #include "slots_fixture.hpp"
 
+#include "hardware/e1_ctl.hpp"
+
 using namespace SlotsTest;
 using SimTest::Capture;
 
@@ -225,25 +227,29 @@ TEST_F(SlotsService, TrunkStatusReachesEveryFactoryInChainOrder)
 {
     TestFactory a("A"), b("B");
     a.journal = b.journal = &journal;
-    host().server().Bind(&sender);
+    E1Ctl e1;
+    host().server().Bind(&e1);
     journal.clear();
-    LGCP::Signal status;
-    ACP::TrunkStatus& t = status.select_trunkStatus();
-    t.get_trunk().setValue(1);
-    t.get_state().setValue(ACP::TrunkState::lossCarrier);
-    sender.SendSignal(status);
-    EXPECT_EQ(journal, (Lines{"B SelfSignal", "A SelfSignal", "Test SelfSignal"}));
+    // The E1 service's report of its four trunks.
+    e1.SendStatus();
+    Lines once{"B SelfSignal", "A SelfSignal", "Test SelfSignal"};
+    Lines expected;
+    for (int trunk = 0; trunk < E1Ctl::kTrunks; ++trunk)
+        expected.insert(expected.end(), once.begin(), once.end());
+    EXPECT_EQ(journal, expected);
     auto r = host().Take();
-    ASSERT_EQ(r.size(), 1u);
+    ASSERT_EQ(r.size(), 4u);
     EXPECT_TRUE(r[0].signal.is_trunkStatus());
 
     // Other signals do not reach the factories.
+    host().server().Bind(&sender);
     journal.clear();
     LGCP::Signal other;
     other.set_abort(3);
     sender.SendSignal(other);
     EXPECT_TRUE(journal.empty());
-    host().Take();
+    // The E1 service goes before the host: the server must be done with it.
+    host().server().Deactivate();
 }
 
 TEST_F(SlotsService, LossOfTheHostEndsEverySlotAndPausesOnce)
