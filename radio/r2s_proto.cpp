@@ -166,54 +166,50 @@ int pack_features(r2s_proto const& p, bool rx, unsigned char* buf, int size)
     return written;
 }
 
-// Decodes one feature of a known type and length into `f`; false for any
-// other feature, which the caller skips whole.
-bool read_feature(r2s_proto_additional& f, unsigned type, unsigned length, unsigned char const* d, bool rx)
+// Decodes one feature of a known type and length into `slot`; false for
+// any other feature, which the caller skips whole (`slot` is left alone).
+bool read_feature(r2s_proto_additional& slot, unsigned type, unsigned length, unsigned char const* d, bool rx)
 {
+    r2s_proto_additional f;
     std::memset(&f, 0, sizeof f);
     f.type = type;
+    bool known = false;
     if (rx) {
         if (type == R2S_PROTO_RX_SQI && length == 1) {
             f.rx_sqi.qidx = d[0] >> 3;
             f.rx_sqi.method = d[0] & 7;
-            return true;
-        }
-        if (type == R2S_PROTO_RX_RRC && (length == 1 || length == 4)) {
+            known = true;
+        } else if (type == R2S_PROTO_RX_RRC && (length == 1 || length == 4)) {
             read_flag_octet(d[0], f.rx_rrc.flag);
-            if (length == 1) {
-                f.rx_rrc.form = R2S_PROTO_RRC_ONE_BYTE;
-                return true;
+            f.rx_rrc.form = length == 1 ? R2S_PROTO_RRC_ONE_BYTE : R2S_PROTO_RRC_FOUR_BYTES;
+            if (length == 4) {
+                f.rx_rrc.ext_flag[0] = d[1] >> 7;
+                f.rx_rrc.ext_flag[1] = d[1] >> 6 & 1;
+                f.rx_rrc.value[0] = d[2];
+                f.rx_rrc.value[1] = d[3];
             }
-            f.rx_rrc.form = R2S_PROTO_RRC_FOUR_BYTES;
-            f.rx_rrc.ext_flag[0] = d[1] >> 7;
-            f.rx_rrc.ext_flag[1] = d[1] >> 6 & 1;
-            f.rx_rrc.value[0] = d[2];
-            f.rx_rrc.value[1] = d[3];
-            return true;
-        }
-        if (type == R2S_PROTO_RX_MAM && length == 12) {
+            known = true;
+        } else if (type == R2S_PROTO_RX_MAM && length == 12) {
             get_flag23(d, f.rx_mam.tqg, f.rx_mam.t1);
             get_flag23(d + 3, f.rx_mam.nmr, f.rx_mam.t2);
             f.rx_mam.tsd = get_u16(d + 6);
             f.rx_mam.tj1 = get_u16(d + 8);
             f.rx_mam.tid = get_u16(d + 10);
-            return true;
+            known = true;
         }
-        return false;
-    }
-    if (type == R2S_PROTO_TX_CLIMAX_TIME_DELAY && length == 1) {
+    } else if (type == R2S_PROTO_TX_CLIMAX_TIME_DELAY && length == 1) {
         f.tx_climax_time_delay.delay = d[0];
-        return true;
-    }
-    if (type == R2S_PROTO_TX_RRC && length == 1) {
+        known = true;
+    } else if (type == R2S_PROTO_TX_RRC && length == 1) {
         read_flag_octet(d[0], f.tx_rrc.flag);
-        return true;
-    }
-    if (type == R2S_PROTO_TX_RRM && length == 3) {
+        known = true;
+    } else if (type == R2S_PROTO_TX_RRM && length == 3) {
         get_flag23(d, f.tx_rrm.tqv, f.tx_rrm.t1);
-        return true;
+        known = true;
     }
-    return false;
+    if (known)
+        slot = f;
+    return known;
 }
 
 int unpack(r2s_proto* p, unsigned char const* buf, int len, bool rx)
