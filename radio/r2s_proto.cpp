@@ -1,10 +1,15 @@
 #include "radio/r2s_proto.hpp"
 
+#include "radio/codec_wire.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace {
+
+using radio_wire::get_u16;
+using radio_wire::put_u16;
 
 // Octets a feature takes on the wire, for the room check of the packer; 0
 // for a type that the direction does not pack. The RX RRC counts as five
@@ -66,17 +71,6 @@ void get_flag23(unsigned char const* in, std::uint32_t& flag, std::uint32_t& val
 {
     flag = in[0] >> 7;
     value = static_cast<std::uint32_t>(in[0] & 0x7F) << 16 | static_cast<std::uint32_t>(in[1]) << 8 | in[2];
-}
-
-void put_u16(unsigned char* out, std::uint32_t value)
-{
-    out[0] = static_cast<unsigned char>(value >> 8);
-    out[1] = static_cast<unsigned char>(value);
-}
-
-std::uint32_t get_u16(unsigned char const* in)
-{
-    return static_cast<std::uint32_t>(in[0]) << 8 | in[1];
 }
 
 // Writes one feature of the RX direction at `out`; returns the octets
@@ -262,12 +256,6 @@ int add_feature(r2s_proto* p, std::uint32_t type, Item const* item, Item r2s_pro
     return 0;
 }
 
-// Differences as 32-bit values: equal words give 0 and nothing else does.
-int diff(std::uint32_t a, std::uint32_t b)
-{
-    return static_cast<int>(static_cast<std::int32_t>(b - a));
-}
-
 } // namespace
 
 int r2s_proto_init(r2s_proto* p, unsigned long type)
@@ -414,9 +402,6 @@ int cmp_r2s_proto_source(r2s_proto const* a, r2s_proto const* b)
 {
     if (a == nullptr || b == nullptr)
         return -1;
-    if (a->type != b->type)
-        return diff(a->type, b->type);
-    if (a->src_ssrc != b->src_ssrc)
-        return diff(a->src_ssrc, b->src_ssrc);
-    return diff(a->src_addr, b->src_addr);
+    return radio_wire::source_difference(a->type, a->src_ssrc, a->src_addr, b->type, b->src_ssrc,
+                                         b->src_addr);
 }

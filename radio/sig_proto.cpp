@@ -1,5 +1,7 @@
 #include "radio/sig_proto.hpp"
 
+#include "radio/codec_wire.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdarg>
@@ -61,19 +63,8 @@ int const init_sig_proto_type[SIG_PROTO_INIT_TYPE_COUNT] = {1,  3,  4,   5,   6,
 
 namespace {
 
-void put_u32(unsigned char* out, std::uint32_t v)
-{
-    out[0] = static_cast<unsigned char>(v >> 24);
-    out[1] = static_cast<unsigned char>(v >> 16);
-    out[2] = static_cast<unsigned char>(v >> 8);
-    out[3] = static_cast<unsigned char>(v);
-}
-
-std::uint32_t get_u32(unsigned char const* in)
-{
-    return static_cast<std::uint32_t>(in[0]) << 24 | static_cast<std::uint32_t>(in[1]) << 16 |
-           static_cast<std::uint32_t>(in[2]) << 8 | in[3];
-}
+using radio_wire::get_u32;
+using radio_wire::put_u32;
 
 // Floats travel as their 32 bits; the value is not converted.
 void put_float(unsigned char* out, float f)
@@ -211,11 +202,6 @@ int render(char* buf, long size, sig_proto const* p, int mode, Payload payload)
     if ((mode & SIG_PROTO_PRINT_FLAGS_ONLY) == 0)
         payload(t, *p);
     return static_cast<int>(t.used);
-}
-
-int diff(std::uint32_t a, std::uint32_t b)
-{
-    return static_cast<int>(static_cast<std::int32_t>(b - a));
 }
 
 int cmp_rendered(sig_proto const* a, sig_proto const* b, int mode)
@@ -763,11 +749,8 @@ int cmp_sig_proto_header(sig_proto const* a, sig_proto const* b)
 {
     if (a == nullptr || b == nullptr)
         return -1;
-    if (a->type != b->type)
-        return diff(a->type, b->type);
-    if (a->src_ssrc != b->src_ssrc)
-        return diff(a->src_ssrc, b->src_ssrc);
-    return diff(a->src_addr, b->src_addr);
+    return radio_wire::source_difference(a->type, a->src_ssrc, a->src_addr, b->type, b->src_ssrc,
+                                         b->src_addr);
 }
 
 int init_sig_proto_queue(sig_proto_queue* q)

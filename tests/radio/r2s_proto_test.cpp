@@ -2,6 +2,7 @@
 // feature layout, the packer's room rules and masking, and the unpacker's
 // handling of unknown, short and surplus features.
 
+#include "radio/codec_test_util.hpp"
 #include "radio/r2s_proto.hpp"
 
 #include <gtest/gtest.h>
@@ -12,38 +13,22 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-// Packs into a buffer of `size` octets; the result and the octets written.
-struct Packed {
-    int result;
-    Bytes bytes;
-};
+using namespace codectest;
 
 Packed pack(r2s_proto const& p, int size = 1024)
 {
-    Bytes buf(static_cast<std::size_t>(size), 0xEE);
-    int const r = r2s_proto_pack(&p, buf.data(), size);
-    if (r > 0)
-        buf.resize(static_cast<std::size_t>(r));
-    return {r, buf};
+    return PackWith(r2s_proto_pack, p, size);
 }
 
 r2s_proto rx(unsigned ptt_type, unsigned squ, unsigned ptt_id, unsigned mute, unsigned summation,
              unsigned sct)
 {
-    r2s_proto p;
-    r2s_proto_init(&p, R2S_PROTO_TYPE_RX);
-    r2s_proto_set_rx_header(&p, ptt_type, squ, ptt_id, mute, summation, sct);
-    return p;
+    return RxHeader(ptt_type, squ, ptt_id, mute, summation, sct);
 }
 
 r2s_proto tx(unsigned ptt_type, unsigned ptt_id, unsigned mute, unsigned summation)
 {
-    r2s_proto p;
-    r2s_proto_init(&p, R2S_PROTO_TYPE_TX);
-    r2s_proto_set_tx_header(&p, ptt_type, ptt_id, mute, summation);
-    return p;
+    return TxHeader(ptt_type, ptt_id, mute, summation);
 }
 
 r2s_proto unpacked(Bytes const& b, bool is_rx, int* result = nullptr)

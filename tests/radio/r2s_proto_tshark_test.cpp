@@ -2,6 +2,7 @@
 // ED-137A/B dissector must find in each RTP header extension the values
 // that were packed. Every header field is non-zero in at least one case.
 
+#include "radio/codec_test_util.hpp"
 #include "radio/r2s_proto.hpp"
 #include "support/rtp_ext_capture.hpp"
 
@@ -70,10 +71,7 @@ std::map<std::string, std::string> rx_header(unsigned ptt_type, unsigned squ, un
 r2s_proto rx(unsigned ptt_type, unsigned squ, unsigned ptt_id, unsigned mute, unsigned summation,
              unsigned sct)
 {
-    r2s_proto p;
-    r2s_proto_init(&p, R2S_PROTO_TYPE_RX);
-    r2s_proto_set_rx_header(&p, ptt_type, squ, ptt_id, mute, summation, sct);
-    return p;
+    return codectest::RxHeader(ptt_type, squ, ptt_id, mute, summation, sct);
 }
 
 std::vector<Case> cases()
@@ -120,9 +118,7 @@ std::vector<Case> cases()
     c.push_back(mam);
 
     // TX headers: SQU and SCT are zero on the wire.
-    Case tx{"tx all features", {}, rx_header(1, 0, 33, 1, 1, 0, true)};
-    r2s_proto_init(&tx.record, R2S_PROTO_TYPE_TX);
-    r2s_proto_set_tx_header(&tx.record, 1, 33, 1, 1);
+    Case tx{"tx all features", codectest::TxHeader(1, 33, 1, 1), rx_header(1, 0, 33, 1, 1, 0, true)};
     r2s_proto_tx_additional_climax_time_delay const relative{0x05};
     r2s_proto_tx_additional_climax_time_delay const absolute{0x80 | 0x41};
     r2s_proto_tx_additional_rrc trrc{};
@@ -143,10 +139,7 @@ std::vector<Case> cases()
     tx.fields["rtp.ext.ed137b.ft.climax_ddc.rmm_t1"] = std::to_string(0x654321);
     c.push_back(tx);
 
-    Case ptt{"tx plain", {}, rx_header(5, 0, 0, 0, 0, 0, false)};
-    r2s_proto_init(&ptt.record, R2S_PROTO_TYPE_TX);
-    r2s_proto_set_tx_header(&ptt.record, 5, 0, 0, 0);
-    c.push_back(ptt);
+    c.push_back({"tx plain", codectest::TxHeader(5, 0, 0, 0), rx_header(5, 0, 0, 0, 0, 0, false)});
     return c;
 }
 

@@ -2,6 +2,7 @@
 // both ways, the room and length rules, the header bit layout, and the
 // record helpers (setters, name table, comparisons, queue).
 
+#include "radio/codec_test_util.hpp"
 #include "radio/sig_proto.hpp"
 #include "radio/sig_proto_samples.hpp"
 
@@ -16,20 +17,11 @@ using namespace vezetest;
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
-struct Packed {
-    int result;
-    Bytes bytes;
-};
+using namespace codectest;
 
 Packed pack(sig_proto const& p, int size = 1024)
 {
-    Bytes buf(static_cast<std::size_t>(size), 0xEE);
-    int const r = sig_proto_pack(&p, buf.data(), size);
-    if (r > 0)
-        buf.resize(static_cast<std::size_t>(r));
-    return {r, buf};
+    return PackWith(sig_proto_pack, p, size);
 }
 
 int unpack(sig_proto& p, Bytes const& b)
