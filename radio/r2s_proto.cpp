@@ -12,8 +12,9 @@ using radio_wire::get_u16;
 using radio_wire::put_u16;
 
 // Octets a feature takes on the wire, for the room check of the packer; 0
-// for a type that the direction does not pack. The RX RRC counts as five
-// octets whichever form it has: peers size their buffers by this rule.
+// for a type that the direction does not pack. The RX RRC asks the room of
+// its four-octet form whichever form it has; callers size their buffers by
+// this rule, so it stays.
 int feature_room(std::uint32_t type, bool rx)
 {
     if (rx) {

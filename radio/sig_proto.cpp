@@ -424,8 +424,8 @@ int sig_proto_pack(sig_proto const* p, unsigned char* buf, int size)
         return 12;
     case SIG_PROTO_GW_SEL_CALL: {
         int const length = p->gw_sel_call.callerID_length;
-        // Peers size their buffers by this rule, although it asks more
-        // room than the padded packet takes.
+        // More room than the padded packet takes (length + 8 would do);
+        // callers size their buffers by this rule, so it stays.
         if (size < length + 12)
             return -EBADF;
         buf[4] = static_cast<unsigned char>(length);
