@@ -18,6 +18,7 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "monitoring/snmp_agent.hpp"
 
 #include <getopt.h>
 
@@ -28,6 +29,7 @@ namespace {
 
 const char* const configFile = "/usr/local/etc/server.conf";
 const char* const cfgTraces = "traces";
+const char* const cfgSnmpAgent = "snmpagent";
 
 int print_version = 0;
 
@@ -119,6 +121,11 @@ int main(int argc, char** argv)
 
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();
+
+    // The SNMP agents of the configuration: each connects, and reconnects
+    // after a loss, by itself from here on.
+    SnmpAgentCtrl snmpAgents;
+    snmpAgents.CreateInstances(file[cfgSnmpAgent]);
 
     if (daemon)
         RunDaemon();

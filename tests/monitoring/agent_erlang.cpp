@@ -54,7 +54,8 @@ TEST_F(AgentErlangTest, ErlangReadsEveryPayloadTheAgentRecorded)
     {
         SnmpAgentCtrl ctrl;
         IniFile::File file;
-        std::istringstream in("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = dakv\n");
+        std::istringstream in("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) +
+                              "\nname = dakv\n");
         in >> file;
         ctrl.CreateInstances(file["snmpagent"]);
         Pump();
@@ -62,7 +63,12 @@ TEST_F(AgentErlangTest, ErlangReadsEveryPayloadTheAgentRecorded)
 
         // Every item, with indices and texts of every length class of the
         // encoding (empty, short, one and two length octets).
-        std::string const values[] = {"", "1", "41.5", "v 1.2 rc 7\n", std::string(127, 'a'), std::string(128, 'b'),
+        std::string const values[] = {"",
+                                      "1",
+                                      "41.5",
+                                      "v 1.2 rc 7\n",
+                                      std::string(127, 'a'),
+                                      std::string(128, 'b'),
                                       std::string(300, '~')};
         for (int type = 0; type < SnmpAgentCtrl::item_count; ++type) {
             int const index = type % 4 == 0 ? 0 : type * 1000 - 7000;
@@ -102,8 +108,8 @@ TEST_F(AgentErlangTest, ErlangReadsEveryPayloadTheAgentRecorded)
         corpus << agent.corpus();
     }
     std::string const gen = std::string(GW_ASN1_GEN_DIR);
-    std::string const command = "escript " GW_ASN1_ERLANG_TESTS "/cpp_corpus.escript " + gen + "/erlang/per " + gen +
-                                "/reachable.txt " + path;
+    std::string const command = "escript " GW_ASN1_ERLANG_TESTS "/cpp_corpus.escript " + gen +
+                                "/erlang/per " + gen + "/reachable.txt " + path;
     std::string text;
     EXPECT_EQ(RunCommand(command, &text), 0) << command << "\n" << text;
     EXPECT_NE(text.find(" passed, 0 failed"), std::string::npos) << text;
