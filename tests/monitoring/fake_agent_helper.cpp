@@ -2,6 +2,7 @@
 
 #include "asn1/coder_env.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <iterator>
@@ -163,8 +164,12 @@ void FakeAgent::Answer(Connection& c, MON::Command const& command)
 Bytes FakeAgent::Frame(Bytes const& payload)
 {
     std::size_t const len = payload.size() + 4;
-    Bytes f{0x03, 0x00, static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len)};
-    f.insert(f.end(), payload.begin(), payload.end());
+    Bytes f(len);
+    f[0] = 0x03;
+    f[1] = 0x00;
+    f[2] = static_cast<std::uint8_t>(len >> 8);
+    f[3] = static_cast<std::uint8_t>(len);
+    std::copy(payload.begin(), payload.end(), f.begin() + 4);
     return f;
 }
 
