@@ -18,7 +18,7 @@ void HeartBeatCtl::OnDisconnect()
 bool HeartBeatCtl::OnCommand(LGCP::Command const& command)
 {
     ResetTimeOut();
-    if (command.currentSelection() != static_cast<int>(LGCP::Command::Alt::ping))
+    if (!command.is_ping())
         return false;
     Success();
     return true;

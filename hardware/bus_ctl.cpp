@@ -63,7 +63,7 @@ void BusCtl::OnDisconnect()
 
 bool BusCtl::OnCommand(LGCP::Command const& command)
 {
-    if (command.currentSelection() != clockCfg_index)
+    if (!command.is_clockCfg())
         return false;
     if (!enabled_) {
         Error(LGCP::ErrorCause::unsupported);

@@ -14,8 +14,6 @@ class BusCtl : public CtrlSrv::Service {
 public:
     // "/dev/hal": argument a pointer to the 32-bit source number.
     static constexpr std::uint32_t HW_CLOCK_SELECT = 0x80044301;
-    // LGCP::Command alternative `clockCfg`.
-    static constexpr int clockCfg_index = 11;
     // Source numbers the driver knows.
     static constexpr int kFreeRun = 4;
     static constexpr int kX3 = 5;

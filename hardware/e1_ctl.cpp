@@ -85,19 +85,18 @@ void E1Ctl::OnDisconnect()
 
 bool E1Ctl::OnCommand(LGCP::Command const& command)
 {
-    switch (command.currentSelection()) {
-    case ioctl_index:
+    if (command.is_ioctl()) {
         HandleCas(command.get_ioctl());
         // The outcome travels in the `cas` signals.
         Success();
         return true;
-    case trunkCfg_index:
+    }
+    if (command.is_trunkCfg()) {
         SetMode(command.get_trunkCfg());
         Success();
         return true;
-    default:
-        return false;
     }
+    return false;
 }
 
 void E1Ctl::OnCheckStatus(Timer*)
@@ -223,7 +222,7 @@ void E1Ctl::OnUpdateCas(int fd, short revents)
 
 void E1Ctl::HandleCas(LGCP::IoctlParams const& params)
 {
-    if (!CheckOpenCas() || params.currentSelection() != cas_index)
+    if (!CheckOpenCas() || !params.is_cas())
         return;
     LGCP::CasCommand const& cas = params.get_cas();
     long long path = cas.get_channel().get_path().getValue();

@@ -77,11 +77,6 @@ public:
 
     static constexpr int kTrunks = 4;
     static constexpr unsigned status_ms = 1000;
-    // LGCP::Command alternatives.
-    static constexpr int ioctl_index = 9;
-    static constexpr int trunkCfg_index = 10;
-    // LGCP::IoctlParams alternative `cas`.
-    static constexpr int cas_index = 15;
 
     static E1Ctl* instance();
     // The process uses instance(); tests build their own.

@@ -11,9 +11,6 @@
 
 class HwTests : public CtrlSrv::Service {
 public:
-    // LGCP::Command alternative `testBpc`.
-    static constexpr int testBpc_index = 1;
-
     static HwTests* instance();
 
     void OnConnect() override {}

@@ -37,7 +37,7 @@ protected:
     Result Run(unsigned bus, std::uint32_t seed, Mode mode, unsigned start, unsigned length)
     {
         BpcTest test(*mux_);
-        return test.Run(bus, seed, static_cast<int>(mode), start, length);
+        return test.Run(bus, seed, mode, start, length);
     }
     std::vector<std::uint32_t> Touched(std::uint32_t request)
     {
@@ -138,7 +138,7 @@ TEST_F(BpcTestTest, RangesPastTheBusAndUnknownModesAreInvalid)
     EXPECT_EQ(Run(16, 7, Mode::Read, 0, 1), Result::InvalidParams);
     EXPECT_EQ(Run(0, 7, Mode::Read, 128, 0), Result::InvalidParams);
     BpcTest test(*mux_);
-    EXPECT_EQ(test.Run(0, 7, 3, 0, 1), Result::InvalidParams);
+    EXPECT_EQ(test.Run(0, 7, static_cast<Mode>(3), 0, 1), Result::InvalidParams);
     EXPECT_TRUE(board().Log().empty());
     // The last slot of the last bus is still a channel.
     EXPECT_EQ(Run(15, 7, Mode::Write, 127, 1), Result::Success);
@@ -148,7 +148,7 @@ TEST_F(BpcTestTest, RangesPastTheBusAndUnknownModesAreInvalid)
 TEST_F(BpcTestTest, Header)
 {
     BpcTest test(*mux_);
-    test.Run(11, 1, 2, 5, 0);
+    test.Run(11, 1, Mode::Disconnect, 5, 0);
     std::ostringstream s;
     test.PutHeader(s);
     EXPECT_EQ(s.str(), "bus 11: ");
