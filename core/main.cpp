@@ -8,6 +8,7 @@
 #include "core/paths.hpp"
 #include "core/process.hpp"
 #include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "core/version.hpp"
 #include "hardware/hw_mux.hpp"
 

@@ -1,6 +1,6 @@
 #include "hardware/dsproc.hpp"
 
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "hardware/detector_port.hpp"
 #include "hardware/driver_port.hpp"
 #include "hardware/drivers.hpp"

@@ -1,7 +1,7 @@
 #include "hardware/hdlc.hpp"
 
 #include "core/ext.hpp"
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "hardware/driver_port.hpp"
 #include "hardware/hw_mux.hpp"
 

@@ -4,7 +4,7 @@
 
 #include "hardware/dsproc.hpp"
 #include "core/clock.hpp"
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
 

@@ -6,7 +6,7 @@
 #include "hardware/hw_mux.hpp"
 #include "core/clock.hpp"
 #include "core/multiplexer.hpp"
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
 
