@@ -3,17 +3,12 @@
 #include "asn1/valuenotation.hpp"
 #include "core/ext.hpp"
 #include "hardware/driver_port.hpp"
+#include "hardware/drivers.hpp"
 #include "hardware/spi_ctrl.hpp"
 
 #include <fcntl.h>
 
 #include <iostream>
-
-namespace {
-
-const char* const kHal = "/dev/hal";
-
-} // namespace
 
 BusCtl* BusCtl::instance()
 {
@@ -90,7 +85,7 @@ bool BusCtl::IsOpen()
         return true;
     if (!enabled_)
         return false;
-    fd_ = Driver::Open(kHal, O_RDWR | O_CLOEXEC);
+    fd_ = Driver::Open(GetHalDevName(), O_RDWR | O_CLOEXEC);
     return fd_ >= 0;
 }
 

@@ -17,12 +17,6 @@
 
 namespace Hardware::Detector {
 
-// The record size an ioctl request number carries (bits 16-28).
-constexpr std::uint32_t RecordSize(std::uint32_t request)
-{
-    return (request >> 16) & 0x1FFF;
-}
-
 // " errno=" and the text of the current errno in quotation marks.
 struct ErrnoTail {
     int error;

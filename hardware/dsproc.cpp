@@ -60,17 +60,17 @@ struct VadPayload {
     std::int32_t tx;
 };
 
-using Detector::RecordSize;
 using Detector::Tail;
-static_assert(sizeof(DsprocConfigure) == RecordSize(Service::DSPROC_CONFIGURE));
+using Driver::RequestSize;
+static_assert(sizeof(DsprocConfigure) == RequestSize(Service::DSPROC_CONFIGURE));
 static_assert(offsetof(DsprocConfigure, p) == 8);
 static_assert(offsetof(DsprocConfigure, p.vad2.silence_th_msec) == 10);
 static_assert(offsetof(DsprocConfigure, p.vad2.e_th_dB) == 12);
 static_assert(offsetof(DsprocConfigure, p.tone.en) == 10);
 static_assert(offsetof(DsprocConfigure, p.tone.dur_th_msec) == 12);
 static_assert(offsetof(DsprocConfigure, p.tone.det_lvl_dB) == 14);
-static_assert(sizeof(DsprocEnable) == RecordSize(Service::DSPROC_ENABLE));
-static_assert(sizeof(DsprocEnable) == RecordSize(Service::DSPROC_DISABLE));
+static_assert(sizeof(DsprocEnable) == RequestSize(Service::DSPROC_ENABLE));
+static_assert(sizeof(DsprocEnable) == RequestSize(Service::DSPROC_DISABLE));
 static_assert(sizeof(DsprocEvent) == 24);
 static_assert(sizeof(VadPayload) == 12);
 

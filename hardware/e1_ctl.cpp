@@ -18,8 +18,6 @@ using Hardware::cas_channel_request;
 
 namespace {
 
-const char* const kCasDevice = "/dev/e1-cas";
-
 // A trunk number from the controller that can index the trunk tables.
 bool ValidTrunk(long long trunk)
 {
@@ -182,7 +180,7 @@ bool E1Ctl::CheckOpenCas()
 {
     if (cas_fd_)
         return true;
-    int fd = Driver::Open(kCasDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    int fd = Driver::Open(GetCasDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     cas_fd_.reset(fd);

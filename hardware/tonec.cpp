@@ -44,14 +44,14 @@ struct TonecEvent {
     std::uint32_t code, timeslot, timestamp, id;
 };
 
-using Detector::RecordSize;
 using Detector::Tail;
-static_assert(sizeof(DtmfConfigure) == RecordSize(Service::DTMF_CONFIGURE_DETECTOR));
-static_assert(sizeof(DtmfEnable) == RecordSize(Service::DTMF_ENABLE_DETECTOR));
-static_assert(sizeof(DtmfDial) == RecordSize(Service::DTMF_DIAL));
+using Driver::RequestSize;
+static_assert(sizeof(DtmfConfigure) == RequestSize(Service::DTMF_CONFIGURE_DETECTOR));
+static_assert(sizeof(DtmfEnable) == RequestSize(Service::DTMF_ENABLE_DETECTOR));
+static_assert(sizeof(DtmfDial) == RequestSize(Service::DTMF_DIAL));
 static_assert(offsetof(DtmfDial, f1) == 4 && offsetof(DtmfDial, l2) == 10);
-static_assert(sizeof(IvaConfigure) == RecordSize(Service::IVA_CONFIGURE_DETECTOR));
-static_assert(sizeof(SelcalDial) == RecordSize(Service::SELCAL_DIAL));
+static_assert(sizeof(IvaConfigure) == RequestSize(Service::IVA_CONFIGURE_DETECTOR));
+static_assert(sizeof(SelcalDial) == RequestSize(Service::SELCAL_DIAL));
 static_assert(offsetof(SelcalDial, amplitude) == 4 && offsetof(SelcalDial, signs) == 6 &&
               offsetof(SelcalDial, zero) == 10);
 static_assert(sizeof(TonecEvent) == 16);

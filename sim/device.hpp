@@ -2,6 +2,15 @@
 
 // A simulated driver: the model of one device file of the board, holding
 // only what the program expects of that driver.
+//
+// The models restate the drivers' request numbers and record layouts on
+// purpose instead of including the hardware code's: written a second time
+// from the drivers' descriptions, they check the hardware code independently
+// (a wrong number or offset there fails against the model rather than
+// agreeing with itself). Record sizes come from the request number's size
+// field (Driver::RequestSize).
+
+#include "hardware/driver_port.hpp"
 
 #include <cstdint>
 #include <iosfwd>

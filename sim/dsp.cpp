@@ -24,9 +24,9 @@ struct EventRecord {
     std::uint32_t timeslot, id, type;
     unsigned char payload[12];
 };
-static_assert(sizeof(ConfigureRecord) == ((Dsp::kConfigure >> 16) & 0x1FFF));
-static_assert(sizeof(EnableRecord) == ((Dsp::kEnable >> 16) & 0x1FFF));
-static_assert(sizeof(EnableRecord) == ((Dsp::kDisable >> 16) & 0x1FFF));
+static_assert(sizeof(ConfigureRecord) == Driver::RequestSize(Dsp::kConfigure));
+static_assert(sizeof(EnableRecord) == Driver::RequestSize(Dsp::kEnable));
+static_assert(sizeof(EnableRecord) == Driver::RequestSize(Dsp::kDisable));
 static_assert(sizeof(EventRecord) == 24);
 static_assert(offsetof(EventRecord, payload) == 12);
 

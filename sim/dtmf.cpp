@@ -34,12 +34,12 @@ struct SelcalRecord {
 struct EventRecord {
     std::uint32_t code, timeslot, timestamp, id;
 };
-static_assert(sizeof(ConfigureRecord) == ((Dtmf::kConfigure >> 16) & 0x1FFF));
-static_assert(sizeof(EnableRecord) == ((Dtmf::kEnable >> 16) & 0x1FFF));
-static_assert(sizeof(DialRecord) == ((Dtmf::kDial >> 16) & 0x1FFF));
+static_assert(sizeof(ConfigureRecord) == Driver::RequestSize(Dtmf::kConfigure));
+static_assert(sizeof(EnableRecord) == Driver::RequestSize(Dtmf::kEnable));
+static_assert(sizeof(DialRecord) == Driver::RequestSize(Dtmf::kDial));
 static_assert(offsetof(DialRecord, l2) == 10);
-static_assert(sizeof(IvaRecord) == ((Dtmf::kIvaConfigure >> 16) & 0x1FFF));
-static_assert(sizeof(SelcalRecord) == ((Dtmf::kSelcal >> 16) & 0x1FFF));
+static_assert(sizeof(IvaRecord) == Driver::RequestSize(Dtmf::kIvaConfigure));
+static_assert(sizeof(SelcalRecord) == Driver::RequestSize(Dtmf::kSelcal));
 static_assert(offsetof(SelcalRecord, signs) == 6);
 static_assert(sizeof(EventRecord) == 16);
 

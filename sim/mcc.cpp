@@ -17,7 +17,7 @@ namespace {
 struct AllocateRecord {
     std::uint32_t words[5];
 };
-static_assert(sizeof(AllocateRecord) == ((Mcc::kAllocate >> 16) & 0x1FFF));
+static_assert(sizeof(AllocateRecord) == Driver::RequestSize(Mcc::kAllocate));
 
 using Util::Fail;
 
