@@ -4,12 +4,6 @@
 
 #include <iostream>
 
-HeartBeatCtl* HeartBeatCtl::instance()
-{
-    static HeartBeatCtl one;
-    return &one;
-}
-
 void HeartBeatCtl::OnDisconnect()
 {
     timer_.reset();

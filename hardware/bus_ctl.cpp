@@ -10,12 +10,6 @@
 
 #include <iostream>
 
-BusCtl* BusCtl::instance()
-{
-    static BusCtl one;
-    return &one;
-}
-
 BusCtl::~BusCtl()
 {
     if (fd_ >= 0)

@@ -6,6 +6,7 @@
 // never touches the clock and refuses `clockCfg`. Bound fourth.
 
 #include "control/ctrl_service.hpp"
+#include "core/singleton.hpp"
 
 #include <cstdint>
 #include <iosfwd>
@@ -18,7 +19,7 @@ public:
     static constexpr int kFreeRun = 4;
     static constexpr int kX3 = 5;
 
-    static BusCtl* instance();
+    static BusCtl* instance() { return &Singleton<BusCtl>::Get(); }
     // The process uses instance(); tests build their own.
     BusCtl() = default;
     ~BusCtl() override;

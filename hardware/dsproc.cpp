@@ -82,8 +82,6 @@ Containers::CyclicList<DSProcReceiver, DSProcLink>& receivers()
     return list;
 }
 
-DSProcReceiverService* g_override = nullptr;
-
 bool Traced()
 {
     return traces[TraceCtl::signalling_events];
@@ -109,48 +107,13 @@ P Payload(const DsprocEvent& e)
 
 // ---------------------------------------------------------------- service
 
-DSProcReceiverService& DSProcReceiverService::instance()
-{
-    if (g_override != nullptr)
-        return *g_override;
-    static DSProcReceiverService service;
-    return service;
-}
+constexpr Detector::DriverOpen kDriver{
+    &GetDSPDevName, O_RDWR | O_NONBLOCK | O_CLOEXEC,
+    "open dsproc fail, VAD proceeding disabled: ", "DSProcReceiverService::OnEvent"};
 
-DSProcReceiverService* DSProcReceiverService::UseInstance(DSProcReceiverService* service)
-{
-    DSProcReceiverService* old = g_override;
-    g_override = service;
-    return old;
-}
-
-DSProcReceiverService::DSProcReceiverService()
+DSProcReceiverService::DSProcReceiverService() : DriverService(kDriver)
 {
     init();
-}
-
-DSProcReceiverService::~DSProcReceiverService()
-{
-    m_event.Release();
-}
-
-bool DSProcReceiverService::is_open() const
-{
-    return m_event.fd().get() >= 0;
-}
-
-bool DSProcReceiverService::init()
-{
-    return Detector::OpenDriver(m_event, GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC,
-                                "open dsproc fail, VAD proceeding disabled: ",
-                                "DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
-}
-
-std::uint32_t DSProcReceiverService::NextId()
-{
-    if (++m_lastId == 0)
-        ++m_lastId;
-    return m_lastId;
 }
 
 bool DSProcReceiverService::configureVAD(unsigned int timeslot, const LGCP::VADParams& params)

@@ -34,12 +34,6 @@ cas_channel Channel(int trunk, int timeslot)
 
 } // namespace
 
-E1Ctl* E1Ctl::instance()
-{
-    static E1Ctl one;
-    return &one;
-}
-
 E1Ctl::E1Ctl() = default;
 
 E1Ctl::~E1Ctl()

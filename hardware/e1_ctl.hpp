@@ -10,6 +10,7 @@
 // fifth.
 
 #include "control/ctrl_service.hpp"
+#include "core/singleton.hpp"
 #include "core/event.hpp"
 #include "core/fd.hpp"
 #include "core/timer.hpp"
@@ -78,7 +79,7 @@ public:
     static constexpr int kTrunks = 4;
     static constexpr unsigned status_ms = 1000;
 
-    static E1Ctl* instance();
+    static E1Ctl* instance() { return &Singleton<E1Ctl>::Get(); }
     // The process uses instance(); tests build their own.
     E1Ctl();
     ~E1Ctl() override;

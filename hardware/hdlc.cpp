@@ -116,9 +116,9 @@ bool HDLC::activate()
 
     // The controller's transmit time slot feeds the link's output; the link
     // feeds the controller's receive time slot.
-    HwMux* mux = m_mux != nullptr ? m_mux : HwMux::instance();
-    mux->Connect(t, mode == 2 ? tx_channel : rx_channel);
-    mux->Connect(rx_channel, t);
+    HwMux& mux = HwMux::instance();
+    mux.Connect(t, mode == 2 ? tx_channel : rx_channel);
+    mux.Connect(rx_channel, t);
 
     m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
     m_event.Schedule(Fd(fd), POLLIN | POLLOUT);

@@ -44,12 +44,6 @@ std::ostream& operator<<(std::ostream& os, Hex h)
 
 } // namespace
 
-HwMux* HwMux::instance()
-{
-    static HwMux mux;
-    return &mux;
-}
-
 HwMux::HwMux()
 {
     for (auto& e : shadow_)

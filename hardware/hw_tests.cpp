@@ -4,13 +4,7 @@
 
 #include <optional>
 
-HwTests* HwTests::instance()
-{
-    static HwTests one;
-    return &one;
-}
-
-HwTests::HwTests() : test_(*HwMux::instance())
+HwTests::HwTests() : test_(HwMux::instance())
 {}
 
 bool HwTests::OnCommand(LGCP::Command const& command)

@@ -18,12 +18,6 @@ constexpr std::uint8_t kSlip = 0x20;
 
 } // namespace
 
-spiCtrl* spiCtrl::instance()
-{
-    static spiCtrl one;
-    return &one;
-}
-
 spiCtrl::spiCtrl()
 {
     init_device_and_channels();

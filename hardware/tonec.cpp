@@ -66,8 +66,6 @@ Containers::CyclicList<TonecReceiver, TonecLink>& receivers()
     return list;
 }
 
-TonecReceiverService* g_override = nullptr;
-
 // The four fields of an event as the event lines show them.
 struct EventFields {
     const TonecEvent& e;
@@ -82,48 +80,13 @@ std::ostream& operator<<(std::ostream& os, EventFields f)
 
 // ---------------------------------------------------------------- service
 
-TonecReceiverService& TonecReceiverService::instance()
-{
-    if (g_override != nullptr)
-        return *g_override;
-    static TonecReceiverService service;
-    return service;
-}
+constexpr Detector::DriverOpen kDriver{
+    &GetDTMFDevName, O_RDONLY | O_NONBLOCK | O_CLOEXEC,
+    "open tonec fail, DTMF proceeding disabled: ", "TonecReceiverService::OnEvent"};
 
-TonecReceiverService* TonecReceiverService::UseInstance(TonecReceiverService* service)
-{
-    TonecReceiverService* old = g_override;
-    g_override = service;
-    return old;
-}
-
-TonecReceiverService::TonecReceiverService()
+TonecReceiverService::TonecReceiverService() : DriverService(kDriver)
 {
     init();
-}
-
-TonecReceiverService::~TonecReceiverService()
-{
-    m_event.Release();
-}
-
-bool TonecReceiverService::is_open() const
-{
-    return m_event.fd().get() >= 0;
-}
-
-bool TonecReceiverService::init()
-{
-    return Detector::OpenDriver(m_event, GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC,
-                                "open tonec fail, DTMF proceeding disabled: ",
-                                "TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
-}
-
-std::uint32_t TonecReceiverService::NextId()
-{
-    if (++m_lastId == 0)
-        ++m_lastId; // 0 stands for "no enable" in the driver's events
-    return m_lastId;
 }
 
 bool TonecReceiverService::configureDTMF(unsigned int timeslot, const LGCP::DTMFParams& params)

@@ -59,7 +59,7 @@ protected:
             Capture quiet(std::clog);
             mux_ = std::make_unique<HwMux>();
         }
-        hdlc_.use_switch(mux_.get());
+        HwMux::UseInstance(mux_.get());
         hdlc_.notify = &listener_;
         listener_.channel = &hdlc_;
         board().ClearLog();
@@ -68,6 +68,7 @@ protected:
     {
         traces.Reset();
         hdlc_.deactivate();
+        HwMux::UseInstance(nullptr);
         mux_.reset();
         BoardTest::TearDown();
     }
@@ -335,7 +336,6 @@ TEST_F(HdlcTest, ListenerClosingInsideReceiveStopsTheChannelWork)
 TEST_F(HdlcTest, TwoChannelsTakeTwoSlotsAndFreeThem)
 {
     HDLC other;
-    other.use_switch(mux_.get());
     other.mode = 1;
     other.rx_channel = 300; // the first controller's slot feeds this one
     ASSERT_TRUE(ActivateBri());
