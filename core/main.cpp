@@ -16,6 +16,7 @@
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "hardware/bus_ctl.hpp"
+#include "hardware/driver_port.hpp"
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
@@ -149,6 +150,8 @@ int main(int argc, char** argv)
 
     ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
 
+    // The watchdog is one of the board's devices.
+    multiplexer.watchdog_opener(&Driver::Open);
     multiplexer.run(true, true);
 
     ctrlServer.Deactivate();

@@ -60,6 +60,10 @@ public:
         (void)request;
         return false;
     }
+    // A device that only takes what the program writes and answers nothing
+    // (the watchdog): its opens write into nothing, so that a program that
+    // writes for ever never fills a socket that the board does not read.
+    virtual bool WriteOnly() const { return false; }
     // One request on one open; by default the open does not matter.
     virtual Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value)
     {
@@ -79,6 +83,9 @@ public:
         (void)out;
         return false;
     }
+    // The commands that Control knows, one line each: the words after the
+    // device path, then what the command does or answers.
+    virtual void Help(std::ostream& out) const { (void)out; }
 
 private:
     std::string path_;

@@ -164,4 +164,12 @@ bool Dsp::Control(const std::vector<std::string>& words, std::ostream& out)
     return false;
 }
 
+void Dsp::Help(std::ostream& out) const
+{
+    out << "slot TS  \"enabled 0xMASK\": the features enabled on time slot TS, then \"ok\"\n"
+           "vad-version N  what the VAD version request answers\n"
+           "event TS ID TYPE W0 W1 W2  one event record (payload: three 32-bit words) to read on every open; "
+           "\"ok N\": opens reached\n";
+}
+
 } // namespace Sim

@@ -205,4 +205,11 @@ bool Dtmf::Control(const std::vector<std::string>& words, std::ostream& out)
     return false;
 }
 
+void Dtmf::Help(std::ostream& out) const
+{
+    out << "slot TS  the state of time slot TS in one line, then \"ok\"\n"
+           "dials  one line per generator request \"MS TS F1 F2 L1 L2\", then \"ok N\"\n"
+           "event TS CODE TIMESTAMP ID  one event record to read on every open; \"ok N\": opens reached\n";
+}
+
 } // namespace Sim

@@ -4,6 +4,7 @@
 #include "hardware/hw_mux.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/hal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -67,9 +68,9 @@ TEST_F(BpcTestTest, WriteTouchesItsChannelsAndLeavesThePattern)
     EXPECT_EQ(Touched(Hal::kRead), (std::vector<std::uint32_t>{8458, 8459, 8460}));
     auto p = Pattern(7, 3);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(board().hal().ReadChannel(8458 + i), p[i]);
-    EXPECT_EQ(board().hal().Get(8457).state, Hal::State::Disabled);
-    EXPECT_EQ(board().hal().Get(8461).state, Hal::State::Disabled);
+        EXPECT_EQ(board().device<Sim::Hal>().ReadChannel(8458 + i), p[i]);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8457).state, Hal::State::Disabled);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8461).state, Hal::State::Disabled);
 
     EXPECT_EQ(Run(2, 7, Mode::Read, 10, 3), Result::Success);
     Capture err(std::cerr);
@@ -118,7 +119,7 @@ TEST_F(BpcTestTest, DisconnectReleasesTheChannels)
     board().ClearLog();
     EXPECT_EQ(Run(1, 5, Mode::Disconnect, 0, 2), Result::Success);
     EXPECT_EQ(Touched(Hal::kDisable), (std::vector<std::uint32_t>{8320, 8321}));
-    EXPECT_EQ(board().hal().Get(8320).state, Hal::State::Disabled);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8320).state, Hal::State::Disabled);
     EXPECT_EQ(mux_->Shadow(8321), HwMux::kDisabled);
 }
 

@@ -9,6 +9,8 @@
 #include "core/traces.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/hal.hpp"
+#include "sim/mcc.hpp"
 
 #include <gtest/gtest.h>
 
@@ -97,7 +99,7 @@ protected:
                 out.push_back(r);
         return out;
     }
-    Sim::Mcc& mcc() { return board().mcc(); }
+    Sim::Mcc& mcc() { return board().device<Sim::Mcc>(); }
 
     std::unique_ptr<HwMux> mux_;
     HDLC hdlc_;
