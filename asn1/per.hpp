@@ -1,5 +1,6 @@
 #pragma once
-// X.691 Packed Encoding Rules, ALIGNED and UNALIGNED variants.
+// X.691 Packed Encoding Rules, ALIGNED and UNALIGNED variants. Clauses are
+// cited by the numbers of X.691 (08/2015).
 //
 // Where this coder's encodings differ from X.691 (a peer must code the same):
 // ENUMERATED carries the enumerator's value in 0..max (not its index) and an
@@ -63,7 +64,8 @@ public:
     // The extension bit of an extensible constraint; true when the value must
     // be coded as unconstrained.
     bool encodeConstraint(const ConstrainedObject& object, std::uint32_t value);
-    bool encodeConstrainedLength(const ConstrainedObject& object, std::uint32_t count);
+    // The count of a sized type, as decodeConstrainedLength reads it.
+    bool encodeConstrainedLength(const ConstrainedObject& object, std::uint32_t count, bool* sized = nullptr);
     bool encodeAnyType(const AbstractData* value);
     void encodeBlock(const char* bytes, std::size_t count);
     void encodeByte(unsigned char octet);
@@ -127,11 +129,13 @@ public:
     bool decodeSingleBit(); // 0 when no bit is left
     bool decodeMultiBit(unsigned count, std::uint32_t& out);
     bool decodeBitMap(unsigned char* bytes, std::uint32_t count);
-    // These return 0 on success and -1 on failure.
-    int decodeSmallUnsigned(std::uint32_t& out);
-    int decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);
-    int decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out);
-    int decodeConstrainedLength(const ConstrainedObject& object, std::uint32_t& out);
+    bool decodeSmallUnsigned(std::uint32_t& out);
+    bool decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);
+    bool decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out);
+    // The count of a sized type (string, SEQUENCE OF): the extension bit of
+    // an extensible size, then the length, within the size constraint unless
+    // that bit said otherwise. `*sized`, when given: the constraint applied.
+    bool decodeConstrainedLength(const ConstrainedObject& object, std::uint32_t& out, bool* sized = nullptr);
     // Copies up to `count` octets (aligned first); returns how many it copied.
     std::size_t decodeBlock(char* bytes, std::size_t count);
     int decodeChoicePreamle(CHOICE& choice, memento_type& memento);

@@ -78,7 +78,7 @@ private:
 };
 
 // LGCP::Message { seq, pdu command <alternative> }: the preamble with seq
-// present and slot absent (X.691 18.2), seq, PDU command (3 alternatives),
+// present and slot absent (X.691 19.2), seq, PDU command (3 alternatives),
 // Command's extension bit and its index among 15 root alternatives.
 BitWriter CommandHead(int seq, unsigned alternative)
 {
@@ -94,7 +94,7 @@ BitWriter CommandHead(int seq, unsigned alternative)
 Bytes ClockCfg(int seq, unsigned sel, unsigned ext, long long source)
 {
     BitWriter w = CommandHead(seq, 11);
-    w.Bits(sel, 1); // ENUMERATED of two, no extension (X.691 13.2)
+    w.Bits(sel, 1); // ENUMERATED of two, no extension (X.691 14.2)
     w.Bits(ext, 1);
     w.Unconstrained(source);
     return w.bytes();

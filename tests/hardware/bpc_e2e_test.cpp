@@ -27,12 +27,12 @@ enum Mode { kRead = 0, kWrite = 1, kDisconnect = 2 };
 Bytes TestBpc(int seq, unsigned bus, long long seed, Mode mode, unsigned start, unsigned length)
 {
     BitWriter w;
-    w.Bits(0b10, 2);       // preamble: seq present, slot absent (X.691 18.2)
+    w.Bits(0b10, 2);       // preamble: seq present, slot absent (X.691 19.2)
     w.Unconstrained(seq);  // seq INTEGER
     w.Bits(0, 2);          // PDU: command (3 alternatives, X.691 23.6)
     w.Bits(0, 1);          // Command: extension bit (X.691 23.5), root
     w.Bits(1, 4);          // Command: testBpc of 15 alternatives
-    w.Bits(bus, 4);        // bus INTEGER (0..15) in a bit-field (X.691 12.2.2)
+    w.Bits(bus, 4);        // bus INTEGER (0..15) in a bit-field (X.691 13.2.2)
     w.Unconstrained(seed); // seed INTEGER
     w.Bits(mode, 2);       // mode: 3 alternatives
     w.Bits(start, 7);      // timeslot-start INTEGER (0..127)
