@@ -75,6 +75,11 @@ public:
 
 private:
     bool encodeUnconstrainedInteger(std::int32_t value);
+    // A character string's count and the alignment before its characters
+    // (X.691 30.5.7); `bits` per character, `wide` when they may take more
+    // than 16 bits.
+    bool encodeStringLength(const ConstrainedObject& value, std::uint32_t count, unsigned alignedBits,
+                            unsigned unalignedBits, unsigned& bits, bool& wide);
 
     std::vector<char>* output_;
     std::uint16_t bitPosition_ = 8; // bits still free in the last octet
@@ -144,6 +149,13 @@ private:
     // Reads an open type's length and decodes `value` from exactly that many
     // octets; the reader then stands after them.
     bool decodeOpenType(AbstractData* value);
+    // As PEREncoder::encodeStringLength writes it.
+    bool decodeStringLength(const ConstrainedObject& value, unsigned alignedBits, unsigned unalignedBits,
+                            std::uint32_t& count, unsigned& bits, bool& wide);
+    // `count` characters of `bits` each, each turned into the string's
+    // character by `convert(code, character)`, which may refuse it.
+    template <class String, class Convert>
+    bool decodeCharacters(String& value, std::uint32_t count, unsigned bits, Convert convert);
     bool skipOpenType();
 
     CoderEnv* env_;

@@ -347,66 +347,73 @@ bool PERDecoder::do_visit(BIT_STRING& value)
     return decodeBitMap(reinterpret_cast<unsigned char*>(value.bytes().data()), bits);
 }
 
+bool PERDecoder::decodeStringLength(const ConstrainedObject& value, unsigned alignedBits,
+                                    unsigned unalignedBits, std::uint32_t& count, unsigned& bits, bool& wide)
+{
+    bool sized = false;
+    if (!decodeConstrainedLength(value, count, &sized) || count > MaximumStringSize)
+        return false;
+    bits = aligned_ ? alignedBits : unalignedBits;
+    wide = !sized || std::uint64_t{value.upperLimit()} * bits > 16;
+    return true;
+}
+
+template <class String, class Convert>
+bool PERDecoder::decodeCharacters(String& value, std::uint32_t count, unsigned bits, Convert convert)
+{
+    if (std::uint64_t{count} * bits > getBitsLeft())
+        return false;
+    value.resize(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t code = 0;
+        if (!decodeMultiBit(bits, code) || !convert(code, value[i]))
+            return false;
+    }
+    return true;
+}
+
 bool PERDecoder::do_visit(AbstractString& value)
 {
     const StringTypeInfo* info = value.info();
     std::uint32_t count = 0;
-    bool sized = false;
-    if (!decodeConstrainedLength(value, count, &sized) || count > MaximumStringSize)
+    unsigned b = 0;
+    bool wide = false;
+    if (!decodeStringLength(value, info->alignedBits, info->unalignedBits, count, b, wide))
         return false;
-    const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
-    if (!sized || std::uint64_t{info->upperLimit} * b >= 17) {
-        if (b == 8) {
-            byteAlign();
-            if (count > static_cast<std::size_t>(end_ - current_)) {
-                value.clear();
-                return false;
-            }
-            value.resize(count);
-            return decodeBlock(value.data(), count) == count;
-        }
-        if (aligned_)
-            byteAlign();
-    }
-    if (std::uint64_t{count} * b > getBitsLeft())
-        return false;
-    const bool ownCode = info->canonicalBits <= b && info->canonicalBits > 4;
-    value.resize(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t v = 0;
-        if (!decodeMultiBit(b, v))
+    if (wide && b == 8) {
+        byteAlign();
+        if (count > static_cast<std::size_t>(end_ - current_)) {
+            value.clear();
             return false;
-        if (ownCode) {
-            value[i] = static_cast<char>(v);
-        } else {
-            if (v >= info->charSetSize)
-                return false;
-            value[i] = info->charSet[v];
         }
+        value.resize(count);
+        return decodeBlock(value.data(), count) == count;
     }
-    return true;
+    if (wide && aligned_)
+        byteAlign();
+    const bool ownCode = info->canonicalBits <= b && info->canonicalBits > 4;
+    return decodeCharacters(value, count, b, [info, ownCode](std::uint32_t code, char& c) {
+        if (!ownCode && code >= info->charSetSize)
+            return false;
+        c = ownCode ? static_cast<char>(code) : info->charSet[code];
+        return true;
+    });
 }
 
 bool PERDecoder::do_visit(BMPString& value)
 {
     const BMPStringTypeInfo* info = value.info();
     std::uint32_t count = 0;
-    bool sized = false;
-    if (!decodeConstrainedLength(value, count, &sized) || count > MaximumStringSize)
+    unsigned b = 0;
+    bool wide = false;
+    if (!decodeStringLength(value, info->alignedBits, info->unalignedBits, count, b, wide))
         return false;
-    const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
-    if (aligned_ && (!sized || std::uint64_t{info->upperLimit} * b > 16))
+    if (wide && aligned_)
         byteAlign();
-    if (std::uint64_t{count} * b > getBitsLeft())
-        return false;
-    value.resize(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t v = 0;
-        if (!decodeMultiBit(b, v))
-            return false;
-        value[i] = static_cast<wchar_t>(v + info->firstChar);
-    }
-    return true;
+    return decodeCharacters(value, count, b, [info](std::uint32_t code, wchar_t& c) {
+        c = static_cast<wchar_t>(code + info->firstChar);
+        return true;
+    });
 }
 
 int PERDecoder::decodeChoicePreamle(CHOICE& choice, memento_type& memento)

@@ -307,22 +307,33 @@ bool PEREncoder::do_visit(const OCTET_STRING& value)
     return true;
 }
 
+// X.691 30.5.7: the characters start at an octet when they may take more
+// than 16 bits.
+bool PEREncoder::encodeStringLength(const ConstrainedObject& value, std::uint32_t count, unsigned alignedBits,
+                                    unsigned unalignedBits, unsigned& bits, bool& wide)
+{
+    bool sized = false;
+    if (!encodeConstrainedLength(value, count, &sized))
+        return false;
+    bits = aligned_ ? alignedBits : unalignedBits;
+    wide = !sized || std::uint64_t{value.upperLimit()} * bits > 16;
+    return true;
+}
+
 bool PEREncoder::do_visit(const AbstractString& value)
 {
     const StringTypeInfo* info = value.info();
-    bool sized = false;
-    if (!encodeConstrainedLength(value, static_cast<std::uint32_t>(value.size()), &sized))
+    unsigned b = 0;
+    bool wide = false;
+    if (!encodeStringLength(value, static_cast<std::uint32_t>(value.size()), info->alignedBits,
+                            info->unalignedBits, b, wide))
         return false;
-    const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
-    // X.691 30.5.7: the characters start at an octet when they may exceed 16 bits.
-    if (!sized || std::uint64_t{info->upperLimit} * b >= 17) {
-        if (b == 8) {
-            encodeBlock(value.data(), value.size());
-            return true;
-        }
-        if (aligned_)
-            align();
+    if (wide && b == 8) {
+        encodeBlock(value.data(), value.size());
+        return true;
     }
+    if (wide && aligned_)
+        align();
     const bool ownCode = info->canonicalBits <= b && info->canonicalBits > 4;
     for (char c : value) {
         const auto code = static_cast<unsigned char>(c);
@@ -344,11 +355,12 @@ bool PEREncoder::do_visit(const AbstractString& value)
 bool PEREncoder::do_visit(const BMPString& value)
 {
     const BMPStringTypeInfo* info = value.info();
-    bool sized = false;
-    if (!encodeConstrainedLength(value, static_cast<std::uint32_t>(value.size()), &sized))
+    unsigned b = 0;
+    bool wide = false;
+    if (!encodeStringLength(value, static_cast<std::uint32_t>(value.size()), info->alignedBits,
+                            info->unalignedBits, b, wide))
         return false;
-    const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
-    if (aligned_ && (!sized || std::uint64_t{info->upperLimit} * b > 16))
+    if (wide && aligned_)
         align();
     for (wchar_t c : value)
         encodeMultiBit(static_cast<std::uint32_t>(c) - info->firstChar, b);
