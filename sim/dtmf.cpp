@@ -99,16 +99,9 @@ Outcome Dtmf::Ioctl(std::uint32_t request, void* arg, unsigned long value)
             return Outcome{-1, EFAULT, false};
         std::memcpy(&ts, arg, sizeof ts);
         break;
-    case kDisable:
-    case kLmsOn:
-    case kLmsOff:
-    case kRejectionOn:
-    case kRejectionOff:
-    case kIvaOn:
-    case kIvaOff:
-        break;
     default:
-        return Outcome{-1, ENOTTY, false};
+        if (!TakesValue(request))
+            return Outcome{-1, ENOTTY, false};
     }
     int error = 0;
     if (TakeFailure(ts, error))
