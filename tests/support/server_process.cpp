@@ -83,8 +83,18 @@ std::string LeftProcesses()
     while (struct dirent* e = ::readdir(proc)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
             continue;
-        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Any process of the machine may end between the listing and the
+        // read (ESRCH): read(2), which reports that, rather than a stream,
+        // which throws.
+        std::string stat;
+        int fd = ::open((std::string("/proc/") + e->d_name + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            char buf[512];
+            ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0)
+                stat.assign(buf, static_cast<std::size_t>(n));
+            ::close(fd);
+        }
         std::size_t const paren = stat.rfind(')');
         if (paren == std::string::npos)
             continue;
