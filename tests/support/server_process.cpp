@@ -159,9 +159,9 @@ bool EventuallyImpl(bool (*probe)(void*), void* context, int seconds)
     return probe(context);
 }
 
-int FreePort()
+int FreePort(int type)
 {
-    int const s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int const s = ::socket(AF_INET, type | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

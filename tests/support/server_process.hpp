@@ -22,6 +22,7 @@
 //                       longer, and tests that need fake time skip.
 
 #include <string>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <vector>
 
@@ -98,8 +99,8 @@ private:
     bool ended_ = false;
 };
 
-// A loopback TCP port that nothing listens on right now.
-int FreePort();
+// A loopback port that nothing listens on right now (TCP; SOCK_DGRAM: UDP).
+int FreePort(int type = SOCK_STREAM);
 // The lines of `text`, without their '\n'.
 std::vector<std::string> Lines(std::string const& text);
 
