@@ -13,6 +13,7 @@
 
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
+#include "sim/hal.hpp"
 
 namespace {
 

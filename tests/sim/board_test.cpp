@@ -254,7 +254,7 @@ TEST_F(SimBoard, ClosedDescriptorNumbersLeaveTheDevice)
     EXPECT_EQ(Disable(mcc, 8193), -1);
     EXPECT_EQ(errno, ENOTTY) << "the switch request reached another device";
     EXPECT_EQ(board().Count("/dev/mcc/ctl", Hal::kDisable), 1u);
-    EXPECT_EQ(board().hal().Get(8193).state, Hal::State::Unset);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8193).state, Hal::State::Unset);
     Driver::Close(mcc);
     Driver::Close(dup);
 }
