@@ -110,7 +110,7 @@ Board& Board::instance()
     return *board;
 }
 
-Board::Board() : mcc_(hal_)
+Board::Board() : mcc_(hal_, lock_)
 {
     devices_.push_back(&hal_);
     devices_.push_back(&mcc_);
