@@ -58,13 +58,15 @@ int Run(std::vector<std::string> const& args, std::string const& out, std::strin
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// The tool's error lines, without tshark's note that it runs as root.
+// The tools' error lines, without tshark's note that it runs as root and
+// the rule that text2pcap draws under its (quiet) summary.
 std::string ErrorLines(std::string const& text)
 {
     std::istringstream in(text);
     std::string kept;
     for (std::string line; std::getline(in, line);)
-        if (line.find("Running as user") == std::string::npos && !line.empty())
+        if (line.find("Running as user") == std::string::npos &&
+            line.find_first_not_of('-') != std::string::npos && !line.empty())
             kept += line + "\n";
     return kept;
 }

@@ -41,8 +41,10 @@ public:
         items_.erase(
             std::remove_if(items_.begin(), items_.end(), [end](const Item& i) { return i.to == end; }),
             items_.end());
-        if (items_.empty())
+        if (items_.empty()) {
             Disarm();
+            timerUnhook();
+        }
     }
 
     bool busy() const noexcept { return !items_.empty(); }
@@ -64,8 +66,15 @@ public:
         return n;
     }
 
-    // The loop comes back at once while anything is on its way.
-    int poll_wait() override { return items_.empty() ? -1 : 0; }
+    // The loop comes back at once while anything is on its way, and once
+    // more after the last item went: the pass that delivered it may have
+    // had nothing else to wait for, which the loop takes for a hang.
+    int poll_wait() override
+    {
+        if (items_.empty())
+            timerUnhook();
+        return 0;
+    }
 
 private:
     struct Item {
@@ -79,19 +88,19 @@ private:
 
     void Arm()
     {
+        timerHook();
         if (armed_)
             return;
         armed_ = true;
         dpc_.Activate();
-        timerHook();
     }
+    // The plugin leaves on its own next call (or when an end goes).
     void Disarm()
     {
         if (!armed_)
             return;
         armed_ = false;
         dpc_.Deactivate();
-        timerUnhook();
     }
 
     void Run()
