@@ -425,12 +425,19 @@ bool Cause(Text& t, Octets c, Octets e)
     return false;
 }
 
-bool Channel(Text& t, Octets c, Octets e)
+// Octet 3 of the channel, number and facility elements; true when the
+// element has none (and the truncation line was written).
+bool NoOctet3(Text& t, Octets c, Octets e)
 {
     if (c >= e)
         return Truncated(t);
     BitsLine(t, "    octet 3 ", c[0]);
     return false;
+}
+
+bool Channel(Text& t, Octets c, Octets e)
+{
+    return NoOctet3(t, c, e);
 }
 
 void Digits(Text& t, Octets c, Octets e)
@@ -442,9 +449,8 @@ void Digits(Text& t, Octets c, Octets e)
 
 bool Called(Text& t, Octets c, Octets e)
 {
-    if (c >= e)
-        return Truncated(t);
-    BitsLine(t, "    octet 3 ", c[0]);
+    if (NoOctet3(t, c, e))
+        return true;
     Digits(t, c + 1, e);
     return false;
 }
@@ -453,9 +459,8 @@ bool Called(Text& t, Octets c, Octets e)
 // extension bit of octet 3 is clear.
 bool Calling(Text& t, Octets c, Octets e)
 {
-    if (c >= e)
-        return Truncated(t);
-    BitsLine(t, "    octet 3 ", c[0]);
+    if (NoOctet3(t, c, e))
+        return true;
     Octets q = c + 1;
     if ((c[0] & 0x80) == 0) {
         if (q >= e)
@@ -468,9 +473,8 @@ bool Calling(Text& t, Octets c, Octets e)
 
 bool Facility(Text& t, Octets c, Octets e)
 {
-    if (c >= e)
-        return Truncated(t);
-    BitsLine(t, "    octet 3 ", c[0]);
+    if (NoOctet3(t, c, e))
+        return true;
     Octets q = c + 1;
     while (q < e) {
         BitsLine(t, "   octet 4 ", *q++);
@@ -526,6 +530,13 @@ bool Print(ISDN::ElementPrinter printer, Text& t, Octets c, Octets e)
     return false;
 }
 
+void HexLine(Text& t, const char* label, unsigned int value)
+{
+    t.puts(label);
+    t.hex(value);
+    t.put('\n');
+}
+
 // Q.931 4.5.1: single-octet elements, told apart by bits 7 to 5.
 void SingleOctet(Text& t, unsigned char o)
 {
@@ -537,24 +548,16 @@ void SingleOctet(Text& t, unsigned char o)
             t.puts("  Sending complete\n");
         break;
     case 1:
-        t.puts("  Shift ");
-        t.hex(o & 0x0Fu);
-        t.put('\n');
+        HexLine(t, "  Shift ", o & 0x0Fu);
         break;
     case 3:
-        t.puts("  Congestion level ");
-        t.hex(o & 0x0Fu);
-        t.put('\n');
+        HexLine(t, "  Congestion level ", o & 0x0Fu);
         break;
     case 5:
-        t.puts("  Repeat indicator ");
-        t.hex(o & 0x0Fu);
-        t.put('\n');
+        HexLine(t, "  Repeat indicator ", o & 0x0Fu);
         break;
     default:
-        t.puts("  Reserved ");
-        t.hex(o);
-        t.put('\n');
+        HexLine(t, "  Reserved ", o);
         break;
     }
 }

@@ -273,16 +273,15 @@ void LoopbackHdlc::Route(End& from, const Bytes& frame)
     Post(&from == &a ? b : a, frame);
 }
 
-// ---- MultipointHdlc
+// ---- Bus
 
-MultipointHdlc::MultipointHdlc(unsigned int terminals, std::string network_name)
-    : network_(*this, std::move(network_name))
+Bus::Bus(std::string head_name, unsigned int terminals) : head_(*this, std::move(head_name))
 {
     for (unsigned int i = 0; i < terminals; ++i)
         AddTerminal();
 }
 
-End& MultipointHdlc::AddTerminal(std::string name)
+End& Bus::AddTerminal(std::string name)
 {
     if (name.empty())
         name = "terminal" + std::to_string(terminals_.size());
@@ -291,21 +290,21 @@ End& MultipointHdlc::AddTerminal(std::string name)
     return *terminals_.back();
 }
 
-void MultipointHdlc::SetTap(Tap* tap)
+void Bus::SetTap(Tap* tap)
 {
     tap_ = tap;
-    network_.tap = tap;
+    head_.tap = tap;
     for (auto& t : terminals_)
         t->tap = tap;
 }
 
-void MultipointHdlc::Route(End& from, const Bytes& frame)
+void Bus::Route(End& from, const Bytes& frame)
 {
-    if (&from == &network_) {
+    if (&from == &head_) {
         for (auto& t : terminals_)
             Post(*t, frame);
     } else {
-        Post(network_, frame);
+        Post(head_, frame);
     }
 }
 
@@ -316,11 +315,9 @@ SwitchPort::SwitchPort(std::uint32_t channel, unsigned int terminals)
 {}
 
 SwitchPort::SwitchPort(std::uint32_t take, std::uint32_t receive, unsigned int terminals)
-    : take_(take), receiver_(receive), board_(*this, "switch " + std::to_string(take))
+    : Bus("switch " + std::to_string(take), terminals), take_(take), receiver_(receive)
 {
-    board_.notify = &receiver_;
-    for (unsigned int i = 0; i < terminals; ++i)
-        terminals_.push_back(std::make_unique<End>(*this, "terminal" + std::to_string(i)));
+    board().notify = &receiver_;
     Scheduler::instance().AddPort(this);
 }
 
@@ -333,25 +330,8 @@ std::size_t SwitchPort::Collect()
 {
     auto frames = Sim::Board::instance().mcc().TakeSent(take_);
     for (const auto& f : frames)
-        board_.Send(f);
+        board().Send(f);
     return frames.size();
-}
-
-void SwitchPort::SetTap(Tap* tap)
-{
-    board_.tap = tap;
-    for (auto& t : terminals_)
-        t->tap = tap;
-}
-
-void SwitchPort::Route(End& from, const Bytes& frame)
-{
-    if (&from == &board_) {
-        for (auto& t : terminals_)
-            Post(*t, frame);
-    } else {
-        Post(board_, frame);
-    }
 }
 
 void SwitchPort::Receiver::on_hdlc_receive(Packet& frame)

@@ -129,15 +129,11 @@ protected:
     void Route(End& from, const Bytes& frame) override;
 };
 
-// A basic-rate bus: one network end and any number of terminal ends. A
-// frame from the network end reaches every terminal end; a frame from a
-// terminal reaches the network end only.
-class MultipointHdlc : public Hub {
+// One head end and any number of terminal ends: a frame from the head
+// reaches every terminal end; a frame from a terminal reaches the head only.
+class Bus : public Hub {
 public:
-    explicit MultipointHdlc(unsigned int terminals, std::string network_name = "network");
-
-    End& network() noexcept { return network_; }
-    End& terminal(unsigned int i) { return *terminals_.at(i); }
+    End& terminal(unsigned int i = 0) { return *terminals_.at(i); }
     unsigned int terminals() const noexcept { return static_cast<unsigned int>(terminals_.size()); }
     // One more terminal, named "terminal<i>" unless given a name.
     End& AddTerminal(std::string name = {});
@@ -145,12 +141,23 @@ public:
     void SetTap(Tap* tap) override;
 
 protected:
+    Bus(std::string head_name, unsigned int terminals);
+    End& head() noexcept { return head_; }
     void Route(End& from, const Bytes& frame) override;
 
 private:
-    End network_;
+    End head_;
     std::vector<std::unique_ptr<End>> terminals_;
     Tap* tap_ = nullptr;
+};
+
+// A basic-rate bus: the network end is the head.
+class MultipointHdlc : public Bus {
+public:
+    explicit MultipointHdlc(unsigned int terminals, std::string network_name = "network")
+        : Bus(std::move(network_name), terminals)
+    {}
+    End& network() noexcept { return head(); }
 };
 
 // Terminal ends at one switch channel of the simulated board. Frames that
@@ -160,25 +167,18 @@ private:
 // whatever listens there. Frames move when the board is pumped (the runner
 // does it) and the port collects them (on every pass while the kit is busy,
 // in the runner, or through Collect()).
-class SwitchPort : public Hub {
+class SwitchPort : public Bus {
 public:
     SwitchPort(std::uint32_t channel, unsigned int terminals = 1);
     SwitchPort(std::uint32_t take, std::uint32_t receive, unsigned int terminals);
     ~SwitchPort() override;
 
-    End& terminal(unsigned int i = 0) { return *terminals_.at(i); }
-    unsigned int terminals() const noexcept { return static_cast<unsigned int>(terminals_.size()); }
-    // The board's side of the port: its faults apply to the frames taken
-    // from the switch, and the tap names them after it.
-    End& board() noexcept { return board_; }
+    // The board's side of the port (the head): its faults apply to the
+    // frames taken from the switch, and the tap names them after it.
+    End& board() noexcept { return head(); }
 
     // Takes the frames that reached the output; returns how many.
     std::size_t Collect();
-
-    void SetTap(Tap* tap) override;
-
-protected:
-    void Route(End& from, const Bytes& frame) override;
 
 private:
     class Receiver : public HDLC::Notify {
@@ -194,8 +194,6 @@ private:
 
     std::uint32_t take_;
     Receiver receiver_;
-    End board_;
-    std::vector<std::unique_ptr<End>> terminals_;
 };
 
 // Frames and notices on their way (for the runner).
