@@ -328,6 +328,9 @@ SwitchPort::~SwitchPort()
 
 std::size_t SwitchPort::Collect()
 {
+    // A refusing board side leaves the frames at the output until released.
+    if (!board().is_ready())
+        return 0;
     auto frames = Sim::Board::instance().mcc().TakeSent(take_);
     for (const auto& f : frames)
         board().Send(f);

@@ -174,7 +174,8 @@ public:
     ~SwitchPort() override;
 
     // The board's side of the port (the head): its faults apply to the
-    // frames taken from the switch, and the tap names them after it.
+    // frames taken from the switch (while it refuses, they stay at the
+    // output), and the tap names them after it.
     End& board() noexcept { return head(); }
 
     // Takes the frames that reached the output; returns how many.
