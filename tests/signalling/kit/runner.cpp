@@ -32,12 +32,16 @@ public:
     int poll_wait() override { return 7200000; }
 };
 
+std::function<void()> g_check;
+
 int Pass()
 {
     static KeepAlive keep;
     keep.timerHook();
     const int ready = Mux::test::run_once(0);
     keep.timerUnhook();
+    if (g_check)
+        g_check();
     return ready;
 }
 
@@ -118,6 +122,16 @@ bool RunFor(std::uint32_t ms)
     }
     std::cerr << "SigTest::RunFor: more than " << kMaxStops << " stops" << std::endl;
     return false;
+}
+
+PassCheck::PassCheck(std::function<void()> check) : previous_(std::move(g_check))
+{
+    g_check = std::move(check);
+}
+
+PassCheck::~PassCheck()
+{
+    g_check = std::move(previous_);
 }
 
 } // namespace SigTest

@@ -11,6 +11,7 @@
 // in flight. A 45-second timer costs microseconds of real time.
 
 #include <cstdint>
+#include <functional>
 
 namespace SigTest {
 
@@ -24,5 +25,18 @@ bool Settle();
 // Moves the manual loop clock `ms` on, stopping at every expiry on the way
 // and settling at each; the clock ends exactly `ms` later.
 bool RunFor(std::uint32_t ms);
+
+// Calls `check` after every loop pass that the runner runs (an invariant
+// that must hold between passes, such as a window limit), while it lives.
+class PassCheck {
+public:
+    explicit PassCheck(std::function<void()> check);
+    ~PassCheck();
+    PassCheck(const PassCheck&) = delete;
+    PassCheck& operator=(const PassCheck&) = delete;
+
+private:
+    std::function<void()> previous_;
+};
 
 } // namespace SigTest
