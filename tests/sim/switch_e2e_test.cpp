@@ -1,18 +1,21 @@
 // End to end: build/server on the simulated board, inspected through the
 // board's control socket while it runs.
 
-#include "sim/server_helper.hpp"
+#include "support/server_process.hpp"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 namespace {
 
-using SimTest::Lines;
+using E2E::Lines;
 
 TEST(SwitchEndToEnd, RunningServerClearedTheBackplaneFirst)
 {
-    SimTest::ServerProcess server;
-    ASSERT_TRUE(server.WaitFor("Starting server"));
+    E2E::ServerProcess server;
+    ASSERT_TRUE(server.Printed("Starting server"));
 
     // The switch table of the running server: every backplane output
     // disabled by the switch's first use.
@@ -42,13 +45,11 @@ TEST(SwitchEndToEnd, RunningServerClearedTheBackplaneFirst)
 // Loops and the autopump set up before the server's first open.
 TEST(SwitchEndToEnd, LoopAndAutopumpFromTheSetupVariable)
 {
-    ::setenv("GW_SIM_SETUP", "/dev/mcc/ctl loop 1 2; /dev/mcc/ctl loop 33 34;/dev/mcc/ctl autopump on", 1);
-    SimTest::ServerProcess server;
-    ::unsetenv("GW_SIM_SETUP");
-    ASSERT_TRUE(server.WaitFor("Starting server"));
+    E2E::ServerProcess server({.setup = "/dev/mcc/ctl loop 1 2; /dev/mcc/ctl loop 33 34;/dev/mcc/ctl autopump on"});
+    ASSERT_TRUE(server.Printed("Starting server"));
     EXPECT_EQ(server.Ask("/dev/mcc/ctl loops"), "1 2\n33 34\nok 2\n");
     EXPECT_EQ(server.Ask("/dev/mcc/ctl autopump"), "ok on\n");
-    EXPECT_EQ(server.Stderr().find("GW_SIM_SETUP"), std::string::npos) << server.Stderr();
+    EXPECT_EQ(server.Err().find("GW_SIM_SETUP"), std::string::npos) << server.Err();
     // The pump's thread ends with the program.
     int status = server.Stop();
     EXPECT_TRUE(WIFEXITED(status));
