@@ -45,7 +45,8 @@ TEST(SwitchEndToEnd, RunningServerClearedTheBackplaneFirst)
 // Loops and the autopump set up before the server's first open.
 TEST(SwitchEndToEnd, LoopAndAutopumpFromTheSetupVariable)
 {
-    E2E::ServerProcess server({.setup = "/dev/mcc/ctl loop 1 2; /dev/mcc/ctl loop 33 34;/dev/mcc/ctl autopump on"});
+    E2E::ServerProcess server(
+        {.setup = "/dev/mcc/ctl loop 1 2; /dev/mcc/ctl loop 33 34;/dev/mcc/ctl autopump on"});
     ASSERT_TRUE(server.Printed("Starting server"));
     EXPECT_EQ(server.Ask("/dev/mcc/ctl loops"), "1 2\n33 34\nok 2\n");
     EXPECT_EQ(server.Ask("/dev/mcc/ctl autopump"), "ok on\n");
