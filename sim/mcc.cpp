@@ -21,7 +21,7 @@ namespace {
 struct AllocateRecord {
     std::uint32_t words[5];
 };
-static_assert(sizeof(AllocateRecord) == ((Mcc::kAllocate >> 16) & 0x1FFF));
+static_assert(sizeof(AllocateRecord) == Driver::RequestSize(Mcc::kAllocate));
 
 using Util::Fail;
 
@@ -480,6 +480,21 @@ bool Mcc::Control(const std::vector<std::string>& words, std::ostream& out)
         return true;
     }
     return false;
+}
+
+void Mcc::Help(std::ostream& out) const
+{
+    out << "slots  one line per controller \"TS mode M written W delivered D\", then \"ok N\"\n"
+           "pump  \"ok N\": moves the N frames the program wrote along the switch\n"
+           "receive CHANNEL HEX  a frame arriving on CHANNEL; \"ok N\": the controllers that received it\n"
+           "sent CHANNEL  one line of hex per frame that reached CHANNEL and no controller, then \"ok N\"\n"
+           "eof TS  the program's next read of the controller at time slot TS sees end of file\n"
+           "error TS  the program's next read fails (ECONNRESET), every later one sees end of file\n"
+           "loop A B  frames that reach output A are received on channel B and the other way round\n"
+           "unloop A  the loop of channel A (both ways) is removed\n"
+           "loops  one line \"A B\" per loop, then \"ok N\"\n"
+           "autopump [on|off]  frames move as soon as a program writes them; alone: \"ok on\" or \"ok "
+           "off\"\n";
 }
 
 } // namespace Sim

@@ -64,12 +64,8 @@ public:
     void Opened(int open, int program) override;
     void Closed(int open) override;
     void Reset() override;
-    // "slots": one line per controller "TS mode M written W delivered D";
-    // "pump"; "receive CHANNEL HEX"; "sent CHANNEL" (one line of hex per
-    // frame); "eof TS"; "error TS"; "loop A B"; "unloop A"; "loops" (one
-    // line "A B" per loop); "autopump" ("ok on" or "ok off");
-    // "autopump on|off".
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+    void Help(std::ostream& out) const override;
 
     // The pool: `count` time slots from `first` (for opens made afterwards).
     void SetPool(std::uint32_t first, std::uint32_t count);

@@ -8,6 +8,7 @@
 #include "signalling/kit/runner.hpp"
 #include "signalling/kit/tap.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/mcc.hpp"
 
 #include <gtest/gtest.h>
 
@@ -46,6 +47,7 @@ protected:
         BoardTest::SetUp();
         SimTest::Capture quiet(std::clog);
         mux_ = std::make_unique<HwMux>();
+        HwMux::UseInstance(mux_.get());
         Mux::test::freeze();
     }
     void TearDown() override
@@ -53,6 +55,7 @@ protected:
         for (auto& h : channels_)
             h->deactivate();
         channels_.clear();
+        HwMux::UseInstance(nullptr);
         mux_.reset();
         BoardTest::TearDown();
     }
@@ -61,7 +64,6 @@ protected:
     HDLC& Channel(int a, Recorder& r, int b = -1)
     {
         auto h = std::make_unique<HDLC>();
-        h->use_switch(mux_.get());
         h->notify = &r;
         h->trunk = static_cast<int>(channels_.size());
         h->timeslot = a;
@@ -99,8 +101,8 @@ TEST_F(LoopedSwitch, TwoChannelsOnLoopedTimeSlotsTalkBothWays)
     EXPECT_EQ(r2.frames, (std::vector<Bytes>{{0x00, 0x01, 0x7F}}));
     EXPECT_EQ(r1.frames, (std::vector<Bytes>{{0x02, 0x01, 0x73}, {0x02, 0x01, 0x01, 0x01}}));
     // Looped frames are not kept for the switch outputs' readers.
-    EXPECT_TRUE(board().mcc().TakeSent(1).empty());
-    EXPECT_TRUE(board().mcc().TakeSent(2).empty());
+    EXPECT_TRUE(board().device<Sim::Mcc>().TakeSent(1).empty());
+    EXPECT_TRUE(board().device<Sim::Mcc>().TakeSent(2).empty());
     ASSERT_EQ(tap.frames().size(), 3u);
     EXPECT_EQ(tap.frames()[0].from, "trunk 0/1");
     EXPECT_EQ(tap.frames()[2].from, "trunk 0/2");
@@ -110,7 +112,7 @@ TEST_F(LoopedSwitch, TwoChannelsOnLoopedTimeSlotsTalkBothWays)
     ASSERT_TRUE(Send(h1, {0x09}));
     ASSERT_TRUE(SigTest::Settle());
     EXPECT_EQ(r2.frames.size(), 1u);
-    EXPECT_EQ(board().mcc().TakeSent(1), (std::vector<Bytes>{{0x09}}));
+    EXPECT_EQ(board().device<Sim::Mcc>().TakeSent(1), (std::vector<Bytes>{{0x09}}));
 }
 
 // A peer at the far end of a channel's time slot, fanned out to two

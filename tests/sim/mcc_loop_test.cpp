@@ -4,6 +4,7 @@
 
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
+#include "sim/mcc.hpp"
 #include "sim/board_fixture.hpp"
 
 #include <gtest/gtest.h>

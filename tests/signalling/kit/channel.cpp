@@ -3,6 +3,7 @@
 #include "core/dpc.hpp"
 #include "core/multiplexer.hpp"
 #include "sim/board.hpp"
+#include "sim/mcc.hpp"
 #include "signalling/kit/tap.hpp"
 
 #include <algorithm>
@@ -331,7 +332,7 @@ std::size_t SwitchPort::Collect()
     // A refusing board side leaves the frames at the output until released.
     if (!board().is_ready())
         return 0;
-    auto frames = Sim::Board::instance().mcc().TakeSent(take_);
+    auto frames = Sim::Board::instance().device<Sim::Mcc>().TakeSent(take_);
     for (const auto& f : frames)
         board().Send(f);
     return frames.size();
@@ -339,7 +340,7 @@ std::size_t SwitchPort::Collect()
 
 void SwitchPort::Receiver::on_hdlc_receive(Packet& frame)
 {
-    Sim::Board::instance().mcc().Receive(channel_, frame.data(), frame.length());
+    Sim::Board::instance().device<Sim::Mcc>().Receive(channel_, frame.data(), frame.length());
 }
 
 } // namespace SigTest

@@ -3,6 +3,7 @@
 #include "core/clock.hpp"
 #include "core/multiplexer.hpp"
 #include "sim/board.hpp"
+#include "sim/mcc.hpp"
 #include "signalling/kit/channel.hpp"
 
 #include <iostream>
@@ -54,7 +55,7 @@ bool Registered()
 // Frames moved by the board or waiting at a port.
 bool Moved()
 {
-    bool moved = Sim::Board::instance().mcc().Pump() > 0;
+    bool moved = Sim::Board::instance().device<Sim::Mcc>().Pump() > 0;
     if (CollectPorts() > 0)
         moved = true;
     return moved;

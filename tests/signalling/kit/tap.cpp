@@ -2,6 +2,7 @@
 
 #include "core/clock.hpp"
 #include "sim/board.hpp"
+#include "sim/mcc.hpp"
 #include "signalling/kit/channel.hpp"
 
 namespace SigTest {
@@ -19,7 +20,8 @@ void Tap::Record(const End& from, const std::vector<std::uint8_t>& frame, bool l
 void Tap::WatchSwitch(std::uint32_t output, std::string name, char direction)
 {
     watches_.push_back(Watch{output, std::move(name), direction});
-    Sim::Board::instance().mcc().Observe([this](std::uint32_t out, const Sim::Mcc::Frame& frame) {
+    Sim::Board::instance().device<Sim::Mcc>().Observe([this](std::uint32_t out,
+                                                             const Sim::Mcc::Frame& frame) {
         for (const Watch& w : watches_)
             if (w.output == out)
                 frames_.push_back(TapFrame{w.name, w.direction, Mux::test::now_us(), frame, false, false});
@@ -31,7 +33,7 @@ void Tap::Unwatch()
     if (watches_.empty())
         return;
     watches_.clear();
-    Sim::Board::instance().mcc().Observe(nullptr);
+    Sim::Board::instance().device<Sim::Mcc>().Observe(nullptr);
 }
 
 std::vector<TapFrame> Tap::From(const std::string& name) const
