@@ -68,6 +68,9 @@ public:
     bool stat_timer_pending() const noexcept { return static_cast<bool>(stat_timer_); }
 
 private:
+    // Encodes and sends; a signal without a controller is dropped.
+    void Transmit(LGCP::Message& message, bool signal);
+
     std::vector<Service*> services_;
     Control::Service* link_ = nullptr;
     bool seq_present_ = false;
@@ -75,6 +78,8 @@ private:
     unsigned int slot_ = NoSlot;
     int response_ = NoResponse;
     Timer stat_timer_;
+    // The absence of the controller has been logged.
+    bool signals_dropped_ = false;
 };
 
 } // namespace CtrlSrv

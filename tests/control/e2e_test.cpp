@@ -3,6 +3,7 @@
 // LGCP::Message in TPKT frames (RFC 1006).
 
 #include "control/lgcp_client.hpp"
+#include "support/faketime.hpp"
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,7 @@ public:
         std::string const server = std::string(bin ? bin : ".") + "/server";
         std::string const port = std::to_string(port_);
         std::string const rate = "+0 x" + std::to_string(speed);
+        std::string const faketime = speed > 1 ? TestFakeTime::Library() : std::string();
         pid_ = fork();
         if (pid_ == 0) {
             setenv("GW_ROOT", root_.c_str(), 1);
@@ -79,11 +81,13 @@ public:
             int err = open((root_ + "/stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
             dup2(err, 2);
-            if (speed > 1)
-                execlp("faketime", "faketime", "-f", rate.c_str(), server.c_str(), "--port", port.c_str(),
-                       static_cast<char*>(nullptr));
-            else
-                execl(server.c_str(), server.c_str(), "--port", port.c_str(), static_cast<char*>(nullptr));
+            if (speed > 1) {
+                if (faketime.empty())
+                    _exit(127);
+                setenv("LD_PRELOAD", faketime.c_str(), 1);
+                setenv("FAKETIME", rate.c_str(), 1);
+            }
+            execl(server.c_str(), server.c_str(), "--port", port.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
     }
@@ -216,6 +220,27 @@ TEST(ControlE2E, SilentControllerTimesOutOnTheHeartbeat)
     ASSERT_TRUE(next.connect(server.port()));
     next.send(ping_seq1);
     EXPECT_EQ(next.reply(), success_seq1);
+}
+
+TEST(ControlE2E, ServerWithoutAControllerSaysOnceThatItDropsSignals)
+{
+    // Ten seconds of the server's clock in each real tenth.
+    Server server(100);
+    LgcpClient host;
+    ASSERT_TRUE(host.connect(server.port()));
+    host.send(ping_seq1);
+    ASSERT_EQ(host.reply(), success_seq1);
+    host.close();
+    // The trunk reports go on four times a second with nobody to hear them.
+    ASSERT_TRUE(server.logged("signals dropped: no controller"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    ASSERT_EQ(server.stop(), 0);
+    std::string const err = server.err();
+    int lines = 0;
+    for (char const* about : {"signals dropped", "ignore Send request"})
+        for (auto at = err.find(about); at != std::string::npos; at = err.find(about, at + 1))
+            ++lines;
+    EXPECT_EQ(lines, 1) << err;
 }
 
 TEST(ControlE2E, HostThatDoesNotReadIsDroppedAfterTheWriteTimeout)
