@@ -77,14 +77,20 @@ private:
     bool ok_ = true;
 };
 
-// LGCP::Message { seq, pdu command <alternative> }: the preamble with seq
-// present and slot absent (X.691 18.2), seq, PDU command (3 alternatives),
-// Command's extension bit and its index among 15 root alternatives.
-BitWriter CommandHead(int seq, unsigned alternative)
+// LGCP::Message { seq, [slot,] pdu command <alternative> }: the preamble
+// with seq present and slot present when it is not negative (X.691 18.2),
+// seq, slot INTEGER (0..1023) in two aligned octets (X.691 10.5.7.3), PDU
+// command (3 alternatives), Command's extension bit and its index among 15
+// root alternatives.
+BitWriter CommandHead(int seq, unsigned alternative, int slot = -1)
 {
     BitWriter w;
-    w.Bits(0b10, 2);
+    w.Bits(slot < 0 ? 0b10 : 0b11, 2);
     w.Unconstrained(seq);
+    if (slot >= 0) {
+        w.Align();
+        w.Bits(static_cast<unsigned>(slot), 16);
+    }
     w.Bits(0, 2);
     w.Bits(0, 1);
     w.Bits(alternative, 4);
@@ -110,9 +116,9 @@ Bytes TrunkCfg(int seq, long long trunk, unsigned mode)
 
 enum CasCmd { kOpen = 0, kClose = 1, kSet = 2, kGet = 3 };
 
-Bytes Cas(int seq, long long path, long long timeslot, CasCmd cmd, long long bits = 0)
+Bytes Cas(int seq, long long path, long long timeslot, CasCmd cmd, long long bits = 0, int slot = -1)
 {
-    BitWriter w = CommandHead(seq, 9);
+    BitWriter w = CommandHead(seq, 9, slot);
     w.Bits(0, 1);  // IoctlParams: extension bit, root
     w.Bits(15, 6); // cas of 38 root alternatives
     w.Unconstrained(path);
@@ -586,6 +592,23 @@ TEST(BoardEndToEnd, TrunkStatusMaskAndCas)
     EXPECT_TRUE(server.Becomes("/dev/e1-cas state", "ok 0\n"));
     int status = server.Stop();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+TEST(BoardEndToEnd, AnIoctlWithASlotNumberIsNotABoardServicesCommand)
+{
+    Server server;
+    Host host(server.port());
+    ASSERT_TRUE(host.ok());
+    // CAS open for slot 4: no board service answers it, so the server's own
+    // unexpectedMsgType does, carrying the slot (X.691 aligned PER).
+    host.Send(Cas(30, 0, 1, kOpen, 5, 4));
+    EXPECT_TRUE(host.CasBefore(Bytes{0xC0, 0x01, 30, 0x00, 0x04, 0x64}).empty());
+    EXPECT_EQ(server.Ask("count /dev/e1-cas 0x80044300"), "ok 0\n");
+    EXPECT_EQ(server.Ask("/dev/e1-cas state"), "ok 0\n");
+    // Without a slot number it is E1's.
+    host.Send(Cas(31, 0, 1, kOpen, 5));
+    EXPECT_EQ(host.CasBefore(Success(31)).size(), 2u);
+    EXPECT_EQ(server.Ask("count /dev/e1-cas 0x80044300"), "ok 1\n");
 }
 
 TEST(BoardEndToEnd, SpiFramersReportAsBriTrunks)

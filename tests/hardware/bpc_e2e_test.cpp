@@ -200,6 +200,15 @@ TEST(BpcEndToEnd, TestBpcThroughTheControlPort)
     EXPECT_EQ(host.Response(), Error(5, kInvalidParams));
     EXPECT_EQ(server.Ask("log"), "ok 0\n");
 
+    // Releasing needs the switch: without it the test fails.
+    host.Send(TestBpc(6, 2, 7, kDisconnect, 10, 3));
+    EXPECT_EQ(host.Response(), Success(6));
+    ASSERT_EQ(server.Ask("absent /dev/hal"), "ok\n");
+    host.Send(TestBpc(7, 2, 7, kDisconnect, 10, 3));
+    EXPECT_EQ(host.Response(), Error(7, kBusError));
+    EXPECT_NE(server.Stderr().find("bus 2: disconnect failed on channel 10\n"), std::string::npos)
+        << server.Stderr();
+
     int status = server.Stop();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
