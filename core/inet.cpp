@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace INet4 {
 
@@ -65,10 +66,15 @@ bool Addr::IsEqual(const Addr& other) const
 
 std::string Addr::GetString() const
 {
+    return GetDotted() + ":" + std::to_string(GetPort());
+}
+
+std::string Addr::GetDotted() const
+{
     const std::uint32_t a = GetAddress();
-    char text[32];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u:%d", (a >> 24) & 0xFFu, (a >> 16) & 0xFFu, (a >> 8) & 0xFFu,
-                  a & 0xFFu, static_cast<int>(GetPort()));
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (a >> 24) & 0xFFu, (a >> 16) & 0xFFu, (a >> 8) & 0xFFu,
+                  a & 0xFFu);
     return text;
 }
 
@@ -176,6 +182,41 @@ int ifconfig(std::list<std::string>& out, ifconfig_mode_t mode, int flags)
         out.emplace_back(name);
         return true;
     });
+}
+
+namespace {
+
+PrivateAddressSource& address_source()
+{
+    static PrivateAddressSource source;
+    return source;
+}
+
+} // namespace
+
+int private_addresses(std::list<INet4::Addr>& out)
+{
+    if (address_source())
+        return address_source()(out);
+    return ifconfig(out, ifconfig_private);
+}
+
+void set_private_address_source(PrivateAddressSource source)
+{
+    address_source() = std::move(source);
+}
+
+INet4::Addr first_private_address()
+{
+    std::list<INet4::Addr> found;
+    INet4::Addr own;
+    private_addresses(found);
+    if (!found.empty())
+        own = found.front();
+    else
+        own.Assign(0x7F000001ul);
+    own.SetPort(0);
+    return own;
 }
 
 std::string hostname()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <ostream>
 #include <string>
@@ -26,6 +27,8 @@ public:
     bool IsEqual(const Addr& other) const;
     void Put(std::ostream& os) const;
     std::string GetString() const;
+    // The dotted quad alone, without the port.
+    std::string GetDotted() const;
     std::vector<unsigned char> GetVector() const;
 
     void SetPort(std::uint16_t port) { sa_.sin_port = htons(port); }
@@ -66,6 +69,18 @@ int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode);
 int ifconfig(std::list<std::string>& out, ifconfig_mode_t mode, int flags);
 // The mode filter on one interface (address in host order).
 bool ifconfig_accepts(const char* name, std::uint32_t address, int mode);
+
+// The board's private IPv4 addresses (10/8, 172.16/12, 192.168/16), in the
+// kernel's interface order. Everything that derives the board's own address
+// asks here, so that a test can stand in for the kernel's interfaces. The
+// source appends to the list and returns the number appended, -1 when the
+// interfaces cannot be listed.
+using PrivateAddressSource = std::function<int(std::list<INet4::Addr>&)>;
+int private_addresses(std::list<INet4::Addr>& out);
+// Replaces the source; an empty one brings back ifconfig(out, ifconfig_private).
+void set_private_address_source(PrivateAddressSource source);
+// The first private address, or 127.0.0.1 when there is none (port 0).
+INet4::Addr first_private_address();
 
 std::string hostname();
 int hostname(const std::string& name);

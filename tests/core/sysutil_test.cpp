@@ -110,6 +110,7 @@ TEST(INet4Addr, ParsingAndPrinting)
     EXPECT_TRUE(a.Assign("192.168.1.20:8000", &port));
     EXPECT_EQ(8000, port);
     EXPECT_EQ("192.168.1.20:8000", text(a));
+    EXPECT_EQ("192.168.1.20", a.GetDotted());
     // The wire layout is sockaddr_in: port and address in network order.
     EXPECT_EQ(htons(8000), a.in().sin_port);
     EXPECT_EQ(htonl(0xC0A80114u), a.in().sin_addr.s_addr);
@@ -187,6 +188,34 @@ TEST(NetIfconfig, ModeFilterAndTheKernelsList)
     ASSERT_GE(Net::ifconfig(names, Net::ifconfig_all, 0), 1);
     EXPECT_NE(names.end(), std::find(names.begin(), names.end(), "lo"));
     EXPECT_FALSE(Net::hostname().empty());
+}
+
+TEST(NetIfconfig, PrivateAddressSourceAndTheFirstAddress)
+{
+    // The kernel's list by default.
+    std::list<INet4::Addr> kernel;
+    Net::ifconfig(kernel, Net::ifconfig_private);
+    std::list<INet4::Addr> asked;
+    EXPECT_EQ(static_cast<int>(kernel.size()), Net::private_addresses(asked));
+    EXPECT_EQ(kernel.size(), asked.size());
+
+    Net::set_private_address_source([](std::list<INet4::Addr>& out) {
+        INet4::Addr a;
+        a.Assign("10.1.2.3:99");
+        out.push_back(a);
+        a.Assign("192.168.0.7");
+        out.push_back(a);
+        return 2;
+    });
+    EXPECT_EQ("10.1.2.3:0", Net::first_private_address().GetString()) << "first one, without a port";
+    Net::set_private_address_source([](std::list<INet4::Addr>&) { return 0; });
+    EXPECT_EQ("127.0.0.1:0", Net::first_private_address().GetString());
+    Net::set_private_address_source([](std::list<INet4::Addr>&) { return -1; });
+    EXPECT_EQ("127.0.0.1:0", Net::first_private_address().GetString());
+
+    Net::set_private_address_source({});
+    asked.clear();
+    EXPECT_EQ(static_cast<int>(kernel.size()), Net::private_addresses(asked));
 }
 
 TEST(FindProc, ByHintAndByScanningProc)
