@@ -214,7 +214,7 @@ INet4::Addr first_private_address()
     if (!found.empty())
         own = found.front();
     else
-        own.Assign(0x7F000001ul);
+        own.Assign(htonl(INADDR_LOOPBACK));
     own.SetPort(0);
     return own;
 }
