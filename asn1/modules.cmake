@@ -70,11 +70,14 @@ if(GW_TESTS)
 
   add_test(NAME asn1_erlang_golden
            COMMAND escript ${erl_tests}/golden.escript ${erl_dir}/per)
+  # The golden transcripts' octets against their value notation.
+  add_test(NAME asn1_erlang_transcripts
+           COMMAND escript ${erl_tests}/transcripts.escript ${erl_dir}/per ${CMAKE_SOURCE_DIR}/tests)
   add_test(NAME asn1_erlang_corpus
            COMMAND escript ${erl_tests}/corpus.escript ${erl_dir}/per
                    ${erl_dir}/model.eterm ${GW_ASN1_GEN_DIR}/reachable.txt
                    ${GW_ASN1_GEN_DIR}/corpus_erlang_per.txt 20260707 24)
-  set_tests_properties(asn1_erlang_golden asn1_erlang_corpus
+  set_tests_properties(asn1_erlang_golden asn1_erlang_corpus asn1_erlang_transcripts
                        PROPERTIES FIXTURES_REQUIRED asn1_erlang)
   # Our decoder reads Erlang's corpus (tests/asn1/modules).
   set_tests_properties(asn1_erlang_corpus PROPERTIES FIXTURES_SETUP asn1_erlang_corpus_file)
@@ -88,7 +91,7 @@ if(GW_TESTS)
            COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tests/asn1/schema_generator_test.py)
   # Build-machine tooling: checked once, by the host build.
   set_tests_properties(asn1_erlang_compile asn1_erlang_golden asn1_erlang_corpus
-                       asn1_schema_counts asn1_schema_generator
+                       asn1_erlang_transcripts asn1_schema_counts asn1_schema_generator
                        PROPERTIES LABELS host-only)
 endif()
 

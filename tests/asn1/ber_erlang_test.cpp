@@ -8,7 +8,7 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "asn1/coder_test_util.hpp"
+#include "asn1/support/coding.hpp"
 #include "asn1/test_types.hpp"
 
 using namespace ASN1;
@@ -26,7 +26,7 @@ std::string sourceDir()
 
 std::string hexWord(const std::vector<char>& data)
 {
-    std::string h = coder_test::hex(data);
+    std::string h = ASN1Test::hex(data);
     std::erase(h, ' ');
     return h;
 }
@@ -41,12 +41,14 @@ TEST(BerErlang, CorpusDecodesAndReencodesIdentically)
     close(fd);
     {
         std::ofstream corpus(path);
-        std::mt19937 rng(4242);
+        ASN1Test::RandomValues rng(4242);
+        rng.openTypes = ASN1Test::RandomValues::Open::Filled;
+        rng.maxDepth = 6;
         for (int n = 0; n < 400; ++n) {
             T::Everything value;
-            coder_test::randomize(value, rng, {.openTypes = true});
+            rng.fill(value);
             std::vector<char> data;
-            ASSERT_TRUE(coder_test::encode(value, CoderEnv::ber, data));
+            ASSERT_TRUE(ASN1Test::encode(value, data, CoderEnv::ber));
             corpus << "Everything " << hexWord(data) << '\n';
         }
         T::Message m;
@@ -54,7 +56,7 @@ TEST(BerErlang, CorpusDecodesAndReencodesIdentically)
         m.set_slot(3);
         m.get_pdu().select_command().select(5);
         std::vector<char> data;
-        ASSERT_TRUE(coder_test::encode(m, CoderEnv::ber, data));
+        ASSERT_TRUE(ASN1Test::encode(m, data, CoderEnv::ber));
         corpus << "Message " << hexWord(data) << '\n';
     }
     std::string cmd = "bash " + sourceDir() + "/tests/asn1/erlang/ber_check.sh " + sourceDir() +

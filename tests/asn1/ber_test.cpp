@@ -10,12 +10,12 @@
 #include <unistd.h>
 
 #include "asn1/ber.hpp"
-#include "asn1/coder_test_util.hpp"
+#include "asn1/support/coding.hpp"
 #include "asn1/test_types.hpp"
 
 using namespace ASN1;
-using coder_test::bytes;
-using coder_test::hex;
+using ASN1Test::bytes;
+using ASN1Test::hex;
 
 namespace {
 
@@ -92,13 +92,13 @@ constinit const SequenceTypeInfo Wide32::theInfo = {type_header<Wide32>(tag::SEQ
 std::vector<char> ber(const AbstractData& value)
 {
     std::vector<char> out;
-    EXPECT_TRUE(coder_test::encode(value, CoderEnv::ber, out));
+    EXPECT_TRUE(ASN1Test::encode(value, out, CoderEnv::ber));
     return out;
 }
 
 bool fromBer(const std::vector<char>& data, AbstractData& value)
 {
-    return coder_test::decode(data, CoderEnv::ber, value);
+    return ASN1Test::decode(data, value, CoderEnv::ber);
 }
 
 T::Message destroyMessage()
@@ -342,16 +342,18 @@ TEST(Ber, EncodeFailureWritesNothing)
 {
     T::Message m; // pdu has no selection
     std::vector<char> out = bytes({0x42});
-    EXPECT_FALSE(coder_test::encode(m, CoderEnv::ber, out));
+    EXPECT_FALSE(ASN1Test::encode(m, out, CoderEnv::ber));
     EXPECT_EQ(hex(out), "42");
 }
 
 TEST(Ber, RandomCorpusRoundTrip)
 {
-    std::mt19937 rng(20240611);
+    ASN1Test::RandomValues rng(20240611);
+    rng.openTypes = ASN1Test::RandomValues::Open::Avoided;
+    rng.maxDepth = 6;
     for (int n = 0; n < 300; ++n) {
         T::Everything value;
-        coder_test::randomize(value, rng);
+        rng.fill(value);
         std::vector<char> data = ber(value);
         T::Everything back;
         ASSERT_TRUE(fromBer(data, back)) << n << ": " << hex(data);
@@ -368,10 +370,12 @@ TEST(Ber, RandomCorpusRoundTrip)
 // input (the sanitizers watch): every prefix, and single-octet changes.
 TEST(Ber, MutatedInputStaysInBounds)
 {
-    std::mt19937 rng(7);
+    ASN1Test::RandomValues rng(7);
+    rng.openTypes = ASN1Test::RandomValues::Open::Avoided;
+    rng.maxDepth = 6;
     for (int n = 0; n < 40; ++n) {
         T::Everything value;
-        coder_test::randomize(value, rng);
+        rng.fill(value);
         std::vector<char> data = ber(value);
         for (std::size_t cut = 0; cut < data.size(); ++cut) {
             std::vector<char> prefix(data.begin(), data.begin() + static_cast<long>(cut));
@@ -380,7 +384,7 @@ TEST(Ber, MutatedInputStaysInBounds)
         }
         for (int m = 0; m < 200; ++m) {
             std::vector<char> bad = data;
-            bad[rng() % bad.size()] = static_cast<char>(rng());
+            bad[rng.next32() % bad.size()] = static_cast<char>(rng.next32());
             T::Everything back;
             fromBer(bad, back);
         }

@@ -10,7 +10,8 @@
 #include <functional>
 #include <memory>
 
-#include "asn1/per_helper.hpp"
+#include "asn1/support/coding.hpp"
+#include "asn1/test_types.hpp"
 
 using namespace ASN1;
 namespace fs = std::filesystem;
@@ -265,7 +266,7 @@ TEST(Asn1PerErlang, ErlangAgreesWithOurEncodings)
     std::vector<std::string> ours;
     for (const auto& c : cases) {
         std::unique_ptr<AbstractData> value(c.make());
-        const std::string hex = upper(per_test::encodeHex(*value));
+        const std::string hex = upper(ASN1Test::encodeHex(*value));
         ASSERT_NE(hex, "FAIL") << c.type << " " << c.term;
         ours.push_back(hex);
         lines.push_back("dec " + c.type + " " + hex);
@@ -299,7 +300,7 @@ TEST(Asn1PerErlang, WeDecodeWhatErlangEncodes)
     ASSERT_EQ(out.size(), 4u);
 
     T::Params params;
-    ASSERT_TRUE(per_test::decode(per_test::hex(out[0]), params)) << out[0];
+    ASSERT_TRUE(ASN1Test::decode(ASN1Test::hex(out[0]), params)) << out[0];
     T::Params expected;
     expected.get_a() = 5u;
     expected.set_c("hi");
@@ -308,24 +309,24 @@ TEST(Asn1PerErlang, WeDecodeWhatErlangEncodes)
 
     // An addition this version does not know is skipped; the known one stays.
     T::Params older;
-    ASSERT_TRUE(per_test::decode(per_test::hex(out[1]), older)) << out[1];
+    ASSERT_TRUE(ASN1Test::decode(ASN1Test::hex(out[1]), older)) << out[1];
     EXPECT_EQ(older.get_a().getValue(), 5u);
     ASSERT_TRUE(older.hasOptionalField(2));
     EXPECT_TRUE(older.get_e1().getValue());
     EXPECT_FALSE(older.hasOptionalField(3));
     T::ParamsV2 newer;
-    ASSERT_TRUE(per_test::decode(per_test::hex(out[1]), newer));
+    ASSERT_TRUE(ASN1Test::decode(ASN1Test::hex(out[1]), newer));
     EXPECT_EQ(static_cast<INTEGER*>(newer.fieldAt(6))->getValue(), 7);
 
     T::ExtChoice choice;
-    ASSERT_TRUE(per_test::decode(per_test::hex(out[2]), choice)) << out[2];
+    ASSERT_TRUE(ASN1Test::decode(ASN1Test::hex(out[2]), choice)) << out[2];
     EXPECT_TRUE(choice.isUnknownSelection());
     T::ExtChoiceV2 choice2;
-    ASSERT_TRUE(per_test::decode(per_test::hex(out[2]), choice2));
+    ASSERT_TRUE(ASN1Test::decode(ASN1Test::hex(out[2]), choice2));
     EXPECT_EQ(choice2.alternativeAs<T::Inner>().get_x().getValue(), 1u);
 
     T::Message m;
-    ASSERT_TRUE(per_test::decode(per_test::hex(out[3]), m)) << out[3];
+    ASSERT_TRUE(ASN1Test::decode(ASN1Test::hex(out[3]), m)) << out[3];
     EXPECT_EQ(m.get_slot().getValue(), 5u);
     EXPECT_EQ(m.get_pdu().currentSelection(), 1);
 }

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "asn1/ber.hpp"
-#include "asn1/coder_test_util.hpp"
+#include "asn1/support/coding.hpp"
 #include "asn1/modules/LGCP.hpp"
 #include "asn1/modules/registry.hpp"
 #include "asn1/valid.hpp"
@@ -45,14 +45,16 @@ struct Sample {
 std::vector<Sample> corpus()
 {
     std::vector<Sample> out;
-    std::mt19937 rng(20260707);
+    ASN1Test::RandomValues rng(20260707);
+    rng.openTypes = ASN1Test::RandomValues::Open::Avoided;
+    rng.maxDepth = 6;
     for (std::size_t i = 0; i < ASN1Modules::allTypeCount; ++i) {
         const ASN1Modules::TypeEntry& e = ASN1Modules::allTypes[i];
         if (!e.reachable)
             continue;
         for (int n = 0; n < valuesPerType; ++n) {
             std::unique_ptr<AbstractData> v(e.info->create(e.info));
-            coder_test::randomize(*v, rng);
+            rng.fill(*v);
             out.push_back({std::string(e.module) + "." + e.name, std::move(v)});
         }
     }
@@ -61,7 +63,7 @@ std::vector<Sample> corpus()
 
 std::string hexWord(const std::vector<char>& data)
 {
-    std::string h = coder_test::hex(data);
+    std::string h = ASN1Test::hex(data);
     std::erase(h, ' ');
     return h;
 }
@@ -117,11 +119,11 @@ TEST(ModuleCoders, LgcpEnvelope)
                                   "  pdu command : destroy : NULL\n"
                                   "}");
     std::vector<char> data;
-    ASSERT_TRUE(coder_test::encode(m, CoderEnv::ber, data));
-    EXPECT_EQ(coder_test::hex(data), "30 0C 80 01 05 81 01 03 A2 04 A0 02 85 00");
+    ASSERT_TRUE(ASN1Test::encode(m, data, CoderEnv::ber));
+    EXPECT_EQ(ASN1Test::hex(data), "30 0C 80 01 05 81 01 03 A2 04 A0 02 85 00");
 
     LGCP::Message back;
-    ASSERT_TRUE(coder_test::decode(data, CoderEnv::ber, back));
+    ASSERT_TRUE(ASN1Test::decode(data, back, CoderEnv::ber));
     EXPECT_EQ(back.do_compare(m), 0);
     ASSERT_TRUE(setFromValueNotation(back, asValueNotation(m)));
     EXPECT_EQ(back.do_compare(m), 0);
@@ -169,9 +171,9 @@ TEST(ModuleCoders, EveryReachableTypeRoundTrips)
         ASSERT_EQ(fromText->do_compare(value), 0) << s.type << "\n" << text;
 
         std::vector<char> data;
-        ASSERT_TRUE(coder_test::encode(value, CoderEnv::ber, data)) << s.type;
+        ASSERT_TRUE(ASN1Test::encode(value, data, CoderEnv::ber)) << s.type;
         std::unique_ptr<AbstractData> fromBer(value.info()->create(value.info()));
-        ASSERT_TRUE(coder_test::decode(data, CoderEnv::ber, *fromBer)) << s.type << " " << hexWord(data);
+        ASSERT_TRUE(ASN1Test::decode(data, *fromBer, CoderEnv::ber)) << s.type << " " << hexWord(data);
         ASSERT_EQ(fromBer->do_compare(value), 0) << s.type << " " << hexWord(data);
     }
 }
@@ -185,7 +187,7 @@ TEST(ModuleCoders, OpensslParsesEncodings)
     fs::path file = fs::temp_directory_path() / ("gw-ber-" + std::to_string(getpid()) + ".der");
     for (std::size_t i = 0; i < samples.size(); i += valuesPerType * 4) {
         std::vector<char> data;
-        ASSERT_TRUE(coder_test::encode(*samples[i].value, CoderEnv::ber, data));
+        ASSERT_TRUE(ASN1Test::encode(*samples[i].value, data, CoderEnv::ber));
         std::ofstream(file, std::ios::binary).write(data.data(), static_cast<long>(data.size()));
         EXPECT_EQ(run("openssl asn1parse -inform DER -in " + file.string()).rfind("exit status", 0),
                   std::string::npos)
@@ -224,7 +226,7 @@ TEST(ModuleCoders, ErlangBerDecodesAndReencodesEveryEncoding)
         std::ofstream lines(dir / "corpus");
         for (const Sample& s : samples) {
             std::vector<char> data;
-            ASSERT_TRUE(coder_test::encode(*s.value, CoderEnv::ber, data));
+            ASSERT_TRUE(ASN1Test::encode(*s.value, data, CoderEnv::ber));
             auto it = erlangName.find(s.type);
             lines << (it == erlangName.end() ? s.type : it->second) << ' ' << hexWord(data) << '\n';
         }

@@ -7,7 +7,8 @@
 #include <memory>
 #include <random>
 
-#include "asn1/per_helper.hpp"
+#include "asn1/support/coding.hpp"
+#include "asn1/test_types.hpp"
 
 using namespace ASN1;
 
@@ -235,14 +236,14 @@ TEST_P(Asn1PerRoundTrip, RandomValuesOfEveryKind)
         T::Everything value;
         gen.fill(value);
         std::vector<char> bytes;
-        ASSERT_TRUE(per_test::encode(value, bytes, rule)) << round;
+        ASSERT_TRUE(ASN1Test::encode(value, bytes, rule)) << round;
 
         T::Everything fresh;
-        ASSERT_TRUE(decodePrefix(bytes, bytes.size(), fresh, rule)) << round << ": " << per_test::hex(bytes);
-        EXPECT_EQ(fresh.do_compare(value), 0) << round << ": " << per_test::hex(bytes);
+        ASSERT_TRUE(decodePrefix(bytes, bytes.size(), fresh, rule)) << round << ": " << ASN1Test::hex(bytes);
+        EXPECT_EQ(fresh.do_compare(value), 0) << round << ": " << ASN1Test::hex(bytes);
         std::vector<char> again;
-        ASSERT_TRUE(per_test::encode(fresh, again, rule));
-        EXPECT_EQ(per_test::hex(again), per_test::hex(bytes)) << round;
+        ASSERT_TRUE(ASN1Test::encode(fresh, again, rule));
+        EXPECT_EQ(ASN1Test::hex(again), ASN1Test::hex(bytes)) << round;
 
         // Decoding over an object that holds an earlier value gives the same.
         ASSERT_TRUE(decodePrefix(bytes, bytes.size(), reused, rule)) << round;
@@ -261,11 +262,11 @@ TEST_P(Asn1PerRoundTrip, TruncatedEncodingsFailCleanly)
         T::Everything value;
         gen.fill(value);
         std::vector<char> bytes;
-        ASSERT_TRUE(per_test::encode(value, bytes, rule));
+        ASSERT_TRUE(ASN1Test::encode(value, bytes, rule));
         for (std::size_t length = 0; length < bytes.size(); ++length) {
             T::Everything target;
             EXPECT_FALSE(decodePrefix(bytes, length, target, rule))
-                << round << " at " << length << " of " << per_test::hex(bytes);
+                << round << " at " << length << " of " << ASN1Test::hex(bytes);
         }
         // Cut inside the last octet: the bits after the cut read as zero.
         // The result may be a different valid value, but the decoder must
@@ -289,12 +290,12 @@ TEST(Asn1PerUnaligned, PinnedBits)
     m.set_slot(5);
     m.get_pdu().select(1);
     m.get_pdu().alternativeAs<T::Response>().select(0);
-    EXPECT_EQ(per_test::encodeHex(m, 3), "40 54"); // 01, 0000000101, 01, 0
+    EXPECT_EQ(ASN1Test::encodeHex(m, 3), "40 54"); // 01, 0000000101, 01, 0
     AbstractString digits(&NumericString::theInfo, "12");
-    EXPECT_EQ(per_test::encodeHex(digits, 3), "02 23");
+    EXPECT_EQ(ASN1Test::encodeHex(digits, 3), "02 23");
     T::Name name;
     name = "hi";
-    EXPECT_EQ(per_test::encodeHex(name, 3), "07 46 90"); // 6-bit length, 7-bit chars
+    EXPECT_EQ(ASN1Test::encodeHex(name, 3), "07 46 90"); // 6-bit length, 7-bit chars
     IA5String high("\xC8");
-    EXPECT_EQ(per_test::encodeHex(high, 3), "fail"); // not a 7-bit character
+    EXPECT_EQ(ASN1Test::encodeHex(high, 3), "fail"); // not a 7-bit character
 }

@@ -3,12 +3,13 @@
 
 #include <climits>
 
-#include "asn1/per_helper.hpp"
+#include "asn1/support/coding.hpp"
+#include "asn1/test_types.hpp"
 
 using namespace ASN1;
-using per_test::decode;
-using per_test::encodeHex;
-using per_test::hex;
+using ASN1Test::decode;
+using ASN1Test::encodeHex;
+using ASN1Test::hex;
 
 namespace {
 
@@ -154,7 +155,7 @@ TEST(Asn1Per, LengthDeterminants)
     // Through OCTET STRING: 128 octets take the two-octet length.
     OCTET_STRING s128(128, 'a');
     std::vector<char> bytes;
-    ASSERT_TRUE(per_test::encode(s128, bytes));
+    ASSERT_TRUE(ASN1Test::encode(s128, bytes));
     ASSERT_EQ(bytes.size(), 130u);
     EXPECT_EQ(hex(std::vector<char>(bytes.begin(), bytes.begin() + 3)), "80 80 61");
     OCTET_STRING back;
@@ -163,7 +164,7 @@ TEST(Asn1Per, LengthDeterminants)
 
     OCTET_STRING s16384(16384, 'a');
     std::vector<char> untouched = {'k'};
-    EXPECT_FALSE(per_test::encode(s16384, untouched));
+    EXPECT_FALSE(ASN1Test::encode(s16384, untouched));
     EXPECT_EQ(untouched, std::vector<char>{'k'});
 }
 
@@ -271,7 +272,7 @@ TEST(Asn1Per, BitStringsOidsAndTime)
 
     GeneralizedTime t("20240101120000.250Z");
     std::vector<char> bytes;
-    ASSERT_TRUE(per_test::encode(t, bytes));
+    ASSERT_TRUE(ASN1Test::encode(t, bytes));
     EXPECT_EQ(bytes[0], 19);
     EXPECT_EQ(std::string(bytes.begin() + 1, bytes.end()), "20240101120000.250Z");
     GeneralizedTime tb;
@@ -387,7 +388,7 @@ TEST(Asn1Per, StringSizeLimits)
     T::LongText text;
     text.assign(16384, 'x');
     std::vector<char> bytes;
-    ASSERT_TRUE(per_test::encode(text, bytes));
+    ASSERT_TRUE(ASN1Test::encode(text, bytes));
     ASSERT_EQ(bytes.size(), 16386u);
     EXPECT_EQ(hex(std::vector<char>(bytes.begin(), bytes.begin() + 3)), "40 00 78");
     T::LongText back;
@@ -396,13 +397,13 @@ TEST(Asn1Per, StringSizeLimits)
 
     text.push_back('x');
     bytes.clear();
-    ASSERT_TRUE(per_test::encode(text, bytes));
+    ASSERT_TRUE(ASN1Test::encode(text, bytes));
     EXPECT_FALSE(decode(bytes, back));
 
     T::LongBytes octets;
     octets.assign(16385, 'y');
     bytes.clear();
-    ASSERT_TRUE(per_test::encode(octets, bytes));
+    ASSERT_TRUE(ASN1Test::encode(octets, bytes));
     T::LongBytes ob;
     EXPECT_FALSE(decode(bytes, ob));
     bytes.erase(bytes.end() - 1);

@@ -5,7 +5,7 @@
 
 #include <sstream>
 
-#include "asn1/coder_test_util.hpp"
+#include "asn1/support/coding.hpp"
 #include "asn1/test_types.hpp"
 #include "asn1/valid.hpp"
 
@@ -172,10 +172,12 @@ TEST(Validity, TracePaths)
 
 TEST(Validity, RandomValuesAreValid)
 {
-    std::mt19937 rng(99);
+    ASN1Test::RandomValues rng(99);
+    rng.openTypes = ASN1Test::RandomValues::Open::Filled;
+    rng.maxDepth = 6;
     for (int n = 0; n < 200; ++n) {
         T::Everything value;
-        coder_test::randomize(value, rng, {.openTypes = true});
+        rng.fill(value);
         ASSERT_EQ(trace(value), "") << n;
     }
 }

@@ -3,7 +3,8 @@
 
 #include <sstream>
 
-#include "asn1/per_helper.hpp"
+#include "asn1/support/coding.hpp"
+#include "asn1/test_types.hpp"
 
 using namespace ASN1;
 
@@ -246,6 +247,6 @@ TEST(Asn1CoderEnv, RulesAndUntouchedOutputOnFailure)
 
     // Success appends.
     ASSERT_TRUE(encode(m, &env, std::back_inserter(out)));
-    EXPECT_EQ(per_test::hex(out), "11 22 40 00 05 80 00");
+    EXPECT_EQ(ASN1Test::hex(out), "11 22 40 00 05 80 00");
     EXPECT_TRUE(env.modules.empty());
 }

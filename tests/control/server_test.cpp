@@ -7,13 +7,14 @@
 #include "control/ctrl_server.hpp"
 #include "control/ctrl_service.hpp"
 #include "control/heartbeat.hpp"
-#include "control/lgcp_client.hpp"
+#include "support/lgcp_host.hpp"
 
 #include <sstream>
 
 #include <unistd.h>
 
 using namespace ctltest;
+using Bytes = E2E::Bytes;
 
 namespace {
 
@@ -90,7 +91,7 @@ std::vector<Bytes> one(Bytes const& payload)
 
 Bytes frame(Bytes const& payload)
 {
-    return LgcpClient::frame(payload);
+    return E2E::LgcpHost::Frame(payload);
 }
 
 // ping with seq 1: the frame of the first exchange of every session.

@@ -7,7 +7,7 @@
 
 #include "core/multiplexer.hpp"
 #include "core/timer.hpp"
-#include "support/faketime.hpp"
+#include "support/server_process.hpp"
 
 #include <gtest/gtest.h>
 
@@ -103,7 +103,7 @@ TEST(LoopClock, WallClockStepsMoveNoTimer)
         RunSteps(file);
         return;
     }
-    const std::string library = TestFakeTime::Library();
+    const std::string library = E2E::FakeTimeLibrary();
     ASSERT_FALSE(library.empty()) << "libfaketime is missing (scripts/deps.sh installs faketime)";
     char dir[] = "/tmp/gw-wallclock-XXXXXX";
     ASSERT_NE(::mkdtemp(dir), nullptr);

@@ -13,7 +13,7 @@
 
 #include "asn1/modules/LGCP.hpp"
 #include "asn1/modules/MON.hpp"
-#include "asn1/support/random_value.hpp"
+#include "asn1/support/coding.hpp"
 #include "tests/fuzz/asn1_fuzz.hpp"
 
 namespace {

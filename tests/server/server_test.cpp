@@ -1,7 +1,7 @@
 // build/server as a process: command line, signals, pid file, status dump,
 // trace switches, daemon mode with its system-log records.
 
-#include "server_helper.hpp"
+#include "support/server_process.hpp"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +20,9 @@
 #include <vector>
 
 namespace {
+
+using E2E::Eventually;
+using E2E::ServerProcess;
 
 const std::string kVersion = "R250710-1941";
 
@@ -51,146 +54,131 @@ int ExitCode(int status)
 // A server that runs until the test stops it: started, pid file written.
 class Running : public ::testing::Test {
 protected:
-    void SetUp() override
+    // `port`: false leaves the server its default port.
+    void Start(const std::vector<std::string>& args = {}, bool port = true)
     {
-        root.mkdirs("var/run");
-        root.mkdirs("var/log");
-    }
-    void Start(const std::vector<std::string>& args = {})
-    {
-        server = std::make_unique<ServerProcess>(root, args);
-        ASSERT_TRUE(Eventually([&] { return root.exists("var/run/server.pid"); })) << server->err();
-        ASSERT_TRUE(
-            Eventually([&] { return root.read("var/run/server.pid") == std::to_string(server->pid()); }));
+        server.Start({.args = args, .port = port});
+        ASSERT_TRUE(Eventually([&] {
+            return server.Read("var/run/server.pid") == std::to_string(server.pid());
+        })) << server.Err();
     }
     void Stop()
     {
-        server->signal(SIGTERM);
-        EXPECT_EQ(0, ExitCode(server->wait())) << server->err();
-        EXPECT_FALSE(root.exists("var/run/server.pid"));
+        server.Signal(SIGTERM);
+        EXPECT_EQ(0, ExitCode(server.Wait())) << server.Err();
+        EXPECT_FALSE(server.Exists("var/run/server.pid"));
     }
-    bool ErrHas(const std::string& text)
-    {
-        return Eventually([&] { return server->err().find(text) != std::string::npos; });
-    }
-    ServerRoot root;
-    std::unique_ptr<ServerProcess> server;
+    ServerProcess server{E2E::Later{}};
 };
 
 TEST(ServerCommandLine, VersionPrintsTheTagAndExitsTwo)
 {
-    ServerRoot root;
-    ServerProcess p(root, {"--version"});
-    EXPECT_EQ(2, ExitCode(p.wait()));
-    EXPECT_EQ("server version: " + kVersion + "\n", p.out());
+    ServerProcess p({.args = {"--version"}, .port = false});
+    EXPECT_EQ(2, ExitCode(p.Wait()));
+    EXPECT_EQ("server version: " + kVersion + "\n", p.Out());
 }
 
 TEST(ServerCommandLine, HelpPrintsTheUsageAndExitsZero)
 {
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
              {"--help"}, {"-h"}, {"--version", "--help"}, {"-h", "-p", "1"}}) {
-        ServerRoot root;
-        ServerProcess p(root, args);
-        EXPECT_EQ(0, ExitCode(p.wait())) << args[0];
-        EXPECT_EQ(kUsage, p.out()) << args[0];
+        ServerProcess p({.args = args, .port = false});
+        EXPECT_EQ(0, ExitCode(p.Wait())) << args[0];
+        EXPECT_EQ(kUsage, p.Out()) << args[0];
     }
 }
 
 TEST(ServerCommandLine, ShortPortIsAnUnknownOption)
 {
-    ServerRoot root;
-    ServerProcess p(root, {"-p", "5000"});
-    EXPECT_EQ(2, ExitCode(p.wait()));
-    EXPECT_EQ(kUsage, p.out());
-    EXPECT_NE(std::string::npos, p.err().find("invalid option -- 'p'")) << p.err();
-    EXPECT_FALSE(root.exists("var/run/server.pid"));
+    ServerProcess p({.args = {"-p", "5000"}, .port = false});
+    EXPECT_EQ(2, ExitCode(p.Wait()));
+    EXPECT_EQ(kUsage, p.Out());
+    EXPECT_NE(std::string::npos, p.Err().find("invalid option -- 'p'")) << p.Err();
+    EXPECT_FALSE(p.Exists("var/run/server.pid"));
 }
 
 TEST_F(Running, LongPortIsAccepted)
 {
-    Start({"--port", "5000"});
-    EXPECT_TRUE(Eventually([&] {
-        return server->out().find("Starting server [" + kVersion + "], port=5000\n") != std::string::npos;
-    })) << server->out();
+    Start({"--port", "5000"}, false);
+    EXPECT_TRUE(server.Printed("Starting server [" + kVersion + "], port=5000\n")) << server.Out();
     Stop();
 }
 
 TEST_F(Running, PortWithoutDigitsIsZero)
 {
-    Start({"--port", "abc"});
-    EXPECT_TRUE(Eventually([&] { return server->out().find("], port=0\n") != std::string::npos; }));
+    Start({"--port", "abc"}, false);
+    EXPECT_TRUE(server.Printed("], port=0\n"));
     Stop();
 }
 
 TEST_F(Running, TermEndsWithStatusZeroAndRemovesThePidFile)
 {
-    root.write("var/run/server.pid", "99999999"); // left by a crashed run
-    Start();
-    EXPECT_TRUE(Eventually([&] { return !server->out().empty(); }));
-    EXPECT_EQ("Starting server [" + kVersion + "], port=20001\n", server->out());
+    server.Write("var/run/server.pid", "99999999"); // left by a crashed run
+    Start({}, false);
+    EXPECT_TRUE(Eventually([&] { return !server.Out().empty(); }));
+    EXPECT_EQ("Starting server [" + kVersion + "], port=20001\n", server.Out());
     Stop();
-    EXPECT_NE(std::string::npos, server->err().find("Mux: terminating...")) << server->err();
+    EXPECT_NE(std::string::npos, server.Err().find("Mux: terminating...")) << server.Err();
 }
 
 TEST_F(Running, InterruptStopsLikeTerm)
 {
     Start();
-    server->signal(SIGINT);
-    EXPECT_EQ(0, ExitCode(server->wait()));
-    EXPECT_FALSE(root.exists("var/run/server.pid"));
+    server.Signal(SIGINT);
+    EXPECT_EQ(0, ExitCode(server.Wait()));
+    EXPECT_FALSE(server.Exists("var/run/server.pid"));
 }
 
 TEST_F(Running, Usr2WritesTheStatusDump)
 {
     Start();
-    EXPECT_FALSE(root.exists("var/log/server-status"));
-    server->signal(SIGUSR2);
+    EXPECT_FALSE(server.Exists("var/log/server-status"));
+    server.Signal(SIGUSR2);
     ASSERT_TRUE(Eventually([&] {
-        return root.read("var/log/server-status").find("timer transition measurement") != std::string::npos;
+        return server.Read("var/log/server-status").find("timer transition measurement") != std::string::npos;
     }));
-    std::string dump = root.read("var/log/server-status");
+    std::string dump = server.Read("var/log/server-status");
     EXPECT_EQ(0u, dump.find("server status information. traces:\n")) << dump;
     EXPECT_NE(std::string::npos, dump.find("\nversion : " + kVersion + "\n"));
 
     // A second request rewrites it; by now the loop polls the child-exit
     // channel, and its row is in the table.
-    root.write("var/log/server-status", "stale");
-    server->signal(SIGUSR2);
+    server.Write("var/log/server-status", "stale");
+    server.Signal(SIGUSR2);
     EXPECT_TRUE(Eventually([&] {
-        return root.read("var/log/server-status").find("ChildWaitService::OnChildEvent") != std::string::npos;
-    })) << root.read("var/log/server-status");
+        return server.Read("var/log/server-status").find("ChildWaitService::OnChildEvent") !=
+               std::string::npos;
+    })) << server.Read("var/log/server-status");
     Stop();
 }
 
 TEST_F(Running, HupAsksForAHardwareResourceUpdate)
 {
     Start();
-    server->signal(SIGHUP);
-    EXPECT_TRUE(ErrHas("update hardware resources\n")) << server->err();
+    server.Signal(SIGHUP);
+    EXPECT_TRUE(server.Logged("update hardware resources\n")) << server.Err();
     Stop();
 }
 
 TEST_F(Running, OnlyTheLastTracesSectionCounts)
 {
-    root.mkdirs("usr/local/etc");
-    root.write("usr/local/etc/server.conf", "[traces]\n"
-                                            "signalling.hdlc = yes\n"
-                                            "signalling.isdn = yes\n"
-                                            "[snmpagent]\n"
-                                            "[traces]\n"
-                                            "signalling.events = enabled\n"
-                                            "monitoring.internal = maybe\n");
+    server.Write("usr/local/etc/server.conf", "[traces]\n"
+                                              "signalling.hdlc = yes\n"
+                                              "signalling.isdn = yes\n"
+                                              "[snmpagent]\n"
+                                              "[traces]\n"
+                                              "signalling.events = enabled\n"
+                                              "monitoring.internal = maybe\n");
     Start();
-    EXPECT_NE(std::string::npos,
-              server->err().find("traces: optional key \"monitoring.internal\" has invalid "
-                                 "value=\"maybe\", line 7. Key will be ignored.\n"))
-        << server->err();
-    server->signal(SIGUSR2);
-    ASSERT_TRUE(Eventually([&] { return root.exists("var/log/server-status"); }));
+    EXPECT_NE(std::string::npos, server.Err().find("traces: optional key \"monitoring.internal\" has invalid "
+                                                   "value=\"maybe\", line 7. Key will be ignored.\n"))
+        << server.Err();
+    server.Signal(SIGUSR2);
+    ASSERT_TRUE(Eventually([&] { return server.Exists("var/log/server-status"); }));
     EXPECT_TRUE(Eventually([&] {
-        return root.read("var/log/server-status")
+        return server.Read("var/log/server-status")
                    .find("server status information. traces: signalling.events\n") == 0;
-    })) << root.read("var/log/server-status");
+    })) << server.Read("var/log/server-status");
     Stop();
 }
 
@@ -266,27 +254,25 @@ std::string WithoutTime(const std::string& record)
 
 TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
 {
-    ServerRoot root;
-    root.mkdirs("var/run");
-    root.mkdirs("dev");
-    LogSocket log(root.path("dev/log"));
-
-    ServerProcess launcher(root, {"--daemon"});
-    EXPECT_EQ(0, ExitCode(launcher.wait())); // the parent half of daemon()
-    ASSERT_TRUE(Eventually([&] { return root.exists("var/run/server.pid"); }));
-    int pid = std::atoi(root.read("var/run/server.pid").c_str());
+    ServerProcess launcher{E2E::Later{}};
+    LogSocket log(launcher.Path("dev/log"));
+    launcher.Start({.args = {"--daemon"}, .port = false});
+    EXPECT_EQ(0, ExitCode(launcher.Wait())); // the parent half of daemon()
+    ASSERT_TRUE(Eventually([&] { return launcher.Exists("var/run/server.pid"); }));
+    int pid = std::atoi(launcher.Read("var/run/server.pid").c_str());
     ASSERT_GT(pid, 0);
     EXPECT_NE(launcher.pid(), pid);
-    EXPECT_EQ("", launcher.out()); // everything goes to the system log now
+    EXPECT_EQ("", launcher.Out()); // everything goes to the system log now
 
     const std::string ident = "mrv-" + kVersion;
     std::string banner = log.WaitFor("Starting server");
     ASSERT_FALSE(banner.empty());
 
     // What the system's own client writes for the same message.
-    LogSocket ref(root.path("ref"));
+    LogSocket ref(launcher.Path("ref"));
     const std::string text = "Starting server [" + kVersion + "], port=20001";
-    std::string cmd = "logger -u " + root.path("ref") + " -t " + ident + " -p daemon.notice '" + text + "'";
+    std::string cmd =
+        "logger -u " + launcher.Path("ref") + " -t " + ident + " -p daemon.notice '" + text + "'";
     ASSERT_EQ(0, std::system(cmd.c_str()));
     std::vector<std::string> reference = ref.Receive();
     ASSERT_EQ(1u, reference.size());
@@ -304,7 +290,7 @@ TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
     // socket's queue, and the server's client waits for room as libc's does.
     EXPECT_TRUE(Eventually([&] {
         while (!log.Receive(0).empty()) {}
-        return !root.exists("var/run/server.pid") && Gone(pid);
+        return !launcher.Exists("var/run/server.pid") && Gone(pid);
     }));
 }
 

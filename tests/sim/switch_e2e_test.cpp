@@ -1,18 +1,21 @@
 // End to end: build/server on the simulated board, inspected through the
 // board's control socket while it runs.
 
-#include "sim/server_helper.hpp"
+#include "support/server_process.hpp"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 namespace {
 
-using SimTest::Lines;
+using E2E::Lines;
 
 TEST(SwitchEndToEnd, RunningServerClearedTheBackplaneFirst)
 {
-    SimTest::ServerProcess server;
-    ASSERT_TRUE(server.WaitFor("Starting server"));
+    E2E::ServerProcess server;
+    ASSERT_TRUE(server.Printed("Starting server"));
 
     // The switch table of the running server: every backplane output
     // disabled by the switch's first use.

@@ -16,7 +16,7 @@
 #include "asn1/modules/MON.hpp"
 #include "asn1/modules/TERM.hpp"
 #include "asn1/modules/registry.hpp"
-#include "asn1/support/random_value.hpp"
+#include "asn1/support/coding.hpp"
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "asn1/modules/registry.hpp"
-#include "asn1/support/random_value.hpp"
+#include "asn1/support/coding.hpp"
 
 namespace {
 

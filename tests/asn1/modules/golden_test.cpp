@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "asn1/modules/LGCP.hpp"
-#include "asn1/support/random_value.hpp"
+#include "asn1/support/coding.hpp"
+#include "support/lgcp_host.hpp"
 
 namespace {
 
@@ -37,35 +38,25 @@ void ExpectBothWays(const LGCP::Message& message, const std::string& spaced)
     EXPECT_EQ(decoded.do_compare(message), 0) << spaced;
 }
 
-LGCP::Message Envelope(int seq, int slot)
-{
-    LGCP::Message m;
-    if (seq >= 0)
-        m.set_seq(seq);
-    if (slot >= 0)
-        m.set_slot(static_cast<std::uint32_t>(slot));
-    return m;
-}
-
 TEST(LgcpGolden, Commands)
 {
     {
-        LGCP::Message m = Envelope(5, 3);
+        LGCP::Message m = E2E::Message(5, 3);
         m.get_pdu().select_command().set_destroy();
         ExpectBothWays(m, "C0 01 05 00 03 0A");
     }
     {
-        LGCP::Message m = Envelope(7, -1);
+        LGCP::Message m = E2E::Message(7, -1);
         m.get_pdu().select_command().set_ping();
         ExpectBothWays(m, "80 01 07 18");
     }
     {
-        LGCP::Message m = Envelope(3, 4);
+        LGCP::Message m = E2E::Message(3, 4);
         m.get_pdu().select_command().set_connect(17);
         ExpectBothWays(m, "C0 01 03 00 04 04 00 11");
     }
     {
-        LGCP::Message m = Envelope(74565, 1023);
+        LGCP::Message m = E2E::Message(74565, 1023);
         m.get_pdu().select_command().set_userData(std::string_view("\x01\x02\x03", 3));
         ExpectBothWays(m, "C0 03 01 23 45 03 FF 10 03 01 02 03");
     }
@@ -74,17 +65,17 @@ TEST(LgcpGolden, Commands)
 TEST(LgcpGolden, Responses)
 {
     {
-        LGCP::Message m = Envelope(7, 12);
+        LGCP::Message m = E2E::Message(7, 12);
         m.get_pdu().select_response().set_success();
         ExpectBothWays(m, "C0 01 07 00 0C 40");
     }
     {
-        LGCP::Message m = Envelope(9, -1);
+        LGCP::Message m = E2E::Message(9, -1);
         m.get_pdu().select_response().set_error(LGCP::ErrorCause::invalidSlot);
         ExpectBothWays(m, "80 01 09 62");
     }
     {
-        LGCP::Message m = Envelope(-1, -1);
+        LGCP::Message m = E2E::Message(-1, -1);
         m.get_pdu().select_response().set_error(LGCP::ErrorCause::unexpectedMsgType);
         ExpectBothWays(m, "19 00");
     }
@@ -93,22 +84,22 @@ TEST(LgcpGolden, Responses)
 TEST(LgcpGolden, Signals)
 {
     {
-        LGCP::Message m = Envelope(-1, 5);
+        LGCP::Message m = E2E::Message(-1, 5);
         m.get_pdu().select_signal().set_activated();
         ExpectBothWays(m, "40 00 05 85");
     }
     {
-        LGCP::Message m = Envelope(-1, 2);
+        LGCP::Message m = E2E::Message(-1, 2);
         m.get_pdu().select_signal().set_number("123");
         ExpectBothWays(m, "40 00 02 82 03 31 32 33");
     }
     {
-        LGCP::Message m = Envelope(-1, 0);
+        LGCP::Message m = E2E::Message(-1, 0);
         m.get_pdu().select_signal().set_abort(-1);
         ExpectBothWays(m, "40 00 00 87 01 FF");
     }
     {
-        LGCP::Message m = Envelope(-1, 3);
+        LGCP::Message m = E2E::Message(-1, 3);
         LGCP::TonecEvent& tonec = m.get_pdu().select_signal().select_tonec();
         tonec.set_timestamp(1000);
         tonec.get_event().set_dtmf(5);
@@ -116,7 +107,7 @@ TEST(LgcpGolden, Signals)
     }
     {
         // dtmfDone is an extension alternative (X.691 23.8): an open type.
-        LGCP::Message m = Envelope(-1, 3);
+        LGCP::Message m = E2E::Message(-1, 3);
         LGCP::TonecEvent& tonec = m.get_pdu().select_signal().select_tonec();
         tonec.set_timestamp(1000);
         tonec.get_event().set_dtmfDone();

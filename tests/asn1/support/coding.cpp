@@ -1,5 +1,6 @@
-#include "asn1/support/random_value.hpp"
+#include "asn1/support/coding.hpp"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -132,7 +133,11 @@ public:
     bool do_visit(ASN1::CHOICE& value) override
     {
         const ASN1::ChoiceTypeInfo* info = value.info();
-        const int index = static_cast<int>(rnd_.below(info->totalCount));
+        int index = static_cast<int>(rnd_.below(info->totalCount));
+        for (int attempt = 0; attempt < 8 && avoided(info->selectionInfos[index]); ++attempt)
+            index = static_cast<int>(rnd_.below(info->totalCount));
+        if (avoided(info->selectionInfos[index]))
+            return false;
         ASN1::AbstractData* alternative = value.select(index);
         return alternative != nullptr && descend(*alternative);
     }
@@ -146,7 +151,12 @@ public:
                 return false;
         return true;
     }
-    bool do_visit(ASN1::OpenData&) override { return true; }
+    bool do_visit(ASN1::OpenData& value) override
+    {
+        if (rnd_.openTypes == RandomValues::Open::Filled)
+            value.set_data(new ASN1::INTEGER(static_cast<int>(rnd_.below(2001)) - 1000));
+        return true;
+    }
     bool do_revisit(ASN1::OpenData&) override { return true; }
     bool do_visit(ASN1::TypeConstrainedOpenData& value) override
     {
@@ -174,7 +184,7 @@ public:
     {
         const unsigned i = static_cast<unsigned>(index);
         if (optionalId != -1) {
-            if (rnd_.below(2) == 0) {
+            if (rnd_.below(2) == 0 || tooDeep() || avoided(seq.info()->fieldInfos[index])) {
                 seq.removeOptionalField(static_cast<unsigned>(optionalId));
                 return goOn;
             }
@@ -185,7 +195,7 @@ public:
     int visitKnownExtension(ASN1::SEQUENCE& seq, int index, int presenceId) override
     {
         const unsigned i = static_cast<unsigned>(index);
-        if (rnd_.below(2) == 0) {
+        if (rnd_.below(2) == 0 || tooDeep() || avoided(seq.info()->fieldInfos[index])) {
             seq.removeOptionalField(static_cast<unsigned>(presenceId));
             return goOn;
         }
@@ -194,8 +204,21 @@ public:
     }
 
 private:
+    bool tooDeep() const { return rnd_.maxDepth != 0 && depth_ > rnd_.maxDepth; }
+    // An open type that the options keep out.
+    bool avoided(const ASN1::TypeInfo* info) const
+    {
+        if (rnd_.openTypes != RandomValues::Open::Avoided || info->tag != 0 || info->create == nullptr)
+            return false;
+        std::unique_ptr<ASN1::AbstractData> probe(info->create(info));
+        return dynamic_cast<ASN1::OpenData*>(probe.get()) != nullptr &&
+               dynamic_cast<ASN1::TypeConstrainedOpenData*>(probe.get()) == nullptr;
+    }
+
     bool descend(ASN1::AbstractData& value)
     {
+        if (depth_ >= 40) // a recursive type that never ends
+            return false;
         ++depth_;
         const bool ok = value.accept(*this);
         --depth_;
@@ -254,6 +277,52 @@ void RandomValues::fill(ASN1::AbstractData& value)
 {
     Filler filler(*this);
     value.accept(filler);
+}
+
+Octets bytes(std::initializer_list<int> octets)
+{
+    Octets out;
+    for (int o : octets)
+        out.push_back(static_cast<char>(o));
+    return out;
+}
+
+Octets hex(const std::string& text)
+{
+    Octets out;
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            digits += c;
+    FromHex(digits.substr(0, digits.size() / 2 * 2), out);
+    return out;
+}
+
+std::string hex(const Octets& bytes)
+{
+    std::string const flat = ToHex(bytes);
+    std::string out;
+    for (std::size_t i = 0; i < flat.size(); i += 2)
+        out += (i == 0 ? "" : " ") + flat.substr(i, 2);
+    return out;
+}
+
+bool encode(const ASN1::AbstractData& value, Octets& out, int rule)
+{
+    ASN1::CoderEnv env(rule);
+    return ASN1::encode(value, &env, std::back_inserter(out));
+}
+
+std::string encodeHex(const ASN1::AbstractData& value, int rule)
+{
+    Octets out;
+    return encode(value, out, rule) ? hex(out) : "fail";
+}
+
+bool decode(const Octets& bytes, ASN1::AbstractData& value, int rule)
+{
+    ASN1::CoderEnv env(rule);
+    return ASN1::decode(bytes.data(), bytes.data() + bytes.size(), &env, value, true);
 }
 
 bool EncodePer(const ASN1::AbstractData& value, std::vector<char>& out)

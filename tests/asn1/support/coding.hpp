@@ -1,4 +1,7 @@
 #pragma once
+// What the ASN.1 tests share: octets written as hex, the coders around one
+// rule, and seeded random values.
+//
 // Seeded random values of any ASN.1 type, built from its descriptor alone:
 // every part is chosen within the type's constraints (sizes, ranges,
 // alphabets, named enumerators, known alternatives), optional fields are
@@ -6,6 +9,7 @@
 // platform, so a corpus made here can be pinned or regenerated.
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,10 +34,29 @@ public:
     // Largest SEQUENCE OF / string length picked when the type allows more.
     unsigned maxListLength = 4;
     unsigned maxStringLength = 12;
+    // Open types (that are not type-constrained): left empty, filled with an
+    // INTEGER, or avoided where the type lets them be (as optional fields
+    // and alternatives), for coders that cannot read them back in place.
+    enum class Open { Empty, Filled, Avoided } openTypes = Open::Empty;
+    // Optional fields deeper than this are left out (0: no limit).
+    unsigned maxDepth = 0;
 
 private:
     std::uint64_t state_;
 };
+
+using Octets = std::vector<char>;
+
+Octets bytes(std::initializer_list<int> octets);
+// "C0 01 05" <-> octets (anything but hex digits is skipped when reading).
+Octets hex(const std::string& text);
+std::string hex(const Octets& bytes);
+
+// The coder environment around one rule (ASN1::CoderEnv::EncodingRule).
+// encode appends; decode wants the whole input consumed.
+bool encode(const ASN1::AbstractData& value, Octets& out, int rule = 2);
+std::string encodeHex(const ASN1::AbstractData& value, int rule = 2); // "fail" on failure
+bool decode(const Octets& bytes, ASN1::AbstractData& value, int rule = 2);
 
 // The aligned-PER encoding of `value`; false when the encoder refuses it.
 bool EncodePer(const ASN1::AbstractData& value, std::vector<char>& out);
