@@ -145,7 +145,7 @@ TEST(ModuleCoders, ConstAccessorsReadDefaultsForWhatAHostLeftOut)
 
     // ping with seq 1 from a host: read as if it were another command.
     LGCP::Message ping;
-    ASSERT_TRUE(coder_test::decode(coder_test::bytes({0x80, 0x01, 0x01, 0x18}), CoderEnv::per_Aligned, ping));
+    ASSERT_TRUE(ASN1Test::decode(ASN1Test::bytes({0x80, 0x01, 0x01, 0x18}), ping, CoderEnv::per_Aligned));
     const LGCP::Message& host = ping;
     EXPECT_FALSE(host.has_slot());
     EXPECT_EQ(host.get_slot().getValue(), 0);

@@ -48,8 +48,8 @@ TEST(Validity, IntegerBounds)
     EXPECT_FALSE(isStrictlyValid(ext5));
     EXPECT_EQ(trace(ext5), "");
     std::vector<char> octets;
-    EXPECT_TRUE(coder_test::encode(ext5, CoderEnv::per_Aligned, octets));
-    EXPECT_EQ(coder_test::hex(octets), "80 01 03");
+    EXPECT_TRUE(ASN1Test::encode(ext5, octets, CoderEnv::per_Aligned));
+    EXPECT_EQ(ASN1Test::hex(octets), "80 01 03");
     Constrained_INTEGER<ExtensibleRange, -10, 10> signedExt;
     signedExt.setValue(-11);
     EXPECT_TRUE(isValid(signedExt));

@@ -5,7 +5,7 @@
 #include <memory>
 #include <typeinfo>
 
-#include "asn1/coder_test_util.hpp"
+#include "asn1/support/coding.hpp"
 #include "asn1/test_types.hpp"
 #include "asn1/valid.hpp"
 
@@ -295,9 +295,9 @@ TEST(Asn1Values, EndOfDayTimeRoundTripsThroughEveryCoder)
     ASSERT_TRUE(isValid(end));
     for (int rule : {CoderEnv::per_Aligned, CoderEnv::per_Unaligned, CoderEnv::ber, CoderEnv::avn}) {
         std::vector<char> octets;
-        ASSERT_TRUE(coder_test::encode(end, rule, octets)) << rule;
+        ASSERT_TRUE(ASN1Test::encode(end, octets, rule)) << rule;
         GeneralizedTime back;
-        ASSERT_TRUE(coder_test::decode(octets, rule, back)) << rule;
+        ASSERT_TRUE(ASN1Test::decode(octets, back, rule)) << rule;
         EXPECT_EQ(back.do_compare(end), 0) << rule;
     }
 }
