@@ -73,6 +73,13 @@ void Server::OnMessage(char const* data, int length)
 
 void Server::OnMessage(LGCP::Message const& message)
 {
+    Dispatch(message);
+    // A signal sent once the command is done carries no slot of its own.
+    slot_ = NoSlot;
+}
+
+void Server::Dispatch(LGCP::Message const& message)
+{
     response_ = NoResponse;
     seq_present_ = lgcp_has_seq(message);
     if (seq_present_)

@@ -68,6 +68,7 @@ public:
     bool stat_timer_pending() const noexcept { return static_cast<bool>(stat_timer_); }
 
 private:
+    void Dispatch(LGCP::Message const& message);
     // Encodes and sends; a signal without a controller is dropped.
     void Transmit(LGCP::Message& message, bool signal);
 

@@ -18,6 +18,10 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "slots/map_slot.hpp"
+#include "slots/slots.hpp"
+#include "slots/trunk_slot.hpp"
+#include "monitoring/snmp_agent.hpp"
 
 #include <getopt.h>
 
@@ -28,6 +32,7 @@ namespace {
 
 const char* const configFile = "/usr/local/etc/server.conf";
 const char* const cfgTraces = "traces";
+const char* const cfgSnmpAgent = "snmpagent";
 
 int print_version = 0;
 
@@ -60,6 +65,7 @@ void CheckUpdateResources()
         return;
     updateResources = 0;
     std::clog << "update hardware resources" << std::endl;
+    Slots::instance()->UpdateHardwareResources();
 }
 
 void CheckSignals()
@@ -117,8 +123,19 @@ int main(int argc, char** argv)
         std::exit(2);
     }
 
+    // The slot factories, each at the head of the chain when made: a create
+    // request is offered to the last one first. The trunk factories are
+    // globals at the tail, made before main.
+    KeepTrunkFactories();
+    MapFactory::instance();
+
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();
+
+    // The SNMP agents of the configuration: each connects, and reconnects
+    // after a loss, by itself from here on.
+    SnmpAgentCtrl snmpAgents;
+    snmpAgents.CreateInstances(file[cfgSnmpAgent]);
 
     if (daemon)
         RunDaemon();
@@ -132,6 +149,7 @@ int main(int argc, char** argv)
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
+    ctrlServer.Bind(Slots::instance());
     ctrlServer.Bind(HwTests::instance());
     ctrlServer.Bind(BusCtl::instance());
     ctrlServer.Bind(E1Ctl::instance());

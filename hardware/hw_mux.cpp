@@ -43,12 +43,23 @@ std::ostream& operator<<(std::ostream& os, Hex h)
     return os;
 }
 
+HwMux* g_override = nullptr;
+
 } // namespace
 
 HwMux* HwMux::instance()
 {
+    if (g_override != nullptr)
+        return g_override;
     static HwMux mux;
     return &mux;
+}
+
+HwMux* HwMux::UseInstance(HwMux* mux)
+{
+    HwMux* old = g_override;
+    g_override = mux;
+    return old;
 }
 
 HwMux::HwMux()

@@ -23,8 +23,12 @@ public:
     static constexpr std::uint16_t kDisabled = 0xFFFF;
     static constexpr unsigned char kIdle = 0xD5; // the idle pattern of a disconnected output
 
-    // The switch, created (and opened) on first use.
+    // The switch, created (and opened) on first use, unless a test put its
+    // own in place.
     static HwMux* instance();
+    // Tests: makes `mux` the switch that instance() returns (null: back to
+    // the program's own); returns the one before.
+    static HwMux* UseInstance(HwMux* mux);
 
     HwMux();
     ~HwMux();
