@@ -84,11 +84,11 @@ TEST(BoardEndToEnd, AnIoctlWithASlotNumberIsNotABoardServicesCommand)
 {
     ServerProcess server;
     LgcpHost host(server.port());
-    // No board service answers CAS open for slot 4: the server's own error
-    // does, and the driver is not asked.
+    // CAS open for slot 4 goes on to the slots, which have no slot 4; no
+    // board service answers it, and the driver is not asked.
     std::vector<LGCP::Message> signals;
     host.Send(CasOpen(30, 0, 1, 4));
-    EXPECT_EQ(host.Reply(&signals), E2E::Error(30, LGCP::ErrorCause::unexpectedMsgType, 4));
+    EXPECT_EQ(host.Reply(&signals), E2E::Error(30, LGCP::ErrorCause::slotNotExists, 4));
     for (LGCP::Message const& m : signals)
         EXPECT_FALSE(m.get_pdu().get_signal().is_cas());
     EXPECT_EQ(server.Ask("count /dev/e1-cas 0x80044300"), "ok 0\n");
