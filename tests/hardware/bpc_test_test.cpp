@@ -130,8 +130,8 @@ TEST_F(BpcTestTest, DisconnectThatCannotReleaseAChannelIsABusError)
     ASSERT_EQ(Run(1, 5, Mode::Write, 3, 2), Result::Success);
     board().Fail("/dev/hal", Hal::kDisable, 1, EIO);
     EXPECT_EQ(Run(1, 5, Mode::Disconnect, 3, 2), Result::BusError);
-    EXPECT_EQ(board().hal().Get(8323).state, Hal::State::Constant);
-    EXPECT_EQ(board().hal().Get(8324).state, Hal::State::Disabled) << "the rest is released";
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8323).state, Hal::State::Constant);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8324).state, Hal::State::Disabled) << "the rest is released";
     // The switch itself gone: the first channel is named.
     board().SetPresent("/dev/hal", false);
     EXPECT_EQ(Run(1, 5, Mode::Disconnect, 4, 3), Result::BusError);

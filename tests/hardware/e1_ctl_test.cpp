@@ -322,7 +322,7 @@ TEST_F(E1CtlTest, AMaskThatCannotBeWrittenIsWrittenWhenTheDriverOpens)
     board().SetPresent(kMaint, true);
     SimTest::Capture log(std::clog);
     Advance(1000);
-    EXPECT_EQ(board().maintenance().tclk(), 0xa);
+    EXPECT_EQ(board().device<Sim::Maintenance>().tclk(), 0xa);
     EXPECT_EQ(board().Count(kMaint, E1Ctl::E1_TCLK), 1u);
     EXPECT_NE(log.str().find("E1: TCLT = 0xa\n"), std::string::npos) << log.str();
     Advance(1000);
