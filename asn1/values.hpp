@@ -627,6 +627,10 @@ private:
     std::uint32_t count_ = 0;
 };
 
+// One default value per type, created on first use and never changed: what
+// a const accessor reads for a field or alternative that is not there.
+const AbstractData& constantDefault(const TypeInfo* info);
+
 class SEQUENCE : public AbstractData {
 public:
     using info_type = SequenceTypeInfo;
@@ -678,10 +682,14 @@ public:
     {
         return static_cast<T&>(fieldObject(index));
     }
+    // An absent field reads as the constant default of its type: a host may
+    // leave out any optional field.
     template <class T>
     const T& fieldAs(unsigned index) const
     {
-        return static_cast<const T&>(*fields_.get(index));
+        if (const AbstractData* field = fields_.get(index))
+            return static_cast<const T&>(*field);
+        return static_cast<const T&>(absentField(index));
     }
     template <class T>
     T& fieldForWrite(unsigned index)
@@ -702,6 +710,7 @@ public:
 
 private:
     AbstractData& createField(unsigned index);
+    const AbstractData& absentField(unsigned index) const;
 
     FieldVector fields_;
     BitMap optionalMap_;
@@ -742,10 +751,23 @@ public:
     {
         return static_cast<T&>(*alternative_);
     }
+    // Alternative `index` when it is the one selected, else the constant
+    // default of its type.
+    template <class T>
+    const T& alternativeAs(int index) const
+    {
+        if (selection_ == index && alternative_)
+            return static_cast<const T&>(*alternative_);
+        return static_cast<const T&>(absentAlternative(index));
+    }
+    // The selected alternative when it is a T, else the constant default of
+    // T's own type.
     template <class T>
     const T& alternativeAs() const
     {
-        return static_cast<const T&>(*alternative_);
+        if (const T* selected = dynamic_cast<const T*>(alternative_.get()))
+            return *selected;
+        return static_cast<const T&>(constantDefault(&T::theInfo));
     }
     template <class T>
     T& selectAs(int index)
@@ -760,6 +782,8 @@ public:
     bool do_accept(ConstVisitor& visitor) const override;
 
 private:
+    const AbstractData& absentAlternative(int index) const;
+
     std::unique_ptr<AbstractData> alternative_;
     std::int32_t selection_;
 };
