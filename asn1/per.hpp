@@ -33,7 +33,7 @@ extern unsigned MaximumArraySize;
 // The upper bound that stands for "no upper bound" in length determinants.
 inline constexpr std::uint32_t UnboundedLength = 0x7FFFFFFF;
 
-class PEREncoder : public ConstVisitor {
+class PEREncoder final : public ConstVisitor {
 public:
     // Appends to `output`, starting at a fresh octet. After every call the
     // vector holds each bit written so far, the last octet padded with zeros.
@@ -71,6 +71,7 @@ public:
     bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
     bool preVisitExtensions(const SEQUENCE& seq) override;
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
+    bool visit(const SEQUENCE& seq) override;
 
     void encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
     // The low `count` bits of `value` (count at most 32).
@@ -140,7 +141,7 @@ private:
     bool aligned_;
 };
 
-class PERDecoder : public Visitor {
+class PERDecoder final : public Visitor {
 public:
     struct memento_type {
         const unsigned char* position = nullptr;
@@ -175,6 +176,7 @@ public:
     int preVisitExtensions(SEQUENCE& seq) override;
     int visitKnownExtension(SEQUENCE& seq, int index, int presenceId) override;
     bool visitUnknownExtensions(SEQUENCE& seq) override;
+    bool visit(SEQUENCE& seq) override;
 
     std::size_t getBitsLeft() const
     {
@@ -203,7 +205,7 @@ public:
             if constexpr (std::endian::native == std::endian::little)
                 window = __builtin_bswap64(window);
         } else {
-            window = tailWindow();
+            window = tailWindow((used + count + 7) / 8);
         }
         // Two shifts: a count of 0 must give 0, not a shift by 64.
         out = static_cast<std::uint32_t>(((window << used) >> 1) >> (63 - count));
@@ -225,12 +227,13 @@ public:
     int decodeChoicePreamle(CHOICE& choice, memento_type& memento);
 
 private:
-    // The octets left (fewer than 8) as the top of a window.
-    std::uint64_t tailWindow() const
+    // The `octets` a read needs of the fewer than 8 left, as the top of a
+    // window.
+    std::uint64_t tailWindow(unsigned octets) const
     {
         std::uint64_t window = 0;
-        for (const unsigned char* p = current_; p != end_; ++p)
-            window |= std::uint64_t{*p} << (56 - 8 * (p - current_));
+        for (unsigned i = 0; i < octets; ++i)
+            window |= std::uint64_t{current_[i]} << (56 - 8 * i);
         return window;
     }
     // Reads an open type's length and decodes `value` from exactly that many

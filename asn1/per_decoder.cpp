@@ -28,6 +28,14 @@ bool PERDecoder::decodeBitMap(unsigned char* bytes, std::uint32_t count)
         return false;
     std::uint32_t i = 0;
     std::uint32_t v = 0;
+    if (count > 0 && count <= 32) {
+        // The usual presence map: one read, spread over its octets.
+        decodeMultiBit(count, v);
+        v <<= 32 - count;
+        for (std::uint32_t left = count + 8; left > 8; left -= 8, v <<= 8)
+            bytes[i++] = static_cast<unsigned char>(v >> 24);
+        return true;
+    }
     for (; count >= 32; count -= 32) {
         decodeMultiBit(32, v);
         bytes[i++] = static_cast<unsigned char>(v >> 24);
@@ -609,6 +617,11 @@ bool PERDecoder::visitUnknownExtensions(SEQUENCE&)
         if (!skipOpenType())
             return false;
     return true;
+}
+
+bool PERDecoder::visit(SEQUENCE& seq)
+{
+    return walk(*this, seq);
 }
 
 } // namespace ASN1

@@ -126,6 +126,14 @@ void PEREncoder::publish()
 void PEREncoder::encodeBitMap(const unsigned char* bytes, std::uint32_t count)
 {
     std::uint32_t i = 0;
+    if (count > 0 && count < 32) {
+        // The usual presence map: its octets gathered into one write.
+        std::uint32_t v = 0;
+        for (std::uint32_t k = 0; k < (count + 7) / 8; ++k)
+            v |= std::uint32_t{bytes[k]} << (24 - 8 * k);
+        encodeMultiBit(v >> (32 - count), count);
+        return;
+    }
     for (; count >= 32; count -= 32, i += 4)
         encodeMultiBit((std::uint32_t{bytes[i]} << 24) | (std::uint32_t{bytes[i + 1]} << 16) |
                            (std::uint32_t{bytes[i + 2]} << 8) | bytes[i + 3],
@@ -542,6 +550,11 @@ bool PEREncoder::visitKnownExtension(const SEQUENCE& seq, int index)
         return true;
     const AbstractData* field = seq.fieldAt(static_cast<unsigned>(index));
     return field != nullptr && encodeAnyType(field);
+}
+
+bool PEREncoder::visit(const SEQUENCE& seq)
+{
+    return walk(*this, seq);
 }
 
 } // namespace ASN1
