@@ -239,12 +239,13 @@ double Rate(int fd, int pings)
     return pings / s;
 }
 
-long ResidentKb(pid_t pid)
+// `field` of /proc/PID/status ("VmRSS:", "RssAnon:"), in kB.
+long ResidentKb(pid_t pid, const std::string& field)
 {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(in, line);)
-        if (line.rfind("VmRSS:", 0) == 0)
-            return std::atol(line.c_str() + 6);
+        if (line.rfind(field, 0) == 0)
+            return std::atol(line.c_str() + field.size());
     return -1;
 }
 
@@ -285,7 +286,8 @@ int main(int argc, char** argv)
     Server noHal{"server, \"/dev/hal\" absent"};
     Start(withSwitch, program, "");
     Start(noHal, program, "absent /dev/hal");
-    const long rssStart = ResidentKb(withSwitch.pid);
+    const long rssStart = ResidentKb(withSwitch.pid, "VmRSS:");
+    const long anonStart = ResidentKb(withSwitch.pid, "RssAnon:");
     int sent = 1;
 
     for (int r = 0; r < rounds; ++r) {
@@ -295,7 +297,8 @@ int main(int argc, char** argv)
     }
     if (sent < 10001)
         Rate(withSwitch.fd, 10001 - sent);
-    const long rss10k = ResidentKb(withSwitch.pid);
+    const long rss10k = ResidentKb(withSwitch.pid, "VmRSS:");
+    const long anon10k = ResidentKb(withSwitch.pid, "RssAnon:");
 
     const double e = Median(echo.rates);
     std::printf("sequential pings per second, median of %d rounds of %d (alternated):\n", rounds, pings);
@@ -306,6 +309,9 @@ int main(int argc, char** argv)
     }
     std::printf("server resident memory (switch present): %ld kB after start, %ld kB after 10000 pings\n",
                 rssStart, rss10k);
+    std::printf(
+        "  of which its own data (not the program's pages): %ld kB after start, %ld kB after 10000 pings\n",
+        anonStart, anon10k);
 
     Stop(withSwitch);
     Stop(noHal);
