@@ -18,34 +18,9 @@
 
 #include "asn1/coder_env.hpp"
 #include "asn1/modules/LGCP.hpp"
+#include "tests/asn1/support/coding.hpp"
 
 namespace {
-
-bool FromHex(const std::string& text, std::vector<char>& out)
-{
-    out.clear();
-    int high = -1;
-    for (char c : text) {
-        int v;
-        if (c >= '0' && c <= '9')
-            v = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            v = c - 'A' + 10;
-        else if (c == ' ' || c == ':')
-            continue;
-        else
-            return false;
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<char>(high * 16 + v));
-            high = -1;
-        }
-    }
-    return high < 0 && !out.empty();
-}
 
 bool RoundTrip(ASN1::CoderEnv& env, const std::vector<char>& in, std::vector<char>& out)
 {
@@ -105,7 +80,7 @@ int main(int argc, char** argv)
     out.reserve(4096);
     int status = 0;
     for (const std::string& hex : messages) {
-        if (!FromHex(hex, in)) {
+        if (!ASN1Test::FromHex(hex, in) || in.empty()) {
             std::fprintf(stderr, "%s: not hex\n", hex.c_str());
             status = 1;
             continue;
