@@ -1,5 +1,5 @@
 // Deferred calls: twice per loop pass, in ascending address order, and
-// deactivation in the middle of a sweep.
+// deactivation and activation in the middle of a sweep.
 
 #include "core/clock.hpp"
 #include "core/dpc.hpp"
@@ -23,7 +23,8 @@ struct Job {
 
 struct Calls {
     std::vector<int> order;
-    Job* stop_other = nullptr; // deactivated by the first job that runs
+    Job* stop_other = nullptr;  // deactivated by the first job that runs
+    Job* start_other = nullptr; // activated by the first job that runs
 };
 
 void Job::Run()
@@ -32,6 +33,10 @@ void Job::Run()
     if (calls->stop_other != nullptr && calls->stop_other != this) {
         calls->stop_other->dpc.Deactivate();
         calls->stop_other = nullptr;
+    }
+    if (calls->start_other != nullptr && calls->start_other != this) {
+        calls->start_other->dpc.Activate();
+        calls->start_other = nullptr;
     }
 }
 
@@ -91,6 +96,29 @@ TEST_F(DpcTest, DeactivatedDuringASweepDoesNotRunLaterInIt)
     multiplexer.execute_dpc();
     EXPECT_EQ((std::vector<int>{0, 0}), calls.order);
     jobs[0].dpc.Deactivate();
+}
+
+TEST_F(DpcTest, ActivatedDuringASweepRunsFromTheNextOne)
+{
+    Calls calls;
+    Job jobs[2];
+    for (int i = 0; i < 2; ++i) {
+        jobs[i].calls = &calls;
+        jobs[i].id = i;
+        jobs[i].dpc.Bind(&jobs[i], &Job::Run);
+    }
+    // Whatever its address, the call activated by the running one waits.
+    for (int first = 0; first < 2; ++first) {
+        calls.order.clear();
+        jobs[first].dpc.Activate();
+        calls.start_other = &jobs[1 - first];
+        multiplexer.execute_dpc();
+        EXPECT_EQ((std::vector<int>{first}), calls.order);
+        multiplexer.execute_dpc();
+        EXPECT_EQ(3u, calls.order.size());
+        jobs[0].dpc.Deactivate();
+        jobs[1].dpc.Deactivate();
+    }
 }
 
 TEST_F(DpcTest, UnboundIsSkippedAndDestructionDeactivates)
