@@ -1,0 +1,149 @@
+// libpri against libpri over the kit's channels, on the loop's test clock:
+// primary rate point-to-point and basic rate point-to-multipoint with TEI
+// assignment. Every frame is read back by tshark, which must find nothing
+// to complain about.
+
+#include "core/clock.hpp"
+#include "signalling/kit/channel.hpp"
+#include "signalling/kit/oracle.hpp"
+#include "signalling/kit/runner.hpp"
+#include "signalling/kit/tap.hpp"
+#include "signalling/peers/pri_peer.hpp"
+#include "support/tshark.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using SigTest::PriPeer;
+using SigTest::TapFrame;
+
+// tshark reads every frame as LAPD (and Q.931) without an expert message.
+void ExpectCleanLapd(const std::vector<TapFrame>& frames)
+{
+    std::string errors;
+    const auto rows = SigTest::LapdFields(frames, true, &errors);
+    EXPECT_EQ(errors, "");
+    ASSERT_EQ(rows.size(), frames.size());
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        EXPECT_EQ(rows[i].at("_ws.expert.message"), "") << "frame " << i << " from " << frames[i].from;
+}
+
+// The Q.921 RR command with P of the user side on SAPI 0 (C/R 0 from the
+// user side, Q.921 3.3.2): what T203 sends on an idle link.
+bool IsUserPoll(const TapFrame& f)
+{
+    return f.from == "cpe" && f.bytes.size() == 4 && (f.bytes[0] & 0x02) == 0 && f.bytes[2] == 0x01 && (f.bytes[3] & 0x01) != 0;
+}
+
+class PriInterop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(TestTshark::Available());
+        Mux::test::freeze();
+        pair.a.direction = 'O';
+        pair.b.direction = 'I';
+        pair.SetTap(&tap);
+    }
+
+    SigTest::LoopbackHdlc pair{"cpe", "network"};
+    SigTest::Tap tap;
+};
+
+TEST_F(PriInterop, PrimaryRateLinkComesUpAndT203PollsTheIdleLink)
+{
+    PriPeer network(pair.b, PRI_NETWORK);
+    PriPeer cpe(pair.a, PRI_CPE);
+    ASSERT_TRUE(SigTest::RunFor(1000));
+    EXPECT_TRUE(cpe.up());
+    EXPECT_TRUE(network.up());
+    EXPECT_EQ(cpe.Count(PRI_EVENT_DCHAN_UP), 1);
+    EXPECT_EQ(network.Count(PRI_EVENT_DCHAN_UP), 1);
+    // The CPE opens with SABME, P 1 (Q.921 5.5.1.2).
+    ASSERT_FALSE(tap.From("cpe").empty());
+    EXPECT_EQ(tap.From("cpe").front().bytes, (SigTest::Bytes{0x00, 0x01, 0x7F}));
+
+    const std::size_t before = tap.frames().size();
+    ASSERT_TRUE(SigTest::RunFor(15000));
+    const auto& frames = tap.frames();
+    std::size_t poll = before;
+    while (poll < frames.size() && !IsUserPoll(frames[poll]))
+        ++poll;
+    ASSERT_LT(poll, frames.size()) << "no RR command with P from the CPE";
+    // T203 runs from the last frame of the link (Q.921 5.6.1); the
+    // network's own T203 may poll at the same instant.
+    std::size_t last = poll;
+    while (last > 0 && frames[last - 1].time_us == frames[poll].time_us)
+        --last;
+    ASSERT_GT(last, 0u);
+    EXPECT_EQ(frames[poll].time_us - frames[last - 1].time_us, 10000000u);
+    EXPECT_TRUE(cpe.up());
+    EXPECT_TRUE(network.up());
+    ExpectCleanLapd(frames);
+}
+
+TEST_F(PriInterop, CallsArriveAsRingEachWay)
+{
+    PriPeer network(pair.b, PRI_NETWORK);
+    PriPeer cpe(pair.a, PRI_CPE);
+    ASSERT_TRUE(SigTest::RunFor(1000));
+    ASSERT_TRUE(cpe.up() && network.up());
+
+    ASSERT_NE(cpe.Call(1, "5551234", "4000"), nullptr);
+    ASSERT_TRUE(SigTest::RunFor(100));
+    ASSERT_EQ(network.Count(PRI_EVENT_RING), 1);
+    ASSERT_TRUE(network.last_ring.has_value());
+    EXPECT_STREQ(network.last_ring->callednum, "5551234");
+    EXPECT_STREQ(network.last_ring->callingnum, "4000");
+    EXPECT_EQ(network.last_ring->channel & 0xff, 1);
+
+    ASSERT_NE(network.Call(2, "4000"), nullptr);
+    ASSERT_TRUE(SigTest::RunFor(100));
+    ASSERT_EQ(cpe.Count(PRI_EVENT_RING), 1);
+    EXPECT_STREQ(cpe.last_ring->callednum, "4000");
+    EXPECT_EQ(cpe.last_ring->channel & 0xff, 2);
+    ExpectCleanLapd(tap.frames());
+}
+
+TEST_F(PriInterop, BasicRateTerminalAsksForATeiAndComesUp)
+{
+    SigTest::MultipointHdlc bus(1);
+    bus.network().direction = 'I';
+    bus.terminal(0).direction = 'O';
+    bus.SetTap(&tap);
+    PriPeer network(bus.network(), PRI_NETWORK, PriPeer::Interface::basic_rate_multipoint);
+    PriPeer cpe(bus.terminal(0), PRI_CPE, PriPeer::Interface::basic_rate_multipoint);
+    ASSERT_TRUE(SigTest::RunFor(2000));
+
+    const auto& frames = tap.frames();
+    const auto sent = tap.From("terminal0");
+    ASSERT_FALSE(sent.empty());
+    // Identity request (Q.921 5.3.2): SAPI 63, TEI 127, UI; management
+    // entity 0F, Ri, message type 01, Ai 127.
+    const auto first = sent.front().bytes;
+    ASSERT_EQ(first.size(), 8u);
+    EXPECT_EQ(SigTest::Bytes(first.begin(), first.begin() + 4), (SigTest::Bytes{0xFC, 0xFF, 0x03, 0x0F}));
+    EXPECT_EQ(SigTest::Bytes(first.begin() + 6, first.end()), (SigTest::Bytes{0x01, 0xFF}));
+
+    // The network's identity assigned (message type 02) names the terminal's
+    // Ri and a TEI from the automatic range.
+    std::size_t assigned = 0;
+    while (assigned < frames.size() && !(frames[assigned].bytes.size() == 8 && frames[assigned].bytes[6] == 0x02))
+        ++assigned;
+    ASSERT_LT(assigned, frames.size()) << "no identity assigned";
+    const auto& a = frames[assigned].bytes;
+    EXPECT_EQ(frames[assigned].from, "network");
+    EXPECT_EQ(a[4], first[4]);
+    EXPECT_EQ(a[5], first[5]);
+    const unsigned int tei = a[7] >> 1;
+    EXPECT_GE(tei, 64u);
+    EXPECT_LE(tei, 126u);
+    EXPECT_TRUE(cpe.up());
+    EXPECT_TRUE(network.up());
+    ExpectCleanLapd(frames);
+}
+
+} // namespace
