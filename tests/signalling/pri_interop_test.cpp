@@ -35,7 +35,8 @@ void ExpectCleanLapd(const std::vector<TapFrame>& frames)
 // user side, Q.921 3.3.2): what T203 sends on an idle link.
 bool IsUserPoll(const TapFrame& f)
 {
-    return f.from == "cpe" && f.bytes.size() == 4 && (f.bytes[0] & 0x02) == 0 && f.bytes[2] == 0x01 && (f.bytes[3] & 0x01) != 0;
+    return f.from == "cpe" && f.bytes.size() == 4 && (f.bytes[0] & 0x02) == 0 && f.bytes[2] == 0x01 &&
+           (f.bytes[3] & 0x01) != 0;
 }
 
 class PriInterop : public ::testing::Test {
@@ -131,7 +132,8 @@ TEST_F(PriInterop, BasicRateTerminalAsksForATeiAndComesUp)
     // The network's identity assigned (message type 02) names the terminal's
     // Ri and a TEI from the automatic range.
     std::size_t assigned = 0;
-    while (assigned < frames.size() && !(frames[assigned].bytes.size() == 8 && frames[assigned].bytes[6] == 0x02))
+    while (assigned < frames.size() &&
+           !(frames[assigned].bytes.size() == 8 && frames[assigned].bytes[6] == 0x02))
         ++assigned;
     ASSERT_LT(assigned, frames.size()) << "no identity assigned";
     const auto& a = frames[assigned].bytes;

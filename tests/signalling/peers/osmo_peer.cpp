@@ -104,8 +104,8 @@ OsmoLapdPeer::OsmoLapdPeer(End& end, Side side, std::string name) : end_(end), n
     Init();
     end_.notify = this;
     Call in(this);
-    li_ = lapd_instance_alloc2(side == Side::network ? 1 : 0, &OsmoLapdPeer::Transmit, this, &OsmoLapdPeer::Receive,
-                               this, &lapd_profile_isdn, name_.c_str());
+    li_ = lapd_instance_alloc2(side == Side::network ? 1 : 0, &OsmoLapdPeer::Transmit, this,
+                               &OsmoLapdPeer::Receive, this, &lapd_profile_isdn, name_.c_str());
     if (li_ == nullptr) {
         PeerLog(name_, "lapd_instance_alloc2 failed");
         return;
@@ -126,8 +126,8 @@ OsmoLapdPeer::~OsmoLapdPeer()
 
 int OsmoLapdPeer::Count(unsigned int primitive) const
 {
-    return static_cast<int>(
-        std::count_if(prims.begin(), prims.end(), [primitive](const Prim& p) { return p.primitive == primitive; }));
+    return static_cast<int>(std::count_if(prims.begin(), prims.end(),
+                                          [primitive](const Prim& p) { return p.primitive == primitive; }));
 }
 
 int OsmoLapdPeer::Start(std::uint8_t tei, std::uint8_t sapi)

@@ -95,9 +95,9 @@ q931_call* PriPeer::Call(int channel, const std::string& called, const std::stri
         return nullptr;
     std::string to = called;
     std::string from = caller;
-    const int r = pri_call(pri_, call, PRI_TRANS_CAP_SPEECH, channel, 1, 0, from.empty() ? nullptr : from.data(),
-                           PRI_UNKNOWN, nullptr, PRES_ALLOWED_USER_NUMBER_NOT_SCREENED, to.data(), PRI_UNKNOWN,
-                           PRI_LAYER_1_ALAW);
+    const int r = pri_call(pri_, call, PRI_TRANS_CAP_SPEECH, channel, 1, 0,
+                           from.empty() ? nullptr : from.data(), PRI_UNKNOWN, nullptr,
+                           PRES_ALLOWED_USER_NUMBER_NOT_SCREENED, to.data(), PRI_UNKNOWN, PRI_LAYER_1_ALAW);
     return r == 0 ? call : nullptr;
 }
 
@@ -119,8 +119,8 @@ int PriPeer::Read(struct pri* pri, void* buf, int buflen)
     // The frame plus its two FCS octets must fit the library's buffer.
     if (buflen < 0 || self->pending_.size() + 2 > std::size_t(buflen)) {
         ++self->bad_frames;
-        PeerLog(self->name_, "frame of " + std::to_string(self->pending_.size()) + " octets dropped: read buffer " +
-                                 std::to_string(buflen));
+        PeerLog(self->name_, "frame of " + std::to_string(self->pending_.size()) +
+                                 " octets dropped: read buffer " + std::to_string(buflen));
         errno = EAGAIN;
         return -1;
     }
