@@ -27,6 +27,18 @@ constexpr std::uint16_t kMaxFrame = 512;
 
 OsmoLapdPeer* g_current = nullptr;
 
+// Whether lapd_receive() freed the buffer it was given: it does on some of
+// its refusals and not on others, so the buffer tells by itself.
+msgb* g_watched = nullptr;
+bool g_watched_freed = false;
+
+int OnFree(void* chunk)
+{
+    if (chunk == g_watched)
+        g_watched_freed = true;
+    return 0;
+}
+
 // Sets libosmocore's clock to the loop's for the call and names the adapter
 // the library's log lines belong to.
 class Call {
@@ -71,13 +83,14 @@ Osmo& Init()
         o->msgbs = msgb_talloc_ctx_init(o->root, 0);
         static const struct log_info info = {};
         osmo_init_logging2(o->root, &info);
-        // The test log instead of standard error.
-        log_del_target(osmo_stderr_target);
+        // The test log instead of standard error (destroying a target
+        // takes it off the list too).
         log_target_destroy(osmo_stderr_target);
         osmo_stderr_target = nullptr;
         struct log_target* t = log_target_create();
         t->output = &Output;
         log_set_all_filter(t, 1);
+        log_set_use_color(t, 0);
         log_set_print_category(t, 1);
         log_set_print_level(t, 1);
         log_set_category_filter(t, DLLAPD, 1, LOGL_DEBUG);
@@ -214,12 +227,19 @@ void OsmoLapdPeer::on_hdlc_receive(Packet& frame)
         return;
     std::copy(frame.data(), frame.data() + frame.length(), msgb_put(msg, frame.length()));
     msg->l2h = msg->data;
+    _talloc_set_destructor(msg, &OnFree);
+    g_watched = msg;
+    g_watched_freed = false;
     int error = 0;
     const int r = lapd_receive(li_, msg, &error);
+    const bool freed = g_watched_freed;
+    g_watched = nullptr;
     if (r < 0) {
         ++rejected;
         last_error = error;
         PeerLog(name_, "lapd_receive refused a frame: error " + std::to_string(error));
+        if (!freed)
+            msgb_free(msg);
     }
 }
 
