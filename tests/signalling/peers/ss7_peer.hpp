@@ -13,9 +13,9 @@
 //
 // `repeat_status` (off by default) makes the adapter behave as an SS7-mode
 // HDLC controller between libss7 and a project side that sends each status
-// unit once: the far side's last FISU or LSSU is repeated to libss7 every
-// 10 ms, and status units from libss7 identical to the one before are not
-// passed on.
+// unit once: the far side's last FISU or LSSU (after an MSU: a FISU with
+// the MSU's sequence numbers) is repeated to libss7 every 10 ms, and status
+// units from libss7 identical to the one before are not passed on.
 //
 // Example, libss7 against the project's MTP2:
 //
