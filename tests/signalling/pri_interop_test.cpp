@@ -13,7 +13,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
+#include <memory>
 
 namespace {
 
@@ -62,7 +63,8 @@ TEST_F(PriInterop, PrimaryRateLinkComesUpAndT203PollsTheIdleLink)
     EXPECT_TRUE(cpe.up());
     EXPECT_TRUE(network.up());
     EXPECT_EQ(cpe.Count(PRI_EVENT_DCHAN_UP), 1);
-    EXPECT_EQ(network.Count(PRI_EVENT_DCHAN_UP), 1);
+    // The network reports its own start and each terminal's link.
+    EXPECT_EQ(network.Count(PRI_EVENT_DCHAN_UP), 3);
     // The CPE opens with SABME, P 1 (Q.921 5.5.1.2).
     ASSERT_FALSE(tap.From("cpe").empty());
     EXPECT_EQ(tap.From("cpe").front().bytes, (SigTest::Bytes{0x00, 0x01, 0x7F}));
@@ -109,42 +111,51 @@ TEST_F(PriInterop, CallsArriveAsRingEachWay)
     ExpectCleanLapd(tap.frames());
 }
 
-TEST_F(PriInterop, BasicRateTerminalAsksForATeiAndComesUp)
+// Two terminals on one bus, as a basic-rate line carries them.
+TEST_F(PriInterop, BasicRateTerminalsAskForTeisAndComeUp)
 {
-    SigTest::MultipointHdlc bus(1);
+    SigTest::MultipointHdlc bus(2);
     bus.network().direction = 'I';
-    bus.terminal(0).direction = 'O';
     bus.SetTap(&tap);
     PriPeer network(bus.network(), PRI_NETWORK, PriPeer::Interface::basic_rate_multipoint);
-    PriPeer cpe(bus.terminal(0), PRI_CPE, PriPeer::Interface::basic_rate_multipoint);
+    std::vector<std::unique_ptr<PriPeer>> cpes;
+    for (unsigned int i = 0; i < bus.terminals(); ++i) {
+        bus.terminal(i).direction = 'O';
+        cpes.push_back(
+            std::make_unique<PriPeer>(bus.terminal(i), PRI_CPE, PriPeer::Interface::basic_rate_multipoint));
+    }
     ASSERT_TRUE(SigTest::RunFor(2000));
 
     const auto& frames = tap.frames();
-    const auto sent = tap.From("terminal0");
-    ASSERT_FALSE(sent.empty());
-    // Identity request (Q.921 5.3.2): SAPI 63, TEI 127, UI; management
-    // entity 0F, Ri, message type 01, Ai 127.
-    const auto first = sent.front().bytes;
-    ASSERT_EQ(first.size(), 8u);
-    EXPECT_EQ(SigTest::Bytes(first.begin(), first.begin() + 4), (SigTest::Bytes{0xFC, 0xFF, 0x03, 0x0F}));
-    EXPECT_EQ(SigTest::Bytes(first.begin() + 6, first.end()), (SigTest::Bytes{0x01, 0xFF}));
+    std::vector<unsigned int> teis;
+    for (unsigned int i = 0; i < bus.terminals(); ++i) {
+        SCOPED_TRACE(bus.terminal(i).name());
+        const auto sent = tap.From(bus.terminal(i).name());
+        ASSERT_FALSE(sent.empty());
+        // Identity request (Q.921 5.3.2): SAPI 63, TEI 127, UI; management
+        // entity 0F, Ri, message type 01, Ai 127.
+        const auto first = sent.front().bytes;
+        ASSERT_EQ(first.size(), 8u);
+        EXPECT_EQ(SigTest::Bytes(first.begin(), first.begin() + 4), (SigTest::Bytes{0xFC, 0xFF, 0x03, 0x0F}));
+        EXPECT_EQ(SigTest::Bytes(first.begin() + 6, first.end()), (SigTest::Bytes{0x01, 0xFF}));
 
-    // The network's identity assigned (message type 02) names the terminal's
-    // Ri and a TEI from the automatic range.
-    std::size_t assigned = 0;
-    while (assigned < frames.size() &&
-           !(frames[assigned].bytes.size() == 8 && frames[assigned].bytes[6] == 0x02))
-        ++assigned;
-    ASSERT_LT(assigned, frames.size()) << "no identity assigned";
-    const auto& a = frames[assigned].bytes;
-    EXPECT_EQ(frames[assigned].from, "network");
-    EXPECT_EQ(a[4], first[4]);
-    EXPECT_EQ(a[5], first[5]);
-    const unsigned int tei = a[7] >> 1;
-    EXPECT_GE(tei, 64u);
-    EXPECT_LE(tei, 126u);
-    EXPECT_TRUE(cpe.up());
-    EXPECT_TRUE(network.up());
+        // The network's identity assigned (message type 02) echoes the
+        // terminal's Ri with a TEI from the automatic range.
+        auto assigned = std::find_if(frames.begin(), frames.end(), [&](const TapFrame& f) {
+            return f.from == "network" && f.bytes.size() == 8 && f.bytes[6] == 0x02 &&
+                   f.bytes[4] == first[4] && f.bytes[5] == first[5];
+        });
+        ASSERT_NE(assigned, frames.end()) << "no identity assigned";
+        const unsigned int tei = assigned->bytes[7] >> 1;
+        EXPECT_GE(tei, 64u);
+        EXPECT_LE(tei, 126u);
+        teis.push_back(tei);
+        EXPECT_TRUE(cpes[i]->up());
+    }
+    ASSERT_EQ(teis.size(), 2u);
+    EXPECT_NE(teis[0], teis[1]);
+    // The network reports its own start and each terminal's link.
+    EXPECT_EQ(network.Count(PRI_EVENT_DCHAN_UP), 3);
     ExpectCleanLapd(frames);
 }
 

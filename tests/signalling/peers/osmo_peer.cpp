@@ -25,8 +25,6 @@ namespace {
 constexpr std::uint16_t kHeadroom = 32;
 constexpr std::uint16_t kMaxFrame = 512;
 
-OsmoLapdPeer* g_current = nullptr;
-
 // Whether lapd_receive() freed the buffer it was given: it does on some of
 // its refusals and not on others, so the buffer tells by itself.
 msgb* g_watched = nullptr;
@@ -43,29 +41,25 @@ int OnFree(void* chunk)
 // the library's log lines belong to.
 class Call {
 public:
-    explicit Call(OsmoLapdPeer* p) : previous_(g_current)
+    explicit Call(OsmoLapdPeer* p) : within_(p)
     {
-        g_current = p;
         const std::uint64_t now = PeerNowUs();
         osmo_gettimeofday_override = true;
         osmo_gettimeofday_override_time.tv_sec = time_t(now / 1000000u);
         osmo_gettimeofday_override_time.tv_usec = suseconds_t(now % 1000000u);
     }
-    ~Call()
-    {
-        g_current = previous_;
-        osmo_gettimeofday_override = previous_ != nullptr;
-    }
+    ~Call() { osmo_gettimeofday_override = outer_; }
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 
 private:
-    OsmoLapdPeer* previous_;
+    bool outer_ = osmo_gettimeofday_override;
+    Within<OsmoLapdPeer> within_;
 };
 
 void Output(struct log_target*, unsigned int, const char* text)
 {
-    PeerLog(g_current != nullptr ? g_current->name() : "libosmo-abis", text);
+    PeerLogWithin<OsmoLapdPeer>("libosmo-abis", text);
 }
 
 struct Osmo {

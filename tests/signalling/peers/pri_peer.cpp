@@ -18,31 +18,16 @@ std::vector<struct pri*>& Instances()
     return *all;
 }
 
-// The adapter inside whose call libpri runs. libpri hands its callbacks the
-// instance they concern, which for a basic-rate network may be one of its
-// per-terminal links rather than the instance the adapter made: the call in
-// progress is the sure way back.
-PriPeer* g_current = nullptr;
-
-class Current {
-public:
-    explicit Current(PriPeer* p) : previous_(g_current) { g_current = p; }
-    ~Current() { g_current = previous_; }
-    Current(const Current&) = delete;
-    Current& operator=(const Current&) = delete;
-
-private:
-    PriPeer* previous_;
-};
+using Current = Within<PriPeer>;
 
 void Message(struct pri*, char* text)
 {
-    PeerLog(g_current != nullptr ? g_current->name() : "libpri", text);
+    PeerLogWithin<PriPeer>("libpri", text);
 }
 
 void Error(struct pri*, char* text)
 {
-    PeerLog(g_current != nullptr ? g_current->name() : "libpri", std::string("error: ") + text);
+    PeerLogWithin<PriPeer>("libpri", std::string("error: ") + text);
 }
 
 // A bound on the timers one pass runs: libpri re-arms some timers from
@@ -103,8 +88,8 @@ q931_call* PriPeer::Call(int channel, const std::string& called, const std::stri
 
 PriPeer* PriPeer::Of(struct pri* pri)
 {
-    if (g_current != nullptr)
-        return g_current;
+    if (PriPeer* p = Current::current())
+        return p;
     return static_cast<PriPeer*>(pri_get_userdata(pri));
 }
 

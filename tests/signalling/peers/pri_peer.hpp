@@ -63,6 +63,8 @@ public:
     struct pri* pri() const noexcept { return pri_; }
     const std::string& name() const noexcept { return name_; }
     // The D channel is up (PRI_EVENT_DCHAN_UP, not since followed by DOWN).
+    // A basic-rate network reports UP once as it starts and once more for
+    // each terminal whose link comes up.
     bool up() const noexcept { return up_; }
 
     // Places a call on B channel `channel` (exclusive) to `called`: libpri

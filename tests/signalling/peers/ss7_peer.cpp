@@ -27,27 +27,16 @@ constexpr std::size_t kMaxUnit = 512;
 // A bound on the timers one pass runs.
 constexpr int kMaxExpiriesPerPass = 1000;
 
-Ss7Peer* g_current = nullptr;
-
-class Current {
-public:
-    explicit Current(Ss7Peer* p) : previous_(g_current) { g_current = p; }
-    ~Current() { g_current = previous_; }
-    Current(const Current&) = delete;
-    Current& operator=(const Current&) = delete;
-
-private:
-    Ss7Peer* previous_;
-};
+using Current = Within<Ss7Peer>;
 
 void Message(struct ss7*, char* text)
 {
-    PeerLog(g_current != nullptr ? g_current->name() : "libss7", text);
+    PeerLogWithin<Ss7Peer>("libss7", text);
 }
 
 void Error(struct ss7*, char* text)
 {
-    PeerLog(g_current != nullptr ? g_current->name() : "libss7", std::string("error: ") + text);
+    PeerLogWithin<Ss7Peer>("libss7", std::string("error: ") + text);
 }
 
 // FISU (LI 0) or LSSU (LI 1 or 2): Q.703 2.2, LI in the low six bits of
