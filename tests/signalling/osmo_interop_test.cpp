@@ -2,15 +2,15 @@
 // loop's test clock: establishment, an I frame each way, T203 on the idle
 // link, and every message buffer given back.
 
-#include "core/clock.hpp"
 #include "signalling/kit/channel.hpp"
-#include "signalling/kit/oracle.hpp"
 #include "signalling/kit/runner.hpp"
 #include "signalling/kit/tap.hpp"
+#include "signalling/peers/interop.hpp"
 #include "signalling/peers/osmo_peer.hpp"
-#include "support/tshark.hpp"
 
 #include <gtest/gtest.h>
+
+#include <memory>
 
 extern "C" {
 #include <osmocom/gsm/lapd_core.h>
@@ -21,25 +21,14 @@ namespace {
 using SigTest::Bytes;
 using SigTest::OsmoLapdPeer;
 
-class OsmoInterop : public ::testing::Test {
+class OsmoInterop : public SigTest::InteropTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(TestTshark::Available());
-        Mux::test::freeze();
-        pair.a.direction = 'O';
-        pair.b.direction = 'I';
-        pair.SetTap(&tap);
-    }
-
     void TearDown() override
     {
         user.reset();
         EXPECT_EQ(SigTest::OsmoMsgbsInUse(), 0u);
     }
 
-    SigTest::LoopbackHdlc pair{"user", "network"};
-    SigTest::Tap tap;
     std::unique_ptr<OsmoLapdPeer> user = std::make_unique<OsmoLapdPeer>(pair.a, OsmoLapdPeer::Side::user);
 };
 
@@ -81,12 +70,7 @@ TEST_F(OsmoInterop, UserSideEstablishesExchangesIFramesAndPollsTheIdleLink)
     EXPECT_EQ(sent[3].bytes, (Bytes{0x00, 0x01, 0x01, 0x03}));
     EXPECT_EQ(sent[3].time_us - idle, 10000000u);
 
-    std::string errors;
-    const auto rows = SigTest::LapdFields(tap.frames(), false, &errors);
-    EXPECT_EQ(errors, "");
-    ASSERT_EQ(rows.size(), tap.frames().size());
-    for (const auto& r : rows)
-        EXPECT_EQ(r.at("_ws.expert.message"), "");
+    SigTest::ExpectCleanLapd(tap.frames(), false);
 }
 
 // A frame the library cannot take is refused and counted, and its buffer

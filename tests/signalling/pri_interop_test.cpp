@@ -3,13 +3,11 @@
 // assignment. Every frame is read back by tshark, which must find nothing
 // to complain about.
 
-#include "core/clock.hpp"
 #include "signalling/kit/channel.hpp"
-#include "signalling/kit/oracle.hpp"
 #include "signalling/kit/runner.hpp"
 #include "signalling/kit/tap.hpp"
+#include "signalling/peers/interop.hpp"
 #include "signalling/peers/pri_peer.hpp"
-#include "support/tshark.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,19 +16,9 @@
 
 namespace {
 
+using SigTest::ExpectCleanLapd;
 using SigTest::PriPeer;
 using SigTest::TapFrame;
-
-// tshark reads every frame as LAPD (and Q.931) without an expert message.
-void ExpectCleanLapd(const std::vector<TapFrame>& frames)
-{
-    std::string errors;
-    const auto rows = SigTest::LapdFields(frames, true, &errors);
-    EXPECT_EQ(errors, "");
-    ASSERT_EQ(rows.size(), frames.size());
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        EXPECT_EQ(rows[i].at("_ws.expert.message"), "") << "frame " << i << " from " << frames[i].from;
-}
 
 // The Q.921 RR command with P of the user side on SAPI 0 (C/R 0 from the
 // user side, Q.921 3.3.2): what T203 sends on an idle link.
@@ -40,19 +28,9 @@ bool IsUserPoll(const TapFrame& f)
            (f.bytes[3] & 0x01) != 0;
 }
 
-class PriInterop : public ::testing::Test {
+class PriInterop : public SigTest::InteropTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(TestTshark::Available());
-        Mux::test::freeze();
-        pair.a.direction = 'O';
-        pair.b.direction = 'I';
-        pair.SetTap(&tap);
-    }
-
-    SigTest::LoopbackHdlc pair{"cpe", "network"};
-    SigTest::Tap tap;
+    PriInterop() : InteropTest("cpe", "network") {}
 };
 
 TEST_F(PriInterop, PrimaryRateLinkComesUpAndT203PollsTheIdleLink)
