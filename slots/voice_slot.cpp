@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <string_view>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -43,15 +44,23 @@ std::string dhost2str(TERM::HostAddress const& address)
 
 bool IsPhraseNameSafe(std::string const& name)
 {
-    if (name.empty() || name.front() == '/')
+    // The C library would end the name at a NUL, so "\0../x" and "\0" are
+    // not what they look like.
+    if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos)
         return false;
+    // Words other than "." and empty ones name something below the folder;
+    // a name of none names the folder itself.
+    bool names = false;
     std::size_t start = 0;
     for (;;) {
         std::size_t end = name.find('/', start);
-        if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
+        std::string_view word(name.data() + start, (end == std::string::npos ? name.size() : end) - start);
+        if (word == "..")
             return false;
+        if (!word.empty() && word != ".")
+            names = true;
         if (end == std::string::npos)
-            return true;
+            return names;
         start = end + 1;
     }
 }

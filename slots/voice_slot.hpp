@@ -33,9 +33,10 @@ std::string dhost2str(TERM::HostAddress const& address);
 
 // The folder of the phrase files.
 constexpr const char* kVoiceFolder = "/usr/local/voice/";
-// Phrase names come from the network: one that is empty, absolute or has a
-// ".." component could name a file outside the voice folder and is refused.
-// Sub-folders are allowed.
+// Phrase names come from the network: one that is absolute or has a ".."
+// component could name a file outside the voice folder, one without any
+// other word than "." names the folder itself, and one with a NUL is cut
+// short by the C library: all are refused. Sub-folders are allowed.
 bool IsPhraseNameSafe(std::string const& name);
 
 class VoiceSlot : public Slot {};

@@ -86,7 +86,8 @@ TEST_F(ExtSlots, DestroyDisablesTheReceiveOutput)
     std::vector<std::string> requests;
     for (auto const& r : board().Log())
         requests.push_back(Sim::Format(r));
-    EXPECT_EQ(requests, (Lines{"/dev/hal 0xc0084d04 8212 213 -> 8212 213 = 0", "/dev/hal 0x80044d03 8212 = 0"}));
+    EXPECT_EQ(requests,
+              (Lines{"/dev/hal 0xc0084d04 8212 213 -> 8212 213 = 0", "/dev/hal 0x80044d03 8212 = 0"}));
     EXPECT_TRUE(ext_.slots.empty());
 }
 

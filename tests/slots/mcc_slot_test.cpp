@@ -46,13 +46,16 @@ TEST_F(MccSlots, TypeAndModeChooseTheChannelType)
     };
     Capture log(std::clog);
     unsigned int n = 10;
-    for (Case c : {Case{LGCP::MccType::bri, LGCP::MccMode::ss7, 3}, Case{LGCP::MccType::data, LGCP::MccMode::standard, 0},
+    for (Case c : {Case{LGCP::MccType::bri, LGCP::MccMode::ss7, 3},
+                   Case{LGCP::MccType::data, LGCP::MccMode::standard, 0},
                    Case{LGCP::MccType::transparent, LGCP::MccMode::standard, 2},
-                   Case{LGCP::MccType::bri, LGCP::MccMode::standard, 1}, Case{LGCP::MccType::data, LGCP::MccMode::ss7, 3}}) {
+                   Case{LGCP::MccType::bri, LGCP::MccMode::standard, 1},
+                   Case{LGCP::MccType::data, LGCP::MccMode::ss7, 3}}) {
         board().ClearLog();
         log.clear();
         // Nothing is announced: the host connects the slot as it needs.
-        EXPECT_EQ(Texts(host().Create(n, Mcc(c.type, c.mode))), Lines{"success seq=" + std::to_string(n - 9) + " slot=" + std::to_string(n)});
+        EXPECT_EQ(Texts(host().Create(n, Mcc(c.type, c.mode))),
+                  Lines{"success seq=" + std::to_string(n - 9) + " slot=" + std::to_string(n)});
         EXPECT_EQ(AllocationsLogged(board()),
                   Lines{"/dev/mcc/ctl 0x40144d00 " + std::to_string(c.driverType) + " 512 0 1 1 -> " +
                         std::to_string(c.driverType) + " 512 0 1 1 = 0"});
@@ -120,7 +123,8 @@ TEST_F(MccSlots, LostUserDataIsAnsweredUnsupported)
     host().Create(5, Mcc(LGCP::MccType::data, LGCP::MccMode::standard));
     // A frame larger than the controller's buffer can ever take.
     Capture err(std::cerr);
-    EXPECT_EQ(Texts(host().Exchange(UserData(std::string(9000, 'x')), 5)), Lines{"error unsupported seq=2 slot=5"});
+    EXPECT_EQ(Texts(host().Exchange(UserData(std::string(9000, 'x')), 5)),
+              Lines{"error unsupported seq=2 slot=5"});
     EXPECT_EQ(err.str(), "mcc: write fail: Message too long (slot 05:MCC)\n");
 
     // A full controller (nobody takes its frames) loses them too.
@@ -160,9 +164,10 @@ TEST_F(MccSlots, AllocationFailuresRefuseTheCreateAndHoldNothing)
         int error;
         std::string text;
     };
-    for (Case const& c : {Case{Sim::kOpen, ENOENT, "mcc: fail to open MCC device: No such file or directory\n"},
-                          Case{Sim::Mcc::kAllocate, ENOSPC, "mcc: MCC_ALLOCATE fail: No space left on device\n"},
-                          Case{Sim::Mcc::kTimeslot, EIO, "mcc: MCC_TIMESLOT request failed.\n"}}) {
+    for (Case const& c :
+         {Case{Sim::kOpen, ENOENT, "mcc: fail to open MCC device: No such file or directory\n"},
+          Case{Sim::Mcc::kAllocate, ENOSPC, "mcc: MCC_ALLOCATE fail: No space left on device\n"},
+          Case{Sim::Mcc::kTimeslot, EIO, "mcc: MCC_TIMESLOT request failed.\n"}}) {
         board().Fail("/dev/mcc/ctl", c.request, 1, c.error);
         Capture err(std::cerr);
         auto r = host().Create(5, Mcc(LGCP::MccType::data, LGCP::MccMode::standard));
@@ -180,7 +185,8 @@ TEST_F(MccSlots, QueryReportsTheControllersCountsAndClosesItsDescriptor)
         auto q = host().Query();
         EXPECT_EQ(q.size(), 2u);
         LGCP::Resources const& r = q.back().signal.get_query();
-        return std::vector<int>{r.get_mcc_data().getValue(), r.get_mcc_bri().getValue(), r.get_mcc_trans().getValue()};
+        return std::vector<int>{r.get_mcc_data().getValue(), r.get_mcc_bri().getValue(),
+                                r.get_mcc_trans().getValue()};
     };
     EXPECT_EQ(counts(), (std::vector<int>{32, 8, 32}));
     EXPECT_EQ(board().Command("/dev/mcc/ctl caps 3 1 2"), "ok\n");

@@ -92,17 +92,15 @@ public:
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof a;
-        if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_.get(), backlog) == 0 &&
+        if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+            ::listen(fd_.get(), backlog) == 0 &&
             ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&a), &len) == 0)
             port_ = ntohs(a.sin_port);
     }
     int port() const { return port_; }
     int fd() const { return fd_.get(); }
     // A waiting connection (non-blocking), or an empty handle.
-    OwnedFd Accept()
-    {
-        return OwnedFd(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-    }
+    OwnedFd Accept() { return OwnedFd(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK)); }
 
 private:
     OwnedFd fd_;

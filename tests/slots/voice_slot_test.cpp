@@ -19,10 +19,14 @@ using Lines = std::vector<std::string>;
 
 TEST(PhraseNames, OnlyNamesInsideTheVoiceFolderAreTaken)
 {
-    for (char const* ok : {"a", "a/b", "..a", "a..", "a/..b", "dir/sub/phrase.pcm", ".", "./a", "a//b"})
+    for (char const* ok : {"a", "a/b", "..a", "a..", "a/..b", "dir/sub/phrase.pcm", "./a", "a//b", "a/"})
         EXPECT_TRUE(IsPhraseNameSafe(ok)) << ok;
-    for (char const* refused : {"", "/", "/etc/passwd", "..", "../x", "a/../b", "a/..", "../../../etc/shadow", "x/../../y"})
+    for (char const* refused : {"", "/", "/etc/passwd", "..", "../x", "a/../b", "a/..", "../../../etc/shadow",
+                                "x/../../y", ".", "./", ".//."})
         EXPECT_FALSE(IsPhraseNameSafe(refused)) << refused;
+    for (std::string const refused :
+         {std::string("\0", 1), std::string("a\0", 2), std::string("a\0/../../x", 10)})
+        EXPECT_FALSE(IsPhraseNameSafe(refused));
 }
 
 TEST(PhraseNames, PeerAddressText)
@@ -64,14 +68,16 @@ TEST_F(Voice, FilePlayerPlaysTheListRepeatTimesThenEnds)
 {
     Phrase("a", "AAAA");
     Phrase("sub/b", "bbbbbb");
-    EXPECT_EQ(Texts(host().Create(20, FilePlayer({"a", "missing", "sub/b"}, 2))), Lines{"success seq=4 slot=20"});
+    EXPECT_EQ(Texts(host().Create(20, FilePlayer({"a", "missing", "sub/b"}, 2))),
+              Lines{"success seq=4 slot=20"});
     EXPECT_EQ(slot(20)->Label(), "20:player");
     EXPECT_EQ(Keep(host().Connect(20, 8)),
               (Lines{"signal slot=20 transmitter : active : 300", "success seq=5 slot=20"}));
     ASSERT_TRUE(Drive([&] { return HeardText("signal slot=20 abort : 0"); }));
     Settle();
     EXPECT_EQ(Output(40), "AAAAbbbbbbAAAAbbbbbb");
-    EXPECT_EQ(SignalsOf(20), (Lines{"transmitter : active : 300", "transmitter : inactive : NULL", "abort : 0"}));
+    EXPECT_EQ(SignalsOf(20),
+              (Lines{"transmitter : active : 300", "transmitter : inactive : NULL", "abort : 0"}));
     EXPECT_EQ(slot(8)->source, nullptr);
     EXPECT_TRUE(slot(20)->listeners.empty());
 
@@ -134,7 +140,8 @@ TEST_F(Voice, ChannelWriteErrorEndsThePlayWithoutSpinning)
     const std::size_t events = multiplexer.event_count();
     Settle(50);
     EXPECT_EQ(multiplexer.event_count(), events);
-    EXPECT_EQ(SignalsOf(20), (Lines{"transmitter : active : 300", "transmitter : inactive : NULL", "abort : 0"}));
+    EXPECT_EQ(SignalsOf(20),
+              (Lines{"transmitter : active : 300", "transmitter : inactive : NULL", "abort : 0"}));
 }
 
 // --------------------------------------------------------- network player
@@ -176,8 +183,9 @@ TEST_F(Voice, NetworkPlayerSendsItsIdThenPlaysWhatThePeerServes)
     ASSERT_TRUE(Drive([&] { return HeardText("signal slot=20 abort : 0"); }));
     Settle();
     EXPECT_EQ(Output(40) + Output(41), audio);
-    EXPECT_NE(log.str().find("player[300]: connection to 127.0.0.1:" + std::to_string(peer.port()) + " closed.\n"),
-              std::string::npos);
+    EXPECT_NE(
+        log.str().find("player[300]: connection to 127.0.0.1:" + std::to_string(peer.port()) + " closed.\n"),
+        std::string::npos);
     EXPECT_EQ(SignalsOf(20), (Lines{"transmitter : active : 300", "ioctl : startPlaying : NULL",
                                     "transmitter : inactive : NULL", "abort : 0"}));
     EXPECT_EQ(slot(9)->source, nullptr);
@@ -192,7 +200,8 @@ TEST_F(Voice, NetworkPlayerWithoutPeerFailsAndAborts)
     ASSERT_TRUE(Drive([&] { return HeardText("signal slot=20 abort : 0"); }));
     EXPECT_NE(log.str().find("player[300]: connection to 127.0.0.1:" + std::to_string(port) + " fail.\n"),
               std::string::npos);
-    EXPECT_EQ(SignalsOf(20), (Lines{"transmitter : active : 300", "transmitter : inactive : NULL", "abort : 0"}));
+    EXPECT_EQ(SignalsOf(20),
+              (Lines{"transmitter : active : 300", "transmitter : inactive : NULL", "abort : 0"}));
     auto* player = dynamic_cast<PlaySlotNetwork*>(slot(20));
     ASSERT_NE(player, nullptr);
     EXPECT_EQ(player->state(), PlaySlotNetwork::Released);
@@ -218,15 +227,17 @@ TEST_F(Voice, NetworkPlayerGivesUpAfterFiveSeconds)
     EXPECT_EQ(SignalsOf(20), Lines{"transmitter : active : 300"});
     Mux::test::advance(1);
     Settle();
-    EXPECT_EQ(SignalsOf(20), (Lines{"transmitter : active : 300", "transmitter : inactive : NULL", "abort : 0"}));
+    EXPECT_EQ(SignalsOf(20),
+              (Lines{"transmitter : active : 300", "transmitter : inactive : NULL", "abort : 0"}));
 }
 
 TEST_F(Voice, NetworkPlayerWithAnAddressThatCannotBeUsedRefusesTheConnect)
 {
     host().Create(20, NetworkPlayer(5000, 1, "no.such.host"));
-    EXPECT_EQ(Keep(host().Connect(20, 8)),
-              (Lines{"signal slot=20 transmitter : active : 300", "signal slot=20 transmitter : inactive : NULL",
-                     "signal slot=20 abort : 0", "error connectFail seq=5 slot=20"}));
+    EXPECT_EQ(
+        Keep(host().Connect(20, 8)),
+        (Lines{"signal slot=20 transmitter : active : 300", "signal slot=20 transmitter : inactive : NULL",
+               "signal slot=20 abort : 0", "error connectFail seq=5 slot=20"}));
     EXPECT_EQ(slot(8)->source, nullptr);
 }
 
@@ -254,7 +265,8 @@ TEST_F(Voice, RecorderStreamsWhatItsSourceSendsAndStopsAtTheEnd)
     Capture log(std::clog);
     EXPECT_EQ(board().Command("/dev/mcc/ctl eof 300"), "ok\n");
     ASSERT_TRUE(Drive([&] { return HeardText("signal slot=21 ioctl : stopRecording : userRequest"); }));
-    EXPECT_NE(log.str().find("recorder[300]: connection to 127.0.0.1:" + std::to_string(peer.port()) + " closed.\n"),
+    EXPECT_NE(log.str().find("recorder[300]: connection to 127.0.0.1:" + std::to_string(peer.port()) +
+                             " closed.\n"),
               std::string::npos);
     bool eof = false;
     ASSERT_TRUE(Drive([&] {
@@ -319,7 +331,8 @@ TEST_F(Voice, ChannelWordsAndAllocationFailures)
         std::string player, recorder;
     };
     for (Case const& c :
-         {Case{Sim::kOpen, EIO, "voice/mcc[0]: fail to open /dev/mcc/ctl device for writing: Input/output error\n",
+         {Case{Sim::kOpen, EIO,
+               "voice/mcc[0]: fail to open /dev/mcc/ctl device for writing: Input/output error\n",
                "voice/mcc[0]: fail to open /dev/mcc/ctl device for reading: Input/output error\n"},
           Case{Sim::Mcc::kAllocate, ENOSPC, "voice/mcc[0]: MCC_ALLOCATE fail: No space left on device\n",
                "voice/mcc[0]: MCC_ALLOCATE fail: No space left on device\n"},
