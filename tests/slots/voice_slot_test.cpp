@@ -24,7 +24,7 @@ TEST(PhraseNames, OnlyNamesInsideTheVoiceFolderAreTaken)
     for (char const* refused : {"", "/", "/etc/passwd", "..", "../x", "a/../b", "a/..", "../../../etc/shadow",
                                 "x/../../y", ".", "./", ".//."})
         EXPECT_FALSE(IsPhraseNameSafe(refused)) << refused;
-    for (std::string const refused :
+    for (std::string const& refused :
          {std::string("\0", 1), std::string("a\0", 2), std::string("a\0/../../x", 10)})
         EXPECT_FALSE(IsPhraseNameSafe(refused));
 }
@@ -112,6 +112,19 @@ TEST_F(Voice, FilePlayerWithNothingPlayableAbortsOnce)
     ASSERT_NE(player, nullptr);
     EXPECT_FALSE(player->aborting());
     EXPECT_EQ(Texts(host().Destroy(20)), Lines{"success seq=6 slot=20"});
+}
+
+TEST_F(Voice, FirstBlockFailingAtOnceRefusesTheConnect)
+{
+    // A folder opens but does not read: the play ends before the connect
+    // is answered, and no listener is left on an ended player.
+    Phrase("folder/x", "x");
+    host().Create(20, FilePlayer({"folder"}, 1));
+    EXPECT_EQ(Keep(host().Connect(20, 8)),
+              (Lines{"signal slot=20 abort : 0", "error connectFail seq=5 slot=20"}));
+    EXPECT_EQ(slot(8)->source, nullptr);
+    Settle();
+    EXPECT_EQ(SignalsOf(20), Lines{"abort : 0"});
 }
 
 TEST_F(Voice, RepeatZeroPlaysUntilDestroyed)
