@@ -27,6 +27,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <memory>
 #include <string>
 
 #include <fcntl.h>
@@ -127,38 +128,72 @@ public:
     Quiet quiet;
 };
 
-void BM_NetworkPlayerRelay(benchmark::State& state)
-{
-    Bed bed;
-    bool const refresh = state.range(0) != 0;
-    Sim::Board::instance().SetPresent("/dev/hal", refresh);
-    SlotsTest::Listener listener;
-    VoiceFactory voice;
-    SlotsTest::Host host;
-    host.Create(8, SlotsTest::Trunk(1, 8));
-    host.Create(20, SlotsTest::NetworkPlayer(listener.port(), 1));
-    if (refresh)
-        host.Connect(20, 8);
-    else
-        host.slots().Get(20)->IOnOutputStream();
-    OwnedFd peer;
-    while (!(peer = listener.Accept()))
-        Mux::test::run_once(0);
-    std::string const block(kBytes, '\x55');
-    char id[4];
-    while (::recv(peer.get(), id, sizeof id, MSG_DONTWAIT) != 4)
-        Mux::test::run_once(0);
-    for (auto _ : state) {
-        ::send(peer.get(), block.data(), block.size(), 0);
-        for (std::size_t taken = 0; taken < kBytes;) {
+// A voice slot streaming with its TCP peer; with `refresh`, connected
+// through the switch (trunk slot 7 its source, trunk slot 8 its listener).
+class SlotBed : public Bed {
+public:
+    SlotBed(bool refresh, bool player)
+    {
+        Sim::Board::instance().SetPresent("/dev/hal", refresh);
+        host_ = std::make_unique<SlotsTest::Host>();
+        host_->Create(7, SlotsTest::Trunk(1, 5));
+        host_->Create(8, SlotsTest::Trunk(1, 8));
+        host_->Create(20, player ? SlotsTest::NetworkPlayer(listener_.port(), 1)
+                                 : SlotsTest::Recorder(listener_.port()));
+        Slot* slot = host_->slots().Get(20);
+        if (refresh)
+            player ? host_->Connect(20, 8) : host_->Connect(7, 20);
+        else
+            player ? slot->IOnOutputStream() : slot->IOnInputStream();
+        while (!(peer = listener_.Accept()))
             Mux::test::run_once(0);
-            taken += DrainBoard();
+    }
+    ~SlotBed() { host_.reset(); }
+    void Discard() { host_->Discard(); }
+
+private:
+    SlotsTest::Listener listener_;
+    VoiceFactory voice_;
+    std::unique_ptr<SlotsTest::Host> host_;
+
+public:
+    OwnedFd peer;
+};
+
+// Iterations of: `feed` kBytes, then `step` until `arrived` has counted
+// them all.
+template <class Feed, class Step, class Arrived>
+void Relay(benchmark::State& state, char const* label, Feed feed, Step step, Arrived arrived)
+{
+    for (auto _ : state) {
+        feed();
+        for (std::size_t n = 0; n < kBytes;) {
+            step(n);
+            n += arrived();
         }
-        host.Discard();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
-    state.SetLabel(refresh ? "socket -> MCC channel, player slot, switch refreshed"
-                           : "socket -> MCC channel, player slot");
+    state.SetLabel(label);
+}
+
+void BM_NetworkPlayerRelay(benchmark::State& state)
+{
+    bool const refresh = state.range(0) != 0;
+    SlotBed bed(refresh, true);
+    char id[4];
+    while (::recv(bed.peer.get(), id, sizeof id, MSG_DONTWAIT) != 4)
+        Mux::test::run_once(0);
+    std::string const block(kBytes, '\x55');
+    Relay(
+        state,
+        refresh ? "socket -> MCC channel, player slot, switch refreshed"
+                : "socket -> MCC channel, player slot",
+        [&] { ::send(bed.peer.get(), block.data(), block.size(), 0); },
+        [&](std::size_t) {
+            Mux::test::run_once(0);
+            bed.Discard();
+        },
+        DrainBoard);
 }
 BENCHMARK(BM_NetworkPlayerRelay)->Arg(0)->Arg(1);
 
@@ -169,47 +204,33 @@ void BM_BareSocketToChannel(benchmark::State& state)
     MccRawChannel ch = AllocateMccChannel(O_WRONLY | O_NONBLOCK, {{2, 1024, 0, 0, 5}});
     std::string const block(kBytes, '\x55');
     char buf[kBlock];
-    for (auto _ : state) {
-        ::send(peer.get(), block.data(), block.size(), 0);
-        for (std::size_t taken = 0; taken < kBytes;) {
-            BareCopy(ours.get(), ch.fd.get(), buf, taken);
-            taken += DrainBoard();
-        }
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
-    state.SetLabel("socket -> MCC channel, bare loop");
+    std::size_t early = 0; // taken while the channel was full
+    Relay(
+        state, "socket -> MCC channel, bare loop", [&] { ::send(peer.get(), block.data(), block.size(), 0); },
+        [&](std::size_t) { BareCopy(ours.get(), ch.fd.get(), buf, early); },
+        [&] {
+            std::size_t n = DrainBoard() + early;
+            early = 0;
+            return n;
+        });
 }
 BENCHMARK(BM_BareSocketToChannel);
 
 void BM_RecorderRelay(benchmark::State& state)
 {
-    Bed bed;
     bool const refresh = state.range(0) != 0;
-    Sim::Board::instance().SetPresent("/dev/hal", refresh);
-    SlotsTest::Listener listener;
-    VoiceFactory voice;
-    SlotsTest::Host host;
-    host.Create(7, SlotsTest::Trunk(1, 5));
-    host.Create(21, SlotsTest::Recorder(listener.port()));
-    if (refresh)
-        host.Connect(7, 21);
-    else
-        host.slots().Get(21)->IOnInputStream();
-    OwnedFd peer;
-    while (!(peer = listener.Accept()))
-        Mux::test::run_once(0);
+    SlotBed bed(refresh, false);
     std::string const block(kBlock, '\x66');
-    for (auto _ : state) {
-        FeedBoard(block);
-        for (std::size_t read = 0; read < kBytes;) {
+    Relay(
+        state,
+        refresh ? "MCC channel -> socket, recorder slot, switch refreshed"
+                : "MCC channel -> socket, recorder slot",
+        [&] { FeedBoard(block); },
+        [&](std::size_t) {
             Mux::test::run_once(0);
-            read += ReadPeer(peer.get());
-        }
-        host.Discard();
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
-    state.SetLabel(refresh ? "MCC channel -> socket, recorder slot, switch refreshed"
-                           : "MCC channel -> socket, recorder slot");
+            bed.Discard();
+        },
+        [&] { return ReadPeer(bed.peer.get()); });
 }
 BENCHMARK(BM_RecorderRelay)->Arg(0)->Arg(1);
 
@@ -220,16 +241,11 @@ void BM_BareChannelToSocket(benchmark::State& state)
     MccRawChannel ch = AllocateMccChannel(O_RDONLY | O_NONBLOCK, {{2, 1024, 0, 5, 0}});
     std::string const block(kBlock, '\x66');
     char buf[kBlock];
-    for (auto _ : state) {
-        FeedBoard(block);
-        for (std::size_t read = 0; read < kBytes;) {
-            std::size_t none = 0; // the board takes nothing here
-            BareCopy(ch.fd.get(), ours.get(), buf, none);
-            read += ReadPeer(peer.get());
-        }
-    }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytes));
-    state.SetLabel("MCC channel -> socket, bare loop");
+    std::size_t none = 0; // the board takes nothing in this direction
+    Relay(
+        state, "MCC channel -> socket, bare loop", [&] { FeedBoard(block); },
+        [&](std::size_t) { BareCopy(ch.fd.get(), ours.get(), buf, none); },
+        [&] { return ReadPeer(peer.get()); });
 }
 BENCHMARK(BM_BareChannelToSocket);
 

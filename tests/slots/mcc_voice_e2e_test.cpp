@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -124,14 +125,11 @@ private:
     LGCP::Message last_;
 };
 
+// The board's control language takes hex without blanks.
 std::string Hex(std::string const& bytes)
 {
-    std::string out;
-    char b[3];
-    for (unsigned char c : bytes) {
-        std::snprintf(b, sizeof b, "%02x", c);
-        out += b;
-    }
+    std::string out = E2E::Hex(Bytes(bytes.begin(), bytes.end()));
+    out.erase(std::remove(out.begin(), out.end(), ' '), out.end());
     return out;
 }
 
