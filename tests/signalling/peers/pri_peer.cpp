@@ -4,6 +4,7 @@
 #include "signalling/peers/peer_log.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace SigTest {
