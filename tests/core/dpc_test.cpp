@@ -8,6 +8,7 @@
 #include "tests/core/core_helper.hpp"
 
 #include <gtest/gtest.h>
+#include <cstddef>
 #include <vector>
 
 namespace {
@@ -40,6 +41,17 @@ void Job::Run()
     }
 }
 
+// Jobs numbered by their place in the array, bound, not yet active.
+template <std::size_t N>
+void Bind(Job (&jobs)[N], Calls& calls)
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        jobs[i].calls = &calls;
+        jobs[i].id = static_cast<int>(i);
+        jobs[i].dpc.Bind(&jobs[i], &Job::Run);
+    }
+}
+
 class DpcTest : public ::testing::Test {
 protected:
     void SetUp() override { Mux::test::freeze(); }
@@ -50,11 +62,7 @@ TEST_F(DpcTest, RunTwicePerPassInAscendingAddressOrder)
 {
     Calls calls;
     Job jobs[3];
-    for (int i = 0; i < 3; ++i) {
-        jobs[i].calls = &calls;
-        jobs[i].id = i;
-        jobs[i].dpc.Bind(&jobs[i], &Job::Run);
-    }
+    Bind(jobs, calls);
     // Activated highest address first; they still run lowest first.
     jobs[2].dpc.Activate();
     jobs[0].dpc.Activate();
@@ -84,12 +92,9 @@ TEST_F(DpcTest, DeactivatedDuringASweepDoesNotRunLaterInIt)
 {
     Calls calls;
     Job jobs[2];
-    for (int i = 0; i < 2; ++i) {
-        jobs[i].calls = &calls;
-        jobs[i].id = i;
-        jobs[i].dpc.Bind(&jobs[i], &Job::Run);
-        jobs[i].dpc.Activate();
-    }
+    Bind(jobs, calls);
+    for (auto& j : jobs)
+        j.dpc.Activate();
     calls.stop_other = &jobs[1];
     multiplexer.execute_dpc();
     EXPECT_EQ((std::vector<int>{0}), calls.order);
@@ -102,11 +107,7 @@ TEST_F(DpcTest, ActivatedDuringASweepRunsFromTheNextOne)
 {
     Calls calls;
     Job jobs[2];
-    for (int i = 0; i < 2; ++i) {
-        jobs[i].calls = &calls;
-        jobs[i].id = i;
-        jobs[i].dpc.Bind(&jobs[i], &Job::Run);
-    }
+    Bind(jobs, calls);
     // Whatever its address, the call activated by the running one waits.
     for (int first = 0; first < 2; ++first) {
         calls.order.clear();
