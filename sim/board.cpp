@@ -118,6 +118,16 @@ Board::Board() : mcc_(hal_)
     devices_.push_back(&dsp_);
     devices_.push_back(&maintenance_);
     devices_.push_back(&e1cas_);
+    devices_.push_back(&rtp_ext_);
+    // An extension session names the RTP session it joins by a descriptor;
+    // the model asks which open that is (under the board's lock).
+    rtp_ext_.SetResolver([this](ino_t inode, std::string& path) {
+        auto it = opens_.find(inode);
+        if (it == opens_.end())
+            return -1;
+        path = it->second.device->path();
+        return it->second.fd;
+    });
 }
 
 Device* Board::FindLocked(const std::string& path) const

@@ -18,6 +18,7 @@
 #include "sim/e1.hpp"
 #include "sim/hal.hpp"
 #include "sim/mcc.hpp"
+#include "sim/rtp_ext.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +68,8 @@ public:
     Dsp& dsp() noexcept { return dsp_; }
     Maintenance& maintenance() noexcept { return maintenance_; }
     E1Cas& e1cas() noexcept { return e1cas_; }
+    // The radio-extension driver ("/dev/rtp_ext"); used directly, like hal().
+    RtpExt& rtp_ext() noexcept { return rtp_ext_; }
 
     // The driver side, called by the simulated backend of the driver port.
     int Open(const char* path, int flags);
@@ -136,6 +139,7 @@ private:
     Dsp dsp_;
     Maintenance maintenance_;
     E1Cas e1cas_;
+    RtpExt rtp_ext_;
     std::vector<Device*> devices_;
     std::map<std::string, bool> absent_;
     std::map<ino_t, OpenFile> opens_;
