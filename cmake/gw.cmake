@@ -13,11 +13,12 @@ function(gw_library)
   target_link_libraries(${GW_NAME} PUBLIC ${GW_DEPS})
 endfunction()
 
-# gw_test(NAME <name> DEPS <libs>... [SOURCES <files>...]): one GoogleTest
+# gw_test(NAME <name> DEPS <libs>... [SOURCES <files>...] [LABELS ...]
+# [FIXTURES <CTest fixtures required>]): one GoogleTest
 # executable per test folder; every *_test.cpp in the folder joins it unless
 # SOURCES names the files. Each TEST becomes its own CTest case.
 function(gw_test)
-  cmake_parse_arguments(GW "" "NAME" "DEPS;SOURCES;LABELS" ${ARGN})
+  cmake_parse_arguments(GW "" "NAME" "DEPS;SOURCES;LABELS;FIXTURES" ${ARGN})
   if(NOT GW_SOURCES)
     file(GLOB GW_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   endif()
@@ -31,6 +32,9 @@ function(gw_test)
             ENVIRONMENT_MODIFICATION "GW_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
   if(GW_LABELS)
     list(APPEND props LABELS "${GW_LABELS}")
+  endif()
+  if(GW_FIXTURES)
+    list(APPEND props FIXTURES_REQUIRED "${GW_FIXTURES}")
   endif()
   gtest_discover_tests(${GW_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

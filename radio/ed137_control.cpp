@@ -303,7 +303,8 @@ void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& packet)
 
 bool ED137RadioControl::Refuse(char const* field)
 {
-    std::cerr << GetPrefix() << " ed-137 " << field << " does not fit its wire field: nothing sent" << std::endl;
+    std::cerr << GetPrefix() << " ed-137 " << field << " does not fit its wire field: nothing sent"
+              << std::endl;
     return false;
 }
 
@@ -390,7 +391,8 @@ unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long now_arg, uns
     std::uint32_t s = now - keepalive_time_;
     if (s >= interval) {
         // An RX header whatever the host last sent; the SQI bit stays.
-        sent_.flags = (sent_.flags & ~ED137RadioState::kKindMask) | ED137RadioState::kRx | ED137RadioState::kHeader;
+        sent_.flags =
+            (sent_.flags & ~ED137RadioState::kKindMask) | ED137RadioState::kRx | ED137RadioState::kHeader;
         r2s_proto packet;
         r2s_proto_init(&packet, 0);
         if (EncodeProto(sent_, packet) == 0) {
@@ -457,8 +459,8 @@ int ED137RadioGWControl::EncodeProto(ED137RadioState const& state, r2s_proto& pa
         r2s_proto_init(&packet, R2S_PROTO_TYPE_RX);
         packet.src_addr = state.addr;
         packet.src_ssrc = state.ssrc;
-        r2s_proto_set_rx_header(&packet, state.ptt, state.squ, state.ptt_id, state.ptt_mute, state.ptt_summation,
-                                state.sct);
+        r2s_proto_set_rx_header(&packet, state.ptt, state.squ, state.ptt_id, state.ptt_mute,
+                                state.ptt_summation, state.sct);
         if (state.HasSqi())
             r2s_proto_add_rx_sqi(&packet, state.bss_quality, state.bss_method);
         return 0;

@@ -36,11 +36,11 @@ struct ED137RadioParams {
 
 // One header as the controller sees it.
 struct ED137RadioState {
-    static constexpr std::uint32_t kRx = 0x1000;      // from the radio
-    static constexpr std::uint32_t kTx = 0x2000;      // towards the radio
+    static constexpr std::uint32_t kRx = 0x1000; // from the radio
+    static constexpr std::uint32_t kTx = 0x2000; // towards the radio
     static constexpr std::uint32_t kKindMask = 0xF000;
-    static constexpr std::uint32_t kHeader = 0x0001;  // the header fields are set
-    static constexpr std::uint32_t kSqi = 0x0002;     // signal quality present
+    static constexpr std::uint32_t kHeader = 0x0001; // the header fields are set
+    static constexpr std::uint32_t kSqi = 0x0002;    // signal quality present
 
     std::uint32_t flags = 0;
     std::uint32_t ptt = 0; // TERM::ED137RadioPTT
@@ -70,7 +70,8 @@ char const* ED137UnfitField(TERM::ED137RadioModifier const& modifier);
 
 class ED137RadioControl : public RadioControl {
 public:
-    ED137RadioControl(int channel, rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init);
+    ED137RadioControl(int channel, rtp_ext_attach_session_params const& attach,
+                      rtp_ext_init_params const& init);
     ED137RadioControl(int channel, Fd rtp, rtp_attach_session_params const& attach);
     explicit ED137RadioControl(rtp_ext_init_params const& init);
 
@@ -88,7 +89,10 @@ public:
     {
         state.DecodeASN(modifier);
     }
-    void DecodeASN(TERM::ED137RadioStatus const& status, ED137RadioState& state) const { state.DecodeASN(status); }
+    void DecodeASN(TERM::ED137RadioStatus const& status, ED137RadioState& state) const
+    {
+        state.DecodeASN(status);
+    }
     // 0, or -1 for a record of neither kind.
     int DecodeProto(r2s_proto const& packet, ED137RadioState& state) const;
     static void EncodeStatusASN(ED137RadioState const& state, TERM::RtpRadioRequest& request);

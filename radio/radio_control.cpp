@@ -175,14 +175,15 @@ std::string const& RadioControl::GetPrefix()
     if (type_ == kOwnDetached)
         std::snprintf(text, sizeof text, "rtp_ext %s:", time.c_str());
     else
-        std::snprintf(text, sizeof text, "rtp_ext[%lu] %s:", static_cast<unsigned long>(channel_), time.c_str());
+        std::snprintf(text, sizeof text, "rtp_ext[%lu] %s:", static_cast<unsigned long>(channel_),
+                      time.c_str());
     prefix_ = text;
     return prefix_;
 }
 
 void RadioControl::OnRtpExtEvent(int, short events)
 {
-    if ((events & POLLIN) != 0 && verbose_)
+    if (WakeUp(events) && verbose_)
         std::clog << GetPrefix() << "receive extension packet(s)!" << std::endl;
 }
 

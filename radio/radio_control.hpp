@@ -139,7 +139,11 @@ public:
     void OnRtpExtEvent(int fd, short events) override;
 
 protected:
-    unsigned long ProcessRadioStatus(unsigned long now, unsigned long interval) override { (void)now; return interval; }
+    unsigned long ProcessRadioStatus(unsigned long now, unsigned long interval) override
+    {
+        (void)now;
+        return interval;
+    }
 
     // The read burst's pieces, shared by the families. WakeUp: whether the
     // returned events carry input to read; a hang-up or error without data

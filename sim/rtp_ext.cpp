@@ -157,7 +157,8 @@ bool RtpExt::Inject(int open, std::uint32_t ssrc, std::uint32_t addr, const Byte
         return false;
     // The bytes wait on the program's side at once, so that its poll wakes;
     // the information request describes them in the same order.
-    if (::send(open, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size()))
+    if (::send(open, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(bytes.size()))
         return false;
     it->second.undescribed.push_back(Info{ssrc, addr, bytes.size()});
     it->second.session.queued = it->second.undescribed.size();
@@ -197,8 +198,8 @@ bool RtpExt::Control(const std::vector<std::string>& words, std::ostream& out)
         for (const auto& [fd, s] : sessions) {
             out << fd << " init";
             if (s.initialised)
-                out << " 0x" << std::hex << s.etype << std::dec << ' ' << s.words[0] << ' ' << s.words[1] << ' '
-                    << s.words[2] << ' ' << s.words[3];
+                out << " 0x" << std::hex << s.etype << std::dec << ' ' << s.words[0] << ' ' << s.words[1]
+                    << ' ' << s.words[2] << ' ' << s.words[3];
             else
                 out << " none";
             out << " attached ";

@@ -24,12 +24,12 @@ namespace Sim {
 
 class RtpExt final : public Device {
 public:
-    static constexpr std::uint32_t kInit = 0xc0144500;         // 20 bytes: u16 etype, u16 0, four words
-    static constexpr std::uint32_t kAttach = 0xc0084501;       // descriptor, pid
-    static constexpr std::uint32_t kDetach = 0x20004502;       // no record
-    static constexpr std::uint32_t kPacketInfo = 0xc00c4503;   // SSRC, source address, unused
-    static constexpr std::uint32_t kSetFilter = 0xc0084504;    // address, 0
-    static constexpr std::uint32_t kResetFilter = 0x20004505;  // no record
+    static constexpr std::uint32_t kInit = 0xc0144500;        // 20 bytes: u16 etype, u16 0, four words
+    static constexpr std::uint32_t kAttach = 0xc0084501;      // descriptor, pid
+    static constexpr std::uint32_t kDetach = 0x20004502;      // no record
+    static constexpr std::uint32_t kPacketInfo = 0xc00c4503;  // SSRC, source address, unused
+    static constexpr std::uint32_t kSetFilter = 0xc0084504;   // address, 0
+    static constexpr std::uint32_t kResetFilter = 0x20004505; // no record
 
     using Bytes = std::vector<unsigned char>;
 
@@ -38,10 +38,10 @@ public:
         std::uint16_t etype = 0;
         std::uint32_t words[4] = {};
         bool attached = false;
-        std::int32_t fd = -1;        // the descriptor number the program gave
-        std::int32_t pid = 0;        // as given: the program's own, or -1
-        std::string device;          // the device of the open it names ("" for none)
-        int device_open = -1;        // the board's end of that open, or -1
+        std::int32_t fd = -1; // the descriptor number the program gave
+        std::int32_t pid = 0; // as given: the program's own, or -1
+        std::string device;   // the device of the open it names ("" for none)
+        int device_open = -1; // the board's end of that open, or -1
         bool filter = false;
         std::uint32_t filter_addr = 0; // network order, as given
         std::size_t queued = 0;        // injected, not yet described
