@@ -6,6 +6,7 @@
 #include "radio/ed137_control.hpp"
 #include "radio/ed137_messages.hpp"
 #include "radio/radio_fixture.hpp"
+#include "support/rtp_ext_signal.hpp"
 
 #include <functional>
 
@@ -165,6 +166,15 @@ TEST_F(ED137Test, PttTypesBeyondTheEnumerationRootAreForwarded)
     ASSERT_EQ(sink.requests.size(), 2u);
     EXPECT_EQ(Reported(sink.requests[0]).get_ptt().getValue(), 5);
     EXPECT_EQ(Reported(sink.requests[1]).get_ptt().getValue(), 7);
+    // As extension values they reach the host and read back the same.
+    for (auto const& r : sink.requests) {
+        LGCP::Message const m = TestRtpExt::RtpExtSignal(r);
+        std::vector<char> bytes;
+        ASSERT_TRUE(ASN1Test::EncodePer(m, bytes));
+        LGCP::Message back;
+        ASSERT_TRUE(ASN1Test::DecodePer(bytes, back));
+        EXPECT_EQ(back.do_compare(m), 0);
+    }
 }
 
 TEST_F(ED137Test, RxCommandIsWrittenOnceUnlessKeepAlivesAreOff)

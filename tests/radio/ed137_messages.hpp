@@ -39,8 +39,8 @@ inline void Fill(TERM::ED137RadioExtensionSQI& q, Sqi const& v)
     q.set_bss_quality(v.quality);
 }
 
-inline TERM::RadioModifier RxCommand(Header const& h, Sqi const* sqi = nullptr, std::string const& addr = "10.9.9.9",
-                                     std::uint32_t ssrc = 77)
+inline TERM::RadioModifier RxCommand(Header const& h, Sqi const* sqi = nullptr,
+                                     std::string const& addr = "10.9.9.9", std::uint32_t ssrc = 77)
 {
     TERM::RadioModifier m;
     TERM::ED137RadioModifier& e = m.select_ed_137();
@@ -55,7 +55,8 @@ inline TERM::RadioModifier RxCommand(Header const& h, Sqi const* sqi = nullptr, 
     return m;
 }
 
-inline TERM::RadioModifier TxCommand(Header const& h, std::string const& addr = "10.9.9.9", std::uint32_t ssrc = 77)
+inline TERM::RadioModifier TxCommand(Header const& h, std::string const& addr = "10.9.9.9",
+                                     std::uint32_t ssrc = 77)
 {
     TERM::RadioModifier m;
     TERM::ED137RadioModifier& e = m.select_ed_137();

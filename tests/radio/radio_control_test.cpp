@@ -12,8 +12,8 @@
 
 namespace {
 
-using RTPSignalling::RadioControl;
 using RadioTest::Fixture;
+using RTPSignalling::RadioControl;
 
 class RadioControlTest : public Fixture {};
 
