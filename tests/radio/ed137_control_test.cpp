@@ -370,4 +370,13 @@ TEST_F(ED137Test, HangUpStopsReadingWithOneLine)
     EXPECT_EQ(board().OpenCount("/dev/rtp_ext"), 1u);
 }
 
+TEST_F(ED137Test, RtpFormHasNothingToWriteToAndOnlyCountsTheFailure)
+{
+    ED137RadioGWControl c(4, Fd(rtp_), rtp_attach_session_params{12, 345});
+    ASSERT_TRUE(c.SendASNToChan(RadioTest::RxCommand({1, 1, 2})));
+    EXPECT_EQ(c.counters().written, 0u);
+    EXPECT_EQ(c.counters().write_errno, EBADF);
+    EXPECT_EQ(board().OpenCount("/dev/rtp_ext"), 0u);
+}
+
 } // namespace

@@ -52,9 +52,10 @@ inline bool ErlangRoundTrip(std::vector<LGCP::Message> const& messages, std::str
             out << "LGCP.Message " << ASN1Test::ToHex(bytes) << "\n";
         }
     }
-    std::string const command = std::string("escript " GW_ASN1_ERLANG_TESTS "/cpp_corpus.escript " GW_ASN1_GEN_DIR
-                                            "/erlang/per " GW_ASN1_GEN_DIR "/reachable.txt ") +
-                                corpus + " > " + report + " 2>&1";
+    std::string const command =
+        std::string("escript " GW_ASN1_ERLANG_TESTS "/cpp_corpus.escript " GW_ASN1_GEN_DIR
+                    "/erlang/per " GW_ASN1_GEN_DIR "/reachable.txt ") +
+        corpus + " > " + report + " 2>&1";
     int const status = std::system(command.c_str());
     if (output != nullptr) {
         std::ifstream in(report);
