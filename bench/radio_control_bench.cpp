@@ -12,6 +12,7 @@
 #include "hardware/driver_port.hpp"
 #include "radio/ed137_control.hpp"
 #include "sim/board.hpp"
+#include "sim/rtp_ext.hpp"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -49,7 +50,7 @@ void Receive(benchmark::State& state, bool alternate)
     auto c = std::make_unique<RTPSignalling::ED137RadioGWControl>(init);
     Counting sink;
     c->SetNotify(&sink);
-    Sim::RtpExt& driver = Sim::Board::instance().rtp_ext();
+    Sim::RtpExt& driver = Sim::Board::instance().device<Sim::RtpExt>();
     int const open = driver.Sessions().begin()->first;
     auto const on = TxHeader(1, 3), off = TxHeader(0, 3);
     std::uint32_t const a = htonl(0x0A000001), b = htonl(0x0A000002);
@@ -83,7 +84,7 @@ void BM_RtpExtDriverCallsAlone(benchmark::State& state)
 {
     Sim::Board::instance().Reset();
     int const fd = Driver::Open("/dev/rtp_ext", O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    Sim::RtpExt& driver = Sim::Board::instance().rtp_ext();
+    Sim::RtpExt& driver = Sim::Board::instance().device<Sim::RtpExt>();
     int const open = driver.Sessions().begin()->first;
     auto const on = TxHeader(1, 3);
     rtp_ext_packet_info info{};

@@ -13,12 +13,13 @@ function(gw_library)
   target_link_libraries(${GW_NAME} PUBLIC ${GW_DEPS})
 endfunction()
 
-# gw_test(NAME <name> DEPS <libs>... [SOURCES <files>...] [LABELS ...]
-# [FIXTURES <CTest fixtures required>]): one GoogleTest
-# executable per test folder; every *_test.cpp in the folder joins it unless
-# SOURCES names the files. Each TEST becomes its own CTest case.
+# gw_test(NAME <name> DEPS <libs>... [SOURCES <files>...] [LABELS <labels>]
+#         [FIXTURE <fixture>]): one GoogleTest executable per test folder;
+# every *_test.cpp in the folder joins it unless SOURCES names the files.
+# Each TEST becomes its own CTest case; FIXTURE names a CTest fixture that
+# every case requires (what another test sets up first).
 function(gw_test)
-  cmake_parse_arguments(GW "" "NAME" "DEPS;SOURCES;LABELS;FIXTURES" ${ARGN})
+  cmake_parse_arguments(GW "" "NAME;FIXTURE" "DEPS;SOURCES;LABELS" ${ARGN})
   if(NOT GW_SOURCES)
     file(GLOB GW_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   endif()
@@ -33,8 +34,20 @@ function(gw_test)
   if(GW_LABELS)
     list(APPEND props LABELS "${GW_LABELS}")
   endif()
-  if(GW_FIXTURES)
-    list(APPEND props FIXTURES_REQUIRED "${GW_FIXTURES}")
+  if(GW_FIXTURE)
+    list(APPEND props FIXTURES_REQUIRED "${GW_FIXTURE}")
   endif()
   gtest_discover_tests(${GW_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()
+
+# gw_subsystem_libraries(<var>): every subsystem library that exists, highest
+# first, so that a static link resolves in one pass.
+function(gw_subsystem_libraries var)
+  set(libs)
+  foreach(dir IN LISTS GW_SUBSYSTEMS)
+    if(TARGET gw_${dir})
+      list(PREPEND libs gw_${dir})
+    endif()
+  endforeach()
+  set(${var} ${libs} PARENT_SCOPE)
 endfunction()

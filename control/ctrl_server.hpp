@@ -68,6 +68,8 @@ public:
     bool stat_timer_pending() const noexcept { return static_cast<bool>(stat_timer_); }
 
 private:
+    void Dispatch(LGCP::Message const& message);
+
     std::vector<Service*> services_;
     Control::Service* link_ = nullptr;
     bool seq_present_ = false;

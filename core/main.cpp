@@ -8,6 +8,7 @@
 #include "core/paths.hpp"
 #include "core/process.hpp"
 #include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "core/version.hpp"
 #include "hardware/hw_mux.hpp"
 
@@ -15,9 +16,14 @@
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "hardware/bus_ctl.hpp"
+#include "hardware/driver_port.hpp"
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "slots/map_slot.hpp"
+#include "slots/slots.hpp"
+#include "slots/trunk_slot.hpp"
+#include "monitoring/snmp_agent.hpp"
 
 #include <getopt.h>
 
@@ -28,6 +34,7 @@ namespace {
 
 const char* const configFile = "/usr/local/etc/server.conf";
 const char* const cfgTraces = "traces";
+const char* const cfgSnmpAgent = "snmpagent";
 
 int print_version = 0;
 
@@ -60,6 +67,7 @@ void CheckUpdateResources()
         return;
     updateResources = 0;
     std::clog << "update hardware resources" << std::endl;
+    Slots::instance()->UpdateHardwareResources();
 }
 
 void CheckSignals()
@@ -117,8 +125,19 @@ int main(int argc, char** argv)
         std::exit(2);
     }
 
+    // The slot factories, each at the head of the chain when made: a create
+    // request is offered to the last one first. The trunk factories are
+    // globals at the tail, made before main.
+    KeepTrunkFactories();
+    MapFactory::instance();
+
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();
+
+    // The SNMP agents of the configuration: each connects, and reconnects
+    // after a loss, by itself from here on.
+    SnmpAgentCtrl snmpAgents;
+    snmpAgents.CreateInstances(file[cfgSnmpAgent]);
 
     if (daemon)
         RunDaemon();
@@ -132,6 +151,7 @@ int main(int argc, char** argv)
     // Bind order is the order in which commands are offered: the heartbeat
     // first, so that it sees every command.
     ctrlServer.Bind(HeartBeatCtl::instance());
+    ctrlServer.Bind(Slots::instance());
     ctrlServer.Bind(HwTests::instance());
     ctrlServer.Bind(BusCtl::instance());
     ctrlServer.Bind(E1Ctl::instance());
@@ -148,6 +168,8 @@ int main(int argc, char** argv)
 
     ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
 
+    // The watchdog is one of the board's devices.
+    multiplexer.watchdog_opener(&Driver::Open);
     multiplexer.run(true, true);
 
     ctrlServer.Deactivate();

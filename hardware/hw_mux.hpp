@@ -6,6 +6,7 @@
 // per call, so that an output left driven by a lost request heals itself.
 
 #include "core/dpc.hpp"
+#include "core/singleton.hpp"
 
 #include <cstdint>
 
@@ -23,8 +24,10 @@ public:
     static constexpr std::uint16_t kDisabled = 0xFFFF;
     static constexpr unsigned char kIdle = 0xD5; // the idle pattern of a disconnected output
 
-    // The switch, created (and opened) on first use.
-    static HwMux* instance();
+    // The switch, created (and opened) on first use, unless a test put its
+    // own in place.
+    static HwMux& instance() { return Singleton<HwMux>::Get(); }
+    static HwMux* UseInstance(HwMux* mux) { return Singleton<HwMux>::Use(mux); }
 
     HwMux();
     ~HwMux();

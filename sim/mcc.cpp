@@ -17,7 +17,7 @@ namespace {
 struct AllocateRecord {
     std::uint32_t words[5];
 };
-static_assert(sizeof(AllocateRecord) == ((Mcc::kAllocate >> 16) & 0x1FFF));
+static_assert(sizeof(AllocateRecord) == Driver::RequestSize(Mcc::kAllocate));
 
 using Util::Fail;
 
@@ -290,6 +290,16 @@ bool Mcc::Control(const std::vector<std::string>& words, std::ostream& out)
         return true;
     }
     return false;
+}
+
+void Mcc::Help(std::ostream& out) const
+{
+    out << "slots  one line per controller \"TS mode M written W delivered D\", then \"ok N\"\n"
+           "pump  \"ok N\": moves the N frames the program wrote along the switch\n"
+           "receive CHANNEL HEX  a frame arriving on CHANNEL; \"ok N\": the controllers that received it\n"
+           "sent CHANNEL  one line of hex per frame that reached CHANNEL and no controller, then \"ok N\"\n"
+           "eof TS  the program's next read of the controller at time slot TS sees end of file\n"
+           "error TS  the program's next read fails (ECONNRESET), every later one sees end of file\n";
 }
 
 } // namespace Sim

@@ -51,10 +51,8 @@ public:
     void Opened(int open, int program) override;
     void Closed(int open) override;
     void Reset() override;
-    // "slots": one line per controller "TS mode M written W delivered D";
-    // "pump"; "receive CHANNEL HEX"; "sent CHANNEL" (one line of hex per
-    // frame); "eof TS"; "error TS".
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+    void Help(std::ostream& out) const override;
 
     // The pool: `count` time slots from `first` (for opens made afterwards).
     void SetPool(std::uint32_t first, std::uint32_t count);

@@ -27,9 +27,6 @@ std::string Dotted(std::uint32_t network_order)
 
 } // namespace
 
-RtpExt::RtpExt() : Device("/dev/rtp_ext")
-{}
-
 Outcome RtpExt::Ioctl(std::uint32_t, void*, unsigned long)
 {
     return Fail(ENOTTY); // every request belongs to an open (IoctlOn)
@@ -235,6 +232,16 @@ bool RtpExt::Control(const std::vector<std::string>& words, std::ostream& out)
         return true;
     }
     return false;
+}
+
+void RtpExt::Help(std::ostream& out) const
+{
+    out << "sessions  one line per open \"OPEN init ETYPE W1 W2 W3 W4|none attached DEVICE DEVOPEN pid "
+           "PID|none "
+           "filter ADDR|none queued N written N\", then \"ok N\"\n"
+           "inject OPEN SSRC ADDR HEX  one extension for the open, from SSRC at the dotted ADDR\n"
+           "written OPEN  one line of hex per extension the program wrote, then \"ok N\"\n"
+           "hangup OPEN  ends the open from the board: the program reads end of file and sees a hang-up\n";
 }
 
 } // namespace Sim

@@ -49,12 +49,10 @@ public:
     };
 
     // Names the device open whose program end has this inode: the board's
-    // end and the device path, or -1. Set by the board; called under its lock.
+    // end and the device path, or -1. Given by the board; called under its lock.
     using OpenResolver = std::function<int(ino_t, std::string&)>;
 
-    RtpExt();
-
-    void SetResolver(OpenResolver resolver) { resolver_ = std::move(resolver); }
+    explicit RtpExt(OpenResolver resolver) : Device("/dev/rtp_ext"), resolver_(std::move(resolver)) {}
 
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
     Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value) override;
@@ -64,6 +62,7 @@ public:
     // "sessions": one line per open; "inject OPEN SSRC ADDR HEX" (ADDR
     // dotted); "written OPEN" (one hex line per write); "hangup OPEN".
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+    void Help(std::ostream& out) const override;
 
     // The sessions of live opens, by the board's end of the open.
     std::map<int, Session> Sessions();

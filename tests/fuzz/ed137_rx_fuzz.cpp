@@ -20,6 +20,7 @@
 #include "core/clock.hpp"
 #include "radio/ed137_control.hpp"
 #include "sim/board.hpp"
+#include "sim/rtp_ext.hpp"
 #include "tests/fuzz/asn1_fuzz.hpp"
 
 namespace {
@@ -55,7 +56,7 @@ struct World {
         controller = std::make_unique<RTPSignalling::ED137RadioGWControl>(init);
         controller->SetNotify(&sink);
         controller->SetTimerEnable(true);
-        open = Sim::Board::instance().rtp_ext().Sessions().begin()->first;
+        open = Sim::Board::instance().device<Sim::RtpExt>().Sessions().begin()->first;
     }
     Sink sink;
     std::unique_ptr<RTPSignalling::ED137RadioGWControl> controller;
@@ -77,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(std::uint8_t const* data, std::size_t size
         i += n;
         std::uint32_t const source = htonl((step & 0x80) != 0 ? 0x0A000002 : 0x0A000001);
         if (!header.empty())
-            Sim::Board::instance().rtp_ext().Inject(world.open, 0x1000u + (step >> 7), source, header);
+            Sim::Board::instance().device<Sim::RtpExt>().Inject(world.open, 0x1000u + (step >> 7), source,
+                                                                header);
         world.controller->OnRtpExtEvent(world.controller->ext_fd(), POLLIN);
         Mux::test::advance(static_cast<std::uint32_t>(step & 0x7F) * 16u);
     }

@@ -339,14 +339,14 @@ TEST_F(ED137Test, FilterFollowsThePushToTalkOfTheSentState)
     auto c = Make();
     ASSERT_TRUE(c->SendASNToChan(RadioTest::Status({1, 1, 2})));
     // No modifier yet: the sent state's address is 0.0.0.0.
-    auto s = board().rtp_ext().Sessions().begin()->second;
+    auto s = board().device<Sim::RtpExt>().Sessions().begin()->second;
     EXPECT_TRUE(s.filter);
     EXPECT_EQ(s.filter_addr, 0u);
     ASSERT_TRUE(c->SendASNToChan(RadioTest::RxCommand({2, 1, 2}, nullptr, "10.1.1.1")));
-    s = board().rtp_ext().Sessions().begin()->second;
+    s = board().device<Sim::RtpExt>().Sessions().begin()->second;
     EXPECT_EQ(s.filter_addr, RadioTest::Addr("10.1.1.1"));
     ASSERT_TRUE(c->SendASNToChan(RadioTest::RxCommand({0, 1, 2}, nullptr, "10.1.1.1")));
-    EXPECT_FALSE(board().rtp_ext().Sessions().begin()->second.filter);
+    EXPECT_FALSE(board().device<Sim::RtpExt>().Sessions().begin()->second.filter);
     EXPECT_EQ(Count(RTP_EXT_SET_FILTER), 2u);
     EXPECT_EQ(Count(RTP_EXT_RESET_FILTER), 1u);
 }
@@ -356,7 +356,7 @@ TEST_F(ED137Test, HangUpStopsReadingWithOneLine)
     auto c = Make();
     c->SetTimerEnable(true); // keeps the loop busy once the descriptor is let go
     Inject(RadioTest::Tx(1, 1));
-    ASSERT_TRUE(board().rtp_ext().Hangup(Session()));
+    ASSERT_TRUE(board().device<Sim::RtpExt>().Hangup(Session()));
     for (int i = 0; i < 5; ++i)
         Mux::test::run_once();
     std::string const e = errors();

@@ -43,7 +43,7 @@ TEST_F(RadioControlTest, OwnSessionIsOpenedInitialisedAndAttached)
     std::string const attach_words = std::to_string(rtp_) + " 4294967295";
     EXPECT_EQ(log[2], "/dev/rtp_ext 0xc0084501 " + attach_words + " -> " + attach_words + " = 0");
 
-    auto sessions = board().rtp_ext().Sessions();
+    auto sessions = board().device<Sim::RtpExt>().Sessions();
     ASSERT_EQ(sessions.size(), 1u);
     auto const& s = sessions.begin()->second;
     EXPECT_EQ(s.etype, 0x0167);
@@ -92,7 +92,7 @@ TEST_F(RadioControlTest, DetachedFormInitialisesWithoutAttaching)
     EXPECT_NE(log[1].find("0xc0144500"), std::string::npos);
     EXPECT_EQ(c.channel(), 0);
     EXPECT_TRUE(c.reading());
-    EXPECT_FALSE(board().rtp_ext().Sessions().begin()->second.attached);
+    EXPECT_FALSE(board().device<Sim::RtpExt>().Sessions().begin()->second.attached);
     // Stopping a session it does not own does nothing.
     EXPECT_TRUE(c.RtpExtStop());
     EXPECT_EQ(board().Count("/dev/rtp_ext", RTP_EXT_DETACH), 0u);
@@ -123,7 +123,7 @@ TEST_F(RadioControlTest, StopDetachesAndClosesAndStartMakesAFreshSession)
 
     EXPECT_TRUE(c.RtpExtStart(false));
     EXPECT_EQ(Count(RTP_EXT_ATTACH), 2u);
-    auto sessions = board().rtp_ext().Sessions();
+    auto sessions = board().device<Sim::RtpExt>().Sessions();
     ASSERT_EQ(sessions.size(), 1u);
     EXPECT_TRUE(sessions.begin()->second.attached);
     EXPECT_TRUE(c.reading());
@@ -181,13 +181,13 @@ TEST_F(RadioControlTest, FilterIsSetOnceAndRemovedOnlyWhenActive)
     c.UpdateAccess(true, a);
     c.UpdateAccess(true, a);
     EXPECT_EQ(Count(RTP_EXT_SET_FILTER), 1u);
-    auto s = board().rtp_ext().Sessions().begin()->second;
+    auto s = board().device<Sim::RtpExt>().Sessions().begin()->second;
     EXPECT_TRUE(s.filter);
     EXPECT_EQ(s.filter_addr, a.s_addr);
     c.UpdateAccess(false, a);
     c.UpdateAccess(false, a);
     EXPECT_EQ(Count(RTP_EXT_RESET_FILTER), 1u);
-    EXPECT_FALSE(board().rtp_ext().Sessions().begin()->second.filter);
+    EXPECT_FALSE(board().device<Sim::RtpExt>().Sessions().begin()->second.filter);
 
     board().Fail("/dev/rtp_ext", RTP_EXT_SET_FILTER, 1, EIO);
     c.UpdateAccess(true, a);

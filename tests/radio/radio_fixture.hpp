@@ -12,6 +12,7 @@
 #include "radio/r2s_proto.hpp"
 #include "radio/radio_control.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/rtp_ext.hpp"
 
 #include <gtest/gtest.h>
 
@@ -105,14 +106,14 @@ protected:
     // The board's end of the one extension session (-1 when none is open).
     int Session()
     {
-        auto sessions = board().rtp_ext().Sessions();
+        auto sessions = board().device<Sim::RtpExt>().Sessions();
         return sessions.size() == 1 ? sessions.begin()->first : -1;
     }
     void Inject(Bytes const& bytes, char const* from = "10.0.0.1", std::uint32_t ssrc = 0x1111)
     {
-        ASSERT_TRUE(board().rtp_ext().Inject(Session(), ssrc, Addr(from), bytes));
+        ASSERT_TRUE(board().device<Sim::RtpExt>().Inject(Session(), ssrc, Addr(from), bytes));
     }
-    std::vector<Bytes> Written() { return board().rtp_ext().Written(Session()); }
+    std::vector<Bytes> Written() { return board().device<Sim::RtpExt>().Written(Session()); }
     // Requests of one kind that reached the driver.
     std::uint64_t Count(std::uint32_t request) { return board().Count("/dev/rtp_ext", request); }
 

@@ -3,6 +3,7 @@
 // before they are read, writes kept in order, and a hang-up from the board.
 
 #include "sim/board_fixture.hpp"
+#include "sim/rtp_ext.hpp"
 
 #include "hardware/driver_port.hpp"
 
@@ -46,7 +47,7 @@ TEST_F(RtpExtModelTest, SessionRecordsItsInitialisationAttachmentAndFilter)
     ::inet_pton(AF_INET, "10.4.5.6", &filter[0]);
     EXPECT_EQ(Driver::Ioctl(fd, 0xc0084504, filter), 0);
 
-    auto const sessions = board().rtp_ext().Sessions();
+    auto const sessions = board().device<Sim::RtpExt>().Sessions();
     ASSERT_EQ(sessions.size(), 1u);
     int const open = sessions.begin()->first;
     auto const line = board().Command("/dev/rtp_ext sessions");
@@ -58,17 +59,17 @@ TEST_F(RtpExtModelTest, SessionRecordsItsInitialisationAttachmentAndFilter)
     EXPECT_EQ(Driver::Ioctl(fd, 0x20004502), 0);
     EXPECT_EQ(Driver::Ioctl(fd, 0x20004505), 0);
     EXPECT_EQ(Driver::Ioctl(fd, 0x20004505), -1);
-    EXPECT_FALSE(board().rtp_ext().Sessions().begin()->second.attached);
+    EXPECT_FALSE(board().device<Sim::RtpExt>().Sessions().begin()->second.attached);
     ::close(fd);
     ::close(rtp);
-    EXPECT_TRUE(board().rtp_ext().Sessions().empty());
+    EXPECT_TRUE(board().device<Sim::RtpExt>().Sessions().empty());
 }
 
 TEST_F(RtpExtModelTest, PacketsAreDescribedOldestFirstThenRead)
 {
     int const fd = Driver::Open("/dev/rtp_ext", O_RDWR | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    int const open = board().rtp_ext().Sessions().begin()->first;
+    int const open = board().device<Sim::RtpExt>().Sessions().begin()->first;
     std::uint32_t info[3] = {};
     EXPECT_EQ(Driver::Ioctl(fd, 0xc00c4503, info), -1);
     EXPECT_EQ(errno, EAGAIN);

@@ -1,0 +1,40 @@
+#include "slots/slot_factory.hpp"
+
+#include "slots/slot.hpp"
+
+#include <algorithm>
+
+constinit SlotFactory* firstFactory = nullptr;
+
+SlotFactory::SlotFactory() : next(firstFactory)
+{
+    firstFactory = this;
+}
+
+SlotFactory::~SlotFactory()
+{
+    for (SlotFactory** link = &firstFactory; *link != nullptr; link = &(*link)->next) {
+        if (*link == this) {
+            *link = next;
+            break;
+        }
+    }
+    // A slot that outlives its maker (a test's) must not reach back into it.
+    for (Slot* s : slots)
+        s->factory = nullptr;
+}
+
+Slot* SlotFactory::NewSlot(LGCP::CreateParams const& params)
+{
+    Slot* slot = INewSlot(params);
+    if (slot == nullptr)
+        return nullptr;
+    slot->factory = this;
+    slots.push_back(slot);
+    return slot;
+}
+
+void SlotFactory::Remove(Slot* slot)
+{
+    slots.erase(std::remove(slots.begin(), slots.end(), slot), slots.end());
+}

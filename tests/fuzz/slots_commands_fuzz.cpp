@@ -1,0 +1,212 @@
+// Slot commands in any order, on any numbers, against Slots with the trunk,
+// basic-rate and map factories on the simulated board.
+//
+// Input: a sequence of steps, each an opcode octet and its operands (a slot
+// number is two octets, modulo 1100 so that numbers past the table occur):
+//   0 create trunk     slot, trunk, time slot
+//   1 create trunk_bri slot, line, channel
+//   2 create map       slot, flags (bit 0 transmitter, bit 1 receiver),
+//                      bus and channel of each (past their ranges too)
+//   3 connect          slot, target
+//   4 disconnect       slot      5 destroy slot     6 activate slot
+//   7 deactivate slot            8 userData slot, length, octets
+//   9 ioctl slot                 10 query (with a slot when bit 7 of the
+//                                   opcode is set)
+//   11 the host is lost and a new one connects
+// Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
+// slots and every list that names them must agree: the table and `slots`,
+// each id and its entry, each listener's source, and no pointer to a slot
+// that is gone (the factories' lists included). Later slot kinds add their
+// steps here.
+
+#include "slots/map_slot.hpp"
+#include "slots/trunk_slot.hpp"
+#include "tests/slots/slots_host.hpp"
+
+#include "sim/board.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <set>
+#include <streambuf>
+
+namespace {
+
+struct Input {
+    const std::uint8_t* p;
+    std::size_t left;
+    std::uint8_t Byte()
+    {
+        if (left == 0)
+            return 0;
+        --left;
+        return *p++;
+    }
+    std::uint32_t Slot() { return ((std::uint32_t(Byte()) << 8) | Byte()) % 1100; }
+};
+
+// Log lines go nowhere: they are the same few texts, millions of times.
+struct NullBuf : std::streambuf {
+    int overflow(int c) override { return c; }
+};
+
+constexpr int kMaxSteps = 64;
+
+TrunkFactory* const kTrunks[] = {&trunk0,     &trunk1,     &trunk2,     &trunk3,
+                                 &trunk_bri0, &trunk_bri1, &trunk_bri2, &trunk_bri3,
+                                 &trunk_bri4, &trunk_bri5, &trunk_bri6, &trunk_bri7};
+
+void Check(bool ok)
+{
+    if (!ok)
+        __builtin_trap();
+}
+
+void CheckInvariants(Slots& slots, MapFactory& map)
+{
+    std::set<::Slot*> live(slots.slots().begin(), slots.slots().end());
+    Check(live.size() == slots.slots().size());
+    std::size_t stored = 0;
+    for (unsigned int n = 0; n < Slots::TableSize; ++n) {
+        if (::Slot* s = slots.Get(n)) {
+            ++stored;
+            Check(live.count(s) == 1 && s->id == n);
+        }
+    }
+    Check(stored == live.size());
+    for (::Slot* s : live) {
+        Check(s->source == nullptr || live.count(s->source) == 1);
+        if (s->source != nullptr) {
+            auto const& l = s->source->listeners;
+            Check(std::count(l.begin(), l.end(), s) == 1);
+        }
+        for (::Slot* l : s->listeners)
+            Check(live.count(l) == 1 && l->source == s);
+        Check(s->factory == nullptr ||
+              std::count(s->factory->slots.begin(), s->factory->slots.end(), s) <= 1);
+    }
+    for (SlotFactory* f = firstFactory; f != nullptr; f = f->next)
+        for (::Slot* s : f->slots)
+            Check(live.count(s) == 1);
+    for (TrunkFactory* f : kTrunks)
+        for (::Slot* s : f->trunkSlots)
+            Check(s == nullptr || live.count(s) == 1);
+    for (::Slot* s : map.owners)
+        Check(s == nullptr || live.count(s) == 1);
+}
+
+LGCP::Command Simple(void (LGCP::Command::*select)())
+{
+    LGCP::Command c;
+    (c.*select)();
+    return c;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    static NullBuf null;
+    static bool ready = [] {
+        std::clog.rdbuf(&null);
+        std::cerr.rdbuf(&null);
+        Sim::Board::instance().Reset();
+        // A growing request log would look like a leak to every run.
+        Sim::Board::instance().SetLogLimit(0);
+        Mux::test::freeze();
+        KeepTrunkFactories();
+        return true;
+    }();
+    (void)ready;
+    static HwMux mux;
+    static MapFactory map;
+
+    {
+        SlotsTest::Host host(&mux);
+        Input in{data, size};
+        // Enough steps for any interplay of a few slots; longer inputs only
+        // slow the run down.
+        for (int steps = 0; in.left > 0 && steps < kMaxSteps; ++steps) {
+            std::uint8_t op = in.Byte();
+            bool with_seq = (op & 0x40) == 0;
+            std::optional<std::uint32_t> seq;
+            if (with_seq)
+                seq = op;
+            LGCP::Command c;
+            std::optional<std::uint32_t> slot = in.Slot();
+            switch ((op & 0x3F) % 12) {
+            case 0: {
+                unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
+                c.set_create(SlotsTest::Trunk(trunk, ts));
+                break;
+            }
+            case 1: {
+                unsigned int line = in.Byte() % 9, ch = in.Byte() % 6;
+                c.set_create(SlotsTest::TrunkBRI(line, ch));
+                break;
+            }
+            case 2: {
+                std::uint8_t flags = in.Byte();
+                SlotsTest::BusChannel tx, rx;
+                unsigned int bus = in.Byte() % 17, ch = in.Byte() % 130;
+                if (flags & 1)
+                    tx = std::pair(bus, ch);
+                bus = in.Byte() % 17;
+                ch = in.Byte() % 130;
+                if (flags & 2)
+                    rx = std::pair(bus, ch);
+                c.set_create(SlotsTest::Map(tx, rx));
+                break;
+            }
+            case 3:
+                c.set_connect(in.Slot());
+                break;
+            case 4:
+                c.set_disconnect();
+                break;
+            case 5:
+                c.set_destroy();
+                break;
+            case 6:
+                c.select_activate().set_empty();
+                break;
+            case 7:
+                c.set_deactivate();
+                break;
+            case 8: {
+                std::string bytes;
+                for (std::uint8_t n = in.Byte() % 16; n > 0; --n)
+                    bytes.push_back(static_cast<char>(in.Byte()));
+                c.set_userData(bytes);
+                break;
+            }
+            case 9:
+                c.select_ioctl().set_vad_enable(true);
+                break;
+            case 10:
+                c = Simple(&LGCP::Command::set_query);
+                if ((op & 0x80) == 0)
+                    slot.reset();
+                break;
+            case 11:
+                host.LoseHost();
+                host.Reconnect();
+                CheckInvariants(host.slots(), map);
+                continue;
+            }
+            host.Offer(c, slot, seq);
+            host.Discard();
+            CheckInvariants(host.slots(), map);
+        }
+    }
+    // The host is gone with its slots: nothing may be left anywhere.
+    for (TrunkFactory* f : kTrunks)
+        for (::Slot* s : f->trunkSlots)
+            Check(s == nullptr);
+    for (::Slot* s : map.owners)
+        Check(s == nullptr);
+    Check(map.slots.empty());
+    return 0;
+}
