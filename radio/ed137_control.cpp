@@ -23,11 +23,28 @@ std::uint32_t AddressOf(std::string const& dotted)
 
 std::string Dotted(std::uint32_t network_order)
 {
-    in_addr a{};
-    a.s_addr = network_order;
-    char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
+    INet4::Addr a;
+    a.Assign(network_order);
+    return a.GetDotted();
+}
+
+// What a controller keeps of a header it takes: the SQI words only when
+// the header carries them.
+void Keep(ED137RadioState const& from, ED137RadioState& to)
+{
+    to.addr = from.addr;
+    to.ssrc = from.ssrc;
+    to.flags = from.flags;
+    to.ptt = from.ptt;
+    to.squ = from.squ;
+    to.ptt_id = from.ptt_id;
+    to.ptt_mute = from.ptt_mute;
+    to.ptt_summation = from.ptt_summation;
+    to.sct = from.sct;
+    if (from.HasSqi()) {
+        to.bss_method = from.bss_method;
+        to.bss_quality = from.bss_quality;
+    }
 }
 
 void HeaderFrom(TERM::ED137RadioHeader const& h, ED137RadioState& s)
@@ -408,37 +425,13 @@ unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long now_arg, uns
 
 int ED137RadioGWControl::PutProtoFromRadioToChan(ED137RadioState const& state)
 {
-    sent_.addr = state.addr;
-    sent_.ssrc = state.ssrc;
-    sent_.flags = state.flags;
-    sent_.ptt = state.ptt;
-    sent_.squ = state.squ;
-    sent_.ptt_id = state.ptt_id;
-    sent_.ptt_mute = state.ptt_mute;
-    sent_.ptt_summation = state.ptt_summation;
-    sent_.sct = state.sct;
-    if (state.HasSqi()) {
-        sent_.bss_method = state.bss_method;
-        sent_.bss_quality = state.bss_quality;
-    }
+    Keep(state, sent_);
     return 0;
 }
 
 int ED137RadioGWControl::PutProtoFromChanToRadio(ED137RadioState const& state)
 {
-    received_.addr = state.addr;
-    received_.ssrc = state.ssrc;
-    received_.flags = state.flags;
-    received_.ptt = state.ptt;
-    received_.squ = state.squ;
-    received_.ptt_id = state.ptt_id;
-    received_.ptt_mute = state.ptt_mute;
-    received_.ptt_summation = state.ptt_summation;
-    received_.sct = state.sct;
-    if (state.HasSqi()) {
-        received_.bss_method = state.bss_method;
-        received_.bss_quality = state.bss_quality;
-    }
+    Keep(state, received_);
     return 0;
 }
 
