@@ -247,7 +247,10 @@ int RadioControl::WriteExtension(unsigned char const* buf, int length)
 void RadioControl::Notify(TERM::RtpRadioRequest const& request)
 {
     if (!ASN1::isValid(request)) {
-        std::cerr << GetPrefix() << " invalid request not sent: " << request << std::endl;
+        ASN1::InvalidTracer why;
+        request.accept(why);
+        std::cerr << GetPrefix() << " invalid request not sent (" << why.str() << "): " << request
+                  << std::endl;
         return;
     }
     if (notify_ != nullptr)

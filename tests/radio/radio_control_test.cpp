@@ -231,4 +231,28 @@ TEST_F(RadioControlTest, PrefixNamesTheChannelAndTheTime)
     EXPECT_TRUE(IsTimeText(p.substr(8, p.size() - 9))) << p;
 }
 
+// The sink never sees a request it could not send: one that is not valid is
+// logged, with where it is wrong, and dropped.
+TEST_F(RadioControlTest, InvalidRequestIsLoggedNotHandedOn)
+{
+    struct Probe : RadioControl {
+        using RadioControl::Notify;
+        using RadioControl::RadioControl;
+    };
+    Probe c(7, Attach(), RadioTest::ED137Init());
+    RadioTest::Sink sink;
+    c.SetNotify(&sink);
+    TERM::RtpRadioRequest request;
+    request.get_status().select_ed_137().get_header().set_ptt_id(64);
+    c.Notify(request);
+    EXPECT_TRUE(sink.requests.empty());
+    EXPECT_NE(errors().find("invalid request not sent ("), std::string::npos) << errors();
+    EXPECT_NE(errors().find("ptt-id"), std::string::npos) << errors();
+
+    request.get_status().get_ed_137().get_header().set_ptt_id(63);
+    c.Notify(request);
+    EXPECT_EQ(sink.requests.size(), 1u);
+    clear_errors(); // the line this test provoked on purpose
+}
+
 } // namespace
