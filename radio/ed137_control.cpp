@@ -318,35 +318,28 @@ void ED137RadioControl::OnRtpProtoRXEvent(r2s_proto const& packet)
     Notify(request);
 }
 
-bool ED137RadioControl::Refuse(char const* field)
+template <class Message>
+bool ED137RadioControl::SendED137(Message const& message)
 {
-    std::cerr << GetPrefix() << " ed-137 " << field << " does not fit its wire field: nothing sent"
-              << std::endl;
-    return false;
+    if (char const* unfit = ED137UnfitField(message)) {
+        std::cerr << GetPrefix() << " ed-137 " << unfit << " does not fit its wire field: nothing sent"
+                  << std::endl;
+        return false;
+    }
+    ED137RadioState state = sent_;
+    DecodeASN(message, state);
+    SendRadioStateToChan(state);
+    return true;
 }
 
 bool ED137RadioControl::SendASNToChan(TERM::RadioStatus const& status)
 {
-    if (!status.is_ed_137())
-        return false;
-    if (char const* unfit = ED137UnfitField(status.get_ed_137()))
-        return Refuse(unfit);
-    ED137RadioState state = sent_;
-    DecodeASN(status.get_ed_137(), state);
-    SendRadioStateToChan(state);
-    return true;
+    return status.is_ed_137() && SendED137(status.get_ed_137());
 }
 
 bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
 {
-    if (!modifier.is_ed_137())
-        return false;
-    if (char const* unfit = ED137UnfitField(modifier.get_ed_137()))
-        return Refuse(unfit);
-    ED137RadioState state = sent_;
-    DecodeASN(modifier.get_ed_137(), state);
-    SendRadioStateToChan(state);
-    return true;
+    return modifier.is_ed_137() && SendED137(modifier.get_ed_137());
 }
 
 bool ED137RadioControl::NeedSendProto(ED137RadioState const& state) const

@@ -122,7 +122,10 @@ protected:
 
 private:
     void Init();
-    bool Refuse(char const* field);
+    // The host's ED-137 status or modifier, checked against the wire and
+    // sent from the sent state.
+    template <class Message>
+    bool SendED137(Message const& message);
 };
 
 class ED137RadioGWControl : public ED137RadioControl {
