@@ -19,15 +19,15 @@ namespace Sim {
 
 class Mctl final : public Device {
 public:
-    static constexpr std::uint32_t kAnswer = 0xBB03;        // {modem, -1}
-    static constexpr std::uint32_t kOriginate = 0xBB04;     // {modem, -1}
-    static constexpr std::uint32_t kAllocate = 0xBB0B;      // value 0 -> modem
-    static constexpr std::uint32_t kEnumerate = 0xBB0C;     // value: previous -> next, ENODEV after the last
-    static constexpr std::uint32_t kTimeslot = 0xBB15;      // value 0 -> switch channel
-    static constexpr std::uint32_t kSetDdm = 0xBB16;        // {modem, flags}
-    static constexpr std::uint32_t kSetDmp = 0xBB38;        // {modem, index, value}
-    static constexpr std::uint32_t kResetDmp = 0xBB3A;      // {modem, -1}
-    static constexpr std::uint32_t kFaxOriginate = 0xBB40;  // {modem, -1}
+    static constexpr std::uint32_t kAnswer = 0xBB03;       // {modem, -1}
+    static constexpr std::uint32_t kOriginate = 0xBB04;    // {modem, -1}
+    static constexpr std::uint32_t kAllocate = 0xBB0B;     // value 0 -> modem
+    static constexpr std::uint32_t kEnumerate = 0xBB0C;    // value: previous -> next, ENODEV after the last
+    static constexpr std::uint32_t kTimeslot = 0xBB15;     // value 0 -> switch channel
+    static constexpr std::uint32_t kSetDdm = 0xBB16;       // {modem, flags}
+    static constexpr std::uint32_t kSetDmp = 0xBB38;       // {modem, index, value}
+    static constexpr std::uint32_t kResetDmp = 0xBB3A;     // {modem, -1}
+    static constexpr std::uint32_t kFaxOriginate = 0xBB40; // {modem, -1}
 
     // After Reset: four modems on channels 1600.., a range that no other
     // model uses. The data-mode parameters are indexed below kDmpParams.

@@ -74,7 +74,8 @@ bool NetIfs::Number(const std::string& name, std::uint32_t& n)
     if (name.size() < 5 || name.size() >= kNameSize || name.compare(0, 4, "hdlc") != 0)
         return false;
     std::string digits = name.substr(4);
-    if (digits.find_first_not_of("0123456789") != std::string::npos || (digits.size() > 1 && digits[0] == '0'))
+    if (digits.find_first_not_of("0123456789") != std::string::npos ||
+        (digits.size() > 1 && digits[0] == '0'))
         return false;
     return Util::ParseNumber(digits, n, 99999);
 }

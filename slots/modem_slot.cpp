@@ -184,7 +184,8 @@ void ModemSlot::on_terminate_timeout(Timer*)
 // ---------------------------------------------------------------------------
 // DspModemSlot
 
-DspModemSlot::DspModemSlot(ModemFactory& factory, TERM::ModemParams const& params) : ModemSlot(factory, params)
+DspModemSlot::DspModemSlot(ModemFactory& factory, TERM::ModemParams const& params)
+    : ModemSlot(factory, params)
 {}
 
 DspModemSlot::~DspModemSlot()
@@ -253,7 +254,8 @@ void DspModemSlot::InitModem()
         }
     }
     if (ModemCommand(fd.get(), MCTL_RESET_DMP, m, -1) < 0)
-        std::cerr << ext::header(this) << "reset dmp parameters failed : " << std::strerror(errno) << std::endl;
+        std::cerr << ext::header(this) << "reset dmp parameters failed : " << std::strerror(errno)
+                  << std::endl;
     if (params.has_dmp()) {
         for (auto const& p : params.get_dmp()) {
             // The host's integers go to the driver as 32-bit words.

@@ -25,9 +25,9 @@
 #include <thread>
 
 using namespace SlotsTest;
-using SimTest::Capture;
 using Sim::Mctl;
 using Sim::NetIfs;
+using SimTest::Capture;
 
 namespace {
 
@@ -301,8 +301,9 @@ TEST_F(Modems, TrunkToDspModemTakesTheModemAndStartsPppd)
                                          "/dev/mctl 0x0000bb38 0 6 8 = 0",
                                          "/dev/mctl 0x0000bb03 0 4294967295 = 0",
                                      }));
-    EXPECT_THAT(err.str(), testing::HasSubstr("05:dsp-modem: set dmp parameter index=64 value=1 failed : Invalid "
-                                              "argument\n05:dsp-modem: set dmp parameter index=-1 value=-2 failed"));
+    EXPECT_THAT(err.str(),
+                testing::HasSubstr("05:dsp-modem: set dmp parameter index=64 value=1 failed : Invalid "
+                                   "argument\n05:dsp-modem: set dmp parameter index=-1 value=-2 failed"));
     EXPECT_EQ(Switch(1600), "1600 connected 37");
     EXPECT_TRUE(mctl().Allocated(0));
     EXPECT_EQ(modem(5)->modem_id(), 0);
@@ -313,8 +314,9 @@ TEST_F(Modems, TrunkToDspModemTakesTheModemAndStartsPppd)
     EXPECT_EQ(run.argv, (Lines{Root("/usr/local/sbin/pppd"), "file", Root("/usr/local/etc/ppp/aoptions"),
                                Root("/dev/mdm0"), "remotenumber", "5551234"}));
     EXPECT_EQ(run.pid, modem(5)->child_pid());
-    EXPECT_NE(log.str().find("05:dsp-modem: pppd executed cid=\"5551234\" pid=" + std::to_string(run.pid) + "\n"),
-              std::string::npos);
+    EXPECT_NE(
+        log.str().find("05:dsp-modem: pppd executed cid=\"5551234\" pid=" + std::to_string(run.pid) + "\n"),
+        std::string::npos);
 
     // A second connection: no driver request, the modem is the source now.
     host().Create(8, Trunk(1, 8));
@@ -342,19 +344,19 @@ TEST_F(Modems, DataModesOriginateAndTheHostsCommandLine)
     host().Create(8, Trunk(1, 8));
     host().Create(9, Trunk(1, 9));
     host().Create(1, Modem([](auto& p) {
-        AddDdm(p, {TERM::DigitalDataModeEnum::ddmV110, TERM::DigitalDataModeEnum::ddm8BIT});
-        p.set_originate();
-    }));
+                      AddDdm(p, {TERM::DigitalDataModeEnum::ddmV110, TERM::DigitalDataModeEnum::ddm8BIT});
+                      p.set_originate();
+                  }));
     host().Create(2, Modem([](auto& p) {
-        AddDdm(p, {TERM::DigitalDataModeEnum::ddmV120});
-        AddExecArgs(p, 70);
-        p.set_cid(std::string(5000, '7'));
-    }));
+                      AddDdm(p, {TERM::DigitalDataModeEnum::ddmV120});
+                      AddExecArgs(p, 70);
+                      p.set_cid(std::string(5000, '7'));
+                  }));
     host().Create(3, Modem([&](auto& p) {
-        AddDdm(p, {TERM::DigitalDataModeEnum::ddm7BIT});
-        p.set_execfile(Root("/usr/local/bin/fax"));
-        p.set_cid(std::string(5000, '7'));
-    }));
+                      AddDdm(p, {TERM::DigitalDataModeEnum::ddm7BIT});
+                      p.set_execfile(Root("/usr/local/bin/fax"));
+                      p.set_cid(std::string(5000, '7'));
+                  }));
     host().Connect(7, 1);
     host().Connect(8, 2);
     host().Connect(9, 3);
@@ -435,7 +437,8 @@ TEST_F(Modems, SetUpFailuresAbortWithTheErrorAndKeepNothing)
     r = host().Connect(7, 5);
     ChildSpawner::UseInstance(old);
     EXPECT_EQ(AbortCode(r), EAGAIN);
-    EXPECT_NE(err.str().find("05:dsp-modem: vfork fail: Resource temporarily unavailable\n"), std::string::npos);
+    EXPECT_NE(err.str().find("05:dsp-modem: vfork fail: Resource temporarily unavailable\n"),
+              std::string::npos);
 }
 
 TEST_F(Modems, AProgramThatIgnoresHangUpIsKilledAfter5000Ms)
@@ -492,9 +495,10 @@ TEST_F(Modems, FaxTransferReportsItsPagesThenAborts)
     EXPECT_FALSE(mctl().Allocated(0));
     auto got = ReceiveUntil(HasAbort);
     ASSERT_GE(got.size(), 2u);
-    EXPECT_EQ(got[got.size() - 2].Text(),
-              "signal slot=5 modemProceeding : acct : { octetsOut { low 0, high 0 }, octetsIn { low 3, high 0 }, "
-              "packetsOut { low 0, high 0 }, packetsIn { low 0, high 0 }, time { low 0, high 0 } }");
+    EXPECT_EQ(
+        got[got.size() - 2].Text(),
+        "signal slot=5 modemProceeding : acct : { octetsOut { low 0, high 0 }, octetsIn { low 3, high 0 }, "
+        "packetsOut { low 0, high 0 }, packetsIn { low 0, high 0 }, time { low 0, high 0 } }");
     EXPECT_TRUE(IsAbort(got.back(), 768));
     auto run = Runs().at(0);
     EXPECT_EQ(run.argv, (Lines{Root("/usr/local/sbin/fax"), "-m", "0", "arg0", "arg1"}));
@@ -502,8 +506,9 @@ TEST_F(Modems, FaxTransferReportsItsPagesThenAborts)
     for (std::string const& fd : run.fds)
         EXPECT_EQ(fd.find("socket:"), std::string::npos) << fd;
     EXPECT_THAT(log.str(), testing::HasSubstr("05:dsp-modem: fax transfer executed modem=0 ts=1600\n"));
-    EXPECT_THAT(log.str(), testing::HasSubstr("05:dsp-modem: fax terminated with code 768\n05:dsp-modem: pages "
-                                              "received: 3\n"));
+    EXPECT_THAT(log.str(),
+                testing::HasSubstr("05:dsp-modem: fax terminated with code 768\n05:dsp-modem: pages "
+                                   "received: 3\n"));
 }
 
 TEST_F(Modems, MissingFaxTransferProgramCountsItsExitAsPagesAndTouchesNoOtherSlot)
@@ -516,9 +521,9 @@ TEST_F(Modems, MissingFaxTransferProgramCountsItsExitAsPagesAndTouchesNoOtherSlo
     host().Connect(8, 1); // a data call on modem 0
     ASSERT_TRUE(Started(1));
     host().Create(5, Modem([](auto& p) {
-        p.set_fax();
-        AddExecArgs(p, 1);
-    }));
+                      p.set_fax();
+                      AddExecArgs(p, 1);
+                  }));
     host().Take();
     auto const before = mctl().Records(0);
     host().Connect(7, 5);
@@ -544,7 +549,8 @@ TEST_F(Modems, FaxReceiverIsStartedAndNotFollowed)
     ASSERT_TRUE(Started(1));
     auto run = Runs().at(0);
     ASSERT_EQ(run.argv.size(), 5u);
-    EXPECT_EQ(Lines(run.argv.begin(), run.argv.begin() + 4), (Lines{Root("/usr/local/bin/fax"), "-m", "0", "receive"}));
+    EXPECT_EQ(Lines(run.argv.begin(), run.argv.begin() + 4),
+              (Lines{Root("/usr/local/bin/fax"), "-m", "0", "receive"}));
     EXPECT_THAT(run.argv[4], testing::StartsWith(Root("/var/fax-")));
     EXPECT_THAT(run.argv[4], testing::MatchesRegex(".*/var/fax-[0-9]{2}-[0-9]{2}-[0-9]{2}\\.g3"));
     EXPECT_NE(log.str().find("05:dsp-modem: fax receiver executed modem=0 ts=1600\n"), std::string::npos);
@@ -619,7 +625,8 @@ TEST_F(DigitalModems, InterfaceFailuresAreOnlyLogged)
     board().Fail("netif", NetIfs::kWanDev, 1, EIO);
     Capture err(std::cerr);
     auto r = host().Connect(7, 5);
-    EXPECT_EQ(err.str().substr(0, err.str().find('\n') + 1), "05:digital-modem: SIOCWANDEV/IF_GET_IFACE fail!\n");
+    EXPECT_EQ(err.str().substr(0, err.str().find('\n') + 1),
+              "05:digital-modem: SIOCWANDEV/IF_GET_IFACE fail!\n");
     EXPECT_FALSE(HasAbort(r));
     EXPECT_EQ(modem(5)->child_pid(), -1);
     EXPECT_EQ(netifs().Get("hdlc0")->proto, NetIfs::kProtoHdlc);

@@ -108,8 +108,9 @@ void Install(std::string const& root)
         char const* source;
         char const* path;
     };
-    for (Place const& p : {Place{"pppd", "/usr/local/sbin/pppd"}, Place{"fax_transfer", "/usr/local/sbin/fax"},
-                           Place{"fax_receiver", "/usr/local/bin/fax"}}) {
+    for (Place const& p :
+         {Place{"pppd", "/usr/local/sbin/pppd"}, Place{"fax_transfer", "/usr/local/sbin/fax"},
+          Place{"fax_receiver", "/usr/local/bin/fax"}}) {
         std::filesystem::path const target = root + p.path;
         std::filesystem::create_directories(target.parent_path());
         std::error_code ec;
