@@ -77,7 +77,8 @@ TEST_F(SimModels, MctlModemPerOpenRecordsAndEnumeration)
     // Closing the open frees its modem.
     Driver::Close(a);
     EXPECT_FALSE(board().device<Mctl>().Allocated(0));
-    EXPECT_EQ(board().Command("/dev/mctl modem 0"), "channel 1600\nallocated no\n0xbb16 0 3\n0xbb38 0 63 -5\nok 4\n");
+    EXPECT_EQ(board().Command("/dev/mctl modem 0"),
+              "channel 1600\nallocated no\n0xbb16 0 3\n0xbb38 0 63 -5\nok 4\n");
     EXPECT_EQ(board().Command("/dev/mctl modems 7"), "ok\n");
     EXPECT_EQ(board().Command("/dev/mctl modems"), "ok 7\n");
     EXPECT_EQ(board().Command("/dev/mctl modems 1025").rfind("error", 0), 0u);
