@@ -309,12 +309,7 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
             if (words > 0)
                 std::memcpy(r.in.data(), arg, words * 4);
         }
-        int error = 0;
-        if (absent_[r.device])
-            o = Outcome{-1, ENODEV, false};
-        else if (TakeFailure(r.device, request, error))
-            o = Outcome{-1, error, false};
-        else
+        if (!Refused(r.device, request, o))
             o = d->IoctlOn(it->second.fd, request, arg, value);
         if (o.result >= 0 && !by_value && words > 0 &&
             (Driver::RequestDir(request) & Driver::kDirRead) != 0) {
@@ -322,6 +317,23 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
             std::memcpy(r.out.data(), arg, words * 4);
         }
     }
+    return Finish(std::move(r), o);
+}
+
+bool Board::Refused(const std::string& path, std::uint32_t request, Outcome& o)
+{
+    int error = 0;
+    if (absent_[path])
+        o = Outcome{-1, ENODEV, false};
+    else if (TakeFailure(path, request, error))
+        o = Outcome{-1, error, false};
+    else
+        return false;
+    return true;
+}
+
+int Board::Finish(Request&& r, const Outcome& o)
+{
     r.result = o.result;
     r.error = o.result < 0 ? o.error : 0;
     Record(std::move(r), o.quiet);
@@ -341,21 +353,11 @@ int Board::NetIoctl(std::uint32_t request, void* ifreq)
     r.in = NetIfs::WordsIn(request, ifreq);
     ++counts_[{r.device, request}];
     Outcome o;
-    int error = 0;
-    if (absent_[r.device])
-        o = Outcome{-1, ENODEV, false};
-    else if (TakeFailure(r.device, request, error))
-        o = Outcome{-1, error, false};
-    else
+    if (!Refused(r.device, request, o))
         o = netifs.Ioctl(request, ifreq, 0);
     if (o.result >= 0)
         r.out = NetIfs::WordsOut(request, ifreq);
-    r.result = o.result;
-    r.error = o.result < 0 ? o.error : 0;
-    Record(std::move(r), false);
-    if (o.result < 0)
-        errno = o.error;
-    return o.result;
+    return Finish(std::move(r), o);
 }
 
 std::uint64_t Board::Count(const std::string& path, std::uint32_t request) const

@@ -132,6 +132,11 @@ private:
         int error = 0;
     };
     bool TakeFailure(const std::string& path, std::uint32_t request, int& error);
+    // An absent device or a failure asked for: `o` says how; false when
+    // the request reaches the model.
+    bool Refused(const std::string& path, std::uint32_t request, Outcome& o);
+    // Logs the request with its outcome, sets errno; the result.
+    int Finish(Request&& r, const Outcome& o);
     void Record(Request&& r, bool quiet);
     void ForgetStaleOpens();
     void CloseAllOpens();

@@ -2,6 +2,7 @@
 // through its control port, with the stand-in programs of standins/ as its
 // children; and Debian's pppd reading the argument list the server built.
 
+#include "modem_params.hpp"
 #include "standins.hpp"
 #include "support/lgcp_host.hpp"
 #include "support/server_process.hpp"
@@ -22,6 +23,10 @@
 
 namespace {
 
+using SlotsTest::AddDdm;
+using SlotsTest::AddDmp;
+using SlotsTest::AddExecArgs;
+using SlotsTest::Modem;
 using Strings = std::vector<std::string>;
 
 class ModemEndToEnd : public ::testing::Test {
@@ -58,6 +63,13 @@ protected:
     E2E::Bytes Connect(int slot, int target)
     {
         return Command(slot, [&](LGCP::Command& c) { c.set_connect(target); });
+    }
+    // A destroy whose answer is waited for later (Reply).
+    void SendDestroy(int slot)
+    {
+        LGCP::Message m = E2E::Command(++seq_, slot);
+        m.get_pdu().get_command().set_destroy();
+        host_.Send(m);
     }
     // The next signal of `slot` that `match` accepts, read past the others;
     // false when none comes within `ms`.
@@ -125,17 +137,6 @@ LGCP::CreateParams Trunk(int trunk, int timeslot)
     return p;
 }
 
-LGCP::CreateParams Modem(std::function<void(TERM::ModemParams&)> const& edit = {})
-{
-    LGCP::CreateParams c;
-    TERM::ModemParams& p = c.select_modem();
-    p.set_cid("");
-    p.set_cdid("");
-    if (edit)
-        edit(p);
-    return c;
-}
-
 auto Abort(int code)
 {
     return [code](LGCP::Signal const& s) { return s.is_abort() && s.get_abort().getValue() == code; };
@@ -179,9 +180,7 @@ TEST_F(ModemEndToEnd, DspDataCallFromConnectToDestroy)
                        root + "/dev/mdm0", "remotenumber", "5551234"}));
 
     // The destroy is answered when pppd has gone.
-    LGCP::Message m = E2E::Command(++seq_, 5);
-    m.get_pdu().get_command().set_destroy();
-    host_.Send(m);
+    SendDestroy(5);
     EXPECT_EQ(Reply(10000), E2E::Success(seq_, 5));
     EXPECT_TRUE(server_.Logged("05:dsp-modem: sent HUP to pppd.\n"));
     // The slot goes right after its success: the modem with it.
@@ -197,10 +196,8 @@ TEST_F(ModemEndToEnd, ProgramIgnoringHangUpIsKilledAfterTheTimeout)
     Connect(7, 5);
     ASSERT_TRUE(Started(1));
     int const pid = Runs()[0].pid;
-    LGCP::Message m = E2E::Command(++seq_, 5);
-    m.get_pdu().get_command().set_destroy();
     auto const sent = std::chrono::steady_clock::now();
-    host_.Send(m);
+    SendDestroy(5);
     EXPECT_EQ(Reply(15000), E2E::Success(seq_, 5));
     EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(4900));
     EXPECT_TRUE(server_.Logged("05:dsp-modem: pppd terminate timeout!\n05:dsp-modem: pppd isn't terminated, "
@@ -215,8 +212,7 @@ TEST_F(ModemEndToEnd, FaxTransferPagesAndReceiver)
     Create(8, Trunk(1, 8));
     Create(5, Modem([](TERM::ModemParams& p) {
                p.set_fax();
-               p.include_execargs();
-               p.get_execargs().push_back(ASN1::IA5String("page"));
+               AddExecArgs(p, 1);
            }));
     Create(6, Modem([](TERM::ModemParams& p) { p.set_fax(); }));
     ASSERT_EQ(Connect(7, 5), E2E::Success(5, 7));
@@ -232,7 +228,7 @@ TEST_F(ModemEndToEnd, FaxTransferPagesAndReceiver)
     ASSERT_TRUE(Started(2));
     std::string const root = server_.root();
     auto runs = Runs();
-    EXPECT_EQ(runs[0].argv, (Strings{root + "/usr/local/sbin/fax", "-m", "0", "page"}));
+    EXPECT_EQ(runs[0].argv, (Strings{root + "/usr/local/sbin/fax", "-m", "0", "arg0"}));
     ASSERT_EQ(runs[1].argv.size(), 5u);
     EXPECT_EQ(runs[1].argv[0], root + "/usr/local/bin/fax");
     EXPECT_EQ(runs[1].argv[3], "receive");
@@ -281,9 +277,7 @@ TEST_F(ModemEndToEnd, DigitalModemOnItsInterface)
     ASSERT_TRUE(Started(1));
     EXPECT_EQ(Runs()[0].argv, (Strings{server_.root() + "/usr/local/sbin/pppd", "file",
                                        server_.root() + "/usr/local/etc/ppp/ioptions", "hdlc0"}));
-    LGCP::Message m = E2E::Command(++seq_, 5);
-    m.get_pdu().get_command().set_destroy();
-    host_.Send(m);
+    SendDestroy(5);
     EXPECT_EQ(Reply(10000), E2E::Success(seq_, 5));
     EXPECT_TRUE(server_.Becomes("netifs", "hdlc0 flags 0x50 slotmap 700 proto hdlc\n"
                                           "hdlc1 flags 0x51 slotmap 1701 proto hdlc\nok 2\n"));

@@ -4,6 +4,7 @@
 // started), their ends, the stop sequence, the host's loss, and the
 // enumeration for the resources query.
 
+#include "modem_params.hpp"
 #include "slots_fixture.hpp"
 #include "standins.hpp"
 
@@ -33,44 +34,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 using Words = std::vector<std::uint32_t>;
-
-LGCP::CreateParams Modem(std::function<void(TERM::ModemParams&)> const& edit = {})
-{
-    LGCP::CreateParams c;
-    TERM::ModemParams& p = c.select_modem();
-    p.set_cid("");
-    p.set_cdid("");
-    if (edit)
-        edit(p);
-    return c;
-}
-
-void AddDdm(TERM::ModemParams& p, std::initializer_list<TERM::DigitalDataModeEnum::NamedNumber> modes)
-{
-    p.include_ddm();
-    for (auto m : modes) {
-        TERM::DigitalDataModeEnum e;
-        e.setValue(m);
-        p.get_ddm().push_back(e);
-    }
-}
-
-void AddDmp(TERM::ModemParams& p, int offset, int value)
-{
-    if (!p.has_dmp())
-        p.include_dmp();
-    TERM::DDModemParam d;
-    d.set_offset(offset);
-    d.set_value(value);
-    p.get_dmp().push_back(d);
-}
-
-void AddExecArgs(TERM::ModemParams& p, int count)
-{
-    p.include_execargs();
-    for (int i = 0; i < count; ++i)
-        p.get_execargs().push_back(ASN1::IA5String("arg" + std::to_string(i)));
-}
 
 // A spawner whose forks all fail.
 struct NoFork : ChildSpawner {
