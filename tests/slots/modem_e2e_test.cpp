@@ -29,6 +29,14 @@ using SlotsTest::AddExecArgs;
 using SlotsTest::Modem;
 using Strings = std::vector<std::string>;
 
+LGCP::CreateParams Trunk(int trunk, int timeslot)
+{
+    LGCP::CreateParams p;
+    p.select_trunk().set_trunk(trunk);
+    p.get_trunk().set_timeslot(timeslot);
+    return p;
+}
+
 class ModemEndToEnd : public ::testing::Test {
 protected:
     // A server with the stand-ins installed, in this STANDIN_MODE.
@@ -63,6 +71,16 @@ protected:
     E2E::Bytes Connect(int slot, int target)
     {
         return Command(slot, [&](LGCP::Command& c) { c.set_connect(target); });
+    }
+    // Trunk slot 7 connected to a DSP modem in slot 5, whose pppd has
+    // started; its pid (0 when it did not start).
+    int DataCall(char const* mode)
+    {
+        Start(mode);
+        Create(7, Trunk(1, 5));
+        Create(5, Modem());
+        Connect(7, 5);
+        return Started(1) ? Runs()[0].pid : 0;
     }
     // A destroy whose answer is waited for later (Reply).
     void SendDestroy(int slot)
@@ -129,14 +147,6 @@ protected:
     int seq_ = 0;
 };
 
-LGCP::CreateParams Trunk(int trunk, int timeslot)
-{
-    LGCP::CreateParams p;
-    p.select_trunk().set_trunk(trunk);
-    p.get_trunk().set_timeslot(timeslot);
-    return p;
-}
-
 auto Abort(int code)
 {
     return [code](LGCP::Signal const& s) { return s.is_abort() && s.get_abort().getValue() == code; };
@@ -190,12 +200,8 @@ TEST_F(ModemEndToEnd, DspDataCallFromConnectToDestroy)
 
 TEST_F(ModemEndToEnd, ProgramIgnoringHangUpIsKilledAfterTheTimeout)
 {
-    Start("ignore-hup");
-    Create(7, Trunk(1, 5));
-    Create(5, Modem());
-    Connect(7, 5);
-    ASSERT_TRUE(Started(1));
-    int const pid = Runs()[0].pid;
+    int const pid = DataCall("ignore-hup");
+    ASSERT_GT(pid, 0);
     auto const sent = std::chrono::steady_clock::now();
     SendDestroy(5);
     EXPECT_EQ(Reply(15000), E2E::Success(seq_, 5));
@@ -296,12 +302,8 @@ TEST_F(ModemEndToEnd, RefusedAllocationAbortsWithTheErrorNumber)
 
 TEST_F(ModemEndToEnd, LostHostTakesAProgramThatIgnoresHangUpWithIt)
 {
-    Start("ignore-hup");
-    Create(7, Trunk(1, 5));
-    Create(5, Modem());
-    Connect(7, 5);
-    ASSERT_TRUE(Started(1));
-    int const pid = Runs()[0].pid;
+    int const pid = DataCall("ignore-hup");
+    ASSERT_GT(pid, 0);
     host_.Close();
     EXPECT_TRUE(server_.Logged("05:dsp-modem: pppd isn't terminated, killing ...\n"));
     EXPECT_TRUE(E2E::Eventually([&] { return ::kill(pid, 0) != 0; }));
