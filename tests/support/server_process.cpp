@@ -56,6 +56,18 @@ std::string ServerBinary()
     return (dir.empty() ? std::string(".") : dir) + "/server";
 }
 
+void OnceForThisProgram()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    AddLeakCheck(LeftChildProcesses);
+}
+
+} // namespace
+
 std::string FakeTimeLibrary()
 {
     std::string const own = Env("GW_FAKETIME_LIB");
@@ -68,18 +80,6 @@ std::string FakeTimeLibrary()
     ::globfree(&g);
     return found;
 }
-
-void OnceForThisProgram()
-{
-    static bool done = false;
-    if (done)
-        return;
-    done = true;
-    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    AddLeakCheck(LeftChildProcesses);
-}
-
-} // namespace
 
 bool Emulated()
 {
