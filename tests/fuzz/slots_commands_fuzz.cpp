@@ -1,5 +1,6 @@
 // Slot commands in any order, on any numbers, against Slots with the trunk,
-// basic-rate and map factories on the simulated board.
+// basic-rate, map, modem, external, echo and MCC factories on the simulated
+// board.
 //
 // Input: a sequence of steps, each an opcode octet and its operands (a slot
 // number is two octets, modulo 1100 so that numbers past the table occur):
@@ -13,26 +14,36 @@
 //   9 ioctl slot                 10 query (with a slot when bit 7 of the
 //                                   opcode is set)
 //   11 the host is lost and a new one connects
-//   12 create modem    slot, flags (bit 0 ddm present, bit 1 a mode in it,
+//   12 create ext      slot, transmitter and receiver (two octets each,
+//                      signed, so that both ends of the range are passed)
+//   13 create echo     slot, bus and channel (one signed octet each; buses
+//                      1 and 3 are present)
+//   14 create mcc      slot, type (0..3, one past the enumeration), mode
+//   15 create modem    slot, flags (bit 0 ddm present, bit 1 a mode in it,
 //                      bit 2 originate, bit 3 fax, bit 4 execargs, bit 5
 //                      dmp, bit 6 the program's start fails, bit 7 the next
 //                      modem or interface request fails)
-//   13 the loop clock moves on (operand times 40 ms): stop timers fire
+//   16 the loop clock moves on (operand times 40 ms): stop timers fire
 // Modem programs are not started: a spawner of this target hands out
 // process numbers that nothing owns and signals nobody.
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
-// that is gone (the factories' lists included). Later slot kinds add their
-// steps here.
+// that is gone (the factories' lists included), and every MCC channel the
+// board holds belongs to a live slot. Later slot kinds add their steps here.
 
 #include "core/process.hpp"
+#include "slots/echo_slot.hpp"
+#include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
+#include "slots/mcc_slot.hpp"
 #include "slots/modem_slot.hpp"
 #include "slots/trunk_slot.hpp"
+#include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/slots_host.hpp"
 
 #include "sim/board.hpp"
+#include "sim/mcc.hpp"
 #include "sim/mctl.hpp"
 #include "sim/netifs.hpp"
 
@@ -59,6 +70,8 @@ struct Input {
         return *p++;
     }
     std::uint32_t Slot() { return ((std::uint32_t(Byte()) << 8) | Byte()) % 1100; }
+    int Signed16() { return static_cast<std::int16_t>((std::uint16_t(Byte()) << 8) | Byte()); }
+    int Signed8() { return static_cast<std::int8_t>(Byte()); }
 };
 
 // Log lines go nowhere: they are the same few texts, millions of times.
@@ -144,6 +157,15 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems)
     for (::Slot* s : map.owners)
         Check(s == nullptr || live.count(s) == 1);
     CheckModems(live, modems);
+    // Each MCC channel is held by exactly one live MCC slot.
+    std::set<int> channels;
+    for (::Slot* s : live)
+        if (auto* m = dynamic_cast<MccSlot*>(s))
+            Check(channels.insert(m->timeslot).second);
+    std::set<int> held;
+    for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
+        held.insert(static_cast<int>(ts));
+    Check(held == channels);
 }
 
 LGCP::Command Simple(void (LGCP::Command::*select)())
@@ -180,6 +202,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Sim::Board::instance().device<Sim::NetIfs>().Reset();
     static ModemFactory modems;
     modems.IQuery();
+    static ExtFactory ext;
+    static MccFactory mcc;
+    static EchoFactory echo;
+    static bool buses = [] {
+        echo.SetPresentForTest(1, true);
+        echo.SetPresentForTest(3, true);
+        return true;
+    }();
+    (void)buses;
 
     {
         SlotsTest::Host host(&mux);
@@ -194,7 +225,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 14) {
+            switch ((op & 0x3F) % 17) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -254,6 +285,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 CheckInvariants(host.slots(), map, modems);
                 continue;
             case 12: {
+                int tx = in.Signed16(), rx = in.Signed16();
+                c.set_create(SlotsTest::Ext(tx, rx));
+                break;
+            }
+            case 13: {
+                int bus = in.Signed8(), ch = in.Signed8();
+                c.set_create(SlotsTest::Echo(bus, ch));
+                break;
+            }
+            case 14: {
+                int type = in.Byte() % 4, mode = in.Byte() % 2;
+                c.set_create(SlotsTest::Mcc(type, mode));
+                break;
+            }
+            case 15: {
                 std::uint8_t flags = in.Byte();
                 LGCP::CreateParams p;
                 TERM::ModemParams& m = p.select_modem();
@@ -296,7 +342,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 c.set_create(p);
                 break;
             }
-            case 13:
+            case 16:
                 Mux::test::advance(in.Byte() * 40u);
                 host.Discard();
                 CheckInvariants(host.slots(), map, modems);
@@ -316,6 +362,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(map.slots.empty());
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
+    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty());
+    Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     // Failures asked for and never met do not carry over to the next run.
     Sim::Board::instance().Fail("/dev/mctl", Sim::kAny, 0, 0);
     for (std::uint32_t r :
