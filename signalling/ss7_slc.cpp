@@ -214,18 +214,19 @@ void SLC::receive(Packet& pkt)
     const unsigned int left = pkt.length();
     const unsigned int expected = left > li_max ? li_max : left;
     if (li != expected) {
-        std::cerr << ext::header(this) << "invalid packet length, expected = " << li << ", received = " << left
-                  << '\n';
+        std::cerr << ext::header(this) << "invalid packet length, expected = " << li
+                  << ", received = " << left << '\n';
         if (expected == li_max) {
             std::cerr << ext::header(this) << "can't truncate signalling unit." << '\n';
         } else if (li < left) {
-            std::cerr << ext::header(this) << "truncate " << (left - li) << " octet(s) : " << pkt.text() << '\n';
+            std::cerr << ext::header(this) << "truncate " << (left - li) << " octet(s) : " << pkt.text()
+                      << '\n';
             pkt = pkt.sub(0, li);
         } else {
             // Octets are missing (a short frame or a corrupted LI): what
             // is left is no signal unit, least of all an MSU to pass up.
-            std::cerr << ext::header(this) << "discard signalling unit, " << (li - left) << " octet(s) missing"
-                      << '\n';
+            std::cerr << ext::header(this) << "discard signalling unit, " << (li - left)
+                      << " octet(s) missing" << '\n';
             return;
         }
     }
@@ -580,7 +581,8 @@ void SLC::put_to_tb(Packet& pkt)
     if (tb_.count() >= tb_accept) {
         ++stats_.overflowCntr;
         std::cerr << ext::header(this) << "no space in TB buffer,"
-                  << " TB=" << tb_.count() << " RTB=" << rtb_count_ << " ignoring msu: " << pkt.text() << '\n';
+                  << " TB=" << tb_.count() << " RTB=" << rtb_count_ << " ignoring msu: " << pkt.text()
+                  << '\n';
         return;
     }
     tb_.put(pkt);

@@ -69,7 +69,10 @@ public:
     RawPeer(const RawPeer&) = delete;
     RawPeer& operator=(const RawPeer&) = delete;
 
-    void on_hdlc_receive(Packet& frame) override { units.emplace_back(frame.data(), frame.data() + frame.length()); }
+    void on_hdlc_receive(Packet& frame) override
+    {
+        units.emplace_back(frame.data(), frame.data() + frame.length());
+    }
     void on_hdlc_error(Cause::Type) override {}
     void on_hdlc_ready() override {}
 
@@ -88,7 +91,8 @@ private:
 };
 
 // A FISU or MSU (Q.703 2.2): LI counts the octets after it, 63 for more.
-inline Bytes Unit(unsigned int bsn, unsigned int bib, unsigned int fsn, unsigned int fib, const Bytes& sif = {})
+inline Bytes Unit(unsigned int bsn, unsigned int bib, unsigned int fsn, unsigned int fib,
+                  const Bytes& sif = {})
 {
     Bytes u = {static_cast<std::uint8_t>(bib << 7 | bsn), static_cast<std::uint8_t>(fib << 7 | fsn),
                static_cast<std::uint8_t>(sif.size() > 62 ? 63 : sif.size())};

@@ -502,8 +502,9 @@ TEST_F(Ss7Raw, ReceivedLengthIndicator)
     Bytes li5 = Unit(127, 1, 2, 1, sif);
     li5[2] = 5;
     Raw(li5);
-    EXPECT_EQ(log.text(), "SS7/L2 [dpc=0, slc=0, trunk=0] (worked): invalid packet length, expected = 5, received = 70\n"
-                          "SS7/L2 [dpc=0, slc=0, trunk=0] (worked): can't truncate signalling unit.\n");
+    EXPECT_EQ(log.text(),
+              "SS7/L2 [dpc=0, slc=0, trunk=0] (worked): invalid packet length, expected = 5, received = 70\n"
+              "SS7/L2 [dpc=0, slc=0, trunk=0] (worked): can't truncate signalling unit.\n");
     ASSERT_EQ(link.l3.got.size(), 3u);
     EXPECT_EQ(link.l3.got[2].size(), 70u);
 
