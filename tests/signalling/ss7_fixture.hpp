@@ -8,6 +8,7 @@
 #include "signalling/kit/channel.hpp"
 #include "signalling/ss7_slc.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <iostream>
 #include <sstream>
@@ -94,9 +95,11 @@ private:
 inline Bytes Unit(unsigned int bsn, unsigned int bib, unsigned int fsn, unsigned int fib,
                   const Bytes& sif = {})
 {
-    Bytes u = {static_cast<std::uint8_t>(bib << 7 | bsn), static_cast<std::uint8_t>(fib << 7 | fsn),
-               static_cast<std::uint8_t>(sif.size() > 62 ? 63 : sif.size())};
-    u.insert(u.end(), sif.begin(), sif.end());
+    Bytes u(3 + sif.size());
+    u[0] = static_cast<std::uint8_t>(bib << 7 | bsn);
+    u[1] = static_cast<std::uint8_t>(fib << 7 | fsn);
+    u[2] = static_cast<std::uint8_t>(sif.size() > 62 ? 63 : sif.size());
+    std::copy(sif.begin(), sif.end(), u.begin() + 3);
     return u;
 }
 
