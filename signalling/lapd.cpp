@@ -39,8 +39,8 @@ constexpr unsigned int kFrameHeadRoom = 4;
 constexpr unsigned int kIHeader = 4;
 
 const char* const kStateNames[8] = {
-    "TEI unassigned",   "Assign awaiting TEI",    "Establish awaiting TEI",     "TEI assigned",
-    "Awaiting establishment", "Awaiting release", "Multiple frame established", "Timer recovery",
+    "TEI unassigned",         "Assign awaiting TEI", "Establish awaiting TEI",     "TEI assigned",
+    "Awaiting establishment", "Awaiting release",    "Multiple frame established", "Timer recovery",
 };
 
 const char* mdl_error_text(unsigned int code)
@@ -124,11 +124,11 @@ const char* statetext(unsigned int state)
 void LAPDFullState::out(std::ostream& os) const
 {
     auto running = [](bool r) { return r ? "running" : "stopped"; };
-    os << "\n   - state: " << statetext(state)                                                   //
+    os << "\n   - state: " << statetext(state)                                                //
        << "\n   - self: TEI=" << self_tei << ", SAPI=" << self_sapi << ", busy=" << own_busy  //
        << "\n   - peer: TEI=" << peer_tei << ", SAPI=" << peer_sapi << ", busy=" << peer_busy //
        << "\n   - counters: VS=" << vs.value() << ", VA=" << va.value() << ", VR=" << vr.value()
-       << ", RC=" << rc                                                                         //
+       << ", RC=" << rc //
        << "\n   - internal signals: AckRQ=" << ack_rq << ", RetrRQ=" << retransmission_rq
        << ", QueuedUp=" << queued_up_rq //
        << "\n   - flags: L3Initiated=" << l3_initiated << ", Establishable=" << establishable
@@ -140,7 +140,7 @@ void LAPDFullState::out(std::ostream& os) const
 void LAPD::Stats::out(std::ostream& os) const
 {
     os << "\n   - timers expire count: T200: " << t200_expired << ", T202: " << t202_expired
-       << ", T203: " << t203_expired                                     //
+       << ", T203: " << t203_expired                                //
        << "\n   - errors: " << errors << ", retrains: " << retrains //
        << "\n   - queue overflows: out: " << out_overflows << ", ack: " << ack_overflows;
 }
@@ -197,8 +197,8 @@ void LAPD::change_state(unsigned int next)
     // would drown the changes that matter.
     const bool swing = (state == 6 && next == 7) || (state == 7 && next == 6);
     if (log >= 2 && !(swing && log <= 3))
-        std::clog << "LAPD[" << id << "] : change state \"" << statetext(state) << "\" -> \"" << statetext(next)
-                  << "\"" << std::endl;
+        std::clog << "LAPD[" << id << "] : change state \"" << statetext(state) << "\" -> \""
+                  << statetext(next) << "\"" << std::endl;
     state = next;
 }
 
@@ -299,8 +299,8 @@ void LAPD::start_timer(TimerId t)
     const int self = static_cast<int>(t);
     for (int other = 0; other < 3; ++other)
         if (other != self && running(static_cast<TimerId>(other))) {
-            const std::string text =
-                std::string("trying to start ") + timer_name(self) + " while " + timer_name(other) + " running";
+            const std::string text = std::string("trying to start ") + timer_name(self) + " while " +
+                                     timer_name(other) + " running";
             on_error(text.c_str());
         }
     stop_timer(t);
@@ -328,8 +328,8 @@ void LAPD::stop_timer(TimerId t)
     const int self = static_cast<int>(t);
     for (int other = 0; other < 3; ++other)
         if (other != self && running(static_cast<TimerId>(other))) {
-            const std::string text =
-                std::string("trying to stop ") + timer_name(self) + " while " + timer_name(other) + " running";
+            const std::string text = std::string("trying to stop ") + timer_name(self) + " while " +
+                                     timer_name(other) + " running";
             on_error(text.c_str());
         }
     running(t) = false;
@@ -526,7 +526,8 @@ void LAPD::begin_tei_assignment(bool keep_state)
 void LAPD::mdl_assign(unsigned char tei)
 {
     if (log >= 2)
-        std::clog << ext::header(this) << "MDL-ASSIGN (tei=" << static_cast<unsigned int>(tei) << ")" << std::endl;
+        std::clog << ext::header(this) << "MDL-ASSIGN (tei=" << static_cast<unsigned int>(tei) << ")"
+                  << std::endl;
     self_tei = tei & 0x7F;
     if (state == 2) {
         establish();
@@ -832,7 +833,8 @@ bool LAPD::xmit(Packet& frame)
     return true;
 }
 
-void LAPD::trace(char const* what, std::uint8_t const* frame, unsigned int length, unsigned int direction) const
+void LAPD::trace(char const* what, std::uint8_t const* frame, unsigned int length,
+                 unsigned int direction) const
 {
     dlogframe(const_cast<unsigned char*>(frame), length, direction, logbuf);
     std::clog << ext::header(this) << what << logbuf;
@@ -886,8 +888,8 @@ void LAPD::receive(Packet& pkt)
             static char const* const kNames[3] = {"RR ", "RNR ", "REJ "};
             const unsigned int type = (c >> 2) & 3;
             if (type < 3 && log >= 4)
-                std::clog << ext::header(this) << kNames[type] << (command ? "command" : "response") << " pf=" << pf
-                          << std::endl;
+                std::clog << ext::header(this) << kNames[type] << (command ? "command" : "response")
+                          << " pf=" << pf << std::endl;
             switch (type) {
             case rr:
                 on_rr(command, pf, nr);

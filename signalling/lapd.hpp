@@ -184,7 +184,8 @@ private:
     bool tx_identity(std::uint16_t ri, int ai, unsigned char type);
     bool xmit(Packet& frame);
     unsigned char address1(bool command) const;
-    void trace(char const* what, std::uint8_t const* frame, unsigned int length, unsigned int direction) const;
+    void trace(char const* what, std::uint8_t const* frame, unsigned int length,
+               unsigned int direction) const;
 
     // Frame handlers.
     void on_sabme(bool p);

@@ -43,12 +43,12 @@ public:
         flow_queue.push_back(lapd->queue_out());
     }
 
-    std::vector<Bytes> received;           // information fields, in order
-    unsigned int activations = 0;          // on_activate
-    std::vector<std::string> releases;     // on_deactivate: "+text" success, "-text" error
-    std::vector<std::string> reports;      // on_status texts
-    std::vector<int> flow;                 // flow status after each change
-    std::vector<unsigned int> flow_queue;  // outgoing queue at each change
+    std::vector<Bytes> received;          // information fields, in order
+    unsigned int activations = 0;         // on_activate
+    std::vector<std::string> releases;    // on_deactivate: "+text" success, "-text" error
+    std::vector<std::string> reports;     // on_status texts
+    std::vector<int> flow;                // flow status after each change
+    std::vector<unsigned int> flow_queue; // outgoing queue at each change
 
 private:
     SigTest::End& end_;

@@ -17,11 +17,11 @@
 
 namespace {
 
+using ISDN::Side;
 using LapdTest::Bytes;
 using LapdTest::Link;
 using LapdTest::Numbered;
 using LapdTest::Script;
-using ISDN::Side;
 
 Bytes Management(std::uint8_t first, std::uint16_t ri, std::uint8_t type, int ai)
 {
@@ -210,8 +210,10 @@ TEST_F(LapdTei, IdentityDenied)
     Deliver(FromNetwork(0x1234, kDenied, 127));
     Deliver(FromNetwork(0x9999, kDenied, 127)); // not our request
     EXPECT_EQ(user.Reports("Tei Assign - Tei denied"), 2u);
-    EXPECT_NE(log.str().find("LAPD[0] (Establish awaiting TEI): ASP returned: TEI 70 denied\n"), std::string::npos);
-    EXPECT_NE(log.str().find("LAPD[0] (Establish awaiting TEI): ASP returned: All TEI's used\n"), std::string::npos);
+    EXPECT_NE(log.str().find("LAPD[0] (Establish awaiting TEI): ASP returned: TEI 70 denied\n"),
+              std::string::npos);
+    EXPECT_NE(log.str().find("LAPD[0] (Establish awaiting TEI): ASP returned: All TEI's used\n"),
+              std::string::npos);
     EXPECT_EQ(State(), 2u);
     // The requests go on.
     ASSERT_TRUE(SigTest::RunFor(2000));

@@ -22,13 +22,13 @@
 
 namespace {
 
+using ISDN::Side;
 using LapdTest::Bytes;
 using LapdTest::Decode;
 using LapdTest::Link;
 using LapdTest::NowMs;
 using LapdTest::Numbered;
 using LapdTest::Script;
-using ISDN::Side;
 
 constexpr char kT200N200[] = "link error (T200 expired N200 times)";
 constexpr char kErrorG[] = "Unsuccessful retransmission (N200 times) - SABME";
@@ -325,7 +325,8 @@ TEST_F(LapdScript, QueueLimitsAndFlowStatus)
         ASSERT_TRUE(SigTest::Settle());
     }
     EXPECT_EQ(user.lapd().full_state().vs.value(), 0u) << "128 frames sent: V(S) wrapped to 0";
-    EXPECT_EQ(user.flow, (std::vector<int>{ISDN::LAPD::FlowStatus::congested, ISDN::LAPD::FlowStatus::normal}));
+    EXPECT_EQ(user.flow,
+              (std::vector<int>{ISDN::LAPD::FlowStatus::congested, ISDN::LAPD::FlowStatus::normal}));
     ASSERT_EQ(user.flow_queue.size(), 2u);
     EXPECT_EQ(user.flow_queue[0], 89u);
     EXPECT_EQ(user.flow_queue[1], 64u);
@@ -648,7 +649,8 @@ TEST_F(LapdScript, LevelThreeTracesReceivedFrames)
     copy = ua;
     dlogframe(copy.data(), static_cast<unsigned int>(copy.size()), 0, text);
     EXPECT_TRUE(Contains(log.str(), std::string("LAPD[7] (TEI assigned): tx: ") + text)) << log.str();
-    EXPECT_TRUE(Contains(log.str(), "LAPD[7] : change state \"TEI assigned\" -> \"Multiple frame established\"\n"));
+    EXPECT_TRUE(
+        Contains(log.str(), "LAPD[7] : change state \"TEI assigned\" -> \"Multiple frame established\"\n"));
 }
 
 TEST_F(LapdScript, SwingsBetweenSixAndSevenAreLoggedOnlyFromLevelFour)
