@@ -23,10 +23,10 @@
 
 namespace {
 
+using ISDN::Side;
 using LapdTest::Bytes;
 using LapdTest::Decode;
 using LapdTest::Link;
-using ISDN::Side;
 
 // A Q.931 message with call reference `cr`: STATUS ENQUIRY, or a SETUP with
 // bearer capability and channel identification.
@@ -76,7 +76,8 @@ void Agree(const SigTest::TapFrame& frame, SigTest::Fields& row, const std::stri
         EXPECT_EQ(row["lapd.control.n_r"], Num(d.nr));
         EXPECT_EQ(row["lapd.control.n_s"], "");
     } else {
-        EXPECT_NE(row[command ? "lapd.control.u_modifier_cmd" : "lapd.control.u_modifier_resp"], "") << d.kind;
+        EXPECT_NE(row[command ? "lapd.control.u_modifier_cmd" : "lapd.control.u_modifier_resp"], "")
+            << d.kind;
     }
 }
 
@@ -132,7 +133,8 @@ TEST_F(LapdTshark, PrimaryRateThroughLossAndDuplication)
     std::set<std::string> kinds;
     for (const auto& f : tap.frames())
         kinds.insert(f.from + " " + Decode(f.bytes).kind);
-    for (const char* k : {"user SABME", "network UA", "user I", "network I", "user RR", "network RR", "user DISC"})
+    for (const char* k :
+         {"user SABME", "network UA", "user I", "network I", "user RR", "network RR", "user DISC"})
         EXPECT_EQ(kinds.count(k), 1u) << k;
     EXPECT_TRUE(kinds.count("user REJ") + kinds.count("network REJ") > 0);
 
