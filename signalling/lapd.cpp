@@ -1135,25 +1135,7 @@ void LAPD::on_rr(bool command, bool pf, Seq nr)
         }
     } else if (state == 7) {
         peer_busy = false;
-        if (command || !pf) {
-            if (command && pf)
-                enquiry_response();
-            if (window_ok(nr)) {
-                va = nr;
-            } else {
-                if (log >= 4)
-                    std::clog << ext::header(this) << "receive RR with out of order N(R)" << std::endl;
-                nr_error_recovery();
-            }
-        } else if (window_ok(nr)) {
-            // Q.921 5.6.7: the answer to our enquiry ends timer recovery.
-            stop_timer(TimerId::t200);
-            start_timer(TimerId::t203);
-            retransmit_from(nr);
-            change_state(6);
-        } else {
-            nr_error_recovery();
-        }
+        in_recovery(command, pf, nr, "receive RR with out of order N(R)");
     }
 }
 
@@ -1176,21 +1158,7 @@ void LAPD::on_rej(bool command, bool pf, Seq nr)
         }
     } else if (state == 7) {
         peer_busy = false;
-        if (command || !pf) {
-            if (command && pf)
-                enquiry_response();
-            if (window_ok(nr))
-                va = nr;
-            else
-                nr_error_recovery();
-        } else if (window_ok(nr)) {
-            stop_timer(TimerId::t200);
-            start_timer(TimerId::t203);
-            retransmit_from(nr);
-            change_state(6);
-        } else {
-            nr_error_recovery();
-        }
+        in_recovery(command, pf, nr, nullptr);
     }
 }
 
@@ -1213,20 +1181,36 @@ void LAPD::on_rnr(bool command, bool pf, Seq nr)
         }
     } else if (state == 7) {
         peer_busy = true;
-        if (command || !pf) {
-            if (command && pf)
-                enquiry_response();
-            if (window_ok(nr))
-                va = nr;
-            else
-                nr_error_recovery();
-        } else if (window_ok(nr)) {
-            start_timer(TimerId::t200);
-            retransmit_from(nr);
-            change_state(6);
+        in_recovery(command, pf, nr, nullptr);
+    }
+}
+
+// Q.921 5.6.7: an RR, REJ or RNR in timer recovery. Only a response with
+// F = 1 answers our enquiry and ends the recovery; anything else just moves
+// V(A). A busy peer (RNR) keeps T200 polling it instead of T203.
+void LAPD::in_recovery(bool command, bool pf, Seq nr, char const* out_of_order)
+{
+    if (command || !pf) {
+        if (command && pf)
+            enquiry_response();
+        if (window_ok(nr)) {
+            va = nr;
         } else {
+            if (out_of_order != nullptr && log >= 4)
+                std::clog << ext::header(this) << out_of_order << std::endl;
             nr_error_recovery();
         }
+    } else if (window_ok(nr)) {
+        if (peer_busy) {
+            start_timer(TimerId::t200);
+        } else {
+            stop_timer(TimerId::t200);
+            start_timer(TimerId::t203);
+        }
+        retransmit_from(nr);
+        change_state(6);
+    } else {
+        nr_error_recovery();
     }
 }
 

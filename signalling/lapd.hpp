@@ -196,6 +196,7 @@ private:
     void on_rr(bool command, bool pf, Seq nr);
     void on_rej(bool command, bool pf, Seq nr);
     void on_rnr(bool command, bool pf, Seq nr);
+    void in_recovery(bool command, bool pf, Seq nr, char const* out_of_order);
     void on_iframe(Packet& info, Seq ns, Seq nr, bool p);
     void on_ui(Packet& info);
 

@@ -560,18 +560,18 @@ TEST_F(LapdScript, LinkInformation)
 
 TEST_F(LapdScript, StatusDumpAndStatistics)
 {
+    static const char kEstablished[] = "\n   - state: Multiple frame established"
+                                       "\n   - self: TEI=0, SAPI=0, busy=0"
+                                       "\n   - peer: TEI=0, SAPI=0, busy=0"
+                                       "\n   - counters: VS=0, VA=0, VR=0, RC=0"
+                                       "\n   - internal signals: AckRQ=0, RetrRQ=0, QueuedUp=0"
+                                       "\n   - flags: L3Initiated=0, Establishable=1, RejectException=0"
+                                       "\n   - timers: T200 stopped, T202 stopped, T203 running";
     user.lapd().id = 3;
     EstablishByPeer();
     std::ostringstream dump;
     user.lapd().status()->out(dump);
-    EXPECT_EQ(dump.str(), "current status"
-                          "\n   - state: Multiple frame established"
-                          "\n   - self: TEI=0, SAPI=0, busy=0"
-                          "\n   - peer: TEI=0, SAPI=0, busy=0"
-                          "\n   - counters: VS=0, VA=0, VR=0, RC=0"
-                          "\n   - internal signals: AckRQ=0, RetrRQ=0, QueuedUp=0"
-                          "\n   - flags: L3Initiated=0, Establishable=1, RejectException=0"
-                          "\n   - timers: T200 stopped, T202 stopped, T203 running");
+    EXPECT_EQ(dump.str(), std::string("current status") + kEstablished);
     EXPECT_FALSE(user.lapd().status()->success());
     EXPECT_STREQ(user.lapd().state_text(), "Multiple frame established");
     EXPECT_STREQ(ISDN::statetext(0), "TEI unassigned");
@@ -579,18 +579,11 @@ TEST_F(LapdScript, StatusDumpAndStatistics)
 
     SimTest::Capture out(std::cout);
     user.lapd().show_stat();
-    EXPECT_EQ(out.str(), " - current state: "
-                         "\n   - state: Multiple frame established"
-                         "\n   - self: TEI=0, SAPI=0, busy=0"
-                         "\n   - peer: TEI=0, SAPI=0, busy=0"
-                         "\n   - counters: VS=0, VA=0, VR=0, RC=0"
-                         "\n   - internal signals: AckRQ=0, RetrRQ=0, QueuedUp=0"
-                         "\n   - flags: L3Initiated=0, Establishable=1, RejectException=0"
-                         "\n   - timers: T200 stopped, T202 stopped, T203 running"
-                         "\n - statistics: "
-                         "\n   - timers expire count: T200: 0, T202: 0, T203: 0"
-                         "\n   - errors: 0, retrains: 0"
-                         "\n   - queue overflows: out: 0, ack: 0\n");
+    EXPECT_EQ(out.str(), std::string(" - current state: ") + kEstablished +
+                             "\n - statistics: "
+                             "\n   - timers expire count: T200: 0, T202: 0, T203: 0"
+                             "\n   - errors: 0, retrains: 0"
+                             "\n   - queue overflows: out: 0, ack: 0\n");
 }
 
 // ---------------------------------------------------------------- logs
