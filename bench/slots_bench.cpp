@@ -9,35 +9,19 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/quiet.hpp"
 #include "control/lgcp_coding.hpp"
 #include "sim/board.hpp"
 #include "slots/map_slot.hpp"
 #include "tests/slots/slots_host.hpp"
 
 #include <cstdio>
-#include <iostream>
-#include <streambuf>
 
 #include <unistd.h>
 
 namespace {
 
-struct NullBuf : std::streambuf {
-    int overflow(int c) override { return c; }
-};
-
-// The log lines are formatted as in the program, then dropped.
-struct Quiet {
-    Quiet() : clog_(std::clog.rdbuf(&null_)), cerr_(std::cerr.rdbuf(&null_)) {}
-    ~Quiet()
-    {
-        std::clog.rdbuf(clog_);
-        std::cerr.rdbuf(cerr_);
-    }
-    NullBuf null_;
-    std::streambuf* clog_;
-    std::streambuf* cerr_;
-};
+using Bench::Quiet;
 
 LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t seq)
 {
@@ -81,17 +65,17 @@ void BM_EncodeCreateDestroyMessages(benchmark::State& state)
 {
     auto response = [](std::uint32_t seq) {
         LGCP::Message m;
-        CtrlSrv::lgcp_set_seq(m, seq);
-        CtrlSrv::lgcp_set_slot(m, 7);
-        CtrlSrv::lgcp_set_success(m);
+        m.set_seq(static_cast<int>(seq));
+        m.set_slot(7);
+        m.get_pdu().select_response().set_success();
         return m;
     };
     auto stream = [](bool transmitter) {
         LGCP::Signal s;
         (transmitter ? s.select_transmitter() : s.select_receiver()).set_active(37);
         LGCP::Message m;
-        CtrlSrv::lgcp_set_slot(m, 7);
-        CtrlSrv::lgcp_set_signal(m, s);
+        m.set_slot(7);
+        m.get_pdu().set_signal(s);
         return m;
     };
     std::vector<char> out;
