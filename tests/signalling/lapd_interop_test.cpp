@@ -69,74 +69,56 @@ void ProceedOnRing(PriPeer& peer)
 
 class LapdInterop : public SigTest::InteropTest {};
 
-// libpri's network against the project's user side: establishment, a SETUP
-// each way, the idle link's poll answered, and a release.
+// The project's side `ours` and libpri's `peer` on a primary-rate link:
+// establishment, a SETUP each way, the idle link's poll answered, and a
+// release by the project's side.
+void PrimaryRateExchange(Link& ours, PriPeer& peer)
+{
+    ASSERT_TRUE(SigTest::RunFor(1000));
+    ASSERT_EQ(ours.lapd().full_state().state, 6u);
+    ASSERT_TRUE(peer.up());
+    EXPECT_EQ(ours.activations, 1u);
+
+    ASSERT_NE(peer.Call(1, "5551234"), nullptr);
+    ASSERT_TRUE(SigTest::RunFor(100));
+    EXPECT_TRUE(HasSetup(ours.received)) << "libpri's SETUP did not reach layer 3";
+    ours.Send(SetupMessage(true));
+    ASSERT_TRUE(SigTest::RunFor(100));
+    ASSERT_EQ(peer.Count(PRI_EVENT_RING), 1);
+    EXPECT_STREQ(peer.last_ring->callednum, "1234");
+
+    // Idle: whichever T203 runs out first polls, and the other answers.
+    const auto polls = ours.lapd().stats().t203_expired;
+    ASSERT_TRUE(SigTest::RunFor(25000));
+    EXPECT_GT(ours.lapd().stats().t203_expired, polls);
+    EXPECT_EQ(ours.lapd().full_state().state, 6u);
+    EXPECT_EQ(ours.lapd().stats().t200_expired, 0u) << "a poll went unanswered";
+    EXPECT_TRUE(ours.reports.empty());
+    EXPECT_TRUE(peer.up());
+
+    ours.deactivate();
+    ASSERT_TRUE(SigTest::RunFor(100));
+    ASSERT_FALSE(ours.releases.empty());
+    EXPECT_EQ(ours.releases.front(), "+success (UA received)");
+    EXPECT_GE(peer.Count(PRI_EVENT_DCHAN_DOWN), 1);
+}
+
 TEST_F(LapdInterop, UserSideWithLibpriNetwork)
 {
     Link user(pair.a, Side::user);
     PriPeer net(pair.b, PRI_NETWORK);
     user.activate();
-    ASSERT_TRUE(SigTest::RunFor(1000));
-    ASSERT_EQ(user.lapd().full_state().state, 6u);
-    ASSERT_TRUE(net.up());
-    EXPECT_EQ(user.activations, 1u);
-
-    ASSERT_NE(net.Call(1, "5551234"), nullptr);
-    ASSERT_TRUE(SigTest::RunFor(100));
-    EXPECT_TRUE(HasSetup(user.received)) << "libpri's SETUP did not reach layer 3";
-    user.Send(SetupMessage(true));
-    ASSERT_TRUE(SigTest::RunFor(100));
-    ASSERT_EQ(net.Count(PRI_EVENT_RING), 1);
-    EXPECT_STREQ(net.last_ring->callednum, "1234");
-
-    // Idle: whichever T203 runs out first polls, and the other answers.
-    const auto polls = user.lapd().stats().t203_expired;
-    ASSERT_TRUE(SigTest::RunFor(25000));
-    EXPECT_GT(user.lapd().stats().t203_expired, polls);
-    EXPECT_EQ(user.lapd().full_state().state, 6u);
-    EXPECT_EQ(user.lapd().stats().t200_expired, 0u) << "a poll went unanswered";
-    EXPECT_TRUE(user.reports.empty());
-    EXPECT_TRUE(net.up());
-
-    user.deactivate();
-    ASSERT_TRUE(SigTest::RunFor(100));
-    EXPECT_EQ(user.releases, std::vector<std::string>{"+success (UA received)"});
-    EXPECT_GE(net.Count(PRI_EVENT_DCHAN_DOWN), 1);
+    PrimaryRateExchange(user, net);
     ExpectCleanLapd(tap.frames());
 }
 
-// libpri's CPE against the project's network side. The project's end goes
-// on the pair first: the CPE sends its SABME from its constructor.
+// The project's end goes on the pair first: the CPE sends its SABME from
+// its constructor.
 TEST_F(LapdInterop, NetworkSideWithLibpriCpe)
 {
     Link net(pair.b, Side::network);
     PriPeer cpe(pair.a, PRI_CPE);
-    ASSERT_TRUE(SigTest::RunFor(1000));
-    ASSERT_EQ(net.lapd().full_state().state, 6u);
-    ASSERT_TRUE(cpe.up());
-    EXPECT_EQ(net.activations, 1u);
-
-    ASSERT_NE(cpe.Call(1, "5551234"), nullptr);
-    ASSERT_TRUE(SigTest::RunFor(100));
-    EXPECT_TRUE(HasSetup(net.received)) << "libpri's SETUP did not reach layer 3";
-    net.Send(SetupMessage(true));
-    ASSERT_TRUE(SigTest::RunFor(100));
-    ASSERT_EQ(cpe.Count(PRI_EVENT_RING), 1);
-    EXPECT_STREQ(cpe.last_ring->callednum, "1234");
-
-    const auto polls = net.lapd().stats().t203_expired;
-    ASSERT_TRUE(SigTest::RunFor(25000));
-    EXPECT_GT(net.lapd().stats().t203_expired, polls);
-    EXPECT_EQ(net.lapd().full_state().state, 6u);
-    EXPECT_EQ(net.lapd().stats().t200_expired, 0u) << "a poll went unanswered";
-    EXPECT_TRUE(net.reports.empty());
-    EXPECT_TRUE(cpe.up());
-
-    net.deactivate();
-    ASSERT_TRUE(SigTest::RunFor(100));
-    ASSERT_FALSE(net.releases.empty());
-    EXPECT_EQ(net.releases.front(), "+success (UA received)");
-    EXPECT_GE(cpe.Count(PRI_EVENT_DCHAN_DOWN), 1);
+    PrimaryRateExchange(net, cpe);
     ExpectCleanLapd(tap.frames());
 }
 
