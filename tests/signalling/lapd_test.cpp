@@ -477,6 +477,36 @@ TEST_F(LapdScript, RefusedSendsLeaveWhenTheChannelIsReady)
     EXPECT_FALSE(user.lapd().full_state().ack_rq);
 }
 
+// A message built without the layer's head room still leaves with its
+// I-frame header in front (pushing the header would otherwise run out of
+// room); one too long to take the header is discarded, not sent cut.
+TEST_F(LapdScript, MessagesWithoutHeadRoom)
+{
+    EstablishByPeer();
+    Packet bare;
+    bare.reserve_head(0);
+    bare.put8(0x08);
+    bare.put8(0x01);
+    bare.put8(0x01);
+    bare.put8(0x7D);
+    ASSERT_EQ(bare.headroom(), 0u);
+    user.lapd().message(bare);
+    ASSERT_TRUE(SigTest::Settle());
+    ASSERT_EQ(peer.frames.size(), 1u);
+    EXPECT_EQ(peer.frames[0], (Bytes{0x00, 0x01, 0x00, 0x00, 0x08, 0x01, 0x01, 0x7D}));
+    EXPECT_EQ(bare.length(), 4u) << "the caller's packet is left as it was";
+
+    Packet huge;
+    huge.reserve_head(0);
+    const Bytes filler(packet_max_size, 0x55);
+    huge.put(filler.data(), packet_max_size);
+    user.lapd().message(huge);
+    ASSERT_TRUE(SigTest::Settle());
+    EXPECT_EQ(peer.frames.size(), 1u);
+    EXPECT_EQ(user.lapd().queue_out(), 0u);
+    EXPECT_TRUE(Contains(log.str(), "discard outgoing message: too long (65536 octets)\n"));
+}
+
 // GetInfo answers true only on a change, and each field shows its source.
 TEST_F(LapdScript, LinkInformation)
 {
