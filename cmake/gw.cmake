@@ -13,11 +13,13 @@ function(gw_library)
   target_link_libraries(${GW_NAME} PUBLIC ${GW_DEPS})
 endfunction()
 
-# gw_test(NAME <name> DEPS <libs>... [SOURCES <files>...]): one GoogleTest
-# executable per test folder; every *_test.cpp in the folder joins it unless
-# SOURCES names the files. Each TEST becomes its own CTest case.
+# gw_test(NAME <name> DEPS <libs>... [SOURCES <files>...] [LABELS <labels>]
+#         [FIXTURE <fixture>]): one GoogleTest executable per test folder;
+# every *_test.cpp in the folder joins it unless SOURCES names the files.
+# Each TEST becomes its own CTest case; FIXTURE names a CTest fixture that
+# every case requires (what another test sets up first).
 function(gw_test)
-  cmake_parse_arguments(GW "" "NAME" "DEPS;SOURCES;LABELS" ${ARGN})
+  cmake_parse_arguments(GW "" "NAME;FIXTURE" "DEPS;SOURCES;LABELS" ${ARGN})
   if(NOT GW_SOURCES)
     file(GLOB GW_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   endif()
@@ -31,6 +33,9 @@ function(gw_test)
             ENVIRONMENT_MODIFICATION "GW_SOURCE_DIR=set:${CMAKE_SOURCE_DIR}")
   if(GW_LABELS)
     list(APPEND props LABELS "${GW_LABELS}")
+  endif()
+  if(GW_FIXTURE)
+    list(APPEND props FIXTURES_REQUIRED "${GW_FIXTURE}")
   endif()
   gtest_discover_tests(${GW_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

@@ -21,6 +21,7 @@
 #include "slots/map_slot.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
+#include "monitoring/snmp_agent.hpp"
 
 #include <getopt.h>
 
@@ -31,6 +32,7 @@ namespace {
 
 const char* const configFile = "/usr/local/etc/server.conf";
 const char* const cfgTraces = "traces";
+const char* const cfgSnmpAgent = "snmpagent";
 
 int print_version = 0;
 
@@ -129,6 +131,11 @@ int main(int argc, char** argv)
 
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();
+
+    // The SNMP agents of the configuration: each connects, and reconnects
+    // after a loss, by itself from here on.
+    SnmpAgentCtrl snmpAgents;
+    snmpAgents.CreateInstances(file[cfgSnmpAgent]);
 
     if (daemon)
         RunDaemon();

@@ -19,9 +19,15 @@
 #include <poll.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
+
+bool Before(timeval const& a, timeval const& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_usec <= b.tv_usec);
+}
 
 // A datagram socket on 127.0.0.1 that stamps what it receives, so that the
 // order of arrival at two receivers can be compared.
@@ -39,6 +45,7 @@ public:
         socklen_t len = sizeof a;
         ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
         port_ = ntohs(a.sin_port);
+        AwaitStampsOnArrival(a);
     }
     ~Receiver() { ::close(fd_); }
     Receiver(const Receiver&) = delete;
@@ -79,14 +86,27 @@ public:
     }
 
 private:
+    // The kernel turns stamping on arrival on from a work queue when the
+    // first socket asks for it; until then a datagram is stamped when it is
+    // read, in the order of the reads, which would prove nothing (and fail
+    // on a loaded machine). Wait until a datagram to ourselves carries a
+    // stamp from before our own clock reading after the send.
+    void AwaitStampsOnArrival(sockaddr_in const& self)
+    {
+        for (int i = 0; i < 2000; ++i) {
+            ::sendto(fd_, "w", 1, 0, reinterpret_cast<sockaddr const*>(&self), sizeof self);
+            timeval after{};
+            ::gettimeofday(&after, nullptr);
+            const Datagram d = receive();
+            if (d.got && d.stamp.tv_sec != 0 && Before(d.stamp, after))
+                return;
+            ::usleep(1000);
+        }
+    }
+
     int fd_ = -1;
     int port_ = 0;
 };
-
-bool Before(timeval const& a, timeval const& b)
-{
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_usec <= b.tv_usec);
-}
 
 } // namespace
 

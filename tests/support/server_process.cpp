@@ -83,8 +83,17 @@ std::string LeftProcesses()
     while (struct dirent* e = ::readdir(proc)) {
         if (e->d_name[0] < '0' || e->d_name[0] > '9')
             continue;
-        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
-        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Plain reads: a process of another test may end between readdir
+        // and here, and the stream buffer would throw on that read error.
+        std::string stat;
+        int const fd = ::open((std::string("/proc/") + e->d_name + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            char buf[4096];
+            ssize_t const n = ::read(fd, buf, sizeof buf);
+            if (n > 0)
+                stat.assign(buf, static_cast<std::size_t>(n));
+            ::close(fd);
+        }
         std::size_t const paren = stat.rfind(')');
         if (paren == std::string::npos)
             continue;

@@ -1,0 +1,45 @@
+// build/server and the agents of its configuration file: the fake agent
+// beside the process, on loopback.
+
+#include "support/server_process.hpp"
+#include "tests/monitoring/fake_agent.hpp"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+TEST(AgentE2E, TheServerConnectsToEveryUsableAgentOfItsConfiguration)
+{
+    MonTest::FakeAgent agent;
+    ASSERT_TRUE(agent.listening());
+    std::string const at = "127.0.0.1:" + std::to_string(agent.port());
+    E2E::ServerProcess server{E2E::Later{}};
+    server.Write("usr/local/etc/server.conf", "[snmpagent]\nhost = " + at +
+                                                  "\nname = dakv\n"
+                                                  "[snmpagent]\nhost = " +
+                                                  at +
+                                                  "\nname = abc\n"
+                                                  "[snmpagent]\nhost = " +
+                                                  at + "\nname = 0x10\n");
+    ASSERT_TRUE(server.Start());
+
+    int const patience = E2E::Patience(10000);
+    EXPECT_TRUE(agent.WaitUntil([&] { return agent.accepted() == 2; }, patience));
+    EXPECT_TRUE(server.Logged("snmpagent.dakv " + at + ": connected.\n")) << server.Err();
+    EXPECT_TRUE(server.Logged("snmpagent.0x10 " + at + ": connected.\n")) << server.Err();
+    EXPECT_NE(server.Err().find("snmpagent: required key \"name\" has invalid value=\"abc\", line 6\n"),
+              std::string::npos);
+
+    // Nothing is sent before a value is; a stopped server closes its links.
+    int const status = server.Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(agent.WaitUntil([&] { return agent.closed_by_peer() == 2; }, patience));
+    EXPECT_TRUE(agent.records().empty());
+    EXPECT_EQ(agent.accepted(), 2);
+}
+
+} // namespace
