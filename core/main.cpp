@@ -18,6 +18,7 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "signalling/hdlc_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
@@ -128,6 +129,7 @@ int main(int argc, char** argv)
     // globals at the tail, made before main.
     KeepTrunkFactories();
     MapFactory::instance();
+    HdlcSlotFactory::instance();
 
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();
