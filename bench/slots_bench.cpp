@@ -14,30 +14,15 @@
 #include "slots/map_slot.hpp"
 #include "tests/slots/slots_host.hpp"
 
+#include "bench/quiet.hpp"
+
 #include <cstdio>
-#include <iostream>
-#include <streambuf>
 
 #include <unistd.h>
 
 namespace {
 
-struct NullBuf : std::streambuf {
-    int overflow(int c) override { return c; }
-};
-
-// The log lines are formatted as in the program, then dropped.
-struct Quiet {
-    Quiet() : clog_(std::clog.rdbuf(&null_)), cerr_(std::cerr.rdbuf(&null_)) {}
-    ~Quiet()
-    {
-        std::clog.rdbuf(clog_);
-        std::cerr.rdbuf(cerr_);
-    }
-    NullBuf null_;
-    std::streambuf* clog_;
-    std::streambuf* cerr_;
-};
+using Bench::Quiet;
 
 LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t seq)
 {

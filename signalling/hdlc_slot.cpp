@@ -61,12 +61,14 @@ void HdlcSlot::PutHeader(std::ostream& os) const
     os << "HdlcSlot[" << trunk_index_ << "/*]: ";
 }
 
-void HdlcSlot::OnTrunkStatus(unsigned int, ACP::TrunkState::NamedNumber const&) {}
+void HdlcSlot::OnTrunkStatus(unsigned int, ACP::TrunkState::NamedNumber const&)
+{}
 
 void HdlcSlot::Activate()
 {
     if (Traced())
-        std::clog << ext::header(this) << "Try to activate HDCL, params.tdm = " << channel_.rx_channel << std::endl;
+        std::clog << ext::header(this) << "Try to activate HDCL, params.tdm = " << channel_.rx_channel
+                  << std::endl;
     if (!channel_.activate()) {
         OnDeactivated();
         return;
@@ -139,8 +141,8 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
     for (LGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
         ASN1::OCTET_STRING const& body = package.get_body();
         if (body.size() > packet_max_size - HeaderOctets) {
-            std::cerr << ext::header(this) << "package of " << body.size() << " octets does not fit a frame, skipped"
-                      << std::endl;
+            std::cerr << ext::header(this) << "package of " << body.size()
+                      << " octets does not fit a frame, skipped" << std::endl;
             continue;
         }
         if (queue_.count() >= QueueSize || Packet::pool_free() <= PoolReserve) {

@@ -13,12 +13,16 @@
 //   9 ioctl slot                 10 query (with a slot when bit 7 of the
 //                                   opcode is set)
 //   11 the host is lost and a new one connects
+//   12 create hdlcParams slot, trunk, address (two octets)
+//   13 ioctl hdlcPackages slot, count (0..7), each body's length (0..31)
+//                      and octets
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
 // that is gone (the factories' lists included). Later slot kinds add their
 // steps here.
 
+#include "signalling/hdlc_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/slots_host.hpp"
@@ -122,6 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)ready;
     static HwMux mux;
     static MapFactory map;
+    static HdlcSlotFactory hdlc;
 
     {
         SlotsTest::Host host(&mux);
@@ -136,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 12) {
+            switch ((op & 0x3F) % 14) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -195,6 +200,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 host.Reconnect();
                 CheckInvariants(host.slots(), map);
                 continue;
+            case 12: {
+                LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
+                h.set_trunk(static_cast<int>(in.Byte()) - 128);
+                h.set_log(0);
+                h.set_address((int(in.Byte()) << 8) | in.Byte());
+                break;
+            }
+            case 13: {
+                auto& list = c.select_ioctl().select_hdlcPackages();
+                for (std::uint8_t n = in.Byte() % 8; n > 0; --n) {
+                    std::string body;
+                    for (std::uint8_t len = in.Byte() % 32; len > 0; --len)
+                        body.push_back(static_cast<char>(in.Byte()));
+                    LGCP::HdlcPackage p;
+                    p.set_body(body);
+                    list.push_back(p);
+                }
+                break;
+            }
             }
             host.Offer(c, slot, seq);
             host.Discard();
@@ -208,5 +232,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (::Slot* s : map.owners)
         Check(s == nullptr);
     Check(map.slots.empty());
+    Check(hdlc.slots.empty());
     return 0;
 }

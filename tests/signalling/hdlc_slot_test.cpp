@@ -262,7 +262,8 @@ TEST_F(HdlcSlots, LongBatchesAreSplitIntoMessagesThatFit)
     Receive(Frame(0x1234, 0, Body(1, true)));
     Receive(Frame(0x1234, 0, Body(2, true, 16384)));
     Receive(Frame(0x1234, 0, Body(3, false)));
-    EXPECT_EQ(err.str(), "HdlcSlot[0/*]: received package of 16384 octets is too long for the host, dropped\n");
+    EXPECT_EQ(err.str(),
+              "HdlcSlot[0/*]: received package of 16384 octets is too long for the host, dropped\n");
     batches = Batches(host().Take());
     ASSERT_EQ(batches.size(), 1u);
     EXPECT_EQ(batches[0], (std::vector<Bytes>{Body(1, true), Body(3, false)}));
