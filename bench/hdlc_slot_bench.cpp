@@ -139,7 +139,8 @@ void BM_HdlcReceiveFromChannel(benchmark::State& state)
         auto const start = std::chrono::steady_clock::now();
         for (int i = 0; i < 8; ++i)
             link.slot->channel().on_event(-1, POLLIN);
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     state.counters["rxSU"] = link.slot->channel().rxSU;
     state.SetItemsProcessed(state.iterations() * 8);

@@ -145,11 +145,16 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
                       << " octets does not fit a frame, skipped" << std::endl;
             continue;
         }
-        if (queue_.count() >= QueueSize || Packet::pool_free() <= PoolReserve) {
-            // The host still gets its success (it has always taken the
-            // ioctl as accepted); the line tells what was lost.
+        // The host still gets its success (it has always taken the ioctl
+        // as accepted); the line tells what was lost.
+        if (queue_.count() >= QueueSize) {
             std::cerr << ext::header(this) << "send queue full (" << queue_.count() << "), package dropped"
                       << std::endl;
+            continue;
+        }
+        if (Packet::pool_free() <= PoolReserve) {
+            std::cerr << ext::header(this) << "packet buffers low (" << Packet::pool_free()
+                      << " free), package dropped" << std::endl;
             continue;
         }
         Packet frame;

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -303,6 +304,20 @@ TEST_F(HdlcSlots, FullQueueDropsWithALineAndTheRestLeavesInOrder)
         std::snprintf(control, sizeof control, "%02X", (i * 32) & 0xE0);
         ASSERT_EQ(sent[i], "1234" + std::string(control) + Hex({static_cast<unsigned char>(i)})) << i;
     }
+}
+
+TEST_F(HdlcSlots, QueuesLeaveTheServerItsPacketBuffers)
+{
+    // What the rest of the server holds, down to one buffer above the reserve.
+    std::vector<Packet> held;
+    while (Packet::pool_free() > HdlcSlot::PoolReserve + 1) {
+        held.emplace_back();
+        held.back().reserve_head(0);
+    }
+    Capture err(std::cerr);
+    EXPECT_EQ(Texts(host().Exchange(Packages({"a", "b"}), 10)), Lines{"success seq=3 slot=10"});
+    EXPECT_EQ(err.str(), "HdlcSlot[0/*]: packet buffers low (128 free), package dropped\n");
+    EXPECT_EQ(hdlc()->queued(), 1u);
 }
 
 TEST_F(HdlcSlots, BodyThatCannotBeFramedIsSkipped)
