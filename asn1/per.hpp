@@ -1,5 +1,6 @@
 #pragma once
-// X.691 Packed Encoding Rules, ALIGNED and UNALIGNED variants.
+// X.691 Packed Encoding Rules, ALIGNED and UNALIGNED variants. Clauses are
+// cited by the numbers of X.691 (08/2015).
 //
 // Where this coder's encodings differ from X.691 (a peer must code the same):
 // ENUMERATED carries the enumerator's value in 0..max (not its index) and an
@@ -63,7 +64,8 @@ public:
     // The extension bit of an extensible constraint; true when the value must
     // be coded as unconstrained.
     bool encodeConstraint(const ConstrainedObject& object, std::uint32_t value);
-    bool encodeConstrainedLength(const ConstrainedObject& object, std::uint32_t count);
+    // The count of a sized type, as decodeConstrainedLength reads it.
+    bool encodeConstrainedLength(const ConstrainedObject& object, std::uint32_t count, bool* sized = nullptr);
     bool encodeAnyType(const AbstractData* value);
     void encodeBlock(const char* bytes, std::size_t count);
     void encodeByte(unsigned char octet);
@@ -73,6 +75,11 @@ public:
 
 private:
     bool encodeUnconstrainedInteger(std::int32_t value);
+    // A character string's count and the alignment before its characters
+    // (X.691 30.5.7); `bits` per character, `wide` when they may take more
+    // than 16 bits.
+    bool encodeStringLength(const ConstrainedObject& value, std::uint32_t count, unsigned alignedBits,
+                            unsigned unalignedBits, unsigned& bits, bool& wide);
 
     std::vector<char>* output_;
     std::uint16_t bitPosition_ = 8; // bits still free in the last octet
@@ -127,11 +134,13 @@ public:
     bool decodeSingleBit(); // 0 when no bit is left
     bool decodeMultiBit(unsigned count, std::uint32_t& out);
     bool decodeBitMap(unsigned char* bytes, std::uint32_t count);
-    // These return 0 on success and -1 on failure.
-    int decodeSmallUnsigned(std::uint32_t& out);
-    int decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);
-    int decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out);
-    int decodeConstrainedLength(const ConstrainedObject& object, std::uint32_t& out);
+    bool decodeSmallUnsigned(std::uint32_t& out);
+    bool decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);
+    bool decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out);
+    // The count of a sized type (string, SEQUENCE OF): the extension bit of
+    // an extensible size, then the length, within the size constraint unless
+    // that bit said otherwise. `*sized`, when given: the constraint applied.
+    bool decodeConstrainedLength(const ConstrainedObject& object, std::uint32_t& out, bool* sized = nullptr);
     // Copies up to `count` octets (aligned first); returns how many it copied.
     std::size_t decodeBlock(char* bytes, std::size_t count);
     int decodeChoicePreamle(CHOICE& choice, memento_type& memento);
@@ -140,6 +149,13 @@ private:
     // Reads an open type's length and decodes `value` from exactly that many
     // octets; the reader then stands after them.
     bool decodeOpenType(AbstractData* value);
+    // As PEREncoder::encodeStringLength writes it.
+    bool decodeStringLength(const ConstrainedObject& value, unsigned alignedBits, unsigned unalignedBits,
+                            std::uint32_t& count, unsigned& bits, bool& wide);
+    // `count` characters of `bits` each, each turned into the string's
+    // character by `convert(code, character)`, which may refuse it.
+    template <class String, class Convert>
+    bool decodeCharacters(String& value, std::uint32_t count, unsigned bits, Convert convert);
     bool skipOpenType();
 
     CoderEnv* env_;

@@ -91,107 +91,113 @@ bool read_octets(PERDecoder& d, unsigned count, std::uint32_t& out)
 } // namespace
 
 // X.691 11.6
-int PERDecoder::decodeSmallUnsigned(std::uint32_t& out)
+bool PERDecoder::decodeSmallUnsigned(std::uint32_t& out)
 {
     if (atEnd())
-        return -1;
+        return false;
     std::uint32_t v = 0;
     if (!decodeMultiBit(1, v))
-        return -1;
+        return false;
     if (v == 0)
-        return decodeMultiBit(6, out) ? 0 : -1;
+        return decodeMultiBit(6, out);
     std::uint32_t k = 0;
-    if (decodeLength(0, UnboundedLength, k) != 0 || k > 4)
-        return -1;
+    if (!decodeLength(0, UnboundedLength, k) || k > 4)
+        return false;
     if (k == 0) {
         out = 0;
-        return 0;
+        return true;
     }
-    return read_octets(*this, k, out) ? 0 : -1;
+    return read_octets(*this, k, out);
 }
 
 // X.691 11.5
-int PERDecoder::decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out)
+bool PERDecoder::decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out)
 {
     const std::uint32_t range = upper - static_cast<std::uint32_t>(lower) + 1u;
     if (range == 1) {
         out = static_cast<std::uint32_t>(lower);
-        return 0;
+        return true;
     }
     if (atEnd())
-        return -1;
+        return false;
     const unsigned bits = CountBits(range);
     std::uint32_t offset = 0;
     if (!aligned_ || (range != 0 && range <= 255)) {
         if (!decodeMultiBit(bits, offset))
-            return -1;
+            return false;
     } else if (bits <= 8) {
         if (!read_octets(*this, 1, offset))
-            return -1;
+            return false;
     } else if (bits <= 16) {
         if (!read_octets(*this, 2, offset))
-            return -1;
+            return false;
     } else {
         std::uint32_t k = 0;
-        if (decodeLength(1, (bits + 7) / 8, k) != 0 || !read_octets(*this, k, offset))
-            return -1;
+        if (!decodeLength(1, (bits + 7) / 8, k) || !read_octets(*this, k, offset))
+            return false;
     }
     out = offset + static_cast<std::uint32_t>(lower);
-    return 0;
+    return true;
 }
 
 // X.691 11.9 (no fragments: a length beginning with the bits 1 1 fails).
-int PERDecoder::decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out)
+bool PERDecoder::decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out)
 {
     if (!aligned_ && upper != UnboundedLength) {
         std::uint32_t v = 0;
         if (!decodeMultiBit(CountBits(upper - lower + 1), v))
-            return -1;
+            return false;
         out = v + lower;
-        return 0;
+        return true;
     }
     if (upper <= 65535)
         return decodeUnsigned(static_cast<std::int32_t>(lower), upper, out);
     byteAlign();
     if (atEnd())
-        return -1;
+        return false;
     std::uint32_t v = 0;
     if (!decodeMultiBit(1, v))
-        return -1;
+        return false;
     if (v == 0)
-        return decodeMultiBit(7, out) ? 0 : -1;
+        return decodeMultiBit(7, out);
     if (!decodeMultiBit(1, v) || v != 0)
-        return -1;
-    return decodeMultiBit(14, out) ? 0 : -1;
+        return false;
+    return decodeMultiBit(14, out);
 }
 
-int PERDecoder::decodeConstrainedLength(const ConstrainedObject& object, std::uint32_t& out)
+bool PERDecoder::decodeConstrainedLength(const ConstrainedObject& object, std::uint32_t& out, bool* sized)
 {
+    bool bounded = false;
     switch (object.constraint()) {
     case ExtensibleRange:
         if (atEnd())
-            return -1;
-        if (decodeSingleBit())
-            return decodeLength(0, UnboundedLength, out);
-        [[fallthrough]];
+            return false;
+        bounded = !decodeSingleBit();
+        break;
     case RangeConstraint:
-        return decodeLength(static_cast<std::uint32_t>(object.lowerLimit()), object.upperLimit(), out);
+        bounded = true;
+        break;
     default:
         // Semi-constrained counts are written unbounded; read them so.
-        return decodeLength(0, UnboundedLength, out);
+        break;
     }
+    if (sized != nullptr)
+        *sized = bounded;
+    if (!bounded)
+        return decodeLength(0, UnboundedLength, out);
+    return decodeLength(static_cast<std::uint32_t>(object.lowerLimit()), object.upperLimit(), out);
 }
 
 bool PERDecoder::decodeOpenType(AbstractData* value)
 {
     std::uint32_t length = 0;
-    if (decodeLength(0, UnboundedLength, length) != 0)
+    if (!decodeLength(0, UnboundedLength, length))
         return false;
     byteAlign();
     if (length > static_cast<std::size_t>(end_ - current_))
         return false;
     const char* start = position();
-    // X.691 10.2: the contents are read by their own bounded, aligned reader.
+    // X.691 11.2: the contents are read by their own bounded, aligned reader.
     PERDecoder inner(start, start + length, env_, true);
     if (value != nullptr && !value->accept(inner))
         return false;
@@ -219,11 +225,11 @@ bool PERDecoder::do_visit(BOOLEAN& value)
 }
 
 namespace {
-// X.691 12.2.6: a length, then the value in two's complement.
+// X.691 13.2.6: a length, then the value in two's complement.
 bool decode_unconstrained(PERDecoder& d, ConstraintType kind, INTEGER& value)
 {
     std::uint32_t length = 0;
-    if (d.decodeLength(0, UnboundedLength, length) != 0 || length == 0 || length > 4)
+    if (!d.decodeLength(0, UnboundedLength, length) || length == 0 || length > 4)
         return false;
     std::uint32_t v = 0;
     if (!read_octets(d, length, v))
@@ -248,7 +254,7 @@ bool PERDecoder::do_visit(INTEGER& value)
             return decode_unconstrained(*this, kind, value);
     }
     std::uint32_t v = 0;
-    if (decodeUnsigned(value.lowerLimit(), value.upperLimit(), v) != 0)
+    if (!decodeUnsigned(value.lowerLimit(), value.upperLimit(), v))
         return false;
     value.setValue(static_cast<int>(v));
     return true;
@@ -262,12 +268,12 @@ bool PERDecoder::do_visit(ENUMERATED& value)
             return false;
         if (decodeSingleBit()) {
             std::uint32_t small = 0;
-            if (decodeSmallUnsigned(small) != 0 || small == 0)
+            if (!decodeSmallUnsigned(small) || small == 0)
                 return false;
             std::uint32_t v = 0;
             // The value model holds an int: a larger number is no enumerator
             // (it would read back negative, which no encoder writes).
-            if (decodeUnsigned(0, small - 1, v) != 0 || v > 0x7FFFFFFFu)
+            if (!decodeUnsigned(0, small - 1, v) || v > 0x7FFFFFFFu)
                 return false;
             value.setValue(static_cast<int>(v));
             return true;
@@ -276,7 +282,7 @@ bool PERDecoder::do_visit(ENUMERATED& value)
     if (max < 0)
         return false;
     std::uint32_t v = 0;
-    if (decodeUnsigned(0, static_cast<std::uint32_t>(max), v) != 0)
+    if (!decodeUnsigned(0, static_cast<std::uint32_t>(max), v))
         return false;
     value.setValue(static_cast<int>(v));
     return true;
@@ -285,7 +291,7 @@ bool PERDecoder::do_visit(ENUMERATED& value)
 bool PERDecoder::do_visit(OBJECT_IDENTIFIER& value)
 {
     std::uint32_t length = 0;
-    if (decodeUnsigned(0, 255, length) != 0)
+    if (!decodeUnsigned(0, 255, length))
         return false;
     byteAlign();
     char contents[255];
@@ -297,7 +303,7 @@ bool PERDecoder::do_visit(OBJECT_IDENTIFIER& value)
 bool PERDecoder::do_visit(OCTET_STRING& value)
 {
     std::uint32_t count = 0;
-    if (decodeConstrainedLength(value, count) != 0 || count > MaximumStringSize)
+    if (!decodeConstrainedLength(value, count) || count > MaximumStringSize)
         return false;
     if (count <= 2) {
         char bytes[2];
@@ -320,7 +326,7 @@ bool PERDecoder::do_visit(OCTET_STRING& value)
 bool PERDecoder::do_visit(BIT_STRING& value)
 {
     std::uint32_t bits = 0;
-    if (decodeConstrainedLength(value, bits) != 0 || bits > MaximumStringSize)
+    if (!decodeConstrainedLength(value, bits) || bits > MaximumStringSize)
         return false;
     if (aligned_ && bits > 16)
         byteAlign();
@@ -341,84 +347,73 @@ bool PERDecoder::do_visit(BIT_STRING& value)
     return decodeBitMap(reinterpret_cast<unsigned char*>(value.bytes().data()), bits);
 }
 
+bool PERDecoder::decodeStringLength(const ConstrainedObject& value, unsigned alignedBits,
+                                    unsigned unalignedBits, std::uint32_t& count, unsigned& bits, bool& wide)
+{
+    bool sized = false;
+    if (!decodeConstrainedLength(value, count, &sized) || count > MaximumStringSize)
+        return false;
+    bits = aligned_ ? alignedBits : unalignedBits;
+    wide = !sized || std::uint64_t{value.upperLimit()} * bits > 16;
+    return true;
+}
+
+template <class String, class Convert>
+bool PERDecoder::decodeCharacters(String& value, std::uint32_t count, unsigned bits, Convert convert)
+{
+    if (std::uint64_t{count} * bits > getBitsLeft())
+        return false;
+    value.resize(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        std::uint32_t code = 0;
+        if (!decodeMultiBit(bits, code) || !convert(code, value[i]))
+            return false;
+    }
+    return true;
+}
+
 bool PERDecoder::do_visit(AbstractString& value)
 {
     const StringTypeInfo* info = value.info();
     std::uint32_t count = 0;
-    bool extended = false;
-    if (info->kind == ExtensibleRange) {
-        if (atEnd())
+    unsigned b = 0;
+    bool wide = false;
+    if (!decodeStringLength(value, info->alignedBits, info->unalignedBits, count, b, wide))
+        return false;
+    if (wide && b == 8) {
+        byteAlign();
+        if (count > static_cast<std::size_t>(end_ - current_)) {
+            value.clear();
             return false;
-        extended = decodeSingleBit();
-    }
-    const bool sized = !extended && (info->kind == RangeConstraint || info->kind == ExtensibleRange);
-    if (decodeLength(sized ? static_cast<std::uint32_t>(info->lowerLimit) : 0,
-                     sized ? info->upperLimit : UnboundedLength, count) != 0)
-        return false;
-    if (count > MaximumStringSize)
-        return false;
-    const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
-    if (!sized || std::uint64_t{info->upperLimit} * b >= 17) {
-        if (b == 8) {
-            byteAlign();
-            if (count > static_cast<std::size_t>(end_ - current_)) {
-                value.clear();
-                return false;
-            }
-            value.resize(count);
-            return decodeBlock(value.data(), count) == count;
         }
-        if (aligned_)
-            byteAlign();
+        value.resize(count);
+        return decodeBlock(value.data(), count) == count;
     }
-    if (std::uint64_t{count} * b > getBitsLeft())
-        return false;
+    if (wide && aligned_)
+        byteAlign();
     const bool ownCode = info->canonicalBits <= b && info->canonicalBits > 4;
-    value.resize(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t v = 0;
-        if (!decodeMultiBit(b, v))
+    return decodeCharacters(value, count, b, [info, ownCode](std::uint32_t code, char& c) {
+        if (!ownCode && code >= info->charSetSize)
             return false;
-        if (ownCode) {
-            value[i] = static_cast<char>(v);
-        } else {
-            if (v >= info->charSetSize)
-                return false;
-            value[i] = info->charSet[v];
-        }
-    }
-    return true;
+        c = ownCode ? static_cast<char>(code) : info->charSet[code];
+        return true;
+    });
 }
 
 bool PERDecoder::do_visit(BMPString& value)
 {
     const BMPStringTypeInfo* info = value.info();
     std::uint32_t count = 0;
-    bool extended = false;
-    if (info->kind == ExtensibleRange) {
-        if (atEnd())
-            return false;
-        extended = decodeSingleBit();
-    }
-    const bool sized = !extended && (info->kind == RangeConstraint || info->kind == ExtensibleRange);
-    if (decodeLength(sized ? static_cast<std::uint32_t>(info->lowerLimit) : 0,
-                     sized ? info->upperLimit : UnboundedLength, count) != 0)
+    unsigned b = 0;
+    bool wide = false;
+    if (!decodeStringLength(value, info->alignedBits, info->unalignedBits, count, b, wide))
         return false;
-    if (count > MaximumStringSize)
-        return false;
-    const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
-    if (aligned_ && (!sized || std::uint64_t{info->upperLimit} * b > 16))
+    if (wide && aligned_)
         byteAlign();
-    if (std::uint64_t{count} * b > getBitsLeft())
-        return false;
-    value.resize(count);
-    for (std::uint32_t i = 0; i < count; ++i) {
-        std::uint32_t v = 0;
-        if (!decodeMultiBit(b, v))
-            return false;
-        value[i] = static_cast<wchar_t>(v + info->firstChar);
-    }
-    return true;
+    return decodeCharacters(value, count, b, [info](std::uint32_t code, wchar_t& c) {
+        c = static_cast<wchar_t>(code + info->firstChar);
+        return true;
+    });
 }
 
 int PERDecoder::decodeChoicePreamle(CHOICE& choice, memento_type& memento)
@@ -431,13 +426,13 @@ int PERDecoder::decodeChoicePreamle(CHOICE& choice, memento_type& memento)
         return -1;
     if (info->extensible && decodeSingleBit()) {
         // X.691 23.8: extension alternative as an open type.
-        if (decodeSmallUnsigned(index) != 0)
+        if (!decodeSmallUnsigned(index))
             return -1;
         if (index > 0xFFFFFFFFu - info->rootCount)
             return -1;
         index += info->rootCount;
         std::uint32_t length = 0;
-        if (decodeLength(0, UnboundedLength, length) != 0)
+        if (!decodeLength(0, UnboundedLength, length))
             return -1;
         byteAlign();
         if (length > static_cast<std::size_t>(end_ - current_))
@@ -445,7 +440,7 @@ int PERDecoder::decodeChoicePreamle(CHOICE& choice, memento_type& memento)
         memento.position = current_ + length;
         memento.bitPosition = 8;
     } else if (info->rootCount > 1) {
-        if (decodeUnsigned(0, info->rootCount - 1, index) != 0)
+        if (!decodeUnsigned(0, info->rootCount - 1, index))
             return -1;
         if (index >= info->rootCount)
             return -1;
@@ -490,7 +485,7 @@ bool PERDecoder::do_visit(CHOICE& value)
 bool PERDecoder::do_visit(SEQUENCE_OF_Base& value)
 {
     std::uint32_t count = 0;
-    if (decodeConstrainedLength(value, count) != 0 || count > MaximumArraySize)
+    if (!decodeConstrainedLength(value, count) || count > MaximumArraySize)
         return false;
     value.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) {
@@ -505,7 +500,7 @@ bool PERDecoder::do_visit(SEQUENCE_OF_Base& value)
 bool PERDecoder::do_visit(OpenData& value)
 {
     std::uint32_t length = 0;
-    if (decodeLength(0, UnboundedLength, length) != 0 || length > MaximumStringSize)
+    if (!decodeLength(0, UnboundedLength, length) || length > MaximumStringSize)
         return false;
     byteAlign();
     if (length > static_cast<std::size_t>(end_ - current_))
@@ -539,7 +534,7 @@ bool PERDecoder::do_visit(TypeConstrainedOpenData& value)
 bool PERDecoder::do_visit(GeneralizedTime& value)
 {
     std::uint32_t length = 0;
-    if (decodeLength(0, UnboundedLength, length) != 0 || length > MaximumStringSize)
+    if (!decodeLength(0, UnboundedLength, length) || length > MaximumStringSize)
         return false;
     byteAlign();
     if (length > static_cast<std::size_t>(end_ - current_))
@@ -589,7 +584,7 @@ int PERDecoder::visitExtensionRoot(SEQUENCE& seq, int index, int optionalId)
 int PERDecoder::preVisitExtensions(SEQUENCE& seq)
 {
     std::uint32_t small = 0;
-    if (decodeSmallUnsigned(small) != 0)
+    if (!decodeSmallUnsigned(small))
         return fail;
     const std::uint64_t n = std::uint64_t{small} + 1;
     if (n > MaximumArraySize)

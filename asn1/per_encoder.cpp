@@ -172,14 +172,17 @@ bool PEREncoder::encodeConstraint(const ConstrainedObject& object, std::uint32_t
     }
 }
 
-bool PEREncoder::encodeConstrainedLength(const ConstrainedObject& object, std::uint32_t count)
+bool PEREncoder::encodeConstrainedLength(const ConstrainedObject& object, std::uint32_t count, bool* sized)
 {
-    if (encodeConstraint(object, count))
+    const bool unbounded = encodeConstraint(object, count);
+    if (sized != nullptr)
+        *sized = !unbounded;
+    if (unbounded)
         return encodeLength(count, 0, UnboundedLength);
     return encodeLength(count, static_cast<std::uint32_t>(object.lowerLimit()), object.upperLimit());
 }
 
-// X.691 10.2: open type, its contents always in the aligned variant.
+// X.691 11.2: open type, its contents always in the aligned variant.
 bool PEREncoder::encodeAnyType(const AbstractData* value)
 {
     std::vector<char> contents;
@@ -190,7 +193,7 @@ bool PEREncoder::encodeAnyType(const AbstractData* value)
             return false;
     }
     if (contents.empty())
-        contents.push_back(0); // X.691 10.1.3
+        contents.push_back(0); // X.691 11.1.3
     if (!encodeLength(static_cast<std::uint32_t>(contents.size()), 0, UnboundedLength))
         return false;
     encodeBlock(contents.data(), contents.size());
@@ -208,7 +211,7 @@ bool PEREncoder::do_visit(const BOOLEAN& value)
     return true;
 }
 
-// X.691 12.2.6: two's complement in the fewest octets, after its length.
+// X.691 13.2.6: two's complement in the fewest octets, after its length.
 bool PEREncoder::encodeUnconstrainedInteger(std::int32_t value)
 {
     const auto v = static_cast<std::uint32_t>(value);
@@ -304,25 +307,33 @@ bool PEREncoder::do_visit(const OCTET_STRING& value)
     return true;
 }
 
+// X.691 30.5.7: the characters start at an octet when they may take more
+// than 16 bits.
+bool PEREncoder::encodeStringLength(const ConstrainedObject& value, std::uint32_t count, unsigned alignedBits,
+                                    unsigned unalignedBits, unsigned& bits, bool& wide)
+{
+    bool sized = false;
+    if (!encodeConstrainedLength(value, count, &sized))
+        return false;
+    bits = aligned_ ? alignedBits : unalignedBits;
+    wide = !sized || std::uint64_t{value.upperLimit()} * bits > 16;
+    return true;
+}
+
 bool PEREncoder::do_visit(const AbstractString& value)
 {
     const StringTypeInfo* info = value.info();
-    const auto count = static_cast<std::uint32_t>(value.size());
-    const bool extended = encodeConstraint(value, count);
-    const bool sized = !extended && (info->kind == RangeConstraint || info->kind == ExtensibleRange);
-    if (!encodeLength(count, sized ? static_cast<std::uint32_t>(info->lowerLimit) : 0,
-                      sized ? info->upperLimit : UnboundedLength))
+    unsigned b = 0;
+    bool wide = false;
+    if (!encodeStringLength(value, static_cast<std::uint32_t>(value.size()), info->alignedBits,
+                            info->unalignedBits, b, wide))
         return false;
-    const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
-    // X.691 30.5.7: the characters start at an octet when they may exceed 16 bits.
-    if (!sized || std::uint64_t{info->upperLimit} * b >= 17) {
-        if (b == 8) {
-            encodeBlock(value.data(), value.size());
-            return true;
-        }
-        if (aligned_)
-            align();
+    if (wide && b == 8) {
+        encodeBlock(value.data(), value.size());
+        return true;
     }
+    if (wide && aligned_)
+        align();
     const bool ownCode = info->canonicalBits <= b && info->canonicalBits > 4;
     for (char c : value) {
         const auto code = static_cast<unsigned char>(c);
@@ -344,14 +355,12 @@ bool PEREncoder::do_visit(const AbstractString& value)
 bool PEREncoder::do_visit(const BMPString& value)
 {
     const BMPStringTypeInfo* info = value.info();
-    const auto count = static_cast<std::uint32_t>(value.size());
-    const bool extended = encodeConstraint(value, count);
-    const bool sized = !extended && (info->kind == RangeConstraint || info->kind == ExtensibleRange);
-    if (!encodeLength(count, sized ? static_cast<std::uint32_t>(info->lowerLimit) : 0,
-                      sized ? info->upperLimit : UnboundedLength))
+    unsigned b = 0;
+    bool wide = false;
+    if (!encodeStringLength(value, static_cast<std::uint32_t>(value.size()), info->alignedBits,
+                            info->unalignedBits, b, wide))
         return false;
-    const unsigned b = aligned_ ? info->alignedBits : info->unalignedBits;
-    if (aligned_ && (!sized || std::uint64_t{info->upperLimit} * b > 16))
+    if (wide && aligned_)
         align();
     for (wchar_t c : value)
         encodeMultiBit(static_cast<std::uint32_t>(c) - info->firstChar, b);

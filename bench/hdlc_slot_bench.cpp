@@ -14,6 +14,7 @@
 
 #include "signalling/hdlc_slot.hpp"
 #include "sim/board.hpp"
+#include "sim/mcc.hpp"
 #include "tests/slots/slots_host.hpp"
 
 #include "bench/quiet.hpp"
@@ -69,7 +70,7 @@ struct Link {
 void BM_HdlcSendPackages(benchmark::State& state)
 {
     Link link;
-    Sim::Mcc& mcc = Sim::Board::instance().mcc();
+    Sim::Mcc& mcc = Sim::Board::instance().device<Sim::Mcc>();
     LGCP::Message m;
     m.set_seq(1);
     m.set_slot(10);
@@ -127,7 +128,7 @@ BENCHMARK(BM_HdlcReceivePackages);
 void BM_HdlcReceiveFromChannel(benchmark::State& state)
 {
     Link link;
-    Sim::Mcc& mcc = Sim::Board::instance().mcc();
+    Sim::Mcc& mcc = Sim::Board::instance().device<Sim::Mcc>();
     unsigned char n = 0;
     for (auto _ : state) {
         for (int i = 0; i < 8; ++i) {

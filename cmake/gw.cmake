@@ -39,3 +39,15 @@ function(gw_test)
   endif()
   gtest_discover_tests(${GW_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()
+
+# gw_subsystem_libraries(<var>): every subsystem library that exists, highest
+# first, so that a static link resolves in one pass.
+function(gw_subsystem_libraries var)
+  set(libs)
+  foreach(dir IN LISTS GW_SUBSYSTEMS)
+    if(TARGET gw_${dir})
+      list(PREPEND libs gw_${dir})
+    endif()
+  endforeach()
+  set(${var} ${libs} PARENT_SCOPE)
+endfunction()

@@ -80,15 +80,16 @@ void Server::OnMessage(LGCP::Message const& message)
 void Server::Dispatch(LGCP::Message const& message)
 {
     response_ = NoResponse;
-    seq_present_ = lgcp_has_seq(message);
+    seq_present_ = message.has_seq();
     if (seq_present_)
-        seq_ = lgcp_seq(message);
-    if (!lgcp_is_command(message)) {
+        seq_ = static_cast<std::uint32_t>(message.get_seq().getValue());
+    if (!message.get_pdu().is_command()) {
         Error(LGCP::ErrorCause::unexpectedMsgType);
         return;
     }
-    if (lgcp_has_slot(message)) {
-        slot_ = lgcp_slot(message);
+    if (message.has_slot()) {
+        // A message built in process may hold a slot above the constraint.
+        slot_ = message.get_slot().getValue();
         if (slot_ > MaxSlot) {
             slot_ = NoSlot;
             Error(LGCP::ErrorCause::invalidSlot);
@@ -97,7 +98,7 @@ void Server::Dispatch(LGCP::Message const& message)
     } else {
         slot_ = NoSlot;
     }
-    LGCP::Command const& command = lgcp_command(message);
+    LGCP::Command const& command = message.get_pdu().get_command();
     bool taken = false;
     for (Service* s : services_) {
         if (s->OnCommand(command)) {
@@ -118,13 +119,13 @@ void Server::Dispatch(LGCP::Message const& message)
 void Server::AssignSeq(LGCP::Message& message) const
 {
     if (seq_present_)
-        lgcp_set_seq(message, seq_);
+        message.set_seq(static_cast<int>(seq_));
 }
 
 void Server::AssignSlot(LGCP::Message& message) const
 {
     if (slot_ != NoSlot)
-        lgcp_set_slot(message, slot_);
+        message.set_slot(slot_);
 }
 
 void Server::Success()
@@ -134,7 +135,7 @@ void Server::Success()
     LGCP::Message message;
     AssignSeq(message);
     AssignSlot(message);
-    lgcp_set_success(message);
+    message.get_pdu().select_response().set_success();
     SendMsg(message);
     response_ = SuccessSent;
 }
@@ -146,7 +147,7 @@ void Server::Error(LGCP::ErrorCause::NamedNumber cause)
     LGCP::Message message;
     AssignSeq(message);
     AssignSlot(message);
-    lgcp_set_error(message, cause);
+    message.get_pdu().select_response().set_error(cause);
     SendMsg(message);
     response_ = ErrorSent;
 }
@@ -161,9 +162,9 @@ void Server::delayedSuccess(unsigned int slot, unsigned int seq)
 {
     LGCP::Message message;
     if (seq != NoSeq)
-        lgcp_set_seq(message, seq);
-    lgcp_set_slot(message, slot);
-    lgcp_set_success(message);
+        message.set_seq(static_cast<int>(seq));
+    message.set_slot(slot);
+    message.get_pdu().select_response().set_success();
     SendMsg(message);
 }
 
@@ -171,15 +172,15 @@ void Server::SendSignal(LGCP::Signal const& signal)
 {
     LGCP::Message message;
     AssignSlot(message);
-    lgcp_set_signal(message, signal);
+    message.get_pdu().set_signal(signal);
     SendMsg(message);
 }
 
 void Server::SendSignal(unsigned int slot, LGCP::Signal const& signal)
 {
     LGCP::Message message;
-    lgcp_set_slot(message, slot);
-    lgcp_set_signal(message, signal);
+    message.set_slot(slot);
+    message.get_pdu().set_signal(signal);
     SendMsg(message);
 }
 

@@ -1,4 +1,7 @@
 #pragma once
+// CtrlSrv::Service, the LGCP command handler base (not Control::Service, the
+// framed connection of control/service.hpp).
+//
 // Base of every object that the control server offers LGCP commands to.
 // A service hears of the controller's arrival and departure, is asked in
 // turn whether it takes each command, and answers through the operations

@@ -4,12 +4,6 @@
 
 #include <iostream>
 
-HeartBeatCtl* HeartBeatCtl::instance()
-{
-    static HeartBeatCtl one;
-    return &one;
-}
-
 void HeartBeatCtl::OnDisconnect()
 {
     timer_.reset();
@@ -18,7 +12,7 @@ void HeartBeatCtl::OnDisconnect()
 bool HeartBeatCtl::OnCommand(LGCP::Command const& command)
 {
     ResetTimeOut();
-    if (command.currentSelection() != static_cast<int>(LGCP::Command::Alt::ping))
+    if (!command.is_ping())
         return false;
     Success();
     return true;

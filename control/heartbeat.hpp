@@ -5,13 +5,14 @@
 // first, so it sees every command.
 
 #include "control/ctrl_service.hpp"
+#include "core/singleton.hpp"
 #include "core/timer.hpp"
 
 class HeartBeatCtl : public CtrlSrv::Service {
 public:
     static constexpr unsigned int timeout_ms = 120000;
 
-    static HeartBeatCtl* instance();
+    static HeartBeatCtl* instance() { return &Singleton<HeartBeatCtl>::Get(); }
 
     void OnConnect() override {}
     void OnDisconnect() override;
@@ -22,6 +23,7 @@ public:
     bool watching() const noexcept { return static_cast<bool>(timer_); }
 
 private:
+    friend class Singleton<HeartBeatCtl>;
     HeartBeatCtl() = default;
 
     Timer timer_;

@@ -1,4 +1,7 @@
 #pragma once
+// Control::Service, the framed connection (not CtrlSrv::Service, the LGCP
+// command handler base of control/ctrl_service.hpp).
+//
 // One framed stream connection: the stream socket layer under the TPKT
 // layer, a connection state and one sink that hears of connect, disconnect
 // and every received payload. How the socket is obtained is left to the

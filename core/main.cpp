@@ -8,6 +8,7 @@
 #include "core/paths.hpp"
 #include "core/process.hpp"
 #include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "core/version.hpp"
 #include "hardware/hw_mux.hpp"
 
@@ -15,6 +16,7 @@
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "hardware/bus_ctl.hpp"
+#include "hardware/driver_port.hpp"
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
@@ -168,6 +170,8 @@ int main(int argc, char** argv)
 
     ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
 
+    // The watchdog is one of the board's devices.
+    multiplexer.watchdog_opener(&Driver::Open);
     multiplexer.run(true, true);
 
     ctrlServer.Deactivate();

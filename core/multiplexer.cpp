@@ -339,8 +339,9 @@ void Multiplexer::watchdog_open_device()
 {
     if (wd_ >= 0)
         return;
-    const std::string path = RootPath("/dev/misc/gw-wd");
-    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const char* const device = "/dev/misc/gw-wd";
+    int fd = wd_open_ != nullptr ? wd_open_(device, O_WRONLY | O_CLOEXEC)
+                                 : ::open(RootPath(device).c_str(), O_WRONLY | O_CLOEXEC);
     if (fd < 0) {
         std::cerr << "Mux: fail to open watchdog: " << std::strerror(errno) << std::endl;
         return;

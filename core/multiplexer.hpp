@@ -64,6 +64,11 @@ public:
     void unhook(TimerPoolPlugin* p);
 
     void resetWD();
+    // How run() opens the watchdog device: open(2) of its path below the
+    // GW_ROOT folder unless the program names another way (the driver port,
+    // so that a simulated board provides the device too).
+    using DeviceOpen = int (*)(const char* path, int flags);
+    void watchdog_opener(DeviceOpen open) noexcept { wd_open_ = open; }
     void dump(std::ostream& os) const;
 
     // Fires the due timers, runs the deferred calls once; returns the
@@ -119,6 +124,7 @@ private:
     std::vector<TimerPoolPlugin*> plugins_;
     TimerPollNotify* plugin_pass_ = nullptr;
     int wd_ = -1;
+    DeviceOpen wd_open_ = nullptr;
     bool wd_pinged_ = false;
     std::uint32_t wd_last_ping_ = 0;
     bool live_clock_ = true;

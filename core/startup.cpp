@@ -3,10 +3,10 @@
 #include "core/daemon.hpp"
 #include "core/event.hpp"
 #include "core/fd.hpp"
-#include "core/inifile.hpp"
 #include "core/multiplexer.hpp"
 #include "core/paths.hpp"
 #include "core/signal.hpp"
+#include "core/traces.hpp"
 #include "core/version.hpp"
 
 #include <fstream>
@@ -18,29 +18,8 @@
 #include <poll.h>
 #include <unistd.h>
 
-TraceCtl traces;
-
 volatile std::sig_atomic_t doDumpStatus = 0;
 volatile std::sig_atomic_t updateResources = 0;
-
-const char* const TraceCtl::keys[TraceCtl::count] = {
-    "signalling.hdlc", "signalling.dizoru", "signalling.events", "signalling.isdn", "monitoring.internal",
-};
-
-void TraceCtl::Configure(IniFile::Section& section)
-{
-    for (IniFile::SubSection& sub : section)
-        Configure(sub);
-}
-
-void TraceCtl::Configure(IniFile::SubSection& sub)
-{
-    Reset();
-    IniFile::Reader reader("traces: ", std::cerr);
-    for (int i = 0; i < count; ++i)
-        reader.optional.add(&switches_[i], keys[i]);
-    reader.parse(sub);
-}
 
 namespace {
 volatile std::sig_atomic_t wake_fd = -1;

@@ -1,51 +1,11 @@
 #pragma once
 
-// Start-up pieces of the server process: the trace switches, the signal
-// flags and their handlers, the status dump and the daemon switch. `main`
-// (core/main.cpp) puts them together.
+// Start-up pieces of the server process: the signal flags and their
+// handlers, the status dump and the daemon switch. `main` (core/main.cpp)
+// puts them together with the trace switches (core/traces.hpp).
 
 #include <csignal>
 #include <iosfwd>
-
-namespace IniFile {
-class Section;
-class SubSection;
-} // namespace IniFile
-
-// The five trace switches, all off until the configuration says otherwise.
-class TraceCtl {
-public:
-    enum Switch {
-        signalling_hdlc = 0,     // "signalling.hdlc"
-        signalling_dizoru = 1,   // "signalling.dizoru"
-        signalling_events = 2,   // "signalling.events"
-        signalling_isdn = 3,     // "signalling.isdn"
-        monitoring_internal = 4, // "monitoring.internal"
-        count = 5
-    };
-
-    TraceCtl() noexcept { Reset(); }
-
-    void Reset() noexcept
-    {
-        for (bool& s : switches_)
-            s = false;
-    }
-    bool operator[](Switch s) const noexcept { return switches_[s]; }
-    bool& operator[](Switch s) noexcept { return switches_[s]; }
-
-    static const char* const keys[count];
-
-    // Every repeat of the section, in file order; each starts from all off,
-    // so the last one decides.
-    void Configure(IniFile::Section& section);
-    void Configure(IniFile::SubSection& sub);
-
-private:
-    bool switches_[count];
-};
-
-extern TraceCtl traces;
 
 // Set in signal context, consumed on the loop.
 extern volatile std::sig_atomic_t doDumpStatus;

@@ -3,6 +3,7 @@
 #include "core/dual_list.hpp"
 
 #include <cstdint>
+#include <type_traits>
 
 // One-shot timers on the loop clock (milliseconds). Periodic work re-arms
 // its timer from the callback.
@@ -61,14 +62,14 @@ private:
     TimerEvent* event_ = nullptr;
 };
 
-// Calls a member without arguments.
-template <class X>
-class ObjTimerEvent1 : public TimerEvent {
+// Calls a member of X: one without arguments (ObjTimerEvent1) or one that
+// receives the holder (ObjTimerEvent2).
+template <class X, class Action>
+class ObjTimerEvent : public TimerEvent {
 public:
-    using Action = void (X::*)();
     // Arms itself, then becomes the holder's pending event (the event held
     // before is deleted after this one is armed).
-    ObjTimerEvent1(Timer* holder, Action action, X* obj, unsigned int ms)
+    ObjTimerEvent(Timer* holder, Action action, X* obj, unsigned int ms)
         : holder_(holder), action_(action), obj_(obj)
     {
         schedule(ms);
@@ -79,7 +80,10 @@ public:
         // The holder lets go first, so the action may arm the same Timer.
         if (holder_->get() == this)
             holder_->release();
-        (obj_->*action_)();
+        if constexpr (std::is_invocable_v<Action, X*, Timer*>)
+            (obj_->*action_)(holder_);
+        else
+            (obj_->*action_)();
         delete this;
     }
 
@@ -89,30 +93,10 @@ private:
     X* obj_;
 };
 
-// Calls a member that receives the holder.
 template <class X>
-class ObjTimerEvent2 : public TimerEvent {
-public:
-    using Action = void (X::*)(Timer*);
-    ObjTimerEvent2(Timer* holder, Action action, X* obj, unsigned int ms)
-        : holder_(holder), action_(action), obj_(obj)
-    {
-        schedule(ms);
-        holder_->reset(this);
-    }
-    void fire() override
-    {
-        if (holder_->get() == this)
-            holder_->release();
-        (obj_->*action_)(holder_);
-        delete this;
-    }
-
-private:
-    Timer* holder_;
-    Action action_;
-    X* obj_;
-};
+using ObjTimerEvent1 = ObjTimerEvent<X, void (X::*)()>;
+template <class X>
+using ObjTimerEvent2 = ObjTimerEvent<X, void (X::*)(Timer*)>;
 
 // Calls a plain function.
 class SimpleTimerEvent1 : public TimerEvent {

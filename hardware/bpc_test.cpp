@@ -24,7 +24,7 @@ void BpcTest::PutHeader(std::ostream& os) const
     os << "bus " << bus_ << ": ";
 }
 
-BpcTest::Result BpcTest::Run(unsigned bus, std::uint32_t seed, int mode, unsigned start, unsigned length)
+BpcTest::Result BpcTest::Run(unsigned bus, std::uint32_t seed, Mode mode, unsigned start, unsigned length)
 {
     bus_ = bus;
     first_ = 8192 + bus * kSlots + start;
@@ -34,15 +34,14 @@ BpcTest::Result BpcTest::Run(unsigned bus, std::uint32_t seed, int mode, unsigne
         return Result::InvalidParams;
     ::srandom(seed_);
     switch (mode) {
-    case static_cast<int>(Mode::Read):
+    case Mode::Read:
         return TestRead();
-    case static_cast<int>(Mode::Write):
+    case Mode::Write:
         return TestWrite();
-    case static_cast<int>(Mode::Disconnect):
+    case Mode::Disconnect:
         return TestDisconnect();
-    default:
-        return Result::InvalidParams;
     }
+    return Result::InvalidParams;
 }
 
 BpcTest::Result BpcTest::Compare(const char* failed, const char* expected, const char* got)

@@ -17,7 +17,7 @@ namespace Hardware {
 
 class BpcTest {
 public:
-    enum class Mode { Read = 0, Write = 1, Disconnect = 2 };
+    enum class Mode { Read, Write, Disconnect };
     enum class Result { Success, BusError, InvalidParams };
 
     static constexpr unsigned kBuses = 16;
@@ -28,7 +28,7 @@ public:
     // Sets the test up and runs the mode's test to completion. A range that
     // runs past the last time slot of its bus is refused: those channels
     // belong to the next bus, or, past bus 15, do not exist.
-    Result Run(unsigned bus, std::uint32_t seed, int mode, unsigned start, unsigned length);
+    Result Run(unsigned bus, std::uint32_t seed, Mode mode, unsigned start, unsigned length);
 
     Result TestRead();
     Result TestWrite();

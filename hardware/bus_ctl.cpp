@@ -3,23 +3,12 @@
 #include "asn1/valuenotation.hpp"
 #include "core/ext.hpp"
 #include "hardware/driver_port.hpp"
+#include "hardware/drivers.hpp"
 #include "hardware/spi_ctrl.hpp"
 
 #include <fcntl.h>
 
 #include <iostream>
-
-namespace {
-
-const char* const kHal = "/dev/hal";
-
-} // namespace
-
-BusCtl* BusCtl::instance()
-{
-    static BusCtl one;
-    return &one;
-}
 
 BusCtl::~BusCtl()
 {
@@ -63,7 +52,7 @@ void BusCtl::OnDisconnect()
 
 bool BusCtl::OnCommand(LGCP::Command const& command)
 {
-    if (command.currentSelection() != clockCfg_index)
+    if (!command.is_clockCfg())
         return false;
     if (!enabled_) {
         Error(LGCP::ErrorCause::unsupported);
@@ -90,7 +79,7 @@ bool BusCtl::IsOpen()
         return true;
     if (!enabled_)
         return false;
-    fd_ = Driver::Open(kHal, O_RDWR | O_CLOEXEC);
+    fd_ = Driver::Open(GetHalDevName(), O_RDWR | O_CLOEXEC);
     return fd_ >= 0;
 }
 

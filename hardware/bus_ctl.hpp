@@ -6,6 +6,7 @@
 // never touches the clock and refuses `clockCfg`. Bound fourth.
 
 #include "control/ctrl_service.hpp"
+#include "core/singleton.hpp"
 
 #include <cstdint>
 #include <iosfwd>
@@ -14,13 +15,11 @@ class BusCtl : public CtrlSrv::Service {
 public:
     // "/dev/hal": argument a pointer to the 32-bit source number.
     static constexpr std::uint32_t HW_CLOCK_SELECT = 0x80044301;
-    // LGCP::Command alternative `clockCfg`.
-    static constexpr int clockCfg_index = 11;
     // Source numbers the driver knows.
     static constexpr int kFreeRun = 4;
     static constexpr int kX3 = 5;
 
-    static BusCtl* instance();
+    static BusCtl* instance() { return &Singleton<BusCtl>::Get(); }
     // The process uses instance(); tests build their own.
     BusCtl() = default;
     ~BusCtl() override;

@@ -1,10 +1,11 @@
 #pragma once
-// Plumbing shared by the detector services (tone/DTMF and DSP): the driver
-// is opened on first use and read through one loop event; records come in
-// whole, a driver that hangs up is let go so that the next configuration
-// opens it again.
+// What the detector services (tone/DTMF and DSP) share: one service per
+// process, the driver opened on first use and read through one loop event,
+// records that come in whole, a driver that hangs up let go so that the next
+// configuration opens it again, and the ids of the enables.
 
 #include "core/event.hpp"
+#include "core/singleton.hpp"
 #include "hardware/driver_port.hpp"
 
 #include <cerrno>
@@ -16,12 +17,6 @@
 #include <unistd.h>
 
 namespace Hardware::Detector {
-
-// The record size an ioctl request number carries (bits 16-28).
-constexpr std::uint32_t RecordSize(std::uint32_t request)
-{
-    return (request >> 16) & 0x1FFF;
-}
 
 // " errno=" and the text of the current errno in quotation marks.
 struct ErrnoTail {
@@ -36,24 +31,63 @@ inline ErrnoTail Tail()
     return ErrnoTail{errno};
 }
 
-// Opens `device` and schedules `event` on it for `action`, unless it is
-// already open; on failure logs `fail` and the error.
-template <class X>
-bool OpenDriver(Event& event, const char* device, int flags, const char* fail, const char* event_name,
-                void (X::*action)(int, short), X* obj)
-{
-    if (event.fd().get() >= 0)
+// How a service opens its driver.
+struct DriverOpen {
+    const char* (*device)();
+    int flags;
+    const char* fail; // logged with the error text when the open fails
+    const char* event_name;
+};
+
+// The base of a detector service `S`, which reads its driver's records in
+// `S::OnEvent(int, short)`. A test puts a service of its own in place of the
+// process's with UseInstance.
+template <class S>
+class DriverService {
+public:
+    static S& instance() { return Singleton<S>::Get(); }
+    static S* UseInstance(S* service) { return Singleton<S>::Use(service); }
+
+    DriverService(const DriverService&) = delete;
+    DriverService& operator=(const DriverService&) = delete;
+
+    // Opens the driver when it is not open; true when it is.
+    bool init()
+    {
+        if (is_open())
+            return true;
+        int fd = Driver::Open(open_.device(), open_.flags);
+        if (fd < 0) {
+            std::cerr << open_.fail << std::strerror(errno) << std::endl;
+            return false;
+        }
+        m_event.Bind(open_.event_name, &S::OnEvent, static_cast<S*>(this));
+        m_event.Schedule(Fd(fd), POLLIN);
+        Driver::Close(fd);
         return true;
-    int fd = Driver::Open(device, flags);
-    if (fd < 0) {
-        std::cerr << fail << std::strerror(errno) << std::endl;
-        return false;
     }
-    event.Bind(event_name, action, obj);
-    event.Schedule(Fd(fd), POLLIN);
-    Driver::Close(fd);
-    return true;
-}
+    bool is_open() const { return m_event.fd().get() >= 0; }
+
+    // The id the next enable takes after `id` (tests start near the wrap).
+    void set_last_id(std::uint32_t id) noexcept { m_lastId = id; }
+
+protected:
+    explicit DriverService(const DriverOpen& open) : open_(open) {}
+    ~DriverService() { m_event.Release(); }
+
+    std::uint32_t NextId()
+    {
+        if (++m_lastId == 0)
+            ++m_lastId; // 0 stands for "no enable" in the drivers' events
+        return m_lastId;
+    }
+
+    Event m_event;
+
+private:
+    const DriverOpen& open_;
+    std::uint32_t m_lastId = 0;
+};
 
 // Reads every whole `Record` ready on `fd` into `on_record`. `driver` names
 // the driver in the error lines.

@@ -45,6 +45,18 @@ const char* GetUsbTdmDevName()
 {
     return "/dev/usb_tdm";
 }
+const char* GetHalDevName()
+{
+    return "/dev/hal";
+}
+const char* GetMccCtlDevName()
+{
+    return "/dev/mcc/ctl";
+}
+const char* GetCasDevName()
+{
+    return "/dev/e1-cas";
+}
 
 namespace {
 

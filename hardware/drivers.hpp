@@ -1,10 +1,12 @@
 #pragma once
 
-// The board's driver device files, and the records that the media slots
-// exchange with the RTP driver "/dev/rtp". Records are native structs laid
+// The board's driver device files, every path in one place, and the records
+// that the media slots exchange with the RTP driver "/dev/rtp". Records are native structs laid
 // out as the board's (32-bit big-endian) driver expects them; the sizes and
 // offsets are checked below so that a change of compiler or target cannot
 // move a field silently.
+
+#include "hardware/driver_port.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,6 +23,12 @@ const char* GetModemDevName();
 const char* GetMaintenance();
 const char* GetSpiTdmDevName();
 const char* GetUsbTdmDevName();
+// The TDM switch, the clock selector and the SPI framers.
+const char* GetHalDevName();
+// The MCC (HDLC) controllers.
+const char* GetMccCtlDevName();
+// Channel-associated signalling of the E1 trunks.
+const char* GetCasDevName();
 
 // RTP driver requests on a descriptor of "/dev/rtp" (board encoding).
 constexpr std::uint32_t RTP_BEGIN_SESSION = 0xc0445200; // rtp_connection_params
@@ -128,9 +136,9 @@ static_assert(sizeof(rtp_attach_session_params) == 8);
 static_assert(sizeof(rtp_ext_attach_session_params) == 8);
 static_assert(sizeof(rtp_ext_init_params) == 2);
 // The size field of each request number names its record.
-static_assert(((RTP_BEGIN_SESSION >> 16) & 0x1FFF) == sizeof(rtp_connection_params));
-static_assert(((RTP_ADD_CHANNEL >> 16) & 0x1FFF) == sizeof(rtp_channel_info));
-static_assert(((RTP_SET_EVENT >> 16) & 0x1FFF) == sizeof(rtp_pd_params));
+static_assert(Driver::RequestSize(RTP_BEGIN_SESSION) == sizeof(rtp_connection_params));
+static_assert(Driver::RequestSize(RTP_ADD_CHANNEL) == sizeof(rtp_channel_info));
+static_assert(Driver::RequestSize(RTP_SET_EVENT) == sizeof(rtp_pd_params));
 
 // Diagnostic text (multi-line records indented by two blanks per line).
 std::ostream& operator<<(std::ostream& os, const rtp_connection_params& p);

@@ -1,6 +1,6 @@
 #include "hardware/dsproc.hpp"
 
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "hardware/detector_port.hpp"
 #include "hardware/driver_port.hpp"
 #include "hardware/drivers.hpp"
@@ -60,17 +60,17 @@ struct VadPayload {
     std::int32_t tx;
 };
 
-using Detector::RecordSize;
 using Detector::Tail;
-static_assert(sizeof(DsprocConfigure) == RecordSize(Service::DSPROC_CONFIGURE));
+using Driver::RequestSize;
+static_assert(sizeof(DsprocConfigure) == RequestSize(Service::DSPROC_CONFIGURE));
 static_assert(offsetof(DsprocConfigure, p) == 8);
 static_assert(offsetof(DsprocConfigure, p.vad2.silence_th_msec) == 10);
 static_assert(offsetof(DsprocConfigure, p.vad2.e_th_dB) == 12);
 static_assert(offsetof(DsprocConfigure, p.tone.en) == 10);
 static_assert(offsetof(DsprocConfigure, p.tone.dur_th_msec) == 12);
 static_assert(offsetof(DsprocConfigure, p.tone.det_lvl_dB) == 14);
-static_assert(sizeof(DsprocEnable) == RecordSize(Service::DSPROC_ENABLE));
-static_assert(sizeof(DsprocEnable) == RecordSize(Service::DSPROC_DISABLE));
+static_assert(sizeof(DsprocEnable) == RequestSize(Service::DSPROC_ENABLE));
+static_assert(sizeof(DsprocEnable) == RequestSize(Service::DSPROC_DISABLE));
 static_assert(sizeof(DsprocEvent) == 24);
 static_assert(sizeof(VadPayload) == 12);
 
@@ -81,8 +81,6 @@ Containers::CyclicList<DSProcReceiver, DSProcLink>& receivers()
     static Containers::CyclicList<DSProcReceiver, DSProcLink> list;
     return list;
 }
-
-DSProcReceiverService* g_override = nullptr;
 
 bool Traced()
 {
@@ -109,48 +107,13 @@ P Payload(const DsprocEvent& e)
 
 // ---------------------------------------------------------------- service
 
-DSProcReceiverService& DSProcReceiverService::instance()
-{
-    if (g_override != nullptr)
-        return *g_override;
-    static DSProcReceiverService service;
-    return service;
-}
+constexpr Detector::DriverOpen kDriver{
+    &GetDSPDevName, O_RDWR | O_NONBLOCK | O_CLOEXEC,
+    "open dsproc fail, VAD proceeding disabled: ", "DSProcReceiverService::OnEvent"};
 
-DSProcReceiverService* DSProcReceiverService::UseInstance(DSProcReceiverService* service)
-{
-    DSProcReceiverService* old = g_override;
-    g_override = service;
-    return old;
-}
-
-DSProcReceiverService::DSProcReceiverService()
+DSProcReceiverService::DSProcReceiverService() : DriverService(kDriver)
 {
     init();
-}
-
-DSProcReceiverService::~DSProcReceiverService()
-{
-    m_event.Release();
-}
-
-bool DSProcReceiverService::is_open() const
-{
-    return m_event.fd().get() >= 0;
-}
-
-bool DSProcReceiverService::init()
-{
-    return Detector::OpenDriver(m_event, GetDSPDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC,
-                                "open dsproc fail, VAD proceeding disabled: ",
-                                "DSProcReceiverService::OnEvent", &DSProcReceiverService::OnEvent, this);
-}
-
-std::uint32_t DSProcReceiverService::NextId()
-{
-    if (++m_lastId == 0)
-        ++m_lastId;
-    return m_lastId;
 }
 
 bool DSProcReceiverService::configureVAD(unsigned int timeslot, const LGCP::VADParams& params)

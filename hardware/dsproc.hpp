@@ -9,6 +9,7 @@
 
 #include "core/event.hpp"
 #include "hardware/cyclic_list.hpp"
+#include "hardware/detector_port.hpp"
 
 #include "asn1/modules/LGCP.hpp"
 
@@ -119,7 +120,7 @@ private:
     bool m_rxGainSet = false;
 };
 
-class DSProcReceiverService {
+class DSProcReceiverService : public Detector::DriverService<DSProcReceiverService> {
 public:
     // DSP driver requests (board encoding).
     static constexpr std::uint32_t DSPROC_CONFIGURE = 0x40146401;
@@ -134,18 +135,7 @@ public:
     static constexpr std::uint32_t kEventVAD = 1, kEventSD = 2, kEventBSS = 0x10, kEventTone = 0x100,
                                    kEventFlags = 0x200;
 
-    static DSProcReceiverService& instance();
-    // Tests: makes `service` the one that instance() returns (null: back to
-    // the program's own); returns the one before.
-    static DSProcReceiverService* UseInstance(DSProcReceiverService* service);
-
     DSProcReceiverService();
-    ~DSProcReceiverService();
-    DSProcReceiverService(const DSProcReceiverService&) = delete;
-    DSProcReceiverService& operator=(const DSProcReceiverService&) = delete;
-
-    bool init();
-    bool is_open() const;
 
     bool configureVAD(unsigned int timeslot, const LGCP::VADParams& params);
     bool configureSD(unsigned int timeslot);
@@ -164,15 +154,9 @@ public:
 
     void OnEvent(int fd, short revents);
 
-    void set_last_id(std::uint32_t id) noexcept { m_lastId = id; }
-
 private:
-    std::uint32_t NextId();
     bool EnableFeature(DSProcReceiver& receiver, DSProcReceiver::Feature& feature, std::uint32_t mask,
                        const char* name, bool on);
-
-    Event m_event;
-    std::uint32_t m_lastId = 0;
 };
 
 } // namespace Hardware

@@ -18,8 +18,6 @@ using Hardware::cas_channel_request;
 
 namespace {
 
-const char* const kCasDevice = "/dev/e1-cas";
-
 // A trunk number from the controller that can index the trunk tables.
 bool ValidTrunk(long long trunk)
 {
@@ -35,12 +33,6 @@ cas_channel Channel(int trunk, int timeslot)
 }
 
 } // namespace
-
-E1Ctl* E1Ctl::instance()
-{
-    static E1Ctl one;
-    return &one;
-}
 
 E1Ctl::E1Ctl() = default;
 
@@ -85,19 +77,18 @@ void E1Ctl::OnDisconnect()
 
 bool E1Ctl::OnCommand(LGCP::Command const& command)
 {
-    switch (command.currentSelection()) {
-    case ioctl_index:
+    if (command.is_ioctl()) {
         HandleCas(command.get_ioctl());
         // The outcome travels in the `cas` signals.
         Success();
         return true;
-    case trunkCfg_index:
+    }
+    if (command.is_trunkCfg()) {
         SetMode(command.get_trunkCfg());
         Success();
         return true;
-    default:
-        return false;
     }
+    return false;
 }
 
 void E1Ctl::OnCheckStatus(Timer*)
@@ -183,7 +174,7 @@ bool E1Ctl::CheckOpenCas()
 {
     if (cas_fd_)
         return true;
-    int fd = Driver::Open(kCasDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    int fd = Driver::Open(GetCasDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     cas_fd_.reset(fd);
@@ -223,7 +214,7 @@ void E1Ctl::OnUpdateCas(int fd, short revents)
 
 void E1Ctl::HandleCas(LGCP::IoctlParams const& params)
 {
-    if (!CheckOpenCas() || params.currentSelection() != cas_index)
+    if (!CheckOpenCas() || !params.is_cas())
         return;
     LGCP::CasCommand const& cas = params.get_cas();
     long long path = cas.get_channel().get_path().getValue();

@@ -10,6 +10,7 @@
 // fifth.
 
 #include "control/ctrl_service.hpp"
+#include "core/singleton.hpp"
 #include "core/event.hpp"
 #include "core/fd.hpp"
 #include "core/timer.hpp"
@@ -77,13 +78,8 @@ public:
 
     static constexpr int kTrunks = 4;
     static constexpr unsigned status_ms = 1000;
-    // LGCP::Command alternatives.
-    static constexpr int ioctl_index = 9;
-    static constexpr int trunkCfg_index = 10;
-    // LGCP::IoctlParams alternative `cas`.
-    static constexpr int cas_index = 15;
 
-    static E1Ctl* instance();
+    static E1Ctl* instance() { return &Singleton<E1Ctl>::Get(); }
     // The process uses instance(); tests build their own.
     E1Ctl();
     ~E1Ctl() override;

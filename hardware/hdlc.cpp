@@ -1,8 +1,9 @@
 #include "hardware/hdlc.hpp"
 
 #include "core/ext.hpp"
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "hardware/driver_port.hpp"
+#include "hardware/drivers.hpp"
 #include "hardware/hw_mux.hpp"
 
 #include <cerrno>
@@ -16,16 +17,14 @@
 
 namespace {
 
-const char* const kDevice = "/dev/mcc/ctl";
-
 // The allocation record: the driver's mode code, then four words the driver
 // needs as they are.
 struct MccAllocate {
     std::uint32_t mode;
     std::uint32_t w1, w2, w3, w4;
 };
-static_assert(sizeof(MccAllocate) == ((HDLC::MCC_ALLOCATE >> 16) & 0x1FFF));
-static_assert(((HDLC::MCC_TIMESLOT >> 16) & 0x1FFF) == 0);
+static_assert(sizeof(MccAllocate) == Driver::RequestSize(HDLC::MCC_ALLOCATE));
+static_assert(Driver::RequestSize(HDLC::MCC_TIMESLOT) == 0);
 
 // The controller's mode codes, by link mode 0 (SS7), 1 (ISDN PRI), 2 (BRI).
 constexpr std::uint32_t kDriverMode[3] = {3, 0, 1};
@@ -97,7 +96,7 @@ bool HDLC::activate()
         return false;
     }
 
-    int fd = Driver::Open(kDevice, O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    int fd = Driver::Open(GetMccCtlDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(errno) << std::endl;
         return false;
@@ -117,9 +116,9 @@ bool HDLC::activate()
 
     // The controller's transmit time slot feeds the link's output; the link
     // feeds the controller's receive time slot.
-    HwMux* mux = m_mux != nullptr ? m_mux : HwMux::instance();
-    mux->Connect(t, mode == 2 ? tx_channel : rx_channel);
-    mux->Connect(rx_channel, t);
+    HwMux& mux = HwMux::instance();
+    mux.Connect(t, mode == 2 ? tx_channel : rx_channel);
+    mux.Connect(rx_channel, t);
 
     m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
     m_event.Schedule(Fd(fd), POLLIN | POLLOUT);

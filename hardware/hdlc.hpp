@@ -83,16 +83,11 @@ public:
 
     Notify* notify = nullptr;
 
-    // The switch that activate() programs: HwMux::instance() unless a test
-    // hands the channel a switch of its own.
-    void use_switch(HwMux* mux) noexcept { m_mux = mux; }
-
 private:
     void do_read();
     void read_failed(const char* what);
 
     Event m_event;
-    HwMux* m_mux = nullptr;
     // Advances whenever the channel closes, so that a callback that closed
     // (or closed and reopened) the channel stops the work on the old one.
     std::uint32_t m_generation = 0;

@@ -1,6 +1,7 @@
 #include "hardware/hw_mux.hpp"
 
 #include "hardware/driver_port.hpp"
+#include "hardware/drivers.hpp"
 
 #include <cerrno>
 #include <cstdint>
@@ -15,8 +16,6 @@
 
 namespace {
 
-const char* const kDevice = "/dev/hal";
-
 struct OutputSource {
     std::uint32_t output;
     std::uint32_t source;
@@ -25,10 +24,10 @@ struct OutputValue {
     std::uint32_t output;
     std::uint32_t value;
 };
-static_assert(sizeof(OutputSource) == ((HwMux::MUX_CONNECT >> 16) & 0x1FFF));
-static_assert(sizeof(std::uint32_t) == ((HwMux::MUX_DISABLE >> 16) & 0x1FFF));
-static_assert(sizeof(OutputValue) == ((HwMux::MUX_WRITE >> 16) & 0x1FFF));
-static_assert(sizeof(OutputValue) == ((HwMux::MUX_READ >> 16) & 0x1FFF));
+static_assert(sizeof(OutputSource) == Driver::RequestSize(HwMux::MUX_CONNECT));
+static_assert(sizeof(std::uint32_t) == Driver::RequestSize(HwMux::MUX_DISABLE));
+static_assert(sizeof(OutputValue) == Driver::RequestSize(HwMux::MUX_WRITE));
+static_assert(sizeof(OutputValue) == Driver::RequestSize(HwMux::MUX_READ));
 static_assert(offsetof(OutputValue, value) == 4);
 
 // "0x" and the value in hexadecimal, leaving the stream's flags as they were.
@@ -43,24 +42,7 @@ std::ostream& operator<<(std::ostream& os, Hex h)
     return os;
 }
 
-HwMux* g_override = nullptr;
-
 } // namespace
-
-HwMux* HwMux::instance()
-{
-    if (g_override != nullptr)
-        return g_override;
-    static HwMux mux;
-    return &mux;
-}
-
-HwMux* HwMux::UseInstance(HwMux* mux)
-{
-    HwMux* old = g_override;
-    g_override = mux;
-    return old;
-}
 
 HwMux::HwMux()
 {
@@ -82,7 +64,7 @@ bool HwMux::IsOpened()
 {
     if (fd_ >= 0)
         return true;
-    int fd = Driver::Open(kDevice, O_RDWR | O_CLOEXEC);
+    int fd = Driver::Open(GetHalDevName(), O_RDWR | O_CLOEXEC);
     if (fd < 0) {
         std::clog << "hwMux: can't open device: " << std::strerror(errno) << std::endl;
         return false;

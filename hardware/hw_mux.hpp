@@ -6,6 +6,7 @@
 // per call, so that an output left driven by a lost request heals itself.
 
 #include "core/dpc.hpp"
+#include "core/singleton.hpp"
 
 #include <cstdint>
 
@@ -25,10 +26,8 @@ public:
 
     // The switch, created (and opened) on first use, unless a test put its
     // own in place.
-    static HwMux* instance();
-    // Tests: makes `mux` the switch that instance() returns (null: back to
-    // the program's own); returns the one before.
-    static HwMux* UseInstance(HwMux* mux);
+    static HwMux& instance() { return Singleton<HwMux>::Get(); }
+    static HwMux* UseInstance(HwMux* mux) { return Singleton<HwMux>::Use(mux); }
 
     HwMux();
     ~HwMux();

@@ -2,18 +2,14 @@
 
 #include "hardware/hw_mux.hpp"
 
-HwTests* HwTests::instance()
-{
-    static HwTests one;
-    return &one;
-}
+#include <optional>
 
-HwTests::HwTests() : test_(*HwMux::instance())
+HwTests::HwTests() : test_(HwMux::instance())
 {}
 
 bool HwTests::OnCommand(LGCP::Command const& command)
 {
-    if (command.currentSelection() != testBpc_index)
+    if (!command.is_testBpc())
         return false;
     OnTestBpc(command.get_testBpc());
     return true;
@@ -27,15 +23,31 @@ unsigned Field(long long value)
     return value < 0 ? 0xFFFFFFFFu : static_cast<unsigned>(value);
 }
 
+std::optional<Hardware::BpcTest::Mode> ModeOf(LGCP::BpcTestMode const& mode)
+{
+    using Mode = Hardware::BpcTest::Mode;
+    if (mode.is_read())
+        return Mode::Read;
+    if (mode.is_write())
+        return Mode::Write;
+    if (mode.is_disconnect())
+        return Mode::Disconnect;
+    return std::nullopt;
+}
+
 } // namespace
 
 void HwTests::OnTestBpc(LGCP::BpcTestParams const& params)
 {
     using Result = Hardware::BpcTest::Result;
-    Result r = test_.Run(Field(params.get_bus().getValue()),
-                         static_cast<std::uint32_t>(params.get_seed().getValue()),
-                         params.get_mode().currentSelection(), Field(params.get_timeslot_start().getValue()),
-                         Field(params.get_timeslot_length().getValue()));
+    const auto mode = ModeOf(params.get_mode());
+    if (!mode) {
+        Error(LGCP::ErrorCause::invalidParams);
+        return;
+    }
+    Result r = test_.Run(
+        Field(params.get_bus().getValue()), static_cast<std::uint32_t>(params.get_seed().getValue()), *mode,
+        Field(params.get_timeslot_start().getValue()), Field(params.get_timeslot_length().getValue()));
     switch (r) {
     case Result::Success:
         Success();

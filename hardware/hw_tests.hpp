@@ -5,16 +5,14 @@
 // command's handling (at most 127 time slots and one short sleep).
 
 #include "control/ctrl_service.hpp"
+#include "core/singleton.hpp"
 #include "hardware/bpc_test.hpp"
 
 #include <iosfwd>
 
 class HwTests : public CtrlSrv::Service {
 public:
-    // LGCP::Command alternative `testBpc`.
-    static constexpr int testBpc_index = 1;
-
-    static HwTests* instance();
+    static HwTests* instance() { return &Singleton<HwTests>::Get(); }
 
     void OnConnect() override {}
     void OnDisconnect() override {}
@@ -24,6 +22,7 @@ public:
     void PutHeader(std::ostream& os) const { test_.PutHeader(os); }
 
 private:
+    friend class Singleton<HwTests>;
     HwTests();
 
     Hardware::BpcTest test_;

@@ -2,6 +2,7 @@
 
 #include "asn1/modules/ACP.hpp"
 #include "hardware/driver_port.hpp"
+#include "hardware/drivers.hpp"
 
 #include <fcntl.h>
 
@@ -10,20 +11,12 @@
 
 namespace {
 
-const char* const kHal = "/dev/hal";
-
 // Status register bits.
 constexpr std::uint8_t kCarrier = 0x01;
 constexpr std::uint8_t kFrame = 0x04;
 constexpr std::uint8_t kSlip = 0x20;
 
 } // namespace
-
-spiCtrl* spiCtrl::instance()
-{
-    static spiCtrl one;
-    return &one;
-}
 
 spiCtrl::spiCtrl()
 {
@@ -47,7 +40,7 @@ void spiCtrl::init_device_and_channels()
     if (fd_ >= 0 || !present_)
         return;
     std::clog << "spi: try init" << std::endl;
-    fd_ = Driver::Open(kHal, O_RDWR | O_CLOEXEC);
+    fd_ = Driver::Open(GetHalDevName(), O_RDWR | O_CLOEXEC);
     if (fd_ < 0) {
         std::clog << "spi: /dev/hal open fail" << std::endl;
         return;

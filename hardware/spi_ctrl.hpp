@@ -7,6 +7,7 @@
 // rest of the process. Bound sixth; takes no command.
 
 #include "control/ctrl_service.hpp"
+#include "core/singleton.hpp"
 #include "core/timer.hpp"
 
 #include <cstdint>
@@ -33,7 +34,7 @@ public:
         std::uint8_t value;
     };
 
-    static spiCtrl* instance();
+    static spiCtrl* instance() { return &Singleton<spiCtrl>::Get(); }
     // The process uses instance(); tests build their own.
     spiCtrl();
     ~spiCtrl() override;

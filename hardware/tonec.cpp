@@ -44,14 +44,14 @@ struct TonecEvent {
     std::uint32_t code, timeslot, timestamp, id;
 };
 
-using Detector::RecordSize;
 using Detector::Tail;
-static_assert(sizeof(DtmfConfigure) == RecordSize(Service::DTMF_CONFIGURE_DETECTOR));
-static_assert(sizeof(DtmfEnable) == RecordSize(Service::DTMF_ENABLE_DETECTOR));
-static_assert(sizeof(DtmfDial) == RecordSize(Service::DTMF_DIAL));
+using Driver::RequestSize;
+static_assert(sizeof(DtmfConfigure) == RequestSize(Service::DTMF_CONFIGURE_DETECTOR));
+static_assert(sizeof(DtmfEnable) == RequestSize(Service::DTMF_ENABLE_DETECTOR));
+static_assert(sizeof(DtmfDial) == RequestSize(Service::DTMF_DIAL));
 static_assert(offsetof(DtmfDial, f1) == 4 && offsetof(DtmfDial, l2) == 10);
-static_assert(sizeof(IvaConfigure) == RecordSize(Service::IVA_CONFIGURE_DETECTOR));
-static_assert(sizeof(SelcalDial) == RecordSize(Service::SELCAL_DIAL));
+static_assert(sizeof(IvaConfigure) == RequestSize(Service::IVA_CONFIGURE_DETECTOR));
+static_assert(sizeof(SelcalDial) == RequestSize(Service::SELCAL_DIAL));
 static_assert(offsetof(SelcalDial, amplitude) == 4 && offsetof(SelcalDial, signs) == 6 &&
               offsetof(SelcalDial, zero) == 10);
 static_assert(sizeof(TonecEvent) == 16);
@@ -65,8 +65,6 @@ Containers::CyclicList<TonecReceiver, TonecLink>& receivers()
     static Containers::CyclicList<TonecReceiver, TonecLink> list;
     return list;
 }
-
-TonecReceiverService* g_override = nullptr;
 
 // The four fields of an event as the event lines show them.
 struct EventFields {
@@ -82,48 +80,13 @@ std::ostream& operator<<(std::ostream& os, EventFields f)
 
 // ---------------------------------------------------------------- service
 
-TonecReceiverService& TonecReceiverService::instance()
-{
-    if (g_override != nullptr)
-        return *g_override;
-    static TonecReceiverService service;
-    return service;
-}
+constexpr Detector::DriverOpen kDriver{
+    &GetDTMFDevName, O_RDONLY | O_NONBLOCK | O_CLOEXEC,
+    "open tonec fail, DTMF proceeding disabled: ", "TonecReceiverService::OnEvent"};
 
-TonecReceiverService* TonecReceiverService::UseInstance(TonecReceiverService* service)
-{
-    TonecReceiverService* old = g_override;
-    g_override = service;
-    return old;
-}
-
-TonecReceiverService::TonecReceiverService()
+TonecReceiverService::TonecReceiverService() : DriverService(kDriver)
 {
     init();
-}
-
-TonecReceiverService::~TonecReceiverService()
-{
-    m_event.Release();
-}
-
-bool TonecReceiverService::is_open() const
-{
-    return m_event.fd().get() >= 0;
-}
-
-bool TonecReceiverService::init()
-{
-    return Detector::OpenDriver(m_event, GetDTMFDevName(), O_RDONLY | O_NONBLOCK | O_CLOEXEC,
-                                "open tonec fail, DTMF proceeding disabled: ",
-                                "TonecReceiverService::OnEvent", &TonecReceiverService::OnEvent, this);
-}
-
-std::uint32_t TonecReceiverService::NextId()
-{
-    if (++m_lastId == 0)
-        ++m_lastId; // 0 stands for "no enable" in the driver's events
-    return m_lastId;
 }
 
 bool TonecReceiverService::configureDTMF(unsigned int timeslot, const LGCP::DTMFParams& params)

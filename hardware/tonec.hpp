@@ -10,6 +10,7 @@
 #include "core/event.hpp"
 #include "core/timer.hpp"
 #include "hardware/cyclic_list.hpp"
+#include "hardware/detector_port.hpp"
 
 #include "asn1/modules/LGCP.hpp"
 #include "asn1/modules/TERM.hpp"
@@ -94,7 +95,7 @@ private:
     bool m_rejectOn = false;
 };
 
-class TonecReceiverService {
+class TonecReceiverService : public Detector::DriverService<TonecReceiverService> {
 public:
     // DTMF driver requests (board encoding).
     static constexpr std::uint32_t DTMF_CONFIGURE_DETECTOR = 0x40144202;
@@ -110,20 +111,7 @@ public:
     static constexpr std::uint32_t IVA_CONFIGURE_DETECTOR = 0x4008420d;
     static constexpr std::uint32_t SELCAL_DIAL = 0x400c420e;
 
-    // The service, created on first use, unless a test put its own in place.
-    static TonecReceiverService& instance();
-    // Tests: makes `service` the one that instance() returns (null: back to
-    // the program's own); returns the one before.
-    static TonecReceiverService* UseInstance(TonecReceiverService* service);
-
     TonecReceiverService();
-    ~TonecReceiverService();
-    TonecReceiverService(const TonecReceiverService&) = delete;
-    TonecReceiverService& operator=(const TonecReceiverService&) = delete;
-
-    // Opens the driver when it is not open; true when it is.
-    bool init();
-    bool is_open() const;
 
     bool configureDTMF(unsigned int timeslot, const LGCP::DTMFParams& params);
     bool enableDTMF(TonecReceiver& receiver, bool on);
@@ -137,15 +125,8 @@ public:
 
     void OnEvent(int fd, short revents);
 
-    // The id the next DTMF enable takes after `id` (tests start near the wrap).
-    void set_last_id(std::uint32_t id) noexcept { m_lastId = id; }
-
 private:
-    std::uint32_t NextId();
     bool ByValue(const char* name, const char* suffix, std::uint32_t request, unsigned int timeslot);
-
-    Event m_event;
-    std::uint32_t m_lastId = 0;
 };
 
 } // namespace Hardware

@@ -2,7 +2,7 @@
 
 #include "asn1/valuenotation.hpp"
 #include "core/paths.hpp"
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 
 #include <iostream>
 #include <utility>

@@ -5,7 +5,7 @@
 #include "monitoring/monitoring_data_holder.hpp"
 
 #include "core/paths.hpp"
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 
 #include <cerrno>
 #include <cinttypes>

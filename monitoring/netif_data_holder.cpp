@@ -1,6 +1,6 @@
 #include "monitoring/netif_data_holder.hpp"
 
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "signalling/hdlc_slot.hpp"
 
 #include "core/ext.hpp"
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "signalling/hdlc_link_info.hpp"
 
 #include <iostream>

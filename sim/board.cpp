@@ -1,7 +1,13 @@
 #include "sim/board.hpp"
 
 #include "hardware/driver_port.hpp"
+#include "sim/dsp.hpp"
+#include "sim/dtmf.hpp"
+#include "sim/e1.hpp"
+#include "sim/hal.hpp"
+#include "sim/mcc.hpp"
 #include "sim/model_util.hpp"
+#include "sim/watchdog.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -110,21 +116,25 @@ Board& Board::instance()
     return *board;
 }
 
-Board::Board() : mcc_(hal_)
+// Every device of the board, one line each. A model that uses another
+// comes after it (the MCC controllers move their frames through the switch).
+Board::Board()
 {
-    devices_.push_back(&hal_);
-    devices_.push_back(&mcc_);
-    devices_.push_back(&dtmf_);
-    devices_.push_back(&dsp_);
-    devices_.push_back(&maintenance_);
-    devices_.push_back(&e1cas_);
+    Add<Hal>();
+    Add<Mcc>(device<Hal>(), lock_);
+    Add<Dtmf>();
+    Add<Dsp>();
+    Add<Maintenance>();
+    Add<E1Cas>();
+    Add<Watchdog>();
 }
 
-Device* Board::FindLocked(const std::string& path) const
+// The list never changes after construction: no lock needed to read it.
+Device* Board::Find(const std::string& path) const
 {
-    for (Device* d : devices_)
+    for (const auto& d : devices_)
         if (d->path() == path)
-            return d;
+            return d.get();
     return nullptr;
 }
 
@@ -154,7 +164,7 @@ void Board::Reset()
 {
     std::lock_guard<std::mutex> g(lock_);
     CloseAllOpens();
-    for (Device* d : devices_)
+    for (const auto& d : devices_)
         d->Reset();
     absent_.clear();
     counts_.clear();
@@ -199,14 +209,19 @@ int Board::Open(const char* path, int flags)
     r.device = path;
     r.request = kOpen;
     ++counts_[{r.device, kOpen}];
-    Device* d = FindLocked(r.device);
+    Device* d = Find(r.device);
     int error = 0;
     if (d == nullptr || absent_[r.device])
         error = ENOENT;
     else
         TakeFailure(r.device, kOpen, error);
     int sv[2] = {-1, -1};
-    if (error == 0) {
+    if (error == 0 && d->WriteOnly()) {
+        // Nothing is ever read back: the writes go nowhere.
+        sv[0] = ::open("/dev/null", flags & (O_ACCMODE | O_NONBLOCK | O_CLOEXEC));
+        if (sv[0] < 0)
+            error = errno;
+    } else if (error == 0) {
         int type = SOCK_SEQPACKET;
         if (flags & O_NONBLOCK)
             type |= SOCK_NONBLOCK;
@@ -340,19 +355,25 @@ void Board::SetLogLimit(std::size_t limit)
         log_.pop_front();
 }
 
-void Board::Fail(const std::string& path, std::uint32_t request, int count, int error)
+bool Board::Fail(const std::string& path, std::uint32_t request, int count, int error)
 {
+    if (Find(path) == nullptr)
+        return false;
     std::lock_guard<std::mutex> g(lock_);
     if (count <= 0)
         failures_.erase({path, request});
     else
         failures_[{path, request}] = Failure{count, error};
+    return true;
 }
 
-void Board::SetPresent(const std::string& path, bool present)
+bool Board::SetPresent(const std::string& path, bool present)
 {
+    if (Find(path) == nullptr)
+        return false;
     std::lock_guard<std::mutex> g(lock_);
     absent_[path] = !present;
+    return true;
 }
 
 int Board::Inject(const std::string& path, const void* data, std::size_t length)
@@ -396,6 +417,43 @@ std::size_t Board::OpenCount(const std::string& path)
     return n;
 }
 
+std::string Board::Help() const
+{
+    // REQ: a request number such as 0x80044d03, or "open"; ERR: a number or
+    // a name such as EIO.
+    static const char* const board[] = {
+        "help  this list",
+        "reset  a healthy, fully equipped board again",
+        "log  the request log, one line per request",
+        "log clear  empties the request log",
+        "log quiet on|off  also log the requests that change nothing (the switch refresh)",
+        "log limit N  keeps at most N entries, the oldest dropped first (8192 after reset)",
+        "count PATH REQ  \"ok N\": requests of that kind that reached the device, failed ones too",
+        "fail PATH REQ|any N [ERR]  the next N such requests (any: but opens) fail with ERR, EIO by default",
+        "absent PATH  opens fail with ENOENT, requests on earlier opens with ENODEV",
+        "present PATH  the device is there again",
+        "opens PATH  \"ok N\": live opens of the device",
+        "inject PATH HEX  one record to read on every open; \"ok N\": the opens that received it",
+    };
+    std::ostringstream out;
+    std::size_t lines = 0;
+    for (const char* line : board) {
+        out << line << '\n';
+        ++lines;
+    }
+    for (const auto& d : devices_) {
+        std::ostringstream own;
+        d->Help(own);
+        std::istringstream in(own.str());
+        for (std::string line; std::getline(in, line);) {
+            out << d->path() << ' ' << line << '\n';
+            ++lines;
+        }
+    }
+    out << "ok " << lines << '\n';
+    return out.str();
+}
+
 std::string Board::Command(const std::string& line)
 {
     std::istringstream in(line);
@@ -407,9 +465,17 @@ std::string Board::Command(const std::string& line)
     // The public operations take the lock themselves; only the device
     // commands run under it here.
     const std::string& verb = words[0];
+    if (verb == "help" && words.size() == 1)
+        return Help();
+    // A misspelt path must not answer "ok" for a failure that never fires.
+    const bool names_path = verb == "count" || verb == "fail" || verb == "absent" || verb == "present" ||
+                            verb == "opens" || verb == "inject";
+    if (names_path && words.size() >= 2 && Find(words[1]) == nullptr)
+        return "error unknown device " + words[1] + "\n";
     std::ostringstream out;
     std::uint32_t request = 0, n = 0;
     int error = EIO;
+    std::vector<unsigned char> bytes;
     if (verb == "reset" && words.size() == 1) {
         Reset();
         return "ok\n";
@@ -452,27 +518,37 @@ std::string Board::Command(const std::string& line)
         out << "ok " << OpenCount(words[1]) << '\n';
         return out.str();
     }
-    if (verb == "inject" && words.size() == 3 && words[2].size() % 2 == 0) {
-        std::vector<unsigned char> bytes;
-        for (std::size_t i = 0; i < words[2].size(); i += 2) {
-            std::uint32_t b;
-            if (!Util::ParseNumber("0x" + words[2].substr(i, 2), b))
-                return "error bad hex\n";
-            bytes.push_back(static_cast<unsigned char>(b));
-        }
+    if (verb == "inject" && words.size() == 3) {
+        if (!Util::ParseHex(words[2], bytes))
+            return "error bad hex\n";
         out << "ok " << Inject(words[1], bytes.data(), bytes.size()) << '\n';
         return out.str();
     }
-    {
+    if (Device* d = Find(verb)) {
         std::lock_guard<std::mutex> g(lock_);
-        if (Device* d = FindLocked(verb)) {
-            std::vector<std::string> rest(words.begin() + 1, words.end());
-            if (d->Control(rest, out))
-                return out.str();
-            return "error unknown request for " + verb + "\n";
-        }
+        std::vector<std::string> rest(words.begin() + 1, words.end());
+        if (d->Control(rest, out))
+            return out.str();
+        return "error unknown request for " + verb + "\n";
     }
     return "error unknown request\n";
+}
+
+void Board::Setup(const std::string& requests, std::ostream& errors)
+{
+    std::size_t at = 0;
+    while (at <= requests.size()) {
+        std::size_t end = requests.find(';', at);
+        if (end == std::string::npos)
+            end = requests.size();
+        std::string line = requests.substr(at, end - at);
+        if (line.find_first_not_of(' ') != std::string::npos) {
+            std::string answer = Command(line);
+            if (answer.rfind("ok", 0) != 0 && answer.find("\nok") == std::string::npos)
+                errors << "GW_SIM_SETUP: " << line << ": " << answer << std::flush;
+        }
+        at = end + 1;
+    }
 }
 
 } // namespace Sim

@@ -9,23 +9,25 @@
 // Two faces over one model: this C++ API for in-process tests, and a line
 // protocol (Command) that the control socket serves when GW_SIM_SOCKET names
 // a path (see control.hpp). Every public operation takes the board's lock,
-// except the device models returned by hal(): in-process tests use those
-// directly, with no control socket running.
+// except the device models returned by device<M>(): in-process tests use
+// those directly, with no control socket running.
+//
+// The devices are registered in one list, in Board::Board() (board.cpp): a
+// new device model is a Device subclass and one line there. Its requests,
+// counters, request log, failure injection and absence come from the board;
+// its own words of the control language from its Control and Help.
 
 #include "sim/device.hpp"
-#include "sim/dsp.hpp"
-#include "sim/dtmf.hpp"
-#include "sim/e1.hpp"
-#include "sim/hal.hpp"
-#include "sim/mcc.hpp"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <sys/types.h>
@@ -59,14 +61,17 @@ public:
     // forgotten (the board closes its ends, so the program's reads see EOF).
     void Reset();
 
-    Hal& hal() noexcept { return hal_; }
-    // The MCC controllers ("/dev/mcc/ctl"), the tone DSP ("/dev/dtmf") and
-    // the voice DSP ("/dev/dsp"); used directly, like hal().
-    Mcc& mcc() noexcept { return mcc_; }
-    Dtmf& dtmf() noexcept { return dtmf_; }
-    Dsp& dsp() noexcept { return dsp_; }
-    Maintenance& maintenance() noexcept { return maintenance_; }
-    E1Cas& e1cas() noexcept { return e1cas_; }
+    // The model of class M, e.g. device<Hal>() for "/dev/hal".
+    template <class M>
+    M& device() const
+    {
+        for (const auto& d : devices_)
+            if (auto* m = dynamic_cast<M*>(d.get()))
+                return *m;
+        std::abort(); // not a device of this board: a test's mistake
+    }
+    // The device at `path`, null when the board has none there.
+    Device* Find(const std::string& path) const;
 
     // The driver side, called by the simulated backend of the driver port.
     int Open(const char* path, int flags);
@@ -82,11 +87,12 @@ public:
     void SetLogLimit(std::size_t limit);
 
     // The next `count` requests of this kind on the device (kOpen: opens,
-    // kAny: any request but opens) fail with `error`.
-    void Fail(const std::string& path, std::uint32_t request, int count, int error);
+    // kAny: any request but opens) fail with `error`; false when the board
+    // has no device at `path`.
+    bool Fail(const std::string& path, std::uint32_t request, int count, int error);
     // An absent device: opens fail with ENOENT, requests on earlier opens
-    // with ENODEV.
-    void SetPresent(const std::string& path, bool present);
+    // with ENODEV. False when the board has no device at `path`.
+    bool SetPresent(const std::string& path, bool present);
 
     // Queues one record to be read on every live open of the device; returns
     // the number of opens that received it.
@@ -97,23 +103,22 @@ public:
     std::size_t OpenCount(const std::string& path);
 
     // One line of the control language; returns the answer: zero or more
-    // data lines, then a last line "ok ..." or "error ...". Requests (REQ is
-    // a request number such as 0x80044d03, or "open"; FAIL also takes "any";
-    // ERR is a number or a name such as EIO, EIO by default):
-    //   reset                      a healthy board again
-    //   log | log clear | log quiet on|off | log limit N
-    //   count PATH REQ             "ok N"
-    //   fail PATH REQ N [ERR]      the next N such requests fail
-    //   absent PATH | present PATH
-    //   opens PATH                 "ok N": live opens of the device
-    //   inject PATH HEX            one record to read on every open; "ok N"
-    //   PATH ...                   the device's own requests, for "/dev/hal":
-    //     switch [FIRST [LAST]]    one line per programmed output
-    //     read CHANNEL             "ok 0xNN": what a read request returns
+    // data lines, then a last line "ok ..." or "error ...". The request
+    // "help" lists the language: the board's requests and every device's.
+    // A request that names a path where the board has no device is refused.
     std::string Command(const std::string& line);
+    // Requests separated by ';' (GW_SIM_SETUP); a refused one is reported on
+    // `errors`.
+    void Setup(const std::string& requests, std::ostream& errors);
 
 private:
     Board();
+    // Registers a device model built from `args`.
+    template <class M, class... A>
+    void Add(A&&... args)
+    {
+        devices_.push_back(std::make_unique<M>(std::forward<A>(args)...));
+    }
     struct OpenFile {
         Device* device;
         int fd; // the board's end
@@ -122,21 +127,16 @@ private:
         int count = 0;
         int error = 0;
     };
-    Device* FindLocked(const std::string& path) const;
     bool TakeFailure(const std::string& path, std::uint32_t request, int& error);
     void Record(Request&& r, bool quiet);
     void ForgetStaleOpens();
     void CloseAllOpens();
     std::string CommandLocked(const std::vector<std::string>& words);
 
+    std::string Help() const;
+
     mutable std::mutex lock_;
-    Hal hal_;
-    Mcc mcc_;
-    Dtmf dtmf_;
-    Dsp dsp_;
-    Maintenance maintenance_;
-    E1Cas e1cas_;
-    std::vector<Device*> devices_;
+    std::vector<std::unique_ptr<Device>> devices_;
     std::map<std::string, bool> absent_;
     std::map<ino_t, OpenFile> opens_;
     std::map<std::pair<std::string, std::uint32_t>, std::uint64_t> counts_;

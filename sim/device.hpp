@@ -2,6 +2,15 @@
 
 // A simulated driver: the model of one device file of the board, holding
 // only what the program expects of that driver.
+//
+// The models restate the drivers' request numbers and record layouts on
+// purpose instead of including the hardware code's: written a second time
+// from the drivers' descriptions, they check the hardware code independently
+// (a wrong number or offset there fails against the model rather than
+// agreeing with itself). Record sizes come from the request number's size
+// field (Driver::RequestSize).
+
+#include "hardware/driver_port.hpp"
 
 #include <cstdint>
 #include <iosfwd>
@@ -51,6 +60,10 @@ public:
         (void)request;
         return false;
     }
+    // A device that only takes what the program writes and answers nothing
+    // (the watchdog): its opens write into nothing, so that a program that
+    // writes for ever never fills a socket that the board does not read.
+    virtual bool WriteOnly() const { return false; }
     // One request on one open; by default the open does not matter.
     virtual Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value)
     {
@@ -70,6 +83,9 @@ public:
         (void)out;
         return false;
     }
+    // The commands that Control knows, one line each: the words after the
+    // device path, then what the command does or answers.
+    virtual void Help(std::ostream& out) const { (void)out; }
 
 private:
     std::string path_;

@@ -5,14 +5,24 @@
 #include "sim/board.hpp"
 #include "sim/control.hpp"
 
+#include <cstdlib>
+#include <iostream>
+
 #include <unistd.h>
 
 namespace {
 
-// The control socket must be there before the program's first open, so that
-// a test can make a device absent or failing before the program starts using
-// it. Any program that drives a device links this file, and so starts it.
-const bool control_started = (Sim::ControlSocket::StartFromEnvironment(), true);
+// GW_SIM_SETUP (requests of the control language separated by ';') is
+// carried out, and the control socket is there, before the program's first
+// open, so that a test can make a device absent or failing before the
+// program starts using it. Any program that drives a device links this
+// file, and so starts them.
+const bool control_started = [] {
+    if (const char* setup = std::getenv("GW_SIM_SETUP"))
+        Sim::Board::instance().Setup(setup, std::cerr);
+    Sim::ControlSocket::StartFromEnvironment();
+    return true;
+}();
 
 } // namespace
 

@@ -24,9 +24,9 @@ struct EventRecord {
     std::uint32_t timeslot, id, type;
     unsigned char payload[12];
 };
-static_assert(sizeof(ConfigureRecord) == ((Dsp::kConfigure >> 16) & 0x1FFF));
-static_assert(sizeof(EnableRecord) == ((Dsp::kEnable >> 16) & 0x1FFF));
-static_assert(sizeof(EnableRecord) == ((Dsp::kDisable >> 16) & 0x1FFF));
+static_assert(sizeof(ConfigureRecord) == Driver::RequestSize(Dsp::kConfigure));
+static_assert(sizeof(EnableRecord) == Driver::RequestSize(Dsp::kEnable));
+static_assert(sizeof(EnableRecord) == Driver::RequestSize(Dsp::kDisable));
 static_assert(sizeof(EventRecord) == 24);
 static_assert(offsetof(EventRecord, payload) == 12);
 
@@ -162,6 +162,14 @@ bool Dsp::Control(const std::vector<std::string>& words, std::ostream& out)
         return true;
     }
     return false;
+}
+
+void Dsp::Help(std::ostream& out) const
+{
+    out << "slot TS  \"enabled 0xMASK\": the features enabled on time slot TS, then \"ok\"\n"
+           "vad-version N  what the VAD version request answers\n"
+           "event TS ID TYPE W0 W1 W2  one event record (payload: three 32-bit words) to read on every open; "
+           "\"ok N\": opens reached\n";
 }
 
 } // namespace Sim

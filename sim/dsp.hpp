@@ -42,9 +42,8 @@ public:
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
     bool TakesValue(std::uint32_t request) const override { return request == kVadVersion; }
     void Reset() override;
-    // "slot TS": "enabled 0xMASK"; "vad-version N";
-    // "event TS ID TYPE W0 W1 W2" (payload as three 32-bit words).
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+    void Help(std::ostream& out) const override;
 
     Slot Get(std::uint32_t timeslot) const;
     // The parameters of the last configure of `feature`, if any.

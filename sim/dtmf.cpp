@@ -34,12 +34,12 @@ struct SelcalRecord {
 struct EventRecord {
     std::uint32_t code, timeslot, timestamp, id;
 };
-static_assert(sizeof(ConfigureRecord) == ((Dtmf::kConfigure >> 16) & 0x1FFF));
-static_assert(sizeof(EnableRecord) == ((Dtmf::kEnable >> 16) & 0x1FFF));
-static_assert(sizeof(DialRecord) == ((Dtmf::kDial >> 16) & 0x1FFF));
+static_assert(sizeof(ConfigureRecord) == Driver::RequestSize(Dtmf::kConfigure));
+static_assert(sizeof(EnableRecord) == Driver::RequestSize(Dtmf::kEnable));
+static_assert(sizeof(DialRecord) == Driver::RequestSize(Dtmf::kDial));
 static_assert(offsetof(DialRecord, l2) == 10);
-static_assert(sizeof(IvaRecord) == ((Dtmf::kIvaConfigure >> 16) & 0x1FFF));
-static_assert(sizeof(SelcalRecord) == ((Dtmf::kSelcal >> 16) & 0x1FFF));
+static_assert(sizeof(IvaRecord) == Driver::RequestSize(Dtmf::kIvaConfigure));
+static_assert(sizeof(SelcalRecord) == Driver::RequestSize(Dtmf::kSelcal));
 static_assert(offsetof(SelcalRecord, signs) == 6);
 static_assert(sizeof(EventRecord) == 16);
 
@@ -99,16 +99,9 @@ Outcome Dtmf::Ioctl(std::uint32_t request, void* arg, unsigned long value)
             return Outcome{-1, EFAULT, false};
         std::memcpy(&ts, arg, sizeof ts);
         break;
-    case kDisable:
-    case kLmsOn:
-    case kLmsOff:
-    case kRejectionOn:
-    case kRejectionOff:
-    case kIvaOn:
-    case kIvaOff:
-        break;
     default:
-        return Outcome{-1, ENOTTY, false};
+        if (!TakesValue(request))
+            return Outcome{-1, ENOTTY, false};
     }
     int error = 0;
     if (TakeFailure(ts, error))
@@ -203,6 +196,13 @@ bool Dtmf::Control(const std::vector<std::string>& words, std::ostream& out)
         return true;
     }
     return false;
+}
+
+void Dtmf::Help(std::ostream& out) const
+{
+    out << "slot TS  the state of time slot TS in one line, then \"ok\"\n"
+           "dials  one line per generator request \"MS TS F1 F2 L1 L2\", then \"ok N\"\n"
+           "event TS CODE TIMESTAMP ID  one event record to read on every open; \"ok N\": opens reached\n";
 }
 
 } // namespace Sim

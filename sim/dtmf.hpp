@@ -59,9 +59,8 @@ public:
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
     bool TakesValue(std::uint32_t request) const override;
     void Reset() override;
-    // "slot TS": the slot's state in one line; "dials": one line per
-    // generator request "MS TS F1 F2 L1 L2"; "event TS CODE TIMESTAMP ID".
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+    void Help(std::ostream& out) const override;
 
     Slot Get(std::uint32_t timeslot) const;
     const std::vector<Dial>& Dials() const noexcept { return dials_; }

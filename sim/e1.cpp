@@ -1,6 +1,5 @@
 #include "sim/e1.hpp"
 
-#include "sim/board.hpp"
 #include "sim/model_util.hpp"
 
 #include <cerrno>
@@ -30,32 +29,6 @@ bool IsChannel(std::uint32_t slot)
 {
     return slot > 0 && slot < E1Cas::kSlots && slot != 16;
 }
-
-// GW_SIM_SETUP: requests of the control language separated by ';', carried
-// out on the board before the program starts (a board without SPI, an
-// absent driver), for what a test must set up before the program's first
-// open. Run from static initialisation: this file is always linked, as the
-// board holds its models.
-const bool setup_applied = [] {
-    const char* setup = std::getenv("GW_SIM_SETUP");
-    if (setup == nullptr)
-        return false;
-    std::string all(setup);
-    std::size_t at = 0;
-    while (at <= all.size()) {
-        std::size_t end = all.find(';', at);
-        if (end == std::string::npos)
-            end = all.size();
-        std::string line = all.substr(at, end - at);
-        if (line.find_first_not_of(' ') != std::string::npos) {
-            std::string answer = Board::instance().Command(line);
-            if (answer.rfind("ok", 0) != 0 && answer.find("\nok") == std::string::npos)
-                std::fprintf(stderr, "GW_SIM_SETUP: %s: %s", line.c_str(), answer.c_str());
-        }
-        at = end + 1;
-    }
-    return true;
-}();
 
 } // namespace
 
@@ -130,6 +103,13 @@ bool Maintenance::Control(const std::vector<std::string>& words, std::ostream& o
     trunks_[n] = t;
     out << "ok\n";
     return true;
+}
+
+void Maintenance::Help(std::ostream& out) const
+{
+    out << "trunk N state S [slips A] [lossbf B] [losscarrier C] [ais D] [rai E]  what the status request of "
+           "trunk N (0..3) answers\n"
+           "tclk  \"ok 0xMASK\": the last transmit-clock mask written, \"ok none\" when none\n";
 }
 
 E1Cas::E1Cas() : Device("/dev/e1-cas")
@@ -233,6 +213,13 @@ bool E1Cas::Control(const std::vector<std::string>& words, std::ostream& out)
         return true;
     }
     return false;
+}
+
+void E1Cas::Help(std::ostream& out) const
+{
+    out << "rx T S BITS  what the line sends on trunk T (0..3), time slot S (1..31 but 16)\n"
+           "state  one line per open trunk \"trunk T open\" and per open channel \"T S rx R tx X\", then "
+           "\"ok N\"\n";
 }
 
 } // namespace Sim

@@ -30,9 +30,8 @@ public:
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
     bool TakesValue(std::uint32_t request) const override { return request == kTclk; }
     void Reset() override;
-    // "trunk N state S [slips A lossbf B losscarrier C ais D rai E]";
-    // "tclk": "ok 0xMASK" or "ok none".
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+    void Help(std::ostream& out) const override;
 
     Trunk& trunk(unsigned n) { return trunks_[n % kTrunks]; }
     // The last mask written, -1 when none since Reset.
@@ -66,10 +65,8 @@ public:
         return request == kOpenTrunk || request == kCloseTrunk;
     }
     void Reset() override;
-    // "rx T S BITS": what the line sends on a channel; "state": one line per
-    // open trunk "trunk T open" and per open channel "T S rx R tx X", then
-    // "ok N".
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+    void Help(std::ostream& out) const override;
 
     bool trunk_open(unsigned t) const { return t < kTrunks && open_[t]; }
     Channel& channel(unsigned t, unsigned s) { return channels_[t % kTrunks][s % kSlots]; }

@@ -163,4 +163,12 @@ bool Hal::Control(const std::vector<std::string>& words, std::ostream& out)
     return clock_spi_.Control(words, out);
 }
 
+void Hal::Help(std::ostream& out) const
+{
+    out << "switch [FIRST [LAST]]  one line per programmed output (\"8192 disabled\", \"8200 connected 5\", "
+           "\"8193 constant 0xD5\"), then \"ok N\"\n"
+           "read CHANNEL  \"ok 0xNN\": what a read request of the channel returns\n";
+    clock_spi_.Help(out);
+}
+
 } // namespace Sim

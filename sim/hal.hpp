@@ -38,6 +38,7 @@ public:
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
     void Reset() override;
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+    void Help(std::ostream& out) const override;
 
     // The state of one output (Unset for one never programmed).
     Output Get(std::uint32_t output) const;

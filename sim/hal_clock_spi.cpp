@@ -139,4 +139,14 @@ bool HalClockSpi::Control(const std::vector<std::string>& words, std::ostream& o
     return false;
 }
 
+void HalClockSpi::Help(std::ostream& out) const
+{
+    out << "clock  \"ok N\": the last clock source selected, \"ok none\" when none\n"
+           "spi status CH VALUE  the status register of framer CH (0..7)\n"
+           "spi reg CH REG  \"ok 0xNN\": a framer register\n"
+           "spi absent | spi present  a board without SPI: writes fail with ENODEV, reads with EINTR\n"
+           "spi writes  one line \"CH REG VALUE\" per register write, then \"ok N\"\n"
+           "spi clear  forgets the register writes\n";
+}
+
 } // namespace Sim

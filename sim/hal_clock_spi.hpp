@@ -33,10 +33,8 @@ public:
     // True when the request is one of these; `out` is then its outcome.
     bool Ioctl(std::uint32_t request, void* arg, Outcome& out);
     void Reset();
-    // "clock": "ok N" or "ok none"; "spi status CH VALUE"; "spi absent" and
-    // "spi present"; "spi reg CH REG": "ok 0xNN"; "spi writes": one line per
-    // write "CH REG VALUE" then "ok N"; "spi clear".
     bool Control(const std::vector<std::string>& words, std::ostream& out);
+    void Help(std::ostream& out) const;
 
     // The last source selected, -1 when none since Reset.
     int clock() const noexcept { return clock_; }

@@ -80,7 +80,7 @@ bool MuxConnect(Slot& source, Slot& listener)
 {
     int t = source.IGetTransmitChannel();
     int r = listener.IGetReceiveChannel();
-    if (!HwMux::instance()->Connect(t, r))
+    if (!HwMux::instance().Connect(t, r))
         return false;
     std::clog << "mux: slot " << source << " [" << t << "] -> " << listener << " [" << r << "]" << std::endl;
     return true;
@@ -89,7 +89,7 @@ bool MuxConnect(Slot& source, Slot& listener)
 bool MuxDisconnect(Slot& listener)
 {
     int r = listener.IGetReceiveChannel();
-    if (!HwMux::instance()->Disconnect(r))
+    if (!HwMux::instance().Disconnect(r))
         return false;
     std::clog << "mux: disconnect slot " << listener << " [" << r << "]" << std::endl;
     return true;

@@ -102,7 +102,7 @@ void MapFactory::ReleaseMapSlot(MapSlot* slot)
     if (slot->IsRxExists()) {
         int logical = slot->GetRxLogChannel();
         std::clog << "map: disable map channel " << logical << std::endl;
-        HwMux::instance()->Disable(slot->rxChannel);
+        HwMux::instance().Disable(slot->rxChannel);
         if (owners[logical] != slot)
             std::cerr << "map-slot: internal error! MapFactory::ReleaseMapSlot() code 1" << std::endl;
         else

@@ -10,27 +10,6 @@
 
 #include <unistd.h>
 
-namespace {
-
-Slots* g_override = nullptr;
-
-} // namespace
-
-Slots* Slots::instance()
-{
-    if (g_override != nullptr)
-        return g_override;
-    static Slots slots;
-    return &slots;
-}
-
-Slots* Slots::UseInstance(Slots* slots)
-{
-    Slots* old = g_override;
-    g_override = slots;
-    return old;
-}
-
 Slots::Slots() : pause_([] { ::sleep(1); })
 {}
 

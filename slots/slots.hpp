@@ -9,6 +9,7 @@
 // Invariant: a slot is in `slots` exactly when table[slot->id] points to it.
 
 #include "control/ctrl_service.hpp"
+#include "core/singleton.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -23,10 +24,10 @@ public:
 
     // The program's slot service, created on first use, unless a test put
     // its own in place.
-    static Slots* instance();
+    static Slots* instance() { return &Singleton<Slots>::Get(); }
     // Tests: makes `slots` the one that instance() returns (null: back to
     // the program's own); returns the one before.
-    static Slots* UseInstance(Slots* slots);
+    static Slots* UseInstance(Slots* slots) { return Singleton<Slots>::Use(slots); }
 
     Slots();
     // Deletes whatever slots are left, without any response.

@@ -32,7 +32,7 @@ LGCP::Message destroyMessage()
     LGCP::Message m;
     m.set_seq(5);
     m.set_slot(3);
-    m.get_pdu().select_command().select(static_cast<int>(LGCP::Command::Alt::destroy));
+    m.get_pdu().select_command().set_destroy();
     return m;
 }
 

@@ -144,13 +144,13 @@ TEST(Asn1Per, LengthDeterminants)
     const std::vector<char> in = hex("7F 80 80 BF FF C0 01");
     PERDecoder decoder(in.data(), in.data() + in.size(), nullptr, true);
     std::uint32_t n = 0;
-    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), 0);
+    EXPECT_TRUE(decoder.decodeLength(0, UnboundedLength, n));
     EXPECT_EQ(n, 127u);
-    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), 0);
+    EXPECT_TRUE(decoder.decodeLength(0, UnboundedLength, n));
     EXPECT_EQ(n, 128u);
-    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), 0);
+    EXPECT_TRUE(decoder.decodeLength(0, UnboundedLength, n));
     EXPECT_EQ(n, 16383u);
-    EXPECT_EQ(decoder.decodeLength(0, UnboundedLength, n), -1); // 1 1: a fragment
+    EXPECT_FALSE(decoder.decodeLength(0, UnboundedLength, n)); // 1 1: a fragment
 
     // Through OCTET STRING: 128 octets take the two-octet length.
     OCTET_STRING s128(128, 'a');

@@ -28,17 +28,20 @@ struct TestLink : Control::ServiceNet {
 struct Recorder : CtrlSrv::Service {
     enum Act { Pass, Silent, Succeed, SucceedTwice, SucceedThenFail, FailThenSucceed, Delay };
     Act act = Pass;
-    std::vector<int> offered;
-    std::vector<int> signals;
+    std::vector<LGCP::Command::Alt> offered;
+    std::vector<LGCP::Signal::Alt> signals;
     int connects = 0, disconnects = 0;
     unsigned int delayed_seq = 0;
 
     void OnConnect() override { ++connects; }
     void OnDisconnect() override { ++disconnects; }
-    void OnSignal(LGCP::Signal const& s) override { signals.push_back(s.currentSelection()); }
+    void OnSignal(LGCP::Signal const& s) override
+    {
+        signals.push_back(static_cast<LGCP::Signal::Alt>(s.currentSelection()));
+    }
     bool OnCommand(LGCP::Command const& c) override
     {
-        offered.push_back(c.currentSelection());
+        offered.push_back(static_cast<LGCP::Command::Alt>(c.currentSelection()));
         switch (act) {
         case Pass:
             return false;
@@ -230,14 +233,14 @@ TEST_F(ServerTest, DelayedSuccessCarriesTheSavedSeqOrNone)
 TEST_F(ServerTest, SignalsFanOutToTheOthersThenLeaveWithoutSeq)
 {
     LGCP::Signal activated;
-    activated.select(5);
+    activated.set_activated();
     first.SendSignal(activated);
     EXPECT_EQ(frames(sp.b), one({0x21, 0x40}));
     EXPECT_TRUE(first.signals.empty()) << "the sender does not see its own signal";
-    EXPECT_EQ(second.signals, (std::vector<int>{5}));
+    EXPECT_EQ(second.signals, (std::vector{LGCP::Signal::Alt::activated}));
     second.SendSignal(1023, activated);
     EXPECT_EQ(frames(sp.b), one({0x40, 0x03, 0xFF, 0x85}));
-    EXPECT_EQ(first.signals, (std::vector<int>{5}));
+    EXPECT_EQ(first.signals, (std::vector{LGCP::Signal::Alt::activated}));
     EXPECT_EQ(first.GetSlot(), CtrlSrv::Server::NoSlot);
     EXPECT_FALSE(first.IsSlotPresent());
 }

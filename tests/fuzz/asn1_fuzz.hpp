@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "asn1/coder_env.hpp"
+#include "asn1/modules/LGCP.hpp"
+#include "asn1/modules/MON.hpp"
 #include "asn1/valid.hpp"
 #include "asn1/valuenotation.hpp"
 
@@ -133,6 +135,39 @@ inline void TextRoundTrip(const ASN1::AbstractData& decoded)
         std::fprintf(stderr, "%s\n", text.c_str());
         Fail("value notation changed the value", again.get());
     }
+}
+
+// The protocol message that the first octet of an input picks (an even code,
+// so 'L': LGCP::Message; an odd one, 'M': MON::Message), decoded under `rule`
+// from the octets after it; null when nothing decodes.
+inline std::unique_ptr<ASN1::AbstractData> DecodeEnvelope(int rule, const std::uint8_t* data,
+                                                          std::size_t size)
+{
+    if (size == 0)
+        return nullptr;
+    std::unique_ptr<ASN1::AbstractData> value;
+    if (data[0] & 1)
+        value = std::make_unique<MON::Message>();
+    else
+        value = std::make_unique<LGCP::Message>();
+    const char* first = reinterpret_cast<const char*>(data) + 1;
+    if (!Decode(rule, first, first + size - 1, *value))
+        return nullptr;
+    return value;
+}
+
+// One aligned-PER message of type M as a peer sends it: what decodes codes
+// again to the same value and prints to text that parses back.
+template <class M>
+int PerMessage(const std::uint8_t* data, std::size_t size)
+{
+    const char* first = reinterpret_cast<const char*>(data);
+    M message;
+    if (!Decode(ASN1::CoderEnv::per_Aligned, first, first + size, message) || HasUnknownSelection(message))
+        return 0;
+    RoundTrip(ASN1::CoderEnv::per_Aligned, message);
+    TextRoundTrip(message);
+    return 0;
 }
 
 } // namespace GwFuzz

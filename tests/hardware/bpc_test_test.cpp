@@ -4,6 +4,7 @@
 #include "hardware/hw_mux.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/hal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,7 @@ protected:
     Result Run(unsigned bus, std::uint32_t seed, Mode mode, unsigned start, unsigned length)
     {
         BpcTest test(*mux_);
-        return test.Run(bus, seed, static_cast<int>(mode), start, length);
+        return test.Run(bus, seed, mode, start, length);
     }
     std::vector<std::uint32_t> Touched(std::uint32_t request)
     {
@@ -67,9 +68,9 @@ TEST_F(BpcTestTest, WriteTouchesItsChannelsAndLeavesThePattern)
     EXPECT_EQ(Touched(Hal::kRead), (std::vector<std::uint32_t>{8458, 8459, 8460}));
     auto p = Pattern(7, 3);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(board().hal().ReadChannel(8458 + i), p[i]);
-    EXPECT_EQ(board().hal().Get(8457).state, Hal::State::Disabled);
-    EXPECT_EQ(board().hal().Get(8461).state, Hal::State::Disabled);
+        EXPECT_EQ(board().device<Sim::Hal>().ReadChannel(8458 + i), p[i]);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8457).state, Hal::State::Disabled);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8461).state, Hal::State::Disabled);
 
     EXPECT_EQ(Run(2, 7, Mode::Read, 10, 3), Result::Success);
     Capture err(std::cerr);
@@ -118,7 +119,7 @@ TEST_F(BpcTestTest, DisconnectReleasesTheChannels)
     board().ClearLog();
     EXPECT_EQ(Run(1, 5, Mode::Disconnect, 0, 2), Result::Success);
     EXPECT_EQ(Touched(Hal::kDisable), (std::vector<std::uint32_t>{8320, 8321}));
-    EXPECT_EQ(board().hal().Get(8320).state, Hal::State::Disabled);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8320).state, Hal::State::Disabled);
     EXPECT_EQ(mux_->Shadow(8321), HwMux::kDisabled);
 }
 
@@ -138,7 +139,7 @@ TEST_F(BpcTestTest, RangesPastTheBusAndUnknownModesAreInvalid)
     EXPECT_EQ(Run(16, 7, Mode::Read, 0, 1), Result::InvalidParams);
     EXPECT_EQ(Run(0, 7, Mode::Read, 128, 0), Result::InvalidParams);
     BpcTest test(*mux_);
-    EXPECT_EQ(test.Run(0, 7, 3, 0, 1), Result::InvalidParams);
+    EXPECT_EQ(test.Run(0, 7, static_cast<Mode>(3), 0, 1), Result::InvalidParams);
     EXPECT_TRUE(board().Log().empty());
     // The last slot of the last bus is still a channel.
     EXPECT_EQ(Run(15, 7, Mode::Write, 127, 1), Result::Success);
@@ -148,7 +149,7 @@ TEST_F(BpcTestTest, RangesPastTheBusAndUnknownModesAreInvalid)
 TEST_F(BpcTestTest, Header)
 {
     BpcTest test(*mux_);
-    test.Run(11, 1, 2, 5, 0);
+    test.Run(11, 1, Mode::Disconnect, 5, 0);
     std::ostringstream s;
     test.PutHeader(s);
     EXPECT_EQ(s.str(), "bus 11: ");

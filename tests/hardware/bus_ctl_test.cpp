@@ -4,6 +4,7 @@
 
 #include "hardware/board_services_support.hpp"
 #include "hardware/bus_ctl.hpp"
+#include "sim/hal.hpp"
 
 #include <fcntl.h>
 
@@ -29,7 +30,7 @@ protected:
         clk.reset();
         ServiceTest::TearDown();
     }
-    int clock() { return board().hal().clock_spi().clock(); }
+    int clock() { return board().device<Sim::Hal>().clock_spi().clock(); }
     std::unique_ptr<BusCtl> clk;
 };
 
@@ -66,7 +67,7 @@ TEST_F(BusCtlTest, ClockCfgSelectsTheSourceAndAlwaysAnswersSuccess)
     };
     for (const Case& c : cases) {
         err.clear();
-        board().hal().clock_spi().Reset();
+        board().device<Sim::Hal>().clock_spi().Reset();
         ASSERT_TRUE(clk->OnCommand(ClockCfg(c.sel, c.ext, c.source)));
         EXPECT_EQ(clock(), c.expected);
         EXPECT_EQ(server.response_state(), CtrlSrv::Server::SuccessSent);

@@ -4,9 +4,10 @@
 
 #include "hardware/dsproc.hpp"
 #include "core/clock.hpp"
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/dsp.hpp"
 
 #include <gtest/gtest.h>
 
@@ -93,7 +94,7 @@ protected:
                 out.push_back({r.request, r.in});
         return out;
     }
-    Dsp& dsp() { return board().dsp(); }
+    Dsp& dsp() { return board().device<Sim::Dsp>(); }
 
     std::unique_ptr<DSProcReceiverService> service_;
 };

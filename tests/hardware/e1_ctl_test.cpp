@@ -5,6 +5,7 @@
 
 #include "hardware/board_services_support.hpp"
 #include "hardware/e1_ctl.hpp"
+#include "sim/e1.hpp"
 
 #include <cstring>
 #include <memory>
@@ -59,7 +60,7 @@ TrunkReport E1(int trunk, int state, int slips = 0, int bf = 0, int carrier = 0,
 
 TEST_F(E1CtlTest, ConnectReportsEveryTrunkThenOnceASecond)
 {
-    auto& t2 = board().maintenance().trunk(2);
+    auto& t2 = board().device<Sim::Maintenance>().trunk(2);
     t2.state = ACP::TrunkState::lossCarrier;
     t2.slips = 1;
     t2.lossBF = 2;
@@ -88,9 +89,9 @@ TEST_F(E1CtlTest, ConnectReportsEveryTrunkThenOnceASecond)
 
 TEST_F(E1CtlTest, StatesTheEnumerationDoesNotHaveAreUnknown)
 {
-    board().maintenance().trunk(0).state = ACP::TrunkState::disabled;
-    board().maintenance().trunk(1).state = 7;
-    board().maintenance().trunk(3).state = 0xFFFFFFFFu;
+    board().device<Sim::Maintenance>().trunk(0).state = ACP::TrunkState::disabled;
+    board().device<Sim::Maintenance>().trunk(1).state = 7;
+    board().device<Sim::Maintenance>().trunk(3).state = 0xFFFFFFFFu;
     e1().SendStatus();
     ASSERT_EQ(listener.trunks.size(), 4u);
     EXPECT_EQ(listener.trunks[0].state, ACP::TrunkState::disabled);
@@ -127,13 +128,13 @@ TEST_F(E1CtlTest, TrunkCfgWritesTheTransmitClockMask)
 {
     SimTest::Capture log(std::clog);
     e1().OnConnect();
-    EXPECT_EQ(board().maintenance().tclk(), 0);
+    EXPECT_EQ(board().device<Sim::Maintenance>().tclk(), 0);
     Command(TrunkCfg(1, LGCP::TrunkMode::slave));
-    EXPECT_EQ(board().maintenance().tclk(), 0x2);
+    EXPECT_EQ(board().device<Sim::Maintenance>().tclk(), 0x2);
     Command(TrunkCfg(3, LGCP::TrunkMode::slave));
-    EXPECT_EQ(board().maintenance().tclk(), 0xa);
+    EXPECT_EQ(board().device<Sim::Maintenance>().tclk(), 0xa);
     Command(TrunkCfg(1, LGCP::TrunkMode::master));
-    EXPECT_EQ(board().maintenance().tclk(), 0x8);
+    EXPECT_EQ(board().device<Sim::Maintenance>().tclk(), 0x8);
     EXPECT_NE(log.str().find("E1: TCLT = 0xa\n"), std::string::npos) << log.str();
     // Only the mask is printed in hexadecimal.
     std::ostringstream after;
@@ -142,7 +143,7 @@ TEST_F(E1CtlTest, TrunkCfgWritesTheTransmitClockMask)
 
     // A reconnection makes every trunk master again.
     e1().OnConnect();
-    EXPECT_EQ(board().maintenance().tclk(), 0);
+    EXPECT_EQ(board().device<Sim::Maintenance>().tclk(), 0);
 }
 
 TEST_F(E1CtlTest, TrunkNumbersWithoutAMaskBitChangeNothing)
@@ -167,7 +168,7 @@ TEST_F(E1CtlTest, TrunkNumbersWithoutAMaskBitChangeNothing)
 
 TEST_F(E1CtlTest, CasOpenSetGetCloseSignalSequences)
 {
-    board().e1cas().channel(0, 1).rx = 0x9;
+    board().device<Sim::E1Cas>().channel(0, 1).rx = 0x9;
     SimTest::Capture log(std::clog);
     Command(Cas(0, 1, kOpen, 0x15));
     EXPECT_NE(log.str().find("E1: cas interface opened!\n"), std::string::npos);
@@ -179,7 +180,7 @@ TEST_F(E1CtlTest, CasOpenSetGetCloseSignalSequences)
     listener.clear();
     Command(Cas(0, 16, kOpen, 3));
     EXPECT_EQ(listener.cas, (std::vector<CasReport>{{0, 0, 0, 0}}));
-    EXPECT_FALSE(board().e1cas().channel(0, 16).open);
+    EXPECT_FALSE(board().device<Sim::E1Cas>().channel(0, 16).open);
 
     listener.clear();
     Command(Cas(0, 1, kSet, 0xF3));
@@ -284,7 +285,7 @@ TEST_F(E1CtlTest, DisconnectClosesEveryOpenTrunk)
     EXPECT_EQ(board().Count(kCas, E1Ctl::CAS_CLOSE), 2u);
     EXPECT_EQ(listener.cas, (std::vector<CasReport>{{0, 0, 1, 0}, {2, 0, 1, 0}}));
     EXPECT_FALSE(e1().cas_open(0) || e1().cas_open(2));
-    EXPECT_FALSE(board().e1cas().trunk_open(0) || board().e1cas().trunk_open(2));
+    EXPECT_FALSE(board().device<Sim::E1Cas>().trunk_open(0) || board().device<Sim::E1Cas>().trunk_open(2));
 }
 
 } // namespace

@@ -6,9 +6,11 @@
 #include "hardware/hw_mux.hpp"
 #include "core/clock.hpp"
 #include "core/multiplexer.hpp"
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/hal.hpp"
+#include "sim/mcc.hpp"
 
 #include <gtest/gtest.h>
 
@@ -59,7 +61,7 @@ protected:
             Capture quiet(std::clog);
             mux_ = std::make_unique<HwMux>();
         }
-        hdlc_.use_switch(mux_.get());
+        HwMux::UseInstance(mux_.get());
         hdlc_.notify = &listener_;
         listener_.channel = &hdlc_;
         board().ClearLog();
@@ -68,6 +70,7 @@ protected:
     {
         traces.Reset();
         hdlc_.deactivate();
+        HwMux::UseInstance(nullptr);
         mux_.reset();
         BoardTest::TearDown();
     }
@@ -96,7 +99,7 @@ protected:
                 out.push_back(r);
         return out;
     }
-    Sim::Mcc& mcc() { return board().mcc(); }
+    Sim::Mcc& mcc() { return board().device<Sim::Mcc>(); }
 
     std::unique_ptr<HwMux> mux_;
     HDLC hdlc_;
@@ -335,7 +338,6 @@ TEST_F(HdlcTest, ListenerClosingInsideReceiveStopsTheChannelWork)
 TEST_F(HdlcTest, TwoChannelsTakeTwoSlotsAndFreeThem)
 {
     HDLC other;
-    other.use_switch(mux_.get());
     other.mode = 1;
     other.rx_channel = 300; // the first controller's slot feeds this one
     ASSERT_TRUE(ActivateBri());

@@ -5,6 +5,7 @@
 #include "hardware/hw_mux.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/hal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -56,15 +57,15 @@ TEST_F(HwMuxTest, OperationsKeepTheShadowOfTheBackplaneOnly)
     board().ClearLog();
     EXPECT_TRUE(mux.Connect(5, 8200));
     EXPECT_EQ(mux.Shadow(8200), 5);
-    EXPECT_EQ(board().hal().Get(8200).state, Hal::State::Connected);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8200).state, Hal::State::Connected);
     // An output below the backplane reaches the driver unrecorded.
     EXPECT_TRUE(mux.Connect(8200, 5));
-    EXPECT_EQ(board().hal().Get(5).value, 8200u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(5).value, 8200u);
     EXPECT_EQ(mux.Shadow(8200), 5);
 
     EXPECT_TRUE(mux.Disconnect(8192));
     EXPECT_EQ(mux.Shadow(8192), HwMux::kConstant);
-    EXPECT_EQ(board().hal().Get(8192).state, Hal::State::Constant);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192).state, Hal::State::Constant);
     EXPECT_EQ(mux.Read(8192), 0xD5);
 
     EXPECT_TRUE(mux.Write(10239, 0x3C));
@@ -74,7 +75,7 @@ TEST_F(HwMuxTest, OperationsKeepTheShadowOfTheBackplaneOnly)
 
     EXPECT_TRUE(mux.Disable(8200));
     EXPECT_EQ(mux.Shadow(8200), HwMux::kDisabled);
-    EXPECT_EQ(board().hal().Get(8200).state, Hal::State::Disabled);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8200).state, Hal::State::Disabled);
 
     auto requests = HalRequests();
     std::vector<std::string> text;
@@ -102,21 +103,21 @@ TEST_F(HwMuxTest, RefreshDisablesOnlyUnusedOutputsOneSixteenthAtATime)
     // One call looks at entries 1..128.
     mux.OnDPC();
     EXPECT_EQ(mux.RefreshCursor(), 128u);
-    EXPECT_EQ(board().hal().Get(8192 + 0).disables, 1u);
-    EXPECT_EQ(board().hal().Get(8192 + 1).disables, 2u);
-    EXPECT_EQ(board().hal().Get(8192 + 128).disables, 2u);
-    EXPECT_EQ(board().hal().Get(8192 + 129).disables, 1u);
-    EXPECT_EQ(board().hal().Get(8192 + 5).state, Hal::State::Constant);
-    EXPECT_EQ(board().hal().Get(8192 + 6).state, Hal::State::Connected);
-    EXPECT_EQ(board().hal().Get(8192 + 7).disables, 3u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 0).disables, 1u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 1).disables, 2u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 128).disables, 2u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 129).disables, 1u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 5).state, Hal::State::Constant);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 6).state, Hal::State::Connected);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 7).disables, 3u);
     // Sixteen calls go round once, wrapping from 2047 to 0.
     for (int i = 0; i < 15; ++i)
         mux.OnDPC();
     EXPECT_EQ(mux.RefreshCursor(), 0u);
-    EXPECT_EQ(board().hal().Get(8192 + 0).disables, 2u);
-    EXPECT_EQ(board().hal().Get(10239).disables, 2u);
-    EXPECT_EQ(board().hal().Get(8192 + 5).state, Hal::State::Constant);
-    EXPECT_EQ(board().hal().Get(8192 + 6).state, Hal::State::Connected);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 0).disables, 2u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(10239).disables, 2u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 5).state, Hal::State::Constant);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192 + 6).state, Hal::State::Connected);
     // Every output but the constant and the connected one, once per round.
     // The refresh changes nothing, so the log leaves it out (and the disable
     // of 8199, which was disabled already).

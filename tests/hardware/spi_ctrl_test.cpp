@@ -6,6 +6,7 @@
 #include "hardware/bus_ctl.hpp"
 #include "hardware/e1_ctl.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "sim/hal.hpp"
 
 #include <memory>
 
@@ -19,7 +20,7 @@ using Write = Sim::HalClockSpi::Write;
 
 class SpiCtrlTest : public ServiceTest {
 protected:
-    Sim::HalClockSpi& spi() { return board().hal().clock_spi(); }
+    Sim::HalClockSpi& spi() { return board().device<Sim::Hal>().clock_spi(); }
     std::vector<std::string> Writes()
     {
         std::vector<std::string> out;

@@ -7,6 +7,7 @@
 #include "core/multiplexer.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/dtmf.hpp"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +61,7 @@ protected:
     {
         BoardTest::SetUp();
         Mux::test::freeze();
-        board().dtmf().SetClock(&LoopMs);
+        board().device<Sim::Dtmf>().SetClock(&LoopMs);
         service_ = std::make_unique<TonecReceiverService>();
         TonecReceiverService::UseInstance(service_.get());
         board().ClearLog();
@@ -79,7 +80,7 @@ protected:
                 out.push_back(r);
         return out;
     }
-    Sim::Dtmf& dtmf() { return board().dtmf(); }
+    Sim::Dtmf& dtmf() { return board().device<Sim::Dtmf>(); }
     // Dials relative to `t0`: {ms, f1, f2, l1, l2}.
     std::vector<std::vector<unsigned>> Cadence(std::uint64_t t0)
     {

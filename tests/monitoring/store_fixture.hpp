@@ -4,7 +4,7 @@
 // private addresses and network interfaces from the test, the monitoring
 // trace switch on, and the log stream captured.
 
-#include "core/startup.hpp"
+#include "core/traces.hpp"
 #include "monitoring/monitoring_data_holder.hpp"
 #include "tests/core/core_helper.hpp"
 #include "tests/sim/board_fixture.hpp"

@@ -7,7 +7,8 @@
 
 #include "slots/slots_fixture.hpp"
 
-#include "core/startup.hpp"
+#include "core/traces.hpp"
+#include "sim/mcc.hpp"
 
 #include <gtest/gtest.h>
 
@@ -139,9 +140,9 @@ protected:
     // Frames the channel wrote that reached switch channel 3, as hex.
     Lines Sent()
     {
-        board().mcc().Pump();
+        board().device<Sim::Mcc>().Pump();
         Lines out;
-        for (auto const& f : board().mcc().TakeSent(3))
+        for (auto const& f : board().device<Sim::Mcc>().TakeSent(3))
             out.push_back(Hex(Bytes(f.begin(), f.end())));
         return out;
     }
@@ -365,10 +366,10 @@ TEST_F(HdlcSlots, ChannelLivesWithTheConnections)
 {
     // As the source: the trunk's disconnect closes the channel.
     Open();
-    EXPECT_EQ(board().mcc().Controllers().size(), 1u);
+    EXPECT_EQ(board().device<Sim::Mcc>().Controllers().size(), 1u);
     host().Disconnect(3);
     EXPECT_FALSE(hdlc()->channel().is_open());
-    EXPECT_TRUE(board().mcc().Controllers().empty());
+    EXPECT_TRUE(board().device<Sim::Mcc>().Controllers().empty());
 
     // As the listener: its own disconnect closes it.
     EXPECT_EQ(host().Connect(3, 10).back().Text(), "success seq=5 slot=3");
@@ -406,9 +407,9 @@ TEST_F(HdlcSlots, TracesUnderTheirSwitchAndErrorsAlways)
         // The read error is reported whether traced or not.
         Capture log(std::clog);
         Capture err(std::cerr);
-        auto controllers = board().mcc().Controllers();
+        auto controllers = board().device<Sim::Mcc>().Controllers();
         ASSERT_EQ(controllers.size(), 1u);
-        board().mcc().ReadError(controllers.begin()->first);
+        board().device<Sim::Mcc>().ReadError(controllers.begin()->first);
         Pass();
         EXPECT_EQ(log.str(), "HdlcSlot[0/*]: on_hdlc_error\n");
     }

@@ -4,6 +4,7 @@
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/hal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -64,7 +65,7 @@ TEST_F(SimBoard, DuplicatesReachTheSameOpen)
     Driver::Close(fd);
     // The original is gone; its duplicate still commands the device.
     EXPECT_EQ(Disable(dup, 8192), 0);
-    EXPECT_EQ(board().hal().Get(8192).state, Hal::State::Disabled);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192).state, Hal::State::Disabled);
     EXPECT_EQ(board().OpenCount("/dev/hal"), 1u);
     Driver::Close(dup);
     EXPECT_EQ(board().OpenCount("/dev/hal"), 0u);
@@ -113,7 +114,7 @@ TEST_F(SimBoard, InjectedFailuresHitTheNamedRequestsOnly)
     EXPECT_EQ(Disable(fd, 8192), 0);
     // A failed request changes nothing on the board, and is counted.
     EXPECT_EQ(board().Count("/dev/hal", Hal::kDisable), 3u);
-    EXPECT_EQ(board().hal().Get(8192).disables, 1u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192).disables, 1u);
 
     board().Fail("/dev/hal", Sim::kAny, 1, EBUSY);
     EXPECT_EQ(Driver::Ioctl(fd, Hal::kWrite, w), -1);

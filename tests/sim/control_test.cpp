@@ -4,6 +4,7 @@
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
 #include "sim/control.hpp"
+#include "sim/hal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -72,6 +75,61 @@ TEST_F(SimControl, MalformedRequestsAreRefused)
           "fail /dev/hal 0x80044d03", "fail /dev/hal 1 x", "fail /dev/hal 1 1 ENOSUCH", "fail /dev/hal 1 -1",
           "inject /dev/hal 0", "inject /dev/hal zz", "log quiet maybe", "/dev/nosuch switch"})
         EXPECT_EQ(board().Command(bad).rfind("error", 0), 0u) << '"' << bad << '"';
+}
+
+TEST_F(SimControl, AMisspeltDevicePathIsRefused)
+{
+    // Each of these answered "ok" once, and the failure never fired.
+    for (const char* request : {"count /dev/hall open", "fail /dev/hall open 1", "absent /dev/hall",
+                                "present /dev/hall", "opens /dev/hall", "inject /dev/hall 00"})
+        EXPECT_EQ(board().Command(request), "error unknown device /dev/hall\n") << request;
+    EXPECT_FALSE(board().Fail("/dev/hall", Sim::kOpen, 1, EIO));
+    EXPECT_FALSE(board().SetPresent("/dev/hall", false));
+    int fd = Driver::Open("/dev/hal", O_RDWR | O_CLOEXEC);
+    EXPECT_GE(fd, 0) << "nothing was set up for the real path";
+    Driver::Close(fd);
+}
+
+TEST_F(SimControl, HelpListsTheBoardsRequestsAndEveryDevicesOwn)
+{
+    std::istringstream answer(board().Command("help"));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(answer, line);)
+        lines.push_back(line);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "ok " + std::to_string(lines.size() - 1));
+    auto listed = [&](const std::string& start) {
+        for (const std::string& l : lines)
+            if (l.rfind(start, 0) == 0)
+                return true;
+        return false;
+    };
+    for (const char* verb :
+         {"help", "reset", "log ", "count ", "fail ", "absent ", "present ", "opens ", "inject "})
+        EXPECT_TRUE(listed(verb)) << verb;
+    // Every word a device knows, after its path.
+    for (const char* request :
+         {"/dev/hal switch",        "/dev/hal read",         "/dev/hal clock",       "/dev/hal spi status",
+          "/dev/hal spi reg",       "/dev/hal spi absent",   "/dev/hal spi writes",  "/dev/hal spi clear",
+          "/dev/mcc/ctl slots",     "/dev/mcc/ctl pump",     "/dev/mcc/ctl receive", "/dev/mcc/ctl sent",
+          "/dev/mcc/ctl eof",       "/dev/mcc/ctl error",    "/dev/dtmf slot",       "/dev/dtmf dials",
+          "/dev/dtmf event",        "/dev/dsp slot",         "/dev/dsp vad-version", "/dev/dsp event",
+          "/dev/maintenance trunk", "/dev/maintenance tclk", "/dev/e1-cas rx",       "/dev/e1-cas state"})
+        EXPECT_TRUE(listed(request)) << request;
+}
+
+TEST_F(SimControl, TheWatchdogTakesWritesForEverAndCanBeMadeAbsent)
+{
+    int fd = Driver::Open("/dev/misc/gw-wd", O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    // Far more than a socket that nobody reads would hold (EAGAIN then).
+    for (int i = 0; i < 100000; ++i)
+        ASSERT_EQ(::write(fd, "PING", 4), 4) << i;
+    Driver::Close(fd);
+    EXPECT_EQ(board().Command("count /dev/misc/gw-wd open"), "ok 1\n");
+    EXPECT_EQ(board().Command("absent /dev/misc/gw-wd"), "ok\n");
+    EXPECT_EQ(Driver::Open("/dev/misc/gw-wd", O_WRONLY | O_CLOEXEC), -1);
+    EXPECT_EQ(errno, ENOENT);
 }
 
 class Client {

@@ -5,6 +5,9 @@
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/dsp.hpp"
+#include "sim/dtmf.hpp"
+#include "sim/mcc.hpp"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +38,7 @@ using SimModels = SimTest::BoardTest;
 
 TEST_F(SimModels, MccAllocationRulesAndThePool)
 {
-    board().mcc().SetPool(300, 2);
+    board().device<Sim::Mcc>().SetPool(300, 2);
     int a = OpenMcc(), b = OpenMcc(), c = OpenMcc();
     ASSERT_GE(c, 0);
     EXPECT_EQ(Driver::Ioctl(a, Mcc::kTimeslot), -1);
@@ -92,14 +95,14 @@ TEST_F(SimModels, DtmfRequestsByValueAndEvents)
     int fd = Driver::Open("/dev/dtmf", O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     EXPECT_EQ(Driver::IoctlValue(fd, Sim::Dtmf::kLmsOn, 9), 0);
-    EXPECT_TRUE(board().dtmf().Get(9).lms);
+    EXPECT_TRUE(board().device<Sim::Dtmf>().Get(9).lms);
     // A record request still needs its record.
     EXPECT_EQ(Driver::IoctlValue(fd, Sim::Dtmf::kEnable, 9), -1);
     EXPECT_EQ(errno, EFAULT);
-    board().dtmf().FailTimeslot(9, 1, EIO);
+    board().device<Sim::Dtmf>().FailTimeslot(9, 1, EIO);
     EXPECT_EQ(Driver::IoctlValue(fd, Sim::Dtmf::kLmsOff, 9), -1);
     EXPECT_EQ(errno, EIO);
-    EXPECT_TRUE(board().dtmf().Get(9).lms);
+    EXPECT_TRUE(board().device<Sim::Dtmf>().Get(9).lms);
     EXPECT_EQ(board().Command("/dev/dtmf event 9 4 1000 7"), "ok 1\n");
     std::uint32_t rec[4];
     ASSERT_EQ(::read(fd, rec, sizeof rec), 16);
@@ -121,7 +124,7 @@ TEST_F(SimModels, DspVersionFeaturesAndEvents)
     std::uint32_t dis[3] = {4, 0, Sim::Dsp::kVad};
     ASSERT_EQ(Driver::Ioctl(fd, Sim::Dsp::kDisable, dis), 0);
     EXPECT_EQ(board().Command("/dev/dsp slot 4"), "enabled 0x10\nok\n");
-    EXPECT_EQ(board().dsp().Get(4).ids.at(Sim::Dsp::kVad), 9u);
+    EXPECT_EQ(board().device<Sim::Dsp>().Get(4).ids.at(Sim::Dsp::kVad), 9u);
     EXPECT_EQ(board().Command("/dev/dsp event 4 9 1 2 0 5"), "ok 1\n");
     std::uint32_t rec[6];
     ASSERT_EQ(::read(fd, rec, sizeof rec), 24);

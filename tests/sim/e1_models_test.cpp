@@ -5,6 +5,8 @@
 
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
+#include "sim/e1.hpp"
+#include "sim/hal_clock_spi.hpp"
 #include "sim/board_fixture.hpp"
 
 #include <fcntl.h>

@@ -4,6 +4,7 @@
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/hal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -48,17 +49,17 @@ protected:
 
 TEST_F(SimHal, OutputsFollowTheirLastRequest)
 {
-    EXPECT_EQ(board().hal().Get(8192).state, Hal::State::Unset);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192).state, Hal::State::Unset);
     EXPECT_EQ(ReadReq(8192), 0xFF);
 
     ASSERT_EQ(Req(Hal::kWrite, 8192, 0x1D5), 0); // only the low byte is sent
-    EXPECT_EQ(board().hal().Get(8192).state, Hal::State::Constant);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192).state, Hal::State::Constant);
     EXPECT_EQ(ReadReq(8192), 0xD5);
 
     // A connected output carries what its source carries.
     ASSERT_EQ(Req(Hal::kConnect, 8300, 8192), 0);
-    EXPECT_EQ(board().hal().Get(8300).state, Hal::State::Connected);
-    EXPECT_EQ(board().hal().Get(8300).value, 8192u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8300).state, Hal::State::Connected);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8300).value, 8192u);
     EXPECT_EQ(ReadReq(8300), 0xD5);
     ASSERT_EQ(Req(Hal::kConnect, 8301, 5), 0); // an undriven source floats high
     EXPECT_EQ(ReadReq(8301), 0xFF);
@@ -68,8 +69,8 @@ TEST_F(SimHal, OutputsFollowTheirLastRequest)
     EXPECT_EQ(ReadReq(8400), 0xFF);
 
     ASSERT_EQ(Req(Hal::kDisable, 8192), 0);
-    EXPECT_EQ(board().hal().Get(8192).state, Hal::State::Disabled);
-    EXPECT_EQ(board().hal().Get(8192).disables, 1u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192).state, Hal::State::Disabled);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192).disables, 1u);
     EXPECT_EQ(ReadReq(8192), 0xFF);
     EXPECT_EQ(ReadReq(8300), 0xFF);
 }
@@ -83,7 +84,7 @@ TEST_F(SimHal, ChannelsPastTheLastBusDoNotExist)
     EXPECT_EQ(Req(Hal::kConnect, 0, 10240), -1);
     EXPECT_EQ(Req(Hal::kDisable, 0xFFFFFFFF), -1);
     EXPECT_EQ(ReadReq(10240), -1);
-    EXPECT_EQ(board().hal().Get(10240).state, Hal::State::Unset);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(10240).state, Hal::State::Unset);
 }
 
 TEST_F(SimHal, DumpAndControlRequests)
@@ -107,8 +108,8 @@ TEST_F(SimHal, DumpAndControlRequests)
 TEST_F(SimHal, ResetLeavesAnUnprogrammedSwitch)
 {
     ASSERT_EQ(Req(Hal::kWrite, 8192, 1), 0);
-    board().hal().Reset();
-    EXPECT_EQ(board().hal().Get(8192).state, Hal::State::Unset);
+    board().device<Sim::Hal>().Reset();
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8192).state, Hal::State::Unset);
     EXPECT_EQ(board().Command("/dev/hal switch"), "ok 0\n");
 }
 

@@ -23,7 +23,7 @@ public:
         }
     }
     void Align() { bit_ = 0; }
-    // X.691 12.2.6 with 10.9: an unconstrained whole number is an octet
+    // X.691 13.2.6 with 11.9: an unconstrained whole number is an octet
     // aligned length and the minimal two's-complement octets.
     void Unconstrained(long long v)
     {

@@ -9,7 +9,7 @@ message can be built before any static constructor has run.
 
 from __future__ import annotations
 
-from .schema import (ModuleSet, SchemaError, Type, cpp_name, enum_max, enum_names)
+from .schema import (ModuleSet, SchemaError, Type, cpp_name, enum_max, enum_names, presence_ids)
 
 # Members of the runtime classes that a generated member of the same name
 # would hide (an unscoped enumerator inside the class, for instance).
@@ -413,16 +413,9 @@ class ModuleEmitter:
             names = f"{cls}_{arr}"
         ext = "true" if t.extensible else "false"
         if t.kind == "SEQUENCE":
-            ids, k = [], 0
-            for c in t.components:
-                if c.extension:
-                    ids.append(0)
-                elif c.optional:
-                    ids.append(k)
-                    k += 1
-                else:
-                    ids.append(-1)
+            ids = presence_ids(t)
             root = sum(1 for c in t.components if not c.extension)
+            optional = sum(1 for c in t.components if c.optional and not c.extension)
             id_arr = "nullptr"
             if ids:
                 out.append(f"constinit const int {cls}_fieldIds[] = {{ "
@@ -431,7 +424,7 @@ class ModuleEmitter:
             out += [f"constinit const ASN1::SequenceTypeInfo {cls}::theInfo = {{",
                     f"    ASN1::type_header<{cls}>(ASN1::tag::SEQUENCE),",
                     f"    {ext}, {infos}, {id_arr},",
-                    f"    {root}, {len(ids) - root}, {k},  // root fields, additions, optional",
+                    f"    {root}, {len(ids) - root}, {optional},  // root fields, additions, optional",
                     f"    nullptr, nullptr, {names} }};"]
         else:
             root = sum(1 for a in t.alternatives if not a.extension)

@@ -677,3 +677,18 @@ def enum_names(t: Type) -> list:
         out.append(e.name if e.value == expect else f"{e.name}={e.value}")
         expect = e.value + 1
     return out
+
+
+def presence_ids(t: Type) -> list:
+    """The presence id of each component as the runtime's descriptor holds it:
+    optional root components 0, 1, ..., mandatory ones -1, additions 0."""
+    ids, k = [], 0
+    for c in t.components:
+        if c.extension:
+            ids.append(0)
+        elif c.optional:
+            ids.append(k)
+            k += 1
+        else:
+            ids.append(-1)
+    return ids

@@ -4,7 +4,8 @@ the cross-check escripts take their type list from here."""
 
 import json
 
-from .schema import ModuleSet, Type, cpp_name, erlang_name, enum_is_dense, enum_max, enum_names
+from .schema import (ModuleSet, Type, cpp_name, enum_is_dense, enum_max, enum_names, erlang_name,
+                     presence_ids)
 
 ROOTS = [("LGCP", "Message"), ("MON", "Message")]
 
@@ -39,18 +40,7 @@ def type_summary(module: str, name: str, t: Type) -> dict:
                  fields=[{"name": c.name, "cpp": cpp_name(c.name), "erlang": erlang_name(c.name),
                           "optional": c.optional, "extension": c.extension,
                           "type": type_desc(c.type)} for c in t.components])
-        # Presence ids as the descriptor holds them: optional root fields
-        # 0, 1, ..., mandatory root fields -1, extension additions 0.
-        ids, k = [], 0
-        for c in t.components:
-            if c.extension:
-                ids.append(0)
-            elif c.optional:
-                ids.append(k)
-                k += 1
-            else:
-                ids.append(-1)
-        s["field_ids"] = ids
+        s["field_ids"] = presence_ids(t)
     elif t.kind == "CHOICE":
         root = [a for a in t.alternatives if not a.extension]
         s.update(extensible=t.extensible, root_alternatives=len(root),

@@ -39,7 +39,8 @@ TEST(ModuleDescriptors, SpotChecks)
     EXPECT_EQ(LGCP::Command::theInfo.rootCount, 15u);
     EXPECT_EQ(LGCP::Command::theInfo.totalCount, 15u);
     EXPECT_TRUE(LGCP::Command::theInfo.extensible);
-    EXPECT_STREQ(LGCP::Command::theInfo.selectionNames[14], "protoVeze");
+    EXPECT_STREQ(LGCP::Command::theInfo.selectionNames[static_cast<int>(LGCP::Command::Alt::protoVeze)],
+                 "protoVeze");
     EXPECT_EQ(LGCP::Signal::theInfo.rootCount, 23u);
     EXPECT_TRUE(LGCP::Signal::theInfo.extensible);
     EXPECT_EQ(LGCP::TonecCode::theInfo.rootCount, 6u);
