@@ -17,7 +17,7 @@
 #include "sim/mcc.hpp"
 #include "tests/slots/slots_host.hpp"
 
-#include "bench/quiet.hpp"
+#include "tests/support/quiet.hpp"
 
 #include <chrono>
 #include <string>
@@ -27,7 +27,7 @@
 
 namespace {
 
-using Bench::Quiet;
+using TestQuiet::Quiet;
 
 constexpr unsigned kAddress = 0x1234;
 

@@ -14,7 +14,7 @@
 #include "slots/map_slot.hpp"
 #include "tests/slots/slots_host.hpp"
 
-#include "bench/quiet.hpp"
+#include "tests/support/quiet.hpp"
 
 #include <cstdio>
 
@@ -22,7 +22,7 @@
 
 namespace {
 
-using Bench::Quiet;
+using TestQuiet::Quiet;
 
 LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t seq)
 {
@@ -66,17 +66,17 @@ void BM_EncodeCreateDestroyMessages(benchmark::State& state)
 {
     auto response = [](std::uint32_t seq) {
         LGCP::Message m;
-        CtrlSrv::lgcp_set_seq(m, seq);
-        CtrlSrv::lgcp_set_slot(m, 7);
-        CtrlSrv::lgcp_set_success(m);
+        m.set_seq(static_cast<int>(seq));
+        m.set_slot(7);
+        m.get_pdu().select_response().set_success();
         return m;
     };
     auto stream = [](bool transmitter) {
         LGCP::Signal s;
         (transmitter ? s.select_transmitter() : s.select_receiver()).set_active(37);
         LGCP::Message m;
-        CtrlSrv::lgcp_set_slot(m, 7);
-        CtrlSrv::lgcp_set_signal(m, s);
+        m.set_slot(7);
+        m.get_pdu().set_signal(s);
         return m;
     };
     std::vector<char> out;

@@ -17,17 +17,11 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <iostream>
-#include <streambuf>
 #include <vector>
 
 namespace {
 
 using Body = std::vector<std::uint8_t>;
-
-struct NullBuf : std::streambuf {
-    int overflow(int c) override { return c; }
-};
 
 void Check(bool ok)
 {
@@ -41,16 +35,7 @@ constexpr std::uint32_t kSlot = 1;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static NullBuf null;
-    static bool ready = [] {
-        std::clog.rdbuf(&null);
-        std::cerr.rdbuf(&null);
-        Sim::Board::instance().Reset();
-        Sim::Board::instance().SetLogLimit(0);
-        Mux::test::freeze();
-        return true;
-    }();
-    (void)ready;
+    static SlotsTest::FuzzSetUp once;
     static HdlcSlotFactory factory;
     // One host for every run: each run creates its slot and destroys it.
     static SlotsTest::Host host;

@@ -32,9 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
 #include <set>
-#include <streambuf>
 
 namespace {
 
@@ -49,11 +47,6 @@ struct Input {
         return *p++;
     }
     std::uint32_t Slot() { return ((std::uint32_t(Byte()) << 8) | Byte()) % 1100; }
-};
-
-// Log lines go nowhere: they are the same few texts, millions of times.
-struct NullBuf : std::streambuf {
-    int overflow(int c) override { return c; }
 };
 
 constexpr int kMaxSteps = 64;
@@ -112,18 +105,7 @@ LGCP::Command Simple(void (LGCP::Command::*select)())
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static NullBuf null;
-    static bool ready = [] {
-        std::clog.rdbuf(&null);
-        std::cerr.rdbuf(&null);
-        Sim::Board::instance().Reset();
-        // A growing request log would look like a leak to every run.
-        Sim::Board::instance().SetLogLimit(0);
-        Mux::test::freeze();
-        KeepTrunkFactories();
-        return true;
-    }();
-    (void)ready;
+    static SlotsTest::FuzzSetUp once;
     static HwMux mux;
     static MapFactory map;
     static HdlcSlotFactory hdlc;

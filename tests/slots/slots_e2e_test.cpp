@@ -87,6 +87,18 @@ Bytes Ping(int seq)
     return E2E::Encode(m);
 }
 
+// Slot 7, trunk 1 time slot 5 (channel 37), feeds slot 20, a map slot that
+// receives from bus 1, channel 5 (switch output 8325); seq 1 to 3.
+bool TrunkFeedsMap(LgcpHost& host)
+{
+    host.Send(Create(1, 7, Trunk(1, 5)));
+    bool ok = host.Reply() == E2E::Success(1, 7);
+    host.Send(Create(2, 20, MapReceiver(1, 5)));
+    ok = ok && host.Reply() == E2E::Success(2, 20);
+    host.Send(Connect(3, 7, 20));
+    return ok && host.Reply() == E2E::Success(3, 7);
+}
+
 int Count(std::vector<LGCP::Message> const& signals, bool (LGCP::Signal::*is)() const)
 {
     int n = 0;
@@ -136,12 +148,7 @@ TEST(SlotsE2E, LossOfTheHostEndsEverySlotAndDisablesTheMapOutputs)
     ServerProcess server;
     {
         LgcpHost host(server.port());
-        host.Send(Create(1, 7, Trunk(1, 5)));
-        ASSERT_EQ(host.Reply(), E2E::Success(1, 7));
-        host.Send(Create(2, 20, MapReceiver(1, 5)));
-        ASSERT_EQ(host.Reply(), E2E::Success(2, 20));
-        host.Send(Connect(3, 7, 20));
-        ASSERT_EQ(host.Reply(), E2E::Success(3, 7));
+        ASSERT_TRUE(TrunkFeedsMap(host));
         ASSERT_EQ(server.Ask("/dev/hal switch 8325"), "8325 connected 37\nok 1\n");
     }
     ASSERT_TRUE(server.Logged("map: disable map channel 133\n"));
@@ -172,14 +179,7 @@ TEST(SlotsE2E, SigtermWithLiveSlotsExitsCleanly)
 {
     ServerProcess server;
     LgcpHost host(server.port());
-    host.Send(Create(1, 7, Trunk(1, 5)));
-    ASSERT_EQ(host.Reply(), E2E::Success(1, 7));
-    host.Send(Create(2, 8, Trunk(1, 8)));
-    ASSERT_EQ(host.Reply(), E2E::Success(2, 8));
-    host.Send(Create(3, 20, MapReceiver(1, 5)));
-    ASSERT_EQ(host.Reply(), E2E::Success(3, 20));
-    host.Send(Connect(4, 7, 8));
-    ASSERT_EQ(host.Reply(), E2E::Success(4, 7));
+    ASSERT_TRUE(TrunkFeedsMap(host));
     int const status = server.Stop();
     ASSERT_TRUE(WIFEXITED(status)) << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);

@@ -1,12 +1,12 @@
 #pragma once
 
-// Benchmarks of code that logs: the lines are formatted as in the program,
-// then dropped.
+// For fuzz targets and benchmarks of code that logs: while a Quiet lives,
+// the log and error lines are formatted as in the program, then dropped.
 
 #include <iostream>
 #include <streambuf>
 
-namespace Bench {
+namespace TestQuiet {
 
 struct NullBuf : std::streambuf {
     int overflow(int c) override { return c; }
@@ -24,4 +24,4 @@ struct Quiet {
     std::streambuf* cerr_;
 };
 
-} // namespace Bench
+} // namespace TestQuiet
