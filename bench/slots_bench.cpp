@@ -13,7 +13,6 @@
 #include "sim/board.hpp"
 #include "slots/map_slot.hpp"
 #include "tests/slots/slots_host.hpp"
-
 #include "tests/support/quiet.hpp"
 
 #include <cstdio>

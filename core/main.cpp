@@ -21,9 +21,13 @@
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
 #include "signalling/hdlc_slot.hpp"
+#include "slots/echo_slot.hpp"
+#include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
+#include "slots/mcc_slot.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
+#include "slots/voice_slot.hpp"
 #include "monitoring/snmp_agent.hpp"
 
 #include <getopt.h>
@@ -131,6 +135,10 @@ int main(int argc, char** argv)
     // globals at the tail, made before main.
     KeepTrunkFactories();
     MapFactory::instance();
+    ExtFactory::instance();
+    MccFactory::instance();
+    EchoFactory::instance();
+    VoiceFactory::instance();
     HdlcSlotFactory::instance();
 
     // The TDM switch: its first use clears the backplane.

@@ -1,5 +1,6 @@
 // Slot commands in any order, on any numbers, against Slots with the trunk,
-// basic-rate and map factories on the simulated board.
+// basic-rate, map, external, echo, MCC and HDLC packet factories on the
+// simulated board.
 //
 // Input: a sequence of steps, each an opcode octet and its operands (a slot
 // number is two octets, modulo 1100 so that numbers past the table occur):
@@ -13,21 +14,31 @@
 //   9 ioctl slot                 10 query (with a slot when bit 7 of the
 //                                   opcode is set)
 //   11 the host is lost and a new one connects
-//   12 create hdlcParams slot, trunk, address (two octets)
-//   13 ioctl hdlcPackages slot, count (0..7), each body's length (0..31)
+//   12 create ext      slot, transmitter and receiver (two octets each,
+//                      signed, so that both ends of the range are passed)
+//   13 create echo     slot, bus and channel (one signed octet each; buses
+//                      1 and 3 are present)
+//   14 create mcc      slot, type (0..3, one past the enumeration), mode
+//   15 create hdlcParams slot, trunk, address (two octets)
+//   16 ioctl hdlcPackages slot, count (0..7), each body's length (0..31)
 //                      and octets
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
-// that is gone (the factories' lists included). Later slot kinds add their
-// steps here.
+// that is gone (the factories' lists included), and every MCC channel the
+// board holds belongs to a live slot. Later slot kinds add their steps here.
 
 #include "signalling/hdlc_slot.hpp"
+#include "slots/echo_slot.hpp"
+#include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
+#include "slots/mcc_slot.hpp"
 #include "slots/trunk_slot.hpp"
+#include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/slots_host.hpp"
 
 #include "sim/board.hpp"
+#include "sim/mcc.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +58,8 @@ struct Input {
         return *p++;
     }
     std::uint32_t Slot() { return ((std::uint32_t(Byte()) << 8) | Byte()) % 1100; }
+    int Signed16() { return static_cast<std::int16_t>((std::uint16_t(Byte()) << 8) | Byte()); }
+    int Signed8() { return static_cast<std::int8_t>(Byte()); }
 };
 
 constexpr int kMaxSteps = 64;
@@ -92,6 +105,22 @@ void CheckInvariants(Slots& slots, MapFactory& map)
             Check(s == nullptr || live.count(s) == 1);
     for (::Slot* s : map.owners)
         Check(s == nullptr || live.count(s) == 1);
+    // Each MCC channel is held by exactly one live MCC slot or by the open
+    // channel of one live HDLC packet slot.
+    std::set<int> channels;
+    std::size_t hdlc_open = 0;
+    for (::Slot* s : live) {
+        if (auto* m = dynamic_cast<MccSlot*>(s))
+            Check(channels.insert(m->timeslot).second);
+        if (auto* h = dynamic_cast<HdlcSlot*>(s))
+            hdlc_open += h->channel().is_open();
+    }
+    std::set<int> held;
+    for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
+        held.insert(static_cast<int>(ts));
+    Check(held.size() == channels.size() + hdlc_open);
+    for (int ts : channels)
+        Check(held.count(ts) == 1);
 }
 
 LGCP::Command Simple(void (LGCP::Command::*select)())
@@ -108,6 +137,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static SlotsTest::FuzzSetUp once;
     static HwMux mux;
     static MapFactory map;
+    static ExtFactory ext;
+    static MccFactory mcc;
+    static EchoFactory echo;
+    static bool buses = [] {
+        echo.SetPresentForTest(1, true);
+        echo.SetPresentForTest(3, true);
+        return true;
+    }();
+    (void)buses;
     static HdlcSlotFactory hdlc;
 
     {
@@ -123,7 +161,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 14) {
+            switch ((op & 0x3F) % 17) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -183,13 +221,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 CheckInvariants(host.slots(), map);
                 continue;
             case 12: {
+                int tx = in.Signed16(), rx = in.Signed16();
+                c.set_create(SlotsTest::Ext(tx, rx));
+                break;
+            }
+            case 13: {
+                int bus = in.Signed8(), ch = in.Signed8();
+                c.set_create(SlotsTest::Echo(bus, ch));
+                break;
+            }
+            case 14: {
+                int type = in.Byte() % 4, mode = in.Byte() % 2;
+                c.set_create(SlotsTest::Mcc(type, mode));
+                break;
+            }
+            case 15: {
                 LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
                 h.set_trunk(static_cast<int>(in.Byte()) - 128);
                 h.set_log(0);
                 h.set_address((int(in.Byte()) << 8) | in.Byte());
                 break;
             }
-            case 13: {
+            case 16: {
                 auto& list = c.select_ioctl().select_hdlcPackages();
                 for (std::uint8_t n = in.Byte() % 8; n > 0; --n) {
                     std::string body;
@@ -214,6 +267,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (::Slot* s : map.owners)
         Check(s == nullptr);
     Check(map.slots.empty());
-    Check(hdlc.slots.empty());
+    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty());
+    Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     return 0;
 }
