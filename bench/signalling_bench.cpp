@@ -15,7 +15,7 @@
 #include "core/packet.hpp"
 #include "core/packet_queue.hpp"
 #include "core/protocol.hpp"
-#include "quiet.hpp"
+#include "tests/support/quiet.hpp"
 #include "signalling/lapd.hpp"
 #include "signalling/q931_trace.hpp"
 #include "signalling/ss7_slc.hpp"
@@ -96,7 +96,7 @@ public:
 
 void Ss7MsuPair(benchmark::State& state)
 {
-    Bench::Quiet quiet;
+    TestQuiet::Quiet quiet;
     std::deque<std::pair<SS7::SLC*, Packet>> queue;
     ProtocolsList stack_a, stack_b;
     SS7::SLC a, b;

@@ -9,11 +9,11 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/quiet.hpp"
 #include "control/lgcp_coding.hpp"
 #include "sim/board.hpp"
 #include "slots/map_slot.hpp"
 #include "tests/slots/slots_host.hpp"
+#include "tests/support/quiet.hpp"
 
 #include <cstdio>
 
@@ -21,7 +21,7 @@
 
 namespace {
 
-using Bench::Quiet;
+using TestQuiet::Quiet;
 
 LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t seq)
 {

@@ -20,6 +20,7 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "signalling/hdlc_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
@@ -140,6 +141,7 @@ int main(int argc, char** argv)
     MccFactory::instance();
     EchoFactory::instance();
     VoiceFactory::instance();
+    HdlcSlotFactory::instance();
 
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();

@@ -25,13 +25,9 @@
 #include "core/packet.hpp"
 #include "core/protocol.hpp"
 #include "signalling/lapd.hpp"
+#include "tests/support/quiet.hpp"
 
 namespace {
-
-class NullBuffer : public std::streambuf {
-protected:
-    int overflow(int c) override { return c; }
-};
 
 // The channel below: counts what it is given, refuses while told to.
 class Channel : public GenericHDLC {
@@ -83,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size == 0 || size > 4096)
         return 0;
-    static NullBuffer null;
+    static TestQuiet::NullBuf null;
     std::streambuf* saved_log = std::clog.rdbuf(&null);
     const std::size_t packets = Packet::pool_free();
     Mux::test::freeze_at(1000000000ull);

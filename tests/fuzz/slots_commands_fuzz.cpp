@@ -1,6 +1,6 @@
 // Slot commands in any order, on any numbers, against Slots with the trunk,
-// basic-rate, map, modem, external, echo and MCC factories on the simulated
-// board.
+// basic-rate, map, modem, external, echo, MCC and HDLC packet factories on
+// the simulated board.
 //
 // Input: a sequence of steps, each an opcode octet and its operands (a slot
 // number is two octets, modulo 1100 so that numbers past the table occur):
@@ -24,6 +24,9 @@
 //                      dmp, bit 6 the program's start fails, bit 7 the next
 //                      modem or interface request fails)
 //   16 the loop clock moves on (operand times 40 ms): stop timers fire
+//   17 create hdlcParams slot, trunk, address (two octets)
+//   18 ioctl hdlcPackages slot, count (0..7), each body's length (0..31)
+//                      and octets
 // Modem programs are not started: a spawner of this target hands out
 // process numbers that nothing owns and signals nobody.
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
@@ -33,6 +36,7 @@
 // board holds belongs to a live slot. Later slot kinds add their steps here.
 
 #include "core/process.hpp"
+#include "signalling/hdlc_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
@@ -52,9 +56,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
 #include <set>
-#include <streambuf>
 #include <string>
 
 namespace {
@@ -72,11 +74,6 @@ struct Input {
     std::uint32_t Slot() { return ((std::uint32_t(Byte()) << 8) | Byte()) % 1100; }
     int Signed16() { return static_cast<std::int16_t>((std::uint16_t(Byte()) << 8) | Byte()); }
     int Signed8() { return static_cast<std::int8_t>(Byte()); }
-};
-
-// Log lines go nowhere: they are the same few texts, millions of times.
-struct NullBuf : std::streambuf {
-    int overflow(int c) override { return c; }
 };
 
 constexpr int kMaxSteps = 64;
@@ -157,15 +154,22 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems)
     for (::Slot* s : map.owners)
         Check(s == nullptr || live.count(s) == 1);
     CheckModems(live, modems);
-    // Each MCC channel is held by exactly one live MCC slot.
+    // Each MCC channel is held by exactly one live MCC slot or by the open
+    // channel of one live HDLC packet slot.
     std::set<int> channels;
-    for (::Slot* s : live)
+    std::size_t hdlc_open = 0;
+    for (::Slot* s : live) {
         if (auto* m = dynamic_cast<MccSlot*>(s))
             Check(channels.insert(m->timeslot).second);
+        if (auto* h = dynamic_cast<HdlcSlot*>(s))
+            hdlc_open += h->channel().is_open();
+    }
     std::set<int> held;
     for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
         held.insert(static_cast<int>(ts));
-    Check(held == channels);
+    Check(held.size() == channels.size() + hdlc_open);
+    for (int ts : channels)
+        Check(held.count(ts) == 1);
 }
 
 LGCP::Command Simple(void (LGCP::Command::*select)())
@@ -179,18 +183,7 @@ LGCP::Command Simple(void (LGCP::Command::*select)())
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static NullBuf null;
-    static bool ready = [] {
-        std::clog.rdbuf(&null);
-        std::cerr.rdbuf(&null);
-        Sim::Board::instance().Reset();
-        // A growing request log would look like a leak to every run.
-        Sim::Board::instance().SetLogLimit(0);
-        Mux::test::freeze();
-        KeepTrunkFactories();
-        return true;
-    }();
-    (void)ready;
+    static SlotsTest::FuzzSetUp once;
     static HwMux mux;
     static MapFactory map;
     static PretendSpawner spawner;
@@ -211,6 +204,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)buses;
+    static HdlcSlotFactory hdlc;
 
     {
         SlotsTest::Host host(&mux);
@@ -225,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 17) {
+            switch ((op & 0x3F) % 19) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -347,6 +341,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 host.Discard();
                 CheckInvariants(host.slots(), map, modems);
                 continue;
+            case 17: {
+                LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
+                h.set_trunk(static_cast<int>(in.Byte()) - 128);
+                h.set_log(0);
+                h.set_address((int(in.Byte()) << 8) | in.Byte());
+                break;
+            }
+            case 18: {
+                auto& list = c.select_ioctl().select_hdlcPackages();
+                for (std::uint8_t n = in.Byte() % 8; n > 0; --n) {
+                    std::string body;
+                    for (std::uint8_t len = in.Byte() % 32; len > 0; --len)
+                        body.push_back(static_cast<char>(in.Byte()));
+                    LGCP::HdlcPackage p;
+                    p.set_body(body);
+                    list.push_back(p);
+                }
+                break;
+            }
             }
             host.Offer(c, slot, seq);
             host.Discard();
@@ -362,7 +375,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(map.slots.empty());
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
-    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty());
+    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty());
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     // Failures asked for and never met do not carry over to the next run.
     Sim::Board::instance().Fail("/dev/mctl", Sim::kAny, 0, 0);

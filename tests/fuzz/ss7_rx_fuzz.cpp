@@ -19,6 +19,7 @@
 #include "core/clock.hpp"
 #include "core/protocol.hpp"
 #include "signalling/ss7_slc.hpp"
+#include "tests/support/quiet.hpp"
 
 namespace {
 
@@ -27,11 +28,6 @@ namespace {
     std::fprintf(stderr, "fuzz property broken: %s (%u)\n", what, value);
     std::abort();
 }
-
-class NullBuf : public std::streambuf {
-protected:
-    int overflow(int c) override { return c; }
-};
 
 class Sink : public GenericHDLC {
 public:
@@ -51,7 +47,7 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static NullBuf null;
+    static TestQuiet::NullBuf null;
     static bool ready = [] {
         std::clog.rdbuf(&null);
         std::cerr.rdbuf(&null);
