@@ -21,6 +21,7 @@
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
 #include "slots/map_slot.hpp"
+#include "slots/rtp_slot.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
 #include "monitoring/snmp_agent.hpp"
@@ -130,6 +131,7 @@ int main(int argc, char** argv)
     // globals at the tail, made before main.
     KeepTrunkFactories();
     MapFactory::instance();
+    RtpFactory::instance();
 
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();
