@@ -7,6 +7,8 @@
 #include "sim/hal.hpp"
 #include "sim/mcc.hpp"
 #include "sim/model_util.hpp"
+#include "sim/rtp.hpp"
+#include "sim/voice.hpp"
 #include "sim/watchdog.hpp"
 
 #include <cerrno>
@@ -127,6 +129,8 @@ Board::Board()
     Add<Maintenance>();
     Add<E1Cas>();
     Add<Watchdog>();
+    Add<Rtp>();
+    Add<Voice>();
 }
 
 // The list never changes after construction: no lock needed to read it.
