@@ -237,15 +237,29 @@ Rtp::Session Rtp::Get(std::uint32_t channel, bool* found)
     return Session{};
 }
 
-int Rtp::Event(std::uint32_t channel, const void* data, std::size_t length)
+int Rtp::Holder(std::uint32_t channel)
 {
     ForgetDead();
     for (int fd : order_) {
         const Session& s = opens_[fd];
         if (s.channel >= 0 && static_cast<std::uint32_t>(s.channel) == channel)
-            return ::send(fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL) == static_cast<ssize_t>(length) ? 1 : 0;
+            return fd;
     }
-    return 0;
+    return -1;
+}
+
+int Rtp::Event(std::uint32_t channel, const void* data, std::size_t length)
+{
+    int fd = Holder(channel);
+    return fd >= 0 && ::send(fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL) == static_cast<ssize_t>(length)
+               ? 1
+               : 0;
+}
+
+bool Rtp::Hangup(std::uint32_t channel)
+{
+    int fd = Holder(channel);
+    return fd >= 0 && ::shutdown(fd, SHUT_WR) == 0;
 }
 
 std::string Rtp::Describe(const Session& s)
@@ -261,9 +275,9 @@ std::string Rtp::Describe(const Session& s)
         char tos[16];
         std::snprintf(tos, sizeof tos, "0x%08x", static_cast<unsigned>(r.tos));
         o << " remote " << r.remote << " local " << r.local << " rxpt " << r.rx_pt << " txpt " << r.tx_pt
-          << " pfactor " << r.pfactor << " vad " << r.vad << " crate " << r.crate << " ssrc " << r.ssrc << " ttl "
-          << r.ttl << " tos " << tos << " rxmap " << r.rx_map[0] << '/' << r.rx_map[1] << '/' << r.rx_map[2]
-          << " txmap " << r.tx_map[0] << '/' << r.tx_map[1] << '/' << r.tx_map[2];
+          << " pfactor " << r.pfactor << " vad " << r.vad << " crate " << r.crate << " ssrc " << r.ssrc
+          << " ttl " << r.ttl << " tos " << tos << " rxmap " << r.rx_map[0] << '/' << r.rx_map[1] << '/'
+          << r.rx_map[2] << " txmap " << r.tx_map[0] << '/' << r.tx_map[1] << '/' << r.tx_map[2];
     }
     o << " word3 " << s.channelWord3 << " rx " << (s.rx ? "on" : "off") << " pd ";
     if (s.pd)
@@ -294,15 +308,21 @@ bool Rtp::Control(const std::vector<std::string>& words, std::ostream& out)
         out << "ok " << Event(channel, bytes.data(), bytes.size()) << '\n';
         return true;
     }
+    if (words.size() == 2 && words[0] == "hangup" && Util::ParseNumber(words[1], channel)) {
+        out << (Hangup(channel) ? "ok\n" : "error no open holds that channel\n");
+        return true;
+    }
     return false;
 }
 
 void Rtp::Help(std::ostream& out) const
 {
-    out << "sessions  one line per open: \"channel C remote A:P local A:P rxpt R txpt T pfactor F vad V crate C "
+    out << "sessions  one line per open: \"channel C remote A:P local A:P rxpt R txpt T pfactor F vad V "
+           "crate C "
            "ssrc S ttl T tos 0x.. rxmap PT/RATE/N txmap PT/RATE/N word3 W rx on|off pd off|TIMEOUT\" "
            "[attach FD/PID] [ended], then \"ok N\"\n"
-           "event CHANNEL HEX  one event record for the open holding CHANNEL; \"ok N\": opens reached\n";
+           "event CHANNEL HEX  one event record for the open holding CHANNEL; \"ok N\": opens reached\n"
+           "hangup CHANNEL  the program's next read of the open holding CHANNEL sees end of file\n";
 }
 
 } // namespace Sim

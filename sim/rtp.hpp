@@ -32,7 +32,7 @@ public:
     static constexpr std::uint32_t kEnd1 = 0x2000520a; // the three requests of a session's end
     static constexpr std::uint32_t kEnd2 = 0x20005203;
     static constexpr std::uint32_t kEnd3 = 0x2000520b;
-    static constexpr std::uint32_t kSetEvent = 0xc024520c;   // nine words: 1, 0, time-out, 0, 0, time-out, 0...
+    static constexpr std::uint32_t kSetEvent = 0xc024520c; // nine words: 1, 0, time-out, 0, 0, time-out, 0...
     static constexpr std::uint32_t kResetEvent = 0x8004520d; // one word: 1
     static constexpr std::uint32_t kAttach = 0xc0085209;     // {fd, pid} of a radio extension session
 
@@ -42,8 +42,8 @@ public:
 
     // The session record, read from the program's native words.
     struct Record {
-        std::string remote;    // "a.b.c.d:port"
-        std::string local;     // likewise; "0.0.0.0:port" without a local address
+        std::string remote; // "a.b.c.d:port"
+        std::string local;  // likewise; "0.0.0.0:port" without a local address
         std::uint32_t rx_pt = 0, tx_pt = 0, pfactor = 0, vad = 0, crate = 0;
         std::uint32_t ssrc = 0, ttl = 0, tos = 0;
         std::uint32_t rx_map[3] = {}; // payload type, clock rate, channels
@@ -82,6 +82,9 @@ public:
     // One event record for the open holding `channel`; 1 when it was
     // queued, 0 when no open holds the channel.
     int Event(std::uint32_t channel, const void* data, std::size_t length);
+    // The program's next read of the open holding `channel` sees end of
+    // file; false when no open holds it.
+    bool Hangup(std::uint32_t channel);
 
     // The line "sessions" prints for a session.
     static std::string Describe(const Session& s);
@@ -89,6 +92,8 @@ public:
 private:
     void ForgetDead();
     bool ChannelFree(std::uint32_t channel) const;
+    // The board's end of the open holding `channel`, or -1.
+    int Holder(std::uint32_t channel);
 
     std::uint32_t first_ = kFirstChannel;
     std::uint32_t count_ = kChannels;

@@ -35,7 +35,17 @@ class SDES : public Msg {
 public:
     struct Item {
         // RFC 3550 6.5: the SDES item types.
-        enum Type : std::uint8_t { END = 0, CNAME = 1, NAME = 2, EMAIL = 3, PHONE = 4, LOC = 5, TOOL = 6 };
+        enum Type : std::uint8_t {
+            END = 0,
+            CNAME = 1,
+            NAME = 2,
+            EMAIL = 3,
+            PHONE = 4,
+            LOC = 5,
+            TOOL = 6,
+            NOTE = 7,
+            PRIV = 8
+        };
         Type type;
         std::string text;
     };

@@ -153,7 +153,8 @@ RtpSessionFill FillRtpSession(LGCP::CreateRtpParams const& create, SsrcSource& s
     r.ttl = p.has_ttl() ? p.get_ttl().getValue() : 0;
     // RFC 2474: the DSCP is the upper six bits of the TOS octet; all ones
     // leaves the driver's default.
-    r.tos = p.has_qos_dscp() ? (static_cast<std::uint32_t>(p.get_qos_dscp().getValue()) << 2) & 0xFC : 0xFFFFFFFFu;
+    r.tos = p.has_qos_dscp() ? (static_cast<std::uint32_t>(p.get_qos_dscp().getValue()) << 2) & 0xFC
+                             : 0xFFFFFFFFu;
     if (p.has_dynamic_payload()) {
         const unsigned int dynamic = p.get_dynamic_payload().getValue();
         if (dynamic >= 96 && dynamic <= 127) {
@@ -399,7 +400,8 @@ bool RtpSlot::disablePD()
 {
     rtp_event_reset reset{kRtpEventPacketDetection};
     if (Driver::Ioctl(rtp.get(), RTP_RESET_EVENT, &reset) < 0) {
-        std::cerr << ext::header(this) << "RTP RESET EVENT PD fail:" << Hardware::Detector::Tail() << std::endl;
+        std::cerr << ext::header(this) << "RTP RESET EVENT PD fail:" << Hardware::Detector::Tail()
+                  << std::endl;
         return false;
     }
     std::clog << ext::header(this) << "RTP RESET EVENT PD" << std::endl;
@@ -498,8 +500,9 @@ RtpSlot* RtpFactoryBase::CreateRtpSlot(LGCP::CreateRtpParams const& create, RtpC
 
     OwnedFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!socket) {
-        std::clog << ext::header(this) << "rtp do not created: can not create socket [errno=" << std::strerror(errno)
-                  << "]" << std::endl;
+        std::clog << ext::header(this)
+                  << "rtp do not created: can not create socket [errno=" << std::strerror(errno) << "]"
+                  << std::endl;
         return nullptr;
     }
     if (options.reuseAddress) {
@@ -511,7 +514,8 @@ RtpSlot* RtpFactoryBase::CreateRtpSlot(LGCP::CreateRtpParams const& create, RtpC
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(fill.rtcpPort);
     if (::bind(socket.get(), reinterpret_cast<sockaddr const*>(&local), sizeof local) != 0) {
-        std::clog << ext::header(this) << "rtp do not created: can not bind socket [errno=" << std::strerror(errno)
+        std::clog << ext::header(this)
+                  << "rtp do not created: can not bind socket [errno=" << std::strerror(errno)
                   << ", port=" << fill.rtcpPort << "]" << std::endl;
         return nullptr;
     }
