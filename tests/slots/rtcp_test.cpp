@@ -85,7 +85,8 @@ TEST(Rtcp, SmallBuffersGetWhatFitsOrNothing)
     EXPECT_TRUE(Encode(RTPC::SDES(1), 11).empty());
     // The reason is cut to what fits, padded; the items that do not fit are
     // left out.
-    EXPECT_EQ(Encode(RTPC::BYE(1, "session end"), 14), (Bytes{0x81, 203, 0, 2, 0, 0, 0, 1, 3, 's', 'e', 's'}));
+    EXPECT_EQ(Encode(RTPC::BYE(1, "session end"), 14),
+              (Bytes{0x81, 203, 0, 2, 0, 0, 0, 1, 3, 's', 'e', 's'}));
     EXPECT_EQ(Encode(RTPC::BYE(1, "session end"), 9), (Bytes{0x81, 203, 0, 1, 0, 0, 0, 1}));
     RTPC::SDES two(1);
     two.add(RTPC::SDES::Item::CNAME, "abc");

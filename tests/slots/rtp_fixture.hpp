@@ -65,7 +65,8 @@ struct Peer {
             std::uint8_t buf[2048];
             sockaddr_in from{};
             socklen_t n = sizeof from;
-            ssize_t got = ::recvfrom(fd.get(), buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &n);
+            ssize_t got =
+                ::recvfrom(fd.get(), buf, sizeof buf, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &n);
             if (got < 0)
                 break;
             out.push_back({std::vector<std::uint8_t>(buf, buf + got), ntohs(from.sin_port)});

@@ -181,12 +181,12 @@ TEST(RtpSession, DirectionsTakeTheOtherG711LawOnly)
         TERM::Payload::NamedNumber payload;
         unsigned int type, rate;
     } const table[] = {
-        {TERM::Payload::ptG711_Alaw, 8, 8000},     {TERM::Payload::ptG711_Ulaw, 0, 8000},
-        {TERM::Payload::ptG723, 4, 8000},          {TERM::Payload::ptG729, 18, 8000},
+        {TERM::Payload::ptG711_Alaw, 8, 8000},      {TERM::Payload::ptG711_Ulaw, 0, 8000},
+        {TERM::Payload::ptG723, 4, 8000},           {TERM::Payload::ptG729, 18, 8000},
         {TERM::Payload::ptG711mcc_Alaw, 136, 8000}, {TERM::Payload::ptG711mcc_Ulaw, 128, 8000},
-        {TERM::Payload::ptG728, 15, 8000},         {TERM::Payload::ptG722, 9, 8000},
-        {TERM::Payload::ptL16_8000, 255, 8000},    {TERM::Payload::ptL16_16000, 255, 16000},
-        {TERM::Payload::ptL16_32000, 255, 32000},  {TERM::Payload::ptL16_48000, 255, 48000},
+        {TERM::Payload::ptG728, 15, 8000},          {TERM::Payload::ptG722, 9, 8000},
+        {TERM::Payload::ptL16_8000, 255, 8000},     {TERM::Payload::ptL16_16000, 255, 16000},
+        {TERM::Payload::ptL16_32000, 255, 32000},   {TERM::Payload::ptL16_48000, 255, 48000},
     };
     for (auto const& row : table) {
         f = Fill(Create(row.payload));

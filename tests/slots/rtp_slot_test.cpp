@@ -143,8 +143,9 @@ TEST_F(RtpSlotTest, CreateSendsSdesAndDestroyEndsTheSession)
     Sim::Rtp::Session s = driver().Get(1024, &found);
     ASSERT_TRUE(found);
     EXPECT_EQ(Sim::Rtp::Describe(s),
-              "channel 1024 remote 127.0.0.1:" + std::to_string(peer.rtp()) + " local 127.0.0.1:" +
-                  std::to_string(q) + " rxpt 18 txpt 18 pfactor 0 vad 0 crate 0 ssrc " + std::to_string(kSsrc) +
+              "channel 1024 remote 127.0.0.1:" + std::to_string(peer.rtp()) +
+                  " local 127.0.0.1:" + std::to_string(q) + " rxpt 18 txpt 18 pfactor 0 vad 0 crate 0 ssrc " +
+                  std::to_string(kSsrc) +
                   " ttl 0 tos 0xffffffff rxmap 0/0/0 txmap 0/0/0 word3 0 rx off pd off");
     // The factory's descriptor is gone; the slot's keeps the one session.
     EXPECT_EQ(RtpOpens(), 1u);
@@ -317,12 +318,12 @@ TEST_F(RtpSlotTest, DetectorEventsBecomeSignals)
     dsp.ToneEvent(1024, 0, 2100, 1);
     dsp.FlagsEvent(1024, 0, (1u << 31) | (1u << 29), (1u << 31) | (1u << 29));
     Pass();
-    EXPECT_EQ(Texts(host().Take()), (Lines{"signal slot=3 vad : { vad-rx TRUE }", "signal slot=3 sd : { sd-rx TRUE }",
-                                           "signal slot=3 bss : { score \"1.500000\" }",
-                                           "signal slot=3 tonec : { timestamp 0, event tone-presence : { freq "
-                                           "2100, presence TRUE } }",
-                                           "signal slot=3 vad : { vad-rx TRUE }",
-                                           "signal slot=3 selcal : { in-progress TRUE }"}));
+    EXPECT_EQ(Texts(host().Take()),
+              (Lines{"signal slot=3 vad : { vad-rx TRUE }", "signal slot=3 sd : { sd-rx TRUE }",
+                     "signal slot=3 bss : { score \"1.500000\" }",
+                     "signal slot=3 tonec : { timestamp 0, event tone-presence : { freq "
+                     "2100, presence TRUE } }",
+                     "signal slot=3 vad : { vad-rx TRUE }", "signal slot=3 selcal : { in-progress TRUE }"}));
     host().Destroy(3);
 }
 
@@ -334,7 +335,8 @@ TEST_F(RtpSlotTest, PacketDetection)
     LGCP::IoctlParams p;
     p.select_pd_enable().set_timeout(3000);
     EXPECT_EQ(Texts(IoctlOn(3, p)), Lines{"success seq=2 slot=3"});
-    EXPECT_EQ(Requests("/dev/rtp"), Lines{"/dev/rtp 0xc024520c 1 0 3000 0 0 3000 0 0 0 -> 1 0 3000 0 0 3000 0 0 0 = 0"});
+    EXPECT_EQ(Requests("/dev/rtp"),
+              Lines{"/dev/rtp 0xc024520c 1 0 3000 0 0 3000 0 0 0 -> 1 0 3000 0 0 3000 0 0 0 = 0"});
     EXPECT_NE(log.str().find("rtp[1024]: RTP SET EVENT PD timeout=3000\n"), std::string::npos);
 
     Bytes e = PdEvent(1, 7, 3000);
@@ -396,7 +398,8 @@ TEST_F(RtpSlotTest, CodecChangeRestartsOnTheSameChannel)
     Lines requests = Requests("/dev/rtp");
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].substr(0, 14), "/dev/rtp open ");
-    EXPECT_EQ(requests[2], "/dev/rtp 0xc0105202 1024 4294967295 4294967295 0 -> 1024 4294967295 4294967295 0 = 0");
+    EXPECT_EQ(requests[2],
+              "/dev/rtp 0xc0105202 1024 4294967295 4294967295 0 -> 1024 4294967295 4294967295 0 = 0");
     EXPECT_NE(log.str().find(" - OK\n"), std::string::npos);
     auto sessions = driver().Sessions();
     ASSERT_EQ(sessions.size(), 1u);
@@ -536,7 +539,8 @@ TEST_F(RtpSlotTest, TheCreationHelperServesOtherFactories)
         // The helper's refusal passes the request on: the RTP factory takes it.
         EXPECT_EQ(r.size(), 3u);
         EXPECT_EQ(helper.built, std::vector<int>{1024});
-        EXPECT_NE(log.str().find("rtp helper[60,60,30,120,120,30]: do create rtp helper: {"), std::string::npos);
+        EXPECT_NE(log.str().find("rtp helper[60,60,30,120,120,30]: do create rtp helper: {"),
+                  std::string::npos);
         Lines requests = Requests("/dev/rtp");
         ASSERT_GE(requests.size(), 3u);
         EXPECT_EQ(requests[2], "/dev/rtp 0xc0105202 4294967295 4294967295 4294967295 1 -> 1024 4294967295 "
