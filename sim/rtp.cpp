@@ -308,6 +308,14 @@ bool Rtp::Control(const std::vector<std::string>& words, std::ostream& out)
         out << "ok " << Event(channel, bytes.data(), bytes.size()) << '\n';
         return true;
     }
+    if (words.size() >= 3 && words[0] == "event-words" && Util::ParseNumber(words[1], channel)) {
+        std::vector<std::uint32_t> record(words.size() - 2);
+        for (std::size_t i = 2; i < words.size(); ++i)
+            if (!Util::ParseNumber(words[i], record[i - 2]))
+                return false;
+        out << "ok " << Event(channel, record.data(), record.size() * sizeof record[0]) << '\n';
+        return true;
+    }
     if (words.size() == 2 && words[0] == "hangup" && Util::ParseNumber(words[1], channel)) {
         out << (Hangup(channel) ? "ok\n" : "error no open holds that channel\n");
         return true;
@@ -322,6 +330,7 @@ void Rtp::Help(std::ostream& out) const
            "ssrc S ttl T tos 0x.. rxmap PT/RATE/N txmap PT/RATE/N word3 W rx on|off pd off|TIMEOUT\" "
            "[attach FD/PID] [ended], then \"ok N\"\n"
            "event CHANNEL HEX  one event record for the open holding CHANNEL; \"ok N\": opens reached\n"
+           "event-words CHANNEL W...  the same, a record of the native 32-bit words W\n"
            "hangup CHANNEL  the program's next read of the open holding CHANNEL sees end of file\n";
 }
 

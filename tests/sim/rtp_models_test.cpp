@@ -90,7 +90,8 @@ TEST_F(RtpModels, SessionsEventsAndControlWords)
     std::uint32_t attach[2] = {7, 1234};
     EXPECT_EQ(Driver::Ioctl(fd, Rtp::kAttach, attach), 0);
     std::string sessions = board().Command("/dev/rtp sessions");
-    EXPECT_NE(sessions.find("channel 1024 remote 0.0.0.0:4000 local 0.0.0.0:0 rxpt 0 txpt 0"), std::string::npos)
+    EXPECT_NE(sessions.find("channel 1024 remote 0.0.0.0:4000 local 0.0.0.0:0 rxpt 0 txpt 0"),
+              std::string::npos)
         << sessions;
     EXPECT_NE(sessions.find(" word3 0 rx on pd 3000 attach 7/1234\nok 1\n"), std::string::npos) << sessions;
     std::uint32_t reset[1] = {1};

@@ -22,19 +22,27 @@ protected:
     }
 
     // The datagrams decoded as RTCP, as if sent from `from` to `to`.
-    std::vector<Row> Decode(std::vector<Peer::Datagram> const& datagrams, std::uint16_t from, std::uint16_t to)
+    std::vector<Row> Decode(std::vector<Peer::Datagram> const& datagrams, std::uint16_t from,
+                            std::uint16_t to)
     {
         std::vector<TestTshark::Frame> frames;
         for (auto const& d : datagrams)
             frames.push_back({d.bytes, 0});
         std::string errors;
-        auto rows = TestTshark::Fields(
-            frames, {"-u", std::to_string(from) + "," + std::to_string(to)},
-            {"-d", "udp.port==" + std::to_string(to) + ",rtcp", "-T", "fields", "-E", "separator=;", "-e",
-             "rtcp.pt", "-e", "rtcp.sc", "-e", "rtcp.length", "-e", "rtcp.ssrc.identifier", "-e",
-             "rtcp.sdes.type", "-e", "rtcp.sdes.length", "-e", "rtcp.sdes.text", "-e", "rtcp.length_check", "-e",
-             "_ws.malformed"},
-            ';', &errors);
+        auto rows = TestTshark::Fields(frames, {"-u", std::to_string(from) + "," + std::to_string(to)},
+                                       {"-d", "udp.port==" + std::to_string(to) + ",rtcp",
+                                        "-T", "fields",
+                                        "-E", "separator=;",
+                                        "-e", "rtcp.pt",
+                                        "-e", "rtcp.sc",
+                                        "-e", "rtcp.length",
+                                        "-e", "rtcp.ssrc.identifier",
+                                        "-e", "rtcp.sdes.type",
+                                        "-e", "rtcp.sdes.length",
+                                        "-e", "rtcp.sdes.text",
+                                        "-e", "rtcp.length_check",
+                                        "-e", "_ws.malformed"},
+                                       ';', &errors);
         EXPECT_EQ(errors, "");
         return rows;
     }
