@@ -13,6 +13,13 @@
 //   9 ioctl slot                 10 query (with a slot when bit 7 of the
 //                                   opcode is set)
 //   11 the host is lost and a new one connects
+//   12 create rtp      slot, payload, flags (bit 0 shost, bit 1 dynamic
+//                      payload, bit 2 ssrc, bit 3 pfactor past 16 bits,
+//                      bit 4 a bad dhost), port index
+//   13 rtp ioctl       slot, what (decoder-mode, encoder-mode, pd-enable,
+//                      pd-disable, dtmf-enable, vad-enable; bit 7: the next
+//                      session begin of the driver fails), value
+//   14 rtp event       channel index, type, length; then one loop pass
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
@@ -20,10 +27,12 @@
 // steps here.
 
 #include "slots/map_slot.hpp"
+#include "slots/rtp_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/slots_host.hpp"
 
 #include "sim/board.hpp"
+#include "sim/rtp.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -97,6 +106,80 @@ void CheckInvariants(Slots& slots, MapFactory& map)
         Check(s == nullptr || live.count(s) == 1);
 }
 
+// Ports of a narrow range below the ephemeral one: the sessions' RTCP
+// sockets never meet another program's.
+constexpr std::uint16_t kRtpPort = 17000;
+
+LGCP::CreateParams Rtp(Input& in)
+{
+    auto payload = static_cast<TERM::Payload::NamedNumber>(in.Byte() % 21);
+    std::uint8_t flags = in.Byte();
+    auto port = static_cast<std::uint16_t>(kRtpPort + 2 * (in.Byte() % 8));
+    LGCP::CreateParams c;
+    LGCP::CreateRtpParams& r = c.select_rtp();
+    TERM::RtpParams& p = r.get_codecRTP();
+    p.set_payload(payload);
+    TERM::HostAddress h;
+    h.set_iaddr((flags & 16) ? "127.0.0.1.1" : "127.0.0.1");
+    h.set_port(kRtpPort + 100);
+    p.set_dhost(h);
+    if (flags & 1) {
+        h.set_iaddr("127.0.0.1");
+        h.set_port(port);
+        p.set_shost(h);
+    }
+    if (flags & 2)
+        p.set_dynamic_payload(96 + flags % 32);
+    if (flags & 4)
+        p.set_ssrc(flags);
+    if (flags & 8)
+        p.set_pfactor(70000);
+    r.set_txPayload(static_cast<TERM::Payload::NamedNumber>(flags % 20));
+    r.set_rxPayload(payload);
+    return c;
+}
+
+LGCP::Command RtpIoctl(Input& in)
+{
+    std::uint8_t what = in.Byte(), value = in.Byte();
+    if (what & 0x80)
+        Sim::Board::instance().Fail("/dev/rtp", Sim::Rtp::kBegin, 1, EIO);
+    LGCP::Command c;
+    LGCP::IoctlParams& p = c.select_ioctl();
+    auto mode = static_cast<LGCP::CodecMode::NamedNumber>(value % 3);
+    switch ((what & 0x7F) % 6) {
+    case 0:
+        p.set_decoder_mode(mode);
+        break;
+    case 1:
+        p.set_encoder_mode(mode);
+        break;
+    case 2:
+        p.select_pd_enable().set_timeout(value);
+        break;
+    case 3:
+        p.set_pd_disable();
+        break;
+    case 4:
+        p.set_dtmf_enable(value & 1);
+        break;
+    default:
+        p.set_vad_enable(value & 1);
+        break;
+    }
+    return c;
+}
+
+void RtpEvent(Input& in)
+{
+    std::uint32_t channel = Sim::Rtp::kFirstChannel + in.Byte() % 4;
+    std::uint32_t words[10] = {in.Byte() % 3u, 7, 3000};
+    std::size_t length = in.Byte() % sizeof words;
+    Sim::Board::instance().device<Sim::Rtp>().Event(channel, words, length);
+    if (multiplexer.event_count() > 0)
+        Mux::test::run_once(0);
+}
+
 LGCP::Command Simple(void (LGCP::Command::*select)())
 {
     LGCP::Command c;
@@ -122,6 +205,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)ready;
     static HwMux mux;
     static MapFactory map;
+    static RtpFactory rtp;
 
     {
         SlotsTest::Host host(&mux);
@@ -136,7 +220,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 12) {
+            switch ((op & 0x3F) % 15) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -195,6 +279,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 host.Reconnect();
                 CheckInvariants(host.slots(), map);
                 continue;
+            case 12:
+                c.set_create(Rtp(in));
+                break;
+            case 13:
+                c = RtpIoctl(in);
+                break;
+            case 14:
+                RtpEvent(in);
+                host.Discard();
+                CheckInvariants(host.slots(), map);
+                continue;
             }
             host.Offer(c, slot, seq);
             host.Discard();
@@ -208,5 +303,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (::Slot* s : map.owners)
         Check(s == nullptr);
     Check(map.slots.empty());
+    Check(rtp.slots.empty());
+    // Every session's descriptors went with its slot, refused ones at once.
+    Check(Sim::Board::instance().OpenCount("/dev/rtp") == 0);
+    Sim::Board::instance().Fail("/dev/rtp", Sim::Rtp::kBegin, 0, 0);
     return 0;
 }

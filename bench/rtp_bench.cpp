@@ -1,0 +1,161 @@
+// RTP slots and their RTCP:
+// - the SDES of a session start (three items) and the BYE of its end,
+//   encoded into the 1024-byte buffer they are sent from;
+// - the session record filled from a decoded `create`, against the aligned
+//   PER decode of that same message, measured in the same run: the first
+//   over the second is what the record adds to taking a create in;
+// - an RTP slot created and destroyed through `Slots` on the simulated
+//   board (the simulated driver dominates: reported, not judged).
+
+#include <benchmark/benchmark.h>
+
+#include "control/lgcp_coding.hpp"
+#include "sim/board.hpp"
+#include "slots/rtp_slot.hpp"
+#include "tests/slots/slots_host.hpp"
+
+#include <iostream>
+#include <streambuf>
+#include <vector>
+
+namespace {
+
+struct NullBuf : std::streambuf {
+    int overflow(int c) override { return c; }
+};
+
+// The log lines are formatted as in the program, then dropped.
+struct Quiet {
+    Quiet() : clog_(std::clog.rdbuf(&null_)), cerr_(std::cerr.rdbuf(&null_)) {}
+    ~Quiet()
+    {
+        std::clog.rdbuf(clog_);
+        std::cerr.rdbuf(cerr_);
+    }
+    NullBuf null_;
+    std::streambuf* clog_;
+    std::streambuf* cerr_;
+};
+
+void BM_SdesEncode(benchmark::State& state)
+{
+    char buffer[1024];
+    for (auto _ : state) {
+        RTPC::SDES sdes(0x12345678);
+        sdes.add(RTPC::SDES::Item::CNAME, RtpSlot::kCname);
+        sdes.add(RTPC::SDES::Item::EMAIL, RtpSlot::kEmail);
+        sdes.add(RTPC::SDES::Item::PHONE, RtpSlot::kPhone);
+        benchmark::DoNotOptimize(sdes.encode(buffer, sizeof buffer));
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel("three items, built and encoded");
+}
+BENCHMARK(BM_SdesEncode);
+
+void BM_ByeEncode(benchmark::State& state)
+{
+    char buffer[1024];
+    for (auto _ : state) {
+        RTPC::BYE bye(0x12345678, "session end");
+        benchmark::DoNotOptimize(bye.encode(buffer, sizeof buffer));
+        benchmark::ClobberMemory();
+    }
+    state.SetLabel("\"session end\", built and encoded");
+}
+BENCHMARK(BM_ByeEncode);
+
+TERM::HostAddress Addr(const char* text, unsigned int port)
+{
+    TERM::HostAddress h;
+    h.set_iaddr(text);
+    h.set_port(port);
+    return h;
+}
+
+// A create as a host sends it: shost, packet factor, QoS, a fixed SSRC.
+LGCP::CreateParams Create(std::uint16_t dport, std::uint16_t sport)
+{
+    LGCP::CreateParams c;
+    LGCP::CreateRtpParams& r = c.select_rtp();
+    TERM::RtpParams& p = r.get_codecRTP();
+    p.set_payload(TERM::Payload::ptG729);
+    p.set_dhost(Addr("127.0.0.1", dport));
+    p.set_shost(Addr("127.0.0.1", sport));
+    p.set_pfactor(2);
+    p.set_ssrc(0x12345678);
+    p.set_qos_dscp(TERM::IpQoSDSCP::ef);
+    r.set_txPayload(TERM::Payload::ptG729);
+    r.set_rxPayload(TERM::Payload::ptG729);
+    return c;
+}
+
+std::vector<char> CreateMessage()
+{
+    LGCP::Message m;
+    m.set_seq(1);
+    m.set_slot(3);
+    m.get_pdu().select_command().set_create(Create(16384, 16386));
+    std::vector<char> out;
+    CtrlSrv::lgcp_encode(m, out);
+    return out;
+}
+
+void BM_CreateDecode(benchmark::State& state)
+{
+    std::vector<char> bytes = CreateMessage();
+    for (auto _ : state) {
+        LGCP::Message m;
+        benchmark::DoNotOptimize(CtrlSrv::lgcp_decode(bytes.data(), bytes.size(), m));
+    }
+    state.SetLabel("aligned PER decode of the create");
+}
+BENCHMARK(BM_CreateDecode);
+
+void BM_SessionFill(benchmark::State& state)
+{
+    std::vector<char> bytes = CreateMessage();
+    LGCP::Message m;
+    CtrlSrv::lgcp_decode(bytes.data(), bytes.size(), m);
+    LGCP::CreateRtpParams const& create = m.get_pdu().get_command().get_create().get_rtp();
+    SsrcSource ssrc(1);
+    for (auto _ : state) {
+        RtpSessionFill f = FillRtpSession(create, ssrc);
+        benchmark::DoNotOptimize(f.params);
+    }
+    state.SetLabel("session record from the decoded create");
+}
+BENCHMARK(BM_SessionFill);
+
+LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t seq)
+{
+    LGCP::Message m;
+    m.set_seq(static_cast<int>(seq));
+    m.set_slot(slot);
+    m.get_pdu().set_command(c);
+    return m;
+}
+
+void BM_RtpCreateDestroy(benchmark::State& state)
+{
+    Quiet quiet;
+    Sim::Board::instance().Reset();
+    RtpFactory factory;
+    SlotsTest::Host host;
+    LGCP::Command create, destroy;
+    create.set_create(Create(17300, 17302));
+    destroy.set_destroy();
+    LGCP::Message c = Command(create, 7, 1), d = Command(destroy, 7, 2);
+    unsigned n = 0;
+    for (auto _ : state) {
+        host.server().OnMessage(c);
+        host.server().OnMessage(d);
+        if (++n % 256 == 0)
+            host.Discard();
+    }
+    host.Discard();
+    state.SetItemsProcessed(state.iterations());
+    state.SetLabel("create+destroy pair, simulated driver");
+}
+BENCHMARK(BM_RtpCreateDestroy);
+
+} // namespace
