@@ -9,33 +9,16 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/quiet.hpp"
 #include "control/lgcp_coding.hpp"
 #include "sim/board.hpp"
 #include "slots/rtp_slot.hpp"
+#include "tests/slots/rtp_create.hpp"
 #include "tests/slots/slots_host.hpp"
 
-#include <iostream>
-#include <streambuf>
 #include <vector>
 
 namespace {
-
-struct NullBuf : std::streambuf {
-    int overflow(int c) override { return c; }
-};
-
-// The log lines are formatted as in the program, then dropped.
-struct Quiet {
-    Quiet() : clog_(std::clog.rdbuf(&null_)), cerr_(std::cerr.rdbuf(&null_)) {}
-    ~Quiet()
-    {
-        std::clog.rdbuf(clog_);
-        std::cerr.rdbuf(cerr_);
-    }
-    NullBuf null_;
-    std::streambuf* clog_;
-    std::streambuf* cerr_;
-};
 
 void BM_SdesEncode(benchmark::State& state)
 {
@@ -64,28 +47,14 @@ void BM_ByeEncode(benchmark::State& state)
 }
 BENCHMARK(BM_ByeEncode);
 
-TERM::HostAddress Addr(const char* text, unsigned int port)
-{
-    TERM::HostAddress h;
-    h.set_iaddr(text);
-    h.set_port(port);
-    return h;
-}
-
 // A create as a host sends it: shost, packet factor, QoS, a fixed SSRC.
 LGCP::CreateParams Create(std::uint16_t dport, std::uint16_t sport)
 {
-    LGCP::CreateParams c;
-    LGCP::CreateRtpParams& r = c.select_rtp();
-    TERM::RtpParams& p = r.get_codecRTP();
-    p.set_payload(TERM::Payload::ptG729);
-    p.set_dhost(Addr("127.0.0.1", dport));
-    p.set_shost(Addr("127.0.0.1", sport));
+    LGCP::CreateParams c = RtpTest::RtpCreate(dport, sport);
+    TERM::RtpParams& p = c.get_rtp().get_codecRTP();
     p.set_pfactor(2);
     p.set_ssrc(0x12345678);
     p.set_qos_dscp(TERM::IpQoSDSCP::ef);
-    r.set_txPayload(TERM::Payload::ptG729);
-    r.set_rxPayload(TERM::Payload::ptG729);
     return c;
 }
 

@@ -9,6 +9,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/quiet.hpp"
 #include "control/lgcp_coding.hpp"
 #include "sim/board.hpp"
 #include "slots/map_slot.hpp"
@@ -21,23 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct NullBuf : std::streambuf {
-    int overflow(int c) override { return c; }
-};
-
-// The log lines are formatted as in the program, then dropped.
-struct Quiet {
-    Quiet() : clog_(std::clog.rdbuf(&null_)), cerr_(std::cerr.rdbuf(&null_)) {}
-    ~Quiet()
-    {
-        std::clog.rdbuf(clog_);
-        std::cerr.rdbuf(cerr_);
-    }
-    NullBuf null_;
-    std::streambuf* clog_;
-    std::streambuf* cerr_;
-};
 
 LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t seq)
 {

@@ -2,6 +2,7 @@
 // controlling host over TCP, the far end's RTCP port a UDP socket of the
 // test, the drivers inspected through the board's control socket.
 
+#include "rtp_create.hpp"
 #include "support/lgcp_host.hpp"
 #include "support/server_process.hpp"
 
@@ -95,8 +96,15 @@ const Bytes kSsrcBytes{0x0A, 0x0B, 0x0C, 0x0D};
 
 Bytes Sdes()
 {
-    return Cat({{0x81, 202, 0, 15}, kSsrcBytes, {1, 17}, Text("Dakvune Torvalisk"), {3, 19},
-                Text("support@example.com"), {4, 12}, Text("+15555550100"), {0, 0}});
+    return Cat({{0x81, 202, 0, 15},
+                kSsrcBytes,
+                {1, 17},
+                Text("Dakvune Torvalisk"),
+                {3, 19},
+                Text("support@example.com"),
+                {4, 12},
+                Text("+15555550100"),
+                {0, 0}});
 }
 
 Bytes Bye()
@@ -104,27 +112,14 @@ Bytes Bye()
     return Cat({{0x81, 203, 0, 4}, kSsrcBytes, {11}, Text("session end")});
 }
 
-TERM::HostAddress Addr(const char* address, std::uint16_t port)
-{
-    TERM::HostAddress h;
-    h.set_iaddr(address);
-    h.set_port(port);
-    return h;
-}
-
-LGCP::Message Create(int seq, int slot, const char* daddr, std::uint16_t dport, std::optional<std::uint16_t> sport,
+LGCP::Message Create(int seq, int slot, const char* daddr, std::uint16_t dport,
+                     std::optional<std::uint16_t> sport,
                      TERM::Payload::NamedNumber payload = TERM::Payload::ptG729)
 {
     LGCP::Message m = E2E::Command(seq, slot);
-    LGCP::CreateRtpParams& r = m.get_pdu().get_command().select_create().select_rtp();
-    TERM::RtpParams& p = r.get_codecRTP();
-    p.set_payload(payload);
-    p.set_dhost(Addr(daddr, dport));
-    if (sport)
-        p.set_shost(Addr("127.0.0.1", *sport));
-    p.set_ssrc(kSsrc);
-    r.set_txPayload(payload);
-    r.set_rxPayload(payload);
+    LGCP::CreateParams c = RtpTest::RtpCreate(dport, sport, payload, daddr);
+    c.get_rtp().get_codecRTP().set_ssrc(kSsrc);
+    m.get_pdu().get_command().set_create(c);
     return m;
 }
 
@@ -188,23 +183,26 @@ TEST_F(RtpEndToEnd, CreateSendsRtcpAndDestroyEndsTheSession)
               (std::vector<std::string>{"{ seq 1, slot 3, pdu response : success : NULL }",
                                         "{ slot 3, pdu signal : transmitter : active : 1024 }",
                                         "{ slot 3, pdu signal : receiver : active : 1024 }"}));
-    EXPECT_EQ(Lines("/dev/rtp sessions"),
-              (std::vector<std::string>{"channel 1024 remote 127.0.0.1:" + std::to_string(p) + " local 127.0.0.1:" +
-                                            std::to_string(q) + " rxpt 18 txpt 18 pfactor 0 vad 0 crate 0 ssrc " +
-                                            std::to_string(kSsrc) +
-                                            " ttl 0 tos 0xffffffff rxmap 0/0/0 txmap 0/0/0 word3 0 rx off pd off",
-                                        "ok 1"}));
+    EXPECT_EQ(
+        Lines("/dev/rtp sessions"),
+        (std::vector<std::string>{
+            "channel 1024 remote 127.0.0.1:" + std::to_string(p) + " local 127.0.0.1:" + std::to_string(q) +
+                " rxpt 18 txpt 18 pfactor 0 vad 0 crate 0 ssrc " + std::to_string(kSsrc) +
+                " ttl 0 tos 0xffffffff rxmap 0/0/0 txmap 0/0/0 word3 0 rx off pd off",
+            "ok 1"}));
     std::uint16_t from = 0;
     EXPECT_EQ(far.Receive(&from), Sdes());
     EXPECT_EQ(from, q + 1);
 
     ASSERT_EQ(server_.Ask("log clear"), "ok\n");
-    EXPECT_EQ(Exchange(Destroy(2, 3)), std::vector<std::string>{"{ seq 2, slot 3, pdu response : success : NULL }"});
+    EXPECT_EQ(Exchange(Destroy(2, 3)),
+              std::vector<std::string>{"{ seq 2, slot 3, pdu response : success : NULL }"});
     auto log = Lines("log");
     ASSERT_GE(log.size(), 6u);
     EXPECT_EQ(std::vector<std::string>(log.begin(), log.begin() + 5),
-              (std::vector<std::string>{"/dev/rtp 0x2000520a = 0", "/dev/rtp 0x20005203 = 0", "/dev/rtp 0x2000520b = 0",
-                                        "/dev/rtp 0x8004520d 1 = 0", "/dev/hal 0x80044d03 1024 = 0"}));
+              (std::vector<std::string>{"/dev/rtp 0x2000520a = 0", "/dev/rtp 0x20005203 = 0",
+                                        "/dev/rtp 0x2000520b = 0", "/dev/rtp 0x8004520d 1 = 0",
+                                        "/dev/hal 0x80044d03 1024 = 0"}));
     EXPECT_EQ(far.Receive(&from), Bye());
     EXPECT_EQ(server_.Ask("opens /dev/rtp"), "ok 0\n");
 
@@ -217,13 +215,16 @@ TEST_F(RtpEndToEnd, CreateSendsRtcpAndDestroyEndsTheSession)
     EXPECT_EQ(r[0], "{ seq 3, slot 4, pdu response : success : NULL }");
     EXPECT_EQ(far2.Receive(&from), Sdes());
     EXPECT_EQ(from, p2 + 1);
-    EXPECT_NE(server_.Ask("/dev/rtp sessions").find(" local 0.0.0.0:" + std::to_string(p2) + " "), std::string::npos);
+    EXPECT_NE(server_.Ask("/dev/rtp sessions").find(" local 0.0.0.0:" + std::to_string(p2) + " "),
+              std::string::npos);
 }
 
 TEST_F(RtpEndToEnd, DetectorAndDriverEventsReachTheHost)
 {
     Udp far("127.0.0.1", 0);
-    ASSERT_EQ(Exchange(Create(1, 3, "127.0.0.1", static_cast<std::uint16_t>(far.port - 1), FreePair()), 3).size(), 3u);
+    ASSERT_EQ(
+        Exchange(Create(1, 3, "127.0.0.1", static_cast<std::uint16_t>(far.port - 1), FreePair()), 3).size(),
+        3u);
     LGCP::IoctlParams p;
     p.set_dtmf_enable(true);
     EXPECT_EQ(Exchange(Ioctl(2, 3, p))[0], "{ seq 2, slot 3, pdu response : success : NULL }");
@@ -296,7 +297,8 @@ TEST_F(RtpEndToEnd, RefusalsLeakNothingAndQueryReportsTheCapacities)
     EXPECT_TRUE(server_.Logged("rtp do not created: payload ptT38-UDP-TLnot found\n"));
     EXPECT_EQ(server_.Ask("count /dev/rtp open"), "ok 0\n");
 
-    for (std::string setup : {"absent /dev/rtp", "fail /dev/rtp 0xc0445200 1 EIO", "fail /dev/rtp 0xc0105202 1 ENOSPC"}) {
+    for (std::string setup :
+         {"absent /dev/rtp", "fail /dev/rtp 0xc0445200 1 EIO", "fail /dev/rtp 0xc0105202 1 ENOSPC"}) {
         ASSERT_EQ(server_.Ask(setup), "ok\n");
         auto r = Exchange(Create(1, 5, "127.0.0.1", p, FreePair()));
         EXPECT_EQ(r[0], refused) << setup;

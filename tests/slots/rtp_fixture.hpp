@@ -8,6 +8,7 @@
 #include "hardware/dsproc.hpp"
 #include "hardware/tonec.hpp"
 #include "sim/rtp.hpp"
+#include "rtp_create.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots_fixture.hpp"
 
@@ -83,31 +84,6 @@ inline std::uint16_t FreeRtpPort()
 {
     OwnedFd probe = BindUdp("0.0.0.0", 0);
     return static_cast<std::uint16_t>(LocalPort(probe.get()) - 1);
-}
-
-inline TERM::HostAddress HostAddr(const char* address, std::uint16_t port)
-{
-    TERM::HostAddress h;
-    h.set_iaddr(address);
-    h.set_port(port);
-    return h;
-}
-
-// An `rtp` create towards `daddr`:`dport`, from 127.0.0.1:`sport` when given.
-inline LGCP::CreateParams RtpCreate(std::uint16_t dport, std::optional<std::uint16_t> sport = std::nullopt,
-                                    TERM::Payload::NamedNumber payload = TERM::Payload::ptG729,
-                                    const char* daddr = "127.0.0.1")
-{
-    LGCP::CreateParams c;
-    LGCP::CreateRtpParams& r = c.select_rtp();
-    TERM::RtpParams& p = r.get_codecRTP();
-    p.set_payload(payload);
-    p.set_dhost(HostAddr(daddr, dport));
-    if (sport)
-        p.set_shost(HostAddr("127.0.0.1", *sport));
-    r.set_txPayload(payload);
-    r.set_rxPayload(payload);
-    return c;
 }
 
 inline LGCP::Command Ioctl(LGCP::IoctlParams const& params)

@@ -1,6 +1,7 @@
 // The session record that a create gives the RTP driver, checked as the
 // driver reads it: native words at the offsets of its layout.
 
+#include "rtp_create.hpp"
 #include "slots/rtp_slot.hpp"
 
 #include <gtest/gtest.h>
@@ -48,26 +49,11 @@ Record Bytes(rtp_connection_params const& p)
     return r;
 }
 
-TERM::HostAddress Addr(const char* text, unsigned int port)
-{
-    TERM::HostAddress h;
-    h.set_iaddr(text);
-    h.set_port(port);
-    return h;
-}
-
 LGCP::CreateRtpParams Create(TERM::Payload::NamedNumber payload = TERM::Payload::ptG729,
-                             std::optional<unsigned int> shost_port = 5000)
+                             std::optional<std::uint16_t> shost_port = 5000)
 {
-    LGCP::CreateRtpParams c;
-    TERM::RtpParams& p = c.get_codecRTP();
-    p.set_payload(payload);
-    p.set_dhost(Addr("127.0.0.2", 4000));
-    if (shost_port)
-        p.set_shost(Addr("127.0.0.1", *shost_port));
-    p.set_ssrc(0x12345678);
-    c.set_txPayload(payload);
-    c.set_rxPayload(payload);
+    LGCP::CreateRtpParams c = RtpTest::RtpParams(4000, shost_port, payload, "127.0.0.2");
+    c.get_codecRTP().set_ssrc(0x12345678);
     return c;
 }
 
