@@ -123,7 +123,7 @@ Board& Board::instance()
 Board::Board()
 {
     Add<Hal>();
-    Add<Mcc>(device<Hal>());
+    Add<Mcc>(device<Hal>(), lock_);
     Add<Dtmf>();
     Add<Dsp>();
     Add<Maintenance>();

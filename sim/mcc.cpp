@@ -4,10 +4,14 @@
 #include "sim/model_util.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ostream>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace Sim {
 
@@ -27,9 +31,22 @@ bool KnownMode(std::uint32_t mode)
     return mode == 0 || mode == 1 || mode == 3;
 }
 
+// The model whose autopump thread runs, stopped when the program ends: the
+// thread must not pump while the program's static objects go away.
+Mcc* g_pumping = nullptr;
+struct StopAtExit {
+    constexpr StopAtExit() = default;
+    ~StopAtExit()
+    {
+        if (g_pumping != nullptr)
+            g_pumping->Autopump(false);
+    }
+};
+constinit StopAtExit stop_at_exit;
+
 } // namespace
 
-Mcc::Mcc(Hal& hal) : Device("/dev/mcc/ctl"), hal_(hal)
+Mcc::Mcc(Hal& hal, std::mutex& board_lock) : Device("/dev/mcc/ctl"), hal_(hal), board_lock_(board_lock)
 {}
 
 Outcome Mcc::Ioctl(std::uint32_t, void*, unsigned long)
@@ -46,28 +63,125 @@ void Mcc::Opened(int open, int program)
     int bytes = kSendBuffer;
     ::setsockopt(program, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
     opens_[open] = o;
+    Rewatch();
 }
 
 void Mcc::Closed(int open)
 {
     opens_.erase(open);
+    Rewatch();
 }
 
 void Mcc::Reset()
 {
+    Autopump(false);
     opens_.clear();
     sent_.clear();
+    loops_.clear();
+    observer_ = nullptr;
     first_ = kFirstSlot;
     count_ = kSlots;
+    Rewatch();
 }
 
 void Mcc::ForgetDead()
 {
+    bool gone = false;
     for (auto it = opens_.begin(); it != opens_.end();) {
-        if (Util::ProgramGone(it->first))
+        if (Util::ProgramGone(it->first)) {
             it = opens_.erase(it);
-        else
+            gone = true;
+        } else {
             ++it;
+        }
+    }
+    if (gone)
+        Rewatch();
+}
+
+void Mcc::Rewatch()
+{
+    {
+        std::lock_guard<std::mutex> g(watch_lock_);
+        watched_.clear();
+        // A broken open stays readable with nothing the pump would take.
+        for (const auto& [fd, o] : opens_)
+            if (!o.broken)
+                watched_.push_back(fd);
+    }
+    Wake();
+}
+
+void Mcc::Wake()
+{
+    if (wake_[1] >= 0) {
+        const char c = 0;
+        (void)!::write(wake_[1], &c, 1);
+    }
+}
+
+void Mcc::Autopump(bool on)
+{
+    if (on == autopump_.load())
+        return;
+    if (on) {
+        if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        autopump_ = true;
+        owner_ = ::getpid();
+        g_pumping = this;
+        pumper_ = std::make_unique<std::thread>(&Mcc::AutopumpThread, this);
+        return;
+    }
+    autopump_ = false;
+    g_pumping = nullptr;
+    if (owner_ != ::getpid()) {
+        // A forked child: the thread is the parent's and does not run here.
+        static std::thread* orphan;
+        orphan = pumper_.release();
+        (void)orphan;
+    } else {
+        Wake();
+        pumper_->join();
+        pumper_.reset();
+    }
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+    wake_[0] = wake_[1] = -1;
+}
+
+void Mcc::AutopumpThread()
+{
+    std::vector<pollfd> fds;
+    while (autopump_) {
+        fds.assign(1, pollfd{wake_[0], POLLIN, 0});
+        {
+            std::lock_guard<std::mutex> g(watch_lock_);
+            for (int fd : watched_)
+                fds.push_back(pollfd{fd, POLLIN, 0});
+        }
+        if (::poll(fds.data(), fds.size(), -1) < 0)
+            continue; // EINTR
+        if (fds[0].revents != 0) {
+            char buf[64];
+            while (::read(wake_[0], buf, sizeof buf) > 0) {}
+        }
+        bool written = false;
+        for (std::size_t i = 1; i < fds.size(); ++i)
+            written = written || fds[i].revents != 0;
+        if (!written)
+            continue;
+        // The board's operations hold its lock while they call the model,
+        // and Reset holds it while it stops this thread: wait for the lock
+        // only while still asked to pump.
+        while (autopump_) {
+            if (board_lock_.try_lock()) {
+                Pump();
+                board_lock_.unlock();
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
     }
 }
 
@@ -154,6 +268,8 @@ void Mcc::Deliver(std::uint32_t source, const Frame& frame)
         Hal::Output out = hal_.Get(output);
         if (out.state != Hal::State::Connected || out.value != source)
             continue;
+        if (observer_)
+            observer_(output, frame);
         bool taken = false;
         for (auto& [fd, o] : opens_) {
             if (o.allocated && !o.broken && o.controller.timeslot == output) {
@@ -162,7 +278,12 @@ void Mcc::Deliver(std::uint32_t source, const Frame& frame)
                 taken = true;
             }
         }
-        if (!taken)
+        if (taken)
+            continue;
+        auto loop = loops_.find(output);
+        if (loop != loops_.end())
+            ReceiveOn(loop->second, frame.data(), frame.size());
+        else
             sent_[output].push_back(frame);
     }
 }
@@ -170,6 +291,8 @@ void Mcc::Deliver(std::uint32_t source, const Frame& frame)
 std::size_t Mcc::Pump()
 {
     ForgetDead();
+    if (opens_.empty())
+        return 0;
     std::vector<std::pair<std::uint32_t, Frame>> frames;
     Frame buf(65536);
     for (auto& [fd, o] : opens_) {
@@ -204,6 +327,11 @@ std::vector<Mcc::Frame> Mcc::TakeSent(std::uint32_t channel)
 int Mcc::Receive(std::uint32_t channel, const void* data, std::size_t length)
 {
     ForgetDead();
+    return ReceiveOn(channel, data, length);
+}
+
+int Mcc::ReceiveOn(std::uint32_t channel, const void* data, std::size_t length)
+{
     int reached = 0;
     for (auto& [fd, o] : opens_) {
         if (!o.allocated || o.broken)
@@ -227,6 +355,7 @@ bool Mcc::Eof(std::uint32_t timeslot)
     Open* o = &opens_.find(fd)->second;
     o->broken = true;
     ::shutdown(fd, SHUT_WR);
+    Rewatch();
     return true;
 }
 
@@ -249,7 +378,39 @@ bool Mcc::ReadError(std::uint32_t timeslot)
     }
     o->broken = true;
     Util::CloseInPlace(fd);
+    Rewatch();
     return true;
+}
+
+bool Mcc::Loop(std::uint32_t a, std::uint32_t b)
+{
+    if (a >= Hal::kChannels || b >= Hal::kChannels)
+        return false;
+    Unloop(a);
+    Unloop(b);
+    loops_[a] = b;
+    loops_[b] = a;
+    return true;
+}
+
+bool Mcc::Unloop(std::uint32_t a)
+{
+    auto it = loops_.find(a);
+    if (it == loops_.end())
+        return false;
+    const std::uint32_t b = it->second;
+    loops_.erase(it);
+    loops_.erase(b);
+    return true;
+}
+
+std::map<std::uint32_t, std::uint32_t> Mcc::Loops() const
+{
+    std::map<std::uint32_t, std::uint32_t> out;
+    for (const auto& [a, b] : loops_)
+        if (a <= b)
+            out[a] = b;
+    return out;
 }
 
 bool Mcc::Control(const std::vector<std::string>& words, std::ostream& out)
@@ -289,6 +450,35 @@ bool Mcc::Control(const std::vector<std::string>& words, std::ostream& out)
         out << (done ? "ok\n" : "error no controller on that time slot\n");
         return true;
     }
+    std::uint32_t m = 0;
+    if (verb == "loop" && words.size() == 3 && Util::ParseNumber(words[1], n) &&
+        Util::ParseNumber(words[2], m)) {
+        out << (Loop(n, m) ? "ok\n" : "error no such switch channel\n");
+        return true;
+    }
+    if (verb == "unloop" && words.size() == 2 && Util::ParseNumber(words[1], n)) {
+        out << (Unloop(n) ? "ok\n" : "error channel not looped\n");
+        return true;
+    }
+    if (verb == "loops" && words.size() == 1) {
+        auto loops = Loops();
+        for (const auto& [a, b] : loops)
+            out << a << ' ' << b << '\n';
+        out << "ok " << loops.size() << '\n';
+        return true;
+    }
+    if (verb == "autopump" && words.size() == 1) {
+        out << "ok " << (autopump() ? "on" : "off") << '\n';
+        return true;
+    }
+    if (verb == "autopump" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
+        Autopump(words[1] == "on");
+        if (autopump() == (words[1] == "on"))
+            out << "ok\n";
+        else
+            out << "error cannot start the pump: " << std::strerror(errno) << '\n';
+        return true;
+    }
     return false;
 }
 
@@ -299,7 +489,12 @@ void Mcc::Help(std::ostream& out) const
            "receive CHANNEL HEX  a frame arriving on CHANNEL; \"ok N\": the controllers that received it\n"
            "sent CHANNEL  one line of hex per frame that reached CHANNEL and no controller, then \"ok N\"\n"
            "eof TS  the program's next read of the controller at time slot TS sees end of file\n"
-           "error TS  the program's next read fails (ECONNRESET), every later one sees end of file\n";
+           "error TS  the program's next read fails (ECONNRESET), every later one sees end of file\n"
+           "loop A B  frames that reach output A are received on channel B and the other way round\n"
+           "unloop A  the loop of channel A (both ways) is removed\n"
+           "loops  one line \"A B\" per loop, then \"ok N\"\n"
+           "autopump [on|off]  frames move as soon as a program writes them; alone: \"ok on\" or \"ok "
+           "off\"\n";
 }
 
 } // namespace Sim

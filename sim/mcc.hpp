@@ -9,12 +9,23 @@
 // writes reaches every switch output that its time slot feeds, and a frame
 // that arrives on a channel reaches every controller whose time slot the
 // switch feeds from that channel.
+//
+// Two switch channels can be looped like a cable between two E1 time slots
+// (Loop): what reaches one output is received on the other channel. With
+// autopump on, a thread of the board moves frames as soon as a program
+// writes them, for programs that run on their own (the server); in-process
+// tests pump themselves.
 
 #include "sim/device.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <sys/types.h>
@@ -44,7 +55,9 @@ public:
         std::uint64_t delivered = 0; // frames handed to the program
     };
 
-    explicit Mcc(Hal& hal);
+    // `board_lock` is the lock that the board's operations hold while they
+    // call the model; the autopump thread takes it to pump.
+    Mcc(Hal& hal, std::mutex& board_lock);
 
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
     Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value) override;
@@ -76,6 +89,28 @@ public:
     // of file.
     bool ReadError(std::uint32_t timeslot);
 
+    // Loops switch channels `a` and `b`: frames that reach output a are
+    // received on channel b, and frames that reach b on a; they are not kept
+    // for TakeSent. A channel looped before leaves its old partner. False
+    // for a channel the switch does not have.
+    bool Loop(std::uint32_t a, std::uint32_t b);
+    // Removes the loop of channel `a` (both ways); false when it had none.
+    bool Unloop(std::uint32_t a);
+    // The loops, each pair once (lower channel first).
+    std::map<std::uint32_t, std::uint32_t> Loops() const;
+
+    // Pumps from a thread of the board whenever a program has written a
+    // frame, under the board's lock. Off after Reset. Turning it off waits
+    // for the thread, which gives way to a caller that holds the lock.
+    void Autopump(bool on);
+    bool autopump() const noexcept { return autopump_; }
+
+    // Called for every frame that a controller writes, with each switch
+    // output it reaches (looped or not); for tests that record the traffic.
+    // One observer at a time; null removes it, and so does Reset.
+    using Observer = std::function<void(std::uint32_t output, const Frame& frame)>;
+    void Observe(Observer observer) { observer_ = std::move(observer); }
+
 private:
     struct Open {
         ino_t program = 0; // inode of the program's end
@@ -90,12 +125,30 @@ private:
     int SlotOpen(std::uint32_t timeslot);
     bool SlotFree(std::uint32_t timeslot) const;
     void Deliver(std::uint32_t source, const Frame& frame);
+    int ReceiveOn(std::uint32_t channel, const void* data, std::size_t length);
+    // The board's ends that the autopump thread watches: the opens still
+    // moving frames.
+    void Rewatch();
+    void Wake();
+    void AutopumpThread();
 
     Hal& hal_;
     std::uint32_t first_ = kFirstSlot;
     std::uint32_t count_ = kSlots;
     std::map<int, Open> opens_;
     std::map<std::uint32_t, std::vector<Frame>> sent_;
+    std::map<std::uint32_t, std::uint32_t> loops_; // both ways
+    Observer observer_;
+
+    // Shared with the autopump thread, which reads them without the board's
+    // lock.
+    std::mutex& board_lock_;
+    std::mutex watch_lock_;
+    std::vector<int> watched_;
+    std::atomic<bool> autopump_{false};
+    std::unique_ptr<std::thread> pumper_;
+    int wake_[2] = {-1, -1};
+    pid_t owner_ = -1;
 };
 
 } // namespace Sim

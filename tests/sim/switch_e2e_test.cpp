@@ -42,4 +42,19 @@ TEST(SwitchEndToEnd, RunningServerClearedTheBackplaneFirst)
     EXPECT_NE(::stat(server.socket_path().c_str(), &st), 0) << "control socket left behind";
 }
 
+// Loops and the autopump set up before the server's first open.
+TEST(SwitchEndToEnd, LoopAndAutopumpFromTheSetupVariable)
+{
+    E2E::ServerProcess server(
+        {.setup = "/dev/mcc/ctl loop 1 2; /dev/mcc/ctl loop 33 34;/dev/mcc/ctl autopump on"});
+    ASSERT_TRUE(server.Printed("Starting server"));
+    EXPECT_EQ(server.Ask("/dev/mcc/ctl loops"), "1 2\n33 34\nok 2\n");
+    EXPECT_EQ(server.Ask("/dev/mcc/ctl autopump"), "ok on\n");
+    EXPECT_EQ(server.Err().find("GW_SIM_SETUP"), std::string::npos) << server.Err();
+    // The pump's thread ends with the program.
+    int status = server.Stop();
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
 } // namespace
