@@ -48,6 +48,8 @@
 //       (the two constructors and the using-declaration as in Message)
 //       bool is_command() const { return currentSelection() == 0; }
 //       Command& get_command() { return alternativeAs<Command>(); }  // when selected
+//       const Command& get_command() const { return alternativeAs<Command>(0); }
+//                                      // (the default Command when not selected)
 //       Command& select_command() { return selectAs<Command>(0); }   // creates it
 //   };
 //   class ErrorCause : public ASN1::ENUMERATED {

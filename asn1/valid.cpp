@@ -25,7 +25,9 @@ struct IntegerCheck {
         lower = info.lowerLimit;
         upper = isSigned ? std::int64_t{static_cast<std::int32_t>(info.upperLimit)}
                          : std::int64_t{info.upperLimit};
-        hasLower = info.kind != NoConstraint;
+        // Outside an extensible range is an extension value (X.691 12.1),
+        // which the encoder takes: only the strict check holds the root.
+        hasLower = info.kind != NoConstraint && (strict || info.kind != ExtensibleRange);
         hasUpper = info.kind == RangeConstraint || (strict && info.kind == ExtensibleRange);
     }
     bool tooSmall() const { return hasLower && value < lower; }

@@ -417,7 +417,8 @@ bool AVNDecoder::do_visit(IntegerWithNamedNumber& value)
 }
 
 // A name, or the number of a value that has none (which is how such a value
-// prints).
+// prints); a value that has a name is written by it, as X.680 writes
+// every enumerated value.
 bool AVNDecoder::do_visit(ENUMERATED& value)
 {
     int ch = peekChar();
@@ -425,7 +426,13 @@ bool AVNDecoder::do_visit(ENUMERATED& value)
         std::int64_t v;
         if (!readNumber(v) || v < INT32_MIN || v > INT32_MAX)
             return false;
+        const int before = value.getValue();
         value.setValue(static_cast<int>(v));
+        std::string name;
+        if (value.getName(name)) {
+            value.setValue(before);
+            return false;
+        }
         return true;
     }
     std::string name;

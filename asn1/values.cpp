@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
+#include <map>
 
 #include "asn1/visitor.hpp"
 
@@ -411,7 +413,7 @@ bool GeneralizedTime::set(std::string_view text)
         !read_digits(text, 8, 2, hour) || !read_digits(text, 10, 2, minute) ||
         !read_digits(text, 12, 2, second))
         return false;
-    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 24 || minute > 59 || second > 60)
         return false;
     std::size_t pos = 14;
     int millisec = millisec_;
@@ -430,6 +432,10 @@ bool GeneralizedTime::set(std::string_view text)
             fraction *= 10;
         millisec = fraction;
     }
+    // 24:00:00 is the end of the day in ISO 8601, whose forms GeneralizedTime
+    // takes; no later instant of hour 24 exists.
+    if (hour == 24 && (minute != 0 || second != 0 || millisec != 0))
+        return false;
     bool utc = utc_;
     int mindiff = mindiff_;
     if (pos < text.size()) {
@@ -639,6 +645,44 @@ AbstractData& SEQUENCE::fieldObject(unsigned index)
         fields_[index].reset(fieldInfo->create(fieldInfo));
     }
     return *fields_[index];
+}
+
+namespace {
+
+// A read of something the value does not hold is the caller's mistake; the
+// debug build names it.
+void reportAbsentRead([[maybe_unused]] const char* what, [[maybe_unused]] const char* name)
+{
+#ifndef NDEBUG
+    std::cerr << "ASN1: const read of " << what << " " << (name != nullptr ? name : "?")
+              << ": the type's default value" << std::endl;
+#endif
+}
+
+} // namespace
+
+const AbstractData& constantDefault(const TypeInfo* info)
+{
+    static std::map<const TypeInfo*, std::unique_ptr<AbstractData>> defaults;
+    std::unique_ptr<AbstractData>& value = defaults[info];
+    if (!value)
+        value.reset(info->create(info));
+    return *value;
+}
+
+const AbstractData& SEQUENCE::absentField(unsigned index) const
+{
+    const SequenceTypeInfo* ti = info();
+    reportAbsentRead("absent field", ti->fieldNames != nullptr ? ti->fieldNames[index] : nullptr);
+    return constantDefault(ti->fieldInfos[index]);
+}
+
+const AbstractData& CHOICE::absentAlternative(int index) const
+{
+    const ChoiceTypeInfo* ti = info();
+    reportAbsentRead("unselected alternative",
+                     ti->selectionNames != nullptr ? ti->selectionNames[index] : nullptr);
+    return constantDefault(ti->selectionInfos[index]);
 }
 
 AbstractData& SEQUENCE::fieldForWrite(unsigned index)

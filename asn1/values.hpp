@@ -572,6 +572,10 @@ private:
 
 using FieldVector = std::vector<std::unique_ptr<AbstractData>>;
 
+// One default value per type, created on first use and never changed: what
+// a const accessor reads for a field or alternative that is not there.
+const AbstractData& constantDefault(const TypeInfo* info);
+
 class SEQUENCE : public AbstractData {
 public:
     using info_type = SequenceTypeInfo;
@@ -613,10 +617,14 @@ public:
     {
         return static_cast<T&>(fieldObject(index));
     }
+    // An absent field reads as the constant default of its type: a host may
+    // leave out any optional field.
     template <class T>
     const T& fieldAs(unsigned index) const
     {
-        return static_cast<const T&>(*fields_[index]);
+        if (const AbstractData* field = fields_[index].get())
+            return static_cast<const T&>(*field);
+        return static_cast<const T&>(absentField(index));
     }
     template <class T>
     T& fieldForWrite(unsigned index)
@@ -636,6 +644,8 @@ public:
     bool do_accept(ConstVisitor& visitor) const override;
 
 private:
+    const AbstractData& absentField(unsigned index) const;
+
     FieldVector fields_;
     BitMap optionalMap_;
     BitMap extensionMap_;
@@ -675,10 +685,23 @@ public:
     {
         return static_cast<T&>(*alternative_);
     }
+    // Alternative `index` when it is the one selected, else the constant
+    // default of its type.
+    template <class T>
+    const T& alternativeAs(int index) const
+    {
+        if (selection_ == index && alternative_)
+            return static_cast<const T&>(*alternative_);
+        return static_cast<const T&>(absentAlternative(index));
+    }
+    // The selected alternative when it is a T, else the constant default of
+    // T's own type.
     template <class T>
     const T& alternativeAs() const
     {
-        return static_cast<const T&>(*alternative_);
+        if (const T* selected = dynamic_cast<const T*>(alternative_.get()))
+            return *selected;
+        return static_cast<const T&>(constantDefault(&T::theInfo));
     }
     template <class T>
     T& selectAs(int index)
@@ -693,6 +716,8 @@ public:
     bool do_accept(ConstVisitor& visitor) const override;
 
 private:
+    const AbstractData& absentAlternative(int index) const;
+
     std::unique_ptr<AbstractData> alternative_;
     std::int32_t selection_;
 };

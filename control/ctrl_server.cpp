@@ -46,6 +46,7 @@ void Server::Deactivate()
 void Server::OnConnect()
 {
     std::clog << ext::header(this) << "controller connect." << std::endl;
+    signals_dropped_ = false;
     for (Service* s : services_)
         s->OnConnect();
     SetAvgStatTimer();
@@ -173,7 +174,7 @@ void Server::SendSignal(LGCP::Signal const& signal)
     LGCP::Message message;
     AssignSlot(message);
     message.get_pdu().set_signal(signal);
-    SendMsg(message);
+    Transmit(message, true);
 }
 
 void Server::SendSignal(unsigned int slot, LGCP::Signal const& signal)
@@ -181,10 +182,15 @@ void Server::SendSignal(unsigned int slot, LGCP::Signal const& signal)
     LGCP::Message message;
     message.set_slot(slot);
     message.get_pdu().set_signal(signal);
-    SendMsg(message);
+    Transmit(message, true);
 }
 
 void Server::SendMsg(LGCP::Message& message)
+{
+    Transmit(message, false);
+}
+
+void Server::Transmit(LGCP::Message& message, bool signal)
 {
     std::vector<char> bytes;
     bytes.reserve(200);
@@ -195,6 +201,14 @@ void Server::SendMsg(LGCP::Message& message)
     }
     if (link_ == nullptr) {
         std::cerr << ext::header(this) << "send fail: Service not attached!" << std::endl;
+        return;
+    }
+    if (signal && link_->state() != Control::Service::State::Connected) {
+        // Status timers go on reporting with no controller to hear them: one
+        // line for the whole absence, not one per signal.
+        if (!signals_dropped_)
+            std::cerr << ext::header(this) << "signals dropped: no controller" << std::endl;
+        signals_dropped_ = true;
         return;
     }
     link_->Send(bytes.data(), static_cast<int>(bytes.size()));

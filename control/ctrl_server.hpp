@@ -69,6 +69,8 @@ public:
 
 private:
     void Dispatch(LGCP::Message const& message);
+    // Encodes and sends; a signal without a controller is dropped.
+    void Transmit(LGCP::Message& message, bool signal);
 
     std::vector<Service*> services_;
     Control::Service* link_ = nullptr;
@@ -77,6 +79,8 @@ private:
     unsigned int slot_ = NoSlot;
     int response_ = NoResponse;
     Timer stat_timer_;
+    // The absence of the controller has been logged.
+    bool signals_dropped_ = false;
 };
 
 } // namespace CtrlSrv

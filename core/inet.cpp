@@ -54,9 +54,9 @@ bool Addr::Assign(const char* text, int* port)
     return true;
 }
 
-void Addr::Assign(unsigned long host_order_address)
+void Addr::Assign(unsigned long network_order_address)
 {
-    sa_.sin_addr.s_addr = htonl(static_cast<std::uint32_t>(host_order_address));
+    sa_.sin_addr.s_addr = static_cast<in_addr_t>(network_order_address);
 }
 
 bool Addr::IsEqual(const Addr& other) const
@@ -158,7 +158,7 @@ int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode)
         struct sockaddr_in in;
         std::memcpy(&in, &q.ifr_addr, sizeof in);
         INet4::Addr a;
-        a.Assign(static_cast<unsigned long>(ntohl(in.sin_addr.s_addr)));
+        a.Assign(static_cast<unsigned long>(in.sin_addr.s_addr));
         out.push_back(a);
         return true;
     });
@@ -214,7 +214,7 @@ INet4::Addr first_private_address()
     if (!found.empty())
         own = found.front();
     else
-        own.Assign(0x7F000001ul);
+        own.Assign(htonl(INADDR_LOOPBACK));
     own.SetPort(0);
     return own;
 }

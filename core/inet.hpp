@@ -21,8 +21,8 @@ public:
     // "a.b.c.d" or "a.b.c.d:port". See inet.cpp for the exact rules.
     bool Assign(const char* text, int* port = nullptr);
     bool Assign(const std::string& text, int* port = nullptr) { return Assign(text.c_str(), port); }
-    // The address field only, in host order.
-    void Assign(unsigned long host_order_address);
+    // The address field only, in network byte order (as s_addr holds it).
+    void Assign(unsigned long network_order_address);
 
     bool IsEqual(const Addr& other) const;
     void Put(std::ostream& os) const;

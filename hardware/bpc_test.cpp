@@ -74,10 +74,17 @@ BpcTest::Result BpcTest::TestWrite()
 
 BpcTest::Result BpcTest::TestDisconnect()
 {
+    // Every channel is released that can be; a channel left driving the bus
+    // fails the test.
+    std::uint32_t failed = end_;
     for (std::uint32_t channel = first_; channel < end_; ++channel)
-        mux_.Disable(static_cast<int>(channel));
+        if (!mux_.Disable(static_cast<int>(channel)) && failed == end_)
+            failed = channel;
     ::usleep(250);
-    return Result::Success;
+    if (failed == end_)
+        return Result::Success;
+    std::cerr << ext::header(this) << "disconnect failed on channel " << (failed & 127) << std::endl;
+    return Result::BusError;
 }
 
 } // namespace Hardware

@@ -48,12 +48,33 @@ void E1Ctl::PutHeader(std::ostream& os) const
     os << "E1: ";
 }
 
+void E1Ctl::DriverMissing(bool& said, const char* path)
+{
+    // Opens are retried at every status tick: one line per absence, not per
+    // attempt.
+    int cause = errno;
+    if (!said)
+        std::cerr << ext::header(this) << "cannot open " << path << " [cause=" << std::strerror(cause) << "]"
+                  << std::endl;
+    said = true;
+    errno = cause;
+}
+
 bool E1Ctl::OpenMaintenance()
 {
     if (maint_fd_ >= 0)
         return true;
     maint_fd_ = Driver::Open(GetMaintenance(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    return maint_fd_ >= 0;
+    if (maint_fd_ < 0) {
+        DriverMissing(maint_missing_, GetMaintenance());
+        return false;
+    }
+    maint_missing_ = false;
+    // The controller's last word on trunk timing, held back while the driver
+    // was missing.
+    if (tclk_pending_)
+        UpdateTclk();
+    return true;
 }
 
 void E1Ctl::OnConnect()
@@ -78,6 +99,9 @@ void E1Ctl::OnDisconnect()
 bool E1Ctl::OnCommand(LGCP::Command const& command)
 {
     if (command.is_ioctl()) {
+        // An ioctl with a slot number belongs to that slot.
+        if (IsSlotPresent())
+            return false;
         HandleCas(command.get_ioctl());
         // The outcome travels in the `cas` signals.
         Success();
@@ -160,8 +184,13 @@ void E1Ctl::SetMode(LGCP::TrunkCfg const& cfg)
 
 void E1Ctl::UpdateTclk()
 {
-    if (!OpenMaintenance())
+    if (!OpenMaintenance()) {
+        std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(errno)
+                  << "], written when the driver opens" << std::endl;
+        tclk_pending_ = true;
         return;
+    }
+    tclk_pending_ = false;
     if (Driver::IoctlValue(maint_fd_, E1_TCLK, tclk_) < 0) {
         std::cerr << ext::header(this) << "fail to set TCLK [cause=" << std::strerror(errno) << "]"
                   << std::endl;
@@ -175,8 +204,11 @@ bool E1Ctl::CheckOpenCas()
     if (cas_fd_)
         return true;
     int fd = Driver::Open(GetCasDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    if (fd < 0) {
+        DriverMissing(cas_missing_, GetCasDevName());
         return false;
+    }
+    cas_missing_ = false;
     cas_fd_.reset(fd);
     std::clog << ext::header(this) << "cas interface opened!" << std::endl;
     cas_event_.Bind("E1/Cas", &E1Ctl::OnUpdateCas, this);

@@ -111,6 +111,7 @@ public:
 private:
     bool OpenMaintenance();
     void CloseCasDriver();
+    void DriverMissing(bool& said, const char* path);
 
     int maint_fd_ = -1;
     Timer timer_;
@@ -118,4 +119,9 @@ private:
     Event cas_event_;
     std::uint32_t cas_open_[kTrunks] = {};
     std::uint32_t tclk_ = 0;
+    // The mask awaits the maintenance driver.
+    bool tclk_pending_ = false;
+    // The absence of each driver has been logged.
+    bool maint_missing_ = false;
+    bool cas_missing_ = false;
 };

@@ -108,14 +108,24 @@ void spiCtrl::clock(int channel)
     }
     init_device_and_channels();
     // Every framer slave first, so that two masters never drive the clock.
+    bool written = true;
     for (unsigned n = 0; n < kFramers; ++n)
-        write(n, kRegClock, kClockSlave);
-    if (channel < 0) {
-        std::clog << "spi: clock master disabled" << std::endl;
+        written = write(n, kRegClock, kClockSlave) && written;
+    if (channel >= 0)
+        written = write(static_cast<unsigned>(channel), kRegClock, kClockMaster) && written;
+    if (!written) {
+        // A failed write has said why, unless nothing could be tried.
+        if (fd_ < 0 && channel < 0)
+            std::clog << "spi: clock master not disabled: /dev/hal not open" << std::endl;
+        else if (fd_ < 0)
+            std::clog << "spi: clock master not set on channel " << channel << ": /dev/hal not open"
+                      << std::endl;
         return;
     }
-    write(static_cast<unsigned>(channel), kRegClock, kClockMaster);
-    std::clog << "spi: set clock master on channel " << channel << std::endl;
+    if (channel < 0)
+        std::clog << "spi: clock master disabled" << std::endl;
+    else
+        std::clog << "spi: set clock master on channel " << channel << std::endl;
 }
 
 void spiCtrl::NoSpi()
@@ -125,20 +135,21 @@ void spiCtrl::NoSpi()
     std::clog << "spi: hal without spi" << std::endl;
 }
 
-void spiCtrl::write(unsigned int channel, unsigned int reg, unsigned int value)
+bool spiCtrl::write(unsigned int channel, unsigned int reg, unsigned int value)
 {
     if (fd_ < 0 || !present_)
-        return;
+        return false;
     spi_reg r{static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(reg),
               static_cast<std::uint8_t>(value)};
     if (Driver::Ioctl(fd_, SPI_WRITE, &r) >= 0)
-        return;
+        return true;
     // The driver's way of saying that this board has no SPI bus.
     if (errno == ENODEV)
         NoSpi();
     else
         std::clog << "spi: write error: channel=" << channel << " addr=" << reg << " data=" << value
                   << std::endl;
+    return false;
 }
 
 bool spiCtrl::read(unsigned int channel, unsigned int reg, std::uint8_t& value)

@@ -45,7 +45,8 @@ public:
     void disable_channel(int channel);
     // -1: no framer is clock master; 0..7: that one is.
     void clock(int channel);
-    void write(unsigned int channel, unsigned int reg, unsigned int value);
+    // False when the register was not written.
+    bool write(unsigned int channel, unsigned int reg, unsigned int value);
     // The register's value, or 0 when it could not be read.
     unsigned int read(unsigned int channel, unsigned int reg);
     // The same, telling a failed read apart from a zero register.

@@ -134,6 +134,29 @@ TEST(ModuleCoders, LgcpEnvelope)
     EXPECT_EQ(trace.str(), "Message.slot The INTEGER value 2000 is greater than upper bound 1023\n");
 }
 
+TEST(ModuleCoders, ConstAccessorsReadDefaultsForWhatAHostLeftOut)
+{
+    const LGCP::Message none;
+    EXPECT_FALSE(none.has_seq());
+    EXPECT_EQ(none.get_seq().getValue(), 0);
+    EXPECT_EQ(none.get_slot().getValue(), 0);
+    EXPECT_FALSE(none.get_pdu().is_command());
+    EXPECT_EQ(none.get_pdu().get_command().get_trunkCfg().get_trunk().getValue(), 0);
+
+    // ping with seq 1 from a host: read as if it were another command.
+    LGCP::Message ping;
+    ASSERT_TRUE(ASN1Test::decode(ASN1Test::bytes({0x80, 0x01, 0x01, 0x18}), ping, CoderEnv::per_Aligned));
+    const LGCP::Message& host = ping;
+    EXPECT_FALSE(host.has_slot());
+    EXPECT_EQ(host.get_slot().getValue(), 0);
+    const LGCP::Command& command = host.get_pdu().get_command();
+    ASSERT_TRUE(command.is_ping());
+    EXPECT_FALSE(command.get_ioctl().is_cas());
+    EXPECT_EQ(command.get_ioctl().get_cas().get_channel().get_path().getValue(), 0);
+    EXPECT_EQ(host.get_pdu().get_response().currentSelection(), -1);
+    EXPECT_TRUE(command.is_ping()) << "reads change nothing";
+}
+
 TEST(ModuleCoders, EveryReachableTypeRoundTrips)
 {
     std::vector<Sample> samples = corpus();

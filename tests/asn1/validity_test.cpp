@@ -40,6 +40,21 @@ TEST(Validity, IntegerBounds)
     EXPECT_FALSE(isStrictlyValid(ext));
     EXPECT_EQ(trace(ext), "");
 
+    // Below the root of an extensible range is an extension value too: the
+    // encoder takes it, so the lax check does; the strict one does not.
+    Constrained_INTEGER<ExtensibleRange, 5, 10> ext5;
+    ext5.setValue(3);
+    EXPECT_TRUE(isValid(ext5));
+    EXPECT_FALSE(isStrictlyValid(ext5));
+    EXPECT_EQ(trace(ext5), "");
+    std::vector<char> octets;
+    EXPECT_TRUE(ASN1Test::encode(ext5, octets, CoderEnv::per_Aligned));
+    EXPECT_EQ(ASN1Test::hex(octets), "80 01 03");
+    Constrained_INTEGER<ExtensibleRange, -10, 10> signedExt;
+    signedExt.setValue(-11);
+    EXPECT_TRUE(isValid(signedExt));
+    EXPECT_FALSE(isStrictlyValid(signedExt));
+
     // No constraint: no bounds at all.
     INTEGER plain(-5);
     EXPECT_TRUE(isValid(plain));

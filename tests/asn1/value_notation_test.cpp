@@ -175,6 +175,35 @@ TEST(ValueNotation, ParseMessage)
     EXPECT_FALSE(parse(cause, "noSuchCause"));
 }
 
+TEST(ValueNotation, EnumeratedNumbersOnlyWhereTheyPrintAsNumbers)
+{
+    // A value with a name is written by it; a number is read only for a
+    // value that has none (a gap, an extension value, a negative one).
+    T::StandbyState s;
+    ASSERT_TRUE(parse(s, "5"));
+    EXPECT_EQ(s.getValue(), 5);
+    EXPECT_FALSE(parse(s, "8")) << "8 is standby";
+    EXPECT_FALSE(parse(s, "0"));
+    EXPECT_EQ(s.getValue(), 5) << "a refused number leaves the value";
+    ASSERT_TRUE(parse(s, "standby"));
+    EXPECT_EQ(s.getValue(), 8);
+    T::Colour colour;
+    EXPECT_TRUE(parse(colour, "7"));
+    EXPECT_FALSE(parse(colour, "1"));
+    T::RadioStandby radio;
+    EXPECT_TRUE(parse(radio, "-1"));
+    T::ErrorCause cause;
+    EXPECT_FALSE(parse(cause, "2"));
+
+    // Whatever the printer writes reads back as the same value.
+    for (int v : {-3, 0, 3, 5, 8, 17, 1000}) {
+        T::StandbyState out, back;
+        out.setValue(v);
+        ASSERT_TRUE(parse(back, asValueNotation(out))) << v;
+        EXPECT_EQ(back.getValue(), v);
+    }
+}
+
 TEST(ValueNotation, ParseStringsAndBits)
 {
     BIT_STRING bits;

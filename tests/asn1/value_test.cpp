@@ -5,7 +5,9 @@
 #include <memory>
 #include <typeinfo>
 
+#include "asn1/support/coding.hpp"
 #include "asn1/test_types.hpp"
+#include "asn1/valid.hpp"
 
 using namespace ASN1;
 
@@ -274,6 +276,30 @@ TEST(Asn1Values, GeneralizedTimeText)
 
     GeneralizedTime fresh;
     EXPECT_EQ(fresh.get(), "00010101000000");
+
+    // 24:00:00 ends a day; no other time of hour 24 exists.
+    GeneralizedTime end;
+    ASSERT_TRUE(end.set("20240229240000Z"));
+    EXPECT_EQ(end.getHour(), 24);
+    EXPECT_EQ(end.get(), "20240229240000Z");
+    for (const char* bad : {"20240229240001Z", "20240229240100Z", "20240229240000.001Z", "20240229250000Z"}) {
+        EXPECT_FALSE(keep.set(bad)) << bad;
+        EXPECT_EQ(keep.get(), "20200101000000.125Z") << bad;
+    }
+}
+
+TEST(Asn1Values, EndOfDayTimeRoundTripsThroughEveryCoder)
+{
+    // The checkers take hour 24; every coder must then read back what it wrote.
+    GeneralizedTime end(2024, 2, 29, 24, 0, 0, 0, 0, true);
+    ASSERT_TRUE(isValid(end));
+    for (int rule : {CoderEnv::per_Aligned, CoderEnv::per_Unaligned, CoderEnv::ber, CoderEnv::avn}) {
+        std::vector<char> octets;
+        ASSERT_TRUE(ASN1Test::encode(end, octets, rule)) << rule;
+        GeneralizedTime back;
+        ASSERT_TRUE(ASN1Test::decode(octets, back, rule)) << rule;
+        EXPECT_EQ(back.do_compare(end), 0) << rule;
+    }
 }
 
 TEST(Asn1Values, GeneralizedTimeSecondsHonourUtcAndOffset)
@@ -356,6 +382,41 @@ TEST(Asn1Values, ChoiceSelections)
     EXPECT_EQ(copy.do_compare(r), 0);
     CHOICE e(&T::ExtChoice::theInfo, 2, new IA5String("x"));
     EXPECT_EQ(e.alternativeAs<IA5String>(), "x");
+}
+
+TEST(Asn1Values, ConstReadsOfWhatIsNotThereGiveConstantDefaults)
+{
+    // An optional field never included, and a field whose object exists.
+    const T::Message empty;
+    EXPECT_EQ(empty.fieldAs<INTEGER>(0).getValue(), 0);
+    EXPECT_EQ(empty.fieldAs<T::Slot>(1).getValue(), 0u);
+    EXPECT_EQ(empty.fieldAt(0), nullptr) << "a read creates nothing";
+    const T::Message other;
+    EXPECT_EQ(&empty.fieldAs<INTEGER>(0), &other.fieldAs<INTEGER>(0)) << "one default per type";
+    T::Message set;
+    set.set_seq(7);
+    EXPECT_EQ(static_cast<const T::Message&>(set).fieldAs<INTEGER>(0).getValue(), 7);
+
+    // Nothing selected, or another alternative: the asked one's default.
+    const T::Response none;
+    EXPECT_EQ(none.alternativeAs<T::ErrorCause>(1).getValue(), 0);
+    T::Response success;
+    success.select(0);
+    const T::Response& chosen = success;
+    EXPECT_EQ(chosen.alternativeAs<T::ErrorCause>(1).getValue(), 0);
+    EXPECT_EQ(chosen.currentSelection(), 0) << "the value is left as it was";
+    T::Response error;
+    error.select(1);
+    static_cast<T::ErrorCause&>(*error.alternative()).setValue(T::ErrorCause::invalidSlot);
+    EXPECT_EQ(static_cast<const T::Response&>(error).alternativeAs<T::ErrorCause>(1).getValue(),
+              T::ErrorCause::invalidSlot);
+    // Without an index the type decides.
+    const CHOICE e(&T::ExtChoice::theInfo, 2, new IA5String("x"));
+    EXPECT_EQ(e.alternativeAs<OCTET_STRING>().size(), 0u);
+    T::Response unknown;
+    unknown.setSelectionIndex(7);
+    ASSERT_FALSE(unknown.createSelection());
+    EXPECT_EQ(static_cast<const T::Response&>(unknown).alternativeAs<T::ErrorCause>().getValue(), 0);
 }
 
 TEST(Asn1Values, SequenceOfResizeEraseInsert)

@@ -91,6 +91,29 @@ TEST(ControlE2E, SilentControllerTimesOutOnTheHeartbeat)
     EXPECT_EQ(next.Reply(), E2E::Success(2));
 }
 
+TEST(ControlE2E, ServerWithoutAControllerSaysOnceThatItDropsSignals)
+{
+    E2E_NEEDS_FAKE_TIME();
+    // Ten seconds of the server's clock in each real tenth.
+    ServerProcess server({.speed = 100});
+    LgcpHost host(server.port());
+    host.Send(Ping(1));
+    ASSERT_EQ(host.Reply(), E2E::Success(1));
+    host.Close();
+    // The trunk reports go on four times a second with nobody to hear them;
+    // then a minute of the server's clock.
+    ASSERT_TRUE(server.Logged("signals dropped: no controller"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    int const status = server.Stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::string const err = server.Err();
+    int lines = 0;
+    for (char const* about : {"signals dropped", "ignore Send request"})
+        for (auto at = err.find(about); at != std::string::npos; at = err.find(about, at + 1))
+            ++lines;
+    EXPECT_EQ(lines, 1) << err;
+}
+
 TEST(ControlE2E, HostThatDoesNotReadIsDroppedAfterTheWriteTimeout)
 {
     ServerProcess server;

@@ -245,6 +245,36 @@ TEST_F(ServerTest, SignalsFanOutToTheOthersThenLeaveWithoutSeq)
     EXPECT_FALSE(first.IsSlotPresent());
 }
 
+TEST_F(ServerTest, SignalsWithoutAControllerAreDroppedWithOneLinePerAbsence)
+{
+    LGCP::Signal activated;
+    activated.select(5);
+    Capture err(Capture::Err);
+    link->Disconnect();
+    pass();
+    ASSERT_EQ(first.disconnects, 1);
+    for (int i = 0; i < 100; ++i)
+        first.SendSignal(activated);
+    first.SendSignal(7, activated);
+    EXPECT_EQ(second.signals.size(), 101u) << "the other services still see them";
+
+    // The next controller hears the signals; its absence is told once more.
+    SocketPair again;
+    INet4::Addr peer;
+    peer.Assign("10.1.2.3:5001");
+    link->Connected(Fd(again.a), peer);
+    first.SendSignal(activated);
+    EXPECT_EQ(frames(again.b), one({0x21, 0x40}));
+    link->Disconnect();
+    pass();
+    first.SendSignal(activated);
+    first.SendSignal(activated);
+
+    std::string text = err.text();
+    EXPECT_EQ(count_of(text, "ctrl [not connected]: signals dropped: no controller\n"), 2) << text;
+    EXPECT_EQ(count_of(text, "ignore Send request"), 0) << text;
+}
+
 TEST_F(ServerTest, MessageThatDoesNotEncodeIsLoggedInValueNotationAndNotSent)
 {
     LGCP::Signal nothing_selected;

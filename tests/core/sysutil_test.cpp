@@ -133,8 +133,14 @@ TEST(INet4Addr, ParsingAndPrinting)
     EXPECT_FALSE(a.Assign("1.2.3.400"));
     EXPECT_FALSE(a.Assign(static_cast<const char*>(nullptr)));
 
+    // The number is the address field as sockaddr_in holds it, in network
+    // byte order, whatever the machine's own order.
     INet4::Addr b;
-    b.Assign(0x01020304ul);
+    b.Assign(::inet_addr("10.20.30.40"));
+    EXPECT_EQ("10.20.30.40:0", b.GetString());
+    EXPECT_EQ(::inet_addr("10.20.30.40"), b.in().sin_addr.s_addr);
+    EXPECT_EQ((std::vector<unsigned char>{10, 20, 30, 40}), b.GetVector());
+    b.Assign(htonl(0x01020304u));
     b.SetPort(65535);
     EXPECT_TRUE(a.IsEqual(b));
     b.SetPort(1);

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <string>
-#include <time.h>
 #include <vector>
 
 namespace {
@@ -170,20 +169,6 @@ TEST_F(TimerTest, SimpleEventCallsAPlainFunction)
     Mux::test::advance(10);
     EXPECT_EQ(1, g_simple_fired);
     EXPECT_FALSE(t);
-}
-
-TEST(LoopClock, FollowsTheMonotonicClockNotTheWallClock)
-{
-    // A wall-clock step cannot move a monotonic source; prove which source
-    // the live loop clock reads.
-    struct timespec mono;
-    ::clock_gettime(CLOCK_MONOTONIC, &mono);
-    const std::uint64_t mono_ms =
-        static_cast<std::uint64_t>(mono.tv_sec) * 1000u + static_cast<std::uint64_t>(mono.tv_nsec) / 1000000u;
-    const std::uint32_t loop_ms = Mux::milliseconds();
-    const std::int32_t apart = static_cast<std::int32_t>(loop_ms - static_cast<std::uint32_t>(mono_ms));
-    EXPECT_GE(apart, 0);
-    EXPECT_LT(apart, 60000) << "the loop clock is not CLOCK_MONOTONIC";
 }
 
 TEST(LoopClock, FrozenClockStandsUntilMoved)

@@ -58,9 +58,9 @@ LGCP::Message ClockCfg(int seq)
     return m;
 }
 
-LGCP::Message CasOpen(int seq, int trunk, int timeslot)
+LGCP::Message CasOpen(int seq, int trunk, int timeslot, int slot = -1)
 {
-    LGCP::Message m = E2E::Command(seq);
+    LGCP::Message m = E2E::Command(seq, slot);
     LGCP::CasCommand& cas = m.get_pdu().get_command().select_ioctl().select_cas();
     cas.get_channel().set_path(trunk);
     cas.get_channel().set_timeslot(timeslot);
@@ -78,6 +78,24 @@ TEST(BoardEndToEnd, MissingHalStillAnswersClockCfgSuccess)
     EXPECT_EQ(host.Reply(), E2E::Success(1));
     EXPECT_TRUE(server.Logged("clkctl: set clock source fail: code 1.\n")) << server.Err();
     EXPECT_EQ(server.Ask("count /dev/hal 0x80044301"), "ok 0\n");
+}
+
+TEST(BoardEndToEnd, AnIoctlWithASlotNumberIsNotABoardServicesCommand)
+{
+    ServerProcess server;
+    LgcpHost host(server.port());
+    // CAS open for slot 4 goes on to the slots, which have no slot 4; no
+    // board service answers it, and the driver is not asked.
+    std::vector<LGCP::Message> signals;
+    host.Send(CasOpen(30, 0, 1, 4));
+    EXPECT_EQ(host.Reply(&signals), E2E::Error(30, LGCP::ErrorCause::slotNotExists, 4));
+    for (LGCP::Message const& m : signals)
+        EXPECT_FALSE(m.get_pdu().get_signal().is_cas());
+    EXPECT_EQ(server.Ask("count /dev/e1-cas 0x80044300"), "ok 0\n");
+    // Without a slot number it is E1's.
+    host.Send(CasOpen(31, 0, 1));
+    EXPECT_EQ(host.Reply(), E2E::Success(31));
+    EXPECT_EQ(server.Ask("count /dev/e1-cas 0x80044300"), "ok 1\n");
 }
 
 TEST(BoardEndToEnd, TrunkReportsCasRecordsAndTheControllersEnd)

@@ -123,6 +123,21 @@ TEST_F(BpcTestTest, DisconnectReleasesTheChannels)
     EXPECT_EQ(mux_->Shadow(8321), HwMux::kDisabled);
 }
 
+TEST_F(BpcTestTest, DisconnectThatCannotReleaseAChannelIsABusError)
+{
+    Capture err(std::cerr);
+    Capture log(std::clog);
+    ASSERT_EQ(Run(1, 5, Mode::Write, 3, 2), Result::Success);
+    board().Fail("/dev/hal", Hal::kDisable, 1, EIO);
+    EXPECT_EQ(Run(1, 5, Mode::Disconnect, 3, 2), Result::BusError);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8323).state, Hal::State::Constant);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8324).state, Hal::State::Disabled) << "the rest is released";
+    // The switch itself gone: the first channel is named.
+    board().SetPresent("/dev/hal", false);
+    EXPECT_EQ(Run(1, 5, Mode::Disconnect, 4, 3), Result::BusError);
+    EXPECT_EQ(err.str(), "bus 1: disconnect failed on channel 3\nbus 1: disconnect failed on channel 4\n");
+}
+
 TEST_F(BpcTestTest, EmptyRangeSucceedsWithoutTheSwitch)
 {
     for (Mode m : {Mode::Read, Mode::Write, Mode::Disconnect})

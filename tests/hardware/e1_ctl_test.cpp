@@ -53,6 +53,14 @@ protected:
     E1Ctl& e1() { return *e1p; }
 };
 
+int Occurrences(const std::string& text, const std::string& what)
+{
+    int n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
 TrunkReport E1(int trunk, int state, int slips = 0, int bf = 0, int carrier = 0, int ais = 0, int rai = 0)
 {
     return {trunk, state, slips, bf, carrier, ais, rai, ACP::TrunkType::e1};
@@ -249,6 +257,76 @@ TEST_F(E1CtlTest, IoctlsThatAreNotCasAndCasWithoutDriverAreAnsweredSuccess)
     ping.select_ping();
     EXPECT_FALSE(e1().OnCommand(ping));
     EXPECT_FALSE(e1().OnCommand(ClockCfg(0, 0, 0)));
+}
+
+TEST_F(E1CtlTest, AnIoctlWithASlotNumberIsLeftToTheSlots)
+{
+    e1().CheckOpenCas();
+    LGCP::Message m;
+    m.set_slot(4);
+    m.get_pdu().set_command(Cas(0, 1, kOpen, 5));
+    server.OnMessage(m);
+    // No later service takes it: the server's own error, not E1's success.
+    EXPECT_EQ(server.response_state(), CtrlSrv::Server::ErrorSent);
+    EXPECT_TRUE(listener.cas.empty());
+    EXPECT_EQ(CasRequests(), 0u);
+    EXPECT_FALSE(e1().cas_open(0));
+    // Without a slot number the same request is E1's.
+    Command(Cas(0, 1, kOpen, 5));
+    EXPECT_TRUE(e1().cas_open(0));
+}
+
+TEST_F(E1CtlTest, AMissingDriverIsLoggedOncePerAbsence)
+{
+    SimTest::Capture err(std::cerr);
+    const std::string cas_line =
+        "E1: cannot open /dev/e1-cas [cause=" + std::string(std::strerror(ENOENT)) + "]\n";
+    const std::string maint_line =
+        "E1: cannot open /dev/maintenance [cause=" + std::string(std::strerror(ENOENT)) + "]\n";
+    board().SetPresent(kCas, false);
+    board().SetPresent(kMaint, false);
+    e1().OnConnect();
+    Command(Cas(0, 1, kOpen, 1));
+    Command(TrunkCfg(1, LGCP::TrunkMode::slave));
+    Advance(5000);
+    Command(Cas(0, 1, kOpen, 1));
+    EXPECT_EQ(Occurrences(err.str(), cas_line), 1) << err.str();
+    EXPECT_EQ(Occurrences(err.str(), maint_line), 1);
+
+    // Back, then gone again: one more line.
+    board().SetPresent(kCas, true);
+    Advance(1000);
+    ASSERT_TRUE(e1().cas_driver_open());
+    board().Reset();
+    board().SetPresent(kCas, false);
+    board().SetPresent(kMaint, false);
+    Pass();
+    ASSERT_FALSE(e1().cas_driver_open());
+    Advance(3000);
+    EXPECT_EQ(Occurrences(err.str(), cas_line), 2) << err.str();
+    EXPECT_EQ(Occurrences(err.str(), maint_line), 1);
+}
+
+TEST_F(E1CtlTest, AMaskThatCannotBeWrittenIsWrittenWhenTheDriverOpens)
+{
+    SimTest::Capture err(std::cerr);
+    board().SetPresent(kMaint, false);
+    e1().OnConnect();
+    Command(TrunkCfg(1, LGCP::TrunkMode::slave));
+    Command(TrunkCfg(3, LGCP::TrunkMode::slave));
+    const std::string line = "E1: fail to set TCLK [cause=" + std::string(std::strerror(ENOENT)) +
+                             "], written when the driver opens\n";
+    EXPECT_EQ(Occurrences(err.str(), line), 3) << err.str();
+    EXPECT_EQ(board().Count(kMaint, E1Ctl::E1_TCLK), 0u);
+
+    board().SetPresent(kMaint, true);
+    SimTest::Capture log(std::clog);
+    Advance(1000);
+    EXPECT_EQ(board().device<Sim::Maintenance>().tclk(), 0xa);
+    EXPECT_EQ(board().Count(kMaint, E1Ctl::E1_TCLK), 1u);
+    EXPECT_NE(log.str().find("E1: TCLT = 0xa\n"), std::string::npos) << log.str();
+    Advance(1000);
+    EXPECT_EQ(board().Count(kMaint, E1Ctl::E1_TCLK), 1u) << "written once";
 }
 
 TEST_F(E1CtlTest, DriverEventsBecomeCasSignals)

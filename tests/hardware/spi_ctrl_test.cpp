@@ -203,6 +203,34 @@ TEST_F(SpiCtrlTest, HalThatDoesNotOpenIsTriedAgain)
     EXPECT_EQ(board().Count("/dev/hal", spiCtrl::SPI_WRITE), 7u * 8u + 8u);
 }
 
+TEST_F(SpiCtrlTest, ClockMasterIsClaimedOnlyWhenTheFramersWereWritten)
+{
+    board().SetPresent("/dev/hal", false);
+    auto s = Make();
+    SimTest::Capture log(std::clog);
+    s->clock(-1);
+    s->clock(2);
+    EXPECT_EQ(log.str(), "spi: try init\nspi: /dev/hal open fail\n"
+                         "spi: clock master not disabled: /dev/hal not open\n"
+                         "spi: try init\nspi: /dev/hal open fail\n"
+                         "spi: clock master not set on channel 2: /dev/hal not open\n");
+
+    // A register that cannot be written says so itself; the others are
+    // still written, and nothing claims the role was taken away.
+    board().SetPresent("/dev/hal", true);
+    s->init_device_and_channels();
+    ASSERT_TRUE(s->opened());
+    spi().ClearWrites();
+    log.clear();
+    board().Fail("/dev/hal", spiCtrl::SPI_WRITE, 1, EIO);
+    s->clock(-1);
+    EXPECT_EQ(log.str(), "spi: write error: channel=0 addr=87 data=48\n");
+    EXPECT_EQ(spi().writes().size(), 7u);
+    log.clear();
+    s->clock(-1);
+    EXPECT_EQ(log.str(), "spi: clock master disabled\n");
+}
+
 // The board's end of each simulated open lives in this process too, and
 // is close-on-exec itself; everything new must be.
 TEST_F(SpiCtrlTest, EveryDriverDescriptorOfTheServicesIsCloseOnExec)

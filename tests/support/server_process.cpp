@@ -57,19 +57,6 @@ std::string ServerBinary()
     return (dir.empty() ? std::string(".") : dir) + "/server";
 }
 
-std::string FakeTimeLibrary()
-{
-    std::string const own = Env("GW_FAKETIME_LIB");
-    if (!own.empty())
-        return own;
-    glob_t g{};
-    std::string found;
-    if (::glob("/usr/lib/*/faketime/libfaketime.so.1", 0, nullptr, &g) == 0 && g.gl_pathc > 0)
-        found = g.gl_pathv[0];
-    ::globfree(&g);
-    return found;
-}
-
 // Every live child of this program, and the zombies reaped. A server that
 // turns into a daemon comes back to us as a child (we are its subreaper), so
 // nothing an end-to-end test started escapes this.
@@ -126,6 +113,19 @@ void OnceForThisProgram()
 }
 
 } // namespace
+
+std::string FakeTimeLibrary()
+{
+    std::string const own = Env("GW_FAKETIME_LIB");
+    if (!own.empty())
+        return own;
+    glob_t g{};
+    std::string found;
+    if (::glob("/usr/lib/*/faketime/libfaketime.so.1", 0, nullptr, &g) == 0 && g.gl_pathc > 0)
+        found = g.gl_pathv[0];
+    ::globfree(&g);
+    return found;
+}
 
 bool Emulated()
 {

@@ -121,6 +121,9 @@ bool Emulated();
 int Patience(int ms);
 // Why fake time cannot be had here; empty when it can.
 std::string FakeTimeMissing();
+// The libfaketime preload library (GW_FAKETIME_LIB, else Debian's); empty
+// when it is missing.
+std::string FakeTimeLibrary();
 
 } // namespace E2E
 

@@ -239,8 +239,9 @@ class ModuleEmitter:
                "//",
                "// One class per type of the module, in dependency order; the",
                "// comment above each class is its ASN.1 definition. The descriptors",
-               f"// are in {self.name}.cpp. A const get_<field>() must only be called on",
-               "// a present field; the non-const one creates an absent field's object",
+               f"// are in {self.name}.cpp. A const get_<field>() of an absent field or",
+               "// of an alternative that is not selected reads the type's constant",
+               "// default value; the non-const one creates an absent field's object",
                "// without making it present.",
                "#pragma once", "",
                "#include <cstdint>", "#include <string_view>", "",
@@ -340,7 +341,7 @@ class ModuleEmitter:
                 out.append(f"    bool is_{f.name}() const {{ return currentSelection() == {i}; }}")
                 out.append(f"    {f.cls}& get_{f.name}() {{ return alternativeAs<{f.cls}>(); }}")
                 out.append(f"    const {f.cls}& get_{f.name}() const "
-                           f"{{ return alternativeAs<{f.cls}>(); }}")
+                           f"{{ return alternativeAs<{f.cls}>({i}); }}")
                 out.append(f"    {f.cls}& select_{f.name}() {{ return selectAs<{f.cls}>({i}); }}")
                 param, stmt = f.setter
                 obj = f"select_{f.name}()"
