@@ -10,6 +10,7 @@
 #include <benchmark/benchmark.h>
 
 #include "bench/quiet.hpp"
+#include "bench/slots_pairs.hpp"
 #include "control/lgcp_coding.hpp"
 #include "sim/board.hpp"
 #include "slots/rtp_slot.hpp"
@@ -95,15 +96,6 @@ void BM_SessionFill(benchmark::State& state)
 }
 BENCHMARK(BM_SessionFill);
 
-LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t seq)
-{
-    LGCP::Message m;
-    m.set_seq(static_cast<int>(seq));
-    m.set_slot(slot);
-    m.get_pdu().set_command(c);
-    return m;
-}
-
 void BM_RtpCreateDestroy(benchmark::State& state)
 {
     Quiet quiet;
@@ -113,15 +105,7 @@ void BM_RtpCreateDestroy(benchmark::State& state)
     LGCP::Command create, destroy;
     create.set_create(Create(17300, 17302));
     destroy.set_destroy();
-    LGCP::Message c = Command(create, 7, 1), d = Command(destroy, 7, 2);
-    unsigned n = 0;
-    for (auto _ : state) {
-        host.server().OnMessage(c);
-        host.server().OnMessage(d);
-        if (++n % 256 == 0)
-            host.Discard();
-    }
-    host.Discard();
+    Pairs(state, host, Command(create, 7, 1), Command(destroy, 7, 2));
     state.SetItemsProcessed(state.iterations());
     state.SetLabel("create+destroy pair, simulated driver");
 }
