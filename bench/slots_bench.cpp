@@ -41,17 +41,17 @@ void BM_EncodeCreateDestroyMessages(benchmark::State& state)
 {
     auto response = [](std::uint32_t seq) {
         LGCP::Message m;
-        CtrlSrv::lgcp_set_seq(m, seq);
-        CtrlSrv::lgcp_set_slot(m, 7);
-        CtrlSrv::lgcp_set_success(m);
+        m.set_seq(static_cast<int>(seq));
+        m.set_slot(7);
+        m.get_pdu().select_response().set_success();
         return m;
     };
     auto stream = [](bool transmitter) {
         LGCP::Signal s;
         (transmitter ? s.select_transmitter() : s.select_receiver()).set_active(37);
         LGCP::Message m;
-        CtrlSrv::lgcp_set_slot(m, 7);
-        CtrlSrv::lgcp_set_signal(m, s);
+        m.set_slot(7);
+        m.get_pdu().set_signal(s);
         return m;
     };
     std::vector<char> out;
