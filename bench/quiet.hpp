@@ -1,10 +1,12 @@
 #pragma once
 
-// Log lines inside a benchmark are formatted as in the program, then
-// dropped: `Quiet quiet;` for the benchmark's scope.
+// Log lines of the code under measurement are formatted as in the program,
+// then dropped, for as long as a Quiet lives.
 
 #include <iostream>
 #include <streambuf>
+
+namespace Bench {
 
 struct NullBuf : std::streambuf {
     int overflow(int c) override { return c; }
@@ -17,7 +19,12 @@ struct Quiet {
         std::clog.rdbuf(clog_);
         std::cerr.rdbuf(cerr_);
     }
+    Quiet(const Quiet&) = delete;
+    Quiet& operator=(const Quiet&) = delete;
+
     NullBuf null_;
     std::streambuf* clog_;
     std::streambuf* cerr_;
 };
+
+} // namespace Bench

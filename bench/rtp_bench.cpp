@@ -21,6 +21,10 @@
 
 namespace {
 
+using Bench::Command;
+using Bench::Pairs;
+using Bench::Quiet;
+
 void BM_SdesEncode(benchmark::State& state)
 {
     RTPC::SDES sdes(0x12345678);

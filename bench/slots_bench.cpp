@@ -17,12 +17,14 @@
 #include "tests/slots/slots_host.hpp"
 
 #include <cstdio>
-#include <iostream>
-#include <streambuf>
 
 #include <unistd.h>
 
 namespace {
+
+using Bench::Command;
+using Bench::Pairs;
+using Bench::Quiet;
 
 void BM_TrunkCreateDestroy(benchmark::State& state)
 {

@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+namespace Bench {
+
 // `c` as a message of slot `slot` with sequence number `seq`.
 inline LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t seq)
 {
@@ -34,3 +36,5 @@ inline void Pairs(benchmark::State& state, SlotsTest::Host& host, LGCP::Message 
     }
     host.Discard();
 }
+
+} // namespace Bench

@@ -20,10 +20,14 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "slots/echo_slot.hpp"
+#include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
+#include "slots/mcc_slot.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
+#include "slots/voice_slot.hpp"
 #include "monitoring/snmp_agent.hpp"
 
 #include <getopt.h>
@@ -132,6 +136,10 @@ int main(int argc, char** argv)
     KeepTrunkFactories();
     MapFactory::instance();
     RtpFactory::instance();
+    ExtFactory::instance();
+    MccFactory::instance();
+    EchoFactory::instance();
+    VoiceFactory::instance();
 
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();

@@ -5,6 +5,7 @@
 #include "hardware/driver_port.hpp"
 #include "hardware/drivers.hpp"
 #include "hardware/hw_mux.hpp"
+#include "hardware/mcc_channel.hpp"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,15 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-// The allocation record: the driver's mode code, then four words the driver
-// needs as they are.
-struct MccAllocate {
-    std::uint32_t mode;
-    std::uint32_t w1, w2, w3, w4;
-};
-static_assert(sizeof(MccAllocate) == Driver::RequestSize(HDLC::MCC_ALLOCATE));
-static_assert(Driver::RequestSize(HDLC::MCC_TIMESLOT) == 0);
 
 // The controller's mode codes, by link mode 0 (SS7), 1 (ISDN PRI), 2 (BRI).
 constexpr std::uint32_t kDriverMode[3] = {3, 0, 1};
@@ -96,23 +88,21 @@ bool HDLC::activate()
         return false;
     }
 
-    int fd = Driver::Open(GetMccCtlDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(errno) << std::endl;
+    MccRawChannel ch = AllocateMccChannel(O_RDWR | O_NONBLOCK, {{kDriverMode[mode], 512, 0, 1, 4}});
+    switch (ch.failed) {
+    case MccRawChannel::Step::None:
+        break;
+    case MccRawChannel::Step::Open:
+        std::cerr << ext::header(this) << "fail to open MCC device: " << std::strerror(ch.error) << std::endl;
+        return false;
+    case MccRawChannel::Step::Allocate:
+        std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(ch.error) << std::endl;
+        return false;
+    case MccRawChannel::Step::Timeslot:
+        std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << std::strerror(ch.error) << std::endl;
         return false;
     }
-    MccAllocate rec{kDriverMode[mode], 512, 0, 1, 4};
-    if (Driver::Ioctl(fd, MCC_ALLOCATE, &rec) < 0) {
-        std::cerr << ext::header(this) << "MCC_ALLOCATE fail: " << std::strerror(errno) << std::endl;
-        Driver::Close(fd);
-        return false;
-    }
-    int t = Driver::Ioctl(fd, MCC_TIMESLOT);
-    if (t < 0) {
-        std::cerr << ext::header(this) << "MCC_TIMESLOT fail: " << std::strerror(errno) << std::endl;
-        Driver::Close(fd);
-        return false;
-    }
+    const int t = ch.timeslot;
 
     // The controller's transmit time slot feeds the link's output; the link
     // feeds the controller's receive time slot.
@@ -121,8 +111,7 @@ bool HDLC::activate()
     mux.Connect(rx_channel, t);
 
     m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
-    m_event.Schedule(Fd(fd), POLLIN | POLLOUT);
-    Driver::Close(fd);
+    m_event.Schedule(ch.fd.fd(), POLLIN | POLLOUT);
 
     ready = false;
     if (Traced())

@@ -7,6 +7,7 @@
 
 #include "core/event.hpp"
 #include "core/packet.hpp"
+#include "hardware/mcc_channel.hpp"
 
 #include <cstdint>
 #include <iosfwd>
@@ -36,9 +37,9 @@ public:
         virtual void on_hdlc_ready() = 0;
     };
 
-    // MCC driver requests (board encoding).
-    static constexpr std::uint32_t MCC_ALLOCATE = 0x40144d00; // five words
-    static constexpr std::uint32_t MCC_TIMESLOT = 0x20004d02; // result: time slot
+    // MCC driver requests (hardware/mcc_channel.hpp).
+    static constexpr std::uint32_t MCC_ALLOCATE = ::MCC_ALLOCATE;
+    static constexpr std::uint32_t MCC_TIMESLOT = ::MCC_TIMESLOT;
 
     HDLC();
     ~HDLC() override;

@@ -25,10 +25,12 @@ static_assert(sizeof(AllocateRecord) == Driver::RequestSize(Mcc::kAllocate));
 
 using Util::Fail;
 
-// The driver modes of the controller: 0 (LAPD), 1 (basic rate), 3 (SS7).
+// The driver modes of the controller: 0 (LAPD, data), 1 (basic rate),
+// 2 (transparent), 3 (SS7).
+constexpr std::uint32_t kTransparent = 2;
 bool KnownMode(std::uint32_t mode)
 {
-    return mode == 0 || mode == 1 || mode == 3;
+    return mode <= 3;
 }
 
 // The model whose autopump thread runs, stopped when the program ends: the
@@ -81,6 +83,9 @@ void Mcc::Reset()
     observer_ = nullptr;
     first_ = kFirstSlot;
     count_ = kSlots;
+    capacity_[0] = kDataControllers;
+    capacity_[1] = kBriControllers;
+    capacity_[2] = kTransparentControllers;
     Rewatch();
 }
 
@@ -233,6 +238,12 @@ Outcome Mcc::IoctlOn(int open, std::uint32_t request, void* arg, unsigned long)
                 o.controller = Controller{};
                 o.controller.timeslot = ts;
                 std::memcpy(o.controller.words, rec.words, sizeof rec.words);
+                if (rec.words[0] == kTransparent) {
+                    int program = Util::FindProgramEnd(o.program);
+                    int bytes = kStreamSendBuffer;
+                    if (program >= 0)
+                        ::setsockopt(program, SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+                }
                 return Outcome{0, 0, false};
             }
         }
@@ -243,6 +254,11 @@ Outcome Mcc::IoctlOn(int open, std::uint32_t request, void* arg, unsigned long)
             return Fail(EINVAL);
         return Outcome{static_cast<int>(o.controller.timeslot), 0, false};
     }
+    if (request == kCapacity) {
+        for (unsigned i = 0; i < 3; ++i)
+            Util::SetWord(arg, i, capacity_[i]);
+        return Outcome{0, 0, false};
+    }
     return Fail(ENOTTY);
 }
 
@@ -250,6 +266,13 @@ void Mcc::SetPool(std::uint32_t first, std::uint32_t count)
 {
     first_ = first;
     count_ = count;
+}
+
+void Mcc::SetCapacity(std::uint32_t data, std::uint32_t bri, std::uint32_t transparent)
+{
+    capacity_[0] = data;
+    capacity_[1] = bri;
+    capacity_[2] = transparent;
 }
 
 std::map<std::uint32_t, Mcc::Controller> Mcc::Controllers()
@@ -445,6 +468,13 @@ bool Mcc::Control(const std::vector<std::string>& words, std::ostream& out)
         out << "ok " << frames.size() << '\n';
         return true;
     }
+    std::uint32_t bri = 0, transparent = 0;
+    if (verb == "caps" && words.size() == 4 && Util::ParseNumber(words[1], n) &&
+        Util::ParseNumber(words[2], bri) && Util::ParseNumber(words[3], transparent)) {
+        SetCapacity(n, bri, transparent);
+        out << "ok\n";
+        return true;
+    }
     if ((verb == "eof" || verb == "error") && words.size() == 2 && Util::ParseNumber(words[1], n)) {
         bool done = verb == "eof" ? Eof(n) : ReadError(n);
         out << (done ? "ok\n" : "error no controller on that time slot\n");
@@ -494,7 +524,9 @@ void Mcc::Help(std::ostream& out) const
            "unloop A  the loop of channel A (both ways) is removed\n"
            "loops  one line \"A B\" per loop, then \"ok N\"\n"
            "autopump [on|off]  frames move as soon as a program writes them; alone: \"ok on\" or \"ok "
-           "off\"\n";
+           "off\"\n"
+           "caps DATA BRI TRANS  what the capacity request reports: data, basic-rate and transparent "
+           "controllers\n";
 }
 
 } // namespace Sim

@@ -38,6 +38,10 @@ class Mcc final : public Device {
 public:
     static constexpr std::uint32_t kAllocate = 0x40144d00; // five words: mode, 512, 0, 1, 4
     static constexpr std::uint32_t kTimeslot = 0x20004d02; // result: the controller's time slot
+    // Four words: the data, basic-rate and transparent controllers the board
+    // has, then one the driver leaves alone. The number's direction says
+    // "write", yet the driver fills the record.
+    static constexpr std::uint32_t kCapacity = 0x80104d03;
 
     // The pool of controller time slots after Reset: 300..331.
     static constexpr std::uint32_t kFirstSlot = 300;
@@ -45,6 +49,13 @@ public:
     // The program's side of an open holds this many bytes of frames (the
     // kernel doubles it and counts its own overhead: about ten short frames).
     static constexpr int kSendBuffer = 4096;
+    // A transparent controller (mode 2) carries a byte stream in blocks of
+    // any size a program writes at once (a voice player's 8192 bytes).
+    static constexpr int kStreamSendBuffer = 65536;
+    // The counts of the capacity request after Reset.
+    static constexpr std::uint32_t kDataControllers = 32;
+    static constexpr std::uint32_t kBriControllers = 8;
+    static constexpr std::uint32_t kTransparentControllers = 32;
 
     using Frame = std::vector<unsigned char>;
 
@@ -69,6 +80,8 @@ public:
 
     // The pool: `count` time slots from `first` (for opens made afterwards).
     void SetPool(std::uint32_t first, std::uint32_t count);
+    // What the capacity request reports.
+    void SetCapacity(std::uint32_t data, std::uint32_t bri, std::uint32_t transparent);
     // The controllers of live opens, by time slot.
     std::map<std::uint32_t, Controller> Controllers();
 
@@ -135,6 +148,7 @@ private:
     Hal& hal_;
     std::uint32_t first_ = kFirstSlot;
     std::uint32_t count_ = kSlots;
+    std::uint32_t capacity_[3] = {kDataControllers, kBriControllers, kTransparentControllers};
     std::map<int, Open> opens_;
     std::map<std::uint32_t, std::vector<Frame>> sent_;
     std::map<std::uint32_t, std::uint32_t> loops_; // both ways

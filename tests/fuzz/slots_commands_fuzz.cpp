@@ -1,5 +1,5 @@
 // Slot commands in any order, on any numbers, against Slots with the trunk,
-// basic-rate and map factories on the simulated board.
+// basic-rate, map, external, echo, MCC and RTP factories on the simulated board.
 //
 // Input: a sequence of steps, each an opcode octet and its operands (a slot
 // number is two octets, modulo 1100 so that numbers past the table occur):
@@ -13,25 +13,35 @@
 //   9 ioctl slot                 10 query (with a slot when bit 7 of the
 //                                   opcode is set)
 //   11 the host is lost and a new one connects
-//   12 create rtp      slot, payload, flags (bit 0 shost, bit 1 dynamic
+//   12 create ext      slot, transmitter and receiver (two octets each,
+//                      signed, so that both ends of the range are passed)
+//   13 create echo     slot, bus and channel (one signed octet each; buses
+//                      1 and 3 are present)
+//   14 create mcc      slot, type (0..3, one past the enumeration), mode
+//   15 create rtp      slot, payload, flags (bit 0 shost, bit 1 dynamic
 //                      payload, bit 2 ssrc, bit 3 pfactor past 16 bits,
 //                      bit 4 a bad dhost), port index
-//   13 rtp ioctl       slot, what (decoder-mode, encoder-mode, pd-enable,
+//   16 rtp ioctl       slot, what (decoder-mode, encoder-mode, pd-enable,
 //                      pd-disable, dtmf-enable, vad-enable; bit 7: the next
 //                      session begin of the driver fails), value
-//   14 rtp event       channel index, type, length; then one loop pass
+//   17 rtp event       channel index, type, length; then one loop pass
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
-// that is gone (the factories' lists included). Later slot kinds add their
-// steps here.
+// that is gone (the factories' lists included), and every MCC channel the
+// board holds belongs to a live slot. Later slot kinds add their steps here.
 
+#include "slots/echo_slot.hpp"
+#include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
+#include "slots/mcc_slot.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots/trunk_slot.hpp"
+#include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/slots_host.hpp"
 
 #include "sim/board.hpp"
+#include "sim/mcc.hpp"
 #include "sim/rtp.hpp"
 
 #include <cstddef>
@@ -54,6 +64,8 @@ struct Input {
         return *p++;
     }
     std::uint32_t Slot() { return ((std::uint32_t(Byte()) << 8) | Byte()) % 1100; }
+    int Signed16() { return static_cast<std::int16_t>((std::uint16_t(Byte()) << 8) | Byte()); }
+    int Signed8() { return static_cast<std::int8_t>(Byte()); }
 };
 
 // Log lines go nowhere: they are the same few texts, millions of times.
@@ -104,6 +116,15 @@ void CheckInvariants(Slots& slots, MapFactory& map)
             Check(s == nullptr || live.count(s) == 1);
     for (::Slot* s : map.owners)
         Check(s == nullptr || live.count(s) == 1);
+    // Each MCC channel is held by exactly one live MCC slot.
+    std::set<int> channels;
+    for (::Slot* s : live)
+        if (auto* m = dynamic_cast<MccSlot*>(s))
+            Check(channels.insert(m->timeslot).second);
+    std::set<int> held;
+    for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
+        held.insert(static_cast<int>(ts));
+    Check(held == channels);
 }
 
 // Ports of a narrow range below the ephemeral one: the sessions' RTCP
@@ -206,6 +227,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static HwMux mux;
     static MapFactory map;
     static RtpFactory rtp;
+    static ExtFactory ext;
+    static MccFactory mcc;
+    static EchoFactory echo;
+    static bool buses = [] {
+        echo.SetPresentForTest(1, true);
+        echo.SetPresentForTest(3, true);
+        return true;
+    }();
+    (void)buses;
 
     {
         SlotsTest::Host host(&mux);
@@ -220,7 +250,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 15) {
+            switch ((op & 0x3F) % 18) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -279,13 +309,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 host.Reconnect();
                 CheckInvariants(host.slots(), map);
                 continue;
-            case 12:
+            case 12: {
+                int tx = in.Signed16(), rx = in.Signed16();
+                c.set_create(SlotsTest::Ext(tx, rx));
+                break;
+            }
+            case 13: {
+                int bus = in.Signed8(), ch = in.Signed8();
+                c.set_create(SlotsTest::Echo(bus, ch));
+                break;
+            }
+            case 14: {
+                int type = in.Byte() % 4, mode = in.Byte() % 2;
+                c.set_create(SlotsTest::Mcc(type, mode));
+                break;
+            }
+            case 15:
                 c.set_create(Rtp(in));
                 break;
-            case 13:
+            case 16:
                 c = RtpIoctl(in);
                 break;
-            case 14:
+            case 17:
                 RtpEvent(in);
                 host.Discard();
                 CheckInvariants(host.slots(), map);
@@ -303,6 +348,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (::Slot* s : map.owners)
         Check(s == nullptr);
     Check(map.slots.empty());
+    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty());
+    Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     Check(rtp.slots.empty());
     // Every session's descriptors went with its slot, refused ones at once.
     Check(Sim::Board::instance().OpenCount("/dev/rtp") == 0);

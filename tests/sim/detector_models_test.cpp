@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -43,7 +44,7 @@ TEST_F(SimModels, MccAllocationRulesAndThePool)
     ASSERT_GE(c, 0);
     EXPECT_EQ(Driver::Ioctl(a, Mcc::kTimeslot), -1);
     EXPECT_EQ(errno, EINVAL); // nothing allocated yet
-    EXPECT_EQ(Allocate(a, 2), -1);
+    EXPECT_EQ(Allocate(a, 4), -1);
     EXPECT_EQ(errno, EINVAL); // no such driver mode
     EXPECT_EQ(Allocate(a, 3), 0);
     EXPECT_EQ(Allocate(a, 3), -1);
@@ -88,6 +89,35 @@ TEST_F(SimModels, MccFramesThroughTheSwitchControlLanguage)
     EXPECT_EQ(board().Command("/dev/mcc/ctl error 301"), "error no controller on that time slot\n");
     ::close(fd);
     Driver::Close(hal);
+}
+
+TEST_F(SimModels, MccCapacityAndTransparentControllers)
+{
+    int fd = OpenMcc();
+    // Filled although the number's direction bits say "write"; the fourth
+    // word is left as the program gave it.
+    std::uint32_t caps[4] = {9, 9, 9, 77};
+    ASSERT_EQ(Driver::Ioctl(fd, Mcc::kCapacity, caps), 0);
+    EXPECT_EQ(std::vector<std::uint32_t>(caps, caps + 4), (std::vector<std::uint32_t>{32, 8, 32, 77}));
+    EXPECT_EQ(board().Command("/dev/mcc/ctl caps 3 0 5"), "ok\n");
+    ASSERT_EQ(Driver::Ioctl(fd, Mcc::kCapacity, caps), 0);
+    EXPECT_EQ(std::vector<std::uint32_t>(caps, caps + 3), (std::vector<std::uint32_t>{3, 0, 5}));
+    EXPECT_EQ(board().Command("/dev/mcc/ctl caps 3 x 5"), "error unknown request for /dev/mcc/ctl\n");
+    EXPECT_EQ(Driver::Ioctl(fd, Mcc::kCapacity), -1);
+    EXPECT_EQ(errno, EFAULT);
+
+    // A transparent controller takes a voice player's 8192-byte block in one
+    // write, where a frame controller's small buffer refuses it.
+    std::vector<unsigned char> block(8192, 0x5A);
+    int frames = OpenMcc();
+    ASSERT_EQ(Allocate(frames, 0), 0);
+    EXPECT_EQ(::write(frames, block.data(), block.size()), -1);
+    EXPECT_EQ(errno, EMSGSIZE);
+    ASSERT_EQ(Allocate(fd, 2), 0);
+    EXPECT_EQ(::write(fd, block.data(), block.size()), 8192);
+    EXPECT_EQ(board().Command("/dev/mcc/ctl pump"), "ok 1\n");
+    ::close(frames);
+    ::close(fd);
 }
 
 TEST_F(SimModels, DtmfRequestsByValueAndEvents)

@@ -8,6 +8,7 @@
 // Factories that a test builds must be declared before the Host goes, or
 // be fixture members: slots die with the Host, in TearDown.
 
+#include "mcc_voice_params.hpp"
 #include "sim/board_fixture.hpp"
 #include "slots/connection.hpp"
 #include "slots/map_slot.hpp"
@@ -134,11 +135,7 @@ inline bool TestSlot::Note(char const* hook, bool result)
 // `ext` create parameters: the test kind on these switch channels.
 inline LGCP::CreateParams TestKind(int transmitter, int receiver)
 {
-    LGCP::CreateParams p;
-    LGCP::ExtParams& e = p.select_ext();
-    e.set_transmitter(transmitter);
-    e.set_receiver(receiver);
-    return p;
+    return Ext(transmitter, receiver);
 }
 
 class Fixture : public SimTest::BoardTest {
