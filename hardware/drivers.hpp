@@ -110,17 +110,45 @@ struct rtp_event_reset {
     std::uint32_t type; // kRtpEventPacketDetection
 };
 
-// Records the program only prints.
+// Radio-extension driver requests: on a descriptor of "/dev/rtp_ext", and
+// the one on the RTP session descriptor that joins an existing extension
+// session (board encoding).
+constexpr std::uint32_t RTP_EXT_INIT = 0xc0144500;           // rtp_ext_init_params
+constexpr std::uint32_t RTP_EXT_ATTACH = 0xc0084501;         // rtp_ext_attach_session_params
+constexpr std::uint32_t RTP_EXT_DETACH = 0x20004502;         // rtp_ext_attach_session_params
+constexpr std::uint32_t RTP_EXT_PACKET_INFO = 0xc00c4503;    // rtp_ext_packet_info
+constexpr std::uint32_t RTP_EXT_SET_FILTER = 0xc0084504;     // rtp_ext_filter
+constexpr std::uint32_t RTP_EXT_RESET_FILTER = 0x20004505;   // rtp_ext_filter
+constexpr std::uint32_t RTP_ATTACH_EXT_SESSION = 0xc0085209; // rtp_attach_session_params
+
+// An existing extension session, named by its owner's descriptor and pid.
 struct rtp_attach_session_params {
     std::int32_t fd_rtp;
     std::int32_t pid_rtp;
 };
+// The RTP session of this process that an extension session reads and
+// writes the header extensions of (pid: the owner's, or -1).
 struct rtp_ext_attach_session_params {
     std::int32_t fd_rtp;
     std::int32_t pid_rtp;
 };
+// The header-extension profile of a session (0x1337 VEZE, 0x0167 ED-137)
+// and four words whose meaning the profile gives.
 struct rtp_ext_init_params {
     std::uint16_t etype;
+    std::uint16_t zero;
+    std::uint32_t words[4];
+};
+// What the driver tells of the next extension before it is read.
+struct rtp_ext_packet_info {
+    std::uint32_t ssrc;
+    std::uint32_t src_addr; // network order
+    std::uint32_t unused;
+};
+// The one source address the driver is to accept.
+struct rtp_ext_filter {
+    std::uint32_t addr; // network order
+    std::uint32_t zero;
 };
 
 static_assert(sizeof(rtp_connection_params) == 68);
@@ -153,12 +181,24 @@ static_assert(offsetof(rtp_pd_params, timeout_again) == 20);
 static_assert(sizeof(rtp_event_reset) == 4);
 static_assert(sizeof(rtp_attach_session_params) == 8);
 static_assert(sizeof(rtp_ext_attach_session_params) == 8);
-static_assert(sizeof(rtp_ext_init_params) == 2);
+static_assert(sizeof(rtp_ext_init_params) == 20);
+static_assert(offsetof(rtp_ext_init_params, zero) == 2);
+static_assert(offsetof(rtp_ext_init_params, words) == 4);
+static_assert(sizeof(rtp_ext_packet_info) == 12);
+static_assert(offsetof(rtp_ext_packet_info, src_addr) == 4);
+static_assert(offsetof(rtp_ext_packet_info, unused) == 8);
+static_assert(sizeof(rtp_ext_filter) == 8);
+static_assert(offsetof(rtp_ext_filter, zero) == 4);
 // The size field of each request number names its record.
 static_assert(Driver::RequestSize(RTP_BEGIN_SESSION) == sizeof(rtp_connection_params));
 static_assert(Driver::RequestSize(RTP_ADD_CHANNEL) == sizeof(rtp_channel_info));
 static_assert(Driver::RequestSize(RTP_SET_EVENT) == sizeof(rtp_pd_params));
 static_assert(Driver::RequestSize(RTP_RESET_EVENT) == sizeof(rtp_event_reset));
+static_assert(Driver::RequestSize(RTP_EXT_INIT) == sizeof(rtp_ext_init_params));
+static_assert(Driver::RequestSize(RTP_EXT_ATTACH) == sizeof(rtp_ext_attach_session_params));
+static_assert(Driver::RequestSize(RTP_EXT_PACKET_INFO) == sizeof(rtp_ext_packet_info));
+static_assert(Driver::RequestSize(RTP_EXT_SET_FILTER) == sizeof(rtp_ext_filter));
+static_assert(Driver::RequestSize(RTP_ATTACH_EXT_SESSION) == sizeof(rtp_attach_session_params));
 
 // Diagnostic text (multi-line records indented by two blanks per line).
 std::ostream& operator<<(std::ostream& os, const rtp_connection_params& p);

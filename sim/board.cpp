@@ -6,6 +6,7 @@
 #include "sim/e1.hpp"
 #include "sim/hal.hpp"
 #include "sim/mcc.hpp"
+#include "sim/rtp_ext.hpp"
 #include "sim/model_util.hpp"
 #include "sim/rtp.hpp"
 #include "sim/voice.hpp"
@@ -131,6 +132,18 @@ Board::Board()
     Add<Watchdog>();
     Add<Rtp>();
     Add<Voice>();
+    Add<RtpExt>([this](ino_t inode, std::string& path) { return OpenOf(inode, path); });
+}
+
+// Under the board's lock: the radio-extension model asks which open an
+// extension session is attached to.
+int Board::OpenOf(ino_t inode, std::string& path) const
+{
+    auto it = opens_.find(inode);
+    if (it == opens_.end())
+        return -1;
+    path = it->second.device->path();
+    return it->second.fd;
 }
 
 // The list never changes after construction: no lock needed to read it.

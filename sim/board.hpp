@@ -131,6 +131,9 @@ private:
     void Record(Request&& r, bool quiet);
     void ForgetStaleOpens();
     void CloseAllOpens();
+    // The board's end and device of the open whose program end has `inode`,
+    // or -1.
+    int OpenOf(ino_t inode, std::string& path) const;
     std::string CommandLocked(const std::vector<std::string>& words);
 
     std::string Help() const;
