@@ -226,3 +226,68 @@ private:
     int code_;
 };
 std::ostream& operator<<(std::ostream& os, const RtpErr& e);
+
+// Modem driver requests on a descriptor of "/dev/mctl". Their numbers carry
+// no size: the argument is a value, or a record of 32-bit words whose
+// length the request implies.
+constexpr std::uint32_t MCTL_ANSWER = 0xBB03;        // mctl_modem_cmd {modem, -1}
+constexpr std::uint32_t MCTL_ORIGINATE = 0xBB04;     // mctl_modem_cmd {modem, -1}
+constexpr std::uint32_t MCTL_ALLOCATE = 0xBB0B;      // value 0; result: the modem taken
+constexpr std::uint32_t MCTL_ENUMERATE = 0xBB0C;     // value: the previous modem (-1 first)
+constexpr std::uint32_t MCTL_GET_TIMESLOT = 0xBB15;  // value 0; result: the modem's switch channel
+constexpr std::uint32_t MCTL_SET_DDM = 0xBB16;       // mctl_modem_cmd {modem, flags}
+constexpr std::uint32_t MCTL_SET_DMP = 0xBB38;       // mctl_dmp_param
+constexpr std::uint32_t MCTL_RESET_DMP = 0xBB3A;     // mctl_modem_cmd {modem, -1}
+constexpr std::uint32_t MCTL_FAX_ORIGINATE = 0xBB40; // mctl_modem_cmd {modem, -1}
+
+// Digital data mode bits of MCTL_SET_DDM.
+constexpr std::int32_t MCTL_DDM_V110 = 1;
+constexpr std::int32_t MCTL_DDM_8BIT = 2;
+constexpr std::int32_t MCTL_DDM_7BIT = 4;
+
+struct mctl_modem_cmd {
+    std::int32_t modem;
+    std::int32_t arg;
+};
+
+struct mctl_dmp_param {
+    std::int32_t modem;
+    std::uint32_t index;
+    std::uint32_t value;
+};
+
+static_assert(sizeof(mctl_modem_cmd) == 8);
+static_assert(offsetof(mctl_modem_cmd, arg) == 4);
+static_assert(sizeof(mctl_dmp_param) == 12);
+static_assert(offsetof(mctl_dmp_param, index) == 4);
+static_assert(offsetof(mctl_dmp_param, value) == 8);
+
+// The kernel's generic HDLC interfaces ("hdlc<N>"), commanded through
+// Driver::NetIoctl on an AF_INET datagram socket. SIOCWANDEV carries an
+// if_settings record in the interface record's union: a type, the size of
+// the buffer, and a pointer to the buffer.
+namespace HdlcIf {
+constexpr unsigned long SIOCWANDEV = 0x894A;
+constexpr std::uint32_t IF_GET_IFACE = 0x0001; // read the physical interface's settings
+constexpr std::uint32_t IF_PROTO_HDLC = 0x2000;
+constexpr std::uint32_t IF_PROTO_PPP = 0x2001;
+// The physical settings read by IF_GET_IFACE: the E1 record's slot_map word
+// names the interface's TDM switch channel.
+constexpr std::uint32_t kIfaceBuffer = 128;
+constexpr std::uint32_t kSlotMapOffset = 12;
+
+struct if_settings {
+    std::uint32_t type;
+    std::uint32_t size;
+    void* data;
+};
+// raw HDLC settings of IF_PROTO_HDLC.
+struct raw_hdlc_proto {
+    std::uint16_t encoding;
+    std::uint16_t parity;
+};
+
+static_assert(offsetof(if_settings, size) == 4);
+static_assert(offsetof(if_settings, data) == 8);
+static_assert(sizeof(raw_hdlc_proto) == 4);
+} // namespace HdlcIf

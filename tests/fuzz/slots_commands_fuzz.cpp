@@ -1,5 +1,6 @@
 // Slot commands in any order, on any numbers, against Slots with the trunk,
-// basic-rate, map, external, echo, MCC and RTP factories on the simulated board.
+// basic-rate, map, RTP, modem, external, echo and MCC factories on the
+// simulated board.
 //
 // Input: a sequence of steps, each an opcode octet and its operands (a slot
 // number is two octets, modulo 1100 so that numbers past the table occur):
@@ -18,23 +19,32 @@
 //   13 create echo     slot, bus and channel (one signed octet each; buses
 //                      1 and 3 are present)
 //   14 create mcc      slot, type (0..3, one past the enumeration), mode
-//   15 create rtp      slot, payload, flags (bit 0 shost, bit 1 dynamic
+//   15 create modem    slot, flags (bit 0 ddm present, bit 1 a mode in it,
+//                      bit 2 originate, bit 3 fax, bit 4 execargs, bit 5
+//                      dmp, bit 6 the program's start fails, bit 7 the next
+//                      modem or interface request fails)
+//   16 the loop clock moves on (operand times 40 ms): stop timers fire
+//   17 create rtp      slot, payload, flags (bit 0 shost, bit 1 dynamic
 //                      payload, bit 2 ssrc, bit 3 pfactor past 16 bits,
 //                      bit 4 a bad dhost), port index
-//   16 rtp ioctl       slot, what (decoder-mode, encoder-mode, pd-enable,
+//   18 rtp ioctl       slot, what (decoder-mode, encoder-mode, pd-enable,
 //                      pd-disable, dtmf-enable, vad-enable; bit 7: the next
 //                      session begin of the driver fails), value
-//   17 rtp event       channel index, type, length; then one loop pass
+//   19 rtp event       channel index, type, length; then one loop pass
+// Modem programs are not started: a spawner of this target hands out
+// process numbers that nothing owns and signals nobody.
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
 // that is gone (the factories' lists included), and every MCC channel the
 // board holds belongs to a live slot. Later slot kinds add their steps here.
 
+#include "core/process.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
+#include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
@@ -42,14 +52,19 @@
 
 #include "sim/board.hpp"
 #include "sim/mcc.hpp"
+#include "sim/mctl.hpp"
+#include "sim/netifs.hpp"
 #include "sim/rtp.hpp"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <set>
 #include <streambuf>
+#include <string>
 
 namespace {
 
@@ -75,6 +90,23 @@ struct NullBuf : std::streambuf {
 
 constexpr int kMaxSteps = 64;
 
+// Children that are never made: numbers far above any real process, and
+// signals that go nowhere. A start fails when asked to.
+struct PretendSpawner : ChildSpawner {
+    pid_t Start(ChildProgram const&) override
+    {
+        if (fail) {
+            fail = false;
+            errno = EAGAIN;
+            return -1;
+        }
+        return next++;
+    }
+    int Signal(pid_t, int) override { return 0; }
+    bool fail = false;
+    pid_t next = 0x3FFF0000;
+};
+
 TrunkFactory* const kTrunks[] = {&trunk0,     &trunk1,     &trunk2,     &trunk3,
                                  &trunk_bri0, &trunk_bri1, &trunk_bri2, &trunk_bri3,
                                  &trunk_bri4, &trunk_bri5, &trunk_bri6, &trunk_bri7};
@@ -85,7 +117,24 @@ void Check(bool ok)
         __builtin_trap();
 }
 
-void CheckInvariants(Slots& slots, MapFactory& map)
+void CheckModems(std::set<::Slot*> const& live, ModemFactory& modems)
+{
+    for (::Slot* s : modems.modemSlots)
+        Check(live.count(s) == 1);
+    for (::Slot* s : modems.dspSlots)
+        Check(live.count(s) == 1);
+    for (HdlcModemSlot* s : modems.hdlcSlots) {
+        Check(live.count(s) == 1);
+        // An interface is held by one slot, and is not free meanwhile.
+        Check(std::count(modems.freeHdlc.begin(), modems.freeHdlc.end(), s->GetIfName()) == 0);
+        for (HdlcModemSlot* t : modems.hdlcSlots)
+            Check(t == s || t->GetIfName() != s->GetIfName());
+    }
+    for (std::string const& name : modems.freeHdlc)
+        Check(std::count(modems.freeHdlc.begin(), modems.freeHdlc.end(), name) == 1);
+}
+
+void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems)
 {
     std::set<::Slot*> live(slots.slots().begin(), slots.slots().end());
     Check(live.size() == slots.slots().size());
@@ -116,6 +165,7 @@ void CheckInvariants(Slots& slots, MapFactory& map)
             Check(s == nullptr || live.count(s) == 1);
     for (::Slot* s : map.owners)
         Check(s == nullptr || live.count(s) == 1);
+    CheckModems(live, modems);
     // Each MCC channel is held by exactly one live MCC slot.
     std::set<int> channels;
     for (::Slot* s : live)
@@ -227,6 +277,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static HwMux mux;
     static MapFactory map;
     static RtpFactory rtp;
+    static PretendSpawner spawner;
+    static ChildSpawner* const real = ChildSpawner::UseInstance(&spawner);
+    (void)real;
+    // Each run starts from the models' healthy state; no open of them is
+    // left from the last run.
+    Sim::Board::instance().device<Sim::Mctl>().Reset();
+    Sim::Board::instance().device<Sim::NetIfs>().Reset();
+    static ModemFactory modems;
+    modems.IQuery();
     static ExtFactory ext;
     static MccFactory mcc;
     static EchoFactory echo;
@@ -250,7 +309,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 18) {
+            switch ((op & 0x3F) % 20) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -307,7 +366,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 11:
                 host.LoseHost();
                 host.Reconnect();
-                CheckInvariants(host.slots(), map);
+                CheckInvariants(host.slots(), map, modems);
                 continue;
             case 12: {
                 int tx = in.Signed16(), rx = in.Signed16();
@@ -324,21 +383,69 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 c.set_create(SlotsTest::Mcc(type, mode));
                 break;
             }
-            case 15:
+            case 15: {
+                std::uint8_t flags = in.Byte();
+                LGCP::CreateParams p;
+                TERM::ModemParams& m = p.select_modem();
+                m.set_cid(std::string(in.Byte() % 4, '5'));
+                m.set_cdid("");
+                if (flags & 1) {
+                    m.include_ddm();
+                    if (flags & 2) {
+                        TERM::DigitalDataModeEnum e;
+                        e.setValue(in.Byte() % 4);
+                        m.get_ddm().push_back(e);
+                    }
+                }
+                if (flags & 4)
+                    m.set_originate();
+                if (flags & 8)
+                    m.set_fax();
+                if (flags & 16) {
+                    m.include_execargs();
+                    for (std::uint8_t n = in.Byte() % 70; n > 0; --n)
+                        m.get_execargs().push_back(ASN1::IA5String("x"));
+                }
+                if (flags & 32) {
+                    m.include_dmp();
+                    TERM::DDModemParam d;
+                    d.set_offset(static_cast<std::int8_t>(in.Byte()));
+                    d.set_value(in.Byte());
+                    m.get_dmp().push_back(d);
+                }
+                spawner.fail = (flags & 64) != 0;
+                if (flags & 128) {
+                    static constexpr std::uint32_t kinds[] = {Sim::Mctl::kAllocate, Sim::Mctl::kTimeslot,
+                                                              Sim::Mctl::kSetDdm, Sim::Mctl::kAnswer};
+                    std::uint8_t k = in.Byte();
+                    if (k & 4)
+                        Sim::Board::instance().Fail("netif", Sim::NetIfs::kWanDev, 1, EIO);
+                    else
+                        Sim::Board::instance().Fail("/dev/mctl", kinds[k % 4], 1, EBUSY);
+                }
+                c.set_create(p);
+                break;
+            }
+            case 16:
+                Mux::test::advance(in.Byte() * 40u);
+                host.Discard();
+                CheckInvariants(host.slots(), map, modems);
+                continue;
+            case 17:
                 c.set_create(Rtp(in));
                 break;
-            case 16:
+            case 18:
                 c = RtpIoctl(in);
                 break;
-            case 17:
+            case 19:
                 RtpEvent(in);
                 host.Discard();
-                CheckInvariants(host.slots(), map);
+                CheckInvariants(host.slots(), map, modems);
                 continue;
             }
             host.Offer(c, slot, seq);
             host.Discard();
-            CheckInvariants(host.slots(), map);
+            CheckInvariants(host.slots(), map, modems);
         }
     }
     // The host is gone with its slots: nothing may be left anywhere.
@@ -348,8 +455,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (::Slot* s : map.owners)
         Check(s == nullptr);
     Check(map.slots.empty());
+    Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
+    Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty());
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
+    // Failures asked for and never met do not carry over to the next run.
+    Sim::Board::instance().Fail("/dev/mctl", Sim::kAny, 0, 0);
+    for (std::uint32_t r :
+         {Sim::Mctl::kAllocate, Sim::Mctl::kTimeslot, Sim::Mctl::kSetDdm, Sim::Mctl::kAnswer})
+        Sim::Board::instance().Fail("/dev/mctl", r, 0, 0);
+    Sim::Board::instance().Fail("netif", Sim::NetIfs::kWanDev, 0, 0);
+    spawner.fail = false;
     Check(rtp.slots.empty());
     // Every session's descriptors went with its slot, refused ones at once.
     Check(Sim::Board::instance().OpenCount("/dev/rtp") == 0);
