@@ -26,6 +26,7 @@
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
 #include "slots/modem_slot.hpp"
+#include "slots/rtp_slot.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
 #include "slots/voice_slot.hpp"
@@ -136,6 +137,7 @@ int main(int argc, char** argv)
     // globals at the tail, made before main.
     KeepTrunkFactories();
     MapFactory::instance();
+    RtpFactory::instance();
     ModemFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();

@@ -9,7 +9,9 @@
 #include "sim/mctl.hpp"
 #include "sim/model_util.hpp"
 #include "sim/netifs.hpp"
+#include "sim/rtp.hpp"
 #include "sim/rtp_ext.hpp"
+#include "sim/voice.hpp"
 #include "sim/watchdog.hpp"
 
 #include <algorithm>
@@ -135,6 +137,8 @@ Board::Board()
     Add<Watchdog>();
     Add<Mctl>();
     Add<NetIfs>();
+    Add<Rtp>();
+    Add<Voice>();
     Add<RtpExt>([this](ino_t inode, std::string& path) { return OpenOf(inode, path); });
 }
 

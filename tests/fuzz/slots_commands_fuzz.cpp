@@ -1,6 +1,6 @@
 // Slot commands in any order, on any numbers, against Slots with the trunk,
-// basic-rate, map, modem, external, echo, MCC and HDLC packet factories on
-// the simulated board.
+// basic-rate, map, RTP, modem, external, echo, MCC and HDLC packet factories
+// on the simulated board.
 //
 // Input: a sequence of steps, each an opcode octet and its operands (a slot
 // number is two octets, modulo 1100 so that numbers past the table occur):
@@ -27,6 +27,13 @@
 //   17 create hdlcParams slot, trunk, address (two octets)
 //   18 ioctl hdlcPackages slot, count (0..7), each body's length (0..31)
 //                      and octets
+//   19 create rtp      slot, payload, flags (bit 0 shost, bit 1 dynamic
+//                      payload, bit 2 ssrc, bit 3 pfactor past 16 bits,
+//                      bit 4 a bad dhost), port index
+//   20 rtp ioctl       slot, what (decoder-mode, encoder-mode, pd-enable,
+//                      pd-disable, dtmf-enable, vad-enable; bit 7: the next
+//                      session begin of the driver fails), value
+//   21 rtp event       channel index, type, length; then one loop pass
 // Modem programs are not started: a spawner of this target hands out
 // process numbers that nothing owns and signals nobody.
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
@@ -42,6 +49,7 @@
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
 #include "slots/modem_slot.hpp"
+#include "slots/rtp_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/slots_host.hpp"
@@ -50,6 +58,7 @@
 #include "sim/mcc.hpp"
 #include "sim/mctl.hpp"
 #include "sim/netifs.hpp"
+#include "sim/rtp.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -172,6 +181,80 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems)
         Check(held.count(ts) == 1);
 }
 
+// Ports of a narrow range below the ephemeral one: the sessions' RTCP
+// sockets never meet another program's.
+constexpr std::uint16_t kRtpPort = 17000;
+
+LGCP::CreateParams Rtp(Input& in)
+{
+    auto payload = static_cast<TERM::Payload::NamedNumber>(in.Byte() % 21);
+    std::uint8_t flags = in.Byte();
+    auto port = static_cast<std::uint16_t>(kRtpPort + 2 * (in.Byte() % 8));
+    LGCP::CreateParams c;
+    LGCP::CreateRtpParams& r = c.select_rtp();
+    TERM::RtpParams& p = r.get_codecRTP();
+    p.set_payload(payload);
+    TERM::HostAddress h;
+    h.set_iaddr((flags & 16) ? "127.0.0.1.1" : "127.0.0.1");
+    h.set_port(kRtpPort + 100);
+    p.set_dhost(h);
+    if (flags & 1) {
+        h.set_iaddr("127.0.0.1");
+        h.set_port(port);
+        p.set_shost(h);
+    }
+    if (flags & 2)
+        p.set_dynamic_payload(96 + flags % 32);
+    if (flags & 4)
+        p.set_ssrc(flags);
+    if (flags & 8)
+        p.set_pfactor(70000);
+    r.set_txPayload(static_cast<TERM::Payload::NamedNumber>(flags % 20));
+    r.set_rxPayload(payload);
+    return c;
+}
+
+LGCP::Command RtpIoctl(Input& in)
+{
+    std::uint8_t what = in.Byte(), value = in.Byte();
+    if (what & 0x80)
+        Sim::Board::instance().Fail("/dev/rtp", Sim::Rtp::kBegin, 1, EIO);
+    LGCP::Command c;
+    LGCP::IoctlParams& p = c.select_ioctl();
+    auto mode = static_cast<LGCP::CodecMode::NamedNumber>(value % 3);
+    switch ((what & 0x7F) % 6) {
+    case 0:
+        p.set_decoder_mode(mode);
+        break;
+    case 1:
+        p.set_encoder_mode(mode);
+        break;
+    case 2:
+        p.select_pd_enable().set_timeout(value);
+        break;
+    case 3:
+        p.set_pd_disable();
+        break;
+    case 4:
+        p.set_dtmf_enable(value & 1);
+        break;
+    default:
+        p.set_vad_enable(value & 1);
+        break;
+    }
+    return c;
+}
+
+void RtpEvent(Input& in)
+{
+    std::uint32_t channel = Sim::Rtp::kFirstChannel + in.Byte() % 4;
+    std::uint32_t words[10] = {in.Byte() % 3u, 7, 3000};
+    std::size_t length = in.Byte() % sizeof words;
+    Sim::Board::instance().device<Sim::Rtp>().Event(channel, words, length);
+    if (multiplexer.event_count() > 0)
+        Mux::test::run_once(0);
+}
+
 LGCP::Command Simple(void (LGCP::Command::*select)())
 {
     LGCP::Command c;
@@ -186,6 +269,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static SlotsTest::FuzzSetUp once;
     static HwMux mux;
     static MapFactory map;
+    static RtpFactory rtp;
     static PretendSpawner spawner;
     static ChildSpawner* const real = ChildSpawner::UseInstance(&spawner);
     (void)real;
@@ -219,7 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 19) {
+            switch ((op & 0x3F) % 22) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -360,6 +444,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 }
                 break;
             }
+            case 19:
+                c.set_create(Rtp(in));
+                break;
+            case 20:
+                c = RtpIoctl(in);
+                break;
+            case 21:
+                RtpEvent(in);
+                host.Discard();
+                CheckInvariants(host.slots(), map, modems);
+                continue;
             }
             host.Offer(c, slot, seq);
             host.Discard();
@@ -384,5 +479,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Sim::Board::instance().Fail("/dev/mctl", r, 0, 0);
     Sim::Board::instance().Fail("netif", Sim::NetIfs::kWanDev, 0, 0);
     spawner.fail = false;
+    Check(rtp.slots.empty());
+    // Every session's descriptors went with its slot, refused ones at once.
+    Check(Sim::Board::instance().OpenCount("/dev/rtp") == 0);
+    Sim::Board::instance().Fail("/dev/rtp", Sim::Rtp::kBegin, 0, 0);
     return 0;
 }
