@@ -163,7 +163,7 @@ namespace {
 // One direction of the channel: frames wait here until the pump hands them
 // to the receiving side, as a frame read from a descriptor would arrive on
 // a later loop pass.
-class Wire : public GenericHDLC {
+class LapdWire : public GenericHDLC {
 public:
     bool hdlc_transmit(Packet& frame) override { return frames.put(frame); }
     bool is_open() const override { return true; }
@@ -221,8 +221,8 @@ public:
     Layer3& network() { return net_side_; }
 
 private:
-    Wire to_net_;
-    Wire to_user_;
+    LapdWire to_net_;
+    LapdWire to_user_;
     Layer3 user_side_;
     Layer3 net_side_;
     ISDN::LAPD* user_; // owned by the families
