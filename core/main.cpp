@@ -24,6 +24,7 @@
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
+#include "slots/mixer_slot.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
 #include "slots/voice_slot.hpp"
@@ -134,6 +135,7 @@ int main(int argc, char** argv)
     // globals at the tail, made before main.
     KeepTrunkFactories();
     MapFactory::instance();
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();

@@ -6,6 +6,7 @@
 #include "sim/e1.hpp"
 #include "sim/hal.hpp"
 #include "sim/mcc.hpp"
+#include "sim/mixer.hpp"
 #include "sim/model_util.hpp"
 #include "sim/watchdog.hpp"
 
@@ -124,6 +125,7 @@ Board::Board()
     Add<Mcc>(device<Hal>(), lock_);
     Add<Dtmf>();
     Add<Dsp>();
+    Add<MixerDev>();
     Add<Maintenance>();
     Add<E1Cas>();
     Add<Watchdog>();

@@ -384,7 +384,7 @@ void Slot::processRtpEvent(rtp_event const& in)
         return;
     LGCP::RtpEvent event;
     LGCP::RtpPDEvent& pd = event.select_pd();
-    pd.set_value(static_cast<int>(in.data[0]));
-    pd.set_timeout(static_cast<int>(in.data[1]));
+    pd.set_value(static_cast<int>(in.value));
+    pd.set_timeout(static_cast<int>(in.timeout));
     OnRtpEvent(event);
 }

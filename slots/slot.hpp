@@ -26,9 +26,9 @@
 #include "asn1/modules/DIZORU.hpp"
 #include "asn1/modules/LGCP.hpp"
 #include "asn1/modules/TERM.hpp"
+#include "hardware/drivers.hpp"
 #include "hardware/dsproc.hpp"
 #include "hardware/tonec.hpp"
-#include "slots/rtp_event.hpp"
 
 #include <cstdint>
 #include <iosfwd>

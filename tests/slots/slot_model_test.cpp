@@ -71,8 +71,8 @@ TEST_F(SlotModel, DspEventsBecomeVadSdSelcalBssAndRtpSignals)
     s.processBSSEvent(&huge);
     rtp_event pd{};
     pd.type = 1;
-    pd.data[0] = 4;
-    pd.data[1] = 600;
+    pd.value = 4;
+    pd.timeout = 600;
     s.processRtpEvent(pd);
     pd.type = 2;
     s.processRtpEvent(pd);
