@@ -107,7 +107,8 @@ std::vector<std::string> MixerDev::Sums(std::int32_t unit) const
             continue;
         std::string line = std::to_string(key.second) + ":";
         for (const Source& s : sources)
-            line += " " + std::to_string(s.unit) + "." + std::to_string(s.channel) + "@" + std::to_string(s.gain);
+            line +=
+                " " + std::to_string(s.unit) + "." + std::to_string(s.channel) + "@" + std::to_string(s.gain);
         lines.push_back(line);
     }
     return lines;
@@ -131,7 +132,8 @@ Outcome MixerDev::Ioctl(std::uint32_t request, void* arg, unsigned long)
             if (!units_.empty())
                 next = units_.front();
         } else {
-            auto it = std::find_if(units_.begin(), units_.end(), [&](Unit const& u) { return u.unit == r.unit; });
+            auto it =
+                std::find_if(units_.begin(), units_.end(), [&](Unit const& u) { return u.unit == r.unit; });
             if (it != units_.end() && it + 1 != units_.end())
                 next = *(it + 1);
             else if (it == units_.end() && !forever_)
@@ -158,7 +160,8 @@ Outcome MixerDev::Ioctl(std::uint32_t request, void* arg, unsigned long)
         if (it == timeslots_.end()) {
             if (timeslots_.size() >= kTimeslots)
                 return Util::Fail(ENOSPC);
-            it = timeslots_.emplace(key, kFirstTimeslot + static_cast<std::uint32_t>(timeslots_.size())).first;
+            it =
+                timeslots_.emplace(key, kFirstTimeslot + static_cast<std::uint32_t>(timeslots_.size())).first;
         }
         return Outcome{static_cast<int>(it->second), 0, false};
     }
@@ -205,7 +208,8 @@ bool MixerDev::Control(const std::vector<std::string>& words, std::ostream& out)
         out << "ok\n";
         return true;
     }
-    if (words.size() == 3 && words[0] == "unit" && words[1] == "remove" && Util::ParseSigned(words[2], v[0])) {
+    if (words.size() == 3 && words[0] == "unit" && words[1] == "remove" &&
+        Util::ParseSigned(words[2], v[0])) {
         RemoveUnit(v[0]);
         out << "ok\n";
         return true;
@@ -244,7 +248,8 @@ bool MixerDev::Control(const std::vector<std::string>& words, std::ostream& out)
 
 void MixerDev::Help(std::ostream& out) const
 {
-    out << "unit add U TDM INPUTS  unit U with TDM channels and INPUTS mixer inputs (replaces U, else joins the "
+    out << "unit add U TDM INPUTS  unit U with TDM channels and INPUTS mixer inputs (replaces U, else joins "
+           "the "
            "end of the list)\n"
            "unit remove U  unit U leaves the list\n"
            "units  one line per unit \"U TDM INPUTS\", then \"ok N\"\n"

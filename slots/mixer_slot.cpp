@@ -42,8 +42,9 @@ void Delays(Hardware::DSProcReceiver& receiver, int unit, LGCP::Delays const& d)
 
 void ToneFilter(Hardware::DSProcReceiver& receiver, LGCP::ToneFilter const& f)
 {
-    receiver.configureToneFilter(static_cast<unsigned int>(f.get_freq().getValue()), f.get_enable().getValue(),
-                                 f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
+    receiver.configureToneFilter(static_cast<unsigned int>(f.get_freq().getValue()),
+                                 f.get_enable().getValue(), f.get_duration_th_msec().getValue(),
+                                 f.get_det_level_dB().getValue());
 }
 
 std::ostream& Put(std::ostream& os, mix_slot const& s)
@@ -236,7 +237,8 @@ TdmInput* Mixer::New(LGCP::MixerInParams const& params)
     }
     if (params.has_ecm()) {
         LGCP::EchoCancelMode const& e = params.get_ecm();
-        static_cast<Hardware::TonecReceiver&>(*input).echoCancel(e.get_ec().getValue() || e.get_es().getValue());
+        static_cast<Hardware::TonecReceiver&>(*input).echoCancel(e.get_ec().getValue() ||
+                                                                 e.get_es().getValue());
     }
     Register(input);
     input->registered_ = true;
@@ -335,7 +337,8 @@ bool Mixer::ClearTX(LGCP::MixerChannel const& channel)
     }
     if (mixer_ctl(MIX_RX_CLEAR, &s) < 0) {
         const int error = errno;
-        Put(std::cerr << "mixer [" << unit << "]: MIX_RX_CLEAR", s) << " fail : " << std::strerror(error) << std::endl;
+        Put(std::cerr << "mixer [" << unit << "]: MIX_RX_CLEAR", s)
+            << " fail : " << std::strerror(error) << std::endl;
         return false;
     }
     return true;
@@ -386,7 +389,8 @@ int Mixer::channel2timeslot(int channel)
     const int t = mixer_ctl(MIX_TDM, &s);
     if (t < 0) {
         const int error = errno;
-        Put(std::cerr << "mixer [" << unit << "]: MIX_TDM", s) << " fail : " << std::strerror(error) << std::endl;
+        Put(std::cerr << "mixer [" << unit << "]: MIX_TDM", s)
+            << " fail : " << std::strerror(error) << std::endl;
         return -1;
     }
     return t;
@@ -453,18 +457,23 @@ void MixerFactory::RefreshResources()
     info.unit = -1;
     mixerInputs = -1;
     tdmChannels = -1;
-    // Units that the driver reports with nonsense counts are left out and do
-    // not fill `mixers`: the answers are bounded too, so that such a driver,
-    // or one that repeats a unit, cannot hold the loop for ever.
-    for (int answers = 0; mixers.size() < MaxUnits && answers < MaxUnits + MaxCount; ++answers) {
+    // At most MaxUnits units found in this walk. Counting the units not yet
+    // found again would make a full board's next walk find nothing, drop
+    // every unit and abort its ports, and the walk after that find them all
+    // as new. Units with nonsense counts are left out and count for nothing:
+    // the answers are bounded too, so that such a driver, or one that
+    // repeats a unit, cannot hold the loop for ever.
+    int found = 0;
+    for (int answers = 0; found < MaxUnits && answers < MaxUnits + MaxCount; ++answers) {
         if (mixer_ctl(MIX_UNIT_INFO, &info) < 0)
             break;
         if (info.tdm_channels < 0 || info.tdm_channels > MaxCount || info.mixer_inputs < 0 ||
             info.mixer_inputs > MaxCount) {
-            std::cerr << "mixer: unit " << info.unit << " reports " << info.tdm_channels << " tdm channels and "
-                      << info.mixer_inputs << " mixer inputs, ignored" << std::endl;
+            std::cerr << "mixer: unit " << info.unit << " reports " << info.tdm_channels
+                      << " tdm channels and " << info.mixer_inputs << " mixer inputs, ignored" << std::endl;
             continue;
         }
+        ++found;
         tdmChannels = tdmChannels < 0 ? info.tdm_channels : std::min(tdmChannels, info.tdm_channels);
         mixerInputs = mixerInputs < 0 ? info.mixer_inputs : std::min(mixerInputs, info.mixer_inputs);
         bool known = false;
