@@ -24,7 +24,8 @@ inline LGCP::MixerChannel MixerChannel(MixChannel c)
     return m;
 }
 
-inline LGCP::CreateParams MixerIn(int unit, MixChannel channel, std::optional<MixChannel> summator = std::nullopt,
+inline LGCP::CreateParams MixerIn(int unit, MixChannel channel,
+                                  std::optional<MixChannel> summator = std::nullopt,
                                   std::optional<std::pair<bool, bool>> ecm = std::nullopt)
 {
     LGCP::CreateParams p;
@@ -43,7 +44,8 @@ inline LGCP::CreateParams MixerIn(int unit, MixChannel channel, std::optional<Mi
 }
 
 // Each input: its channel and gain.
-inline LGCP::CreateParams MixerOut(int unit, MixChannel channel, std::vector<std::pair<MixChannel, int>> inputs = {})
+inline LGCP::CreateParams MixerOut(int unit, MixChannel channel,
+                                   std::vector<std::pair<MixChannel, int>> inputs = {})
 {
     LGCP::CreateParams p;
     LGCP::MixerOutParams& m = p.select_mixerOut();

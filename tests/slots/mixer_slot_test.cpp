@@ -96,7 +96,10 @@ protected:
         c.set_ioctl(p);
         return c;
     }
-    std::vector<Received> Ioctl(std::uint32_t slot, LGCP::IoctlParams const& p) { return host().Exchange(Ioctl(p), slot); }
+    std::vector<Received> Ioctl(std::uint32_t slot, LGCP::IoctlParams const& p)
+    {
+        return host().Exchange(Ioctl(p), slot);
+    }
 
     Mixer::MixerFactory mixer_;
     std::unique_ptr<Hardware::TonecReceiverService> tonec_;
@@ -168,8 +171,8 @@ TEST_F(MixerSlots, InputTakesItsSwitchChannelFeedsItsSummatorAndCancelsEcho)
               Lines{"success seq=2 slot=5"});
     const int ts = model().Timeslot(0, 3);
     ASSERT_GE(ts, 0);
-    EXPECT_EQ(Requests(), (Lines{"0x800c4d06 0 0 3 = " + std::to_string(ts),
-                                 "0x801c4d03 0 0 5 0 0 3 32767 = 0"}));
+    EXPECT_EQ(Requests(),
+              (Lines{"0x800c4d06 0 0 3 = " + std::to_string(ts), "0x801c4d03 0 0 5 0 0 3 32767 = 0"}));
     EXPECT_EQ(Opens(), 2u);
     EXPECT_EQ(model().Sums(0), Lines{"5: 0.3@32767"});
     EXPECT_TRUE(board().device<Sim::Dtmf>().Get(static_cast<std::uint32_t>(ts)).lms);
@@ -191,7 +194,8 @@ TEST_F(MixerSlots, InputTakesItsSwitchChannelFeedsItsSummatorAndCancelsEcho)
     // driver, and the input is created without a summator.
     board().ClearLog();
     Capture err(std::cerr);
-    EXPECT_EQ(Texts(host().Create(6, MixerIn(0, {true, 4}, MixChannel{false, 5}))), Lines{"success seq=5 slot=6"});
+    EXPECT_EQ(Texts(host().Create(6, MixerIn(0, {true, 4}, MixChannel{false, 5}))),
+              Lines{"success seq=5 slot=6"});
     EXPECT_EQ(err.str(), "mixer [0]: wrong summator coding !\n"
                          "mixer [0]: MIX_RX_ADD fail : Invalid argument\n");
     auto requests = Requests();
@@ -222,14 +226,16 @@ TEST_F(MixerSlots, FailedSummatorAddStillCreatesTheInput)
     TwoUnits();
     board().Fail("/dev/mixer", Sim::MixerDev::kRxAdd, 1, EIO);
     Capture err(std::cerr);
-    EXPECT_EQ(Texts(host().Create(5, MixerIn(1, {true, 2}, MixChannel{true, 7}))), Lines{"success seq=2 slot=5"});
+    EXPECT_EQ(Texts(host().Create(5, MixerIn(1, {true, 2}, MixChannel{true, 7}))),
+              Lines{"success seq=2 slot=5"});
     EXPECT_EQ(err.str(), "mixer [1]: MIX_RX_ADD fail : Input/output error\n");
     EXPECT_TRUE(model().Sums(1).empty());
     // It counts as having a summator: the destroy tries to remove it.
     board().ClearLog();
     EXPECT_EQ(Texts(host().Destroy(5)), Lines{"success seq=3 slot=5"});
-    EXPECT_EQ(err.str(), "mixer [1]: MIX_RX_ADD fail : Input/output error\n"
-                         "mixer [1]: MIX_RX_REMOVE rx.number=7 tx.number=2 fail : No such file or directory\n");
+    EXPECT_EQ(err.str(),
+              "mixer [1]: MIX_RX_ADD fail : Input/output error\n"
+              "mixer [1]: MIX_RX_REMOVE rx.number=7 tx.number=2 fail : No such file or directory\n");
 }
 
 TEST_F(MixerSlots, OutputIsClearedThenSumsItsInputsWithTheirGains)
@@ -238,8 +244,9 @@ TEST_F(MixerSlots, OutputIsClearedThenSumsItsInputsWithTheirGains)
     EXPECT_EQ(Texts(host().Create(5, MixerOut(0, {true, 9}, {{{true, 1}, 100}, {{true, 2}, 200}}))),
               Lines{"success seq=2 slot=5"});
     const int ts = model().Timeslot(0, 9);
-    EXPECT_EQ(Requests(), (Lines{"0x800c4d02 0 0 9 = 0", "0x801c4d03 0 0 9 0 0 1 100 = 0",
-                                 "0x801c4d03 0 0 9 0 0 2 200 = 0", "0x800c4d06 0 0 9 = " + std::to_string(ts)}));
+    EXPECT_EQ(Requests(),
+              (Lines{"0x800c4d02 0 0 9 = 0", "0x801c4d03 0 0 9 0 0 1 100 = 0",
+                     "0x801c4d03 0 0 9 0 0 2 200 = 0", "0x800c4d06 0 0 9 = " + std::to_string(ts)}));
     EXPECT_EQ(Opens(), 4u);
     EXPECT_EQ(model().Sums(0), Lines{"9: 0.1@100 0.2@200"});
     EXPECT_EQ(slot(5)->IGetTransmitChannel(), ts);
@@ -442,7 +449,8 @@ TEST_F(MixerSlots, DestroyDisablesTheSwitchChannelThenUndoesTheMixerProgram)
     auto& dtmf = board().device<Sim::Dtmf>();
     dtmf.ClearDials();
     log.clear();
-    EXPECT_EQ(destroyed(6), (Lines{"/dev/hal 0x80044d03 " + channel(9) + " = 0", "/dev/mixer 0x800c4d02 0 0 9 = 0"}));
+    EXPECT_EQ(destroyed(6),
+              (Lines{"/dev/hal 0x80044d03 " + channel(9) + " = 0", "/dev/mixer 0x800c4d02 0 0 9 = 0"}));
     EXPECT_EQ(log.str(), "mixer [0]: clear tdm output 9\n");
     ASSERT_EQ(dtmf.Dials().size(), 2u);
     EXPECT_EQ(dtmf.Dials()[0].f1, 1000);
