@@ -18,23 +18,36 @@
 //   13 create echo     slot, bus and channel (one signed octet each; buses
 //                      1 and 3 are present)
 //   14 create mcc      slot, type (0..3, one past the enumeration), mode
+//   15 create mixerIn  slot, unit (signed octet), channel, flags (bit 0
+//                      summator, bit 1 ecm), summator channel; a channel is
+//                      a kind octet (bit 0: rtp) and a signed octet
+//   16 create mixerOut slot, unit, channel, count (0..3) of inputs, each a
+//                      channel and a gain (two octets, signed)
+//   17 mixer unit      an octet: unit (0..3) leaves the board's list if
+//                      there, else joins it with 1..32 channels
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
-// that is gone (the factories' lists included), and every MCC channel the
-// board holds belongs to a live slot. Later slot kinds add their steps here.
+// that is gone (the factories' lists included), every MCC channel the
+// board holds belongs to a live slot, and every mixer port is in its
+// unit's list once, with no unit freed under it or kept without reason.
+// Later slot kinds add their steps here.
 
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
+#include "slots/mixer_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
+#include "tests/slots/mixer_params.hpp"
 #include "tests/slots/slots_host.hpp"
 
 #include "sim/board.hpp"
 #include "sim/mcc.hpp"
+#include "sim/mixer.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -57,6 +70,11 @@ struct Input {
     std::uint32_t Slot() { return ((std::uint32_t(Byte()) << 8) | Byte()) % 1100; }
     int Signed16() { return static_cast<std::int16_t>((std::uint16_t(Byte()) << 8) | Byte()); }
     int Signed8() { return static_cast<std::int8_t>(Byte()); }
+    SlotsTest::MixChannel MixChannel()
+    {
+        bool tdm = (Byte() & 1) == 0;
+        return {tdm, Signed8()};
+    }
 };
 
 // Log lines go nowhere: they are the same few texts, millions of times.
@@ -76,7 +94,33 @@ void Check(bool ok)
         __builtin_trap();
 }
 
-void CheckInvariants(Slots& slots, MapFactory& map)
+// Every mixer port is in its unit's list once; every port of a held unit
+// is live; the units alive are those held plus those that only their
+// ports keep.
+void CheckMixer(std::set<::Slot*> const& live, Mixer::MixerFactory& mixer)
+{
+    std::set<Mixer::Mixer*> units;
+    for (auto const& m : mixer.mixers) {
+        units.insert(m.get());
+        for (Mixer::MixerSlot* p : m->ports)
+            Check(live.count(p) == 1);
+    }
+    std::size_t held = units.size();
+    for (::Slot* s : live) {
+        Mixer::Mixer* unit = nullptr;
+        if (auto* in = dynamic_cast<Mixer::TdmInput*>(s))
+            unit = &in->mixer;
+        else if (auto* out = dynamic_cast<Mixer::TdmOutput*>(s))
+            unit = &out->mixer;
+        else
+            continue;
+        Check(std::count(unit->ports.begin(), unit->ports.end(), s) == 1);
+        units.insert(unit);
+    }
+    Check(units.size() - held + mixer.mixers.size() == static_cast<std::size_t>(mixer.live));
+}
+
+void CheckInvariants(Slots& slots, MapFactory& map, Mixer::MixerFactory& mixer)
 {
     std::set<::Slot*> live(slots.slots().begin(), slots.slots().end());
     Check(live.size() == slots.slots().size());
@@ -116,6 +160,7 @@ void CheckInvariants(Slots& slots, MapFactory& map)
     for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
         held.insert(static_cast<int>(ts));
     Check(held == channels);
+    CheckMixer(live, mixer);
 }
 
 LGCP::Command Simple(void (LGCP::Command::*select)())
@@ -146,12 +191,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static ExtFactory ext;
     static MccFactory mcc;
     static EchoFactory echo;
+    static Mixer::MixerFactory mixer;
     static bool buses = [] {
         echo.SetPresentForTest(1, true);
         echo.SetPresentForTest(3, true);
         return true;
     }();
     (void)buses;
+
+    // Each run starts from the board's two units; the factory keeps what
+    // the last query of the run before found.
+    Sim::MixerDev& units = Sim::Board::instance().device<Sim::MixerDev>();
+    units.Reset();
 
     {
         SlotsTest::Host host(&mux);
@@ -166,7 +217,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 15) {
+            switch ((op & 0x3F) % 18) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -223,7 +274,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 11:
                 host.LoseHost();
                 host.Reconnect();
-                CheckInvariants(host.slots(), map);
+                CheckInvariants(host.slots(), map, mixer);
                 continue;
             case 12: {
                 int tx = in.Signed16(), rx = in.Signed16();
@@ -240,10 +291,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 c.set_create(SlotsTest::Mcc(type, mode));
                 break;
             }
+            case 15: {
+                int unit = in.Signed8();
+                SlotsTest::MixChannel ch = in.MixChannel();
+                std::uint8_t flags = in.Byte();
+                SlotsTest::MixChannel sum = in.MixChannel();
+                c.set_create(SlotsTest::MixerIn(unit, ch,
+                                                (flags & 1) ? std::optional(sum) : std::nullopt,
+                                                (flags & 2) ? std::optional(std::pair((flags & 4) != 0, (flags & 8) != 0))
+                                                            : std::nullopt));
+                break;
+            }
+            case 16: {
+                int unit = in.Signed8();
+                SlotsTest::MixChannel ch = in.MixChannel();
+                std::vector<std::pair<SlotsTest::MixChannel, int>> inputs;
+                for (int n = in.Byte() % 4; n > 0; --n) {
+                    SlotsTest::MixChannel source = in.MixChannel();
+                    inputs.emplace_back(source, in.Signed16());
+                }
+                c.set_create(SlotsTest::MixerOut(unit, ch, inputs));
+                break;
+            }
+            case 17: {
+                std::uint8_t b = in.Byte();
+                int unit = b % 4;
+                bool there = false;
+                for (auto const& u : units.Units())
+                    there = there || u.unit == unit;
+                if (there)
+                    units.RemoveUnit(unit);
+                else
+                    units.AddUnit({unit, 1 + (b >> 2) % 32, 4});
+                continue;
+            }
             }
             host.Offer(c, slot, seq);
             host.Discard();
-            CheckInvariants(host.slots(), map);
+            CheckInvariants(host.slots(), map, mixer);
         }
     }
     // The host is gone with its slots: nothing may be left anywhere.
@@ -253,7 +338,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (::Slot* s : map.owners)
         Check(s == nullptr);
     Check(map.slots.empty());
-    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty());
+    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && mixer.slots.empty());
+    Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     return 0;
 }
