@@ -31,13 +31,7 @@ static_assert(sizeof(RxRecord) == Driver::RequestSize(MixerDev::kRxRemove));
 static_assert(offsetof(RxRecord, gain) == 24);
 static_assert(sizeof(UnitRecord) == Driver::RequestSize(MixerDev::kUnitInfo));
 
-template <class R>
-R Take(const void* arg)
-{
-    R r;
-    std::memcpy(&r, arg, sizeof r);
-    return r;
-}
+using Util::Take;
 
 } // namespace
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <optional>
 
 #include <fcntl.h>
 
@@ -30,21 +31,47 @@ mix_slot MakeSlot(int unit, int number)
     return s;
 }
 
-// The rows that both port kinds share.
-void Delays(Hardware::DSProcReceiver& receiver, int unit, LGCP::Delays const& d)
+// The rows of the ioctl table that both port kinds share; nothing when
+// `p` is not one of them.
+std::optional<bool> SharedIoctl(Hardware::TonecReceiver& tonec, Hardware::DSProcReceiver& dsp, int unit,
+                                LGCP::IoctlParams const& p)
 {
-    if (d.has_selcal())
-        std::cerr << "mixer [" << unit << "]: error: selcal delay isn't supported for mixer!!! Set to zero."
-                  << std::endl;
-    receiver.configureDelays(d.has_rx() ? static_cast<unsigned int>(d.get_rx().getValue()) : 0,
-                             d.has_tx() ? static_cast<unsigned int>(d.get_tx().getValue()) : 0, 0);
-}
-
-void ToneFilter(Hardware::DSProcReceiver& receiver, LGCP::ToneFilter const& f)
-{
-    receiver.configureToneFilter(static_cast<unsigned int>(f.get_freq().getValue()),
-                                 f.get_enable().getValue(), f.get_duration_th_msec().getValue(),
-                                 f.get_det_level_dB().getValue());
+    if (p.is_translateDTMF()) {
+        tonec.translateDTMF(p.get_translateDTMF());
+        return true;
+    }
+    if (p.is_dtmf_params())
+        return tonec.configureDTMF(p.get_dtmf_params());
+    if (p.is_vad_params())
+        return dsp.configureVAD(p.get_vad_params());
+    if (p.is_vad_enable())
+        return dsp.enableVAD(p.get_vad_enable().getValue());
+    if (p.is_vad_disable())
+        return dsp.disableVAD();
+    if (p.is_sd_params())
+        return dsp.configureSD();
+    if (p.is_sd_enable())
+        return dsp.enableSD(p.get_sd_enable().getValue());
+    if (p.is_sd_disable())
+        return dsp.disableSD();
+    if (p.is_iva_enable())
+        return tonec.enableIVA(p.get_iva_enable().getValue());
+    if (p.is_tone_filter()) {
+        auto const& f = p.get_tone_filter();
+        dsp.configureToneFilter(static_cast<unsigned int>(f.get_freq().getValue()), f.get_enable().getValue(),
+                                f.get_duration_th_msec().getValue(), f.get_det_level_dB().getValue());
+        return true;
+    }
+    if (p.is_delays()) {
+        auto const& d = p.get_delays();
+        if (d.has_selcal())
+            std::cerr << "mixer [" << unit
+                      << "]: error: selcal delay isn't supported for mixer!!! Set to zero." << std::endl;
+        dsp.configureDelays(d.has_rx() ? static_cast<unsigned int>(d.get_rx().getValue()) : 0,
+                            d.has_tx() ? static_cast<unsigned int>(d.get_tx().getValue()) : 0, 0);
+        return true;
+    }
+    return std::nullopt;
 }
 
 std::ostream& Put(std::ostream& os, mix_slot const& s)
@@ -84,45 +111,19 @@ bool TdmInput::IBeforeDestroy()
 
 bool TdmInput::Ioctl(LGCP::IoctlParams const& p)
 {
+    if (auto shared = SharedIoctl(*this, *this, mixer.unit, p))
+        return *shared;
     if (p.is_echoSuppressor())
         return echoCancel(p.get_echoSuppressor().getValue());
     if (p.is_dtmf_enable())
         return enableDTMF(p.get_dtmf_enable().getValue());
     if (p.is_dtmf_reject_enable())
         return enableDTMFReject(p.get_dtmf_reject_enable().getValue());
-    if (p.is_translateDTMF()) {
-        translateDTMF(p.get_translateDTMF());
-        return true;
-    }
-    if (p.is_dtmf_params())
-        return configureDTMF(p.get_dtmf_params());
-    if (p.is_vad_params())
-        return configureVAD(p.get_vad_params());
-    if (p.is_vad_enable())
-        return enableVAD(p.get_vad_enable().getValue());
-    if (p.is_vad_disable())
-        return disableVAD();
-    if (p.is_sd_params())
-        return configureSD();
-    if (p.is_sd_enable())
-        return enableSD(p.get_sd_enable().getValue());
-    if (p.is_sd_disable())
-        return disableSD();
-    if (p.is_iva_enable())
-        return enableIVA(p.get_iva_enable().getValue());
     if (p.is_iva_params())
         return configureIVA(p.get_iva_params());
     if (p.is_rx_gain()) {
         // The driver takes a signed byte: the low 8 bits of the host's value.
         configureRxGain(static_cast<std::int8_t>(p.get_rx_gain().get_gainDB().getValue() & 0xFF));
-        return true;
-    }
-    if (p.is_delays()) {
-        Delays(*this, mixer.unit, p.get_delays());
-        return true;
-    }
-    if (p.is_tone_filter()) {
-        ToneFilter(*this, p.get_tone_filter());
         return true;
     }
     return false;
@@ -143,34 +144,12 @@ bool TdmOutput::IBeforeDestroy()
 
 bool TdmOutput::Ioctl(LGCP::IoctlParams const& p)
 {
-    if (p.is_translateDTMF()) {
-        translateDTMF(p.get_translateDTMF());
-        return true;
-    }
-    if (p.is_dtmf_params())
-        return configureDTMF(p.get_dtmf_params());
+    if (auto shared = SharedIoctl(*this, *this, mixer.unit, p))
+        return *shared;
     if (p.is_dtmf_disable())
         return disableToneGenerator(false);
     if (p.is_dtmf_reject_disable())
         return enableDTMFReject(false);
-    if (p.is_vad_params())
-        return configureVAD(p.get_vad_params());
-    if (p.is_vad_enable())
-        return enableVAD(p.get_vad_enable().getValue());
-    if (p.is_vad_disable())
-        return disableVAD();
-    if (p.is_sd_params())
-        return configureSD();
-    if (p.is_sd_enable())
-        return enableSD(p.get_sd_enable().getValue());
-    if (p.is_sd_disable())
-        return disableSD();
-    if (p.is_iva_enable())
-        return enableIVA(p.get_iva_enable().getValue());
-    if (p.is_tone_filter()) {
-        ToneFilter(*this, p.get_tone_filter());
-        return true;
-    }
     if (p.is_tone_gen_enable()) {
         auto const& g = p.get_tone_gen_enable();
         disableToneGenerator(false);
@@ -180,10 +159,6 @@ bool TdmOutput::Ioctl(LGCP::IoctlParams const& p)
     }
     if (p.is_tone_gen_disable()) {
         disableToneGenerator(true);
-        return true;
-    }
-    if (p.is_delays()) {
-        Delays(*this, mixer.unit, p.get_delays());
         return true;
     }
     return false;

@@ -296,10 +296,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 SlotsTest::MixChannel ch = in.MixChannel();
                 std::uint8_t flags = in.Byte();
                 SlotsTest::MixChannel sum = in.MixChannel();
-                c.set_create(SlotsTest::MixerIn(unit, ch,
-                                                (flags & 1) ? std::optional(sum) : std::nullopt,
-                                                (flags & 2) ? std::optional(std::pair((flags & 4) != 0, (flags & 8) != 0))
-                                                            : std::nullopt));
+                c.set_create(SlotsTest::MixerIn(
+                    unit, ch, (flags & 1) ? std::optional(sum) : std::nullopt,
+                    (flags & 2) ? std::optional(std::pair((flags & 4) != 0, (flags & 8) != 0))
+                                : std::nullopt));
                 break;
             }
             case 16: {

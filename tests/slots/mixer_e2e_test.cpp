@@ -21,6 +21,7 @@ namespace {
 using E2E::Bytes;
 using E2E::LgcpHost;
 using E2E::ServerProcess;
+using SlotsTest::DigitsOneTwo;
 using SlotsTest::MixChannel;
 using SlotsTest::MixerIn;
 using SlotsTest::MixerOut;
@@ -59,7 +60,8 @@ public:
         LGCP::Command c;
         c.set_query();
         Lines out = Exchange(-1, c);
-        for (auto const& s : Until([](std::string const& s) { return s.find("signal : query") != std::string::npos; }))
+        for (auto const& s :
+             Until([](std::string const& s) { return s.find("signal : query") != std::string::npos; }))
             out.push_back(s);
         return out;
     }
@@ -80,7 +82,8 @@ public:
             if (!host_.Receive(payload, 50))
                 continue;
             LGCP::Message m;
-            if (E2E::Decode(payload, m) && m.get_pdu().is_signal() && m.get_pdu().get_signal().is_trunkStatus())
+            if (E2E::Decode(payload, m) && m.get_pdu().is_signal() &&
+                m.get_pdu().get_signal().is_trunkStatus())
                 continue;
             out.push_back(E2E::Notation(payload));
             if (last(out.back()))
@@ -97,7 +100,8 @@ private:
 
 std::string Response(int seq, int slot, std::string const& what)
 {
-    return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu response : " + what + " }";
+    return "{ seq " + std::to_string(seq) + ", slot " + std::to_string(slot) + ", pdu response : " + what +
+           " }";
 }
 
 // The board's request log lines of one device.
@@ -131,8 +135,10 @@ protected:
 
 TEST_F(MixerEnd, InputRecordsAreExactAndEachRequestOpensTheDevice)
 {
-    EXPECT_EQ(host_->Create(5, MixerIn(0, {true, 3})), Lines{Response(1, 5, "error : insufficientResources")});
-    EXPECT_EQ(host_->Create(5, MixerOut(0, {true, 3})), Lines{Response(2, 5, "error : insufficientResources")});
+    EXPECT_EQ(host_->Create(5, MixerIn(0, {true, 3})),
+              Lines{Response(1, 5, "error : insufficientResources")});
+    EXPECT_EQ(host_->Create(5, MixerOut(0, {true, 3})),
+              Lines{Response(2, 5, "error : insufficientResources")});
     auto q = host_->Query();
     ASSERT_EQ(q.size(), 2u);
     EXPECT_NE(q[1].find("mixer { { unit 0, tdm_inputs 24, tdm_outputs 24, mixer_inputs 8, dpu_per_mixer 770, "
@@ -155,7 +161,8 @@ TEST_F(MixerEnd, InputRecordsAreExactAndEachRequestOpensTheDevice)
     EXPECT_NE(server_.Ask("/dev/dtmf slot " + std::to_string(ts)).find(" lms 1 "), std::string::npos);
 
     // Channel 24 lies past the smallest unit.
-    EXPECT_EQ(host_->Create(6, MixerIn(0, {true, 24})), Lines{Response(5, 6, "error : insufficientResources")});
+    EXPECT_EQ(host_->Create(6, MixerIn(0, {true, 24})),
+              Lines{Response(5, 6, "error : insufficientResources")});
     ASSERT_EQ(server_.Ask("log clear"), "ok\n");
     EXPECT_EQ(host_->Destroy(5), Lines{Response(6, 5, "success : NULL")});
     log = Log(server_, "/dev/mixer");
@@ -167,7 +174,8 @@ TEST_F(MixerEnd, InputRecordsAreExactAndEachRequestOpensTheDevice)
 TEST_F(MixerEnd, PortsReportTheirDetectorsAndTheEndOfADigitString)
 {
     host_->Query();
-    EXPECT_EQ(host_->Create(5, MixerOut(1, {true, 2}, {{{true, 1}, 100}})), Lines{Response(2, 5, "success : NULL")});
+    EXPECT_EQ(host_->Create(5, MixerOut(1, {true, 2}, {{{true, 1}, 100}})),
+              Lines{Response(2, 5, "success : NULL")});
     EXPECT_EQ(host_->Create(6, MixerIn(1, {true, 1})), Lines{Response(3, 6, "success : NULL")});
     int const out_ts = OkNumber(server_.Ask("/dev/mixer timeslot 1 2"));
     int const in_ts = OkNumber(server_.Ask("/dev/mixer timeslot 1 1"));
@@ -178,19 +186,11 @@ TEST_F(MixerEnd, PortsReportTheirDetectorsAndTheEndOfADigitString)
     p.select_tone_gen_enable().set_freq(1000);
     p.select_tone_gen_enable().set_amp(50);
     EXPECT_EQ(host_->Ioctl(5, p), Lines{Response(5, 5, "success : NULL")});
-    EXPECT_NE(server_.Ask("/dev/dtmf slot " + std::to_string(out_ts)).find(" tone 1000 0 50 0"), std::string::npos);
+    EXPECT_NE(server_.Ask("/dev/dtmf slot " + std::to_string(out_ts)).find(" tone 1000 0 50 0"),
+              std::string::npos);
 
     // "12" on the output: the host hears when it has been played.
-    LGCP::TranslateDtmfParams digits;
-    for (auto [f1, f2] : {std::pair{697, 1209}, {697, 1336}}) {
-        LGCP::DualTone t;
-        t.set_freq1(f1);
-        t.set_freq2(f2);
-        digits.get_digits().push_back(t);
-    }
-    digits.set_toneDuration(40);
-    digits.set_pauseDuration(40);
-    p.set_translateDTMF(digits);
+    p.set_translateDTMF(DigitsOneTwo(40, 40));
     EXPECT_EQ(host_->Ioctl(5, p), Lines{Response(6, 5, "success : NULL")});
     std::string const done = "{ slot 5, pdu signal : tonec : { timestamp 0, event dtmfDone : NULL } }";
     EXPECT_EQ(host_->Until([&](std::string const& s) { return s == done; }), Lines{done});
@@ -217,7 +217,8 @@ TEST_F(MixerEnd, UnitRemovedBetweenQueriesAbortsItsPortsUntilTheyAreDestroyed)
     EXPECT_EQ(q[1], "{ slot 4, pdu signal : abort : 0 }");
     EXPECT_EQ(q[2], "{ slot 5, pdu signal : abort : 0 }");
     EXPECT_EQ(q[3].find("{ unit 1,"), std::string::npos);
-    EXPECT_EQ(host_->Create(6, MixerIn(1, {true, 3})), Lines{Response(5, 6, "error : insufficientResources")});
+    EXPECT_EQ(host_->Create(6, MixerIn(1, {true, 3})),
+              Lines{Response(5, 6, "error : insufficientResources")});
     EXPECT_EQ(host_->Destroy(5), Lines{Response(6, 5, "success : NULL")});
     EXPECT_EQ(host_->Destroy(4), Lines{Response(7, 4, "success : NULL")});
     // The server is still well.

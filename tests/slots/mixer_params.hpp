@@ -60,4 +60,19 @@ inline LGCP::CreateParams MixerOut(int unit, MixChannel channel,
     return p;
 }
 
+// The digits "1" and "2", with these tone and pause lengths.
+inline LGCP::TranslateDtmfParams DigitsOneTwo(int tone_ms, int pause_ms)
+{
+    LGCP::TranslateDtmfParams digits;
+    for (auto [f1, f2] : {std::pair{697, 1209}, {697, 1336}}) {
+        LGCP::DualTone t;
+        t.set_freq1(f1);
+        t.set_freq2(f2);
+        digits.get_digits().push_back(t);
+    }
+    digits.set_toneDuration(tone_ms);
+    digits.set_pauseDuration(pause_ms);
+    return digits;
+}
+
 } // namespace SlotsTest

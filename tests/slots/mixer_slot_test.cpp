@@ -330,16 +330,7 @@ TEST_F(MixerSlots, OutputIoctlsDriveTheGeneratorAndReportTheEndOfADigitString)
 
     // A string of two digits: tone, pause, tone, pause, off, then the host
     // hears that it ended.
-    LGCP::TranslateDtmfParams digits;
-    for (auto [f1, f2] : {std::pair{697, 1209}, {697, 1336}}) {
-        LGCP::DualTone t;
-        t.set_freq1(f1);
-        t.set_freq2(f2);
-        digits.get_digits().push_back(t);
-    }
-    digits.set_toneDuration(80);
-    digits.set_pauseDuration(60);
-    p.set_translateDTMF(digits);
+    p.set_translateDTMF(DigitsOneTwo(80, 60));
     dtmf.ClearDials();
     std::uint64_t const t0 = Mux::milliseconds();
     EXPECT_EQ(Texts(Ioctl(5, p)), Lines{"success seq=7 slot=5"});
