@@ -14,12 +14,13 @@ function(gw_library)
 endfunction()
 
 # gw_test(NAME <name> DEPS <libs>... [SOURCES <files>...] [LABELS <labels>]
-#         [FIXTURE <fixture>]): one GoogleTest executable per test folder;
-# every *_test.cpp in the folder joins it unless SOURCES names the files.
-# Each TEST becomes its own CTest case; FIXTURE names a CTest fixture that
-# every case requires (what another test sets up first).
+#         [FIXTURE <fixture>] [PREFIX <prefix>]): one GoogleTest executable per
+# test folder; every *_test.cpp in the folder joins it unless SOURCES names
+# the files. Each TEST becomes its own CTest case, its name led by PREFIX
+# when given; FIXTURE names a CTest fixture that every case requires (what
+# another test sets up first).
 function(gw_test)
-  cmake_parse_arguments(GW "" "NAME;FIXTURE" "DEPS;SOURCES;LABELS" ${ARGN})
+  cmake_parse_arguments(GW "" "NAME;FIXTURE;PREFIX" "DEPS;SOURCES;LABELS" ${ARGN})
   if(NOT GW_SOURCES)
     file(GLOB GW_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   endif()
@@ -37,7 +38,11 @@ function(gw_test)
   if(GW_FIXTURE)
     list(APPEND props FIXTURES_REQUIRED "${GW_FIXTURE}")
   endif()
-  gtest_discover_tests(${GW_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+  set(prefix)
+  if(GW_PREFIX)
+    set(prefix TEST_PREFIX ${GW_PREFIX})
+  endif()
+  gtest_discover_tests(${GW_NAME} DISCOVERY_TIMEOUT 60 ${prefix} PROPERTIES ${props})
 endfunction()
 
 # gw_subsystem_libraries(<var>): every subsystem library that exists, highest

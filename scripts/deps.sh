@@ -10,6 +10,9 @@ packages=(
   erlang-base erlang-asn1 erlang-dev
   tshark faketime openssl iproute2 nftables snmptrapd
   clang-format
+  # Independent link-layer peers of the interoperability tests (host build
+  # only: no board build looks for them).
+  libpri-dev libosmo-abis-dev libosmocore-dev libss7-dev pkg-config
 )
 # Extra groups are asked for by name: "$0 ppc fuzz".
 for extra in "$@"; do
