@@ -15,6 +15,8 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 set(GW_ASN1_MODULES LGCP TERM DIZORU ACP HSP BASE MON)
 set(GW_GEN_ROOT ${CMAKE_BINARY_DIR}/gen)
 set(GW_ASN1_GEN_DIR ${GW_GEN_ROOT}/asn1/modules)
+# Seen by every folder: the tests that hand our encodings to Erlang use it.
+set(GW_ASN1_GEN_DIR ${GW_ASN1_GEN_DIR} CACHE INTERNAL "generated protocol modules")
 
 set(GW_ASN1_SOURCES)
 foreach(m IN LISTS GW_ASN1_MODULES)

@@ -25,6 +25,7 @@
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
 #include "slots/mixer_slot.hpp"
+#include "slots/modem_slot.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
 #include "slots/voice_slot.hpp"
@@ -135,6 +136,7 @@ int main(int argc, char** argv)
     // globals at the tail, made before main.
     KeepTrunkFactories();
     MapFactory::instance();
+    ModemFactory::instance();
     Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();

@@ -8,6 +8,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <iostream>
+#include <csignal>
+#include <ctime>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -56,6 +58,39 @@ int find_proc_by_name(const char* name, int pid)
     }
     ::closedir(dir);
     return found;
+}
+
+pid_t ChildSpawner::Start(ChildProgram const& program)
+{
+    // Everything the child touches exists before the fork.
+    std::vector<char*> argv;
+    argv.reserve(program.args.size() + 1);
+    for (const std::string& a : program.args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const char* const path = argv[0];
+
+    const pid_t pid = ::fork();
+    if (pid != 0)
+        return pid;
+
+    if (program.stdinFd == STDIN_FILENO)
+        ::fcntl(STDIN_FILENO, F_SETFD, 0);
+    else if (program.stdinFd >= 0)
+        ::dup2(program.stdinFd, STDIN_FILENO);
+    if (program.sleepSeconds >= 0)
+        ::sleep(static_cast<unsigned>(program.sleepSeconds));
+    if (!program.banner.empty())
+        (void)!::write(STDOUT_FILENO, program.banner.data(), program.banner.size());
+    ::execv(path, argv.data());
+    if (!program.execFailed.empty())
+        (void)!::write(STDOUT_FILENO, program.execFailed.data(), program.execFailed.size());
+    ::_exit(program.failStatus);
+}
+
+int ChildSpawner::Signal(pid_t pid, int sig)
+{
+    return ::kill(pid, sig);
 }
 
 namespace Linux {

@@ -1,11 +1,55 @@
 #pragma once
 
+#include "core/singleton.hpp"
+
 #include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 // The pid of a process whose command name (the text between the first "("
 // and the last ")" of /proc/<pid>/stat) equals `name`, or -1. A positive
 // `pid` is tried first; then /proc is scanned.
 int find_proc_by_name(const char* name, int pid);
+
+// A program to start as a child process, prepared whole in the parent.
+// Between fork and exec the child only moves a descriptor, writes fixed
+// texts with write(2), sleeps, execs and calls _exit: it allocates nothing
+// and runs no destructor, since it shares the parent's sessions (a child
+// that ran the parent's static destructors would tear them down) and, on
+// the simulated board, a copy of a process that has another thread.
+struct ChildProgram {
+    // The file that is run; argument 0.
+    explicit ChildProgram(std::string path) : args{std::move(path)} {}
+
+    std::vector<std::string> args;
+    // Becomes the child's standard input when not negative.
+    int stdinFd = -1;
+    // The child sleeps this many seconds first when not negative (0 lets
+    // the parent run on before the program starts).
+    int sleepSeconds = -1;
+    // Written to the standard output before the exec.
+    std::string banner;
+    // Written to the standard output when the exec fails, before the child
+    // ends with `failStatus`.
+    std::string execFailed;
+    int failStatus = 2;
+};
+
+// Starts and signals child processes. Tests put their own in place (a
+// program cannot fork for every step of a fuzzer).
+class ChildSpawner {
+public:
+    static ChildSpawner& instance() { return Singleton<ChildSpawner>::Get(); }
+    static ChildSpawner* UseInstance(ChildSpawner* spawner) { return Singleton<ChildSpawner>::Use(spawner); }
+
+    virtual ~ChildSpawner() = default;
+    // fork and exec; the child's pid, or -1 with errno when fork failed. A
+    // failed exec shows only as the child's end.
+    virtual pid_t Start(ChildProgram const& program);
+    // kill(2).
+    virtual int Signal(pid_t pid, int sig);
+};
 
 namespace Linux {
 

@@ -3,7 +3,7 @@
 // The one door through which the program opens and commands the board's
 // drivers. Two backends exist and are chosen when the program is linked:
 // the board's (plain system calls) and the simulated board (sim/). Product
-// code is written once against these four calls; read, write, poll and dup
+// code is written once against these calls; read, write, poll and dup
 // stay ordinary system calls on the descriptor that Open returns.
 //
 // Request numbers are the board's own (32-bit PowerPC ioctl encoding) and
@@ -40,5 +40,11 @@ int IoctlValue(int fd, std::uint32_t request, unsigned long value);
 
 // close(2).
 int Close(int fd);
+
+// ioctl(2) on a socket for a network-interface request (SIOCGIFFLAGS,
+// SIOCWANDEV, ...); `ifreq` is the kernel's interface record, named by its
+// first 16 bytes. On the simulated board the board answers for its HDLC
+// interfaces ("hdlc<N>") and every other name goes to the kernel.
+int NetIoctl(int socket, unsigned long request, void* ifreq);
 
 } // namespace Driver

@@ -29,4 +29,9 @@ int Close(int fd)
     return ::close(fd);
 }
 
+int NetIoctl(int socket, unsigned long request, void* ifreq)
+{
+    return ::ioctl(socket, request, ifreq);
+}
+
 } // namespace Driver

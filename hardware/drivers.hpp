@@ -92,17 +92,45 @@ struct rtp_pd_params {
     std::uint8_t zero2[12];
 };
 
-// Records the program only prints.
+// Radio-extension driver requests: on a descriptor of "/dev/rtp_ext", and
+// the one on the RTP session descriptor that joins an existing extension
+// session (board encoding).
+constexpr std::uint32_t RTP_EXT_INIT = 0xc0144500;           // rtp_ext_init_params
+constexpr std::uint32_t RTP_EXT_ATTACH = 0xc0084501;         // rtp_ext_attach_session_params
+constexpr std::uint32_t RTP_EXT_DETACH = 0x20004502;         // rtp_ext_attach_session_params
+constexpr std::uint32_t RTP_EXT_PACKET_INFO = 0xc00c4503;    // rtp_ext_packet_info
+constexpr std::uint32_t RTP_EXT_SET_FILTER = 0xc0084504;     // rtp_ext_filter
+constexpr std::uint32_t RTP_EXT_RESET_FILTER = 0x20004505;   // rtp_ext_filter
+constexpr std::uint32_t RTP_ATTACH_EXT_SESSION = 0xc0085209; // rtp_attach_session_params
+
+// An existing extension session, named by its owner's descriptor and pid.
 struct rtp_attach_session_params {
     std::int32_t fd_rtp;
     std::int32_t pid_rtp;
 };
+// The RTP session of this process that an extension session reads and
+// writes the header extensions of (pid: the owner's, or -1).
 struct rtp_ext_attach_session_params {
     std::int32_t fd_rtp;
     std::int32_t pid_rtp;
 };
+// The header-extension profile of a session (0x1337 VEZE, 0x0167 ED-137)
+// and four words whose meaning the profile gives.
 struct rtp_ext_init_params {
     std::uint16_t etype;
+    std::uint16_t zero;
+    std::uint32_t words[4];
+};
+// What the driver tells of the next extension before it is read.
+struct rtp_ext_packet_info {
+    std::uint32_t ssrc;
+    std::uint32_t src_addr; // network order
+    std::uint32_t unused;
+};
+// The one source address the driver is to accept.
+struct rtp_ext_filter {
+    std::uint32_t addr; // network order
+    std::uint32_t zero;
 };
 
 static_assert(sizeof(rtp_connection_params) == 68);
@@ -134,11 +162,23 @@ static_assert(offsetof(rtp_pd_params, timeout) == 8);
 static_assert(offsetof(rtp_pd_params, timeout_again) == 20);
 static_assert(sizeof(rtp_attach_session_params) == 8);
 static_assert(sizeof(rtp_ext_attach_session_params) == 8);
-static_assert(sizeof(rtp_ext_init_params) == 2);
+static_assert(sizeof(rtp_ext_init_params) == 20);
+static_assert(offsetof(rtp_ext_init_params, zero) == 2);
+static_assert(offsetof(rtp_ext_init_params, words) == 4);
+static_assert(sizeof(rtp_ext_packet_info) == 12);
+static_assert(offsetof(rtp_ext_packet_info, src_addr) == 4);
+static_assert(offsetof(rtp_ext_packet_info, unused) == 8);
+static_assert(sizeof(rtp_ext_filter) == 8);
+static_assert(offsetof(rtp_ext_filter, zero) == 4);
 // The size field of each request number names its record.
 static_assert(Driver::RequestSize(RTP_BEGIN_SESSION) == sizeof(rtp_connection_params));
 static_assert(Driver::RequestSize(RTP_ADD_CHANNEL) == sizeof(rtp_channel_info));
 static_assert(Driver::RequestSize(RTP_SET_EVENT) == sizeof(rtp_pd_params));
+static_assert(Driver::RequestSize(RTP_EXT_INIT) == sizeof(rtp_ext_init_params));
+static_assert(Driver::RequestSize(RTP_EXT_ATTACH) == sizeof(rtp_ext_attach_session_params));
+static_assert(Driver::RequestSize(RTP_EXT_PACKET_INFO) == sizeof(rtp_ext_packet_info));
+static_assert(Driver::RequestSize(RTP_EXT_SET_FILTER) == sizeof(rtp_ext_filter));
+static_assert(Driver::RequestSize(RTP_ATTACH_EXT_SESSION) == sizeof(rtp_attach_session_params));
 
 // Conference mixer requests on "/dev/mixer" (board encoding). All carry
 // write-direction codes, yet MIX_UNIT_INFO fills its record and MIX_TDM
@@ -212,3 +252,68 @@ private:
     int code_;
 };
 std::ostream& operator<<(std::ostream& os, const RtpErr& e);
+
+// Modem driver requests on a descriptor of "/dev/mctl". Their numbers carry
+// no size: the argument is a value, or a record of 32-bit words whose
+// length the request implies.
+constexpr std::uint32_t MCTL_ANSWER = 0xBB03;        // mctl_modem_cmd {modem, -1}
+constexpr std::uint32_t MCTL_ORIGINATE = 0xBB04;     // mctl_modem_cmd {modem, -1}
+constexpr std::uint32_t MCTL_ALLOCATE = 0xBB0B;      // value 0; result: the modem taken
+constexpr std::uint32_t MCTL_ENUMERATE = 0xBB0C;     // value: the previous modem (-1 first)
+constexpr std::uint32_t MCTL_GET_TIMESLOT = 0xBB15;  // value 0; result: the modem's switch channel
+constexpr std::uint32_t MCTL_SET_DDM = 0xBB16;       // mctl_modem_cmd {modem, flags}
+constexpr std::uint32_t MCTL_SET_DMP = 0xBB38;       // mctl_dmp_param
+constexpr std::uint32_t MCTL_RESET_DMP = 0xBB3A;     // mctl_modem_cmd {modem, -1}
+constexpr std::uint32_t MCTL_FAX_ORIGINATE = 0xBB40; // mctl_modem_cmd {modem, -1}
+
+// Digital data mode bits of MCTL_SET_DDM.
+constexpr std::int32_t MCTL_DDM_V110 = 1;
+constexpr std::int32_t MCTL_DDM_8BIT = 2;
+constexpr std::int32_t MCTL_DDM_7BIT = 4;
+
+struct mctl_modem_cmd {
+    std::int32_t modem;
+    std::int32_t arg;
+};
+
+struct mctl_dmp_param {
+    std::int32_t modem;
+    std::uint32_t index;
+    std::uint32_t value;
+};
+
+static_assert(sizeof(mctl_modem_cmd) == 8);
+static_assert(offsetof(mctl_modem_cmd, arg) == 4);
+static_assert(sizeof(mctl_dmp_param) == 12);
+static_assert(offsetof(mctl_dmp_param, index) == 4);
+static_assert(offsetof(mctl_dmp_param, value) == 8);
+
+// The kernel's generic HDLC interfaces ("hdlc<N>"), commanded through
+// Driver::NetIoctl on an AF_INET datagram socket. SIOCWANDEV carries an
+// if_settings record in the interface record's union: a type, the size of
+// the buffer, and a pointer to the buffer.
+namespace HdlcIf {
+constexpr unsigned long SIOCWANDEV = 0x894A;
+constexpr std::uint32_t IF_GET_IFACE = 0x0001; // read the physical interface's settings
+constexpr std::uint32_t IF_PROTO_HDLC = 0x2000;
+constexpr std::uint32_t IF_PROTO_PPP = 0x2001;
+// The physical settings read by IF_GET_IFACE: the E1 record's slot_map word
+// names the interface's TDM switch channel.
+constexpr std::uint32_t kIfaceBuffer = 128;
+constexpr std::uint32_t kSlotMapOffset = 12;
+
+struct if_settings {
+    std::uint32_t type;
+    std::uint32_t size;
+    void* data;
+};
+// raw HDLC settings of IF_PROTO_HDLC.
+struct raw_hdlc_proto {
+    std::uint16_t encoding;
+    std::uint16_t parity;
+};
+
+static_assert(offsetof(if_settings, size) == 4);
+static_assert(offsetof(if_settings, data) == 8);
+static_assert(sizeof(raw_hdlc_proto) == 4);
+} // namespace HdlcIf

@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libboost-dev libloki-dev
   erlang-base erlang-asn1 erlang-dev
-  tshark faketime openssl iproute2 nftables snmptrapd
+  tshark faketime openssl iproute2 nftables snmptrapd ppp
   clang-format
   # Independent link-layer peers of the interoperability tests (host build
   # only: no board build looks for them).

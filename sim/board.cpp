@@ -6,8 +6,11 @@
 #include "sim/e1.hpp"
 #include "sim/hal.hpp"
 #include "sim/mcc.hpp"
+#include "sim/mctl.hpp"
 #include "sim/mixer.hpp"
 #include "sim/model_util.hpp"
+#include "sim/netifs.hpp"
+#include "sim/rtp_ext.hpp"
 #include "sim/watchdog.hpp"
 
 #include <cerrno>
@@ -96,6 +99,8 @@ std::string Format(const Request& r)
         s << "open";
     else
         s << Hex(r.request);
+    if (!r.name.empty())
+        s << ' ' << r.name;
     for (std::uint32_t w : r.in)
         s << ' ' << w;
     if (!r.out.empty()) {
@@ -129,6 +134,20 @@ Board::Board()
     Add<Maintenance>();
     Add<E1Cas>();
     Add<Watchdog>();
+    Add<Mctl>();
+    Add<NetIfs>();
+    Add<RtpExt>([this](ino_t inode, std::string& path) { return OpenOf(inode, path); });
+}
+
+// Under the board's lock: the radio-extension model asks which open an
+// extension session is attached to.
+int Board::OpenOf(ino_t inode, std::string& path) const
+{
+    auto it = opens_.find(inode);
+    if (it == opens_.end())
+        return -1;
+    path = it->second.device->path();
+    return it->second.fd;
 }
 
 // The list never changes after construction: no lock needed to read it.
@@ -286,7 +305,9 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
     r.request = request;
     ++counts_[{r.device, request}];
 
-    const std::uint32_t size = Driver::RequestSize(request);
+    std::uint32_t size = Driver::RequestSize(request);
+    if (size == 0)
+        size = d->RecordSize(request);
     const std::uint32_t words = size / 4;
     Outcome o;
     // A request that takes a value (a time slot) carries no record, whatever
@@ -303,12 +324,7 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
             if (words > 0)
                 std::memcpy(r.in.data(), arg, words * 4);
         }
-        int error = 0;
-        if (absent_[r.device])
-            o = Outcome{-1, ENODEV, false};
-        else if (TakeFailure(r.device, request, error))
-            o = Outcome{-1, error, false};
-        else
+        if (!Refused(r.device, request, o))
             o = d->IoctlOn(it->second.fd, request, arg, value);
         if (o.result >= 0 && !by_value && words > 0 &&
             (Driver::RequestDir(request) & Driver::kDirRead) != 0) {
@@ -316,12 +332,47 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
             std::memcpy(r.out.data(), arg, words * 4);
         }
     }
+    return Finish(std::move(r), o);
+}
+
+bool Board::Refused(const std::string& path, std::uint32_t request, Outcome& o)
+{
+    int error = 0;
+    if (absent_[path])
+        o = Outcome{-1, ENODEV, false};
+    else if (TakeFailure(path, request, error))
+        o = Outcome{-1, error, false};
+    else
+        return false;
+    return true;
+}
+
+int Board::Finish(Request&& r, const Outcome& o)
+{
     r.result = o.result;
     r.error = o.result < 0 ? o.error : 0;
     Record(std::move(r), o.quiet);
     if (o.result < 0)
         errno = o.error;
     return o.result;
+}
+
+int Board::NetIoctl(std::uint32_t request, void* ifreq)
+{
+    std::lock_guard<std::mutex> g(lock_);
+    NetIfs& netifs = device<NetIfs>();
+    Request r;
+    r.device = netifs.path();
+    r.request = request;
+    r.name = NetIfs::NameOf(ifreq);
+    r.in = NetIfs::WordsIn(request, ifreq);
+    ++counts_[{r.device, request}];
+    Outcome o;
+    if (!Refused(r.device, request, o))
+        o = netifs.Ioctl(request, ifreq, 0);
+    if (o.result >= 0)
+        r.out = NetIfs::WordsOut(request, ifreq);
+    return Finish(std::move(r), o);
 }
 
 std::uint64_t Board::Count(const std::string& path, std::uint32_t request) const
@@ -436,6 +487,7 @@ std::string Board::Help() const
         "present PATH  the device is there again",
         "opens PATH  \"ok N\": live opens of the device",
         "inject PATH HEX  one record to read on every open; \"ok N\": the opens that received it",
+        "netifs  the network interfaces of the board (as \"netif\")",
     };
     std::ostringstream out;
     std::size_t lines = 0;
@@ -464,6 +516,8 @@ std::string Board::Command(const std::string& line)
         words.push_back(w);
     if (words.empty())
         return "error empty request\n";
+    if (words.size() == 1 && words[0] == "netifs")
+        words[0] = "netif";
     // The public operations take the lock themselves; only the device
     // commands run under it here.
     const std::string& verb = words[0];

@@ -42,6 +42,7 @@ constexpr std::uint32_t kAny = 0xFFFFFFFFu; // any request (failure injection)
 struct Request {
     std::string device;
     std::uint32_t request = 0;      // kOpen for an open
+    std::string name;               // the interface of a network-interface request
     std::vector<std::uint32_t> in;  // argument words as the program gave them
     std::vector<std::uint32_t> out; // the same words after the driver answered (read requests)
     int result = 0;
@@ -49,7 +50,7 @@ struct Request {
 };
 
 // "/dev/hal 0xc0084d05 8458 255 -> 8458 62 = 0", "/dev/hal open = 5",
-// "/dev/hal 0x80044d03 8192 = -1 EIO".
+// "/dev/hal 0x80044d03 8192 = -1 EIO", "netif 0x0000894a hdlc0 8193 4 = 0".
 std::string Format(const Request& r);
 
 class Board {
@@ -76,6 +77,9 @@ public:
     // The driver side, called by the simulated backend of the driver port.
     int Open(const char* path, int flags);
     int Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, bool by_value);
+    // A network-interface request for one of the board's interfaces
+    // (NetIfs::Owns); `ifreq` is the kernel's interface record.
+    int NetIoctl(std::uint32_t request, void* ifreq);
 
     // Requests that reached the device (kOpen: opens); failed ones count too.
     std::uint64_t Count(const std::string& path, std::uint32_t request) const;
@@ -128,9 +132,17 @@ private:
         int error = 0;
     };
     bool TakeFailure(const std::string& path, std::uint32_t request, int& error);
+    // An absent device or a failure asked for: `o` says how; false when
+    // the request reaches the model.
+    bool Refused(const std::string& path, std::uint32_t request, Outcome& o);
+    // Logs the request with its outcome, sets errno; the result.
+    int Finish(Request&& r, const Outcome& o);
     void Record(Request&& r, bool quiet);
     void ForgetStaleOpens();
     void CloseAllOpens();
+    // The board's end and device of the open whose program end has `inode`,
+    // or -1.
+    int OpenOf(ino_t inode, std::string& path) const;
     std::string CommandLocked(const std::vector<std::string>& words);
 
     std::string Help() const;

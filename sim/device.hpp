@@ -36,7 +36,7 @@ public:
     const std::string& path() const noexcept { return path_; }
 
     // One request. `arg` is the program's record (native words, already
-    // checked to hold the size the request number gives) or null; `value`
+    // checked to hold the size the request number, or RecordSize, gives) or null; `value`
     // is the argument of a request that takes a value instead.
     virtual Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) = 0;
 
@@ -59,6 +59,15 @@ public:
     {
         (void)request;
         return false;
+    }
+    // The record length in bytes of a request whose number carries no size
+    // (the number's size field is 0) but that takes a record of words all
+    // the same; 0 when it takes none. The board checks and logs the record
+    // by it.
+    virtual std::uint32_t RecordSize(std::uint32_t request) const
+    {
+        (void)request;
+        return 0;
     }
     // A device that only takes what the program writes and answers nothing
     // (the watchdog): its opens write into nothing, so that a program that

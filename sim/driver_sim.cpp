@@ -4,10 +4,12 @@
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
 #include "sim/control.hpp"
+#include "sim/netifs.hpp"
 
 #include <cstdlib>
 #include <iostream>
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace {
@@ -47,6 +49,16 @@ int IoctlValue(int fd, std::uint32_t request, unsigned long value)
 int Close(int fd)
 {
     return ::close(fd);
+}
+
+int NetIoctl(int socket, unsigned long request, void* ifreq)
+{
+    (void)control_started;
+    // The board's own interfaces; a request for any other name reaches the
+    // kernel through the socket, as on the board.
+    if (ifreq != nullptr && Sim::NetIfs::Owns(ifreq))
+        return Sim::Board::instance().NetIoctl(static_cast<std::uint32_t>(request), ifreq);
+    return ::ioctl(socket, request, ifreq);
 }
 
 } // namespace Driver

@@ -323,7 +323,10 @@ std::size_t Mcc::Pump()
             continue;
         for (;;) {
             ssize_t n = ::recv(fd, buf.data(), buf.size(), MSG_DONTWAIT);
-            if (n < 0)
+            // 0: end of file, which stays (the program shut its side down,
+            // or closed it after ForgetDead looked), or an empty record,
+            // which carries no frame; what follows waits for the next pump.
+            if (n <= 0)
                 break;
             if (!o.allocated)
                 continue; // no controller: the frame goes nowhere

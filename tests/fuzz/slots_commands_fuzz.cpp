@@ -1,5 +1,6 @@
 // Slot commands in any order, on any numbers, against Slots with the trunk,
-// basic-rate, map, external, echo and MCC factories on the simulated board.
+// basic-rate, map, modem, mixer, external, echo and MCC factories on the
+// simulated board.
 //
 // Input: a sequence of steps, each an opcode octet and its operands (a slot
 // number is two octets, modulo 1100 so that numbers past the table occur):
@@ -18,13 +19,21 @@
 //   13 create echo     slot, bus and channel (one signed octet each; buses
 //                      1 and 3 are present)
 //   14 create mcc      slot, type (0..3, one past the enumeration), mode
-//   15 create mixerIn  slot, unit (signed octet), channel, flags (bit 0
-//                      summator, bit 1 ecm), summator channel; a channel is
-//                      a kind octet (bit 0: rtp) and a signed octet
-//   16 create mixerOut slot, unit, channel, count (0..3) of inputs, each a
+//   15 create modem    slot, flags (bit 0 ddm present, bit 1 a mode in it,
+//                      bit 2 originate, bit 3 fax, bit 4 execargs, bit 5
+//                      dmp, bit 6 the program's start fails, bit 7 the next
+//                      modem or interface request fails)
+//   16 the loop clock moves on (operand times 40 ms): stop timers fire
+//   17 create mixerIn  slot, unit (signed octet), channel, flags (bit 0
+//                      summator, bit 1 ecm, bits 2 and 3 its ec and es),
+//                      summator channel; a channel is a kind octet (bit 0:
+//                      rtp) and a signed octet
+//   18 create mixerOut slot, unit, channel, count (0..3) of inputs, each a
 //                      channel and a gain (two octets, signed)
-//   17 mixer unit      an octet: unit (0..3) leaves the board's list if
+//   19 mixer unit      an octet: unit (0..3) leaves the board's list if
 //                      there, else joins it with 1..32 channels
+// Modem programs are not started: a spawner of this target hands out
+// process numbers that nothing owns and signals nobody.
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
@@ -33,11 +42,13 @@
 // unit's list once, with no unit freed under it or kept without reason.
 // Later slot kinds add their steps here.
 
+#include "core/process.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
 #include "slots/mixer_slot.hpp"
+#include "slots/modem_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/mixer_params.hpp"
@@ -45,15 +56,19 @@
 
 #include "sim/board.hpp"
 #include "sim/mcc.hpp"
+#include "sim/mctl.hpp"
 #include "sim/mixer.hpp"
+#include "sim/netifs.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
 #include <set>
 #include <streambuf>
+#include <string>
 
 namespace {
 
@@ -84,6 +99,23 @@ struct NullBuf : std::streambuf {
 
 constexpr int kMaxSteps = 64;
 
+// Children that are never made: numbers far above any real process, and
+// signals that go nowhere. A start fails when asked to.
+struct PretendSpawner : ChildSpawner {
+    pid_t Start(ChildProgram const&) override
+    {
+        if (fail) {
+            fail = false;
+            errno = EAGAIN;
+            return -1;
+        }
+        return next++;
+    }
+    int Signal(pid_t, int) override { return 0; }
+    bool fail = false;
+    pid_t next = 0x3FFF0000;
+};
+
 TrunkFactory* const kTrunks[] = {&trunk0,     &trunk1,     &trunk2,     &trunk3,
                                  &trunk_bri0, &trunk_bri1, &trunk_bri2, &trunk_bri3,
                                  &trunk_bri4, &trunk_bri5, &trunk_bri6, &trunk_bri7};
@@ -92,6 +124,23 @@ void Check(bool ok)
 {
     if (!ok)
         __builtin_trap();
+}
+
+void CheckModems(std::set<::Slot*> const& live, ModemFactory& modems)
+{
+    for (::Slot* s : modems.modemSlots)
+        Check(live.count(s) == 1);
+    for (::Slot* s : modems.dspSlots)
+        Check(live.count(s) == 1);
+    for (HdlcModemSlot* s : modems.hdlcSlots) {
+        Check(live.count(s) == 1);
+        // An interface is held by one slot, and is not free meanwhile.
+        Check(std::count(modems.freeHdlc.begin(), modems.freeHdlc.end(), s->GetIfName()) == 0);
+        for (HdlcModemSlot* t : modems.hdlcSlots)
+            Check(t == s || t->GetIfName() != s->GetIfName());
+    }
+    for (std::string const& name : modems.freeHdlc)
+        Check(std::count(modems.freeHdlc.begin(), modems.freeHdlc.end(), name) == 1);
 }
 
 // Every mixer port is in its unit's list once; every port of a held unit
@@ -120,7 +169,7 @@ void CheckMixer(std::set<::Slot*> const& live, Mixer::MixerFactory& mixer)
     Check(units.size() - held + mixer.mixers.size() == static_cast<std::size_t>(mixer.live));
 }
 
-void CheckInvariants(Slots& slots, MapFactory& map, Mixer::MixerFactory& mixer)
+void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer::MixerFactory& mixer)
 {
     std::set<::Slot*> live(slots.slots().begin(), slots.slots().end());
     Check(live.size() == slots.slots().size());
@@ -151,6 +200,8 @@ void CheckInvariants(Slots& slots, MapFactory& map, Mixer::MixerFactory& mixer)
             Check(s == nullptr || live.count(s) == 1);
     for (::Slot* s : map.owners)
         Check(s == nullptr || live.count(s) == 1);
+    CheckModems(live, modems);
+    CheckMixer(live, mixer);
     // Each MCC channel is held by exactly one live MCC slot.
     std::set<int> channels;
     for (::Slot* s : live)
@@ -160,7 +211,6 @@ void CheckInvariants(Slots& slots, MapFactory& map, Mixer::MixerFactory& mixer)
     for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
         held.insert(static_cast<int>(ts));
     Check(held == channels);
-    CheckMixer(live, mixer);
 }
 
 LGCP::Command Simple(void (LGCP::Command::*select)())
@@ -188,21 +238,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)ready;
     static HwMux mux;
     static MapFactory map;
+    static PretendSpawner spawner;
+    static ChildSpawner* const real = ChildSpawner::UseInstance(&spawner);
+    (void)real;
+    // Each run starts from the models' healthy state; no open of them is
+    // left from the last run.
+    Sim::Board::instance().device<Sim::Mctl>().Reset();
+    Sim::Board::instance().device<Sim::NetIfs>().Reset();
+    static ModemFactory modems;
+    modems.IQuery();
+    // The board's two mixer units; the factory keeps what the last query
+    // of the run before found.
+    Sim::MixerDev& units = Sim::Board::instance().device<Sim::MixerDev>();
+    units.Reset();
+    static Mixer::MixerFactory mixer;
     static ExtFactory ext;
     static MccFactory mcc;
     static EchoFactory echo;
-    static Mixer::MixerFactory mixer;
     static bool buses = [] {
         echo.SetPresentForTest(1, true);
         echo.SetPresentForTest(3, true);
         return true;
     }();
     (void)buses;
-
-    // Each run starts from the board's two units; the factory keeps what
-    // the last query of the run before found.
-    Sim::MixerDev& units = Sim::Board::instance().device<Sim::MixerDev>();
-    units.Reset();
 
     {
         SlotsTest::Host host(&mux);
@@ -217,7 +275,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 18) {
+            switch ((op & 0x3F) % 20) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -274,7 +332,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 11:
                 host.LoseHost();
                 host.Reconnect();
-                CheckInvariants(host.slots(), map, mixer);
+                CheckInvariants(host.slots(), map, modems, mixer);
                 continue;
             case 12: {
                 int tx = in.Signed16(), rx = in.Signed16();
@@ -292,17 +350,68 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
             case 15: {
+                std::uint8_t flags = in.Byte();
+                LGCP::CreateParams p;
+                TERM::ModemParams& m = p.select_modem();
+                m.set_cid(std::string(in.Byte() % 4, '5'));
+                m.set_cdid("");
+                if (flags & 1) {
+                    m.include_ddm();
+                    if (flags & 2) {
+                        TERM::DigitalDataModeEnum e;
+                        e.setValue(in.Byte() % 4);
+                        m.get_ddm().push_back(e);
+                    }
+                }
+                if (flags & 4)
+                    m.set_originate();
+                if (flags & 8)
+                    m.set_fax();
+                if (flags & 16) {
+                    m.include_execargs();
+                    for (std::uint8_t n = in.Byte() % 70; n > 0; --n)
+                        m.get_execargs().push_back(ASN1::IA5String("x"));
+                }
+                if (flags & 32) {
+                    m.include_dmp();
+                    TERM::DDModemParam d;
+                    d.set_offset(static_cast<std::int8_t>(in.Byte()));
+                    d.set_value(in.Byte());
+                    m.get_dmp().push_back(d);
+                }
+                spawner.fail = (flags & 64) != 0;
+                if (flags & 128) {
+                    static constexpr std::uint32_t kinds[] = {Sim::Mctl::kAllocate, Sim::Mctl::kTimeslot,
+                                                              Sim::Mctl::kSetDdm, Sim::Mctl::kAnswer};
+                    std::uint8_t k = in.Byte();
+                    if (k & 4)
+                        Sim::Board::instance().Fail("netif", Sim::NetIfs::kWanDev, 1, EIO);
+                    else
+                        Sim::Board::instance().Fail("/dev/mctl", kinds[k % 4], 1, EBUSY);
+                }
+                c.set_create(p);
+                break;
+            }
+            case 16:
+                Mux::test::advance(in.Byte() * 40u);
+                host.Discard();
+                CheckInvariants(host.slots(), map, modems, mixer);
+                continue;
+            case 17: {
                 int unit = in.Signed8();
                 SlotsTest::MixChannel ch = in.MixChannel();
                 std::uint8_t flags = in.Byte();
                 SlotsTest::MixChannel sum = in.MixChannel();
-                c.set_create(SlotsTest::MixerIn(
-                    unit, ch, (flags & 1) ? std::optional(sum) : std::nullopt,
-                    (flags & 2) ? std::optional(std::pair((flags & 4) != 0, (flags & 8) != 0))
-                                : std::nullopt));
+                std::optional<SlotsTest::MixChannel> summator;
+                if (flags & 1)
+                    summator = sum;
+                std::optional<std::pair<bool, bool>> ecm;
+                if (flags & 2)
+                    ecm = std::pair((flags & 4) != 0, (flags & 8) != 0);
+                c.set_create(SlotsTest::MixerIn(unit, ch, summator, ecm));
                 break;
             }
-            case 16: {
+            case 18: {
                 int unit = in.Signed8();
                 SlotsTest::MixChannel ch = in.MixChannel();
                 std::vector<std::pair<SlotsTest::MixChannel, int>> inputs;
@@ -313,7 +422,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 c.set_create(SlotsTest::MixerOut(unit, ch, inputs));
                 break;
             }
-            case 17: {
+            case 19: {
                 std::uint8_t b = in.Byte();
                 int unit = b % 4;
                 bool there = false;
@@ -328,7 +437,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             host.Offer(c, slot, seq);
             host.Discard();
-            CheckInvariants(host.slots(), map, mixer);
+            CheckInvariants(host.slots(), map, modems, mixer);
         }
     }
     // The host is gone with its slots: nothing may be left anywhere.
@@ -338,8 +447,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (::Slot* s : map.owners)
         Check(s == nullptr);
     Check(map.slots.empty());
+    Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
+    Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && mixer.slots.empty());
     Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
+    // Failures asked for and never met do not carry over to the next run.
+    Sim::Board::instance().Fail("/dev/mctl", Sim::kAny, 0, 0);
+    for (std::uint32_t r :
+         {Sim::Mctl::kAllocate, Sim::Mctl::kTimeslot, Sim::Mctl::kSetDdm, Sim::Mctl::kAnswer})
+        Sim::Board::instance().Fail("/dev/mctl", r, 0, 0);
+    Sim::Board::instance().Fail("netif", Sim::NetIfs::kWanDev, 0, 0);
+    spawner.fail = false;
     return 0;
 }

@@ -116,7 +116,8 @@ TEST(DriverRecords, OtherRecordTexts)
               "  rtp_attach_session_params\n  {\n   fd_rtp = 7\n   pid_rtp = 1234\n  }\n");
     EXPECT_EQ(Text(rtp_ext_attach_session_params{-1, 0}),
               "  rtp_ext_attach_session_params\n  {\n   fd_rtp = -1\n   pid_rtp = 0\n  }\n");
-    EXPECT_EQ(Text(rtp_ext_init_params{0x8100}), "  rtp_ext_init_params\n  {\n   etype = 33024\n  }\n");
+    EXPECT_EQ(Text(rtp_ext_init_params{0x8100, 0, {}}),
+              "  rtp_ext_init_params\n  {\n   etype = 33024\n  }\n");
 }
 
 TEST(DriverRecords, CodecNames)

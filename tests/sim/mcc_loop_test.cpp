@@ -14,6 +14,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -125,6 +126,17 @@ TEST_F(MccLoop, AutopumpMovesFramesAsTheyAreWritten)
     }
     EXPECT_EQ(sent, "55\nok 1\n");
     ::close(c);
+}
+
+// A program that shuts its sending side down leaves the board's end reading
+// end of file for good, while the open still looks alive: the pump must not
+// take that for a frame and read on.
+TEST_F(MccLoop, PumpStopsAtEndOfFile)
+{
+    a_ = Driver::Open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(a_, 0);
+    ASSERT_EQ(::shutdown(a_, SHUT_WR), 0);
+    EXPECT_EQ(Ask("pump"), "ok 0\n");
 }
 
 } // namespace

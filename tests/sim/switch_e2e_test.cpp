@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -25,9 +28,13 @@ TEST(SwitchEndToEnd, RunningServerClearedTheBackplaneFirst)
         ASSERT_EQ(table[i], std::to_string(8192 + i) + " disabled");
     EXPECT_EQ(table[2048], "ok 2048");
 
-    // And nothing reached "/dev/hal" before those 2048 disables.
-    auto log = Lines(server.Ask("log"));
-    ASSERT_GE(log.size(), 2050u);
+    // And nothing reached "/dev/hal" before those 2048 disables (the slot
+    // factories made before the switch may have asked other devices).
+    std::vector<std::string> log;
+    for (std::string& line : Lines(server.Ask("log")))
+        if (line.rfind("/dev/hal ", 0) == 0)
+            log.push_back(std::move(line));
+    ASSERT_GE(log.size(), 2049u);
     EXPECT_EQ(log[0].rfind("/dev/hal open = ", 0), 0u) << log[0];
     for (int i = 0; i < 2048; ++i)
         ASSERT_EQ(log[1 + i], "/dev/hal 0x80044d03 " + std::to_string(8192 + i) + " = 0");

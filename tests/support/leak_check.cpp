@@ -3,10 +3,14 @@
 #include "core/clock.hpp"
 #include "core/multiplexer.hpp"
 
+#include <csignal>
+#include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <set>
 #include <sstream>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -94,7 +98,74 @@ std::string loop_leaks()
     return out.str();
 }
 
+struct Child {
+    int pid;
+    char state;
+    std::string name; // "pid (command)"
+};
+
+// Every child of this program: the state letter of /proc/<pid>/stat.
+std::vector<Child> Children()
+{
+    std::vector<Child> out;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr)
+        return out;
+    pid_t const self = ::getpid();
+    while (struct dirent* e = ::readdir(proc)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9')
+            continue;
+        // Plain reads: a process of another test may end between readdir
+        // and here, and the stream buffer would throw on that read error.
+        std::string stat;
+        int const fd = ::open((std::string("/proc/") + e->d_name + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            char buf[4096];
+            ssize_t const n = ::read(fd, buf, sizeof buf);
+            if (n > 0)
+                stat.assign(buf, static_cast<std::size_t>(n));
+            ::close(fd);
+        }
+        std::size_t const paren = stat.rfind(')');
+        if (paren == std::string::npos)
+            continue;
+        char state = 0;
+        long ppid = 0;
+        std::istringstream rest(stat.substr(paren + 1));
+        rest >> state >> ppid;
+        if (ppid == self)
+            out.push_back(Child{std::atoi(e->d_name), state, stat.substr(0, paren + 1)});
+    }
+    ::closedir(proc);
+    return out;
+}
+
 } // namespace
+
+std::vector<int> RunningChildren()
+{
+    std::vector<int> pids;
+    for (Child const& c : Children())
+        if (c.state != 'Z' && c.state != 'X')
+            pids.push_back(c.pid);
+    return pids;
+}
+
+// A server that turns into a daemon comes back to an end-to-end test as a
+// child (the test is its subreaper), so nothing a test started escapes this.
+std::string LeftChildProcesses()
+{
+    std::ostringstream out;
+    for (Child const& c : Children()) {
+        if (c.state != 'Z') {
+            out << "process " << c.name << " left running; ";
+            ::kill(c.pid, SIGKILL);
+        }
+        int status = 0;
+        ::waitpid(c.pid, &status, 0);
+    }
+    return out.str();
+}
 
 void AddLeakCheck(std::function<std::string()> check, std::function<void()> before)
 {

@@ -16,7 +16,6 @@
 #include <thread>
 
 #include <arpa/inet.h>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <spawn.h>
@@ -57,51 +56,6 @@ std::string ServerBinary()
     return (dir.empty() ? std::string(".") : dir) + "/server";
 }
 
-// Every live child of this program, and the zombies reaped. A server that
-// turns into a daemon comes back to us as a child (we are its subreaper), so
-// nothing an end-to-end test started escapes this.
-std::string LeftProcesses()
-{
-    std::ostringstream out;
-    DIR* proc = ::opendir("/proc");
-    if (proc == nullptr)
-        return {};
-    pid_t const self = ::getpid();
-    while (struct dirent* e = ::readdir(proc)) {
-        if (e->d_name[0] < '0' || e->d_name[0] > '9')
-            continue;
-        // Plain reads: a process of another test may end between readdir
-        // and here, and the stream buffer would throw on that read error.
-        std::string stat;
-        int const fd = ::open((std::string("/proc/") + e->d_name + "/stat").c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd >= 0) {
-            char buf[4096];
-            ssize_t const n = ::read(fd, buf, sizeof buf);
-            if (n > 0)
-                stat.assign(buf, static_cast<std::size_t>(n));
-            ::close(fd);
-        }
-        std::size_t const paren = stat.rfind(')');
-        if (paren == std::string::npos)
-            continue;
-        char state = 0;
-        long ppid = 0;
-        std::istringstream rest(stat.substr(paren + 1));
-        rest >> state >> ppid;
-        if (ppid != self)
-            continue;
-        pid_t const pid = std::atoi(e->d_name);
-        if (state != 'Z') {
-            out << "process " << pid << " " << stat.substr(0, paren + 1) << " left running; ";
-            ::kill(pid, SIGKILL);
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }
-    ::closedir(proc);
-    return out.str();
-}
-
 void OnceForThisProgram()
 {
     static bool done = false;
@@ -109,7 +63,7 @@ void OnceForThisProgram()
         return;
     done = true;
     ::prctl(PR_SET_CHILD_SUBREAPER, 1);
-    AddLeakCheck(LeftProcesses);
+    AddLeakCheck(LeftChildProcesses);
 }
 
 } // namespace

@@ -1,0 +1,247 @@
+#include "sim/rtp_ext.hpp"
+
+#include "sim/model_util.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <ostream>
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace Sim {
+
+namespace {
+
+using Util::Fail;
+
+std::string Dotted(std::uint32_t network_order)
+{
+    in_addr a{};
+    a.s_addr = network_order;
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+} // namespace
+
+Outcome RtpExt::Ioctl(std::uint32_t, void*, unsigned long)
+{
+    return Fail(ENOTTY); // every request belongs to an open (IoctlOn)
+}
+
+void RtpExt::Opened(int open, int)
+{
+    opens_[open] = Open{};
+}
+
+void RtpExt::Closed(int open)
+{
+    opens_.erase(open);
+}
+
+void RtpExt::Reset()
+{
+    opens_.clear();
+}
+
+void RtpExt::ForgetDead()
+{
+    for (auto it = opens_.begin(); it != opens_.end();) {
+        if (Util::ProgramGone(it->first))
+            it = opens_.erase(it);
+        else
+            ++it;
+    }
+}
+
+void RtpExt::Collect(int open, Open& o)
+{
+    Bytes buf(65536);
+    for (;;) {
+        ssize_t n = ::recv(open, buf.data(), buf.size(), MSG_DONTWAIT);
+        if (n <= 0)
+            break;
+        o.session.written.emplace_back(buf.begin(), buf.begin() + n);
+    }
+}
+
+Outcome RtpExt::IoctlOn(int open, std::uint32_t request, void* arg, unsigned long)
+{
+    auto it = opens_.find(open);
+    if (it == opens_.end())
+        return Fail(EBADF);
+    Open& o = it->second;
+    Session& s = o.session;
+    switch (request) {
+    case kInit: {
+        std::memcpy(&s.etype, arg, sizeof s.etype);
+        for (unsigned i = 0; i < 4; ++i)
+            s.words[i] = Util::Word(arg, 1 + i);
+        s.initialised = true;
+        return {};
+    }
+    case kAttach: {
+        std::int32_t fd = static_cast<std::int32_t>(Util::Word(arg, 0));
+        std::int32_t pid = static_cast<std::int32_t>(Util::Word(arg, 1));
+        if (fd < 0 || ::fcntl(fd, F_GETFD) == -1)
+            return Fail(EBADF);
+        if (pid != -1 && pid != static_cast<std::int32_t>(::getpid()))
+            return Fail(ESRCH);
+        if (s.attached)
+            return Fail(EBUSY);
+        s.attached = true;
+        s.fd = fd;
+        s.pid = pid;
+        s.device.clear();
+        s.device_open = resolver_ ? resolver_(Util::InodeOf(fd), s.device) : -1;
+        return {};
+    }
+    case kDetach:
+        if (!s.attached)
+            return Fail(EINVAL);
+        s.attached = false;
+        s.fd = -1;
+        s.pid = 0;
+        s.device.clear();
+        s.device_open = -1;
+        return {};
+    case kPacketInfo: {
+        if (o.undescribed.empty())
+            return Fail(EAGAIN);
+        Info i = o.undescribed.front();
+        o.undescribed.pop_front();
+        s.queued = o.undescribed.size();
+        Util::SetWord(arg, 0, i.ssrc);
+        Util::SetWord(arg, 1, i.addr);
+        Util::SetWord(arg, 2, 0);
+        // The length of the extension that the next read returns.
+        return Outcome{static_cast<int>(i.length), 0, false};
+    }
+    case kSetFilter:
+        s.filter = true;
+        s.filter_addr = Util::Word(arg, 0);
+        return {};
+    case kResetFilter:
+        if (!s.filter)
+            return Fail(EINVAL);
+        s.filter = false;
+        s.filter_addr = 0;
+        return {};
+    default:
+        return Fail(ENOTTY);
+    }
+}
+
+std::map<int, RtpExt::Session> RtpExt::Sessions()
+{
+    ForgetDead();
+    std::map<int, Session> out;
+    for (auto& [fd, o] : opens_) {
+        Collect(fd, o);
+        out[fd] = o.session;
+    }
+    return out;
+}
+
+bool RtpExt::Inject(int open, std::uint32_t ssrc, std::uint32_t addr, const Bytes& bytes)
+{
+    ForgetDead();
+    auto it = opens_.find(open);
+    if (it == opens_.end() || it->second.broken)
+        return false;
+    // The bytes wait on the program's side at once, so that its poll wakes;
+    // the information request describes them in the same order.
+    if (::send(open, bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(bytes.size()))
+        return false;
+    it->second.undescribed.push_back(Info{ssrc, addr, bytes.size()});
+    it->second.session.queued = it->second.undescribed.size();
+    return true;
+}
+
+std::vector<RtpExt::Bytes> RtpExt::Written(int open)
+{
+    ForgetDead();
+    auto it = opens_.find(open);
+    if (it == opens_.end())
+        return {};
+    Collect(open, it->second);
+    return it->second.session.written;
+}
+
+bool RtpExt::Hangup(int open)
+{
+    ForgetDead();
+    auto it = opens_.find(open);
+    if (it == opens_.end())
+        return false;
+    Collect(open, it->second);
+    it->second.broken = true;
+    ::shutdown(open, SHUT_RDWR);
+    return true;
+}
+
+bool RtpExt::Control(const std::vector<std::string>& words, std::ostream& out)
+{
+    if (words.empty())
+        return false;
+    const std::string& verb = words[0];
+    std::uint32_t open = 0;
+    if (verb == "sessions" && words.size() == 1) {
+        auto sessions = Sessions();
+        for (const auto& [fd, s] : sessions) {
+            out << fd << " init";
+            if (s.initialised)
+                out << " 0x" << std::hex << s.etype << std::dec << ' ' << s.words[0] << ' ' << s.words[1]
+                    << ' ' << s.words[2] << ' ' << s.words[3];
+            else
+                out << " none";
+            out << " attached ";
+            if (s.attached)
+                out << (s.device.empty() ? "-" : s.device) << ' ' << s.device_open << " pid " << s.pid;
+            else
+                out << "none";
+            out << " filter " << (s.filter ? Dotted(s.filter_addr) : std::string("none")) << " queued "
+                << s.queued << " written " << s.written.size() << '\n';
+        }
+        out << "ok " << sessions.size() << '\n';
+        return true;
+    }
+    if (verb == "inject" && words.size() == 5 && Util::ParseNumber(words[1], open)) {
+        std::uint32_t ssrc = 0;
+        in_addr addr{};
+        Bytes bytes;
+        if (!Util::ParseNumber(words[2], ssrc) || ::inet_pton(AF_INET, words[3].c_str(), &addr) != 1 ||
+            !Util::ParseHex(words[4], bytes))
+            return false;
+        out << (Inject(static_cast<int>(open), ssrc, addr.s_addr, bytes) ? "ok\n" : "error no such open\n");
+        return true;
+    }
+    if (verb == "written" && words.size() == 2 && Util::ParseNumber(words[1], open)) {
+        auto written = Written(static_cast<int>(open));
+        for (const auto& w : written)
+            out << Util::Hex(w.data(), w.size()) << '\n';
+        out << "ok " << written.size() << '\n';
+        return true;
+    }
+    if (verb == "hangup" && words.size() == 2 && Util::ParseNumber(words[1], open)) {
+        out << (Hangup(static_cast<int>(open)) ? "ok\n" : "error no such open\n");
+        return true;
+    }
+    return false;
+}
+
+void RtpExt::Help(std::ostream& out) const
+{
+    out << "sessions  one line per open \"OPEN init ETYPE W1 W2 W3 W4|none attached DEVICE DEVOPEN pid "
+           "PID|none "
+           "filter ADDR|none queued N written N\", then \"ok N\"\n"
+           "inject OPEN SSRC ADDR HEX  one extension for the open, from SSRC at the dotted ADDR\n"
+           "written OPEN  one line of hex per extension the program wrote, then \"ok N\"\n"
+           "hangup OPEN  ends the open from the board: the program reads end of file and sees a hang-up\n";
+}
+
+} // namespace Sim

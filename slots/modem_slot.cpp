@@ -1,0 +1,566 @@
+#include "slots/modem_slot.hpp"
+
+#include "core/ext.hpp"
+#include "core/paths.hpp"
+#include "core/process.hpp"
+#include "hardware/drivers.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const kPppd = "/usr/local/sbin/pppd";
+const char* const kAnswerOptions = "/usr/local/etc/ppp/aoptions";
+const char* const kOriginateOptions = "/usr/local/etc/ppp/coptions";
+const char* const kHdlcOptions = "/usr/local/etc/ppp/ioptions";
+const char* const kFaxTransfer = "/usr/local/sbin/fax";
+const char* const kFaxReceiver = "/usr/local/bin/fax";
+
+static_assert(sizeof(HdlcIf::if_settings) <= sizeof(ifreq::ifr_ifru), "settings fit the interface record");
+
+// A modem command record {modem, arg}.
+int ModemCommand(int fd, std::uint32_t request, std::int32_t modem, std::int32_t arg)
+{
+    mctl_modem_cmd cmd{modem, arg};
+    return Driver::Ioctl(fd, request, &cmd);
+}
+
+ifreq Named(std::string const& name)
+{
+    ifreq r;
+    std::memset(&r, 0, sizeof r);
+    std::strncpy(r.ifr_name, name.c_str(), IFNAMSIZ - 1);
+    return r;
+}
+
+// SIOCWANDEV with settings of `type` over `data`.
+int WanDev(int sock, std::string const& name, std::uint32_t type, void* data, std::uint32_t size)
+{
+    ifreq r = Named(name);
+    HdlcIf::if_settings settings{type, size, data};
+    std::memcpy(&r.ifr_ifru, &settings, sizeof settings);
+    return Driver::NetIoctl(sock, HdlcIf::SIOCWANDEV, &r);
+}
+
+OwnedFd DatagramSocket()
+{
+    return OwnedFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+}
+
+// The host's strings after the fixed arguments: at most kMaxExecArgs.
+void AddExecArgs(ChildProgram& program, TERM::ModemParams const& params)
+{
+    if (!params.has_execargs())
+        return;
+    auto const& args = params.get_execargs();
+    for (std::size_t i = 0; i < args.size() && i < ModemSlot::kMaxExecArgs; ++i)
+        program.args.emplace_back(args[i]);
+}
+
+BASE::INTEGER64Bits Counter(int low)
+{
+    BASE::INTEGER64Bits c;
+    c.set_low(low);
+    c.set_high(0);
+    return c;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// ModemSlot
+
+ModemSlot::ModemSlot(ModemFactory& factory, TERM::ModemParams const& params) : params(params), owner_(factory)
+{
+    child.Bind(this, &ModemSlot::on_terminate);
+}
+
+ModemSlot::~ModemSlot()
+{
+    pppd_kill();
+}
+
+void ModemSlot::PutHeader(std::ostream& os) const
+{
+    Put(os);
+    os << ": ";
+}
+
+void ModemSlot::Abort(char const* what, int error)
+{
+    std::cerr << ext::header(this) << what << std::strerror(error) << std::endl;
+    OnAbort(error);
+}
+
+void ModemSlot::pppd_exec(std::string const& device, std::string const& optionsFile)
+{
+    if (pid != -1)
+        return;
+    ChildProgram program(params.has_execfile() ? std::string(params.get_execfile()) : RootPath(kPppd));
+    if (params.has_execargs()) {
+        // The host's strings are the whole command line.
+        AddExecArgs(program, params);
+    } else {
+        program.args.insert(program.args.end(), {"file", optionsFile, device});
+        if (!params.get_cid().empty())
+            program.args.insert(program.args.end(), {"remotenumber", params.get_cid()});
+    }
+    const pid_t started = ChildSpawner::instance().Start(program);
+    if (started < 0) {
+        Abort("vfork fail: ", errno);
+        return;
+    }
+    pid = started;
+    child.Attach(pid);
+    std::clog << ext::header(this) << "pppd executed"
+              << " cid=" << ext::quoted(params.get_cid()) << " pid=" << pid << std::endl;
+}
+
+void ModemSlot::pppd_kill()
+{
+    if (pid == -1)
+        return;
+    std::cerr << ext::header(this) << "pppd isn't terminated, killing ..." << std::endl;
+    ChildSpawner::instance().Signal(pid, SIGKILL);
+    ::sleep(0);
+    // Its exit is reaped later without a report: nothing of the slot may
+    // be called then.
+    child.Detach();
+    pid = -1;
+}
+
+void ModemSlot::on_terminate(int status)
+{
+    std::clog << ext::header(this) << "pppd terminated with code " << status << std::endl;
+    ChildGone(status);
+}
+
+void ModemSlot::ChildGone(int status)
+{
+    pid = -1;
+    terminateTimer.reset();
+    if (destroying) {
+        unbind();
+        on_release(); // deletes this slot
+        return;
+    }
+    OnAbort(status);
+}
+
+bool ModemSlot::IBeforeDestroy()
+{
+    if (pid == -1) {
+        unbind();
+        return true;
+    }
+    std::cerr << ext::header(this) << "sent HUP to pppd." << std::endl;
+    ChildSpawner::instance().Signal(pid, SIGHUP);
+    terminateTimer.set(kTerminateTimeoutMs, &ModemSlot::on_terminate_timeout, this);
+    return false;
+}
+
+void ModemSlot::on_terminate_timeout(Timer*)
+{
+    std::cerr << ext::header(this) << "pppd terminate timeout!" << std::endl;
+    pppd_kill();
+    if (destroying) {
+        unbind();
+        on_release(); // deletes this slot
+    }
+}
+
+// ---------------------------------------------------------------------------
+// DspModemSlot
+
+DspModemSlot::DspModemSlot(ModemFactory& factory, TERM::ModemParams const& params)
+    : ModemSlot(factory, params)
+{}
+
+DspModemSlot::~DspModemSlot()
+{
+    // The program first, then the modem it may still use.
+    pppd_kill();
+    GetSlotFactory().ReleaseModemSlot(this);
+}
+
+void DspModemSlot::unbind()
+{
+    GetSlotFactory().ReleaseModemSlot(this);
+}
+
+bool DspModemSlot::IOnOutputStream()
+{
+    InitModem();
+    return true;
+}
+
+bool DspModemSlot::IOnInputStream()
+{
+    InitModem();
+    return true;
+}
+
+void DspModemSlot::InitModem()
+{
+    if (modemId >= 0)
+        return;
+    OwnedFd fd(Driver::Open(GetModemDevName(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        Abort("fail to open device: ", errno);
+        return;
+    }
+    const int m = Driver::IoctlValue(fd.get(), MCTL_ALLOCATE, 0);
+    if (m < 0) {
+        Abort("insufficient resources : ", errno);
+        return;
+    }
+    const int t = Driver::IoctlValue(fd.get(), MCTL_GET_TIMESLOT, 0);
+    if (t < 0) {
+        Abort("get timeslot fail : ", errno);
+        return;
+    }
+    if (params.has_ddm()) {
+        std::int32_t flags = 0;
+        for (auto const& mode : params.get_ddm()) {
+            switch (mode.getValue()) {
+            case TERM::DigitalDataModeEnum::ddmV110:
+                flags |= MCTL_DDM_V110;
+                break;
+            case TERM::DigitalDataModeEnum::ddm8BIT:
+                flags |= MCTL_DDM_8BIT;
+                break;
+            case TERM::DigitalDataModeEnum::ddm7BIT:
+                flags |= MCTL_DDM_7BIT;
+                break;
+            default: // V.120 has no bit of its own
+                break;
+            }
+        }
+        if (ModemCommand(fd.get(), MCTL_SET_DDM, m, flags) < 0) {
+            Abort("set DDM failed : ", errno);
+            return;
+        }
+    }
+    if (ModemCommand(fd.get(), MCTL_RESET_DMP, m, -1) < 0)
+        std::cerr << ext::header(this) << "reset dmp parameters failed : " << std::strerror(errno)
+                  << std::endl;
+    if (params.has_dmp()) {
+        for (auto const& p : params.get_dmp()) {
+            // The host's integers go to the driver as 32-bit words.
+            mctl_dmp_param rec{m, static_cast<std::uint32_t>(p.get_offset().getValue()),
+                               static_cast<std::uint32_t>(p.get_value().getValue())};
+            if (Driver::Ioctl(fd.get(), MCTL_SET_DMP, &rec) < 0)
+                std::cerr << ext::header(this) << "set dmp parameter "
+                          << "index=" << p.get_offset().getValue() << " value=" << p.get_value().getValue()
+                          << " failed : " << std::strerror(errno) << std::endl;
+        }
+    }
+
+    timeslot = t;
+    modemId = m;
+    modemFd.reset(fd.fd().dup());
+    OnChangeOutputStream(true);
+    OnChangeInputStream(true);
+
+    if (!params.has_fax()) {
+        const std::string device = RootPath("/dev/mdm" + std::to_string(m));
+        if (!params.has_originate()) {
+            if (ModemCommand(fd.get(), MCTL_ANSWER, m, -1) < 0) {
+                Abort("answer failed : ", errno);
+                return;
+            }
+            pppd_exec(device, RootPath(kAnswerOptions));
+        } else {
+            if (ModemCommand(fd.get(), MCTL_ORIGINATE, m, -1) < 0) {
+                Abort("originate failed : ", errno);
+                return;
+            }
+            pppd_exec(device, RootPath(kOriginateOptions));
+        }
+    } else if (params.has_execargs()) {
+        RunFaxTransfer(fd);
+    } else if (!params.has_originate()) {
+        fd.reset();
+        RunFaxReceiver();
+    } else if (ModemCommand(fd.get(), MCTL_FAX_ORIGINATE, m, -1) < 0) {
+        Abort("originate failed : ", errno);
+    }
+}
+
+void DspModemSlot::RunFaxTransfer(OwnedFd& working)
+{
+    ChildProgram program(params.has_execfile() ? std::string(params.get_execfile()) : RootPath(kFaxTransfer));
+    program.args.insert(program.args.end(), {"-m", std::to_string(modemId)});
+    AddExecArgs(program, params);
+    program.sleepSeconds = 0;
+    program.banner = "executing fax transfer\n";
+    program.execFailed = "fail to exec!\n";
+    program.failStatus = 2;
+    // The program is given only the modem number: the modem is let go.
+    modemFd.reset();
+    working.reset();
+    const pid_t started = ChildSpawner::instance().Start(program);
+    if (started < 0) {
+        Abort("vfork fail: ", errno);
+        return;
+    }
+    pid = started;
+    child.Bind(this, &DspModemSlot::on_fax_terminate);
+    child.Attach(pid);
+    std::clog << ext::header(this) << "fax transfer executed"
+              << " modem=" << modemId << " ts=" << timeslot << std::endl;
+}
+
+void DspModemSlot::RunFaxReceiver()
+{
+    modemFd.reset();
+    // The page's name is made here: the child must not allocate.
+    char page[64] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    std::strftime(page, sizeof page, "/var/fax-%H-%M-%S.g3", &local);
+    ChildProgram program(RootPath(kFaxReceiver));
+    program.args.insert(program.args.end(), {"-m", std::to_string(modemId), "receive", RootPath(page)});
+    program.sleepSeconds = 1;
+    program.banner = "executing\n";
+    program.execFailed = "fail to exec!\n";
+    program.failStatus = 2;
+    if (ChildSpawner::instance().Start(program) < 0) {
+        Abort("vfork fail: ", errno);
+        return;
+    }
+    // Not followed: its end is reaped without a report.
+    std::clog << ext::header(this) << "fax receiver executed"
+              << " modem=" << modemId << " ts=" << timeslot << std::endl;
+}
+
+void DspModemSlot::on_fax_terminate(int status)
+{
+    std::clog << ext::header(this) << "fax terminated with code " << status << std::endl;
+    pid = -1;
+    if ((status & 0xFF) != 0)
+        std::clog << ext::header(this) << "fax transfer failed" << std::endl;
+    // The transfer program's exit code is the number of pages.
+    const int pages = (status >> 8) & 0xFF;
+    std::clog << ext::header(this) << "pages received: " << pages << std::endl;
+    TERM::ModemProceeding proceeding;
+    TERM::MdmAccounting& acct = proceeding.select_acct();
+    acct.set_octetsOut(Counter(0));
+    acct.set_octetsIn(Counter(pages));
+    acct.set_packetsOut(Counter(0));
+    acct.set_packetsIn(Counter(0));
+    acct.set_time(Counter(0));
+    OnModem(proceeding);
+    ChildGone(status);
+}
+
+// ---------------------------------------------------------------------------
+// HdlcModemSlot
+
+HdlcModemSlot::HdlcModemSlot(ModemFactory& factory, TERM::ModemParams const& params, std::string ifname)
+    : ModemSlot(factory, params), ifname(std::move(ifname))
+{}
+
+HdlcModemSlot::~HdlcModemSlot()
+{
+    pppd_kill();
+    OwnedFd sock = DatagramSocket();
+    ifreq r = Named(ifname);
+    if (!sock || Driver::NetIoctl(sock.get(), SIOCGIFFLAGS, &r) < 0) {
+        std::cerr << ext::header(this) << "SIOCGIFFLAGS fail!!!" << std::endl;
+    } else {
+        r.ifr_flags = static_cast<short>(r.ifr_flags & ~IFF_UP);
+        if (Driver::NetIoctl(sock.get(), SIOCSIFFLAGS, &r) < 0) {
+            std::cerr << ext::header(this) << "SIOCSIFFLAGS fail!!!" << std::endl;
+        } else {
+            HdlcIf::raw_hdlc_proto raw{0, 0};
+            if (WanDev(sock.get(), ifname, HdlcIf::IF_PROTO_HDLC, &raw, sizeof raw) < 0)
+                std::cerr << ext::header(this) << "SIOCWANDEV/IF_PROTO_HDLC fail!" << std::endl;
+        }
+    }
+    GetSlotFactory().ReleaseModemSlot(this);
+}
+
+void HdlcModemSlot::unbind()
+{
+    GetSlotFactory().ReleaseModemSlot(this);
+}
+
+bool HdlcModemSlot::IOnOutputStream()
+{
+    initModem();
+    return true;
+}
+
+bool HdlcModemSlot::IOnInputStream()
+{
+    initModem();
+    return true;
+}
+
+void HdlcModemSlot::initModem()
+{
+    if (pid != -1)
+        return;
+    OwnedFd sock = DatagramSocket();
+    if (!sock) {
+        std::cerr << ext::header(this) << "socket fail: " << std::strerror(errno) << std::endl;
+        return;
+    }
+    unsigned char iface[HdlcIf::kIfaceBuffer] = {};
+    if (WanDev(sock.get(), ifname, HdlcIf::IF_GET_IFACE, iface, sizeof iface) < 0) {
+        std::cerr << ext::header(this) << "SIOCWANDEV/IF_GET_IFACE fail!" << std::endl;
+        return;
+    }
+    std::uint32_t slotMap;
+    std::memcpy(&slotMap, iface + HdlcIf::kSlotMapOffset, sizeof slotMap);
+    timeslot = static_cast<int>(slotMap);
+    std::uint32_t none = 0;
+    if (WanDev(sock.get(), ifname, HdlcIf::IF_PROTO_PPP, &none, sizeof none) < 0) {
+        std::cerr << ext::header(this) << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;
+        return;
+    }
+    pppd_exec(ifname, RootPath(kHdlcOptions));
+}
+
+// ---------------------------------------------------------------------------
+// ModemFactory
+
+ModemFactory* ModemFactory::instance()
+{
+    static ModemFactory factory;
+    return &factory;
+}
+
+ModemFactory::ModemFactory()
+{
+    IQuery();
+}
+
+ModemFactory::~ModemFactory() = default;
+
+void ModemFactory::PutHeader(std::ostream& os) const
+{
+    os << "modem[" << modemCount << "," << modemSlots.size() << "]: ";
+}
+
+Slot* ModemFactory::INewSlot(LGCP::CreateParams const& params)
+{
+    if (!params.is_modem())
+        return nullptr;
+    TERM::ModemParams const& p = params.get_modem();
+    if (p.has_ddm() && p.get_ddm().size() > 0 && !freeHdlc.empty()) {
+        std::string name = freeHdlc.front();
+        freeHdlc.erase(freeHdlc.begin());
+        auto* slot = new HdlcModemSlot(*this, p, std::move(name));
+        modemSlots.push_back(slot);
+        hdlcSlots.push_back(slot);
+        return slot;
+    }
+    // No modem is taken yet: that happens at the first connection.
+    auto* slot = new DspModemSlot(*this, p);
+    modemSlots.push_back(slot);
+    dspSlots.push_back(slot);
+    return slot;
+}
+
+void ModemFactory::Query(LGCP::Resources& resources)
+{
+    IQuery();
+    resources.set_modem(modemCount);
+    resources.set_digital_modems(hdlcCount);
+}
+
+void ModemFactory::IQuery()
+{
+    update_modemDevices();
+    update_hdlcDevices();
+}
+
+void ModemFactory::update_modemDevices()
+{
+    modemCount = 0;
+    OwnedFd fd(Driver::Open(GetModemDevName(), O_RDWR | O_CLOEXEC));
+    if (!fd) {
+        std::cerr << ext::header(this) << "fail to open " << ext::quoted(GetModemDevName()) << " : "
+                  << std::strerror(errno) << std::endl;
+        return;
+    }
+    int previous = -1;
+    while (modemCount < kMaxModems) {
+        const int next = Driver::IoctlValue(fd.get(), MCTL_ENUMERATE, static_cast<unsigned long>(previous));
+        if (next < 0) {
+            if (errno != ENODEV)
+                std::cerr << ext::header(this) << "enum fail: " << std::strerror(errno) << std::endl;
+            break;
+        }
+        ++modemCount;
+        previous = next;
+    }
+}
+
+void ModemFactory::update_hdlcDevices()
+{
+    freeHdlc.clear();
+    hdlcCount = 0;
+    OwnedFd sock = DatagramSocket();
+    if (!sock)
+        return;
+    std::vector<std::string> present;
+    for (int n = 0; n < kMaxHdlc; ++n) {
+        char name[IFNAMSIZ];
+        std::snprintf(name, sizeof name, "hdlc%d", n);
+        ifreq r = Named(name);
+        if (Driver::NetIoctl(sock.get(), SIOCGIFINDEX, &r) < 0)
+            break;
+        r = Named(name);
+        if (Driver::NetIoctl(sock.get(), SIOCGIFFLAGS, &r) < 0)
+            break;
+        if ((r.ifr_flags & IFF_POINTOPOINT) != 0 && (r.ifr_flags & IFF_LOOPBACK) == 0)
+            present.emplace_back(name);
+    }
+    hdlcCount = static_cast<int>(present.size());
+    // An interface that a live digital modem holds is not handed out again.
+    for (std::string const& name : present) {
+        bool held = std::any_of(hdlcSlots.begin(), hdlcSlots.end(),
+                                [&](HdlcModemSlot const* s) { return s->GetIfName() == name; });
+        if (!held)
+            freeHdlc.push_back(name);
+    }
+    if (!present.empty()) {
+        std::clog << ext::header(this) << "found point-o-point devices:";
+        for (std::string const& name : present)
+            std::clog << ' ' << name;
+        std::clog << std::endl;
+    }
+}
+
+void ModemFactory::ReleaseModemSlot(DspModemSlot* slot)
+{
+    modemSlots.erase(std::remove(modemSlots.begin(), modemSlots.end(), slot), modemSlots.end());
+    dspSlots.erase(std::remove(dspSlots.begin(), dspSlots.end(), slot), dspSlots.end());
+}
+
+void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot)
+{
+    modemSlots.erase(std::remove(modemSlots.begin(), modemSlots.end(), slot), modemSlots.end());
+    auto it = std::find(hdlcSlots.begin(), hdlcSlots.end(), slot);
+    if (it == hdlcSlots.end())
+        return; // released before
+    hdlcSlots.erase(it);
+    if (std::find(freeHdlc.begin(), freeHdlc.end(), slot->GetIfName()) == freeHdlc.end())
+        freeHdlc.push_back(slot->GetIfName());
+}

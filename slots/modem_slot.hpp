@@ -1,0 +1,168 @@
+#pragma once
+
+// Modem slots: the host's data and fax calls. Two kinds, made by one
+// factory from the `modem` create alternative:
+// - the DSP modem ("dsp-modem"): a modem of the board's DSP taken from
+//   "/dev/mctl" when the slot is first connected; a data call runs pppd on
+//   the modem's tty "/dev/mdm<m>", a fax call the fax transfer program or
+//   the fax receiver;
+// - the digital modem ("digital-modem"): one of the kernel's
+//   point-to-point HDLC interfaces "hdlc<N>", switched to PPP and handed to
+//   pppd, for calls with digital data modes.
+//
+// The program runs as a child process. A destroy while it runs sends it
+// SIGHUP and waits up to 5000 ms for its end (then SIGKILL): the slot's end
+// is postponed, and the host's success follows the child's exit. A child
+// that ends on its own makes the slot abort with its raw wait status.
+//
+// Fixed paths handed to a child (programs, option files, the tty, the fax
+// page) go through RootPath; a host-given `execfile` is used as given.
+
+#include "core/child_wait.hpp"
+#include "core/fd.hpp"
+#include "core/timer.hpp"
+#include "slots/slot.hpp"
+#include "slots/slot_factory.hpp"
+
+#include <cstddef>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+class ModemFactory;
+
+class ModemSlot : public Slot {
+public:
+    // Host strings beyond this many are dropped from a child's arguments.
+    static constexpr std::size_t kMaxExecArgs = 62;
+    static constexpr unsigned int kTerminateTimeoutMs = 5000;
+
+    ModemSlot(ModemFactory& factory, TERM::ModemParams const& params);
+    // A child still recorded is killed: none outlives its slot.
+    ~ModemSlot() override;
+
+    bool IBeforeDestroy() override;
+    const char* GetName() const override { return "generic-modem"; }
+    // The driver's modem number; -1 for a digital modem or a modem not yet
+    // taken.
+    virtual int modem_id() const = 0;
+    // Leaves the factory's lists.
+    virtual void unbind() = 0;
+
+    ModemFactory& GetSlotFactory() const { return owner_; }
+    bool EqAuthId(int id) const { return modem_id() == id; }
+    // The running child (pppd or the fax transfer program); -1 when none.
+    int child_pid() const { return pid; }
+    void PutHeader(std::ostream& os) const;
+
+protected:
+    // Starts pppd (or `execfile`) unless a child runs already.
+    void pppd_exec(std::string const& device, std::string const& optionsFile);
+    // SIGKILL to a recorded child, which is then forgotten: its exit is
+    // reaped without a report.
+    void pppd_kill();
+    void on_terminate(int status);
+    void on_terminate_timeout(Timer*);
+    // The child has ended: the postponed destroy completes, or the host
+    // hears of it as an abort with the raw status.
+    void ChildGone(int status);
+    // Logs `what` and the error text, and aborts the slot with the error.
+    void Abort(char const* what, int error);
+
+    TERM::ModemParams params;
+    int pid = -1;
+    ChildWait child;
+    Timer terminateTimer;
+
+private:
+    ModemFactory& owner_;
+};
+
+class DspModemSlot : public ModemSlot {
+public:
+    DspModemSlot(ModemFactory& factory, TERM::ModemParams const& params);
+    ~DspModemSlot() override;
+
+    bool IOnOutputStream() override;
+    bool IOnInputStream() override;
+    int IGetTransmitChannel() override { return timeslot; }
+    int IGetReceiveChannel() override { return timeslot; }
+    const char* GetName() const override { return "dsp-modem"; }
+    int modem_id() const override { return modemId; }
+    void unbind() override;
+
+    int GetTimeslot() const { return timeslot; }
+    bool HoldsModem() const { return static_cast<bool>(modemFd); }
+
+private:
+    // Takes a modem and starts the call's program, on the first connection.
+    void InitModem();
+    void RunFaxTransfer(OwnedFd& working);
+    void RunFaxReceiver();
+    void on_fax_terminate(int status);
+
+    OwnedFd modemFd; // holds the modem while open
+    int timeslot = -1;
+    int modemId = -1;
+};
+
+class HdlcModemSlot : public ModemSlot {
+public:
+    HdlcModemSlot(ModemFactory& factory, TERM::ModemParams const& params, std::string ifname);
+    // After the child: the interface goes down and back to raw HDLC.
+    ~HdlcModemSlot() override;
+
+    bool IOnOutputStream() override;
+    bool IOnInputStream() override;
+    int IGetTransmitChannel() override { return timeslot; }
+    int IGetReceiveChannel() override { return timeslot; }
+    const char* GetName() const override { return "digital-modem"; }
+    int modem_id() const override { return -1; }
+    void unbind() override;
+
+    std::string const& GetIfName() const { return ifname; }
+    int GetTimeslot() const { return timeslot; }
+
+private:
+    void initModem();
+
+    int timeslot = -1;
+    const std::string ifname;
+};
+
+class ModemFactory : public SlotFactory {
+public:
+    // The enumerations stop here whatever the drivers say.
+    static constexpr int kMaxModems = 256;
+    static constexpr int kMaxHdlc = 256;
+
+    static ModemFactory* instance();
+
+    // Enumerates the modems and the interfaces once.
+    ModemFactory();
+    ~ModemFactory() override;
+
+    const char* GetName() const override { return "Modem"; }
+    Slot* INewSlot(LGCP::CreateParams const& params) override;
+    void Query(LGCP::Resources& resources) override;
+
+    void IQuery();
+    void update_modemDevices();
+    void update_hdlcDevices();
+    void ReleaseModemSlot(DspModemSlot* slot);
+    void ReleaseModemSlot(HdlcModemSlot* slot);
+    void PutHeader(std::ostream& os) const;
+
+    std::vector<DspModemSlot*> dspSlots;
+    std::vector<HdlcModemSlot*> hdlcSlots;
+    // Both kinds, in creation order.
+    std::vector<ModemSlot*> modemSlots;
+    // DSP modems found by the last enumeration.
+    int modemCount = 0;
+    // Point-to-point interfaces present at the last enumeration, in use or
+    // not: what the host is told.
+    int hdlcCount = 0;
+    // Interfaces a digital modem may take: present, and held by no live
+    // digital modem slot.
+    std::vector<std::string> freeHdlc;
+};

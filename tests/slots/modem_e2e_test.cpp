@@ -1,0 +1,370 @@
+// Modem slots end to end: build/server on the simulated board, driven
+// through its control port, with the stand-in programs of standins/ as its
+// children; and Debian's pppd reading the argument list the server built.
+
+#include "modem_params.hpp"
+#include "standins.hpp"
+#include "support/lgcp_host.hpp"
+#include "support/server_process.hpp"
+#include "support/spawn.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using SlotsTest::AddDdm;
+using SlotsTest::AddDmp;
+using SlotsTest::AddExecArgs;
+using SlotsTest::Modem;
+using Strings = std::vector<std::string>;
+
+LGCP::CreateParams Trunk(int trunk, int timeslot)
+{
+    LGCP::CreateParams p;
+    p.select_trunk().set_trunk(trunk);
+    p.get_trunk().set_timeslot(timeslot);
+    return p;
+}
+
+class ModemEndToEnd : public ::testing::Test {
+protected:
+    // A server with the stand-ins installed, in this STANDIN_MODE.
+    void Start(char const* mode, std::string const& setup = {})
+    {
+        Standins::Install(server_.root());
+        E2E::Options options;
+        options.setup = setup;
+        options.env = {"STANDIN_LOG=" + Log(), std::string("STANDIN_MODE=") + mode};
+        ASSERT_TRUE(server_.Start(options));
+        ASSERT_TRUE(host_.Connect(server_.port()));
+    }
+    std::string Log() const { return server_.Path("standin.log"); }
+    std::vector<Standins::Run> Runs() const { return Standins::Read(Log()); }
+    bool Started(std::size_t n) const
+    {
+        return E2E::Eventually([&] { return Runs().size() >= n; });
+    }
+
+    // One command; its response.
+    E2E::Bytes Command(int slot, std::function<void(LGCP::Command&)> const& fill)
+    {
+        LGCP::Message m = E2E::Command(++seq_, slot);
+        fill(m.get_pdu().get_command());
+        host_.Send(m);
+        return host_.Reply(&signals_, E2E::Patience(5000));
+    }
+    E2E::Bytes Create(int slot, LGCP::CreateParams const& params)
+    {
+        return Command(slot, [&](LGCP::Command& c) { c.set_create(params); });
+    }
+    E2E::Bytes Connect(int slot, int target)
+    {
+        return Command(slot, [&](LGCP::Command& c) { c.set_connect(target); });
+    }
+    // Trunk slot 7 connected to a DSP modem in slot 5, whose pppd has
+    // started; its pid (0 when it did not start).
+    int DataCall(char const* mode)
+    {
+        Start(mode);
+        Create(7, Trunk(1, 5));
+        Create(5, Modem());
+        Connect(7, 5);
+        return Started(1) ? Runs()[0].pid : 0;
+    }
+    // A destroy whose answer is waited for later (Reply).
+    void SendDestroy(int slot)
+    {
+        LGCP::Message m = E2E::Command(++seq_, slot);
+        m.get_pdu().get_command().set_destroy();
+        host_.Send(m);
+    }
+    // The next signal of `slot` that `match` accepts, read past the others;
+    // false when none comes within `ms`.
+    bool SignalOf(int slot, std::function<bool(LGCP::Signal const&)> const& match,
+                  LGCP::Signal* out = nullptr, int ms = 5000)
+    {
+        auto const until = std::chrono::steady_clock::now() + std::chrono::milliseconds(E2E::Patience(ms));
+        for (;;) {
+            while (!signals_.empty()) {
+                LGCP::Message m = signals_.front();
+                signals_.erase(signals_.begin());
+                if (m.has_slot() && static_cast<int>(m.get_slot().getValue()) == slot &&
+                    match(m.get_pdu().get_signal())) {
+                    if (out != nullptr)
+                        *out = m.get_pdu().get_signal();
+                    return true;
+                }
+            }
+            auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return false;
+            E2E::Bytes payload;
+            if (!host_.Receive(payload, static_cast<int>(left.count())))
+                return false;
+            LGCP::Message m;
+            if (E2E::Decode(payload, m) && m.get_pdu().is_signal())
+                signals_.push_back(m);
+            else
+                replies_.push_back(payload);
+        }
+    }
+    // The next response, signals read past (kept).
+    E2E::Bytes Reply(int ms)
+    {
+        if (!replies_.empty()) {
+            E2E::Bytes r = replies_.front();
+            replies_.erase(replies_.begin());
+            return r;
+        }
+        return host_.Reply(&signals_, E2E::Patience(ms));
+    }
+    // The board's request log, only the lines of `device`.
+    Strings Requests(std::string const& device)
+    {
+        Strings out;
+        for (std::string const& line : E2E::Lines(server_.Ask("log")))
+            if (line.rfind(device + " ", 0) == 0)
+                out.push_back(line.find(" open = ") != std::string::npos ? device + " open" : line);
+        return out;
+    }
+
+    E2E::ServerProcess server_{E2E::Later{}};
+    E2E::LgcpHost host_;
+    std::vector<LGCP::Message> signals_;
+    std::vector<E2E::Bytes> replies_;
+    int seq_ = 0;
+};
+
+auto Abort(int code)
+{
+    return [code](LGCP::Signal const& s) { return s.is_abort() && s.get_abort().getValue() == code; };
+}
+
+auto Stream(bool transmitter, int channel)
+{
+    return [=](LGCP::Signal const& s) {
+        LGCP::Stream const* st = transmitter ? (s.is_transmitter() ? &s.get_transmitter() : nullptr)
+                                             : (s.is_receiver() ? &s.get_receiver() : nullptr);
+        return st != nullptr && st->is_active() && st->get_active().getValue() == channel;
+    };
+}
+
+TEST_F(ModemEndToEnd, DspDataCallFromConnectToDestroy)
+{
+    Start("hup-exit");
+    ASSERT_EQ(Create(7, Trunk(1, 5)), E2E::Success(1, 7));
+    ASSERT_EQ(Create(5, Modem([](TERM::ModemParams& p) {
+                         p.set_cid("5551234");
+                         p.include_dmp();
+                         TERM::DDModemParam d;
+                         d.set_offset(5);
+                         d.set_value(7);
+                         p.get_dmp().push_back(d);
+                     })),
+              E2E::Success(2, 5));
+    server_.Ask("log clear");
+    ASSERT_EQ(Connect(7, 5), E2E::Success(3, 7));
+    EXPECT_TRUE(SignalOf(5, Stream(true, 1600)));
+    EXPECT_TRUE(SignalOf(5, Stream(false, 1600)));
+    EXPECT_EQ(Requests("/dev/mctl"),
+              (Strings{"/dev/mctl open", "/dev/mctl 0x0000bb0b 0 = 0", "/dev/mctl 0x0000bb15 0 = 1600",
+                       "/dev/mctl 0x0000bb3a 0 4294967295 = 0", "/dev/mctl 0x0000bb38 0 5 7 = 0",
+                       "/dev/mctl 0x0000bb03 0 4294967295 = 0"}));
+    EXPECT_EQ(server_.Ask("/dev/hal switch 1600 1600"), "1600 connected 37\nok 1\n");
+    ASSERT_TRUE(Started(1));
+    std::string const root = server_.root();
+    EXPECT_EQ(Runs()[0].argv,
+              (Strings{root + "/usr/local/sbin/pppd", "file", root + "/usr/local/etc/ppp/aoptions",
+                       root + "/dev/mdm0", "remotenumber", "5551234"}));
+
+    // The destroy is answered when pppd has gone.
+    SendDestroy(5);
+    EXPECT_EQ(Reply(10000), E2E::Success(seq_, 5));
+    EXPECT_TRUE(server_.Logged("05:dsp-modem: sent HUP to pppd.\n"));
+    // The slot goes right after its success: the modem with it.
+    EXPECT_TRUE(server_.Becomes("/dev/mctl modem 0", "channel 1600\nallocated no\n0xbb03 0 -1\n0xbb38 0 5 7\n"
+                                                     "0xbb3a 0 -1\nok 5\n"));
+}
+
+TEST_F(ModemEndToEnd, ProgramIgnoringHangUpIsKilledAfterTheTimeout)
+{
+    int const pid = DataCall("ignore-hup");
+    ASSERT_GT(pid, 0);
+    auto const sent = std::chrono::steady_clock::now();
+    SendDestroy(5);
+    EXPECT_EQ(Reply(15000), E2E::Success(seq_, 5));
+    EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(4900));
+    EXPECT_TRUE(server_.Logged("05:dsp-modem: pppd terminate timeout!\n05:dsp-modem: pppd isn't terminated, "
+                               "killing ...\n"));
+    EXPECT_TRUE(E2E::Eventually([&] { return ::kill(pid, 0) != 0; }));
+}
+
+TEST_F(ModemEndToEnd, FaxTransferPagesAndReceiver)
+{
+    Start("exit:3");
+    Create(7, Trunk(1, 5));
+    Create(8, Trunk(1, 8));
+    Create(5, Modem([](TERM::ModemParams& p) {
+               p.set_fax();
+               AddExecArgs(p, 1);
+           }));
+    Create(6, Modem([](TERM::ModemParams& p) { p.set_fax(); }));
+    ASSERT_EQ(Connect(7, 5), E2E::Success(5, 7));
+    LGCP::Signal s;
+    ASSERT_TRUE(SignalOf(
+        5, [](LGCP::Signal const& x) { return x.is_modemProceeding(); }, &s));
+    ASSERT_TRUE(s.get_modemProceeding().is_acct());
+    EXPECT_EQ(s.get_modemProceeding().get_acct().get_octetsIn().get_low().getValue(), 3);
+    EXPECT_EQ(s.get_modemProceeding().get_acct().get_octetsIn().get_high().getValue(), 0);
+    EXPECT_TRUE(SignalOf(5, Abort(768)));
+
+    ASSERT_EQ(Connect(8, 6), E2E::Success(6, 8));
+    ASSERT_TRUE(Started(2));
+    std::string const root = server_.root();
+    auto runs = Runs();
+    EXPECT_EQ(runs[0].argv, (Strings{root + "/usr/local/sbin/fax", "-m", "0", "arg0"}));
+    ASSERT_EQ(runs[1].argv.size(), 5u);
+    EXPECT_EQ(runs[1].argv[0], root + "/usr/local/bin/fax");
+    EXPECT_EQ(runs[1].argv[3], "receive");
+    EXPECT_EQ(runs[1].argv[4].rfind(root + "/var/fax-", 0), 0u);
+    EXPECT_TRUE(server_.Printed("executing\n"));
+    // The receiver's end is told to nobody.
+    EXPECT_FALSE(SignalOf(6, Abort(768), nullptr, 500));
+}
+
+TEST_F(ModemEndToEnd, DigitalModemOnItsInterface)
+{
+    Start("hup-exit", "netif add hdlc0 0x51 700");
+    LGCP::Message q = E2E::Command(++seq_);
+    q.get_pdu().get_command().set_query();
+    host_.Send(q);
+    EXPECT_EQ(Reply(5000), E2E::Success(seq_));
+    LGCP::Signal s;
+    ASSERT_TRUE(E2E::Eventually([&] {
+        for (auto const& m : signals_)
+            if (!m.has_slot() && m.get_pdu().get_signal().is_query()) {
+                s = m.get_pdu().get_signal();
+                return true;
+            }
+        E2E::Bytes p;
+        LGCP::Message m;
+        if (host_.Receive(p, 100) && E2E::Decode(p, m) && m.get_pdu().is_signal())
+            signals_.push_back(m);
+        return false;
+    }));
+    EXPECT_EQ(s.get_query().get_digital_modems().getValue(), 2);
+    EXPECT_EQ(s.get_query().get_modem().getValue(), 4);
+
+    Create(7, Trunk(1, 5));
+    Create(5, Modem([](TERM::ModemParams& p) {
+               p.include_ddm();
+               TERM::DigitalDataModeEnum e;
+               e.setValue(TERM::DigitalDataModeEnum::ddm8BIT);
+               p.get_ddm().push_back(e);
+           }));
+    server_.Ask("log clear");
+    E2E::Bytes const connected = Connect(7, 5);
+    ASSERT_EQ(connected, E2E::Success(seq_, 7));
+    EXPECT_TRUE(SignalOf(5, Stream(false, 700)));
+    EXPECT_EQ(Requests("netif"),
+              (Strings{"netif 0x0000894a hdlc0 1 128 -> 4100 700 = 0", "netif 0x0000894a hdlc0 8193 4 = 0"}));
+    ASSERT_TRUE(Started(1));
+    EXPECT_EQ(Runs()[0].argv, (Strings{server_.root() + "/usr/local/sbin/pppd", "file",
+                                       server_.root() + "/usr/local/etc/ppp/ioptions", "hdlc0"}));
+    SendDestroy(5);
+    EXPECT_EQ(Reply(10000), E2E::Success(seq_, 5));
+    EXPECT_TRUE(server_.Becomes("netifs", "hdlc0 flags 0x50 slotmap 700 proto hdlc\n"
+                                          "hdlc1 flags 0x51 slotmap 1701 proto hdlc\nok 2\n"));
+}
+
+TEST_F(ModemEndToEnd, RefusedAllocationAbortsWithTheErrorNumber)
+{
+    Start("hup-exit", "fail /dev/mctl 0xbb0b 1 EBUSY");
+    Create(7, Trunk(1, 5));
+    Create(5, Modem());
+    Connect(7, 5);
+    EXPECT_TRUE(SignalOf(5, Abort(16)));
+    EXPECT_TRUE(server_.Logged("05:dsp-modem: insufficient resources : Device or resource busy\n"));
+    EXPECT_TRUE(Runs().empty());
+}
+
+TEST_F(ModemEndToEnd, LostHostTakesAProgramThatIgnoresHangUpWithIt)
+{
+    int const pid = DataCall("ignore-hup");
+    ASSERT_GT(pid, 0);
+    host_.Close();
+    EXPECT_TRUE(server_.Logged("05:dsp-modem: pppd isn't terminated, killing ...\n"));
+    EXPECT_TRUE(E2E::Eventually([&] { return ::kill(pid, 0) != 0; }));
+    // The server goes on: a new host connects.
+    ASSERT_TRUE(host_.Connect(server_.port()));
+    E2E::Bytes const created = Create(5, Modem());
+    EXPECT_EQ(created, E2E::Success(seq_, 5));
+}
+
+// Debian's pppd parses the options and checks the device before it looks for
+// the kernel's PPP support: it must accept the argument list that the
+// server gave the stand-in, with its option file and its tty.
+TEST_F(ModemEndToEnd, DebianPppdAcceptsTheArgumentList)
+{
+    std::string const pppd = TestSpawn::FindProgram("pppd");
+    if (pppd.empty())
+        GTEST_SKIP() << "pppd is not installed (Debian package ppp)";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "pppd runs for root only";
+    Start("hup-exit");
+    Create(7, Trunk(1, 5));
+    Create(5, Modem([](TERM::ModemParams& p) { p.set_cid("5551234"); }));
+    Connect(7, 5);
+    ASSERT_TRUE(Started(1));
+    Strings args = Runs()[0].argv;
+    ASSERT_EQ(args.size(), 6u);
+    // The option file: without `noauth` a machine with the kernel's PPP
+    // wants secrets (Debian's /etc/ppp/options says `auth`); `dryrun` stops
+    // there before a link starts.
+    std::filesystem::create_directories(std::filesystem::path(args[2]).parent_path());
+    {
+        std::FILE* f = std::fopen(args[2].c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fputs("dryrun\nnoauth\n", f);
+        std::fclose(f);
+    }
+    // The modem's tty: a pseudo-terminal at the path.
+    int const master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    std::filesystem::create_directories(std::filesystem::path(args[3]).parent_path());
+    std::filesystem::create_symlink(::ptsname(master), args[3]);
+
+    args[0] = pppd;
+    pid_t const pid = TestSpawn::Spawn(args, server_.Path("pppd.out"), server_.Path("pppd.err"));
+    ASSERT_GT(pid, 0);
+    int status = -1;
+    bool ended = E2E::Eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+    if (!ended) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    ::close(master);
+    ASSERT_TRUE(ended) << "pppd did not end";
+    ASSERT_TRUE(WIFEXITED(status));
+    // 4: accepted, no PPP in this kernel; 0: accepted, dry run. 2 would be
+    // an option error, a missing option file or a missing device.
+    int const code = WEXITSTATUS(status);
+    EXPECT_TRUE(code == 4 || code == 0)
+        << "pppd exit " << code << ": " << server_.Read("pppd.err") << server_.Read("pppd.out");
+}
+
+} // namespace
