@@ -25,6 +25,7 @@
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
+#include "slots/mixer_slot.hpp"
 #include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots/slots.hpp"
@@ -139,6 +140,7 @@ int main(int argc, char** argv)
     MapFactory::instance();
     RtpFactory::instance();
     ModemFactory::instance();
+    Mixer::MixerFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();

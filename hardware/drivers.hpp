@@ -1,7 +1,7 @@
 #pragma once
 
 // The board's driver device files, every path in one place, and the records
-// that the media slots exchange with the RTP driver "/dev/rtp". Records are native structs laid
+// that the media slots exchange with the RTP driver "/dev/rtp" and the mixer driver "/dev/mixer". Records are native structs laid
 // out as the board's (32-bit big-endian) driver expects them; the sizes and
 // offsets are checked below so that a change of compiler or target cannot
 // move a field silently.
@@ -199,6 +199,52 @@ static_assert(Driver::RequestSize(RTP_EXT_ATTACH) == sizeof(rtp_ext_attach_sessi
 static_assert(Driver::RequestSize(RTP_EXT_PACKET_INFO) == sizeof(rtp_ext_packet_info));
 static_assert(Driver::RequestSize(RTP_EXT_SET_FILTER) == sizeof(rtp_ext_filter));
 static_assert(Driver::RequestSize(RTP_ATTACH_EXT_SESSION) == sizeof(rtp_attach_session_params));
+
+// Conference mixer requests on "/dev/mixer" (board encoding). All carry
+// write-direction codes, yet MIX_UNIT_INFO fills its record and MIX_TDM
+// answers in its result: the driver's own convention.
+constexpr std::uint32_t MIX_RX_CLEAR = 0x800c4d02;  // mix_slot
+constexpr std::uint32_t MIX_RX_ADD = 0x801c4d03;    // mix_rx_params
+constexpr std::uint32_t MIX_RX_REMOVE = 0x801c4d04; // mix_rx_params, gain not filled
+constexpr std::uint32_t MIX_TDM = 0x800c4d06;       // mix_slot; result: the switch channel
+constexpr std::uint32_t MIX_UNIT_INFO = 0x80104d07; // mix_unit_info
+
+// One mixer channel. Writers clear it whole first.
+struct mix_slot {
+    std::int32_t dev_no; // the unit
+    std::int32_t type;   // 0: a TDM channel, the only kind sent
+    std::int32_t number; // the channel within the unit
+};
+
+// Source `tx` feeds receiving point `rx` (an output or a summator).
+struct mix_rx_params {
+    mix_slot rx;
+    mix_slot tx;
+    std::int32_t gain;
+};
+
+// In: the unit the previous call returned, -1 first. Out: the next unit.
+struct mix_unit_info {
+    std::int32_t unit;
+    std::int32_t tdm_channels;
+    std::int32_t reserved; // zero, never read
+    std::int32_t mixer_inputs;
+};
+
+static_assert(sizeof(mix_slot) == 12);
+static_assert(offsetof(mix_slot, type) == 4);
+static_assert(offsetof(mix_slot, number) == 8);
+static_assert(sizeof(mix_rx_params) == 28);
+static_assert(offsetof(mix_rx_params, tx) == 12);
+static_assert(offsetof(mix_rx_params, gain) == 24);
+static_assert(sizeof(mix_unit_info) == 16);
+static_assert(offsetof(mix_unit_info, tdm_channels) == 4);
+static_assert(offsetof(mix_unit_info, mixer_inputs) == 12);
+static_assert(Driver::RequestSize(MIX_RX_CLEAR) == sizeof(mix_slot));
+static_assert(Driver::RequestSize(MIX_RX_ADD) == sizeof(mix_rx_params));
+static_assert(Driver::RequestSize(MIX_RX_REMOVE) == sizeof(mix_rx_params));
+static_assert(Driver::RequestSize(MIX_TDM) == sizeof(mix_slot));
+static_assert(Driver::RequestSize(MIX_UNIT_INFO) == sizeof(mix_unit_info));
 
 // Diagnostic text (multi-line records indented by two blanks per line).
 std::ostream& operator<<(std::ostream& os, const rtp_connection_params& p);

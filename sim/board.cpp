@@ -7,6 +7,7 @@
 #include "sim/hal.hpp"
 #include "sim/mcc.hpp"
 #include "sim/mctl.hpp"
+#include "sim/mixer.hpp"
 #include "sim/model_util.hpp"
 #include "sim/netifs.hpp"
 #include "sim/rtp.hpp"
@@ -132,6 +133,7 @@ Board::Board()
     Add<Mcc>(device<Hal>(), lock_);
     Add<Dtmf>();
     Add<Dsp>();
+    Add<MixerDev>();
     Add<Maintenance>();
     Add<E1Cas>();
     Add<Watchdog>();

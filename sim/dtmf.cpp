@@ -43,13 +43,7 @@ static_assert(sizeof(SelcalRecord) == Driver::RequestSize(Dtmf::kSelcal));
 static_assert(offsetof(SelcalRecord, signs) == 6);
 static_assert(sizeof(EventRecord) == 16);
 
-template <class R>
-R Take(const void* arg)
-{
-    R r;
-    std::memcpy(&r, arg, sizeof r);
-    return r;
-}
+using Util::Take;
 
 } // namespace
 

@@ -100,6 +100,15 @@ inline void SetWord(void* arg, unsigned index, std::uint32_t w)
     std::memcpy(static_cast<unsigned char*>(arg) + 4 * index, &w, sizeof w);
 }
 
+// A driver record copied out of the program's argument.
+template <class R>
+R Take(const void* arg)
+{
+    R r;
+    std::memcpy(&r, arg, sizeof r);
+    return r;
+}
+
 // A request refused with `error`.
 inline Outcome Fail(int error)
 {

@@ -1,6 +1,6 @@
 // Slot commands in any order, on any numbers, against Slots with the trunk,
-// basic-rate, map, RTP, modem, external, echo, MCC and HDLC packet factories
-// on the simulated board.
+// basic-rate, map, RTP, modem, mixer, external, echo, MCC and HDLC packet
+// factories on the simulated board.
 //
 // Input: a sequence of steps, each an opcode octet and its operands (a slot
 // number is two octets, modulo 1100 so that numbers past the table occur):
@@ -34,13 +34,23 @@
 //                      pd-disable, dtmf-enable, vad-enable; bit 7: the next
 //                      session begin of the driver fails), value
 //   21 rtp event       channel index, type, length; then one loop pass
+//   22 create mixerIn  slot, unit (signed octet), channel, flags (bit 0
+//                      summator, bit 1 ecm, bits 2 and 3 its ec and es),
+//                      summator channel; a channel is a kind octet (bit 0:
+//                      rtp) and a signed octet
+//   23 create mixerOut slot, unit, channel, count (0..3) of inputs, each a
+//                      channel and a gain (two octets, signed)
+//   24 mixer unit      an octet: unit (0..3) leaves the board's list if
+//                      there, else joins it with 1..32 channels
 // Modem programs are not started: a spawner of this target hands out
 // process numbers that nothing owns and signals nobody.
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
-// that is gone (the factories' lists included), and every MCC channel the
-// board holds belongs to a live slot. Later slot kinds add their steps here.
+// that is gone (the factories' lists included), every MCC channel the
+// board holds belongs to a live slot, and every mixer port is in its
+// unit's list once, with no unit freed under it or kept without reason.
+// Later slot kinds add their steps here.
 
 #include "core/process.hpp"
 #include "signalling/hdlc_slot.hpp"
@@ -48,15 +58,18 @@
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
+#include "slots/mixer_slot.hpp"
 #include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
+#include "tests/slots/mixer_params.hpp"
 #include "tests/slots/slots_host.hpp"
 
 #include "sim/board.hpp"
 #include "sim/mcc.hpp"
 #include "sim/mctl.hpp"
+#include "sim/mixer.hpp"
 #include "sim/netifs.hpp"
 #include "sim/rtp.hpp"
 
@@ -83,6 +96,11 @@ struct Input {
     std::uint32_t Slot() { return ((std::uint32_t(Byte()) << 8) | Byte()) % 1100; }
     int Signed16() { return static_cast<std::int16_t>((std::uint16_t(Byte()) << 8) | Byte()); }
     int Signed8() { return static_cast<std::int8_t>(Byte()); }
+    SlotsTest::MixChannel MixChannel()
+    {
+        bool tdm = (Byte() & 1) == 0;
+        return {tdm, Signed8()};
+    }
 };
 
 constexpr int kMaxSteps = 64;
@@ -131,7 +149,33 @@ void CheckModems(std::set<::Slot*> const& live, ModemFactory& modems)
         Check(std::count(modems.freeHdlc.begin(), modems.freeHdlc.end(), name) == 1);
 }
 
-void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems)
+// Every mixer port is in its unit's list once; every port of a held unit
+// is live; the units alive are those held plus those that only their
+// ports keep.
+void CheckMixer(std::set<::Slot*> const& live, Mixer::MixerFactory& mixer)
+{
+    std::set<Mixer::Mixer*> units;
+    for (auto const& m : mixer.mixers) {
+        units.insert(m.get());
+        for (Mixer::MixerSlot* p : m->ports)
+            Check(live.count(p) == 1);
+    }
+    std::size_t held = units.size();
+    for (::Slot* s : live) {
+        Mixer::Mixer* unit = nullptr;
+        if (auto* in = dynamic_cast<Mixer::TdmInput*>(s))
+            unit = &in->mixer;
+        else if (auto* out = dynamic_cast<Mixer::TdmOutput*>(s))
+            unit = &out->mixer;
+        else
+            continue;
+        Check(std::count(unit->ports.begin(), unit->ports.end(), s) == 1);
+        units.insert(unit);
+    }
+    Check(units.size() - held + mixer.mixers.size() == static_cast<std::size_t>(mixer.live));
+}
+
+void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer::MixerFactory& mixer)
 {
     std::set<::Slot*> live(slots.slots().begin(), slots.slots().end());
     Check(live.size() == slots.slots().size());
@@ -163,6 +207,7 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems)
     for (::Slot* s : map.owners)
         Check(s == nullptr || live.count(s) == 1);
     CheckModems(live, modems);
+    CheckMixer(live, mixer);
     // Each MCC channel is held by exactly one live MCC slot or by the open
     // channel of one live HDLC packet slot.
     std::set<int> channels;
@@ -279,6 +324,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Sim::Board::instance().device<Sim::NetIfs>().Reset();
     static ModemFactory modems;
     modems.IQuery();
+    // The board's two mixer units; the factory keeps what the last query
+    // of the run before found.
+    Sim::MixerDev& units = Sim::Board::instance().device<Sim::MixerDev>();
+    units.Reset();
+    static Mixer::MixerFactory mixer;
     static ExtFactory ext;
     static MccFactory mcc;
     static EchoFactory echo;
@@ -303,7 +353,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 22) {
+            switch ((op & 0x3F) % 25) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -360,7 +410,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 11:
                 host.LoseHost();
                 host.Reconnect();
-                CheckInvariants(host.slots(), map, modems);
+                CheckInvariants(host.slots(), map, modems, mixer);
                 continue;
             case 12: {
                 int tx = in.Signed16(), rx = in.Signed16();
@@ -423,7 +473,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 16:
                 Mux::test::advance(in.Byte() * 40u);
                 host.Discard();
-                CheckInvariants(host.slots(), map, modems);
+                CheckInvariants(host.slots(), map, modems, mixer);
                 continue;
             case 17: {
                 LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
@@ -453,12 +503,49 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 21:
                 RtpEvent(in);
                 host.Discard();
-                CheckInvariants(host.slots(), map, modems);
+                CheckInvariants(host.slots(), map, modems, mixer);
                 continue;
+            case 22: {
+                int unit = in.Signed8();
+                SlotsTest::MixChannel ch = in.MixChannel();
+                std::uint8_t flags = in.Byte();
+                SlotsTest::MixChannel sum = in.MixChannel();
+                std::optional<SlotsTest::MixChannel> summator;
+                if (flags & 1)
+                    summator = sum;
+                std::optional<std::pair<bool, bool>> ecm;
+                if (flags & 2)
+                    ecm = std::pair((flags & 4) != 0, (flags & 8) != 0);
+                c.set_create(SlotsTest::MixerIn(unit, ch, summator, ecm));
+                break;
+            }
+            case 23: {
+                int unit = in.Signed8();
+                SlotsTest::MixChannel ch = in.MixChannel();
+                std::vector<std::pair<SlotsTest::MixChannel, int>> inputs;
+                for (int n = in.Byte() % 4; n > 0; --n) {
+                    SlotsTest::MixChannel source = in.MixChannel();
+                    inputs.emplace_back(source, in.Signed16());
+                }
+                c.set_create(SlotsTest::MixerOut(unit, ch, inputs));
+                break;
+            }
+            case 24: {
+                std::uint8_t b = in.Byte();
+                int unit = b % 4;
+                bool there = false;
+                for (auto const& u : units.Units())
+                    there = there || u.unit == unit;
+                if (there)
+                    units.RemoveUnit(unit);
+                else
+                    units.AddUnit({unit, 1 + (b >> 2) % 32, 4});
+                continue;
+            }
             }
             host.Offer(c, slot, seq);
             host.Discard();
-            CheckInvariants(host.slots(), map, modems);
+            CheckInvariants(host.slots(), map, modems, mixer);
         }
     }
     // The host is gone with its slots: nothing may be left anywhere.
@@ -470,7 +557,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(map.slots.empty());
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
-    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty());
+    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty() &&
+          mixer.slots.empty());
+    Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     // Failures asked for and never met do not carry over to the next run.
     Sim::Board::instance().Fail("/dev/mctl", Sim::kAny, 0, 0);
