@@ -63,6 +63,8 @@ protected:
     void TearDown() override
     {
         ChildWait::Deactivate();
+        // The relay's descriptors go before the board counts what is open.
+        factory_->CloseRelay();
         Fixture::TearDown(); // the slots go, and kill their programs
         factory_.reset();
         // Killed programs take a moment to end; then nothing may be left.
