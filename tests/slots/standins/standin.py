@@ -17,7 +17,9 @@ Modes:
               receives to STANDIN_AUTH_LOG (one line each), and once it has
               the ip record sends a type-4 record with the five words of
               STANDIN_ACCT ("octetsOut,octetsIn,packetsOut,packetsIn,time";
-              the first four as 64-bit counters); then it behaves as hup-exit
+              the first four as 64-bit counters); then it behaves as hup-exit.
+              Words in the native order, or STANDIN_AUTH_ORDER (">" for a
+              big-endian server)
 
 A stand-in never outlives STANDIN_LIFE seconds (default 60), so that a test
 that dies cannot leave one behind for long.
@@ -71,6 +73,8 @@ def field(text):
 
 def authenticate(deadline):
     session = session_of(sys.argv)
+    # The server's byte order: a board build under emulation is big-endian.
+    order = os.environ.get("STANDIN_AUTH_ORDER", "=")
     conn = None
     # The server listens from its start; a test may still be setting up.
     while conn is None and time.monotonic() < deadline:
@@ -81,7 +85,7 @@ def authenticate(deadline):
     if conn is None:
         return
     conn.settimeout(None)
-    request = struct.pack("=III", 140, 1, session)
+    request = struct.pack(order + "III", 140, 1, session)
     request += field(os.environ.get("STANDIN_USER", "")) + field(os.environ.get("STANDIN_PASSWORD", ""))
     conn.sendall(request)
     data = b""
@@ -91,7 +95,7 @@ def authenticate(deadline):
             return
         data += chunk
         while len(data) >= 4:
-            length = struct.unpack("=I", data[:4])[0]
+            length = struct.unpack(order + "I", data[:4])[0]
             if length < 12 or len(data) < length:
                 break
             record, data = data[:length], data[length:]
@@ -102,12 +106,12 @@ def authenticate(deadline):
                     os.write(fd, (record.hex() + "\n").encode())
                 finally:
                     os.close(fd)
-            if struct.unpack("=I", record[4:8])[0] == 3:
+            if struct.unpack(order + "I", record[4:8])[0] == 3:
                 words = [int(w) for w in os.environ.get("STANDIN_ACCT", "0,0,0,0,0").split(",")]
-                acct = struct.pack("=III", 64, 4, session) + b"\0" * 12
+                acct = struct.pack(order + "III", 64, 4, session) + b"\0" * 12
                 for w in words[:4]:
-                    acct += struct.pack("=II", (w >> 32) & 0xFFFFFFFF, w & 0xFFFFFFFF)
-                acct += struct.pack("=II", words[4] & 0xFFFFFFFF, 0)
+                    acct += struct.pack(order + "II", (w >> 32) & 0xFFFFFFFF, w & 0xFFFFFFFF)
+                acct += struct.pack(order + "II", words[4] & 0xFFFFFFFF, 0)
                 conn.sendall(acct)
                 # Kept open: pppd's program lives as long as the call.
                 globals()["_conn"] = conn
