@@ -211,7 +211,8 @@ void ModemSlot::OnAuth(attr const* record)
         return;
     case Auth::kAccounting:
         if (record->length != sizeof(voacct)) {
-            std::cerr << ext::header(this) << "auth accounting, invalid size: " << record->length << std::endl;
+            std::cerr << ext::header(this) << "auth accounting, invalid size: " << record->length
+                      << std::endl;
             return;
         }
         {
@@ -647,8 +648,8 @@ void ModemFactory::SendAuth(attr const* record)
             return;
         }
     }
-    std::clog << ext::header(this) << "send error: unknown auth " << static_cast<std::int32_t>(record->session)
-              << " session." << std::endl;
+    std::clog << ext::header(this) << "send error: unknown auth "
+              << static_cast<std::int32_t>(record->session) << " session." << std::endl;
 }
 
 void ModemFactory::OnAuth(attr const* record)

@@ -75,7 +75,10 @@ public:
         connected_ = ::connect(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }
     bool connected() const { return connected_; }
-    void Send(Bytes const& b) { ASSERT_EQ(::send(fd_.get(), b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size())); }
+    void Send(Bytes const& b)
+    {
+        ASSERT_EQ(::send(fd_.get(), b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size()));
+    }
     // What has arrived; closed() tells whether the server closed its side.
     Bytes Take()
     {
@@ -219,9 +222,10 @@ TEST_F(AuthRelay, RequestActivateAndAccountingMakeTheWholeExchange)
     for (std::uint32_t w : {0x00000001u, 0xFFFFFFFEu, 0u, 5u, 2u, 3u, 0x80000000u, 0u, 4000000000u, 0u})
         Word(acct, w);
     peer->Send(Record(64, Auth::kAccounting, 0, acct));
-    EXPECT_EQ(Signals(), Lines{"signal slot=5 modemProceeding : acct : { octetsOut { low -2, high 1 }, octetsIn { "
-                               "low 5, high 0 }, packetsOut { low 3, high 2 }, packetsIn { low 0, high "
-                               "-2147483648 }, time { low -294967296, high 0 } }"});
+    EXPECT_EQ(Signals(),
+              Lines{"signal slot=5 modemProceeding : acct : { octetsOut { low -2, high 1 }, octetsIn { "
+                    "low 5, high 0 }, packetsOut { low 3, high 2 }, packetsIn { low 0, high "
+                    "-2147483648 }, time { low -294967296, high 0 } }"});
 
     // A malformed address becomes 255.255.255.255; another alternative is
     // refused.
@@ -256,9 +260,10 @@ TEST_F(AuthRelay, RecordsAreCutAtTheirLengthWordsAndCheckedByTypeAndSize)
     Bytes second = Request(0, Field("u3"), Field("p3"));
     two.insert(two.end(), second.begin(), second.end());
     peer->Send(two);
-    EXPECT_EQ(Signals(), (Lines{"signal slot=5 modemProceeding : auth : { username \"u1\", password \"p1\" }",
-                                "signal slot=5 modemProceeding : auth : { username \"u2\", password \"p2\" }",
-                                "signal slot=5 modemProceeding : auth : { username \"u3\", password \"p3\" }"}));
+    EXPECT_EQ(Signals(),
+              (Lines{"signal slot=5 modemProceeding : auth : { username \"u1\", password \"p1\" }",
+                     "signal slot=5 modemProceeding : auth : { username \"u2\", password \"p2\" }",
+                     "signal slot=5 modemProceeding : auth : { username \"u3\", password \"p3\" }"}));
 
     // Wrong sizes, types the server sends itself, unknown types and
     // sessions: logged, nothing for the host; 512 bytes is a whole record.

@@ -440,32 +440,43 @@ TEST_F(AuthEndToEnd, TheHostAuthenticatesAndHearsTheAccounting)
     // A fax call takes modem 0, so the data call's pppd runs on modem 1.
     Create(8, Trunk(1, 6));
     Create(6, Modem([](TERM::ModemParams& p) {
-        p.set_fax();
-        p.set_originate();
-    }));
-    ASSERT_EQ(Connect(8, 6), E2E::Success(seq_, 8));
+               p.set_fax();
+               p.set_originate();
+           }));
+    {
+        E2E::Bytes const r = Connect(8, 6);
+        ASSERT_EQ(r, E2E::Success(seq_, 8));
+    }
     Create(7, Trunk(1, 5));
     Create(5, Modem());
-    ASSERT_EQ(Connect(7, 5), E2E::Success(seq_, 7));
+    {
+        E2E::Bytes const r = Connect(7, 5);
+        ASSERT_EQ(r, E2E::Success(seq_, 7));
+    }
     ASSERT_TRUE(Started(1));
     EXPECT_EQ(Runs()[0].argv.back(), server_.root() + "/dev/mdm1");
 
     LGCP::Signal s;
-    ASSERT_TRUE(SignalOf(5, [](LGCP::Signal const& g) { return g.is_modemProceeding(); }, &s));
+    ASSERT_TRUE(SignalOf(
+        5, [](LGCP::Signal const& g) { return g.is_modemProceeding(); }, &s));
     ASSERT_TRUE(s.get_modemProceeding().is_auth());
     EXPECT_EQ(std::string(s.get_modemProceeding().get_auth().get_username()), "alice");
     EXPECT_EQ(std::string(s.get_modemProceeding().get_auth().get_password()), "s3cret");
 
-    ASSERT_EQ(Activate(5, "10.1.2.3"), E2E::Success(seq_, 5));
+    {
+        E2E::Bytes const r = Activate(5, "10.1.2.3");
+        ASSERT_EQ(r, E2E::Success(seq_, 5));
+    }
     ASSERT_TRUE(E2E::Eventually([&] { return AuthRecords().size() >= 2; }));
-    EXPECT_EQ(AuthRecords(), (Strings{HexWords({16, 2, 1, 1}),
-                                      HexWords({36, 3, 1, 0}, {10, 1, 2, 3, 255, 255, 255, 0, 10, 1, 2, 1, 10, 1,
-                                                               2, 53}) +
-                                          HexWords({1500})}));
+    EXPECT_EQ(AuthRecords(),
+              (Strings{HexWords({16, 2, 1, 1}),
+                       HexWords({36, 3, 1, 0}, {10, 1, 2, 3, 255, 255, 255, 0, 10, 1, 2, 1, 10, 1, 2, 53}) +
+                           HexWords({1500})}));
 
     // The counters split into 32-bit halves, each the signed integer with
     // the same bits.
-    ASSERT_TRUE(SignalOf(5, [](LGCP::Signal const& g) { return g.is_modemProceeding(); }, &s));
+    ASSERT_TRUE(SignalOf(
+        5, [](LGCP::Signal const& g) { return g.is_modemProceeding(); }, &s));
     ASSERT_TRUE(s.get_modemProceeding().is_acct());
     auto const& a = s.get_modemProceeding().get_acct();
     auto pair = [](BASE::INTEGER64Bits const& v) {
@@ -480,11 +491,14 @@ TEST_F(AuthEndToEnd, TheHostAuthenticatesAndHearsTheAccounting)
 
     // A malformed address becomes 255.255.255.255; another alternative is
     // refused.
-    ASSERT_EQ(Activate(5, "10.1.2.x"), E2E::Success(seq_, 5));
+    {
+        E2E::Bytes const r = Activate(5, "10.1.2.x");
+        ASSERT_EQ(r, E2E::Success(seq_, 5));
+    }
     ASSERT_TRUE(E2E::Eventually([&] { return AuthRecords().size() >= 4; }));
     EXPECT_EQ(AuthRecords()[3].substr(32, 8), "ffffffff");
-    EXPECT_EQ(Command(5, [](LGCP::Command& c) { c.select_activate().select_empty(); }),
-              E2E::Error(seq_, LGCP::ErrorCause::unsupported, 5));
+    E2E::Bytes const refused = Command(5, [](LGCP::Command& c) { c.select_activate().select_empty(); });
+    EXPECT_EQ(refused, E2E::Error(seq_, LGCP::ErrorCause::unsupported, 5));
     EXPECT_TRUE(server_.Logged("05:dsp-modem: modem's activation requests parameter.\n"));
 }
 
@@ -494,8 +508,14 @@ TEST_F(AuthEndToEnd, AnActivateBeforeAnyRecordIsAnsweredAndDropped)
     Start("hup-exit");
     Create(7, Trunk(1, 5));
     Create(5, Modem());
-    ASSERT_EQ(Connect(7, 5), E2E::Success(seq_, 7));
-    EXPECT_EQ(Activate(5, "10.1.2.3"), E2E::Success(seq_, 5));
+    {
+        E2E::Bytes const r = Connect(7, 5);
+        ASSERT_EQ(r, E2E::Success(seq_, 7));
+    }
+    {
+        E2E::Bytes const r = Activate(5, "10.1.2.3");
+        EXPECT_EQ(r, E2E::Success(seq_, 5));
+    }
     EXPECT_TRUE(server_.Logged("send error: unknown auth 0 session.\n"));
 }
 

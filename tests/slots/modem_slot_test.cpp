@@ -42,7 +42,6 @@ struct NoFork : ChildSpawner {
     }
 };
 
-
 bool IsAbort(Received const& m, int code)
 {
     return m.kind == Received::Signal && m.signal.is_abort() && m.signal.get_abort().getValue() == code;

@@ -16,8 +16,8 @@ bool Private();
 } // namespace TestNet
 
 // For a test that binds a fixed port: skipped outside a private namespace.
-#define TESTNET_NEEDS_PRIVATE()                                                                    \
-    do {                                                                                           \
-        if (!TestNet::Private())                                                                   \
-            GTEST_SKIP() << "no private network namespace here";                                   \
+#define TESTNET_NEEDS_PRIVATE()                                                                              \
+    do {                                                                                                     \
+        if (!TestNet::Private())                                                                             \
+            GTEST_SKIP() << "no private network namespace here";                                             \
     } while (0)

@@ -17,7 +17,9 @@ Modes:
               receives to STANDIN_AUTH_LOG (one line each), and once it has
               the ip record sends a type-4 record with the five words of
               STANDIN_ACCT ("octetsOut,octetsIn,packetsOut,packetsIn,time";
-              the first four as 64-bit counters); then it behaves as hup-exit.
+              the first four as 64-bit counters); it goes on logging until
+              SIGHUP or the server closes the connection, then behaves as
+              hup-exit.
               Words in the native order, or STANDIN_AUTH_ORDER (">" for a
               big-endian server)
 
@@ -89,8 +91,13 @@ def authenticate(deadline):
     request += field(os.environ.get("STANDIN_USER", "")) + field(os.environ.get("STANDIN_PASSWORD", ""))
     conn.sendall(request)
     data = b""
+    sent_acct = False
+    # Read and logged as long as the call lives: pppd's program does.
     while time.monotonic() < deadline:
-        chunk = conn.recv(512)
+        try:
+            chunk = conn.recv(512)
+        except OSError:
+            return
         if not chunk:
             return
         data += chunk
@@ -106,16 +113,14 @@ def authenticate(deadline):
                     os.write(fd, (record.hex() + "\n").encode())
                 finally:
                     os.close(fd)
-            if struct.unpack(order + "I", record[4:8])[0] == 3:
+            if struct.unpack(order + "I", record[4:8])[0] == 3 and not sent_acct:
+                sent_acct = True
                 words = [int(w) for w in os.environ.get("STANDIN_ACCT", "0,0,0,0,0").split(",")]
                 acct = struct.pack(order + "III", 64, 4, session) + b"\0" * 12
                 for w in words[:4]:
                     acct += struct.pack(order + "II", (w >> 32) & 0xFFFFFFFF, w & 0xFFFFFFFF)
                 acct += struct.pack(order + "II", words[4] & 0xFFFFFFFF, 0)
                 conn.sendall(acct)
-                # Kept open: pppd's program lives as long as the call.
-                globals()["_conn"] = conn
-                return
 
 
 def main():
