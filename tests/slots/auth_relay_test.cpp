@@ -320,13 +320,19 @@ TEST_F(AuthRelay, AnswersGoOnlyToTheConnectionThatSpokeForTheSession)
 
     // A digital modem is -1, as is a DSP modem not yet set up: neither
     // answer reaches the silent connection.
-    host().Create(6, Modem());
+    host().Create(6, Modem([](auto& p) { AddDdm(p, {TERM::DigitalDataModeEnum::ddm8BIT}); }));
+    host().Create(9, Modem());
+    EXPECT_STREQ(modem(6)->GetName(), "digital-modem");
     EXPECT_EQ(modem(6)->modem_id(), -1);
-    EXPECT_EQ(Texts(Activate(6, UserParameters("10.0.0.1"))).size(), 1u);
+    EXPECT_EQ(modem(9)->modem_id(), -1);
+    for (std::uint32_t n : {6u, 9u})
+        EXPECT_EQ(Texts(Activate(n, UserParameters("10.0.0.1"))).size(), 1u);
     EXPECT_THAT(log.str(), testing::HasSubstr("send error: unknown auth -1 session.\n"));
+    Pump();
     EXPECT_TRUE(silent->Take().empty());
 
-    // Session 0xFFFFFFFF reaches the first modem of number -1.
+    // Session 0xFFFFFFFF reaches the first modem of number -1: the digital
+    // one, created first.
     auto other = Connect();
     other->Send(Request(0xFFFFFFFFu, Field("d"), Field("d")));
     EXPECT_EQ(Signals(), Lines{"signal slot=6 modemProceeding : auth : { username \"d\", password \"d\" }"});
