@@ -9,11 +9,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/quiet.hpp"
+#include "bench/slots_pairs.hpp"
 #include "control/lgcp_coding.hpp"
 #include "sim/board.hpp"
 #include "slots/map_slot.hpp"
 #include "tests/slots/slots_host.hpp"
+#include "tests/support/quiet.hpp"
 
 #include <cstdio>
 
@@ -21,32 +22,9 @@
 
 namespace {
 
-using Bench::Quiet;
-
-LGCP::Message Command(LGCP::Command const& c, std::uint32_t slot, std::uint32_t seq)
-{
-    LGCP::Message m;
-    m.set_seq(static_cast<int>(seq));
-    m.set_slot(slot);
-    m.get_pdu().set_command(c);
-    return m;
-}
-
-// Two commands per iteration. The host reads what arrived now and then, so
-// the socket pair never fills.
-void Pairs(benchmark::State& state, SlotsTest::Host& host, LGCP::Message const& first,
-           LGCP::Message const& second)
-{
-    constexpr unsigned kDrainEvery = 256;
-    unsigned n = 0;
-    for (auto _ : state) {
-        host.server().OnMessage(first);
-        host.server().OnMessage(second);
-        if (++n % kDrainEvery == 0)
-            host.Discard();
-    }
-    host.Discard();
-}
+using Bench::Command;
+using Bench::Pairs;
+using TestQuiet::Quiet;
 
 void BM_TrunkCreateDestroy(benchmark::State& state)
 {

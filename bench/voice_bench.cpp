@@ -17,12 +17,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include "bench/quiet.hpp"
 #include "core/clock.hpp"
 #include "hardware/mcc_channel.hpp"
 #include "sim/board.hpp"
 #include "slots/voice_slot.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
+#include "tests/support/quiet.hpp"
 #include "tests/slots/slots_host.hpp"
 
 #include <cerrno>
@@ -39,7 +39,7 @@
 
 namespace {
 
-using Bench::Quiet;
+using TestQuiet::Quiet;
 
 constexpr std::size_t kBlock = 1024;
 constexpr std::size_t kBytes = 32 * kBlock;

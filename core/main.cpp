@@ -20,11 +20,13 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "signalling/hdlc_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
 #include "slots/modem_slot.hpp"
+#include "slots/rtp_slot.hpp"
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
 #include "slots/voice_slot.hpp"
@@ -135,11 +137,13 @@ int main(int argc, char** argv)
     // globals at the tail, made before main.
     KeepTrunkFactories();
     MapFactory::instance();
+    RtpFactory::instance();
     ModemFactory::instance();
     ExtFactory::instance();
     MccFactory::instance();
     EchoFactory::instance();
     VoiceFactory::instance();
+    HdlcSlotFactory::instance();
 
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();

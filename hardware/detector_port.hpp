@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <string_view>
 
 #include <poll.h>
 #include <unistd.h>
@@ -89,26 +90,43 @@ private:
     std::uint32_t m_lastId = 0;
 };
 
-// Reads every whole `Record` ready on `fd` into `on_record`. `driver` names
-// the driver in the error lines.
+// Reads every whole `Record` ready on `fd` into `on_record`; a record of
+// another length is logged and dropped. `driver` names the driver in the
+// error lines, which begin with `header` (the owner's log header).
 template <class Record, class OnRecord>
-void ReadRecords(Event& event, int fd, short revents, const char* driver, OnRecord on_record)
+void ReadRecords(Event& event, int fd, short revents, const char* driver, OnRecord on_record,
+                 std::string_view header = {})
 {
     bool ended = false;
     if (revents & POLLIN) {
-        Record e;
-        ssize_t n;
-        while ((n = ::read(fd, &e, sizeof e)) == static_cast<ssize_t>(sizeof e))
-            on_record(e);
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
-            std::cerr << "fail to read from " << driver << ": " << std::strerror(errno) << std::endl;
-        ended = n == 0;
+        for (;;) {
+            Record e;
+            ssize_t n = ::read(fd, &e, sizeof e);
+            if (n == static_cast<ssize_t>(sizeof e)) {
+                on_record(e);
+            } else if (n > 0) {
+                std::cerr << header << "short record from " << driver << " (" << n << " bytes), dropped"
+                          << std::endl;
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+                // A failing driver fails again on the next pass: it is let
+                // go like one that has ended.
+                std::cerr << header << "fail to read from " << driver << ": " << std::strerror(errno)
+                          << std::endl;
+                event.Release();
+                return;
+            } else {
+                ended = n == 0;
+                break;
+            }
+        }
     }
     // A driver that hangs up or ends its stream keeps reporting it on every
     // poll: let it go, so that the loop does not spin and the next
     // configuration opens it again.
     if (ended || (!(revents & POLLIN) && (revents & (POLLERR | POLLHUP | POLLNVAL)))) {
-        std::cerr << "fail to read from " << driver << ": end of file" << std::endl;
+        std::cerr << header << "fail to read from " << driver << ": end of file" << std::endl;
         event.Release();
     }
 }

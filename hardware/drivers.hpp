@@ -34,6 +34,19 @@ const char* GetCasDevName();
 constexpr std::uint32_t RTP_BEGIN_SESSION = 0xc0445200; // rtp_connection_params
 constexpr std::uint32_t RTP_ADD_CHANNEL = 0xc0105202;   // rtp_channel_info
 constexpr std::uint32_t RTP_SET_EVENT = 0xc024520c;     // rtp_pd_params
+constexpr std::uint32_t RTP_RESET_EVENT = 0x8004520d;   // rtp_event_reset
+// The receive direction of the session on and off (no argument).
+constexpr std::uint32_t RTP_RX_ON = 0x20005204;
+constexpr std::uint32_t RTP_RX_OFF = 0x20005205;
+// Sent in this order when a session ends (no argument); what each does is
+// the driver's business.
+constexpr std::uint32_t RTP_END_1 = 0x2000520a;
+constexpr std::uint32_t RTP_END_2 = 0x20005203;
+constexpr std::uint32_t RTP_END_3 = 0x2000520b;
+
+// The voice driver "/dev/voice": the number of sessions the DSPs can carry
+// for the codec mask given as the value is the request's result.
+constexpr std::uint32_t VOICE_GET_CAPACITY = 0x40045602;
 
 // The session record of RTP_BEGIN_SESSION. Writers clear it whole first, so
 // the pad bytes go to the driver as zero.
@@ -90,6 +103,11 @@ struct rtp_pd_params {
     std::uint8_t zero1[8];
     std::uint32_t timeout_again;
     std::uint8_t zero2[12];
+};
+
+// The packet-detection reset of RTP_RESET_EVENT.
+struct rtp_event_reset {
+    std::uint32_t type; // kRtpEventPacketDetection
 };
 
 // Radio-extension driver requests: on a descriptor of "/dev/rtp_ext", and
@@ -160,6 +178,7 @@ static_assert(offsetof(rtp_event, timeout) == 8);
 static_assert(sizeof(rtp_pd_params) == 36);
 static_assert(offsetof(rtp_pd_params, timeout) == 8);
 static_assert(offsetof(rtp_pd_params, timeout_again) == 20);
+static_assert(sizeof(rtp_event_reset) == 4);
 static_assert(sizeof(rtp_attach_session_params) == 8);
 static_assert(sizeof(rtp_ext_attach_session_params) == 8);
 static_assert(sizeof(rtp_ext_init_params) == 20);
@@ -174,6 +193,7 @@ static_assert(offsetof(rtp_ext_filter, zero) == 4);
 static_assert(Driver::RequestSize(RTP_BEGIN_SESSION) == sizeof(rtp_connection_params));
 static_assert(Driver::RequestSize(RTP_ADD_CHANNEL) == sizeof(rtp_channel_info));
 static_assert(Driver::RequestSize(RTP_SET_EVENT) == sizeof(rtp_pd_params));
+static_assert(Driver::RequestSize(RTP_RESET_EVENT) == sizeof(rtp_event_reset));
 static_assert(Driver::RequestSize(RTP_EXT_INIT) == sizeof(rtp_ext_init_params));
 static_assert(Driver::RequestSize(RTP_EXT_ATTACH) == sizeof(rtp_ext_attach_session_params));
 static_assert(Driver::RequestSize(RTP_EXT_PACKET_INFO) == sizeof(rtp_ext_packet_info));

@@ -90,6 +90,48 @@ void Seeds(const std::string& name, char selector, const ASN1::AbstractData& val
     Write("tpkt", name, tpkt);
 }
 
+// The RTP parameters of a create (rtp_create): those of an LGCP create.
+void RtpSeed(const std::string& name, const LGCP::Message& m)
+{
+    const LGCP::PDU& pdu = m.get_pdu();
+    if (!pdu.is_command() || !pdu.get_command().is_create() || !pdu.get_command().get_create().is_rtp())
+        return;
+    Bytes per;
+    if (GwFuzz::Encode(ASN1::CoderEnv::per_Aligned, pdu.get_command().get_create().get_rtp(), per))
+        Write("rtp_create", name, per);
+}
+
+// RTP parameters a host sends: plain, with shost and options, dynamic.
+void RtpSeeds()
+{
+    for (int k = 0; k < 3; ++k) {
+        LGCP::CreateRtpParams c;
+        TERM::RtpParams& p = c.get_codecRTP();
+        p.set_payload(k == 1 ? TERM::Payload::ptG711_Alaw : TERM::Payload::ptG729);
+        TERM::HostAddress h;
+        h.set_iaddr("127.0.0.1");
+        h.set_port(16384);
+        p.set_dhost(h);
+        if (k > 0) {
+            h.set_port(16386);
+            p.set_shost(h);
+            p.set_pfactor(160);
+            p.set_vad(true);
+            p.set_ssrc(0x12345678);
+            p.set_ttl(64);
+            p.set_qos_dscp(TERM::IpQoSDSCP::ef);
+        }
+        if (k == 2)
+            p.set_dynamic_payload(101);
+        c.set_txPayload(TERM::Payload::ptG711_Ulaw);
+        c.set_rxPayload(p.get_payload().getValue() == TERM::Payload::ptG729 ? TERM::Payload::ptG729
+                                                                            : TERM::Payload::ptG711_Alaw);
+        Bytes per;
+        if (GwFuzz::Encode(ASN1::CoderEnv::per_Aligned, c, per))
+            Write("rtp_create", "host-" + std::to_string(k), per);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -114,7 +156,9 @@ int main(int argc, char** argv)
             continue;
         }
         Seeds(name, 'L', m, per, salt++);
+        RtpSeed(name, m);
     }
+    RtpSeeds();
 
     ASN1Test::RandomValues rnd(20260707);
     for (int k = 0; k < 64; ++k) {
@@ -128,6 +172,12 @@ int main(int argc, char** argv)
             std::snprintf(name, sizeof name, "random-%c%02d", selector == 'L' ? 'l' : 'm', k);
             Seeds(name, selector, *value, per, salt++);
         }
+    }
+    for (int k = 0; k < 24; ++k) {
+        std::unique_ptr<ASN1::AbstractData> value = rnd.make(&LGCP::CreateRtpParams::theInfo);
+        Bytes per;
+        if (GwFuzz::Encode(ASN1::CoderEnv::per_Aligned, *value, per))
+            Write("rtp_create", "random-" + std::to_string(k), per);
     }
     std::printf("%d seeds written\n", written);
     return 0;

@@ -1,6 +1,6 @@
 // Slot commands in any order, on any numbers, against Slots with the trunk,
-// basic-rate, map, modem, external, echo and MCC factories on the simulated
-// board.
+// basic-rate, map, RTP, modem, external, echo, MCC and HDLC packet factories
+// on the simulated board.
 //
 // Input: a sequence of steps, each an opcode octet and its operands (a slot
 // number is two octets, modulo 1100 so that numbers past the table occur):
@@ -24,7 +24,17 @@
 //                      dmp, bit 6 the program's start fails, bit 7 the next
 //                      modem or interface request fails)
 //   16 the loop clock moves on (operand times 40 ms): stop timers fire
-//   17 activate with modem user parameters: slot, then a remote address
+//   17 create hdlcParams slot, trunk, address (two octets)
+//   18 ioctl hdlcPackages slot, count (0..7), each body's length (0..31)
+//                      and octets
+//   19 create rtp      slot, payload, flags (bit 0 shost, bit 1 dynamic
+//                      payload, bit 2 ssrc, bit 3 pfactor past 16 bits,
+//                      bit 4 a bad dhost), port index
+//   20 rtp ioctl       slot, what (decoder-mode, encoder-mode, pd-enable,
+//                      pd-disable, dtmf-enable, vad-enable; bit 7: the next
+//                      session begin of the driver fails), value
+//   21 rtp event       channel index, type, length; then one loop pass
+//   22 activate with modem user parameters: slot, then a remote address
 //      text of up to 15 octets (malformed ones too) and the MTU octet
 // Modem programs are not started: a spawner of this target hands out
 // process numbers that nothing owns and signals nobody.
@@ -35,11 +45,13 @@
 // board holds belongs to a live slot. Later slot kinds add their steps here.
 
 #include "core/process.hpp"
+#include "signalling/hdlc_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
 #include "slots/mcc_slot.hpp"
 #include "slots/modem_slot.hpp"
+#include "slots/rtp_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/slots_host.hpp"
@@ -48,15 +60,14 @@
 #include "sim/mcc.hpp"
 #include "sim/mctl.hpp"
 #include "sim/netifs.hpp"
+#include "sim/rtp.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
 #include <set>
-#include <streambuf>
 #include <string>
 
 namespace {
@@ -74,11 +85,6 @@ struct Input {
     std::uint32_t Slot() { return ((std::uint32_t(Byte()) << 8) | Byte()) % 1100; }
     int Signed16() { return static_cast<std::int16_t>((std::uint16_t(Byte()) << 8) | Byte()); }
     int Signed8() { return static_cast<std::int8_t>(Byte()); }
-};
-
-// Log lines go nowhere: they are the same few texts, millions of times.
-struct NullBuf : std::streambuf {
-    int overflow(int c) override { return c; }
 };
 
 constexpr int kMaxSteps = 64;
@@ -159,15 +165,96 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems)
     for (::Slot* s : map.owners)
         Check(s == nullptr || live.count(s) == 1);
     CheckModems(live, modems);
-    // Each MCC channel is held by exactly one live MCC slot.
+    // Each MCC channel is held by exactly one live MCC slot or by the open
+    // channel of one live HDLC packet slot.
     std::set<int> channels;
-    for (::Slot* s : live)
+    std::size_t hdlc_open = 0;
+    for (::Slot* s : live) {
         if (auto* m = dynamic_cast<MccSlot*>(s))
             Check(channels.insert(m->timeslot).second);
+        if (auto* h = dynamic_cast<HdlcSlot*>(s))
+            hdlc_open += h->channel().is_open();
+    }
     std::set<int> held;
     for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
         held.insert(static_cast<int>(ts));
-    Check(held == channels);
+    Check(held.size() == channels.size() + hdlc_open);
+    for (int ts : channels)
+        Check(held.count(ts) == 1);
+}
+
+// Ports of a narrow range below the ephemeral one: the sessions' RTCP
+// sockets never meet another program's.
+constexpr std::uint16_t kRtpPort = 17000;
+
+LGCP::CreateParams Rtp(Input& in)
+{
+    auto payload = static_cast<TERM::Payload::NamedNumber>(in.Byte() % 21);
+    std::uint8_t flags = in.Byte();
+    auto port = static_cast<std::uint16_t>(kRtpPort + 2 * (in.Byte() % 8));
+    LGCP::CreateParams c;
+    LGCP::CreateRtpParams& r = c.select_rtp();
+    TERM::RtpParams& p = r.get_codecRTP();
+    p.set_payload(payload);
+    TERM::HostAddress h;
+    h.set_iaddr((flags & 16) ? "127.0.0.1.1" : "127.0.0.1");
+    h.set_port(kRtpPort + 100);
+    p.set_dhost(h);
+    if (flags & 1) {
+        h.set_iaddr("127.0.0.1");
+        h.set_port(port);
+        p.set_shost(h);
+    }
+    if (flags & 2)
+        p.set_dynamic_payload(96 + flags % 32);
+    if (flags & 4)
+        p.set_ssrc(flags);
+    if (flags & 8)
+        p.set_pfactor(70000);
+    r.set_txPayload(static_cast<TERM::Payload::NamedNumber>(flags % 20));
+    r.set_rxPayload(payload);
+    return c;
+}
+
+LGCP::Command RtpIoctl(Input& in)
+{
+    std::uint8_t what = in.Byte(), value = in.Byte();
+    if (what & 0x80)
+        Sim::Board::instance().Fail("/dev/rtp", Sim::Rtp::kBegin, 1, EIO);
+    LGCP::Command c;
+    LGCP::IoctlParams& p = c.select_ioctl();
+    auto mode = static_cast<LGCP::CodecMode::NamedNumber>(value % 3);
+    switch ((what & 0x7F) % 6) {
+    case 0:
+        p.set_decoder_mode(mode);
+        break;
+    case 1:
+        p.set_encoder_mode(mode);
+        break;
+    case 2:
+        p.select_pd_enable().set_timeout(value);
+        break;
+    case 3:
+        p.set_pd_disable();
+        break;
+    case 4:
+        p.set_dtmf_enable(value & 1);
+        break;
+    default:
+        p.set_vad_enable(value & 1);
+        break;
+    }
+    return c;
+}
+
+void RtpEvent(Input& in)
+{
+    std::uint32_t channel = Sim::Rtp::kFirstChannel + in.Byte() % 4;
+    std::uint32_t words[10] = {in.Byte() % 3u, 7, 3000};
+    std::size_t length = in.Byte() % sizeof words;
+    Sim::Board::instance().device<Sim::Rtp>().Event(channel, words, length);
+    if (multiplexer.event_count() > 0)
+        Mux::test::run_once(0);
 }
 
 LGCP::Command Simple(void (LGCP::Command::*select)())
@@ -181,20 +268,10 @@ LGCP::Command Simple(void (LGCP::Command::*select)())
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    static NullBuf null;
-    static bool ready = [] {
-        std::clog.rdbuf(&null);
-        std::cerr.rdbuf(&null);
-        Sim::Board::instance().Reset();
-        // A growing request log would look like a leak to every run.
-        Sim::Board::instance().SetLogLimit(0);
-        Mux::test::freeze();
-        KeepTrunkFactories();
-        return true;
-    }();
-    (void)ready;
+    static SlotsTest::FuzzSetUp once;
     static HwMux mux;
     static MapFactory map;
+    static RtpFactory rtp;
     static PretendSpawner spawner;
     static ChildSpawner* const real = ChildSpawner::UseInstance(&spawner);
     (void)real;
@@ -213,6 +290,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return true;
     }();
     (void)buses;
+    static HdlcSlotFactory hdlc;
 
     {
         SlotsTest::Host host(&mux);
@@ -227,7 +305,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 18) {
+            switch ((op & 0x3F) % 23) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -344,7 +422,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 c.set_create(p);
                 break;
             }
-            case 17: {
+            case 22: {
                 TERM::ModemUserParameters& u = c.select_activate().select_modem();
                 std::string remote;
                 for (std::uint8_t n = in.Byte() % 16; n > 0; --n)
@@ -358,6 +436,36 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             case 16:
                 Mux::test::advance(in.Byte() * 40u);
+                host.Discard();
+                CheckInvariants(host.slots(), map, modems);
+                continue;
+            case 17: {
+                LGCP::HdlcParams& h = c.select_create().select_hdlcParams();
+                h.set_trunk(static_cast<int>(in.Byte()) - 128);
+                h.set_log(0);
+                h.set_address((int(in.Byte()) << 8) | in.Byte());
+                break;
+            }
+            case 18: {
+                auto& list = c.select_ioctl().select_hdlcPackages();
+                for (std::uint8_t n = in.Byte() % 8; n > 0; --n) {
+                    std::string body;
+                    for (std::uint8_t len = in.Byte() % 32; len > 0; --len)
+                        body.push_back(static_cast<char>(in.Byte()));
+                    LGCP::HdlcPackage p;
+                    p.set_body(body);
+                    list.push_back(p);
+                }
+                break;
+            }
+            case 19:
+                c.set_create(Rtp(in));
+                break;
+            case 20:
+                c = RtpIoctl(in);
+                break;
+            case 21:
+                RtpEvent(in);
                 host.Discard();
                 CheckInvariants(host.slots(), map, modems);
                 continue;
@@ -376,7 +484,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(map.slots.empty());
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
-    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty());
+    Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty());
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     // Failures asked for and never met do not carry over to the next run.
     Sim::Board::instance().Fail("/dev/mctl", Sim::kAny, 0, 0);
@@ -385,5 +493,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Sim::Board::instance().Fail("/dev/mctl", r, 0, 0);
     Sim::Board::instance().Fail("netif", Sim::NetIfs::kWanDev, 0, 0);
     spawner.fail = false;
+    Check(rtp.slots.empty());
+    // Every session's descriptors went with its slot, refused ones at once.
+    Check(Sim::Board::instance().OpenCount("/dev/rtp") == 0);
+    Sim::Board::instance().Fail("/dev/rtp", Sim::Rtp::kBegin, 0, 0);
     return 0;
 }

@@ -24,6 +24,8 @@
 #include "slots/slots.hpp"
 #include "slots/trunk_slot.hpp"
 #include "asn1/valuenotation.hpp"
+#include "sim/board.hpp"
+#include "tests/support/quiet.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -150,6 +152,21 @@ inline LGCP::CreateParams Map(BusChannel transmitter, BusChannel receiver)
     }
     return p;
 }
+
+// What each fuzz target of the slots sets up once: log lines that go
+// nowhere (the same few texts, millions of times), a healthy simulated board
+// whose request log stays off (a log growing over the runs would look like a
+// leak), the frozen loop clock and the trunk factories.
+struct FuzzSetUp {
+    FuzzSetUp()
+    {
+        Sim::Board::instance().Reset();
+        Sim::Board::instance().SetLogLimit(0);
+        Mux::test::freeze();
+        KeepTrunkFactories();
+    }
+    TestQuiet::Quiet quiet;
+};
 
 class Host {
 public:

@@ -9,7 +9,8 @@
 //   env NAME=value     extra environment for the server
 //   args <words>       extra command-line arguments for the server
 //   ignore <signal>    signals of this alternative are not recorded
-//                      (e.g. trunkStatus, which the board sends every second)
+//                      (e.g. trunkStatus, which the board sends every second,
+//                      or "ioctl : hdlcLinkInfo", an alternative's own)
 //   > <hex>            the host sends this payload in one TPKT frame (a new
 //                      transcript may give the value instead: "> { seq 1,
 //                      pdu command : ping : NULL }")
@@ -174,10 +175,19 @@ private:
             std::size_t const at = value.find("pdu signal : ");
             if (at == std::string::npos)
                 return true;
-            std::string const alt = value.substr(at + 13, value.find(' ', at + 13) - at - 13);
-            if (ignored_.count(alt) == 0)
+            if (!Ignored(value.substr(at + 13)))
                 return true;
         }
+        return false;
+    }
+
+    // "trunkStatus" names an alternative of the signal, "ioctl : hdlcLinkInfo"
+    // one of an alternative's own.
+    bool Ignored(std::string const& signal) const
+    {
+        for (std::string const& alt : ignored_)
+            if (Starts(signal, alt) && (signal.size() == alt.size() || signal[alt.size()] == ' '))
+                return true;
         return false;
     }
 

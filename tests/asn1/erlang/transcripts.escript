@@ -133,18 +133,22 @@ same({group, []}, M) when is_map(M) -> map_size(M) =:= 0;
 same({group, []}, L) -> L =:= [];
 same({group, Items}, M) when is_map(M) ->
     length(Items) =:= map_size(M) andalso
-        lists:all(fun({K, V}) -> same(V, maps:get(list_to_atom(K), M)) end, Items);
+        lists:all(fun({K, V}) -> same(V, maps:get(list_to_atom(x680(K)), M)) end, Items);
 same({group, Items}, L) when is_list(L) ->
     length(Items) =:= length(L) andalso lists:all(fun({A, B}) -> same(A, B) end, lists:zip(Items, L));
-same({choice, W, V}, {A, T}) -> atom_to_list(A) =:= W andalso same(V, T);
+same({choice, W, V}, {A, T}) -> atom_to_list(A) =:= x680(W) andalso same(V, T);
 same({int, N}, N) -> true;
-same({id, W}, A) when is_atom(A) -> atom_to_list(A) =:= W;
+same({id, W}, A) when is_atom(A) -> atom_to_list(A) =:= x680(W);
 same({string, S}, S) -> true;
 same({string, S}, B) when is_binary(B) -> list_to_binary(S) =:= B;
 same({octets, B}, B) -> true;
 same({bits, B}, B) -> true;
 same(X, X) -> true;
 same(_, _) -> false.
+
+%% Our names keep their wire spelling; the Erlang variant of the schema is
+%% strict X.680, where an identifier has hyphens in place of underscores.
+x680(Name) -> [case C of $_ -> $-; _ -> C end || C <- Name].
 
 unhex(Hex) ->
     << <<(list_to_integer([A, B], 16))>> || [A, B] <- pairs_of([C || C <- Hex, C =/= $\s]) >>.

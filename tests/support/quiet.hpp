@@ -1,12 +1,12 @@
 #pragma once
 
-// Log lines of the code under measurement are formatted as in the program,
-// then dropped, for as long as a Quiet lives.
+// For fuzz targets and benchmarks of code that logs: while a Quiet lives,
+// the log and error lines are formatted as in the program, then dropped.
 
 #include <iostream>
 #include <streambuf>
 
-namespace Bench {
+namespace TestQuiet {
 
 struct NullBuf : std::streambuf {
     int overflow(int c) override { return c; }
@@ -19,12 +19,9 @@ struct Quiet {
         std::clog.rdbuf(clog_);
         std::cerr.rdbuf(cerr_);
     }
-    Quiet(const Quiet&) = delete;
-    Quiet& operator=(const Quiet&) = delete;
-
     NullBuf null_;
     std::streambuf* clog_;
     std::streambuf* cerr_;
 };
 
-} // namespace Bench
+} // namespace TestQuiet
