@@ -13,8 +13,10 @@
 #include <ctime>
 #include <iostream>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -75,6 +77,22 @@ BASE::INTEGER64Bits Counter(int low)
     c.set_low(low);
     c.set_high(0);
     return c;
+}
+
+// A 64-bit counter, high word first, as the host's two 32-bit INTEGERs:
+// each carries the same 32 bits, so the host reads them modulo 2^32.
+BASE::INTEGER64Bits Split(std::uint32_t const (&words)[2])
+{
+    BASE::INTEGER64Bits c;
+    c.set_low(static_cast<std::int32_t>(words[1]));
+    c.set_high(static_cast<std::int32_t>(words[0]));
+    return c;
+}
+
+// A field that fills its 64 bytes without a NUL ends at the field's end.
+std::string Field(char const (&field)[64])
+{
+    return std::string(field, ::strnlen(field, sizeof field));
 }
 
 } // namespace
@@ -169,6 +187,97 @@ bool ModemSlot::IBeforeDestroy()
     ChildSpawner::instance().Signal(pid, SIGHUP);
     terminateTimer.set(kTerminateTimeoutMs, &ModemSlot::on_terminate_timeout, this);
     return false;
+}
+
+void ModemSlot::OnAuth(attr const* record)
+{
+    switch (record->type) {
+    case Auth::kRequest:
+        if (record->length != sizeof(voauth)) {
+            std::cerr << ext::header(this) << "auth request, invalid size: " << record->length << std::endl;
+            return;
+        }
+        {
+            voauth request;
+            std::memcpy(&request, record, sizeof request);
+            OnAuthRequest(&request);
+        }
+        return;
+    case Auth::kAccept:
+        std::cerr << ext::header(this) << "auth accept, ignored." << std::endl;
+        return;
+    case Auth::kIp:
+        std::cerr << ext::header(this) << "auth ip, ignored." << std::endl;
+        return;
+    case Auth::kAccounting:
+        if (record->length != sizeof(voacct)) {
+            std::cerr << ext::header(this) << "auth accounting, invalid size: " << record->length
+                      << std::endl;
+            return;
+        }
+        {
+            voacct acct;
+            std::memcpy(&acct, record, sizeof acct);
+            OnAcctInformation(&acct);
+        }
+        return;
+    default:
+        std::cerr << ext::header(this) << "unknown request from portslave: 0x" << std::hex << record->type
+                  << std::dec << std::endl;
+        return;
+    }
+}
+
+void ModemSlot::OnAuthRequest(voauth const* request)
+{
+    TERM::ModemProceeding proceeding;
+    TERM::MdmRequestUserAuth& auth = proceeding.select_auth();
+    auth.set_username(Field(request->username));
+    auth.set_password(Field(request->password));
+    OnModem(proceeding);
+}
+
+void ModemSlot::OnAcctInformation(voacct const* acct)
+{
+    TERM::ModemProceeding proceeding;
+    TERM::MdmAccounting& a = proceeding.select_acct();
+    a.set_octetsOut(Split(acct->octetsOut));
+    a.set_octetsIn(Split(acct->octetsIn));
+    a.set_packetsOut(Split(acct->packetsOut));
+    a.set_packetsIn(Split(acct->packetsIn));
+    a.set_time(Counter(static_cast<std::int32_t>(acct->time)));
+    OnModem(proceeding);
+}
+
+bool ModemSlot::IActivate(TERM::TermActivateParams const& p)
+{
+    if (!p.is_modem()) {
+        std::cerr << ext::header(this) << "modem's activation requests parameter." << std::endl;
+        return false;
+    }
+    TERM::ModemUserParameters const& user = p.get_modem();
+    const auto session = static_cast<std::uint32_t>(modem_id());
+    attr record{};
+    record.length = 16;
+    record.type = Auth::kAccept;
+    record.session = session;
+    record.payload[0] = 1;
+    owner_.SendAuth(&record);
+
+    record = attr{};
+    record.length = 36;
+    record.type = Auth::kIp;
+    record.session = session;
+    record.payload[0] = 0;
+    // inet_addr: a malformed text becomes INADDR_NONE, 255.255.255.255.
+    record.payload[1] = ::inet_addr(std::string(user.get_remoteAddr()).c_str());
+    record.payload[2] = ::inet_addr(std::string(user.get_netmask()).c_str());
+    record.payload[3] = ::inet_addr(std::string(user.get_gateway()).c_str());
+    record.payload[4] = ::inet_addr(std::string(user.get_dns()).c_str());
+    record.payload[5] = static_cast<std::uint32_t>(user.get_mtu().getValue());
+    owner_.SendAuth(&record);
+    // What the program gets does not change the host's answer.
+    return true;
 }
 
 void ModemSlot::on_terminate_timeout(Timer*)
@@ -448,9 +557,112 @@ ModemFactory* ModemFactory::instance()
 ModemFactory::ModemFactory()
 {
     IQuery();
+    Init();
 }
 
 ModemFactory::~ModemFactory() = default;
+
+void ModemFactory::CloseRelay()
+{
+    authClients.clear();
+    authEvent.Release();
+    authSocket.reset();
+}
+
+void ModemFactory::Init()
+{
+    OwnedFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+    if (!s) {
+        std::cerr << ext::header(this) << "fail to create auth socket: " << std::strerror(errno) << std::endl;
+        return;
+    }
+    // A server that stopped with connections open keeps their TIME_WAIT on
+    // the port: without reuse a restart would find it taken for minutes.
+    // Two live listeners still cannot share it.
+    int on = 1;
+    ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    INet4::Addr local;
+    local.Assign(htonl(INADDR_LOOPBACK));
+    local.SetPort(Auth::kPort);
+    if (::bind(s.get(), local.sa(), INet4::Addr::size()) != 0) {
+        std::cerr << ext::header(this) << "fail to bind auth socket: " << std::strerror(errno) << std::endl;
+        return;
+    }
+    if (::listen(s.get(), 64) != 0) {
+        std::cerr << ext::header(this) << "fail to listen auth socket: " << std::strerror(errno) << std::endl;
+        return;
+    }
+    if (!NonBlockMode(s.get())) {
+        std::cerr << ext::header(this) << "can't set socket to non block mode: " << std::strerror(errno)
+                  << std::endl;
+        return;
+    }
+    authSocket = std::move(s);
+    authEvent.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
+    authEvent.Schedule(authSocket.fd(), POLLIN);
+}
+
+void ModemFactory::OnSocketEvent(int fd, short revents)
+{
+    if ((revents & (POLLERR | POLLHUP)) != 0) {
+        std::cerr << ext::header(this) << "auth server socket error." << std::endl;
+        // Not reopened: the relay stays closed from now on.
+        authEvent.Release();
+        authSocket.reset();
+        return;
+    }
+    if ((revents & POLLIN) == 0)
+        return;
+    INet4::Addr peer;
+    socklen_t len = INet4::Addr::size();
+    OwnedFd c(::accept4(fd, peer.sa(), &len, SOCK_CLOEXEC));
+    if (!c)
+        return; // gone before we took it
+    if (!NonBlockMode(c.get())) {
+        std::cerr << ext::header(this) << "fail to set nonblock mode." << std::endl;
+        return;
+    }
+    authClients.push_back(std::make_unique<AuthClient>(std::move(c), peer, *this));
+    authClients.back()->Activate();
+    std::cerr << ext::header(this) << "incoming auth connection from " << peer << std::endl;
+}
+
+void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)
+{
+    auto it = std::find_if(authClients.begin(), authClients.end(),
+                           [client](std::unique_ptr<AuthClient> const& c) { return c.get() == client; });
+    if (it == authClients.end())
+        return;
+    std::clog << ext::header(this) << "auth client " << client->get_peer() << " disconnected." << std::endl;
+    authClients.erase(it);
+}
+
+void ModemFactory::SendAuth(attr const* record)
+{
+    for (auto const& c : authClients) {
+        if (c->has_session() && c->get_session() == record->session) {
+            c->Send(record);
+            // A write that failed closed it; outside its own callbacks
+            // nothing else would let it go.
+            c->CheckDisconnect();
+            return;
+        }
+    }
+    std::clog << ext::header(this) << "send error: unknown auth "
+              << static_cast<std::int32_t>(record->session) << " session." << std::endl;
+}
+
+void ModemFactory::OnAuth(attr const* record)
+{
+    const auto session = static_cast<std::int32_t>(record->session);
+    for (ModemSlot* slot : modemSlots) {
+        if (slot->EqAuthId(session)) {
+            slot->OnAuth(record);
+            return;
+        }
+    }
+    std::cerr << ext::header(this) << "receive auth request for unknown session " << session << std::endl;
+}
 
 void ModemFactory::PutHeader(std::ostream& os) const
 {

@@ -19,13 +19,16 @@
 // page) go through RootPath; a host-given `execfile` is used as given.
 
 #include "core/child_wait.hpp"
+#include "core/event.hpp"
 #include "core/fd.hpp"
 #include "core/timer.hpp"
+#include "slots/auth_relay.hpp"
 #include "slots/slot.hpp"
 #include "slots/slot_factory.hpp"
 
 #include <cstddef>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,6 +45,9 @@ public:
     ~ModemSlot() override;
 
     bool IBeforeDestroy() override;
+    // The host's answer to an authentication request: the accept and IP
+    // records for the authentication program.
+    bool IActivate(TERM::TermActivateParams const& params) override;
     const char* GetName() const override { return "generic-modem"; }
     // The driver's modem number; -1 for a digital modem or a modem not yet
     // taken.
@@ -54,6 +60,11 @@ public:
     // The running child (pppd or the fax transfer program); -1 when none.
     int child_pid() const { return pid; }
     void PutHeader(std::ostream& os) const;
+
+    // A record of the authentication program for this slot's session.
+    virtual void OnAuth(attr const* record);
+    void OnAuthRequest(voauth const* request);
+    void OnAcctInformation(voacct const* acct);
 
 protected:
     // Starts pppd (or `execfile`) unless a child runs already.
@@ -153,6 +164,18 @@ public:
     void ReleaseModemSlot(HdlcModemSlot* slot);
     void PutHeader(std::ostream& os) const;
 
+    // The authentication relay (auth_relay.hpp).
+    void OnSocketEvent(int fd, short revents);
+    void OnAuthSocketDisconnect(AuthClient* client);
+    // To the connection whose last record carried the record's session.
+    void SendAuth(attr const* record);
+    // To the first modem slot of the record's session.
+    void OnAuth(attr const* record);
+    bool listening() const { return static_cast<bool>(authSocket); }
+    // Closes the listener and every connection (the factory's end does it
+    // too).
+    void CloseRelay();
+
     std::vector<DspModemSlot*> dspSlots;
     std::vector<HdlcModemSlot*> hdlcSlots;
     // Both kinds, in creation order.
@@ -165,4 +188,13 @@ public:
     // Interfaces a digital modem may take: present, and held by no live
     // digital modem slot.
     std::vector<std::string> freeHdlc;
+    std::vector<std::unique_ptr<AuthClient>> authClients;
+
+private:
+    // Opens the relay's listener; a failure leaves the relay closed for
+    // the factory's life.
+    void Init();
+
+    OwnedFd authSocket;
+    Event authEvent;
 };

@@ -42,6 +42,8 @@
 //                      channel and a gain (two octets, signed)
 //   24 mixer unit      an octet: unit (0..3) leaves the board's list if
 //                      there, else joins it with 1..32 channels
+//   25 activate with modem user parameters: slot, then a remote address
+//      text of up to 15 octets (malformed ones too) and the MTU octet
 // Modem programs are not started: a spawner of this target hands out
 // process numbers that nothing owns and signals nobody.
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
@@ -353,7 +355,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 25) {
+            switch ((op & 0x3F) % 26) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -468,6 +470,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                         Sim::Board::instance().Fail("/dev/mctl", kinds[k % 4], 1, EBUSY);
                 }
                 c.set_create(p);
+                break;
+            }
+            case 25: {
+                TERM::ModemUserParameters& u = c.select_activate().select_modem();
+                std::string remote;
+                for (std::uint8_t n = in.Byte() % 16; n > 0; --n)
+                    remote.push_back(static_cast<char>("0123456789.x"[in.Byte() % 12]));
+                u.set_remoteAddr(remote);
+                u.set_netmask("255.255.255.0");
+                u.set_gateway("");
+                u.set_dns("1.2.3.4");
+                u.set_mtu(in.Byte() * 8);
                 break;
             }
             case 16:

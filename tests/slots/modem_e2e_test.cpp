@@ -5,19 +5,27 @@
 #include "modem_params.hpp"
 #include "standins.hpp"
 #include "support/lgcp_host.hpp"
+#include "support/netns.hpp"
 #include "support/server_process.hpp"
 #include "support/spawn.hpp"
+
+#include "core/fd.hpp"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,6 +54,7 @@ protected:
         E2E::Options options;
         options.setup = setup;
         options.env = {"STANDIN_LOG=" + Log(), std::string("STANDIN_MODE=") + mode};
+        options.env.insert(options.env.end(), env_.begin(), env_.end());
         ASSERT_TRUE(server_.Start(options));
         ASSERT_TRUE(host_.Connect(server_.port()));
     }
@@ -144,6 +153,8 @@ protected:
     E2E::LgcpHost host_;
     std::vector<LGCP::Message> signals_;
     std::vector<E2E::Bytes> replies_;
+    // More of the children's environment.
+    std::vector<std::string> env_;
     int seq_ = 0;
 };
 
@@ -365,6 +376,187 @@ TEST_F(ModemEndToEnd, DebianPppdAcceptsTheArgumentList)
     int const code = WEXITSTATUS(status);
     EXPECT_TRUE(code == 4 || code == 0)
         << "pppd exit " << code << ": " << server_.Read("pppd.err") << server_.Read("pppd.out");
+}
+
+} // namespace
+
+namespace {
+
+// The relay's records as the server writes them: its words in its own
+// byte order (big-endian for a board build under emulation).
+std::string HexWords(std::vector<std::uint32_t> const& words, std::vector<std::uint8_t> const& tail = {})
+{
+    std::string out;
+    char buf[3];
+    auto put = [&](std::uint8_t b) {
+        std::snprintf(buf, sizeof buf, "%02x", b);
+        out += buf;
+    };
+    for (std::uint32_t w : words) {
+        if (E2E::Emulated()) {
+            for (int shift = 24; shift >= 0; shift -= 8)
+                put(static_cast<std::uint8_t>(w >> shift));
+        } else {
+            std::uint8_t b[4];
+            std::memcpy(b, &w, 4);
+            for (std::uint8_t x : b)
+                put(x);
+        }
+    }
+    for (std::uint8_t b : tail)
+        put(b);
+    return out;
+}
+
+class AuthEndToEnd : public ModemEndToEnd {
+protected:
+    void SetUp() override
+    {
+        // The server listens on 127.0.0.1:52000: only in a network of this
+        // test's own.
+        TESTNET_NEEDS_PRIVATE();
+        env_ = {"STANDIN_USER=alice", "STANDIN_PASSWORD=s3cret", "STANDIN_ACCT=4294967298,7,8,2147483648,65",
+                "STANDIN_AUTH_LOG=" + AuthLog(),
+                std::string("STANDIN_AUTH_ORDER=") + (E2E::Emulated() ? ">" : "=")};
+    }
+    std::string AuthLog() const { return server_.Path("auth.log"); }
+    Strings AuthRecords() const { return E2E::Lines(server_.Read("auth.log")); }
+    E2E::Bytes Activate(int slot, std::string const& remote)
+    {
+        return Command(slot, [&](LGCP::Command& c) {
+            TERM::ModemUserParameters& u = c.select_activate().select_modem();
+            u.set_remoteAddr(remote);
+            u.set_netmask("255.255.255.0");
+            u.set_gateway("10.1.2.1");
+            u.set_dns("10.1.2.53");
+            u.set_mtu(1500);
+        });
+    }
+};
+
+TEST_F(AuthEndToEnd, TheHostAuthenticatesAndHearsTheAccounting)
+{
+    Start("auth");
+    // A fax call takes modem 0, so the data call's pppd runs on modem 1.
+    Create(8, Trunk(1, 6));
+    Create(6, Modem([](TERM::ModemParams& p) {
+               p.set_fax();
+               p.set_originate();
+           }));
+    {
+        E2E::Bytes const r = Connect(8, 6);
+        ASSERT_EQ(r, E2E::Success(seq_, 8));
+    }
+    Create(7, Trunk(1, 5));
+    Create(5, Modem());
+    {
+        E2E::Bytes const r = Connect(7, 5);
+        ASSERT_EQ(r, E2E::Success(seq_, 7));
+    }
+    ASSERT_TRUE(Started(1));
+    EXPECT_EQ(Runs()[0].argv.back(), server_.root() + "/dev/mdm1");
+
+    LGCP::Signal s;
+    ASSERT_TRUE(SignalOf(
+        5, [](LGCP::Signal const& g) { return g.is_modemProceeding(); }, &s));
+    ASSERT_TRUE(s.get_modemProceeding().is_auth());
+    EXPECT_EQ(std::string(s.get_modemProceeding().get_auth().get_username()), "alice");
+    EXPECT_EQ(std::string(s.get_modemProceeding().get_auth().get_password()), "s3cret");
+
+    {
+        E2E::Bytes const r = Activate(5, "10.1.2.3");
+        ASSERT_EQ(r, E2E::Success(seq_, 5));
+    }
+    ASSERT_TRUE(E2E::Eventually([&] { return AuthRecords().size() >= 2; }));
+    EXPECT_EQ(AuthRecords(),
+              (Strings{HexWords({16, 2, 1, 1}),
+                       HexWords({36, 3, 1, 0}, {10, 1, 2, 3, 255, 255, 255, 0, 10, 1, 2, 1, 10, 1, 2, 53}) +
+                           HexWords({1500})}));
+
+    // The counters split into 32-bit halves, each the signed integer with
+    // the same bits.
+    ASSERT_TRUE(SignalOf(
+        5, [](LGCP::Signal const& g) { return g.is_modemProceeding(); }, &s));
+    ASSERT_TRUE(s.get_modemProceeding().is_acct());
+    auto const& a = s.get_modemProceeding().get_acct();
+    auto pair = [](BASE::INTEGER64Bits const& v) {
+        return std::make_pair(static_cast<long long>(v.get_low().getValue()),
+                              static_cast<long long>(v.get_high().getValue()));
+    };
+    EXPECT_EQ(pair(a.get_octetsOut()), std::make_pair(2LL, 1LL));
+    EXPECT_EQ(pair(a.get_octetsIn()), std::make_pair(7LL, 0LL));
+    EXPECT_EQ(pair(a.get_packetsOut()), std::make_pair(8LL, 0LL));
+    EXPECT_EQ(pair(a.get_packetsIn()), std::make_pair(-2147483648LL, 0LL));
+    EXPECT_EQ(pair(a.get_time()), std::make_pair(65LL, 0LL));
+
+    // A malformed address becomes 255.255.255.255; another alternative is
+    // refused.
+    {
+        E2E::Bytes const r = Activate(5, "10.1.2.x");
+        ASSERT_EQ(r, E2E::Success(seq_, 5));
+    }
+    ASSERT_TRUE(E2E::Eventually([&] { return AuthRecords().size() >= 4; }));
+    EXPECT_EQ(AuthRecords()[3].substr(32, 8), "ffffffff");
+    E2E::Bytes const refused = Command(5, [](LGCP::Command& c) { c.select_activate().select_empty(); });
+    EXPECT_EQ(refused, E2E::Error(seq_, LGCP::ErrorCause::unsupported, 5));
+    EXPECT_TRUE(server_.Logged("05:dsp-modem: modem's activation requests parameter.\n"));
+}
+
+TEST_F(AuthEndToEnd, AnActivateBeforeAnyRecordIsAnsweredAndDropped)
+{
+    env_.clear();
+    Start("hup-exit");
+    Create(7, Trunk(1, 5));
+    Create(5, Modem());
+    {
+        E2E::Bytes const r = Connect(7, 5);
+        ASSERT_EQ(r, E2E::Success(seq_, 7));
+    }
+    {
+        E2E::Bytes const r = Activate(5, "10.1.2.3");
+        EXPECT_EQ(r, E2E::Success(seq_, 5));
+    }
+    EXPECT_TRUE(server_.Logged("send error: unknown auth 0 session.\n"));
+}
+
+TEST_F(AuthEndToEnd, ARestartAfterAStopWithAConnectionOpenListensAgain)
+{
+    Start("auth");
+    Create(7, Trunk(1, 5));
+    Create(5, Modem());
+    Connect(7, 5);
+    ASSERT_TRUE(SignalOf(5, [](LGCP::Signal const& g) { return g.is_modemProceeding(); }));
+    ASSERT_TRUE(server_.Logged("incoming auth connection from 127.0.0.1:"));
+    // The server goes first, so its side of the connection waits in
+    // TIME_WAIT on the port.
+    server_.Stop();
+    E2E::ServerProcess again{E2E::Later{}};
+    ASSERT_TRUE(again.Start());
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(52000);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    OwnedFd peer;
+    ASSERT_TRUE(E2E::Eventually([&] {
+        peer.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        return ::connect(peer.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }));
+    EXPECT_TRUE(again.Logged("incoming auth connection from 127.0.0.1:"));
+    EXPECT_EQ(again.Err().find("fail to bind auth socket"), std::string::npos);
+}
+
+TEST_F(AuthEndToEnd, APortTakenAtStartIsLogged)
+{
+    OwnedFd taken(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(52000);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(taken.get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(taken.get(), 1), 0);
+    env_.clear();
+    Start("hup-exit");
+    EXPECT_TRUE(server_.Logged("fail to bind auth socket: Address already in use\n"));
 }
 
 } // namespace

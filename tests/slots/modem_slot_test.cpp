@@ -4,9 +4,7 @@
 // started), their ends, the stop sequence, the host's loss, and the
 // enumeration for the resources query.
 
-#include "modem_params.hpp"
-#include "slots_fixture.hpp"
-#include "standins.hpp"
+#include "modem_fixture.hpp"
 
 #include "core/child_wait.hpp"
 #include "core/process.hpp"
@@ -42,110 +40,6 @@ struct NoFork : ChildSpawner {
         errno = EAGAIN;
         return -1;
     }
-};
-
-class Modems : public Fixture {
-protected:
-    void SetUp() override
-    {
-        Fixture::SetUp();
-        char dir[] = "/tmp/gw-modem-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        root_ = dir;
-        Standins::Install(root_);
-        ::setenv("GW_ROOT", root_.c_str(), 1);
-        ::setenv("STANDIN_LOG", Log().c_str(), 1);
-        Mode("hup-exit");
-        ChildWait::Activate();
-        factory_ = std::make_unique<ModemFactory>();
-        board().ClearLog();
-    }
-    void TearDown() override
-    {
-        ChildWait::Deactivate();
-        Fixture::TearDown(); // the slots go, and kill their programs
-        factory_.reset();
-        // Killed programs take a moment to end; then nothing may be left.
-        auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!RunningChildren().empty() && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        EXPECT_EQ(LeftChildProcesses(), "");
-        for (char const* v : {"GW_ROOT", "STANDIN_LOG", "STANDIN_MODE"})
-            ::unsetenv(v);
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-
-    static void Mode(char const* mode) { ::setenv("STANDIN_MODE", mode, 1); }
-    std::string Log() const { return root_ + "/standin.log"; }
-    std::string Root(std::string const& path) const { return root_ + path; }
-    std::vector<Standins::Run> Runs() const { return Standins::Read(Log()); }
-
-    // Waits for something another process brings about (a program's start
-    // or end), running the loop meanwhile; timers do not move.
-    static bool Until(std::function<bool()> const& done)
-    {
-        auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > until)
-                return false;
-            Mux::test::run_once(0);
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        return true;
-    }
-    bool Started(std::size_t n) const
-    {
-        return Until([&] { return Runs().size() >= n; });
-    }
-    // Everything the host receives until `done` holds for it.
-    std::vector<Received> ReceiveUntil(std::function<bool(std::vector<Received> const&)> const& done)
-    {
-        std::vector<Received> all;
-        Until([&] {
-            auto more = host().Take();
-            all.insert(all.end(), more.begin(), more.end());
-            return done(all);
-        });
-        return all;
-    }
-    // The requests of one device in the board's log, as the log prints them.
-    std::vector<std::string> Requests(std::string const& device)
-    {
-        std::vector<std::string> out;
-        for (auto const& r : board().Log())
-            if (r.device == device)
-                out.push_back(r.request == Sim::kOpen ? device + " open" : Sim::Format(r));
-        return out;
-    }
-    Mctl& mctl() { return board().device<Mctl>(); }
-    NetIfs& netifs() { return board().device<NetIfs>(); }
-    ModemFactory& factory() { return *factory_; }
-    ModemSlot* modem(unsigned int n) { return dynamic_cast<ModemSlot*>(slot(n)); }
-    // Trunk 1 time slot 5 (channel 37) in slot 7, the modem in slot 5.
-    void TrunkAndModem(LGCP::CreateParams const& params)
-    {
-        host().Create(7, Trunk(1, 5));
-        host().Create(5, params);
-        host().Take();
-        board().ClearLog();
-    }
-    // Interfaces none: every create is a DSP modem.
-    void NoInterfaces()
-    {
-        netifs().Remove("hdlc0");
-        netifs().Remove("hdlc1");
-        factory().IQuery();
-    }
-    LGCP::Resources Query()
-    {
-        auto r = host().Query();
-        EXPECT_EQ(r.size(), 2u);
-        return r.back().signal.get_query();
-    }
-
-    std::string root_;
-    std::unique_ptr<ModemFactory> factory_;
 };
 
 bool IsAbort(Received const& m, int code)

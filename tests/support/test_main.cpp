@@ -1,4 +1,5 @@
 #include "support/leak_check.hpp"
+#include "support/netns.hpp"
 
 #include "core/packet.hpp"
 
@@ -10,6 +11,7 @@
 int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
+    TestNet::EnterPrivate();
     // The process is single-threaded, so a death test may simply fork. The
     // default style re-executes the test binary, which the board's test build
     // cannot do under qemu-user (the kernel does not know the format).

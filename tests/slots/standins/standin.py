@@ -10,6 +10,18 @@ Modes:
   hup-exit    (default) runs until SIGHUP (or SIGTERM), then exits 0
   ignore-hup  ignores SIGHUP; runs until killed
   exit:N      exits at once with status N
+  auth        pppd's authentication program: connects to 127.0.0.1:52000,
+              sends a type-1 record for the session of its device argument
+              ("/dev/mdmN" gives N, "hdlcK" 0xFFFFFFFF) with STANDIN_USER and
+              STANDIN_PASSWORD, appends the hex bytes of each record it
+              receives to STANDIN_AUTH_LOG (one line each), and once it has
+              the ip record sends a type-4 record with the five words of
+              STANDIN_ACCT ("octetsOut,octetsIn,packetsOut,packetsIn,time";
+              the first four as 64-bit counters); it goes on logging until
+              SIGHUP or the server closes the connection, then behaves as
+              hup-exit.
+              Words in the native order, or STANDIN_AUTH_ORDER (">" for a
+              big-endian server)
 
 A stand-in never outlives STANDIN_LIFE seconds (default 60), so that a test
 that dies cannot leave one behind for long.
@@ -17,7 +29,10 @@ that dies cannot leave one behind for long.
 
 import json
 import os
+import re
 import signal
+import socket
+import struct
 import sys
 import time
 
@@ -43,6 +58,71 @@ def log(record):
         os.close(fd)
 
 
+def session_of(argv):
+    for arg in argv[1:]:
+        m = re.search(r"/mdm(\d+)$", arg)
+        if m:
+            return int(m.group(1))
+        if re.fullmatch(r"hdlc\d+", arg):
+            return 0xFFFFFFFF
+    return 0xFFFFFFFF
+
+
+def field(text):
+    raw = os.fsencode(text)[:64]
+    return raw + b"\0" * (64 - len(raw))
+
+
+def authenticate(deadline):
+    session = session_of(sys.argv)
+    # The server's byte order: a board build under emulation is big-endian.
+    order = os.environ.get("STANDIN_AUTH_ORDER", "=")
+    conn = None
+    # The server listens from its start; a test may still be setting up.
+    while conn is None and time.monotonic() < deadline:
+        try:
+            conn = socket.create_connection(("127.0.0.1", 52000), timeout=1)
+        except OSError:
+            time.sleep(0.05)
+    if conn is None:
+        return
+    conn.settimeout(None)
+    request = struct.pack(order + "III", 140, 1, session)
+    request += field(os.environ.get("STANDIN_USER", "")) + field(os.environ.get("STANDIN_PASSWORD", ""))
+    conn.sendall(request)
+    data = b""
+    sent_acct = False
+    # Read and logged as long as the call lives: pppd's program does.
+    while time.monotonic() < deadline:
+        try:
+            chunk = conn.recv(512)
+        except OSError:
+            return
+        if not chunk:
+            return
+        data += chunk
+        while len(data) >= 4:
+            length = struct.unpack(order + "I", data[:4])[0]
+            if length < 12 or len(data) < length:
+                break
+            record, data = data[:length], data[length:]
+            path = os.environ.get("STANDIN_AUTH_LOG")
+            if path:
+                fd = os.open(path, os.O_WRONLY | os.O_APPEND | os.O_CREAT, 0o644)
+                try:
+                    os.write(fd, (record.hex() + "\n").encode())
+                finally:
+                    os.close(fd)
+            if struct.unpack(order + "I", record[4:8])[0] == 3 and not sent_acct:
+                sent_acct = True
+                words = [int(w) for w in os.environ.get("STANDIN_ACCT", "0,0,0,0,0").split(",")]
+                acct = struct.pack(order + "III", 64, 4, session) + b"\0" * 12
+                for w in words[:4]:
+                    acct += struct.pack(order + "II", (w >> 32) & 0xFFFFFFFF, w & 0xFFFFFFFF)
+                acct += struct.pack(order + "II", words[4] & 0xFFFFFFFF, 0)
+                conn.sendall(acct)
+
+
 def main():
     mode = os.environ.get("STANDIN_MODE", "hup-exit")
     if mode == "ignore-hup":
@@ -55,6 +135,8 @@ def main():
         sys.stdout.flush()
         os._exit(int(mode[5:]))
     deadline = time.monotonic() + float(os.environ.get("STANDIN_LIFE", "60"))
+    if mode == "auth":
+        authenticate(deadline)
     while time.monotonic() < deadline:
         time.sleep(0.05)
     os._exit(0)

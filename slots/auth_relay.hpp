@@ -1,0 +1,140 @@
+#pragma once
+
+// The PPP authentication relay's records and its local connections.
+//
+// While pppd runs for a modem slot, the board's authentication program
+// connects to 127.0.0.1:52000, asks for the PPP user to be authenticated
+// (type 1) and later reports the call's accounting (type 4); the server
+// answers with an accept (type 2) and an IP configuration (type 3). Every
+// word is 32-bit in the machine's byte order (the peer is local); the
+// first counts the whole record, itself included. The session word is the
+// modem number of the slot the record is for.
+
+#include "core/event.hpp"
+#include "core/fd.hpp"
+#include "core/inet.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+class ModemFactory;
+
+namespace Auth {
+
+constexpr std::uint16_t kPort = 52000;
+// A record shorter than its header would end before its session word.
+constexpr std::uint32_t kMinRecord = 12;
+constexpr std::uint32_t kMaxRecord = 512;
+
+enum Type : std::uint32_t {
+    kRequest = 1,
+    kAccept = 2,
+    kIp = 3,
+    kAccounting = 4,
+};
+
+} // namespace Auth
+
+// One record in general: the header, then the payload its type gives.
+struct attr {
+    std::uint32_t length;
+    std::uint32_t type;
+    std::uint32_t session;
+    std::uint32_t payload[(Auth::kMaxRecord - 12) / 4];
+};
+static_assert(sizeof(attr) == Auth::kMaxRecord);
+static_assert(offsetof(attr, payload) == 12);
+
+// Type 1: each field a NUL-terminated string within its 64 bytes, or not.
+struct voauth {
+    std::uint32_t length;
+    std::uint32_t type;
+    std::uint32_t session;
+    char username[64];
+    char password[64];
+};
+static_assert(sizeof(voauth) == 140);
+static_assert(offsetof(voauth, password) == 76);
+
+// Type 4: the 64-bit counters high word first.
+struct voacct {
+    std::uint32_t length;
+    std::uint32_t type;
+    std::uint32_t session;
+    std::uint32_t unread1[3];
+    std::uint32_t octetsOut[2];
+    std::uint32_t octetsIn[2];
+    std::uint32_t packetsOut[2];
+    std::uint32_t packetsIn[2];
+    std::uint32_t time;
+    std::uint32_t unread2;
+};
+static_assert(sizeof(voacct) == 64);
+static_assert(offsetof(voacct, octetsOut) == 24);
+static_assert(offsetof(voacct, time) == 56);
+
+// Cuts a byte stream into records, without any socket: the caller reads
+// into Space() and reports the count to Filled().
+class AuthRecords {
+public:
+    enum class Step { More, Record, BadLength };
+
+    AuthRecords() { Reset(); }
+
+    // Where the next bytes go, and how many are wanted at most.
+    unsigned char* Space() { return bytes() + held_; }
+    std::size_t Wanted() const { return want_ - held_; }
+    // `n` bytes (at most Wanted()) have arrived. Record: Get() holds a
+    // whole record until the next call. BadLength: the stream is unusable.
+    Step Filled(std::size_t n);
+    attr const& Get() const { return record_; }
+    void Reset();
+
+private:
+    unsigned char* bytes() { return reinterpret_cast<unsigned char*>(&record_); }
+
+    attr record_;
+    std::size_t held_ = 0;
+    std::size_t want_ = 4;
+    bool complete_ = false;
+};
+
+// One accepted connection of the authentication program.
+class AuthClient {
+public:
+    AuthClient(OwnedFd fd, INet4::Addr const& peer, ModemFactory& factory);
+    ~AuthClient();
+    AuthClient(AuthClient const&) = delete;
+    AuthClient& operator=(AuthClient const&) = delete;
+
+    // Starts polling for input.
+    void Activate();
+    // Writes the whole record; false (and the connection closed) on failure.
+    bool Send(attr const* record);
+    void OnSocketEvent(int fd, short revents);
+    // Closes the socket and leaves the loop.
+    void OnDisconnect();
+    // A closed connection is handed to the factory to be forgotten, unless
+    // one of its callbacks is still running.
+    void CheckDisconnect();
+
+    bool closed() const { return !socket; }
+    // The session word of the last complete record, once there is one.
+    bool has_session() const { return hasSession; }
+    std::uint32_t get_session() const { return session; }
+    INet4::Addr const& get_peer() const { return peer; }
+
+private:
+    void Receive();
+
+    Event event;
+    OwnedFd socket;
+    INet4::Addr peer;
+    int depth = 0;
+    AuthRecords records;
+    ModemFactory& factory;
+    // Until the first record, no answer may reach the connection: not even
+    // one for a modem whose number is -1 (0xFFFFFFFF on the wire).
+    bool hasSession = false;
+    std::uint32_t session = 0;
+};

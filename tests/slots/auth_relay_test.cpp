@@ -1,0 +1,428 @@
+// The PPP authentication relay in process: the test plays the board's
+// authentication program on 127.0.0.1:52000 (the test program runs in a
+// network namespace of its own), the host side is the slots fixture's.
+// Records cut and joined at will, bad lengths and sizes, routing by session,
+// the host's answer, a connection reset while the server answers from its
+// own handler, and the listener's failures.
+
+#include "modem_fixture.hpp"
+
+#include "slots/auth_relay.hpp"
+#include "support/netns.hpp"
+
+#include <gmock/gmock.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+using namespace SlotsTest;
+using SimTest::Capture;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Lines = std::vector<std::string>;
+
+void Word(Bytes& out, std::uint32_t w)
+{
+    std::uint8_t b[4];
+    std::memcpy(b, &w, 4); // the machine's order, as the peer writes it
+    out.insert(out.end(), b, b + 4);
+}
+
+// A record of `length` bytes: the header, then `payload`, then zeros.
+Bytes Record(std::uint32_t length, std::uint32_t type, std::uint32_t session, Bytes const& payload = {})
+{
+    Bytes r;
+    Word(r, length);
+    Word(r, type);
+    Word(r, session);
+    r.insert(r.end(), payload.begin(), payload.end());
+    r.resize(length < 12 ? 12 : length, 0);
+    return r;
+}
+
+Bytes Field(std::string const& text)
+{
+    Bytes f(text.begin(), text.end());
+    f.resize(64, 0);
+    return f;
+}
+
+Bytes Request(std::uint32_t session, Bytes const& user, Bytes const& password, std::uint32_t length = 140)
+{
+    Bytes payload = user;
+    payload.insert(payload.end(), password.begin(), password.end());
+    return Record(length, Auth::kRequest, session, payload);
+}
+
+// The authentication program's side of one connection.
+class Peer {
+public:
+    Peer()
+    {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(Auth::kPort);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        fd_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        connected_ = ::connect(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    bool connected() const { return connected_; }
+    void Send(Bytes const& b)
+    {
+        ASSERT_EQ(::send(fd_.get(), b.data(), b.size(), MSG_NOSIGNAL), ssize_t(b.size()));
+    }
+    // What has arrived; closed() tells whether the server closed its side.
+    Bytes Take()
+    {
+        Bytes out;
+        std::uint8_t buf[1024];
+        for (;;) {
+            const ssize_t n = ::recv(fd_.get(), buf, sizeof buf, MSG_DONTWAIT);
+            // A close with bytes unread is a reset.
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
+                closed_ = true;
+            if (n <= 0)
+                break;
+            out.insert(out.end(), buf, buf + n);
+        }
+        return out;
+    }
+    // The server's two records of one answer may come in two segments.
+    Bytes TakeAtLeast(std::size_t n)
+    {
+        Bytes out = Take();
+        for (int i = 0; i < 500 && out.size() < n; ++i) {
+            pollfd p{fd_.get(), POLLIN, 0};
+            ::poll(&p, 1, 10);
+            Bytes more = Take();
+            out.insert(out.end(), more.begin(), more.end());
+        }
+        return out;
+    }
+    bool closed()
+    {
+        Take();
+        return closed_;
+    }
+    // Gone with a reset, as a crashed program goes.
+    void Reset()
+    {
+        linger l{1, 0};
+        ::setsockopt(fd_.get(), SOL_SOCKET, SO_LINGER, &l, sizeof l);
+        fd_.reset();
+    }
+
+private:
+    OwnedFd fd_;
+    bool connected_ = false;
+    bool closed_ = false;
+};
+
+TERM::TermActivateParams UserParameters(std::string const& remote)
+{
+    TERM::TermActivateParams p;
+    TERM::ModemUserParameters& u = p.select_modem();
+    u.set_remoteAddr(remote);
+    u.set_netmask("255.255.255.0");
+    u.set_gateway("10.1.2.1");
+    u.set_dns("10.1.2.53");
+    u.set_mtu(1500);
+    return p;
+}
+
+class AuthRelay : public Modems {
+protected:
+    void SetUp() override
+    {
+        TESTNET_NEEDS_PRIVATE();
+        Modems::SetUp();
+    }
+    // A connection the server has accepted.
+    std::unique_ptr<Peer> Connect()
+    {
+        const std::size_t before = factory().authClients.size();
+        auto p = std::make_unique<Peer>();
+        EXPECT_TRUE(p->connected());
+        Pump();
+        EXPECT_EQ(factory().authClients.size(), before + 1);
+        return p;
+    }
+    // Loopback delivers at once: a few passes serve everything sent.
+    static void Pump()
+    {
+        for (int i = 0; i < 4; ++i)
+            Mux::test::run_once(0);
+    }
+    // A DSP modem in slot 5 with modem 0 taken and its pppd started.
+    void DataCall()
+    {
+        TrunkAndModem(Modem());
+        host().Connect(7, 5);
+        ASSERT_TRUE(Started(1));
+        ASSERT_EQ(modem(5)->modem_id(), 0);
+        host().Take();
+    }
+    std::vector<Received> Activate(std::uint32_t slot, TERM::TermActivateParams const& p)
+    {
+        LGCP::Command c;
+        c.set_activate(p);
+        return host().Exchange(c, slot);
+    }
+    Lines Signals()
+    {
+        Pump();
+        return Texts(host().Take());
+    }
+};
+
+TEST_F(AuthRelay, RequestActivateAndAccountingMakeTheWholeExchange)
+{
+    DataCall();
+    auto peer = Connect();
+    // A password that fills its field without a NUL ends at the field's
+    // end, not in the next field or past the record; 8-bit bytes pass.
+    Bytes password(64, 'p');
+    password[0] = 0xE9;
+    Bytes user = Field("alice");
+    peer->Send(Request(0, user, password));
+    Pump();
+    auto got = host().Take();
+    ASSERT_EQ(got.size(), 1u);
+    ASSERT_TRUE(got[0].signal.is_modemProceeding());
+    auto const& auth = got[0].signal.get_modemProceeding().get_auth();
+    EXPECT_EQ(std::string(auth.get_username()), "alice");
+    EXPECT_EQ(std::string(auth.get_password()), std::string(password.begin(), password.end()));
+
+    EXPECT_EQ(Texts(Activate(5, UserParameters("10.1.2.3"))), Lines{"success seq=4 slot=5"});
+    Bytes expected = Record(16, Auth::kAccept, 0, {});
+    std::uint32_t one = 1;
+    std::memcpy(&expected[12], &one, 4);
+    Bytes ip;
+    Word(ip, 36);
+    Word(ip, Auth::kIp);
+    Word(ip, 0);
+    Word(ip, 0);
+    for (Bytes a : {Bytes{10, 1, 2, 3}, Bytes{255, 255, 255, 0}, Bytes{10, 1, 2, 1}, Bytes{10, 1, 2, 53}})
+        ip.insert(ip.end(), a.begin(), a.end()); // network order inside the record
+    Word(ip, 1500);
+    expected.insert(expected.end(), ip.begin(), ip.end());
+    EXPECT_EQ(peer->TakeAtLeast(expected.size()), expected);
+
+    // Counters high word first; each 32-bit half goes to the host as the
+    // signed integer with the same bits.
+    Bytes acct(12, 0);
+    for (std::uint32_t w : {0x00000001u, 0xFFFFFFFEu, 0u, 5u, 2u, 3u, 0x80000000u, 0u, 4000000000u, 0u})
+        Word(acct, w);
+    peer->Send(Record(64, Auth::kAccounting, 0, acct));
+    EXPECT_EQ(Signals(),
+              Lines{"signal slot=5 modemProceeding : acct : { octetsOut { low -2, high 1 }, octetsIn { "
+                    "low 5, high 0 }, packetsOut { low 3, high 2 }, packetsIn { low 0, high "
+                    "-2147483648 }, time { low -294967296, high 0 } }"});
+
+    // A malformed address becomes 255.255.255.255; another alternative is
+    // refused.
+    EXPECT_EQ(Texts(Activate(5, UserParameters("10.1.2.x"))).size(), 1u);
+    Bytes answer = peer->TakeAtLeast(52);
+    ASSERT_EQ(answer.size(), 52u);
+    EXPECT_EQ(Bytes(answer.begin() + 32, answer.begin() + 36), (Bytes{255, 255, 255, 255}));
+    Capture err(std::cerr);
+    TERM::TermActivateParams empty;
+    empty.select_empty();
+    auto refused = Activate(5, empty);
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_TRUE(refused[0].IsError(LGCP::ErrorCause::unsupported)) << refused[0].Text();
+    EXPECT_EQ(err.str(), "05:dsp-modem: modem's activation requests parameter.\n");
+    EXPECT_TRUE(peer->Take().empty());
+}
+
+TEST_F(AuthRelay, RecordsAreCutAtTheirLengthWordsAndCheckedByTypeAndSize)
+{
+    DataCall();
+    auto peer = Connect();
+    Capture err(std::cerr);
+    // One record over three writes, then two in one segment.
+    Bytes r = Request(0, Field("u1"), Field("p1"));
+    peer->Send(Bytes(r.begin(), r.begin() + 2));
+    Pump();
+    peer->Send(Bytes(r.begin() + 2, r.begin() + 70));
+    Pump();
+    EXPECT_TRUE(host().Take().empty());
+    peer->Send(Bytes(r.begin() + 70, r.end()));
+    Bytes two = Request(0, Field("u2"), Field("p2"));
+    Bytes second = Request(0, Field("u3"), Field("p3"));
+    two.insert(two.end(), second.begin(), second.end());
+    peer->Send(two);
+    EXPECT_EQ(Signals(),
+              (Lines{"signal slot=5 modemProceeding : auth : { username \"u1\", password \"p1\" }",
+                     "signal slot=5 modemProceeding : auth : { username \"u2\", password \"p2\" }",
+                     "signal slot=5 modemProceeding : auth : { username \"u3\", password \"p3\" }"}));
+
+    // Wrong sizes, types the server sends itself, unknown types and
+    // sessions: logged, nothing for the host; 512 bytes is a whole record.
+    peer->Send(Request(0, Field("u"), Field("p"), 139));
+    peer->Send(Request(0, Field("u"), Field("p"), 141));
+    peer->Send(Record(63, Auth::kAccounting, 0));
+    peer->Send(Record(16, Auth::kAccept, 0));
+    peer->Send(Record(36, Auth::kIp, 0));
+    peer->Send(Record(512, 9, 0));
+    peer->Send(Record(140, Auth::kRequest, 7));
+    EXPECT_TRUE(Signals().empty());
+    EXPECT_EQ(err.str(), "05:dsp-modem: auth request, invalid size: 139\n"
+                         "05:dsp-modem: auth request, invalid size: 141\n"
+                         "05:dsp-modem: auth accounting, invalid size: 63\n"
+                         "05:dsp-modem: auth accept, ignored.\n"
+                         "05:dsp-modem: auth ip, ignored.\n"
+                         "05:dsp-modem: unknown request from portslave: 0x9\n"
+                         "modem[4,1]: receive auth request for unknown session 7\n");
+    EXPECT_FALSE(peer->closed());
+}
+
+TEST_F(AuthRelay, ABadLengthClosesTheConnectionAfterTheRecordsBeforeIt)
+{
+    DataCall();
+    for (std::uint32_t bad : {513u, 3u, 11u}) {
+        SCOPED_TRACE(bad);
+        auto peer = Connect();
+        Bytes both = Request(0, Field("ok"), Field("ok"));
+        Bytes tail;
+        Word(tail, bad);
+        Word(tail, Auth::kRequest);
+        both.insert(both.end(), tail.begin(), tail.end());
+        Capture log(std::clog);
+        peer->Send(both);
+        EXPECT_EQ(Signals(),
+                  Lines{"signal slot=5 modemProceeding : auth : { username \"ok\", password \"ok\" }"});
+        EXPECT_TRUE(peer->closed());
+        EXPECT_TRUE(factory().authClients.empty());
+        EXPECT_THAT(log.str(), testing::HasSubstr(" disconnected.\n"));
+    }
+}
+
+TEST_F(AuthRelay, AnswersGoOnlyToTheConnectionThatSpokeForTheSession)
+{
+    DataCall();
+    auto silent = Connect();
+    // Before any record: the host still gets success, the records are
+    // dropped, and a connection that has not spoken gets nothing.
+    Capture log(std::clog);
+    EXPECT_EQ(Texts(Activate(5, UserParameters("10.0.0.1"))), Lines{"success seq=4 slot=5"});
+    EXPECT_THAT(log.str(), testing::HasSubstr("send error: unknown auth 0 session.\n"));
+    Pump();
+    EXPECT_TRUE(silent->Take().empty());
+
+    // A digital modem is -1, as is a DSP modem not yet set up: neither
+    // answer reaches the silent connection.
+    host().Create(6, Modem([](auto& p) { AddDdm(p, {TERM::DigitalDataModeEnum::ddm8BIT}); }));
+    host().Create(9, Modem());
+    EXPECT_STREQ(modem(6)->GetName(), "digital-modem");
+    EXPECT_EQ(modem(6)->modem_id(), -1);
+    EXPECT_EQ(modem(9)->modem_id(), -1);
+    for (std::uint32_t n : {6u, 9u})
+        EXPECT_EQ(Texts(Activate(n, UserParameters("10.0.0.1"))).size(), 1u);
+    EXPECT_THAT(log.str(), testing::HasSubstr("send error: unknown auth -1 session.\n"));
+    Pump();
+    EXPECT_TRUE(silent->Take().empty());
+
+    // Session 0xFFFFFFFF reaches the first modem of number -1: the digital
+    // one, created first.
+    auto other = Connect();
+    other->Send(Request(0xFFFFFFFFu, Field("d"), Field("d")));
+    EXPECT_EQ(Signals(), Lines{"signal slot=6 modemProceeding : auth : { username \"d\", password \"d\" }"});
+    EXPECT_EQ(Texts(Activate(6, UserParameters("10.0.0.1"))).size(), 1u);
+    EXPECT_EQ(other->TakeAtLeast(52).size(), 52u);
+    EXPECT_TRUE(silent->Take().empty());
+}
+
+// Answers from inside the record's own handler, to a peer that is gone.
+class AnsweringModem : public DspModemSlot {
+public:
+    AnsweringModem(ModemFactory& f, std::function<void()> before)
+        : DspModemSlot(f, Modem().get_modem()), before_(std::move(before))
+    {}
+    void OnAuth(attr const* record) override
+    {
+        before_();
+        ModemSlot::OnAuth(record);
+        IActivate(UserParameters("10.0.0.1"));
+        IActivate(UserParameters("10.0.0.2")); // to a closed connection
+        answered = true;
+    }
+    bool answered = false;
+
+private:
+    std::function<void()> before_;
+};
+
+TEST_F(AuthRelay, AConnectionResetWhileTheServerAnswersFromItsHandlerGoesAfterIt)
+{
+    auto peer = Connect();
+    std::unique_ptr<Peer> gone = std::move(peer);
+    AnsweringModem slot(factory(), [&] { gone->Reset(); });
+    factory().modemSlots.push_back(&slot);
+    gone->Send(Request(0xFFFFFFFFu, Field("x"), Field("x")));
+    Capture log(std::clog);
+    Pump();
+    EXPECT_TRUE(slot.answered);
+    EXPECT_TRUE(factory().authClients.empty());
+    EXPECT_THAT(log.str(), testing::HasSubstr(" disconnected.\n"));
+    host().Take();
+}
+
+TEST_F(AuthRelay, ARecordForAStragglerDeletedAfterHostLossFindsNoSlot)
+{
+    Mode("ignore-hup");
+    DataCall();
+    auto peer = Connect();
+    host().LoseHost();
+    EXPECT_TRUE(factory().modemSlots.empty());
+    Capture err(std::cerr);
+    peer->Send(Request(0, Field("late"), Field("late")));
+    Pump();
+    EXPECT_EQ(err.str(), "modem[4,0]: receive auth request for unknown session 0\n");
+    EXPECT_TRUE(Until([] { return RunningChildren().empty(); }));
+    host().Reconnect();
+}
+
+TEST_F(AuthRelay, TheListenerFailsOnceAndStaysClosedAndComesBackAfterARestart)
+{
+    // A second listener on the port cannot bind.
+    {
+        Capture err(std::cerr);
+        ModemFactory second;
+        EXPECT_FALSE(second.listening());
+        EXPECT_THAT(err.str(), testing::HasSubstr("fail to bind auth socket: Address already in use\n"));
+    }
+    // Stopping with a connection open leaves this side's TIME_WAIT on the
+    // port; the next factory listens all the same.
+    auto peer = Connect();
+    peer->Send(Request(0, Field("u"), Field("p")));
+    Pump();
+    factory().CloseRelay();
+    peer.reset();
+    {
+        Capture err(std::cerr);
+        ModemFactory restarted;
+        EXPECT_TRUE(restarted.listening()) << err.str();
+        restarted.CloseRelay();
+    }
+    // An error on the listener closes it for good.
+    {
+        ModemFactory again;
+        ASSERT_TRUE(again.listening());
+        Capture err(std::cerr);
+        again.OnSocketEvent(-1, POLLERR);
+        EXPECT_FALSE(again.listening());
+        EXPECT_THAT(err.str(), testing::HasSubstr("auth server socket error.\n"));
+        Pump();
+    }
+}
+
+} // namespace
