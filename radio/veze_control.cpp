@@ -25,7 +25,7 @@ constexpr int kRteMax = 7;        // TERM::RadioRTE j3e
 constexpr int kStandbyMax = 1;    // TERM::RadioStandby standby
 constexpr int kStandbyMin = -1;   // TERM::RadioStandby not-use
 
-constexpr std::uint32_t kRepeatAfter = 999; // ms
+constexpr std::uint32_t kRepeatAfter = 999;   // ms
 constexpr std::uint32_t kDropLogEvery = 1000; // ms
 
 // Frequencies and qualities travel towards the host as "%4.6f" text. A
@@ -284,12 +284,13 @@ char const* VezeUnfitField(TERM::VezeRadioModifier const& m)
 {
     TERM::VezeRadioModifierParams const& p = m.get_params();
     if (p.is_gw_set_squelshe())
-        return Outside(p.get_gw_set_squelshe().get_squelshe().getValue(), 0, kSquelsheMax) ? "squelshe" : nullptr;
+        return Outside(p.get_gw_set_squelshe().get_squelshe().getValue(), 0, kSquelsheMax) ? "squelshe"
+                                                                                           : nullptr;
     if (p.is_gw_set_rte())
         return Outside(p.get_gw_set_rte().get_rte().getValue(), 0, kRteMax) ? "rte" : nullptr;
     if (p.is_gw_set_standby())
         return Outside(p.get_gw_set_standby().get_state().getValue(), kStandbyMin, kStandbyMax) ? "state"
-                                                                                              : nullptr;
+                                                                                                : nullptr;
     if (p.is_wm_chan()) {
         if (Outside(p.get_wm_chan().get_squelshe().getValue(), 0, kSquelsheMax))
             return "squelshe";
@@ -887,13 +888,13 @@ unsigned long VezeRadioGWControl::ProcessRadioStatus(unsigned long now_arg, unsi
     // The remote channel goes out at every tick.
     if (radio_.remote_no >= 0 && radio_.remote_ch >= 0)
         Repeat(SIG_PROTO_WM_SELECT_RC_CHAN, now, sent_.remote);
-    if (elapsed(sent_.standby) > kRepeatAfter && radio_.standby_state_channel >= 0 && radio_.standby_group >= 0 &&
-        radio_.standby_state_receiver >= 0)
+    if (elapsed(sent_.standby) > kRepeatAfter && radio_.standby_state_channel >= 0 &&
+        radio_.standby_group >= 0 && radio_.standby_state_receiver >= 0)
         Repeat(SIG_PROTO_WM_STANDBY, now, sent_.standby);
 
     // Wake up again when the oldest kind falls due.
-    std::uint32_t const e = std::max({elapsed(sent_.flags), elapsed(sent_.chan), elapsed(sent_.remote),
-                                      elapsed(sent_.standby)});
+    std::uint32_t const e =
+        std::max({elapsed(sent_.flags), elapsed(sent_.chan), elapsed(sent_.remote), elapsed(sent_.standby)});
     if (e > 0 && e < interval_arg)
         return interval_arg - e + 10;
     return interval_arg;

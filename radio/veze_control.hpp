@@ -75,7 +75,8 @@ char const* VezeUnfitField(TERM::VezeRadioModifier const& modifier);
 
 class VezeRadioControl : public RadioControl {
 public:
-    VezeRadioControl(int channel, rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init);
+    VezeRadioControl(int channel, rtp_ext_attach_session_params const& attach,
+                     rtp_ext_init_params const& init);
     explicit VezeRadioControl(rtp_ext_init_params const& init);
     VezeRadioControl(int channel, Fd rtp, rtp_attach_session_params const& attach);
 
