@@ -5,12 +5,17 @@
 // built), beside the driver calls alone (one packet-information request and
 // one read per header). Eight headers wait per wake-up; the figures are per
 // header. The packets are queued inside the timed loop in all three.
+//
+// The VEZE gateway's receive path likewise: a run of equal packets from one
+// source (collapsed to one report per wake-up) and packets from two
+// sources in turn (each reported).
 
 #include <benchmark/benchmark.h>
 
 #include "core/clock.hpp"
 #include "hardware/driver_port.hpp"
 #include "radio/ed137_control.hpp"
+#include "radio/veze_control.hpp"
 #include "sim/board.hpp"
 #include "sim/rtp_ext.hpp"
 
@@ -79,6 +84,56 @@ void BM_ED137ReceiveAlternatingHeaders(benchmark::State& state)
     Receive(state, true);
 }
 BENCHMARK(BM_ED137ReceiveAlternatingHeaders);
+
+std::vector<unsigned char> VezePtt(unsigned priority)
+{
+    sig_proto p;
+    sig_proto_init(&p);
+    p.type = SIG_PROTO_GW_FLAG_PTT;
+    p.priority = priority;
+    p.flag_p = 1;
+    std::vector<unsigned char> buf(16);
+    buf.resize(static_cast<std::size_t>(sig_proto_pack(&p, buf.data(), static_cast<int>(buf.size()))));
+    return buf;
+}
+
+void VezeReceive(benchmark::State& state, bool alternate)
+{
+    Mux::test::freeze();
+    Sim::Board::instance().Reset();
+    rtp_ext_init_params const init{0x1337, 0, {0, 0, 0, 0}};
+    auto c = std::make_unique<RTPSignalling::VezeRadioGWControl>(init);
+    Counting sink;
+    c->SetNotify(&sink);
+    Sim::RtpExt& driver = Sim::Board::instance().device<Sim::RtpExt>();
+    int const open = driver.Sessions().begin()->first;
+    auto const three = VezePtt(3), four = VezePtt(4);
+    std::uint32_t const a = htonl(0x0A000001), b = htonl(0x0A000002);
+    for (auto _ : state) {
+        for (int i = 0; i < kBurst; ++i) {
+            bool const odd = alternate && (i & 1) != 0;
+            driver.Inject(open, 0x1111, odd ? b : a, odd ? four : three);
+        }
+        c->OnRtpExtEvent(c->ext_fd(), POLLIN);
+    }
+    state.SetItemsProcessed(state.iterations() * kBurst);
+    state.counters["reports"] = static_cast<double>(sink.reports);
+    c.reset();
+    Sim::Board::instance().Reset();
+    Mux::test::thaw();
+}
+
+void BM_VezeReceiveEqualPackets(benchmark::State& state)
+{
+    VezeReceive(state, false);
+}
+BENCHMARK(BM_VezeReceiveEqualPackets);
+
+void BM_VezeReceiveDistinctPackets(benchmark::State& state)
+{
+    VezeReceive(state, true);
+}
+BENCHMARK(BM_VezeReceiveDistinctPackets);
 
 void BM_RtpExtDriverCallsAlone(benchmark::State& state)
 {

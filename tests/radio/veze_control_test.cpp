@@ -34,25 +34,25 @@ rtp_ext_init_params VezeInit()
 
 // The roles with their hooks in reach.
 struct GW : RTPSignalling::VezeRadioGWControl {
-    using VezeRadioGWControl::VezeRadioGWControl;
     using VezeRadioGWControl::EncodeProto;
     using VezeRadioGWControl::PutProtoFromChanToRadio;
     using VezeRadioGWControl::PutProtoFromRadioToChan;
+    using VezeRadioGWControl::VezeRadioGWControl;
 };
 
 struct WS : RTPSignalling::VezeRadioWSControl {
-    using VezeRadioWSControl::VezeRadioWSControl;
     using VezeRadioWSControl::EncodeProto;
     using VezeRadioWSControl::PutProtoFromChanToRadio;
     using VezeRadioWSControl::PutProtoFromRadioToChan;
+    using VezeRadioWSControl::VezeRadioWSControl;
 };
 
 // The names of the fields in which two states differ.
 std::set<std::string> Changed(VezeRadioState const& a, VezeRadioState const& b)
 {
     std::set<std::string> d;
-#define GW_FIELD(f)                                                                                                \
-    if (!(a.f == b.f))                                                                                             \
+#define GW_FIELD(f)                                                                                          \
+    if (!(a.f == b.f))                                                                                       \
         d.insert(#f);
     GW_FIELD(command)
     GW_FIELD(priority)
@@ -267,9 +267,9 @@ TEST_F(VezeTest, GatewayStoresOnlyTheLineOfEachCommand)
 
 TEST_F(VezeTest, WorkstationStoresTheFlagsAlwaysAndThePayloadOfItsCommand)
 {
-    std::set<std::string> const base = {"command", "priority", "session_addr", "session_ssrc", "li", "ptt",
-                                        "bss",     "vad_rx",   "vad_tx",       "sql",          "sh", "pwr",
-                                        "rv",      "resv",     "selcall"};
+    std::set<std::string> const base = {"command", "priority", "session_addr", "session_ssrc", "li",
+                                        "ptt",     "bss",      "vad_rx",       "vad_tx",       "sql",
+                                        "sh",      "pwr",      "rv",           "resv",         "selcall"};
     auto with = [&](std::set<std::string> fields) {
         fields.insert(base.begin(), base.end());
         return fields;
@@ -533,7 +533,8 @@ void RepeatSchedule(VezeTest& t, GW& c, std::function<std::vector<int>()> types,
     ASSERT_TRUE(c.SendASNToChan(RadioTest::WmTrans(Flags{.ptt = true}, "10.4.4.4", 0xABCD)));
     EXPECT_EQ(types(), std::vector<int>{SIG_PROTO_WM_TRANS});
     Mux::test::advance(700); // 3000: the flags kind is 700 ms old
-    EXPECT_EQ(types(), (std::vector<int>{SIG_PROTO_WM_CHAN, SIG_PROTO_WM_SELECT_RC_CHAN, SIG_PROTO_WM_STANDBY}));
+    EXPECT_EQ(types(),
+              (std::vector<int>{SIG_PROTO_WM_CHAN, SIG_PROTO_WM_SELECT_RC_CHAN, SIG_PROTO_WM_STANDBY}));
     Mux::test::advance(309);
     EXPECT_EQ(types(), std::vector<int>{});
     Mux::test::advance(1); // 3310 = 3000 + 1000 - 700 + 10
@@ -543,7 +544,8 @@ void RepeatSchedule(VezeTest& t, GW& c, std::function<std::vector<int>()> types,
     Mux::test::advance(699);
     EXPECT_EQ(types(), std::vector<int>{});
     Mux::test::advance(1); // 4010 = 3310 + 1000 - 310 + 10
-    EXPECT_EQ(types(), (std::vector<int>{SIG_PROTO_WM_CHAN, SIG_PROTO_WM_SELECT_RC_CHAN, SIG_PROTO_WM_STANDBY}));
+    EXPECT_EQ(types(),
+              (std::vector<int>{SIG_PROTO_WM_CHAN, SIG_PROTO_WM_SELECT_RC_CHAN, SIG_PROTO_WM_STANDBY}));
     EXPECT_EQ(Mux::milliseconds() - t0, 4010u);
     (void)t;
 }
@@ -589,7 +591,8 @@ TEST_F(VezeTest, SelectiveCallIsSentOnceAndNotKept)
     EXPECT_STREQ(c->radio_state().caller_id, "");
     EXPECT_EQ(c->radio_state().session_addr, RadioTest::Addr("10.1.2.3"));
     Mux::test::advance(1010);
-    EXPECT_EQ(NewTypes(), (std::vector<int>{SIG_PROTO_WM_TRANS, SIG_PROTO_WM_CHAN, SIG_PROTO_WM_SELECT_RC_CHAN}));
+    EXPECT_EQ(NewTypes(),
+              (std::vector<int>{SIG_PROTO_WM_TRANS, SIG_PROTO_WM_CHAN, SIG_PROTO_WM_SELECT_RC_CHAN}));
 }
 
 TEST_F(VezeTest, ReadBurstHandsOnTheLastPacketOfEachRunOfOneTypeFromOneSource)
@@ -738,7 +741,8 @@ TEST_F(VezeTest, HostValuesOutsideTheirTermTypesAreRefused)
         TERM::RadioCommandWMChan& w = p.select_wm_chan();
         w.get_squelshe().setValue(110);
     })));
-    EXPECT_NE(errors().find(" veze squelshe outside its TERM type: nothing sent"), std::string::npos) << errors();
+    EXPECT_NE(errors().find(" veze squelshe outside its TERM type: nothing sent"), std::string::npos)
+        << errors();
     EXPECT_TRUE(Written().empty());
     EXPECT_TRUE(Changed(before, c->radio_state()).empty());
 
@@ -747,12 +751,12 @@ TEST_F(VezeTest, HostValuesOutsideTheirTermTypesAreRefused)
     EXPECT_STREQ(RTPSignalling::VezeUnfitField(RadioTest::VezeStatus(r).get_veze()), "rte");
     RadioTest::VezeStatusValues s;
     s.standby_receiver = 2;
-    EXPECT_STREQ(RTPSignalling::VezeUnfitField(RadioTest::VezeStatus(s).get_veze()), "standby-state-receiver");
+    EXPECT_STREQ(RTPSignalling::VezeUnfitField(RadioTest::VezeStatus(s).get_veze()),
+                 "standby-state-receiver");
     EXPECT_EQ(RTPSignalling::VezeUnfitField(RadioTest::VezeStatus().get_veze()), nullptr);
-    EXPECT_STREQ(RTPSignalling::VezeUnfitField(
-                     VezeModifier([](Params& p) {
-                         p.select_wm_standby().get_state_receiver().setValue(2);
-                     }).get_veze()),
+    EXPECT_STREQ(RTPSignalling::VezeUnfitField(VezeModifier([](Params& p) {
+                                                   p.select_wm_standby().get_state_receiver().setValue(2);
+                                               }).get_veze()),
                  "state-receiver");
     // An unknown alternative sends nothing; the other family is not ours.
     EXPECT_TRUE(c->SendASNToChan(VezeModifier([](Params&) {})));
