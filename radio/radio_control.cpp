@@ -245,6 +245,15 @@ int RadioControl::WriteExtension(unsigned char const* buf, int length)
     return static_cast<int>(n);
 }
 
+int RadioControl::WritePacked(unsigned char const* buf, int packed)
+{
+    if (packed < 1) {
+        counters_.pack_error = packed;
+        return packed;
+    }
+    return WriteExtension(buf, packed);
+}
+
 void RadioControl::Notify(TERM::RtpRadioRequest const& request)
 {
     bool const valid = strict_requests_ ? ASN1::isStrictlyValid(request) : ASN1::isValid(request);

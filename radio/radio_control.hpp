@@ -156,6 +156,9 @@ protected:
 
     // Writes one packed extension; the write result.
     int WriteExtension(unsigned char const* buf, int length);
+    // The same for a packer's result: below 1 it is kept as the last pack
+    // error and nothing is written.
+    int WritePacked(unsigned char const* buf, int packed);
 
     // Hands a request to the sink; a request that is not valid (strictly
     // valid with `strict_requests_`) is logged instead, as a last line of

@@ -242,17 +242,9 @@ bool Outside(int value, int low, int high)
 
 bool isPTTCommand(int command)
 {
-    switch (command) {
-    case SIG_PROTO_GW_FLAG:
-    case SIG_PROTO_GW_FLAG_PTT:
-    case SIG_PROTO_GW_SEL_CALL:
-    case SIG_PROTO_WM_FLAG:
-    case SIG_PROTO_WM_TRANS:
-    case SIG_PROTO_WM_SEL_CALL_TRANS:
-        return true;
-    default:
-        return false;
-    }
+    sig_proto p{};
+    p.type = static_cast<std::uint32_t>(command);
+    return sig_proto_is_ptt_command(&p) != 0;
 }
 
 bool isDefaultInitCommand(int command)
@@ -694,12 +686,7 @@ void VezeRadioControl::SendRadioStateToChan(VezeRadioState const& state)
 int VezeRadioControl::SendProtoToChan(sig_proto& packet)
 {
     unsigned char buf[1024];
-    int const n = sig_proto_pack(&packet, buf, sizeof buf);
-    if (n < 1) {
-        counters_.pack_error = n;
-        return n;
-    }
-    return WriteExtension(buf, n);
+    return WritePacked(buf, sig_proto_pack(&packet, buf, sizeof buf));
 }
 
 void VezeRadioControl::StoreFlags(VezeRadioState const& from, VezeRadioState& to)
