@@ -1,26 +1,32 @@
 #include "asn1/coder_env.hpp"
 
-#include <algorithm>
-
 #include "asn1/ber.hpp"
 #include "asn1/per.hpp"
 #include "asn1/valuenotation.hpp"
 
 namespace ASN1 {
 
+namespace {
+// The vector behind a back_insert_iterator (its protected `container`).
+std::vector<char>& vectorOf(std::back_insert_iterator<std::vector<char>> out)
+{
+    struct Access : std::back_insert_iterator<std::vector<char>> {
+        explicit Access(std::back_insert_iterator<std::vector<char>> it)
+            : std::back_insert_iterator<std::vector<char>>(it)
+        {}
+        std::vector<char>& get() const { return *container; }
+    };
+    return Access(out).get();
+}
+} // namespace
+
 bool CoderEnv::encode(const AbstractData& value, std::back_insert_iterator<std::vector<char>> out)
 {
     switch (encodingRule) {
     case per_Aligned:
-    case per_Unaligned: {
-        std::vector<char> local;
-        local.reserve(256);
-        PEREncoder encoder(local, encodingRule == per_Aligned);
-        if (!value.accept(encoder))
-            return false;
-        std::copy(local.begin(), local.end(), out);
-        return true;
-    }
+    case per_Unaligned:
+        // Straight into the caller's vector; a failure leaves it as it was.
+        return PEREncoder::append(value, vectorOf(out), encodingRule == per_Aligned);
     case ber:
         return encodeBER(value, out);
     case avn:

@@ -13,7 +13,10 @@
 // extension-presence map of a SEQUENCE ends at its last present addition;
 // open-type contents are always coded in the aligned variant.
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "asn1/visitor.hpp"
@@ -30,10 +33,25 @@ extern unsigned MaximumArraySize;
 // The upper bound that stands for "no upper bound" in length determinants.
 inline constexpr std::uint32_t UnboundedLength = 0x7FFFFFFF;
 
-class PEREncoder : public ConstVisitor {
+class PEREncoder final : public ConstVisitor {
 public:
-    // Appends to `output`, starting at a fresh octet.
-    PEREncoder(std::vector<char>& output, bool aligned) : output_(&output), aligned_(aligned) {}
+    // Appends to `output`, starting at a fresh octet. After every call the
+    // vector holds each bit written so far, the last octet padded with zeros.
+    PEREncoder(std::vector<char>& output, bool aligned);
+    // Writes into the caller's buffer [first, last), starting at a fresh octet.
+    PEREncoder(char* first, char* last, bool aligned)
+        : base_(first), cur_(first), end_(last), aligned_(aligned)
+    {}
+
+    // Encodes `value` at the end of `out`; on failure `out` is as it was.
+    static bool append(const AbstractData& value, std::vector<char>& out, bool aligned);
+    // Encodes `value` into [first, last): true with the octet count when it
+    // is a valid value that fits.
+    static bool encode(const AbstractData& value, char* first, char* last, bool aligned, std::size_t& octets);
+
+    // Pads the last octet; the octets written since construction. False when
+    // the caller's buffer was too small.
+    bool finish(std::size_t& octets);
 
     using ConstVisitor::do_visit;
     bool do_visit(const Null& value) override;
@@ -53,9 +71,19 @@ public:
     bool visitExtensionRoot(const SEQUENCE& seq, int index) override;
     bool preVisitExtensions(const SEQUENCE& seq) override;
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
+    bool visit(const SEQUENCE& seq) override;
 
-    void encodeSingleBit(bool bit);
-    void encodeMultiBit(std::uint32_t value, unsigned count);
+    void encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
+    // The low `count` bits of `value` (count at most 32).
+    void encodeMultiBit(std::uint32_t value, unsigned count)
+    {
+        if (bits_ + count > 64)
+            flushOctets();
+        acc_ = (acc_ << count) | (value & (count == 32 ? ~0u : (1u << count) - 1u));
+        bits_ += count;
+        if (sync_) [[unlikely]]
+            publish();
+    }
     void encodeBitMap(const unsigned char* bytes, std::uint32_t count);
     void encodeSmallUnsigned(std::uint32_t value);
     bool encodeLength(std::uint32_t length, std::uint32_t lower, std::uint32_t upper);
@@ -69,24 +97,51 @@ public:
     bool encodeAnyType(const AbstractData* value);
     void encodeBlock(const char* bytes, std::size_t count);
     void encodeByte(unsigned char octet);
-    void align() { bitPosition_ = 8; }
+    // Pads to the next octet boundary.
+    void align()
+    {
+        if (bits_ % 8 != 0) {
+            const unsigned pad = 8 - bits_ % 8;
+            acc_ <<= pad;
+            bits_ += pad;
+        }
+    }
 
     bool aligned() const { return aligned_; }
 
 private:
-    bool encodeUnconstrainedInteger(std::int32_t value);
+    struct Growing {};
+    PEREncoder(std::vector<char>& output, bool aligned, Growing);
     // A character string's count and the alignment before its characters
     // (X.691 30.5.7); `bits` per character, `wide` when they may take more
     // than 16 bits.
     bool encodeStringLength(const ConstrainedObject& value, std::uint32_t count, unsigned alignedBits,
                             unsigned unalignedBits, unsigned& bits, bool& wide);
 
-    std::vector<char>* output_;
-    std::uint16_t bitPosition_ = 8; // bits still free in the last octet
+    bool encodeUnconstrainedInteger(std::int32_t value);
+    // Writes the whole octets of the accumulator; at most 7 bits stay.
+    void flushOctets();
+    // Room for `count` more octets at cur_; false (and nothing written from
+    // then on) when the caller's buffer is full.
+    bool room(std::size_t count) { return static_cast<std::size_t>(end_ - cur_) >= count || grow(count); }
+    bool grow(std::size_t count);
+    // Whole octets written, the accumulator empty (after align()).
+    std::size_t written() const { return static_cast<std::size_t>(cur_ - base_); }
+    void publish();
+
+    char* base_ = nullptr;
+    char* cur_ = nullptr;
+    char* end_ = nullptr;
+    std::uint64_t acc_ = 0; // pending bits, the oldest highest
+    unsigned bits_ = 0;     // how many
+    std::vector<char>* vector_ = nullptr;
+    std::size_t vectorStart_ = 0; // the vector's size when the encoder began
+    bool sync_ = false;           // the vector is kept exact after every write
+    bool overflow_ = false;
     bool aligned_;
 };
 
-class PERDecoder : public Visitor {
+class PERDecoder final : public Visitor {
 public:
     struct memento_type {
         const unsigned char* position = nullptr;
@@ -121,6 +176,7 @@ public:
     int preVisitExtensions(SEQUENCE& seq) override;
     int visitKnownExtension(SEQUENCE& seq, int index, int presenceId) override;
     bool visitUnknownExtensions(SEQUENCE& seq) override;
+    bool visit(SEQUENCE& seq) override;
 
     std::size_t getBitsLeft() const
     {
@@ -131,8 +187,33 @@ public:
     void setPosition(const char* position);
     const char* position() const { return reinterpret_cast<const char*>(current_); }
 
-    bool decodeSingleBit(); // 0 when no bit is left
-    bool decodeMultiBit(unsigned count, std::uint32_t& out);
+    bool decodeSingleBit() // 0 when no bit is left
+    {
+        std::uint32_t bit = 0;
+        return decodeMultiBit(1, bit) && bit != 0;
+    }
+    // Up to 32 bits out of a 64-bit window that starts at the current octet:
+    // one load, one shift, whatever the alignment.
+    bool decodeMultiBit(unsigned count, std::uint32_t& out)
+    {
+        if (count > 32 || count > getBitsLeft())
+            return false;
+        const unsigned used = 8u - bitPosition_;
+        std::uint64_t window = 0;
+        if (end_ - current_ >= 8) [[likely]] {
+            std::memcpy(&window, current_, 8);
+            if constexpr (std::endian::native == std::endian::little)
+                window = __builtin_bswap64(window);
+        } else {
+            window = tailWindow((used + count + 7) / 8);
+        }
+        // Two shifts: a count of 0 must give 0, not a shift by 64.
+        out = static_cast<std::uint32_t>(((window << used) >> 1) >> (63 - count));
+        const unsigned total = used + count;
+        current_ += total / 8;
+        bitPosition_ = static_cast<std::uint16_t>(8 - total % 8);
+        return true;
+    }
     bool decodeBitMap(unsigned char* bytes, std::uint32_t count);
     bool decodeSmallUnsigned(std::uint32_t& out);
     bool decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);
@@ -146,6 +227,15 @@ public:
     int decodeChoicePreamle(CHOICE& choice, memento_type& memento);
 
 private:
+    // The `octets` a read needs of the fewer than 8 left, as the top of a
+    // window.
+    std::uint64_t tailWindow(unsigned octets) const
+    {
+        std::uint64_t window = 0;
+        for (unsigned i = 0; i < octets; ++i)
+            window |= std::uint64_t{current_[i]} << (56 - 8 * i);
+        return window;
+    }
     // Reads an open type's length and decodes `value` from exactly that many
     // octets; the reader then stands after them.
     bool decodeOpenType(AbstractData* value);

@@ -1,5 +1,7 @@
 #include <algorithm>
+#include <bit>
 #include <cstring>
+#include <string_view>
 
 #include "asn1/per.hpp"
 
@@ -20,39 +22,27 @@ void PERDecoder::setPosition(const char* position)
     bitPosition_ = 8;
 }
 
-bool PERDecoder::decodeSingleBit()
-{
-    std::uint32_t bit = 0;
-    return decodeMultiBit(1, bit) && bit != 0;
-}
-
-bool PERDecoder::decodeMultiBit(unsigned count, std::uint32_t& out)
-{
-    if (count > 32 || count > getBitsLeft())
-        return false;
-    std::uint32_t value = 0;
-    while (count > 0) {
-        const unsigned n = std::min<unsigned>(bitPosition_, count);
-        const unsigned shift = bitPosition_ - n;
-        const std::uint32_t bits = (static_cast<std::uint32_t>(*current_) >> shift) & ((1u << n) - 1u);
-        value = n == 32 ? bits : (value << n) | bits;
-        bitPosition_ = static_cast<std::uint16_t>(bitPosition_ - n);
-        count -= n;
-        if (bitPosition_ == 0) {
-            ++current_;
-            bitPosition_ = 8;
-        }
-    }
-    out = value;
-    return true;
-}
-
 bool PERDecoder::decodeBitMap(unsigned char* bytes, std::uint32_t count)
 {
     if (count > getBitsLeft())
         return false;
     std::uint32_t i = 0;
     std::uint32_t v = 0;
+    if (count > 0 && count <= 32) {
+        // The usual presence map: one read, spread over its octets.
+        decodeMultiBit(count, v);
+        v <<= 32 - count;
+        for (std::uint32_t left = count + 8; left > 8; left -= 8, v <<= 8)
+            bytes[i++] = static_cast<unsigned char>(v >> 24);
+        return true;
+    }
+    for (; count >= 32; count -= 32) {
+        decodeMultiBit(32, v);
+        bytes[i++] = static_cast<unsigned char>(v >> 24);
+        bytes[i++] = static_cast<unsigned char>(v >> 16);
+        bytes[i++] = static_cast<unsigned char>(v >> 8);
+        bytes[i++] = static_cast<unsigned char>(v);
+    }
     for (; count >= 8; count -= 8) {
         decodeMultiBit(8, v);
         bytes[i++] = static_cast<unsigned char>(v);
@@ -77,16 +67,17 @@ std::size_t PERDecoder::decodeBlock(char* bytes, std::size_t count)
 }
 
 namespace {
+// `count` octets (at most 4) from the next octet boundary, as one number.
 bool read_octets(PERDecoder& d, unsigned count, std::uint32_t& out)
 {
-    char bytes[4];
-    if (count > 4 || d.decodeBlock(bytes, count) != count)
+    if (count == 0) {
+        out = 0;
+        return true;
+    }
+    if (count > 4)
         return false;
-    std::uint32_t v = 0;
-    for (unsigned i = 0; i < count; ++i)
-        v = (v << 8) | static_cast<unsigned char>(bytes[i]);
-    out = v;
-    return true;
+    d.byteAlign();
+    return d.decodeMultiBit(8 * count, out);
 }
 } // namespace
 
@@ -539,7 +530,7 @@ bool PERDecoder::do_visit(GeneralizedTime& value)
     byteAlign();
     if (length > static_cast<std::size_t>(end_ - current_))
         return false;
-    std::string text(reinterpret_cast<const char*>(current_), length);
+    const std::string_view text(reinterpret_cast<const char*>(current_), length);
     current_ += length;
     GeneralizedTime decoded;
     if (!decoded.set(text))
@@ -559,10 +550,12 @@ int PERDecoder::preVisitExtensionRoots(SEQUENCE& seq)
         extension = decodeSingleBit();
     }
     BitMap& optional = seq.optionalMap();
-    optional.resize(info->optionalCount);
+    if (optional.size() != info->optionalCount)
+        optional.resize(info->optionalCount);
     if (!decodeBitMap(optional.data(), info->optionalCount))
         return fail;
-    seq.extensionMap().resize(0);
+    if (seq.extensionMap().size() != 0)
+        seq.extensionMap().resize(0);
     return extension ? goOn : rootOnly;
 }
 
@@ -624,6 +617,11 @@ bool PERDecoder::visitUnknownExtensions(SEQUENCE&)
         if (!skipOpenType())
             return false;
     return true;
+}
+
+bool PERDecoder::visit(SEQUENCE& seq)
+{
+    return walk(*this, seq);
 }
 
 } // namespace ASN1

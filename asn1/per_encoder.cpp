@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 
 #include "asn1/per.hpp"
 
@@ -40,30 +41,103 @@ std::uint32_t known_extension_span(const SEQUENCE& seq)
 
 } // namespace
 
-void PEREncoder::encodeSingleBit(bool bit)
+PEREncoder::PEREncoder(std::vector<char>& output, bool aligned) : PEREncoder(output, aligned, Growing{})
 {
-    encodeMultiBit(bit ? 1u : 0u, 1);
+    sync_ = true;
 }
 
-void PEREncoder::encodeMultiBit(std::uint32_t value, unsigned count)
+PEREncoder::PEREncoder(std::vector<char>& output, bool aligned, Growing)
+    : vector_(&output), vectorStart_(output.size()), aligned_(aligned)
 {
-    while (count > 0) {
-        if (bitPosition_ == 8)
-            output_->push_back(0);
-        const unsigned n = std::min<unsigned>(bitPosition_, count);
-        const std::uint32_t bits = (value >> (count - n)) & ((1u << n) - 1u);
-        output_->back() =
-            static_cast<char>(static_cast<unsigned char>(output_->back()) | (bits << (bitPosition_ - n)));
-        bitPosition_ = static_cast<std::uint16_t>(bitPosition_ - n);
-        count -= n;
-        if (bitPosition_ == 0)
-            bitPosition_ = 8;
+    base_ = cur_ = end_ = output.data() + output.size();
+}
+
+bool PEREncoder::append(const AbstractData& value, std::vector<char>& out, bool aligned)
+{
+    const std::size_t start = out.size();
+    PEREncoder encoder(out, aligned, Growing{});
+    std::size_t octets = 0;
+    if (!value.accept(encoder) || !encoder.finish(octets)) {
+        out.resize(start);
+        return false;
     }
+    out.resize(start + octets);
+    return true;
+}
+
+bool PEREncoder::encode(const AbstractData& value, char* first, char* last, bool aligned, std::size_t& octets)
+{
+    PEREncoder encoder(first, last, aligned);
+    return value.accept(encoder) && encoder.finish(octets);
+}
+
+bool PEREncoder::finish(std::size_t& octets)
+{
+    align();
+    flushOctets();
+    if (sync_)
+        publish();
+    octets = written();
+    return !overflow_;
+}
+
+void PEREncoder::flushOctets()
+{
+    const unsigned whole = bits_ / 8;
+    if (whole == 0)
+        return;
+    bits_ -= whole * 8;
+    if (room(whole)) {
+        for (unsigned i = 0; i < whole; ++i)
+            cur_[i] = static_cast<char>(acc_ >> (bits_ + 8 * (whole - 1 - i)));
+        cur_ += whole;
+    }
+    acc_ &= (std::uint64_t{1} << bits_) - 1u;
+}
+
+bool PEREncoder::grow(std::size_t count)
+{
+    if (vector_ == nullptr) {
+        overflow_ = true;
+        return false;
+    }
+    const std::size_t at = static_cast<std::size_t>(cur_ - vector_->data());
+    vector_->resize(std::max(vector_->size() * 2, at + count + 64));
+    base_ = vector_->data() + vectorStart_;
+    cur_ = vector_->data() + at;
+    end_ = vector_->data() + vector_->size();
+    return true;
+}
+
+// The vector exactly as long as what was written, the pending bits in its
+// last octet.
+void PEREncoder::publish()
+{
+    flushOctets();
+    const std::size_t at = static_cast<std::size_t>(cur_ - vector_->data());
+    vector_->resize(at + (bits_ != 0 ? 1 : 0));
+    if (bits_ != 0)
+        (*vector_)[at] = static_cast<char>(acc_ << (8 - bits_));
+    base_ = vector_->data() + vectorStart_;
+    cur_ = vector_->data() + at;
+    end_ = cur_;
 }
 
 void PEREncoder::encodeBitMap(const unsigned char* bytes, std::uint32_t count)
 {
     std::uint32_t i = 0;
+    if (count > 0 && count < 32) {
+        // The usual presence map: its octets gathered into one write.
+        std::uint32_t v = 0;
+        for (std::uint32_t k = 0; k < (count + 7) / 8; ++k)
+            v |= std::uint32_t{bytes[k]} << (24 - 8 * k);
+        encodeMultiBit(v >> (32 - count), count);
+        return;
+    }
+    for (; count >= 32; count -= 32, i += 4)
+        encodeMultiBit((std::uint32_t{bytes[i]} << 24) | (std::uint32_t{bytes[i + 1]} << 16) |
+                           (std::uint32_t{bytes[i + 2]} << 8) | bytes[i + 3],
+                       32);
     for (; count >= 8; count -= 8)
         encodeMultiBit(bytes[i++], 8);
     if (count > 0)
@@ -75,13 +149,19 @@ void PEREncoder::encodeBlock(const char* bytes, std::size_t count)
     if (count == 0)
         return;
     align();
-    output_->insert(output_->end(), bytes, bytes + count);
+    flushOctets();
+    if (room(count)) {
+        std::memcpy(cur_, bytes, count);
+        cur_ += count;
+    }
+    if (sync_)
+        publish();
 }
 
 void PEREncoder::encodeByte(unsigned char octet)
 {
     align();
-    output_->push_back(static_cast<char>(octet));
+    encodeMultiBit(octet, 8);
 }
 
 // X.691 11.6: normally small non-negative whole number.
@@ -95,8 +175,7 @@ void PEREncoder::encodeSmallUnsigned(std::uint32_t value)
     const unsigned k = octets_for(value);
     encodeLength(k, 0, UnboundedLength);
     align();
-    for (unsigned i = k; i-- > 0;)
-        output_->push_back(static_cast<char>(value >> (8 * i)));
+    encodeMultiBit(value, 8 * k);
 }
 
 // X.691 11.5: constrained whole number.
@@ -119,8 +198,7 @@ bool PEREncoder::encodeUnsigned(std::uint32_t value, std::int32_t lower, std::ui
     }
     if (bits <= 16) { // X.691 11.5.7.3: two-octet case
         align();
-        output_->push_back(static_cast<char>(offset >> 8));
-        output_->push_back(static_cast<char>(offset));
+        encodeMultiBit(offset, 16);
         return true;
     }
     // X.691 11.5.7.4: indefinite-length case, octet count first.
@@ -128,8 +206,7 @@ bool PEREncoder::encodeUnsigned(std::uint32_t value, std::int32_t lower, std::ui
     if (!encodeLength(k, 1, (bits + 7) / 8))
         return false;
     align();
-    for (unsigned i = k; i-- > 0;)
-        output_->push_back(static_cast<char>(offset >> (8 * i)));
+    encodeMultiBit(offset, 8 * k);
     return true;
 }
 
@@ -146,12 +223,11 @@ bool PEREncoder::encodeLength(std::uint32_t length, std::uint32_t lower, std::ui
         return encodeUnsigned(length, static_cast<std::int32_t>(lower), upper);
     align();
     if (length < 128) { // X.691 11.9.3.6
-        output_->push_back(static_cast<char>(length));
+        encodeMultiBit(length, 8);
         return true;
     }
     if (length < 16384) { // X.691 11.9.3.7
-        output_->push_back(static_cast<char>(0x80 | (length >> 8)));
-        output_->push_back(static_cast<char>(length & 0xFF));
+        encodeMultiBit(0x8000u | length, 16);
         return true;
     }
     return false;
@@ -182,21 +258,49 @@ bool PEREncoder::encodeConstrainedLength(const ConstrainedObject& object, std::u
     return encodeLength(count, static_cast<std::uint32_t>(object.lowerLimit()), object.upperLimit());
 }
 
-// X.691 11.2: open type, its contents always in the aligned variant.
+// X.691 11.2: open type, its contents always in the aligned variant. The
+// contents are encoded in place after room for a two-octet length, which
+// shrinks to one octet by moving them back when they are short.
 bool PEREncoder::encodeAnyType(const AbstractData* value)
 {
-    std::vector<char> contents;
-    contents.reserve(256);
+    align();
+    flushOctets();
+    if (!room(2))
+        return true; // the caller's buffer is full: finish() reports it
+    const std::size_t lengthAt = written();
+    cur_ += 2;
     if (value != nullptr) {
-        PEREncoder inner(contents, true);
-        if (!value->accept(inner))
+        const bool outer = aligned_;
+        aligned_ = true;
+        const bool ok = value->accept(*this);
+        aligned_ = outer;
+        if (!ok)
             return false;
     }
-    if (contents.empty())
-        contents.push_back(0); // X.691 11.1.3
-    if (!encodeLength(static_cast<std::uint32_t>(contents.size()), 0, UnboundedLength))
+    align();
+    flushOctets();
+    if (overflow_)
+        return true;
+    std::size_t length = written() - lengthAt - 2;
+    if (length == 0) { // X.691 11.1.3
+        if (!room(1))
+            return true;
+        *cur_++ = 0;
+        length = 1;
+    }
+    char* at = base_ + lengthAt;
+    if (length < 128) { // X.691 11.9.3.6
+        std::memmove(at + 1, at + 2, length);
+        at[0] = static_cast<char>(length);
+        --cur_;
+    } else if (length < 16384) { // X.691 11.9.3.7
+        at[0] = static_cast<char>(0x80 | (length >> 8));
+        at[1] = static_cast<char>(length & 0xFF);
+    } else {
         return false;
-    encodeBlock(contents.data(), contents.size());
+    }
+    if (sync_)
+        publish();
     return true;
 }
 
@@ -220,8 +324,7 @@ bool PEREncoder::encodeUnconstrainedInteger(std::int32_t value)
     if (!encodeLength(k, 0, UnboundedLength))
         return false;
     align();
-    for (unsigned i = k; i-- > 0;)
-        output_->push_back(static_cast<char>(v >> (8 * i)));
+    encodeMultiBit(v, 8 * k);
     return true;
 }
 
@@ -280,13 +383,11 @@ bool PEREncoder::do_visit(const BIT_STRING& value)
         return true;
     const auto* bytes = reinterpret_cast<const unsigned char*>(value.bytes().data());
     if (aligned_ && bits > 16) {
-        align();
         const std::size_t whole = bits / 8;
-        output_->insert(output_->end(), value.bytes().begin(),
-                        value.bytes().begin() + static_cast<std::ptrdiff_t>(whole));
+        encodeBlock(value.bytes().data(), whole);
         // The unused low bits of the last octet are sent as zero.
         if (bits % 8 != 0)
-            output_->push_back(static_cast<char>(bytes[whole] & (0xFF00u >> (bits % 8))));
+            encodeByte(static_cast<unsigned char>(bytes[whole] & (0xFF00u >> (bits % 8))));
         return true;
     }
     encodeBitMap(bytes, bits);
@@ -449,6 +550,11 @@ bool PEREncoder::visitKnownExtension(const SEQUENCE& seq, int index)
         return true;
     const AbstractData* field = seq.fieldAt(static_cast<unsigned>(index));
     return field != nullptr && encodeAnyType(field);
+}
+
+bool PEREncoder::visit(const SEQUENCE& seq)
+{
+    return walk(*this, seq);
 }
 
 } // namespace ASN1

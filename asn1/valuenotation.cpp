@@ -684,7 +684,10 @@ bool AVNDecoder::visitUnknownExtensions(SEQUENCE&)
 std::string asValueNotation(const AbstractData& value)
 {
     std::ostringstream strm;
-    print_on(strm, value);
+    AVNEncoder encoder(strm);
+    // What was printed before the fault is no value's text.
+    if (!value.accept(encoder))
+        return {};
     return strm.str();
 }
 

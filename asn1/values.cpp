@@ -12,16 +12,6 @@ namespace ASN1 {
 
 using detail::sign_of;
 
-unsigned CountBits(std::uint32_t range)
-{
-    if (range == 0)
-        return 32; // 2^32 values wrapped to 0
-    unsigned bits = 0;
-    while (bits < 32 && (std::uint64_t{1} << bits) < range)
-        ++bits;
-    return bits;
-}
-
 int lexicographic_compare_bytes(const char* first1, const char* last1, const char* first2, const char* last2)
 {
     for (; first1 != last1 && first2 != last2; ++first1, ++first2) {
@@ -535,24 +525,91 @@ int GeneralizedTime::do_compare(const AbstractData& other) const
 
 // ------------------------------------------------------------- constructed
 
-void BitMap::resize(std::uint32_t bits)
+BitMap::BitMap(const BitMap& other) : local_{}
 {
-    bytes_.resize((static_cast<std::size_t>(bits) + 7) / 8, 0);
-    // Bits past the new end of a kept byte must read clear when regrown.
-    if (bits % 8 != 0)
-        bytes_[bits / 8] &= static_cast<unsigned char>(0xFF00u >> (bits % 8));
-    bitCount_ = bits;
+    resize(other.bitCount_);
+    if (bitCount_ != 0)
+        std::memcpy(data(), other.data(), bytesFor(bitCount_));
 }
 
-SEQUENCE::SEQUENCE(const SequenceTypeInfo* info) : AbstractData(info)
+BitMap& BitMap::operator=(const BitMap& other)
 {
-    const std::uint32_t total = info->rootFieldCount + info->knownExtensionCount;
-    fields_.resize(total);
-    optionalMap_.resize(info->optionalCount);
+    if (this != &other) {
+        BitMap copy(other);
+        swap(copy);
+    }
+    return *this;
+}
+
+void BitMap::release() noexcept
+{
+    if (onHeap())
+        detail::Pool::deallocate(heap_, bytesFor(bitCount_));
+}
+
+void BitMap::resize(std::uint32_t bits)
+{
+    if (bits == bitCount_)
+        return;
+    const std::size_t keep = bytesFor(std::min(bits, bitCount_));
+    if (bits > localBits) {
+        auto* fresh = static_cast<unsigned char*>(detail::Pool::allocate(bytesFor(bits)));
+        std::memset(fresh, 0, bytesFor(bits));
+        std::memcpy(fresh, data(), keep);
+        release();
+        heap_ = fresh;
+    } else {
+        unsigned char kept[sizeof local_] = {};
+        std::memcpy(kept, data(), keep);
+        release();
+        std::memcpy(local_, kept, sizeof local_);
+    }
+    bitCount_ = bits;
+    // Bits past the new end of a kept byte must read clear when regrown.
+    if (bits % 8 != 0)
+        data()[bits / 8] &= static_cast<unsigned char>(0xFF00u >> (bits % 8));
+}
+
+void BitMap::swap(BitMap& other) noexcept
+{
+    std::swap(bitCount_, other.bitCount_);
+    unsigned char tmp[localBits / 8];
+    std::memcpy(tmp, local_, sizeof tmp);
+    std::memcpy(local_, other.local_, sizeof tmp);
+    std::memcpy(other.local_, tmp, sizeof tmp);
+}
+
+FieldVector::FieldVector(std::uint32_t count) : count_(count)
+{
+    if (count == 0)
+        return;
+    slots_ = static_cast<AbstractData**>(detail::Pool::allocate(count * sizeof(AbstractData*)));
+    std::fill_n(slots_, count, nullptr);
+}
+
+FieldVector::~FieldVector()
+{
+    for (std::uint32_t i = 0; i < count_; ++i)
+        delete slots_[i];
+    detail::Pool::deallocate(slots_, count_ * sizeof(AbstractData*));
+}
+
+void FieldVector::reset(std::uint32_t index, AbstractData* value)
+{
+    AbstractData* old = slots_[index];
+    slots_[index] = value;
+    delete old;
+}
+
+SEQUENCE::SEQUENCE(const SequenceTypeInfo* info)
+    : AbstractData(info),
+      fields_(info->rootFieldCount + info->knownExtensionCount),
+      optionalMap_(info->optionalCount)
+{
     for (std::uint32_t i = 0; i < info->rootFieldCount; ++i) {
         const TypeInfo* fieldInfo = info->fieldInfos[i];
         if (info->fieldIds[i] == -1 && fieldInfo != nullptr)
-            fields_[i].reset(fieldInfo->create(fieldInfo));
+            fields_.reset(i, fieldInfo->create(fieldInfo));
     }
     if (info->defaultExtensionBits != nullptr) {
         extensionMap_.resize(info->knownExtensionCount);
@@ -560,18 +617,20 @@ SEQUENCE::SEQUENCE(const SequenceTypeInfo* info) : AbstractData(info)
         for (std::uint32_t k = 0; k < info->knownExtensionCount; ++k) {
             const TypeInfo* fieldInfo = info->fieldInfos[info->rootFieldCount + k];
             if (extensionMap_.test(k) && fieldInfo != nullptr)
-                fields_[info->rootFieldCount + k].reset(fieldInfo->create(fieldInfo));
+                fields_.reset(info->rootFieldCount + k, fieldInfo->create(fieldInfo));
         }
     }
 }
 
 SEQUENCE::SEQUENCE(const SEQUENCE& other)
-    : AbstractData(other), optionalMap_(other.optionalMap_), extensionMap_(other.extensionMap_)
+    : AbstractData(other),
+      fields_(other.fields_.size()),
+      optionalMap_(other.optionalMap_),
+      extensionMap_(other.extensionMap_)
 {
-    fields_.resize(other.fields_.size());
-    for (std::size_t i = 0; i < fields_.size(); ++i)
-        if (other.fields_[i])
-            fields_[i].reset(other.fields_[i]->do_clone());
+    for (std::uint32_t i = 0; i < fields_.size(); ++i)
+        if (const AbstractData* field = other.fields_.get(i))
+            fields_.reset(i, field->do_clone());
 }
 
 SEQUENCE& SEQUENCE::operator=(const SEQUENCE& other)
@@ -592,13 +651,6 @@ void SEQUENCE::swap(SEQUENCE& other)
     extensionMap_.swap(other.extensionMap_);
 }
 
-bool SEQUENCE::hasOptionalField(unsigned id) const
-{
-    if (id < optionalMap_.size())
-        return optionalMap_.test(id);
-    return extensionMap_.test(id - optionalMap_.size());
-}
-
 void SEQUENCE::includeOptionalField(unsigned id, unsigned fieldIndex)
 {
     if (id < optionalMap_.size()) {
@@ -609,10 +661,10 @@ void SEQUENCE::includeOptionalField(unsigned id, unsigned fieldIndex)
             extensionMap_.resize(bit + 1);
         extensionMap_.set(bit);
     }
-    if (fieldIndex < fields_.size() && !fields_[fieldIndex]) {
+    if (fieldIndex < fields_.size() && fields_.get(fieldIndex) == nullptr) {
         const TypeInfo* fieldInfo = info()->fieldInfos[fieldIndex];
         if (fieldInfo != nullptr)
-            fields_[fieldIndex].reset(fieldInfo->create(fieldInfo));
+            fields_.reset(fieldIndex, fieldInfo->create(fieldInfo));
     }
 }
 
@@ -638,13 +690,11 @@ bool SEQUENCE::isFieldPresent(unsigned index) const
     return id == -1 || hasOptionalField(static_cast<unsigned>(id));
 }
 
-AbstractData& SEQUENCE::fieldObject(unsigned index)
+AbstractData& SEQUENCE::createField(unsigned index)
 {
-    if (!fields_[index]) {
-        const TypeInfo* fieldInfo = info()->fieldInfos[index];
-        fields_[index].reset(fieldInfo->create(fieldInfo));
-    }
-    return *fields_[index];
+    const TypeInfo* fieldInfo = info()->fieldInfos[index];
+    fields_.reset(index, fieldInfo->create(fieldInfo));
+    return *fields_.get(index);
 }
 
 namespace {
@@ -707,8 +757,8 @@ int SEQUENCE::do_compare(const AbstractData& other) const
             if (!mine)
                 continue;
         }
-        const AbstractData* a = fields_[i].get();
-        const AbstractData* b = that.fields_[i].get();
+        const AbstractData* a = fields_.get(static_cast<std::uint32_t>(i));
+        const AbstractData* b = that.fields_.get(static_cast<std::uint32_t>(i));
         if (a == nullptr || b == nullptr) {
             if (a != b)
                 return a != nullptr ? 1 : -1;

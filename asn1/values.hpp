@@ -3,6 +3,7 @@
 // descriptor (asn1/descriptor.hpp); everything type-specific is read there.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "asn1/descriptor.hpp"
+#include "asn1/pool.hpp"
 
 namespace ASN1 {
 
@@ -21,7 +23,10 @@ class Visitor;
 class ConstVisitor;
 
 // Width of a field that holds `range` distinct values; 0 stands for 2^32.
-unsigned CountBits(std::uint32_t range);
+constexpr unsigned CountBits(std::uint32_t range)
+{
+    return range == 0 ? 32u : static_cast<unsigned>(std::bit_width(range - 1u));
+}
 
 // Unsigned byte comparison; a proper prefix compares less (-1/1).
 int lexicographic_compare_bytes(const char* first1, const char* last1, const char* first2, const char* last2);
@@ -39,6 +44,13 @@ public:
     using info_type = TypeInfo;
 
     virtual ~AbstractData() = default;
+
+    // Value objects (and so the fields, alternatives and elements of every
+    // tree) come from the runtime's size-class free lists.
+    static void* operator new(std::size_t size) { return detail::Pool::allocate(size); }
+    static void operator delete(void* p, std::size_t size) noexcept { detail::Pool::deallocate(p, size); }
+    static void* operator new(std::size_t, void* where) noexcept { return where; }
+    static void operator delete(void*, void*) noexcept {}
 
     // Negative, zero or positive; only called with a value of the same type.
     virtual int do_compare(const AbstractData& other) const = 0;
@@ -538,39 +550,82 @@ private:
 
 // ---------------------------------------------------------- constructed
 
-// Presence bits, most significant bit of the first byte first.
+// Presence bits, most significant bit of the first byte first. Up to 64
+// bits (every presence map of the protocol modules) are held in the object.
 class BitMap {
 public:
+    BitMap() noexcept : local_{} {}
+    // `bits` clear bits.
+    explicit BitMap(std::uint32_t bits) : local_{}
+    {
+        if (bits > localBits)
+            resize(bits);
+        else
+            bitCount_ = bits;
+    }
+    BitMap(const BitMap& other);
+    BitMap& operator=(const BitMap& other);
+    ~BitMap() { release(); }
+
     std::uint32_t size() const { return bitCount_; }
     bool test(std::uint32_t bit) const
     {
-        return bit < bitCount_ && (bytes_[bit / 8] & (0x80u >> (bit % 8))) != 0;
+        return bit < bitCount_ && (data()[bit / 8] & (0x80u >> (bit % 8))) != 0;
     }
     void set(std::uint32_t bit)
     {
         if (bit < bitCount_)
-            bytes_[bit / 8] |= static_cast<unsigned char>(0x80u >> (bit % 8));
+            data()[bit / 8] |= static_cast<unsigned char>(0x80u >> (bit % 8));
     }
     void clear(std::uint32_t bit)
     {
         if (bit < bitCount_)
-            bytes_[bit / 8] &= static_cast<unsigned char>(~(0x80u >> (bit % 8)));
+            data()[bit / 8] &= static_cast<unsigned char>(~(0x80u >> (bit % 8)));
     }
+    // New bits read clear.
     void resize(std::uint32_t bits);
-    const unsigned char* data() const { return bytes_.data(); }
-    unsigned char* data() { return bytes_.data(); }
-    void swap(BitMap& other)
+    const unsigned char* data() const { return onHeap() ? heap_ : local_; }
+    unsigned char* data() { return onHeap() ? heap_ : local_; }
+    void swap(BitMap& other) noexcept;
+
+private:
+    static constexpr std::uint32_t localBits = 64;
+    bool onHeap() const { return bitCount_ > localBits; }
+    static std::size_t bytesFor(std::uint32_t bits) { return (static_cast<std::size_t>(bits) + 7) / 8; }
+    void release() noexcept;
+
+    std::uint32_t bitCount_ = 0;
+    union {
+        unsigned char local_[localBits / 8];
+        unsigned char* heap_;
+    };
+};
+
+// The owned field objects of a SEQUENCE: one slot per field of its
+// descriptor, null for a field without an object. Sized once, from the
+// descriptor.
+class FieldVector {
+public:
+    FieldVector() noexcept = default;
+    explicit FieldVector(std::uint32_t count);
+    FieldVector(const FieldVector&) = delete;
+    FieldVector& operator=(const FieldVector&) = delete;
+    ~FieldVector();
+
+    std::uint32_t size() const { return count_; }
+    AbstractData* get(std::uint32_t index) const { return slots_[index]; }
+    // Takes ownership of `value`, freeing the object it replaces.
+    void reset(std::uint32_t index, AbstractData* value);
+    void swap(FieldVector& other) noexcept
     {
-        std::swap(bitCount_, other.bitCount_);
-        bytes_.swap(other.bytes_);
+        std::swap(slots_, other.slots_);
+        std::swap(count_, other.count_);
     }
 
 private:
-    std::uint32_t bitCount_ = 0;
-    std::vector<unsigned char> bytes_;
+    AbstractData** slots_ = nullptr;
+    std::uint32_t count_ = 0;
 };
-
-using FieldVector = std::vector<std::unique_ptr<AbstractData>>;
 
 // One default value per type, created on first use and never changed: what
 // a const accessor reads for a field or alternative that is not there.
@@ -596,16 +651,26 @@ public:
 
     // Presence ids: optional root fields 0..optionalCount-1, then the
     // extension additions (id optionalCount + k is addition k).
-    bool hasOptionalField(unsigned id) const;
+    bool hasOptionalField(unsigned id) const
+    {
+        if (id < optionalMap_.size())
+            return optionalMap_.test(id);
+        return extensionMap_.test(id - optionalMap_.size());
+    }
     void includeOptionalField(unsigned id, unsigned fieldIndex);
     void removeOptionalField(unsigned id);
 
-    unsigned fieldCount() const { return static_cast<unsigned>(fields_.size()); }
+    unsigned fieldCount() const { return fields_.size(); }
     // The field's object or null (an optional field never included).
-    AbstractData* fieldAt(unsigned index) { return fields_[index].get(); }
-    const AbstractData* fieldAt(unsigned index) const { return fields_[index].get(); }
+    AbstractData* fieldAt(unsigned index) { return fields_.get(index); }
+    const AbstractData* fieldAt(unsigned index) const { return fields_.get(index); }
     // The field's object, created (without changing presence) when missing.
-    AbstractData& fieldObject(unsigned index);
+    AbstractData& fieldObject(unsigned index)
+    {
+        if (AbstractData* field = fields_.get(index))
+            return *field;
+        return createField(index);
+    }
     // Presence id of field `index`: -1 for a mandatory root field.
     int presenceId(unsigned index) const;
     bool isFieldPresent(unsigned index) const;
@@ -622,7 +687,7 @@ public:
     template <class T>
     const T& fieldAs(unsigned index) const
     {
-        if (const AbstractData* field = fields_[index].get())
+        if (const AbstractData* field = fields_.get(index))
             return static_cast<const T&>(*field);
         return static_cast<const T&>(absentField(index));
     }
@@ -644,6 +709,7 @@ public:
     bool do_accept(ConstVisitor& visitor) const override;
 
 private:
+    AbstractData& createField(unsigned index);
     const AbstractData& absentField(unsigned index) const;
 
     FieldVector fields_;
@@ -739,7 +805,8 @@ class SEQUENCE_OF_Base : public ConstrainedObject {
 public:
     using info_type = SequenceOfTypeInfo;
     using runtime_class = SEQUENCE_OF_Base;
-    using Container = std::vector<std::unique_ptr<AbstractData>>;
+    using Container =
+        std::vector<std::unique_ptr<AbstractData>, detail::PoolAllocator<std::unique_ptr<AbstractData>>>;
 
     explicit SEQUENCE_OF_Base(const SequenceOfTypeInfo* info) : ConstrainedObject(info) {}
     SEQUENCE_OF_Base(CopyTag, const SEQUENCE_OF_Base& other) : SEQUENCE_OF_Base(other) {}

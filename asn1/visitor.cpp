@@ -34,31 +34,7 @@ bool Visitor::visitUnknownExtensions(SEQUENCE&)
 
 bool Visitor::visit(SEQUENCE& seq)
 {
-    const int r = preVisitExtensionRoots(seq);
-    if (r == fail || r == stop)
-        return r != fail;
-    const SequenceTypeInfo* info = seq.info();
-    int lastOptionalId = -1;
-    for (std::uint32_t i = 0; i < info->rootFieldCount; ++i) {
-        const int id = info->fieldIds[i];
-        const int c = visitExtensionRoot(seq, static_cast<int>(i), id);
-        if (c == fail || c == stop)
-            return c != fail;
-        if (id != -1)
-            lastOptionalId = id;
-    }
-    if (r != goOn)
-        return true;
-    const int e = preVisitExtensions(seq);
-    if (e != goOn)
-        return e != fail;
-    int presenceId = lastOptionalId;
-    for (unsigned i = info->rootFieldCount; i < seq.fieldCount(); ++i) {
-        const int k = visitKnownExtension(seq, static_cast<int>(i), ++presenceId);
-        if (k != goOn)
-            return k != fail;
-    }
-    return visitUnknownExtensions(seq);
+    return walk(*this, seq);
 }
 
 bool ConstVisitor::do_visit(const AbstractData&)
@@ -150,32 +126,7 @@ bool ConstVisitor::afterVisitSequence(const SEQUENCE&)
 
 bool ConstVisitor::visit(const SEQUENCE& seq)
 {
-    if (!preVisitExtensionRoots(seq))
-        return false;
-    const SequenceTypeInfo* info = seq.info();
-    int lastOptionalId = -1;
-    for (std::uint32_t i = 0; i < info->rootFieldCount; ++i) {
-        const int id = info->fieldIds[i];
-        if (id != -1) {
-            lastOptionalId = id;
-            if (!seq.hasOptionalField(static_cast<unsigned>(id)))
-                continue;
-        }
-        if (!visitExtensionRoot(seq, static_cast<int>(i)))
-            return false;
-    }
-    if (seq.extensionMap().size() == 0)
-        return afterVisitSequence(seq);
-    if (!preVisitExtensions(seq))
-        return false;
-    int presenceId = lastOptionalId;
-    for (unsigned i = info->rootFieldCount; i < seq.fieldCount(); ++i) {
-        ++presenceId;
-        if (seq.hasOptionalField(static_cast<unsigned>(presenceId)) &&
-            !visitKnownExtension(seq, static_cast<int>(i)))
-            return false;
-    }
-    return afterVisitSequence(seq);
+    return walk(*this, seq);
 }
 
 } // namespace ASN1

@@ -43,7 +43,14 @@ public:
     virtual int visitKnownExtension(SEQUENCE& seq, int index, int presenceId);
     virtual bool visitUnknownExtensions(SEQUENCE& seq);
 
-    bool visit(SEQUENCE& seq);
+    // The walk of a SEQUENCE through the hooks above. A coder whose class is
+    // final overrides it with walk(*this, seq): its hooks are then called
+    // directly, not through the table, once per field.
+    virtual bool visit(SEQUENCE& seq);
+
+protected:
+    template <class V>
+    static bool walk(V& visitor, SEQUENCE& seq);
 };
 
 class ConstVisitor {
@@ -73,7 +80,73 @@ public:
     virtual bool visitKnownExtension(const SEQUENCE& seq, int index);
     virtual bool afterVisitSequence(const SEQUENCE& seq);
 
-    bool visit(const SEQUENCE& seq);
+    // As Visitor::visit.
+    virtual bool visit(const SEQUENCE& seq);
+
+protected:
+    template <class V>
+    static bool walk(V& visitor, const SEQUENCE& seq);
 };
+
+template <class V>
+bool Visitor::walk(V& v, SEQUENCE& seq)
+{
+    const int r = v.preVisitExtensionRoots(seq);
+    if (r == fail || r == stop)
+        return r != fail;
+    const SequenceTypeInfo* info = seq.info();
+    int lastOptionalId = -1;
+    for (std::uint32_t i = 0; i < info->rootFieldCount; ++i) {
+        const int id = info->fieldIds[i];
+        const int c = v.visitExtensionRoot(seq, static_cast<int>(i), id);
+        if (c == fail || c == stop)
+            return c != fail;
+        if (id != -1)
+            lastOptionalId = id;
+    }
+    if (r != goOn)
+        return true;
+    const int e = v.preVisitExtensions(seq);
+    if (e != goOn)
+        return e != fail;
+    int presenceId = lastOptionalId;
+    for (unsigned i = info->rootFieldCount; i < seq.fieldCount(); ++i) {
+        const int k = v.visitKnownExtension(seq, static_cast<int>(i), ++presenceId);
+        if (k != goOn)
+            return k != fail;
+    }
+    return v.visitUnknownExtensions(seq);
+}
+
+template <class V>
+bool ConstVisitor::walk(V& v, const SEQUENCE& seq)
+{
+    if (!v.preVisitExtensionRoots(seq))
+        return false;
+    const SequenceTypeInfo* info = seq.info();
+    int lastOptionalId = -1;
+    for (std::uint32_t i = 0; i < info->rootFieldCount; ++i) {
+        const int id = info->fieldIds[i];
+        if (id != -1) {
+            lastOptionalId = id;
+            if (!seq.hasOptionalField(static_cast<unsigned>(id)))
+                continue;
+        }
+        if (!v.visitExtensionRoot(seq, static_cast<int>(i)))
+            return false;
+    }
+    if (seq.extensionMap().size() == 0)
+        return v.afterVisitSequence(seq);
+    if (!v.preVisitExtensions(seq))
+        return false;
+    int presenceId = lastOptionalId;
+    for (unsigned i = info->rootFieldCount; i < seq.fieldCount(); ++i) {
+        ++presenceId;
+        if (seq.hasOptionalField(static_cast<unsigned>(presenceId)) &&
+            !v.visitKnownExtension(seq, static_cast<int>(i)))
+            return false;
+    }
+    return v.afterVisitSequence(seq);
+}
 
 } // namespace ASN1

@@ -5,50 +5,14 @@
 
 #include <cstdlib>
 #include <iterator>
-#include <new>
 #include <vector>
 
 #include "asn1/asn1.hpp"
 #include "asn1/modules/LGCP.hpp"
 
-// Every allocation of the program goes through here, so a case can count the
+// Every allocation of the program is counted, so a case can count the
 // ones its own loop makes.
-namespace {
-std::size_t g_allocations = 0;
-}
-
-// g++ inlines these pairs and then takes free() for a mismatch of the
-// replaced operator new; the pairing is right by construction.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size)
-{
-    ++g_allocations;
-    if (void* p = std::malloc(size == 0 ? 1 : size))
-        return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-#pragma GCC diagnostic pop
+#include "alloc_count.hpp"
 
 namespace {
 
@@ -148,13 +112,13 @@ void EncodeCase(benchmark::State& state, LGCP::Message (*make)())
     ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
     std::vector<char> out;
     out.reserve(1024);
-    const std::size_t before = g_allocations;
+    const std::size_t before = Bench::allocations;
     for (auto _ : state) {
         out.clear();
         benchmark::DoNotOptimize(env.encode(m, std::back_inserter(out)));
         benchmark::ClobberMemory();
     }
-    Report(state, g_allocations - before);
+    Report(state, Bench::allocations - before);
     state.counters["octets"] = static_cast<double>(out.size());
 }
 
@@ -162,14 +126,14 @@ void DecodeCase(benchmark::State& state, LGCP::Message (*make)())
 {
     const std::vector<char> bytes = Encode(make());
     ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
-    const std::size_t before = g_allocations;
+    const std::size_t before = Bench::allocations;
     for (auto _ : state) {
         LGCP::Message m;
         if (!env.decode(bytes.data(), bytes.data() + bytes.size(), m, true))
             std::abort();
         benchmark::DoNotOptimize(m);
     }
-    Report(state, g_allocations - before);
+    Report(state, Bench::allocations - before);
 }
 
 // A whole exchange step: the message decoded from the wire and encoded back.
@@ -179,7 +143,7 @@ void RoundTripCase(benchmark::State& state, LGCP::Message (*make)())
     ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
     std::vector<char> out;
     out.reserve(1024);
-    const std::size_t before = g_allocations;
+    const std::size_t before = Bench::allocations;
     for (auto _ : state) {
         LGCP::Message m;
         if (!env.decode(bytes.data(), bytes.data() + bytes.size(), m, true))
@@ -189,7 +153,7 @@ void RoundTripCase(benchmark::State& state, LGCP::Message (*make)())
             std::abort();
         benchmark::DoNotOptimize(out.data());
     }
-    Report(state, g_allocations - before);
+    Report(state, Bench::allocations - before);
 }
 
 BENCHMARK_CAPTURE(EncodeCase, CreateRtp, CreateRtpMessage);

@@ -1,6 +1,8 @@
-// Event-loop costs: arming and firing a one-shot timer, and one descriptor
+// Event-loop costs: arming and firing a one-shot timer, one descriptor
 // event carried through poll and dispatch (a pipe written, then read by the
-// loop's callback).
+// loop's callback), and a loop pass with nothing to do.
+
+#include "alloc_count.hpp"
 
 #include "core/clock.hpp"
 #include "core/event.hpp"
@@ -51,19 +53,40 @@ struct Reader {
     }
 };
 
+// A pipe whose read end the loop watches for a Reader.
+struct WatchedPipe {
+    WatchedPipe()
+    {
+        if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0)
+            return;
+        ev.Bind("bench", &Reader::On, &r);
+        ev.Schedule(Fd(fds[0]), POLLIN);
+    }
+    ~WatchedPipe()
+    {
+        ev.Release();
+        if (fds[0] >= 0) {
+            ::close(fds[0]);
+            ::close(fds[1]);
+        }
+    }
+    bool ok() const { return fds[0] >= 0; }
+    int fds[2] = {-1, -1};
+    Reader r;
+    Event ev;
+};
+
 // One byte through a pipe per iteration; `range(0)` idle descriptors are
 // registered beside it (each is polled and served on every pass).
 void BM_DescriptorEventDispatch(benchmark::State& state)
 {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+    WatchedPipe pipe;
+    if (!pipe.ok()) {
         state.SkipWithError("pipe2");
         return;
     }
-    Reader r;
-    Event ev;
-    ev.Bind("bench", &Reader::On, &r);
-    ev.Schedule(Fd(fds[0]), POLLIN);
+    auto& fds = pipe.fds;
+    Reader& r = pipe.r;
     std::vector<int> idle_fds;
     std::vector<std::unique_ptr<Event>> idle;
     for (int i = 0; i < state.range(0); ++i) {
@@ -84,14 +107,55 @@ void BM_DescriptorEventDispatch(benchmark::State& state)
     }
     if (r.reads != static_cast<int>(state.iterations()))
         state.SkipWithError("lost events");
-    ev.Release();
     idle.clear();
     for (int fd : idle_fds)
         ::close(fd);
-    ::close(fds[0]);
-    ::close(fds[1]);
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_DescriptorEventDispatch)->Arg(0)->Arg(16);
+
+struct IdleDpc {
+    int calls = 0;
+    void Run() { ++calls; }
+};
+
+struct IdlePlugin : TimerPoolPlugin {
+    int poll_wait() override { return -1; }
+};
+
+// A pass with nothing to do, as the server's loop makes between commands: a
+// timer armed for later, a descriptor that stays quiet, deferred calls
+// active (each runs twice per pass) and a timer plugin hooked. Reports the
+// heap allocations per pass, which must be none.
+void BM_IdleLoopPass(benchmark::State& state)
+{
+    WatchedPipe quiet;
+    if (!quiet.ok()) {
+        state.SkipWithError("pipe2");
+        return;
+    }
+    Tick later;
+    later.timer.set(3600000, &Tick::OnFire, &later);
+    IdleDpc work[4];
+    Dpc dpcs[4];
+    for (int i = 0; i < 4; ++i) {
+        dpcs[i].Bind(&work[i], &IdleDpc::Run);
+        dpcs[i].Activate();
+    }
+    IdlePlugin plugin;
+    plugin.timerHook();
+    multiplexer.run_once(0); // registrations settle, working copies grow
+    const std::size_t before = Bench::allocations;
+    for (auto _ : state)
+        multiplexer.run_once(0);
+    state.counters["allocs/pass"] = benchmark::Counter(static_cast<double>(Bench::allocations - before),
+                                                       benchmark::Counter::kAvgIterations);
+    plugin.timerUnhook();
+    for (auto& d : dpcs)
+        d.Deactivate();
+    later.timer.reset();
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_IdleLoopPass);
 
 } // namespace

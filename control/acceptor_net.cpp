@@ -13,6 +13,7 @@ namespace Control {
 
 int (*AcceptorNet::sys_socket)(int, int, int) = &::socket;
 int (*AcceptorNet::sys_listen)(int, int) = &::listen;
+int (*AcceptorNet::sys_getsockopt)(int, int, int, void*, socklen_t*) = &::getsockopt;
 
 AcceptorNet::AcceptorNet() : AcceptorNet(0)
 {}
@@ -146,15 +147,17 @@ void AcceptorNetCheckConnection::CheckConnection()
         bool dead = false;
         // The first two octets of struct tcp_info: TCP state, congestion
         // avoidance state.
+        // A kernel (or emulator) may return fewer octets than asked for: a
+        // field it did not fill says nothing about the connection.
         unsigned char info[92] = {};
         socklen_t len = sizeof info;
-        if (getsockopt(check_fd_.get(), IPPROTO_TCP, TCP_INFO, info, &len) == 0) {
+        if (sys_getsockopt(check_fd_.get(), IPPROTO_TCP, TCP_INFO, info, &len) == 0 && len >= 1) {
             if (info[0] != TCP_ESTABLISHED) {
                 if (log_)
                     std::cerr << "connection from " << name_ << " closed: tcp socket change state."
                               << std::endl;
                 dead = true;
-            } else if (check_state_ == CheckConnectionState::CheckConnection) {
+            } else if (check_state_ == CheckConnectionState::CheckConnection && len >= 2) {
                 if (info[1] != 0) {
                     if (countdown_ > 0)
                         --countdown_;

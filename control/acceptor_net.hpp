@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include <sys/socket.h>
+
 namespace Control {
 
 class AcceptorNet : public StreamAcceptor<ServiceNet, INet4::Addr> {
@@ -28,6 +30,7 @@ public:
     // them fail.
     static int (*sys_socket)(int, int, int);
     static int (*sys_listen)(int, int);
+    static int (*sys_getsockopt)(int, int, int, void*, socklen_t*);
 
 protected:
     int CreateSocket() override;

@@ -192,6 +192,18 @@ void Server::SendMsg(LGCP::Message& message)
 
 void Server::Transmit(LGCP::Message& message, bool signal)
 {
+    if (link_ != nullptr && (!signal || link_->state() == Control::Service::State::Connected)) {
+        // Encoded straight into the frame, after the stack's header room.
+        Packet pkt = link_->NewPayload();
+        char* const at = reinterpret_cast<char*>(pkt.tail_space());
+        std::size_t length = 0;
+        if (lgcp_encode(message, at, at + pkt.tailroom(), length)) {
+            pkt.extend(static_cast<unsigned int>(length));
+            link_->Send(pkt);
+            return;
+        }
+        // Invalid, or larger than a packet: the path below says which.
+    }
     std::vector<char> bytes;
     bytes.reserve(200);
     if (!lgcp_encode(message, bytes)) {

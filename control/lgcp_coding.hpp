@@ -11,7 +11,10 @@
 namespace CtrlSrv {
 
 bool lgcp_decode(char const* data, std::size_t length, LGCP::Message& message);
-// Appends the encoding to `out`; on failure `out` holds what was produced.
+// Appends the encoding to `out`; on failure `out` is as it was.
 bool lgcp_encode(LGCP::Message const& message, std::vector<char>& out);
+// Encodes into [first, last): false for an invalid message or one that does
+// not fit.
+bool lgcp_encode(LGCP::Message const& message, char* first, char* last, std::size_t& length);
 
 } // namespace CtrlSrv

@@ -65,33 +65,71 @@ void Service::Disconnect()
     deactivate();
 }
 
-void Service::Send(char const* data, int length)
+namespace {
+Profile::Point& prepare_point()
+{
+    static Profile::Point point("Control::Service::Send [1]");
+    return point;
+}
+Profile::Point& transmit_point()
+{
+    static Profile::Point point("Control::Service::Send [2]");
+    return point;
+}
+} // namespace
+
+bool Service::MaySend(long length) const
 {
     if (state_ == State::Deactivating)
-        return;
+        return false;
     if (state_ != State::Connected) {
         if (log_)
             std::cerr << "Control::Service::Send() ignore Send request in " << GetTextNotation(state_)
                       << " state." << std::endl;
-        return;
+        return false;
     }
-    if (length < 0 || static_cast<unsigned int>(length) > Tpkt_protocol::max_payload) {
+    if (length < 0 || static_cast<unsigned long>(length) > Tpkt_protocol::max_payload) {
         // One TPKT frame cannot carry it; a truncated length field would
         // desynchronise the peer.
         std::cerr << "Control::Service::Send() refuse payload of " << length << " bytes, max "
                   << Tpkt_protocol::max_payload << "." << std::endl;
-        return;
+        return false;
     }
-    static Profile::Point prepare("Control::Service::Send [1]");
-    static Profile::Point transmit("Control::Service::Send [2]");
-    prepare.begin();
+    return true;
+}
+
+void Service::Transmit(Packet& pkt)
+{
+    transmit_point().begin();
+    message(pkt);
+    transmit_point().end();
+}
+
+void Service::Send(char const* data, int length)
+{
+    if (!MaySend(length))
+        return;
+    prepare_point().begin();
     Packet pkt;
     prepare_head(pkt);
     pkt.put(data, static_cast<unsigned int>(length));
-    prepare.end();
-    transmit.begin();
-    message(pkt);
-    transmit.end();
+    prepare_point().end();
+    Transmit(pkt);
+}
+
+Packet Service::NewPayload()
+{
+    prepare_point().begin();
+    Packet pkt;
+    prepare_head(pkt);
+    prepare_point().end();
+    return pkt;
+}
+
+void Service::Send(Packet& payload)
+{
+    if (MaySend(static_cast<long>(payload.length())))
+        Transmit(payload);
 }
 
 void Service::service_name(std::string const& name)

@@ -11,6 +11,7 @@
 #include "core/fd.hpp"
 #include "core/measure.hpp"
 #include "core/inet.hpp"
+#include "core/packet.hpp"
 #include "core/protocol.hpp"
 
 #include <cstdint>
@@ -44,6 +45,11 @@ public:
     void Disconnect();
     // Sends one payload as one TPKT frame while Connected.
     void Send(char const* data, int length);
+    // A packet with the stack's head room: a payload written straight into
+    // its tail room and sent with Send(Packet&) is never copied.
+    Packet NewPayload();
+    // Sends the packet's content as one TPKT frame, as Send(data, length).
+    void Send(Packet& payload);
 
     void Bind(Notify* notify) { notify_ = notify; }
     void UnBind() { notify_ = nullptr; }
@@ -78,6 +84,12 @@ protected:
 
     StrmProtocol& stream() const noexcept { return *stream_; }
 
+private:
+    // The state and size checks of a send, with their lines.
+    bool MaySend(long length) const;
+    void Transmit(Packet& pkt);
+
+protected:
     std::string name_;
     bool log_ = true;
     State::Type state_ = State::Idle;

@@ -28,6 +28,8 @@ void Tpkt_protocol::message(Packet& pkt)
 void Tpkt_protocol::receive(Packet& pkt)
 {
     while (pkt.length() > 0) {
+        if (state_ == idle && receive_in_place(pkt))
+            continue;
         switch (state_) {
         case idle:
             receive_idle(pkt);
@@ -89,6 +91,31 @@ void Tpkt_protocol::on_timeout(Timer*)
 {
     std::clog << " TPKT packet timeout." << std::endl;
     reset();
+}
+
+// The usual case, a whole frame (RFC 1006 section 6) at the front of the
+// chunk, is delivered without copying its payload: the packet's window is
+// narrowed to the payload for the receiver, then moved on past the frame.
+// Anything else (a partial frame, garbage, an empty payload, whose delivery
+// waits for the next byte) takes the byte-by-byte path.
+bool Tpkt_protocol::receive_in_place(Packet& pkt)
+{
+    unsigned int const len = pkt.length();
+    if (len < header_size)
+        return false;
+    std::uint8_t const* d = pkt.data();
+    unsigned int const frame = (static_cast<unsigned int>(d[2]) << 8) | d[3];
+    if (d[0] != 0x03 || d[1] != 0x00 || frame <= header_size || frame > len)
+        return false;
+    unsigned int const rest = len - frame;
+    pkt.drop(header_size);
+    pkt.trim(rest);
+    on_message(pkt);
+    if (pkt.null())
+        return true; // nothing is left to read
+    pkt.drop(pkt.length());
+    pkt.extend(rest);
+    return true;
 }
 
 void Tpkt_protocol::receive_idle(Packet& pkt)

@@ -2,7 +2,9 @@
 // TPKT framing (RFC 1006 section 6): version 3, reserved 0, a 16-bit
 // big-endian length that counts the 4 header octets, then the payload. The
 // receiver works byte by byte, resynchronises on garbage and abandons a frame
-// that stays incomplete for 3000 ms.
+// that stays incomplete for 3000 ms. A whole frame at the front of a received
+// chunk goes up in place, inside the received packet; the receiver of a
+// payload reads it (it may consume it) and keeps nothing of the packet.
 
 #include "core/packet.hpp"
 #include "core/protocol.hpp"
@@ -37,6 +39,7 @@ public:
     Protocol_name const& name_object() const noexcept { return name_obj_; }
 
 private:
+    bool receive_in_place(Packet& pkt);
     void receive_idle(Packet& pkt);
     void receive_wait_r(Packet& pkt);
     void receive_len_1(Packet& pkt);

@@ -239,7 +239,9 @@ int Multiplexer::timerPoll_schedule()
 {
     if (plugins_.empty())
         return -1;
-    TimerPollNotify guard;
+    // The member working copy keeps its capacity: no allocation per pass.
+    TimerPollNotify& guard = plugin_sweep_;
+    guard.pending.clear();
     guard.pending.swap(plugins_);
     plugin_pass_ = &guard;
     int best = -1;

@@ -122,6 +122,7 @@ private:
     Measure event_measure_;
     Measure timer_measure_;
     std::vector<TimerPoolPlugin*> plugins_;
+    TimerPollNotify plugin_sweep_;
     TimerPollNotify* plugin_pass_ = nullptr;
     int wd_ = -1;
     DeviceOpen wd_open_ = nullptr;

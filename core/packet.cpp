@@ -289,6 +289,16 @@ void Packet::drop(unsigned int n)
     check("pull");
 }
 
+void Packet::trim(unsigned int n)
+{
+    require(!null(), "null packet");
+    require(n <= length(), "len<=_length()");
+    if (n == 0)
+        return;
+    writable()->end -= n;
+    check("trim");
+}
+
 std::uint8_t const* Packet::data() const noexcept
 {
     _Packet const* p = buf.get();

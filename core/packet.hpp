@@ -79,6 +79,7 @@ public:
     std::uint8_t* tail_space();                        // first byte of tail room
     void extend(unsigned int n);                       // take n bytes of tail room as content
     void drop(unsigned int n);                         // consume n bytes from the front
+    void trim(unsigned int n);                         // give n bytes at the end back to tail room
     std::uint8_t const* data() const noexcept;         // content, null for a null packet
     std::uint8_t operator[](unsigned int index) const; // content byte
 

@@ -38,7 +38,10 @@ int Ioctl(int fd, std::uint32_t request, void* arg = nullptr);
 // ioctl(2) whose argument is a value rather than a record.
 int IoctlValue(int fd, std::uint32_t request, unsigned long value);
 
-// close(2).
+// close(2). The simulated board keeps a table by descriptor: one that Open
+// returned and is closed here leaves it at once; one closed with close(2)
+// (an OwnedFd) leaves it at the next Open of any device. Duplicates (dup(2))
+// may be closed either way.
 int Close(int fd);
 
 // ioctl(2) on a socket for a network-interface request (SIOCGIFFLAGS,

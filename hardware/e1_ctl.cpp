@@ -219,7 +219,8 @@ bool E1Ctl::CheckOpenCas()
 void E1Ctl::CloseCasDriver()
 {
     cas_event_.Release();
-    cas_fd_.reset();
+    if (cas_fd_)
+        Driver::Close(cas_fd_.release());
     // Whatever the driver had open went with it.
     for (auto& open : cas_open_)
         open = 0;

@@ -12,6 +12,7 @@
 #include "sim/rtp_ext.hpp"
 #include "sim/watchdog.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -157,25 +158,29 @@ Device* Board::Find(const std::string& path) const
     return nullptr;
 }
 
+Board::Opens::iterator Board::Drop(Opens::iterator it)
+{
+    OpenFile& open = it->second;
+    open.device->Closed(open.fd);
+    ::close(open.fd);
+    if (open.program >= 0)
+        by_descriptor_[static_cast<std::size_t>(open.program)] = nullptr;
+    return opens_.erase(it);
+}
+
 void Board::CloseAllOpens()
 {
-    for (auto& [ino, open] : opens_) {
-        open.device->Closed(open.fd);
-        ::close(open.fd);
-    }
-    opens_.clear();
+    for (auto it = opens_.begin(); it != opens_.end();)
+        it = Drop(it);
 }
 
 void Board::ForgetStaleOpens()
 {
     for (auto it = opens_.begin(); it != opens_.end();) {
-        if (PeerGone(it->second.fd)) {
-            it->second.device->Closed(it->second.fd);
-            ::close(it->second.fd);
-            it = opens_.erase(it);
-        } else {
+        if (PeerGone(it->second.fd))
+            it = Drop(it);
+        else
             ++it;
-        }
     }
 }
 
@@ -186,15 +191,20 @@ void Board::Reset()
     for (const auto& d : devices_)
         d->Reset();
     absent_.clear();
+    absent_devices_.clear();
     counts_.clear();
+    requests_.clear();
     failures_.clear();
     log_.clear();
+    log_first_ = 0;
     log_limit_ = 8192;
     log_quiet_ = false;
 }
 
 bool Board::TakeFailure(const std::string& path, std::uint32_t request, int& error)
 {
+    if (failures_.empty())
+        return false;
     for (std::uint32_t key : {request, request == kOpen ? kOpen : kAny}) {
         auto it = failures_.find({path, key});
         if (it != failures_.end() && it->second.count > 0) {
@@ -207,13 +217,34 @@ bool Board::TakeFailure(const std::string& path, std::uint32_t request, int& err
     return false;
 }
 
+Request& Board::NextLogEntry()
+{
+    if (log_.size() < log_limit_) {
+        log_.emplace_back();
+        return log_.back();
+    }
+    // Full: the oldest entry is overwritten, its storage kept.
+    Request& r = log_[log_first_];
+    log_first_ = (log_first_ + 1) % log_.size();
+    return r;
+}
+
 void Board::Record(Request&& r, bool quiet)
 {
-    if (quiet && !log_quiet_)
+    if ((quiet && !log_quiet_) || log_limit_ == 0)
         return;
-    log_.push_back(std::move(r));
-    while (log_.size() > log_limit_)
-        log_.pop_front();
+    NextLogEntry() = std::move(r);
+}
+
+void Board::Enter(int program, OpenFile* open)
+{
+    const auto slot = static_cast<std::size_t>(program);
+    if (by_descriptor_.size() <= slot)
+        by_descriptor_.resize(slot + 1);
+    // A number closed without Close and given out again.
+    if (OpenFile* stale = by_descriptor_[slot])
+        stale->program = -1;
+    by_descriptor_[slot] = open;
 }
 
 int Board::Open(const char* path, int flags)
@@ -240,6 +271,8 @@ int Board::Open(const char* path, int flags)
         sv[0] = ::open("/dev/null", flags & (O_ACCMODE | O_NONBLOCK | O_CLOEXEC));
         if (sv[0] < 0)
             error = errno;
+        else
+            Enter(sv[0], nullptr);
     } else if (error == 0) {
         int type = SOCK_SEQPACKET;
         if (flags & O_NONBLOCK)
@@ -259,12 +292,9 @@ int Board::Open(const char* path, int flags)
                 ::close(sv[1]);
             } else {
                 auto old = opens_.find(st.st_ino);
-                if (old != opens_.end()) {
-                    old->second.device->Closed(old->second.fd);
-                    ::close(old->second.fd);
-                    opens_.erase(old);
-                }
-                opens_.emplace(st.st_ino, OpenFile{d, sv[1]});
+                if (old != opens_.end())
+                    Drop(old);
+                Enter(sv[0], &opens_.emplace(st.st_ino, OpenFile{d, sv[1], sv[0]}).first->second);
                 d->Opened(sv[1], sv[0]);
             }
         }
@@ -281,56 +311,87 @@ int Board::Open(const char* path, int flags)
 
 int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, bool by_value)
 {
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return -1; // EBADF from fstat
     std::lock_guard<std::mutex> g(lock_);
-    auto it = S_ISSOCK(st.st_mode) ? opens_.find(st.st_ino) : opens_.end();
-    if (it != opens_.end() && PeerGone(it->second.fd)) {
-        // The inode was reused by a socket that is not a device open.
-        it->second.device->Closed(it->second.fd);
-        ::close(it->second.fd);
-        opens_.erase(it);
-        it = opens_.end();
+    OpenFile* open = nullptr;
+    if (fd >= 0 && static_cast<std::size_t>(fd) < by_descriptor_.size())
+        open = by_descriptor_[static_cast<std::size_t>(fd)];
+    if (open == nullptr) {
+        // Not a descriptor that Open returned: a duplicate of one, found by
+        // the inode of its socket, or no device at all.
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            return -1; // EBADF from fstat
+        auto it = S_ISSOCK(st.st_mode) ? opens_.find(st.st_ino) : opens_.end();
+        if (it != opens_.end() && PeerGone(it->second.fd)) {
+            // The inode was reused by a socket that is not a device open.
+            Drop(it);
+            it = opens_.end();
+        }
+        if (it == opens_.end()) {
+            errno = ENOTTY;
+            return -1;
+        }
+        open = &it->second;
     }
-    if (it == opens_.end()) {
-        errno = ENOTTY;
-        return -1;
+    Device* d = open->device;
+    // The counters are map nodes, which stay where they are until Reset
+    // (which forgets every open).
+    if (open->last_count == nullptr || open->last_request != request) {
+        open->last_count = &requests_[{d, request}];
+        open->last_request = request;
     }
-    Device* d = it->second.device;
-    Request r;
-    r.device = d->path();
-    r.request = request;
-    ++counts_[{r.device, request}];
+    ++*open->last_count;
 
     std::uint32_t size = Driver::RequestSize(request);
     if (size == 0)
         size = d->RecordSize(request);
     const std::uint32_t words = size / 4;
+    // The argument words as the program gave them, for the log; kept on the
+    // stack for every request of the board.
+    std::uint32_t given[64];
+    std::vector<std::uint32_t> large;
+    std::uint32_t* in = given;
+    std::uint32_t inCount = 0;
     Outcome o;
     // A request that takes a value (a time slot) carries no record, whatever
     // size its number names.
     if (size > 0 && arg == nullptr && !(by_value && d->TakesValue(request))) {
         if (by_value)
-            r.in.push_back(static_cast<std::uint32_t>(value));
+            given[inCount++] = static_cast<std::uint32_t>(value);
         o = Outcome{-1, EFAULT, false};
     } else {
         if (by_value) {
-            r.in.push_back(static_cast<std::uint32_t>(value));
-        } else {
-            r.in.resize(words);
-            if (words > 0)
-                std::memcpy(r.in.data(), arg, words * 4);
+            given[inCount++] = static_cast<std::uint32_t>(value);
+        } else if (words > 0) {
+            if (words > std::size(given)) {
+                large.resize(words);
+                in = large.data();
+            }
+            std::memcpy(in, arg, words * 4);
+            inCount = words;
         }
-        if (!Refused(r.device, request, o))
-            o = d->IoctlOn(it->second.fd, request, arg, value);
-        if (o.result >= 0 && !by_value && words > 0 &&
-            (Driver::RequestDir(request) & Driver::kDirRead) != 0) {
-            r.out.resize(words);
-            std::memcpy(r.out.data(), arg, words * 4);
-        }
+        // Refusals are looked up only while some are asked for.
+        if ((absent_devices_.empty() && failures_.empty()) || !Refused(d->path(), request, o))
+            o = d->IoctlOn(open->fd, request, arg, value);
     }
-    return Finish(std::move(r), o);
+    if ((!o.quiet || log_quiet_) && log_limit_ > 0) {
+        Request& r = NextLogEntry();
+        r.device.assign(d->path());
+        r.request = request;
+        r.name.clear();
+        r.in.assign(in, in + inCount);
+        r.out.clear();
+        if (o.result >= 0 && !by_value && words > 0 && arg != nullptr &&
+            (Driver::RequestDir(request) & Driver::kDirRead) != 0) {
+            const auto* answered = static_cast<const std::uint32_t*>(arg);
+            r.out.assign(answered, answered + words);
+        }
+        r.result = o.result;
+        r.error = o.result < 0 ? o.error : 0;
+    }
+    if (o.result < 0)
+        errno = o.error;
+    return o.result;
 }
 
 bool Board::Refused(const std::string& path, std::uint32_t request, Outcome& o)
@@ -355,6 +416,21 @@ int Board::Finish(Request&& r, const Outcome& o)
     return o.result;
 }
 
+int Board::Close(int fd)
+{
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        if (fd >= 0 && static_cast<std::size_t>(fd) < by_descriptor_.size()) {
+            if (OpenFile* open = by_descriptor_[static_cast<std::size_t>(fd)])
+                open->program = -1;
+            by_descriptor_[static_cast<std::size_t>(fd)] = nullptr;
+        }
+    }
+    // The open itself lives on while a duplicate does; the board notices
+    // its end when the last one goes.
+    return ::close(fd);
+}
+
 int Board::NetIoctl(std::uint32_t request, void* ifreq)
 {
     std::lock_guard<std::mutex> g(lock_);
@@ -364,7 +440,7 @@ int Board::NetIoctl(std::uint32_t request, void* ifreq)
     r.request = request;
     r.name = NetIfs::NameOf(ifreq);
     r.in = NetIfs::WordsIn(request, ifreq);
-    ++counts_[{r.device, request}];
+    ++requests_[{&netifs, request}];
     Outcome o;
     if (!Refused(r.device, request, o))
         o = netifs.Ioctl(request, ifreq, 0);
@@ -376,6 +452,10 @@ int Board::NetIoctl(std::uint32_t request, void* ifreq)
 std::uint64_t Board::Count(const std::string& path, std::uint32_t request) const
 {
     std::lock_guard<std::mutex> g(lock_);
+    if (request != kOpen) {
+        auto it = requests_.find({Find(path), request});
+        return it == requests_.end() ? 0 : it->second;
+    }
     auto it = counts_.find({path, request});
     return it == counts_.end() ? 0 : it->second;
 }
@@ -383,13 +463,18 @@ std::uint64_t Board::Count(const std::string& path, std::uint32_t request) const
 std::vector<Request> Board::Log() const
 {
     std::lock_guard<std::mutex> g(lock_);
-    return {log_.begin(), log_.end()};
+    std::vector<Request> out;
+    out.reserve(log_.size());
+    for (std::size_t i = 0; i < log_.size(); ++i)
+        out.push_back(log_[(log_first_ + i) % log_.size()]);
+    return out;
 }
 
 void Board::ClearLog()
 {
     std::lock_guard<std::mutex> g(lock_);
     log_.clear();
+    log_first_ = 0;
 }
 
 void Board::LogQuiet(bool on)
@@ -401,9 +486,15 @@ void Board::LogQuiet(bool on)
 void Board::SetLogLimit(std::size_t limit)
 {
     std::lock_guard<std::mutex> g(lock_);
+    // In order again, the newest `limit` kept.
+    std::vector<Request> ordered;
+    const std::size_t keep = std::min(limit, log_.size());
+    ordered.reserve(keep);
+    for (std::size_t i = log_.size() - keep; i < log_.size(); ++i)
+        ordered.push_back(std::move(log_[(log_first_ + i) % log_.size()]));
+    log_.swap(ordered);
+    log_first_ = 0;
     log_limit_ = limit;
-    while (log_.size() > log_limit_)
-        log_.pop_front();
 }
 
 bool Board::Fail(const std::string& path, std::uint32_t request, int count, int error)
@@ -424,6 +515,12 @@ bool Board::SetPresent(const std::string& path, bool present)
         return false;
     std::lock_guard<std::mutex> g(lock_);
     absent_[path] = !present;
+    if (const Device* d = Find(path)) {
+        absent_devices_.erase(std::remove(absent_devices_.begin(), absent_devices_.end(), d),
+                              absent_devices_.end());
+        if (!present)
+            absent_devices_.push_back(d);
+    }
     return true;
 }
 

@@ -3,8 +3,11 @@
 // The simulated board: the drivers of the board's device files, for the
 // machines that have no board. Each open of a known device returns one end
 // of a SOCK_SEQPACKET socket pair (real poll readiness, real EAGAIN, one
-// record per read); the board keeps the other end. An open is known by the
-// inode of the program's socket, so every dup() of it reaches the same open.
+// record per read); the board keeps the other end. A request costs no system
+// call and no allocation: the descriptor that Open returned finds its open
+// in a table until Close; any other descriptor (a dup() of it) is found by
+// the inode of the program's socket, so every duplicate reaches the same
+// open.
 //
 // Two faces over one model: this C++ API for in-process tests, and a line
 // protocol (Command) that the control socket serves when GW_SIM_SOCKET names
@@ -22,7 +25,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -77,6 +79,7 @@ public:
     // The driver side, called by the simulated backend of the driver port.
     int Open(const char* path, int flags);
     int Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, bool by_value);
+    int Close(int fd);
     // A network-interface request for one of the board's interfaces
     // (NetIfs::Owns); `ifreq` is the kernel's interface record.
     int NetIoctl(std::uint32_t request, void* ifreq);
@@ -87,7 +90,8 @@ public:
     void ClearLog();
     // Also log requests that change nothing (the switch refresh); off after Reset.
     void LogQuiet(bool on);
-    // At most this many entries are kept, the oldest dropped first (8192 after Reset).
+    // At most this many entries are kept, the oldest dropped first (8192 after
+    // Reset); a full log reuses its oldest entry's storage.
     void SetLogLimit(std::size_t limit);
 
     // The next `count` requests of this kind on the device (kOpen: opens,
@@ -125,19 +129,30 @@ private:
     }
     struct OpenFile {
         Device* device;
-        int fd; // the board's end
+        int fd;           // the board's end
+        int program = -1; // the descriptor Open returned, until Close
+        // The count of the request this open received last.
+        std::uint32_t last_request = 0;
+        std::uint64_t* last_count = nullptr;
     };
+    using Opens = std::map<ino_t, OpenFile>;
     struct Failure {
         int count = 0;
         int error = 0;
     };
     bool TakeFailure(const std::string& path, std::uint32_t request, int& error);
+    // The entry to fill for the next logged request.
+    Request& NextLogEntry();
     // An absent device or a failure asked for: `o` says how; false when
     // the request reaches the model.
     bool Refused(const std::string& path, std::uint32_t request, Outcome& o);
     // Logs the request with its outcome, sets errno; the result.
     int Finish(Request&& r, const Outcome& o);
     void Record(Request&& r, bool quiet);
+    // `program` (a descriptor Open returns) stands for `open` from now on.
+    void Enter(int program, OpenFile* open);
+    // Tells the device, closes the board's end, forgets the open.
+    Opens::iterator Drop(Opens::iterator it);
     void ForgetStaleOpens();
     void CloseAllOpens();
     // The board's end and device of the open whose program end has `inode`,
@@ -150,10 +165,14 @@ private:
     mutable std::mutex lock_;
     std::vector<std::unique_ptr<Device>> devices_;
     std::map<std::string, bool> absent_;
-    std::map<ino_t, OpenFile> opens_;
-    std::map<std::pair<std::string, std::uint32_t>, std::uint64_t> counts_;
+    Opens opens_;
+    std::vector<OpenFile*> by_descriptor_; // by the descriptor Open returned
+    std::vector<const Device*> absent_devices_;
+    std::map<std::pair<std::string, std::uint32_t>, std::uint64_t> counts_; // opens, by path
+    std::map<std::pair<const Device*, std::uint32_t>, std::uint64_t> requests_;
     std::map<std::pair<std::string, std::uint32_t>, Failure> failures_;
-    std::deque<Request> log_;
+    std::vector<Request> log_; // a ring once full: log_first_ is the oldest
+    std::size_t log_first_ = 0;
     std::size_t log_limit_ = 8192;
     bool log_quiet_ = false;
 };

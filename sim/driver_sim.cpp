@@ -10,7 +10,6 @@
 #include <iostream>
 
 #include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -48,7 +47,7 @@ int IoctlValue(int fd, std::uint32_t request, unsigned long value)
 
 int Close(int fd)
 {
-    return ::close(fd);
+    return Sim::Board::instance().Close(fd);
 }
 
 int NetIoctl(int socket, unsigned long request, void* ifreq)

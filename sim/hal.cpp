@@ -2,10 +2,12 @@
 
 #include "sim/model_util.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <ostream>
 
 namespace Sim {
@@ -19,19 +21,27 @@ using Util::Word;
 
 } // namespace
 
-Hal::Hal() : Device("/dev/hal")
-{}
+// An Output of all zero bits is a default one (Unset, 0, no disables).
+Hal::Hal() : Device("/dev/hal"), outputs_(static_cast<Output*>(std::calloc(kChannels, sizeof(Output))))
+{
+    if (!outputs_)
+        throw std::bad_alloc();
+}
+
+void Hal::Free::operator()(Output* p) const noexcept
+{
+    std::free(p);
+}
 
 void Hal::Reset()
 {
-    outputs_.clear();
+    std::fill_n(outputs_.get(), kChannels, Output{});
     clock_spi_.Reset();
 }
 
 Hal::Output Hal::Get(std::uint32_t output) const
 {
-    auto it = outputs_.find(output);
-    return it == outputs_.end() ? Output{} : it->second;
+    return output < kChannels ? outputs_[output] : Output{};
 }
 
 std::uint8_t Hal::ReadChannel(std::uint32_t channel) const
@@ -39,14 +49,14 @@ std::uint8_t Hal::ReadChannel(std::uint32_t channel) const
     // A connected output carries its source; follow the chain a few steps
     // (the switch itself cannot loop, a badly programmed table can).
     for (int depth = 0; depth < 16; ++depth) {
-        auto it = outputs_.find(channel);
-        if (it == outputs_.end())
+        if (channel >= kChannels)
             return kIdleRead;
-        switch (it->second.state) {
+        const Output& o = outputs_[channel];
+        switch (o.state) {
         case State::Constant:
-            return static_cast<std::uint8_t>(it->second.value);
+            return static_cast<std::uint8_t>(o.value);
         case State::Connected:
-            channel = it->second.value;
+            channel = o.value;
             continue;
         case State::Unset:
         case State::Disabled:
@@ -110,9 +120,12 @@ Outcome Hal::Ioctl(std::uint32_t request, void* arg, unsigned long)
 std::size_t Hal::Dump(std::ostream& out, std::uint32_t first, std::uint32_t last) const
 {
     std::size_t lines = 0;
-    for (auto it = outputs_.lower_bound(first); it != outputs_.end() && it->first <= last; ++it) {
-        out << it->first << ' ';
-        switch (it->second.state) {
+    for (std::uint32_t channel = first; channel < kChannels && channel <= last; ++channel) {
+        const Output& o = outputs_[channel];
+        if (o.state == State::Unset)
+            continue;
+        out << channel << ' ';
+        switch (o.state) {
         case State::Unset:
             out << "unset";
             break;
@@ -120,11 +133,11 @@ std::size_t Hal::Dump(std::ostream& out, std::uint32_t first, std::uint32_t last
             out << "disabled";
             break;
         case State::Connected:
-            out << "connected " << it->second.value;
+            out << "connected " << o.value;
             break;
         case State::Constant: {
             char hex[8];
-            std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(it->second.value));
+            std::snprintf(hex, sizeof hex, "0x%02X", static_cast<unsigned>(o.value));
             out << "constant " << hex;
             break;
         }

@@ -10,7 +10,8 @@
 #include "sim/hal_clock_spi.hpp"
 
 #include <cstdint>
-#include <map>
+#include <memory>
+#include <vector>
 
 namespace Sim {
 
@@ -26,7 +27,7 @@ public:
     // What a channel that nothing drives reads as: the bus floats high.
     static constexpr std::uint8_t kIdleRead = 0xFF;
 
-    enum class State { Unset, Disabled, Connected, Constant };
+    enum class State { Unset = 0, Disabled, Connected, Constant };
     struct Output {
         State state = State::Unset;
         std::uint32_t value = 0;    // the source, or the constant byte
@@ -52,7 +53,13 @@ public:
     HalClockSpi& clock_spi() noexcept { return clock_spi_; }
 
 private:
-    std::map<std::uint32_t, Output> outputs_;
+    struct Free {
+        void operator()(Output* p) const noexcept;
+    };
+    // Every channel by number: a request finds its output in one step (the
+    // program's switch refresh sends thousands a second). Zeroed pages from
+    // calloc: only the channels the program uses take memory.
+    std::unique_ptr<Output[], Free> outputs_;
     HalClockSpi clock_spi_;
 };
 

@@ -89,6 +89,21 @@ TEST(ValueNotation, Leaves)
     EXPECT_EQ(asValueNotation(list), "{\n  0,\n  9\n}");
 }
 
+TEST(ValueNotation, UnprintableValueGivesNoText)
+{
+    // An alternative the schema does not name, deep in a message: nothing of
+    // the fields printed before it.
+    T::Message m = destroyMessage();
+    m.fieldAs<T::PDU>(2).setSelection(CHOICE::unknownSelection_, nullptr);
+    EXPECT_EQ(asValueNotation(m), "");
+    T::PDU beyond;
+    beyond.setSelection(7, new Null);
+    EXPECT_EQ(asValueNotation(beyond), "");
+    std::ostringstream partial;
+    print_on(partial, m);
+    EXPECT_NE(partial.str(), "") << "the stream keeps what was written before the fault";
+}
+
 TEST(ValueNotation, IntegersBySignedness)
 {
     T::U32 u;

@@ -5,10 +5,12 @@
 #include "control/acceptor_net.hpp"
 #include "control/control_test_helper.hpp"
 
+#include <algorithm>
 #include <cerrno>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -45,6 +47,7 @@ struct AcceptorTest : LoopTest {
             ::close(fd);
         Control::AcceptorNet::sys_socket = &::socket;
         Control::AcceptorNet::sys_listen = &::listen;
+        Control::AcceptorNet::sys_getsockopt = &::getsockopt;
         LoopTest::TearDown();
     }
     int client()
@@ -100,7 +103,46 @@ int fail_listen_once(int fd, int backlog)
     return ::listen(fd, backlog);
 }
 
+// TCP_INFO answered with `tcp_info_octets` octets only, of a healthy
+// connection (established, congestion state open); any other option as the
+// kernel answers it.
+socklen_t tcp_info_octets = 0;
+int short_tcp_info(int fd, int level, int name, void* value, socklen_t* len)
+{
+    if (level != IPPROTO_TCP || name != TCP_INFO)
+        return ::getsockopt(fd, level, name, value, len);
+    auto* octets = static_cast<unsigned char*>(value);
+    const unsigned char healthy[2] = {TCP_ESTABLISHED, 0};
+    for (socklen_t i = 0; i < tcp_info_octets && i < *len; ++i)
+        octets[i] = healthy[i];
+    *len = std::min(*len, tcp_info_octets);
+    return 0;
+}
+
 } // namespace
+
+TEST_F(AcceptorTest, ShortTcpInfoSaysNothingAboutTheConnection)
+{
+    ASSERT_TRUE(acc.Activate());
+    client();
+    pass();
+    Control::AcceptorNet::sys_getsockopt = &short_tcp_info;
+    Capture err(Capture::Err);
+    tcp_info_octets = 0; // no state at all: not read as "not established"
+    advance(1000);
+    EXPECT_EQ(acc.state(), Control::Service::State::Connected) << err.text();
+    client(); // a newcomer starts the check of the served connection
+    pass();
+    ASSERT_EQ(acc.check_state(), TestAcceptor::CheckConnectionState::CheckConnection);
+    tcp_info_octets = 1; // the state, no congestion state: the check goes on
+    advance(1000);
+    EXPECT_EQ(acc.check_state(), TestAcceptor::CheckConnectionState::CheckConnection);
+    tcp_info_octets = 2;
+    advance(1000);
+    EXPECT_EQ(acc.check_state(), TestAcceptor::CheckConnectionState::Idle);
+    EXPECT_EQ(acc.state(), Control::Service::State::Connected);
+    EXPECT_EQ(sink.disconnects, 0);
+}
 
 TEST_F(AcceptorTest, ServesTheFirstAndRefusesTheSecondAtOnce)
 {

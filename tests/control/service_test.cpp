@@ -159,6 +159,24 @@ TEST_F(ServiceTest, OversizedPayloadIsRefusedNotTruncated)
     link.Deactivate();
 }
 
+// A payload written into a packet from NewPayload goes out behind the TPKT
+// header under the same rules as Send(data, length).
+TEST_F(ServiceTest, PayloadWrittenIntoItsPacketIsFramedAndSent)
+{
+    Capture err(Capture::Err);
+    Packet early = link.NewPayload();
+    early.put("no", 2);
+    link.Send(early);
+    EXPECT_NE(err.text().find("ignore Send request in Idle state."), std::string::npos);
+    connect();
+    Packet p = link.NewPayload();
+    EXPECT_EQ(p.headroom(), 4u);
+    p.put("abc", 3);
+    link.Send(p);
+    EXPECT_EQ(read_now(sp.b), (Bytes{0x03, 0x00, 0x00, 0x07, 'a', 'b', 'c'}));
+    link.Deactivate();
+}
+
 TEST_F(ServiceTest, DeactivateGoesIdleWithoutTellingTheSink)
 {
     connect();

@@ -18,7 +18,15 @@ struct Wire : Protocol {
 
 struct Owner : ProtocolsFamily {
     std::vector<Bytes> payloads;
-    void on_message(Packet& p) override { payloads.push_back(bytes_of(p)); }
+    std::vector<std::uint8_t const*> where; // first payload byte as delivered
+    bool consume = false;                   // the receiver eats what it reads
+    void on_message(Packet& p) override
+    {
+        payloads.push_back(bytes_of(p));
+        where.push_back(p.data());
+        if (consume)
+            p.drop(p.length());
+    }
 };
 
 struct TpktTest : LoopTest {
@@ -53,6 +61,34 @@ TEST_F(TpktTest, FramesInOneChunkAreDeliveredInOrder)
     EXPECT_EQ(owner.payloads[0], (Bytes{'A', 'B', 'C'}));
     EXPECT_EQ(owner.payloads[1], (Bytes{'x', 'y'}));
     EXPECT_EQ(tpkt->state(), Tpkt_protocol::idle);
+    EXPECT_FALSE(tpkt->timer_pending());
+}
+
+// Whole frames are handed up inside the received packet, no copy made; a
+// frame cut by the chunk's end, garbage and empty payloads still take the
+// byte-by-byte path, between frames delivered in place.
+TEST_F(TpktTest, WholeFramesGoUpInPlaceAmongTheOtherCases)
+{
+    Bytes chunk = abc_frame;
+    chunk.insert(chunk.end(), {0x55, 0x03, 0x00, 0x00, 0x04}); // garbage, empty payload
+    chunk.insert(chunk.end(), {0x03, 0x00, 0x00, 0x06, 'x', 'y'});
+    chunk.insert(chunk.end(), {0x03, 0x00, 0x00, 0x07, 'p'}); // cut
+    Capture log(Capture::Err);
+    owner.consume = true;
+    Packet p = make_packet(chunk);
+    std::uint8_t const* const start = p.data();
+    tpkt->receive(p);
+    ASSERT_EQ(owner.payloads.size(), 3u);
+    EXPECT_EQ(owner.payloads[0], (Bytes{'A', 'B', 'C'}));
+    EXPECT_EQ(owner.where[0], start + 4);
+    EXPECT_TRUE(owner.payloads[1].empty());
+    EXPECT_EQ(owner.payloads[2], (Bytes{'x', 'y'}));
+    EXPECT_EQ(tpkt->state(), Tpkt_protocol::body);
+    EXPECT_TRUE(tpkt->timer_pending());
+    EXPECT_EQ(p.length(), 0u);
+    feed({'q', 'r'});
+    ASSERT_EQ(owner.payloads.size(), 4u);
+    EXPECT_EQ(owner.payloads[3], (Bytes{'p', 'q', 'r'}));
     EXPECT_FALSE(tpkt->timer_pending());
 }
 

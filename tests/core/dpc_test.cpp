@@ -1,5 +1,5 @@
 // Deferred calls: twice per loop pass, in ascending address order, and
-// deactivation in the middle of a sweep.
+// deactivation and activation in the middle of a sweep.
 
 #include "core/clock.hpp"
 #include "core/dpc.hpp"
@@ -8,6 +8,7 @@
 #include "tests/core/core_helper.hpp"
 
 #include <gtest/gtest.h>
+#include <cstddef>
 #include <vector>
 
 namespace {
@@ -23,7 +24,8 @@ struct Job {
 
 struct Calls {
     std::vector<int> order;
-    Job* stop_other = nullptr; // deactivated by the first job that runs
+    Job* stop_other = nullptr;  // deactivated by the first job that runs
+    Job* start_other = nullptr; // activated by the first job that runs
 };
 
 void Job::Run()
@@ -32,6 +34,21 @@ void Job::Run()
     if (calls->stop_other != nullptr && calls->stop_other != this) {
         calls->stop_other->dpc.Deactivate();
         calls->stop_other = nullptr;
+    }
+    if (calls->start_other != nullptr && calls->start_other != this) {
+        calls->start_other->dpc.Activate();
+        calls->start_other = nullptr;
+    }
+}
+
+// Jobs numbered by their place in the array, bound, not yet active.
+template <std::size_t N>
+void Bind(Job (&jobs)[N], Calls& calls)
+{
+    for (std::size_t i = 0; i < N; ++i) {
+        jobs[i].calls = &calls;
+        jobs[i].id = static_cast<int>(i);
+        jobs[i].dpc.Bind(&jobs[i], &Job::Run);
     }
 }
 
@@ -45,11 +62,7 @@ TEST_F(DpcTest, RunTwicePerPassInAscendingAddressOrder)
 {
     Calls calls;
     Job jobs[3];
-    for (int i = 0; i < 3; ++i) {
-        jobs[i].calls = &calls;
-        jobs[i].id = i;
-        jobs[i].dpc.Bind(&jobs[i], &Job::Run);
-    }
+    Bind(jobs, calls);
     // Activated highest address first; they still run lowest first.
     jobs[2].dpc.Activate();
     jobs[0].dpc.Activate();
@@ -79,18 +92,34 @@ TEST_F(DpcTest, DeactivatedDuringASweepDoesNotRunLaterInIt)
 {
     Calls calls;
     Job jobs[2];
-    for (int i = 0; i < 2; ++i) {
-        jobs[i].calls = &calls;
-        jobs[i].id = i;
-        jobs[i].dpc.Bind(&jobs[i], &Job::Run);
-        jobs[i].dpc.Activate();
-    }
+    Bind(jobs, calls);
+    for (auto& j : jobs)
+        j.dpc.Activate();
     calls.stop_other = &jobs[1];
     multiplexer.execute_dpc();
     EXPECT_EQ((std::vector<int>{0}), calls.order);
     multiplexer.execute_dpc();
     EXPECT_EQ((std::vector<int>{0, 0}), calls.order);
     jobs[0].dpc.Deactivate();
+}
+
+TEST_F(DpcTest, ActivatedDuringASweepRunsFromTheNextOne)
+{
+    Calls calls;
+    Job jobs[2];
+    Bind(jobs, calls);
+    // Whatever its address, the call activated by the running one waits.
+    for (int first = 0; first < 2; ++first) {
+        calls.order.clear();
+        jobs[first].dpc.Activate();
+        calls.start_other = &jobs[1 - first];
+        multiplexer.execute_dpc();
+        EXPECT_EQ((std::vector<int>{first}), calls.order);
+        multiplexer.execute_dpc();
+        EXPECT_EQ(3u, calls.order.size());
+        jobs[0].dpc.Deactivate();
+        jobs[1].dpc.Deactivate();
+    }
 }
 
 TEST_F(DpcTest, UnboundIsSkippedAndDestructionDeactivates)

@@ -208,4 +208,55 @@ TEST_F(SimBoard, LogKeepsChangesAndCountsEverything)
     Driver::Close(fd);
 }
 
+// The log is a ring once full: the newest entries, oldest first, whatever
+// the number of turns it made.
+TEST_F(SimBoard, FullLogKeepsTheNewestInOrder)
+{
+    int fd = Driver::Open("/dev/hal", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    board().SetLogLimit(3);
+    for (std::uint32_t output = 8192; output < 8192 + 10; ++output)
+        EXPECT_EQ(Disable(fd, output), 0);
+    auto log = board().Log();
+    ASSERT_EQ(log.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(log[i].in, std::vector<std::uint32_t>{8192 + 7 + static_cast<std::uint32_t>(i)}) << i;
+    board().SetLogLimit(2);
+    log = board().Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].in, std::vector<std::uint32_t>{8192 + 8});
+    EXPECT_EQ(Disable(fd, 8300), 0);
+    log = board().Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].in, std::vector<std::uint32_t>{8300});
+    Driver::Close(fd);
+}
+
+// Requests find the open by the descriptor Open gave until Close; a number
+// closed and given to something else is no device, and a device's number
+// given to a new open reaches that open.
+TEST_F(SimBoard, ClosedDescriptorNumbersLeaveTheDevice)
+{
+    int fd = Driver::Open("/dev/hal", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    int dup = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    Driver::Close(fd);
+    int p[2];
+    ASSERT_EQ(::pipe2(p, O_CLOEXEC), 0);
+    ASSERT_EQ(p[0], fd) << "the lowest free number is reused";
+    EXPECT_EQ(Disable(p[0], 8192), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(Disable(dup, 8192), 0);
+    ::close(p[0]);
+    ::close(p[1]);
+    int mcc = Driver::Open("/dev/mcc/ctl", O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_EQ(mcc, fd);
+    EXPECT_EQ(Disable(mcc, 8193), -1);
+    EXPECT_EQ(errno, ENOTTY) << "the switch request reached another device";
+    EXPECT_EQ(board().Count("/dev/mcc/ctl", Hal::kDisable), 1u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8193).state, Hal::State::Unset);
+    Driver::Close(mcc);
+    Driver::Close(dup);
+}
+
 } // namespace
