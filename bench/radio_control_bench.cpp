@@ -5,12 +5,17 @@
 // built), beside the driver calls alone (one packet-information request and
 // one read per header). Eight headers wait per wake-up; the figures are per
 // header. The packets are queued inside the timed loop in all three.
+//
+// The VEZE gateway's receive path likewise: a run of equal packets from one
+// source (collapsed to one report per wake-up) and packets from two
+// sources in turn (each reported).
 
 #include <benchmark/benchmark.h>
 
 #include "core/clock.hpp"
 #include "hardware/driver_port.hpp"
 #include "radio/ed137_control.hpp"
+#include "radio/veze_control.hpp"
 #include "sim/board.hpp"
 #include "sim/rtp_ext.hpp"
 
@@ -42,22 +47,25 @@ std::vector<unsigned char> TxHeader(unsigned ptt, unsigned id)
     return buf;
 }
 
-void Receive(benchmark::State& state, bool alternate)
+// Eight packets per wake-up: all `first` from one source, or `first` and
+// `second` from two sources in turn.
+template <class Controller>
+void Receive(benchmark::State& state, rtp_ext_init_params const& init,
+             std::vector<unsigned char> const& first, std::vector<unsigned char> const& second,
+             bool alternate)
 {
-    Mux::test::freeze(); // the rate limit holds for the whole run
+    Mux::test::freeze(); // the ED-137 rate limit holds for the whole run
     Sim::Board::instance().Reset();
-    rtp_ext_init_params const init{0x0167, 0, {1, 123, 5, 1}};
-    auto c = std::make_unique<RTPSignalling::ED137RadioGWControl>(init);
+    auto c = std::make_unique<Controller>(init);
     Counting sink;
     c->SetNotify(&sink);
     Sim::RtpExt& driver = Sim::Board::instance().device<Sim::RtpExt>();
     int const open = driver.Sessions().begin()->first;
-    auto const on = TxHeader(1, 3), off = TxHeader(0, 3);
     std::uint32_t const a = htonl(0x0A000001), b = htonl(0x0A000002);
     for (auto _ : state) {
         for (int i = 0; i < kBurst; ++i) {
             bool const odd = alternate && (i & 1) != 0;
-            driver.Inject(open, 0x1111, odd ? b : a, odd ? off : on);
+            driver.Inject(open, 0x1111, odd ? b : a, odd ? second : first);
         }
         c->OnRtpExtEvent(c->ext_fd(), POLLIN);
     }
@@ -66,6 +74,12 @@ void Receive(benchmark::State& state, bool alternate)
     c.reset();
     Sim::Board::instance().Reset();
     Mux::test::thaw();
+}
+
+void Receive(benchmark::State& state, bool alternate)
+{
+    Receive<RTPSignalling::ED137RadioGWControl>(state, rtp_ext_init_params{0x0167, 0, {1, 123, 5, 1}},
+                                                TxHeader(1, 3), TxHeader(0, 3), alternate);
 }
 
 void BM_ED137ReceiveRepeatedHeader(benchmark::State& state)
@@ -79,6 +93,36 @@ void BM_ED137ReceiveAlternatingHeaders(benchmark::State& state)
     Receive(state, true);
 }
 BENCHMARK(BM_ED137ReceiveAlternatingHeaders);
+
+std::vector<unsigned char> VezePtt(unsigned priority)
+{
+    sig_proto p;
+    sig_proto_init(&p);
+    p.type = SIG_PROTO_GW_FLAG_PTT;
+    p.priority = priority;
+    p.flag_p = 1;
+    std::vector<unsigned char> buf(16);
+    buf.resize(static_cast<std::size_t>(sig_proto_pack(&p, buf.data(), static_cast<int>(buf.size()))));
+    return buf;
+}
+
+void VezeReceive(benchmark::State& state, bool alternate)
+{
+    Receive<RTPSignalling::VezeRadioGWControl>(state, rtp_ext_init_params{0x1337, 0, {0, 0, 0, 0}},
+                                               VezePtt(3), VezePtt(4), alternate);
+}
+
+void BM_VezeReceiveEqualPackets(benchmark::State& state)
+{
+    VezeReceive(state, false);
+}
+BENCHMARK(BM_VezeReceiveEqualPackets);
+
+void BM_VezeReceiveDistinctPackets(benchmark::State& state)
+{
+    VezeReceive(state, true);
+}
+BENCHMARK(BM_VezeReceiveDistinctPackets);
 
 void BM_RtpExtDriverCallsAlone(benchmark::State& state)
 {

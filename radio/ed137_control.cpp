@@ -380,12 +380,7 @@ void ED137RadioControl::SendRadioStateToChan(ED137RadioState const& state)
 int ED137RadioControl::SendProtoToChan(r2s_proto& packet)
 {
     unsigned char buf[1024];
-    int const n = r2s_proto_pack(&packet, buf, sizeof buf);
-    if (n < 1) {
-        counters_.pack_error = n;
-        return n;
-    }
-    return WriteExtension(buf, n);
+    return WritePacked(buf, r2s_proto_pack(&packet, buf, sizeof buf));
 }
 
 unsigned long ED137RadioGWControl::ProcessRadioStatus(unsigned long now_arg, unsigned long interval_arg)

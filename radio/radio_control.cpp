@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -244,11 +245,22 @@ int RadioControl::WriteExtension(unsigned char const* buf, int length)
     return static_cast<int>(n);
 }
 
+int RadioControl::WritePacked(unsigned char const* buf, int packed)
+{
+    if (packed < 1) {
+        counters_.pack_error = packed;
+        return packed;
+    }
+    return WriteExtension(buf, packed);
+}
+
 void RadioControl::Notify(TERM::RtpRadioRequest const& request)
 {
-    if (!ASN1::isValid(request)) {
-        ASN1::InvalidTracer why;
-        request.accept(why);
+    bool const valid = strict_requests_ ? ASN1::isStrictlyValid(request) : ASN1::isValid(request);
+    if (!valid) {
+        std::ostringstream why;
+        ASN1::ConstraintChecker trace(strict_requests_, &why);
+        request.accept(trace);
         std::cerr << GetPrefix() << " invalid request not sent (" << why.str() << "): " << request
                   << std::endl;
         return;

@@ -156,9 +156,13 @@ protected:
 
     // Writes one packed extension; the write result.
     int WriteExtension(unsigned char const* buf, int length);
+    // The same for a packer's result: below 1 it is kept as the last pack
+    // error and nothing is written.
+    int WritePacked(unsigned char const* buf, int packed);
 
-    // Hands a request to the sink; a request that is not valid is logged
-    // instead, as a last line of defence against a fault in a family.
+    // Hands a request to the sink; a request that is not valid (strictly
+    // valid with `strict_requests_`) is logged instead, as a last line of
+    // defence against a fault in a family.
     void Notify(TERM::RtpRadioRequest const& request);
     void Notify(int code);
     bool HasNotify() const noexcept { return notify_ != nullptr; }
@@ -167,6 +171,9 @@ protected:
     std::uint32_t last_activity_ = 0; // Mux::milliseconds
     bool verbose_ = false;
     std::uint32_t workstation_ = 0;
+    // Every bound holds, extensible ones too (a family whose values all lie
+    // in the roots of their types).
+    bool strict_requests_ = false;
 
 private:
     void Init(RadioControlType type);
