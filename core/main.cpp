@@ -21,6 +21,7 @@
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
 #include "signalling/hdlc_slot.hpp"
+#include "signalling/isdn_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
@@ -145,6 +146,7 @@ int main(int argc, char** argv)
     MccFactory::instance();
     EchoFactory::instance();
     VoiceFactory::instance();
+    IsdnFactory::instance();
     HdlcSlotFactory::instance();
 
     // The TDM switch: its first use clears the backplane.

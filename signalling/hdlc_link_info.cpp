@@ -1,6 +1,7 @@
 #include "signalling/hdlc_link_info.hpp"
 
 #include "hardware/hdlc.hpp"
+#include "signalling/lapd.hpp"
 
 namespace {
 
@@ -22,4 +23,12 @@ LGCP::HdlcLinkInfo MakeHdlcLinkInfo(HDLC const& channel)
     info.set_txOverflow(AsReported(channel.txOverflow));
     info.set_rxSU(AsReported(channel.rxSU));
     return info;
+}
+
+bool MakeIsdnLinkInfo(ISDN::LAPD const& lapd, ACP::IsdnLinkInfo& info)
+{
+    // Set before the comparison inside GetInfo, so that a change of side
+    // alone is a change too.
+    info.set_side(lapd.side == ISDN::Side::network ? ACP::IsdnSide::network : ACP::IsdnSide::user);
+    return lapd.GetInfo(info);
 }
