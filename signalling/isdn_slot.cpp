@@ -315,8 +315,9 @@ Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params)
     case MccRawChannel::Step::Timeslot:
         // A channel without a switch channel reaches nobody (the helper has
         // closed it).
-        std::cerr << ext::header(this) << "MCC_TIMESLOT fail: "
-                  << (ch.error != 0 ? std::strerror(ch.error) : "no time slot") << std::endl;
+        std::cerr << ext::header(this)
+                  << "MCC_TIMESLOT fail: " << (ch.error != 0 ? std::strerror(ch.error) : "no time slot")
+                  << std::endl;
         return nullptr;
     }
     return new IsdnSlot(std::move(ch.fd), ch.timeslot, lapd.release());
@@ -326,7 +327,8 @@ Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params)
 {
     OwnedFd fd(Driver::Open(GetDspDataDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
-        std::cerr << ext::header(this) << "fail to open dsp-data device: " << std::strerror(errno) << std::endl;
+        std::cerr << ext::header(this) << "fail to open dsp-data device: " << std::strerror(errno)
+                  << std::endl;
         return nullptr;
     }
     std::unique_ptr<ISDN::LAPD> lapd = NewLink(params.get_side(), params.get_log().getValue());
@@ -334,8 +336,9 @@ Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params)
     errno = 0;
     int const timeslot = Driver::Ioctl(fd.get(), DSP_DATA_TIMESLOT, &scratch);
     if (timeslot < 0) {
-        std::cerr << ext::header(this) << "dsp-data time slot fail: "
-                  << (errno != 0 ? std::strerror(errno) : "no time slot") << std::endl;
+        std::cerr << ext::header(this)
+                  << "dsp-data time slot fail: " << (errno != 0 ? std::strerror(errno) : "no time slot")
+                  << std::endl;
         return nullptr;
     }
     lapd->id = static_cast<unsigned int>(timeslot);

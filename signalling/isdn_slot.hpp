@@ -68,8 +68,9 @@ public:
     int timeslot() const noexcept { return timeslot_; }
     // The channel's descriptor, for the requests of the kinds built on this.
     int descriptor() const noexcept { return channel_.get(); }
-    // Whether the descriptor is still watched.
+    // Whether the descriptor is still watched, and for what.
     bool watched() const noexcept { return event_.attached; }
+    short polled() const noexcept { return event_.events(); }
 
 protected:
     void StopWatching() { event_.Release(); }

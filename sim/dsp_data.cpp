@@ -22,7 +22,8 @@ static_assert(Driver::RequestSize(DspData::kTimeslot) == 4);
 
 } // namespace
 
-DspData::DspData(Mcc& mcc) : Device("/dev/dsp-data"), mcc_(mcc) {}
+DspData::DspData(Mcc& mcc) : Device("/dev/dsp-data"), mcc_(mcc)
+{}
 
 Outcome DspData::Ioctl(std::uint32_t, void*, unsigned long)
 {
@@ -104,7 +105,8 @@ Outcome DspData::IoctlOn(int open, std::uint32_t request, void* arg, unsigned lo
         --unset_;
         return Outcome{0, 0, false};
     }
-    const std::uint32_t b = kFirstB + 3 * (line.timeslot - kFirstSlot) + static_cast<std::uint32_t>(rec.index);
+    const std::uint32_t b =
+        kFirstB + 3 * (line.timeslot - kFirstSlot) + static_cast<std::uint32_t>(rec.index);
     Util::SetWord(arg, 1, b);
     return Outcome{0, 0, false};
 }
