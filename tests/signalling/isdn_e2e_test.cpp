@@ -55,16 +55,16 @@ public:
     {
         int n = 0;
         for (auto const& m : heard)
-            n += m.get_pdu().is_signal() && m.has_slot() && static_cast<int>(m.get_slot().getValue()) == slot &&
-                 (m.get_pdu().get_signal().*is)();
+            n += m.get_pdu().is_signal() && m.has_slot() &&
+                 static_cast<int>(m.get_slot().getValue()) == slot && (m.get_pdu().get_signal().*is)();
         return n;
     }
     std::vector<std::string> UserData(int slot) const
     {
         std::vector<std::string> out;
         for (auto const& m : heard)
-            if (m.get_pdu().is_signal() && m.has_slot() && static_cast<int>(m.get_slot().getValue()) == slot &&
-                m.get_pdu().get_signal().is_userData())
+            if (m.get_pdu().is_signal() && m.has_slot() &&
+                static_cast<int>(m.get_slot().getValue()) == slot && m.get_pdu().get_signal().is_userData())
                 out.emplace_back(m.get_pdu().get_signal().get_userData());
         return out;
     }
@@ -148,7 +148,8 @@ TEST(IsdnEndToEnd, UserAndNetworkSlotsOverLoopedTrunksCarryMessagesBothWays)
     host.Send(9, 10, Activate());
     host.Send(10, 11, Activate());
     ASSERT_TRUE(host.Until([&] {
-        return host.Count(10, &LGCP::Signal::is_activated) > 0 && host.Count(11, &LGCP::Signal::is_activated) > 0;
+        return host.Count(10, &LGCP::Signal::is_activated) > 0 &&
+               host.Count(11, &LGCP::Signal::is_activated) > 0;
     })) << server.Err();
     EXPECT_EQ(host.Count(10, &LGCP::Signal::is_activated), 1);
     EXPECT_EQ(host.Count(11, &LGCP::Signal::is_activated), 1);

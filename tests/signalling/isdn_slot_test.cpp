@@ -239,9 +239,10 @@ TEST_F(IsdnSlots, AllocationFailuresRefuseTheCreateAndHoldNothing)
         int error;
         std::string text;
     };
-    for (Case const& c : {Case{Sim::kOpen, ENOENT, "mcc/isdn: fail to open MCC device: No such file or directory\n"},
-                          Case{Sim::Mcc::kAllocate, ENOSPC, "mcc/isdn: MCC_ALLOCATE fail: No space left on device\n"},
-                          Case{Sim::Mcc::kTimeslot, EIO, "mcc/isdn: MCC_TIMESLOT fail: Input/output error\n"}}) {
+    for (Case const& c :
+         {Case{Sim::kOpen, ENOENT, "mcc/isdn: fail to open MCC device: No such file or directory\n"},
+          Case{Sim::Mcc::kAllocate, ENOSPC, "mcc/isdn: MCC_ALLOCATE fail: No space left on device\n"},
+          Case{Sim::Mcc::kTimeslot, EIO, "mcc/isdn: MCC_TIMESLOT fail: Input/output error\n"}}) {
         board().Fail("/dev/mcc/ctl", c.request, 1, c.error);
         Capture err(std::cerr);
         auto r = host().Create(5, Isdn(LGCP::IsdnType::pri, false));
@@ -372,7 +373,8 @@ TEST_F(IsdnSlots, EndOfTheStreamStopsTheWatchAndReleasesTheLinkOnce)
             << ::testing::PrintToString(signals);
         std::string const tries = log.str();
         std::size_t full = 0;
-        for (std::size_t at = tries.find("tx full"); at != std::string::npos; at = tries.find("tx full", at + 1))
+        for (std::size_t at = tries.find("tx full"); at != std::string::npos;
+             at = tries.find("tx full", at + 1))
             ++full;
         EXPECT_EQ(full, static_cast<std::size_t>(ISDN::LAPD::N200 + 1)) << tries;
         EXPECT_EQ(isdn(10)->lapd().full_state().state, 3u);
