@@ -44,6 +44,11 @@
 //                      there, else joins it with 1..32 channels
 //   25 activate with modem user parameters: slot, then a remote address
 //      text of up to 15 octets (malformed ones too) and the MTU octet
+//   26 create isdn     slot, type (0..2, one past the enumeration), trunk
+//                      (signed octet), log (0..4), side (bit 0: network)
+//   27 create ats-qsig slot, side (bit 0: network), log (0..4)
+//   28 create ats-qsig-b slot, the D channel's slot (two octets, modulo
+//                      1100), subslot (0..5: past the bounds both ways)
 // Modem programs are not started: a spawner of this target hands out
 // process numbers that nothing owns and signals nobody.
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
@@ -51,11 +56,14 @@
 // each id and its entry, each listener's source, and no pointer to a slot
 // that is gone (the factories' lists included), every MCC channel the
 // board holds belongs to a live slot, and every mixer port is in its
-// unit's list once, with no unit freed under it or kept without reason.
+// unit's list once, with no unit freed under it or kept without reason;
+// every QSIG D channel the board holds belongs to a live ATS-QSIG slot and
+// every B channel to a live B slot.
 // Later slot kinds add their steps here.
 
 #include "core/process.hpp"
 #include "signalling/hdlc_slot.hpp"
+#include "signalling/isdn_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
@@ -69,6 +77,7 @@
 #include "tests/slots/slots_host.hpp"
 
 #include "sim/board.hpp"
+#include "sim/dsp_data.hpp"
 #include "sim/mcc.hpp"
 #include "sim/mctl.hpp"
 #include "sim/mixer.hpp"
@@ -210,16 +219,31 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer:
         Check(s == nullptr || live.count(s) == 1);
     CheckModems(live, modems);
     CheckMixer(live, mixer);
-    // Each MCC channel is held by exactly one live MCC slot or by the open
-    // channel of one live HDLC packet slot.
+    // Each MCC channel is held by exactly one live MCC or ISDN slot or by
+    // the open channel of one live HDLC packet slot.
     std::set<int> channels;
     std::size_t hdlc_open = 0;
+    std::set<int> d_channels, b_channels;
     for (::Slot* s : live) {
         if (auto* m = dynamic_cast<MccSlot*>(s))
             Check(channels.insert(m->timeslot).second);
         if (auto* h = dynamic_cast<HdlcSlot*>(s))
             hdlc_open += h->channel().is_open();
+        if (auto* q = dynamic_cast<AtsQsigSlot*>(s))
+            Check(d_channels.insert(q->timeslot()).second);
+        else if (auto* i = dynamic_cast<IsdnSlot*>(s))
+            Check(channels.insert(i->timeslot()).second);
+        // A B slot outlives its D channel (and its channel); a later D
+        // channel on the same time slot gives a new B slot the same one.
+        if (auto* b = dynamic_cast<AtsQsigBSlot*>(s))
+            b_channels.insert(b->timeslot);
     }
+    std::set<int> d_held;
+    for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers(true))
+        d_held.insert(static_cast<int>(ts));
+    Check(d_held == d_channels);
+    for (auto const& b : Sim::Board::instance().device<Sim::DspData>().BChannels())
+        Check(b_channels.count(static_cast<int>(b.timeslot)) == 1);
     std::set<int> held;
     for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
         held.insert(static_cast<int>(ts));
@@ -341,6 +365,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)buses;
     static HdlcSlotFactory hdlc;
+    static IsdnFactory isdn;
 
     {
         SlotsTest::Host host(&mux);
@@ -355,7 +380,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 26) {
+            switch ((op & 0x3F) % 29) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -484,6 +509,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 u.set_mtu(in.Byte() * 8);
                 break;
             }
+            case 26: {
+                LGCP::IsdnParams& p = c.select_create().select_isdn();
+                p.set_type(static_cast<LGCP::IsdnType::NamedNumber>(in.Byte() % 3));
+                p.set_trunk(in.Signed8());
+                std::uint8_t const b = in.Byte();
+                p.set_log(b % 5);
+                LGCP::IsdnSide side;
+                if (b & 0x80)
+                    side.set_network();
+                else
+                    side.set_user();
+                p.set_side(side);
+                break;
+            }
+            case 27: {
+                LGCP::AtsQsigParams& p = c.select_create().select_ats_qsig();
+                std::uint8_t const b = in.Byte();
+                LGCP::IsdnSide side;
+                if (b & 0x80)
+                    side.set_network();
+                else
+                    side.set_user();
+                p.set_side(side);
+                p.set_log(b % 5);
+                break;
+            }
+            case 28: {
+                LGCP::AtsQsigBParams& p = c.select_create().select_ats_qsig_b();
+                p.set_slot(in.Slot());
+                p.set_subslot(in.Byte() % 6);
+                break;
+            }
             case 16:
                 Mux::test::advance(in.Byte() * 40u);
                 host.Discard();
@@ -572,9 +629,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty() &&
-          mixer.slots.empty());
+          mixer.slots.empty() && isdn.slots.empty());
     Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
+    Check(Sim::Board::instance().device<Sim::Mcc>().Controllers(true).empty());
+    Check(Sim::Board::instance().device<Sim::DspData>().BChannels().empty());
     // Failures asked for and never met do not carry over to the next run.
     Sim::Board::instance().Fail("/dev/mctl", Sim::kAny, 0, 0);
     for (std::uint32_t r :
