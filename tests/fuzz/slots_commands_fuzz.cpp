@@ -72,6 +72,7 @@
 #include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots/trunk_slot.hpp"
+#include "tests/signalling/isdn_params.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/mixer_params.hpp"
 #include "tests/slots/slots_host.hpp"
@@ -515,23 +516,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 p.set_trunk(in.Signed8());
                 std::uint8_t const b = in.Byte();
                 p.set_log(b % 5);
-                LGCP::IsdnSide side;
-                if (b & 0x80)
-                    side.set_network();
-                else
-                    side.set_user();
-                p.set_side(side);
+                p.set_side(IsdnTest::Side(b & 0x80));
                 break;
             }
             case 27: {
                 LGCP::AtsQsigParams& p = c.select_create().select_ats_qsig();
                 std::uint8_t const b = in.Byte();
-                LGCP::IsdnSide side;
-                if (b & 0x80)
-                    side.set_network();
-                else
-                    side.set_user();
-                p.set_side(side);
+                p.set_side(IsdnTest::Side(b & 0x80));
                 p.set_log(b % 5);
                 break;
             }

@@ -4,6 +4,7 @@
 // host's layer-3 messages both ways, byte for byte. The plain exchanges are
 // pinned in transcripts/.
 
+#include "isdn_params.hpp"
 #include "support/lgcp_host.hpp"
 #include "support/server_process.hpp"
 
@@ -17,6 +18,8 @@ namespace {
 
 using E2E::Bytes;
 using Clock = std::chrono::steady_clock;
+using IsdnTest::Activate;
+using IsdnTest::UserData;
 
 class Host {
 public:
@@ -82,22 +85,6 @@ LGCP::Command Create(LGCP::CreateParams const& p)
     return c;
 }
 
-LGCP::CreateParams Isdn(bool network)
-{
-    LGCP::CreateParams p;
-    LGCP::IsdnParams& i = p.select_isdn();
-    i.set_type(LGCP::IsdnType::pri);
-    i.set_trunk(1);
-    i.set_log(0);
-    LGCP::IsdnSide side;
-    if (network)
-        side.set_network();
-    else
-        side.set_user();
-    i.set_side(side);
-    return p;
-}
-
 LGCP::CreateParams Trunk(int trunk, int timeslot)
 {
     LGCP::CreateParams p;
@@ -114,27 +101,13 @@ LGCP::Command Connect(int target)
     return c;
 }
 
-LGCP::Command Activate()
-{
-    LGCP::Command c;
-    c.select_activate().set_empty();
-    return c;
-}
-
-LGCP::Command UserData(std::string const& bytes)
-{
-    LGCP::Command c;
-    c.set_userData(bytes);
-    return c;
-}
-
 TEST(IsdnEndToEnd, UserAndNetworkSlotsOverLoopedTrunksCarryMessagesBothWays)
 {
     // Trunk 1's time slots 1 and 2 (switch channels 33 and 34) joined.
     E2E::ServerProcess server({.setup = "/dev/mcc/ctl loop 33 34; /dev/mcc/ctl autopump on"});
     Host host(server.port());
-    host.Send(1, 10, Create(Isdn(false)));
-    host.Send(2, 11, Create(Isdn(true)));
+    host.Send(1, 10, Create(IsdnTest::Isdn(LGCP::IsdnType::pri, false)));
+    host.Send(2, 11, Create(IsdnTest::Isdn(LGCP::IsdnType::pri, true)));
     host.Send(3, 1, Create(Trunk(1, 1)));
     host.Send(4, 2, Create(Trunk(1, 2)));
     host.Send(5, 10, Connect(1));

@@ -4,6 +4,7 @@
 
 #include "signalling/isdn_slot.hpp"
 
+#include "isdn_params.hpp"
 #include "signalling/kit/channel.hpp"
 #include "signalling/kit/runner.hpp"
 #include "signalling/peers/pri_peer.hpp"
@@ -27,15 +28,8 @@ protected:
 
 TEST_F(IsdnSlotInterop, PrimaryRateUserSlotAgainstLibpriNetwork)
 {
-    LGCP::CreateParams p;
-    LGCP::IsdnParams& i = p.select_isdn();
-    i.set_type(LGCP::IsdnType::pri);
-    i.set_trunk(1);
-    i.set_log(0);
-    LGCP::IsdnSide side;
-    side.set_user();
-    i.set_side(side);
-    ASSERT_EQ(Texts(host().Create(10, p)), std::vector<std::string>{"success seq=1 slot=10"});
+    ASSERT_EQ(Texts(host().Create(10, IsdnTest::Isdn(LGCP::IsdnType::pri, false))),
+              std::vector<std::string>{"success seq=1 slot=10"});
     host().Create(3, Trunk(0, 3));
     host().Connect(10, 3);
     host().Connect(3, 10);
@@ -44,9 +38,7 @@ TEST_F(IsdnSlotInterop, PrimaryRateUserSlotAgainstLibpriNetwork)
     SigTest::SwitchPort port(3);
     SigTest::PriPeer network(port.terminal(), PRI_NETWORK);
     host().Take();
-    LGCP::Command activate;
-    activate.select_activate().set_empty();
-    host().Exchange(activate, 10);
+    host().Exchange(IsdnTest::Activate(), 10);
     ASSERT_TRUE(SigTest::RunFor(1000));
     EXPECT_TRUE(network.up());
     std::vector<Received> heard = host().Take();
@@ -73,11 +65,9 @@ TEST_F(IsdnSlotInterop, PrimaryRateUserSlotAgainstLibpriNetwork)
 
     // The host's SETUP: bearer capability speech (Q.931 4.5.5), B channel 1
     // exclusive on the primary-rate interface (4.5.13), called number.
-    Bytes const ours{0x08, 0x02, 0x00, 0x01, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3, 0x18, 0x03,
-                     0xA9, 0x83, 0x81, 0x70, 0x08, 0x81, '5', '5', '5', '1', '2', '3', '4'};
-    LGCP::Command data;
-    data.set_userData(std::string(ours.begin(), ours.end()));
-    host().Exchange(data, 10);
+    Bytes const ours{0x08, 0x02, 0x00, 0x01, 0x05, 0x04, 0x03, 0x80, 0x90, 0xA3, 0x18, 0x03, 0xA9,
+                     0x83, 0x81, 0x70, 0x08, 0x81, '5',  '5',  '5',  '1',  '2',  '3',  '4'};
+    host().Exchange(IsdnTest::UserData(std::string(ours.begin(), ours.end())), 10);
     ASSERT_TRUE(SigTest::RunFor(100));
     ASSERT_EQ(network.Count(PRI_EVENT_RING), 1);
     ASSERT_TRUE(network.last_ring.has_value());

@@ -6,6 +6,7 @@
 
 #include "signalling/isdn_slot.hpp"
 
+#include "isdn_params.hpp"
 #include "lapd_helper.hpp"
 #include "signalling/kit/runner.hpp"
 #include "slots/slots_fixture.hpp"
@@ -24,6 +25,10 @@
 #include <poll.h>
 
 using namespace SlotsTest;
+using IsdnTest::Activate;
+using IsdnTest::Isdn;
+using IsdnTest::Qsig;
+using IsdnTest::QsigB;
 using LapdTest::Bytes;
 using SimTest::Capture;
 
@@ -34,52 +39,6 @@ using Lines = std::vector<std::string>;
 constexpr int kTrunkChannel = 3; // trunk 0, time slot 3
 constexpr int kFirstController = 300;
 
-LGCP::CreateParams Isdn(LGCP::IsdnType::NamedNumber type, bool network, int trunk = 1, int log = 0)
-{
-    LGCP::CreateParams p;
-    LGCP::IsdnParams& i = p.select_isdn();
-    i.set_type(type);
-    i.set_trunk(trunk);
-    i.set_log(log);
-    LGCP::IsdnSide side;
-    if (network)
-        side.set_network();
-    else
-        side.set_user();
-    i.set_side(side);
-    return p;
-}
-
-LGCP::CreateParams Qsig(bool network = false)
-{
-    LGCP::CreateParams p;
-    LGCP::AtsQsigParams& q = p.select_ats_qsig();
-    LGCP::IsdnSide side;
-    if (network)
-        side.set_network();
-    else
-        side.set_user();
-    q.set_side(side);
-    q.set_log(0);
-    return p;
-}
-
-LGCP::CreateParams QsigB(std::uint32_t slot, std::uint32_t subslot)
-{
-    LGCP::CreateParams p;
-    LGCP::AtsQsigBParams& b = p.select_ats_qsig_b();
-    b.set_slot(slot);
-    b.set_subslot(subslot);
-    return p;
-}
-
-LGCP::Command Activate()
-{
-    LGCP::Command c;
-    c.select_activate().set_empty();
-    return c;
-}
-
 LGCP::Command Deactivate()
 {
     LGCP::Command c;
@@ -89,9 +48,7 @@ LGCP::Command Deactivate()
 
 LGCP::Command UserData(Bytes const& bytes)
 {
-    LGCP::Command c;
-    c.set_userData(std::string(bytes.begin(), bytes.end()));
-    return c;
+    return IsdnTest::UserData(std::string(bytes.begin(), bytes.end()));
 }
 
 // A frame of the far end (Q.921 3.3.3: C/R is 1 in the network's commands
