@@ -512,7 +512,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             case 26: {
                 LGCP::IsdnParams& p = c.select_create().select_isdn();
-                p.set_type(static_cast<LGCP::IsdnType::NamedNumber>(in.Byte() % 3));
+                p.get_type().setValue(in.Byte() % 3);
                 p.set_trunk(in.Signed8());
                 std::uint8_t const b = in.Byte();
                 p.set_log(b % 5);
