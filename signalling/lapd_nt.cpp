@@ -37,7 +37,10 @@ constexpr unsigned char kSetup = 0x05; // Q.931 Table 4-2
 
 constexpr unsigned char kHeadRoom = 4;
 
-unsigned char mod128(unsigned int v) { return static_cast<unsigned char>(v & 127u); }
+unsigned char mod128(unsigned int v)
+{
+    return static_cast<unsigned char>(v & 127u);
+}
 
 } // namespace
 
@@ -378,8 +381,7 @@ bool LAPD_NT_user::message(Packet& pkt)
         if (out_queue_.count() >= out_limit) {
             out_queue_.get(nullptr);
             if (lapd->log_level() >= 2)
-                std::clog << ext::header(this) << "outgoing queue full, oldest message dropped"
-                          << std::endl;
+                std::clog << ext::header(this) << "outgoing queue full, oldest message dropped" << std::endl;
         }
         out_queue_.put(pkt);
         send_waiting();
@@ -490,7 +492,10 @@ LAPD_NT::LAPD_NT()
 
 LAPD_NT::~LAPD_NT() = default;
 
-void LAPD_NT::PutHeader(std::ostream& os) const { os << "LAPD(NT BRI):"; }
+void LAPD_NT::PutHeader(std::ostream& os) const
+{
+    os << "LAPD(NT BRI):";
+}
 
 void LAPD_NT::set_log(unsigned int level)
 {
@@ -499,9 +504,15 @@ void LAPD_NT::set_log(unsigned int level)
         u.set_log(level);
 }
 
-void LAPD_NT::local_prepare_head(Packet& pkt) { pkt.reserve_head(kHeadRoom); }
+void LAPD_NT::local_prepare_head(Packet& pkt)
+{
+    pkt.reserve_head(kHeadRoom);
+}
 
-void LAPD_NT::local_prepare_tail(Packet& pkt) { pkt.reserve_tail(0); }
+void LAPD_NT::local_prepare_tail(Packet& pkt)
+{
+    pkt.reserve_tail(0);
+}
 
 void LAPD_NT::local_activate()
 {
@@ -611,8 +622,9 @@ void LAPD_NT::receive(Packet& pkt)
         u = find_free_Tei(tei);
         if (u == nullptr) {
             if (log != 0)
-                std::clog << ext::header(this) << "recieved packet with unassigned TEI="
-                          << static_cast<unsigned int>(tei) << ",removed" << std::endl;
+                std::clog << ext::header(this)
+                          << "recieved packet with unassigned TEI=" << static_cast<unsigned int>(tei)
+                          << ",removed" << std::endl;
             remove_tei(tei);
             return;
         }
@@ -636,8 +648,9 @@ void LAPD_NT::on_tei_procedure(Packet& pkt)
     case kIdentityRequest:
         if (ai < 64) {
             if (log != 0)
-                std::clog << ext::header(this) << "recieved identity request with wrong Ai="
-                          << static_cast<unsigned int>(ai) << ",ignored" << std::endl;
+                std::clog << ext::header(this)
+                          << "recieved identity request with wrong Ai=" << static_cast<unsigned int>(ai)
+                          << ",ignored" << std::endl;
         } else if (ai == kGroupTei) {
             LAPD_NT_user* u = find_free_Tei(kGroupTei);
             if (u != nullptr) {
@@ -654,8 +667,9 @@ void LAPD_NT::on_tei_procedure(Packet& pkt)
             }
         } else {
             if (log != 0)
-                std::clog << ext::header(this) << "recieved identity request with wrong Ai="
-                          << static_cast<unsigned int>(ai) << ",denied" << std::endl;
+                std::clog << ext::header(this)
+                          << "recieved identity request with wrong Ai=" << static_cast<unsigned int>(ai)
+                          << ",denied" << std::endl;
             tx_identity(ri, ai, kIdentityDenied);
         }
         break;
@@ -692,8 +706,9 @@ void LAPD_NT::on_tei_procedure(Packet& pkt)
             u->check_ri_ = ri;
         } else {
             if (log != 0)
-                std::clog << ext::header(this) << "recieved check response with wrong Ai="
-                          << static_cast<unsigned int>(ai) << ",removed" << std::endl;
+                std::clog << ext::header(this)
+                          << "recieved check response with wrong Ai=" << static_cast<unsigned int>(ai)
+                          << ",removed" << std::endl;
             remove_tei(ai);
         }
         break;

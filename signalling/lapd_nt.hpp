@@ -28,10 +28,10 @@ class LAPD_NT_user {
 public:
     enum LinkState { unassigned = 0, assigned = 1, wait_answer = 2 };
 
-    static constexpr unsigned int k = 7;          // Q.921 5.9.5
-    static constexpr unsigned int T200 = 1000;    // Q.921 5.9.1
-    static constexpr unsigned int T203 = 10000;   // Q.921 5.9.8
-    static constexpr unsigned int N200 = 3;       // Q.921 5.9.2
+    static constexpr unsigned int k = 7;           // Q.921 5.9.5
+    static constexpr unsigned int T200 = 1000;     // Q.921 5.9.1
+    static constexpr unsigned int T203 = 10000;    // Q.921 5.9.8
+    static constexpr unsigned int N200 = 3;        // Q.921 5.9.2
     static constexpr unsigned int check_ms = 2000; // answer time of a TEI check
     static constexpr unsigned int out_limit = 128;
 
