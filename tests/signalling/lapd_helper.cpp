@@ -138,4 +138,16 @@ unsigned int NumberOf(const Bytes& message)
     return message.size() < 2 ? ~0u : (unsigned{message[0]} << 8 | message[1]);
 }
 
+Bytes Management(std::uint8_t first, std::uint16_t ri, std::uint8_t type, int ai)
+{
+    return {first,
+            0xFF,
+            0x03,
+            0x0F,
+            static_cast<std::uint8_t>(ri & 0xFF),
+            static_cast<std::uint8_t>(ri >> 8),
+            type,
+            static_cast<std::uint8_t>((ai << 1) | 1)};
+}
+
 } // namespace LapdTest

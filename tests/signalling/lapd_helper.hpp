@@ -96,4 +96,8 @@ Frame Decode(const Bytes& frame);
 Bytes Numbered(unsigned int i, unsigned int size = 30);
 unsigned int NumberOf(const Bytes& message);
 
+// A TEI-management frame (Q.921 5.3.1): `first` is the first address octet
+// (0xFC from a terminal, 0xFE from the network), Ri low octet first.
+Bytes Management(std::uint8_t first, std::uint16_t ri, std::uint8_t type, int ai);
+
 } // namespace LapdTest

@@ -48,19 +48,19 @@ public:
 
 Bytes Identity(std::uint16_t ri, unsigned char type, unsigned char ai)
 {
-    return {0xFC, 0xFF, 0x03, 0x0F, static_cast<std::uint8_t>(ri & 0xFF), static_cast<std::uint8_t>(ri >> 8),
-            type, static_cast<std::uint8_t>((ai << 1) | 1)};
+    return LapdTest::Management(0xFC, ri, type, ai);
 }
 
 Bytes IdentitySent(std::uint16_t ri, unsigned char type, unsigned char ai)
 {
-    Bytes b = Identity(ri, type, ai);
-    b[0] = 0xFE;
-    return b;
+    return LapdTest::Management(0xFE, ri, type, ai);
 }
 
 // Frames from a terminal: commands carry C/R 0 on the user side.
-Bytes Sabme(unsigned char tei) { return {0x00, static_cast<std::uint8_t>((tei << 1) | 1), 0x7F}; }
+Bytes Sabme(unsigned char tei)
+{
+    return {0x00, static_cast<std::uint8_t>((tei << 1) | 1), 0x7F};
+}
 Bytes S(unsigned char tei, unsigned char code, unsigned char nr, bool pf, bool command)
 {
     return {static_cast<std::uint8_t>(command ? 0x00 : 0x02), static_cast<std::uint8_t>((tei << 1) | 1), code,
