@@ -206,55 +206,47 @@ void LAPD_NT_user::on_I(Packet& pkt, unsigned char ns, unsigned char nr, bool p)
         unassign(true);
 }
 
-void LAPD_NT_user::on_RR(unsigned char nr, bool pf, bool cr)
+bool LAPD_NT_user::on_supervisory(char const* text, unsigned char nr, bool pf, bool cr)
 {
     if (log >= 2)
-        std::clog << ext::header(this) << "received RR frame" << std::endl;
+        std::clog << ext::header(this) << text << std::endl;
+    // Q.921 5.6.5: a poll from the terminal is answered at once.
     if (!cr && pf)
         tx_S(kRR, true, false);
     if (!ack_queue(nr)) {
         unassign(true);
-        return;
+        return false;
     }
     rc_ = 0;
-    if (busy_) {
-        set_unbusy();
+    return true;
+}
+
+void LAPD_NT_user::on_RR(unsigned char nr, bool pf, bool cr)
+{
+    if (!on_supervisory("received RR frame", nr, pf, cr))
         return;
-    }
-    acknowledged();
+    if (busy_)
+        set_unbusy();
+    else
+        acknowledged();
 }
 
 void LAPD_NT_user::on_RNR(unsigned char nr, bool pf, bool cr)
 {
-    if (log >= 2)
-        std::clog << ext::header(this) << "received RNR frame" << std::endl;
     set_busy();
-    if (!cr && pf)
-        tx_S(kRR, true, false);
-    if (!ack_queue(nr)) {
-        unassign(true);
-        return;
-    }
-    rc_ = 0;
-    acknowledged();
+    if (on_supervisory("received RNR frame", nr, pf, cr))
+        acknowledged();
 }
 
 void LAPD_NT_user::on_REJ(unsigned char nr, bool pf, bool cr)
 {
-    if (log >= 2)
-        std::clog << ext::header(this) << "received REJ frame" << std::endl;
-    if (!cr && pf)
-        tx_S(kRR, true, false);
     // Q.921 5.6.4: N(R) acknowledges the frames before it; retransmission
     // starts at N(R), which is the oldest frame left in the queue.
-    if (!ack_queue(nr)) {
-        unassign(true);
+    if (!on_supervisory("received REJ frame", nr, pf, cr))
         return;
-    }
     busy_ = false;
     retransmit();
     send_waiting();
-    rc_ = 0;
     link_state_ = wait_answer;
     link_timer_.set(T200, &LAPD_NT_user::on_timer, this);
 }

@@ -76,6 +76,8 @@ private:
     void on_RR(unsigned char nr, bool pf, bool cr);
     void on_RNR(unsigned char nr, bool pf, bool cr);
     void on_REJ(unsigned char nr, bool pf, bool cr);
+    // The common part of RR, RNR and REJ; false when N(R) was refused.
+    bool on_supervisory(char const* text, unsigned char nr, bool pf, bool cr);
     void on_SABME(bool p);
     void on_DM(bool f);
     void on_DISC(bool p);
