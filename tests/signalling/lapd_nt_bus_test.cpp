@@ -32,10 +32,7 @@ public:
     ~NtFamily() override { end_.notify = nullptr; }
 
     void transmit(Packet& pkt) override { end_.hdlc_transmit(pkt); }
-    void on_message(Packet& pkt) override
-    {
-        up.emplace_back(pkt.data(), pkt.data() + pkt.length());
-    }
+    void on_message(Packet& pkt) override { up.emplace_back(pkt.data(), pkt.data() + pkt.length()); }
     void on_hdlc_receive(Packet& frame) override { receive(frame); }
     void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
     void on_hdlc_ready() override {}
