@@ -150,4 +150,29 @@ Bytes Management(std::uint8_t first, std::uint16_t ri, std::uint8_t type, int ai
             static_cast<std::uint8_t>((ai << 1) | 1)};
 }
 
+NtLink::NtLink(SigTest::End& end, unsigned int log) : end_(end), nt_(new ISDN::LAPD_NT)
+{
+    end.notify = this;
+    nt_->set_log(log);
+    add_protocol_tail(nt_);
+}
+
+NtLink::~NtLink()
+{
+    end_.notify = nullptr;
+}
+
+void NtLink::Send(const Bytes& message)
+{
+    Packet p;
+    prepare_head(p);
+    p.put(message.data(), static_cast<unsigned int>(message.size()));
+    ProtocolsFamily::message(p);
+}
+
+void NtLink::on_message(Packet& pkt)
+{
+    up.emplace_back(pkt.data(), pkt.data() + pkt.length());
+}
+
 } // namespace LapdTest

@@ -7,6 +7,7 @@
 #include "core/protocol.hpp"
 #include "signalling/kit/channel.hpp"
 #include "signalling/lapd.hpp"
+#include "signalling/lapd_nt.hpp"
 
 #include <cstdint>
 #include <string>
@@ -91,6 +92,32 @@ struct Frame {
     int nr = -1;
 };
 Frame Decode(const Bytes& frame);
+
+// The family that owns the basic-rate network side on a kit end (the bus's
+// network end), as the PSTN link slot owns it on an HDLC channel.
+class NtLink : public ProtocolsFamily, public HDLC::Notify {
+public:
+    explicit NtLink(SigTest::End& end, unsigned int log = 2);
+    ~NtLink() override;
+    NtLink(const NtLink&) = delete;
+    NtLink& operator=(const NtLink&) = delete;
+
+    ISDN::LAPD_NT& nt() { return *nt_; }
+    // A layer-3 message prepared as the stack prepares it.
+    void Send(const Bytes& message);
+
+    void transmit(Packet& pkt) override { end_.hdlc_transmit(pkt); }
+    void on_message(Packet& pkt) override;
+    void on_hdlc_receive(Packet& frame) override { receive(frame); }
+    void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
+    void on_hdlc_ready() override {}
+
+    std::vector<Bytes> up; // information fields, in order
+
+private:
+    SigTest::End& end_;
+    ISDN::LAPD_NT* nt_;
+};
 
 // Message number i of a run: `size` octets, the number in the first two.
 Bytes Numbered(unsigned int i, unsigned int size = 30);

@@ -19,36 +19,6 @@ namespace {
 
 using LapdTest::Bytes;
 
-// The owner of the network side on the bus's network end, as the link slot
-// owns it on an HDLC channel.
-class NtFamily : public ProtocolsFamily, public HDLC::Notify {
-public:
-    explicit NtFamily(SigTest::End& end) : end_(end), nt(new ISDN::LAPD_NT)
-    {
-        end.notify = this;
-        nt->set_log(2);
-        add_protocol_tail(nt);
-    }
-    ~NtFamily() override { end_.notify = nullptr; }
-
-    void transmit(Packet& pkt) override { end_.hdlc_transmit(pkt); }
-    void on_message(Packet& pkt) override { up.emplace_back(pkt.data(), pkt.data() + pkt.length()); }
-    void on_hdlc_receive(Packet& frame) override { receive(frame); }
-    void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
-    void on_hdlc_ready() override {}
-    void Send(Bytes const& msg)
-    {
-        Packet p;
-        prepare_head(p);
-        p.put(msg.data(), static_cast<unsigned int>(msg.size()));
-        ProtocolsFamily::message(p);
-    }
-
-    SigTest::End& end_;
-    ISDN::LAPD_NT* nt;
-    std::vector<Bytes> up;
-};
-
 class LapdNtBus : public ::testing::Test {
 protected:
     void SetUp() override
@@ -76,7 +46,7 @@ protected:
 
     SimTest::Capture log{std::clog};
     SigTest::MultipointHdlc bus{9};
-    NtFamily net{bus.network()};
+    LapdTest::NtLink net{bus.network()};
     std::vector<std::unique_ptr<LapdTest::Link>> terms;
 };
 

@@ -10,7 +10,6 @@
 #include "signalling/kit/runner.hpp"
 #include "signalling/kit/tap.hpp"
 #include "signalling/lapd_helper.hpp"
-#include "signalling/lapd_nt.hpp"
 #include "sim/board_fixture.hpp"
 #include "support/tshark.hpp"
 
@@ -209,18 +208,7 @@ TEST(LapdNtTshark, BasicRateNetworkSide)
         bus.terminal(i).direction = 'O';
     bus.SetTap(&tap);
 
-    // The network side's family on the bus's network end.
-    struct Net : ProtocolsFamily, HDLC::Notify {
-        explicit Net(SigTest::End& e) : end(e) { end.notify = this; }
-        ~Net() override { end.notify = nullptr; }
-        void transmit(Packet& pkt) override { end.hdlc_transmit(pkt); }
-        void on_message(Packet&) override {}
-        void on_hdlc_receive(Packet& frame) override { receive(frame); }
-        void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
-        void on_hdlc_ready() override {}
-        SigTest::End& end;
-    } net{bus.network()};
-    net.add_protocol_tail(new ISDN::LAPD_NT);
+    LapdTest::NtLink net{bus.network(), 0};
     net.activate();
 
     std::vector<std::unique_ptr<Link>> terms;
@@ -235,11 +223,7 @@ TEST(LapdNtTshark, BasicRateNetworkSide)
     }
     terms[1]->Send(Q931(4));
     ASSERT_TRUE(SigTest::RunFor(100));
-    Packet answer;
-    net.prepare_head(answer);
-    for (std::uint8_t b : Bytes{0x08, 0x01, 0x85, 0x02})
-        answer.put8(b);
-    net.message(answer);
+    net.Send({0x08, 0x01, 0x85, 0x02});
     ASSERT_TRUE(SigTest::RunFor(12000));                                                 // polls both ways
     ASSERT_TRUE(bus.terminal(0).Send({0xFC, 0xFF, 0x03, 0x0F, 0x00, 0x00, 0x07, 0x81})); // verify
     ASSERT_TRUE(bus.terminal(0).Send({0xFC, 0xFF, 0x03, 0x0F, 0x00, 0x01, 0x01, 0x8D})); // Ai 70: denied
