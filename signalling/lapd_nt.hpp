@@ -6,7 +6,7 @@
 // terminal (modulo-128 numbering, window k = 7, Q.921 5.6) and passes every
 // information field up to one common layer 3. Layer-3 messages from above go
 // to the terminal that holds their call reference; SETUP is broadcast on
-// TEI 127 (Q.931 5.1.1: the called terminal is not known yet).
+// TEI 127 (Q.931 5.2.1: which terminal answers is not known yet).
 //
 // Deliberately simpler than ISDN::LAPD: no Q.921 state table, no MDL-ERROR
 // reports, nothing reported upward about terminals coming and going.
