@@ -68,9 +68,15 @@ Bytes S(unsigned char tei, unsigned char code, unsigned char nr, bool pf, bool c
 }
 Bytes I(unsigned char tei, unsigned char ns, unsigned char nr, bool p, Bytes const& info)
 {
-    Bytes b{0x00, static_cast<std::uint8_t>((tei << 1) | 1), static_cast<std::uint8_t>(ns << 1),
-            static_cast<std::uint8_t>((nr << 1) | (p ? 1 : 0))};
-    b.insert(b.end(), info.begin(), info.end());
+    // Appended octet by octet: g++ 12 for powerpc warns about a range insert.
+    Bytes b;
+    b.reserve(4 + info.size());
+    b.push_back(0x00);
+    b.push_back(static_cast<std::uint8_t>((tei << 1) | 1));
+    b.push_back(static_cast<std::uint8_t>(ns << 1));
+    b.push_back(static_cast<std::uint8_t>((nr << 1) | (p ? 1 : 0)));
+    for (std::uint8_t o : info)
+        b.push_back(o);
     return b;
 }
 Bytes Q931(unsigned char cref, unsigned char type, unsigned char tag = 0)
