@@ -41,8 +41,14 @@ std::string GoldenPath()
 // address and control fields.
 std::string Describe(Bytes const& f)
 {
-    static char const* const kTei[8] = {"?",           "identity request", "identity assigned", "identity denied",
-                                        "check request", "check response",  "identity remove",   "identity verify"};
+    static char const* const kTei[8] = {"?",
+                                        "identity request",
+                                        "identity assigned",
+                                        "identity denied",
+                                        "check request",
+                                        "check response",
+                                        "identity remove",
+                                        "identity verify"};
     auto const d = LapdTest::Decode(f);
     std::ostringstream s;
     if (d.kind == "UI" && d.sapi == 63 && f.size() == 8 && f[3] == 0x0F) {
@@ -73,10 +79,7 @@ protected:
     LapdTest::Link& Start(unsigned int i)
     {
         auto& l = *terms.emplace_back(std::make_unique<LapdTest::Link>(bus.terminal(i), ISDN::Side::user));
-        l.lapd().change_to_bri();
-        l.lapd().ri_source = [i] { return static_cast<std::uint16_t>(0x4A00 + i); };
-        l.lapd().mdl_remove();
-        l.activate();
+        l.StartBasicRate(static_cast<std::uint16_t>(0x4A00 + i));
         return l;
     }
 
@@ -90,7 +93,8 @@ protected:
             auto const& f = frames[framesSeen];
             char head[40];
             std::snprintf(head, sizeof head, "%6u %-9s",
-                          static_cast<unsigned int>((f.time_us - LapdTest::kStartUs) / 1000u), f.from.c_str());
+                          static_cast<unsigned int>((f.time_us - LapdTest::kStartUs) / 1000u),
+                          f.from.c_str());
             text << head;
             for (std::uint8_t o : f.bytes) {
                 char h[4];
