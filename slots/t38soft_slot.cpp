@@ -56,7 +56,8 @@ void T38SoftSlot::OnT38Terminate(int status)
 {
     const int low = status & 0x7F;
     if (low == 0)
-        std::clog << ext::header(this) << "t38 daemon terminated with code=" << ((status >> 8) & 0xFF) << std::endl;
+        std::clog << ext::header(this) << "t38 daemon terminated with code=" << ((status >> 8) & 0xFF)
+                  << std::endl;
     else if (low != 0x7F)
         std::clog << ext::header(this) << "t38 daemon terminated by signal=" << low << std::endl;
     pid = -1;
@@ -85,31 +86,30 @@ Slot* T38SoftFactory::INewSlot(LGCP::CreateParams const& params)
 
     // The program reads and writes the channel as its standard input.
     auto word = [](ASN1::INTEGER const& v) { return static_cast<std::uint32_t>(v.getValue()); };
-    MccRawChannel ch = AllocateMccChannel(
-        O_RDWR, {{kTransparent, word(p.get_rx_packet_size()), 0, word(p.get_rx_threshold()), word(p.get_tx_threshold())}});
+    MccRawChannel ch = AllocateMccChannel(O_RDWR, {{kTransparent, word(p.get_rx_packet_size()), 0,
+                                                    word(p.get_rx_threshold()), word(p.get_tx_threshold())}});
     switch (ch.failed) {
     case MccRawChannel::Step::None:
         break;
     case MccRawChannel::Step::Open:
-        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> [" << ch.error
-                  << "]" << std::endl;
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to open </dev/mcc/ctl> ["
+                  << ch.error << "]" << std::endl;
         return nullptr;
     case MccRawChannel::Step::Allocate:
-        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE [" << ch.error
-                  << "]" << std::endl;
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_ALLOCATE ["
+                  << ch.error << "]" << std::endl;
         return nullptr;
     case MccRawChannel::Step::Timeslot:
-        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT [" << ch.error
-                  << "]" << std::endl;
+        std::cerr << ext::header(this) << "T38SoftFactory::INewSlot - FAIL to ioctl MCC_TIMESLOT ["
+                  << ch.error << "]" << std::endl;
         return nullptr;
     }
 
     ChildProgram program(RootPath(kProgram));
-    program.args.insert(program.args.end(),
-                        {"--child", "--remote",
-                         std::string(p.get_dhost().get_iaddr()) + "/" +
-                             std::to_string(p.get_dhost().get_port().getValue()) + "/" +
-                             std::to_string(p.get_shost().get_port().getValue())});
+    program.args.insert(program.args.end(), {"--child", "--remote",
+                                             std::string(p.get_dhost().get_iaddr()) + "/" +
+                                                 std::to_string(p.get_dhost().get_port().getValue()) + "/" +
+                                                 std::to_string(p.get_shost().get_port().getValue())});
     for (auto const& arg : p.get_args()) {
         if (program.args.size() >= kMaxArgs)
             break;
