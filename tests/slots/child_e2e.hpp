@@ -95,8 +95,9 @@ protected:
             while (!signals_.empty()) {
                 LGCP::Message m = signals_.front();
                 signals_.erase(signals_.begin());
-                bool const mine = slot < 0 ? !m.has_slot()
-                                           : m.has_slot() && static_cast<int>(m.get_slot().getValue()) == slot;
+                bool const mine = slot < 0
+                                      ? !m.has_slot()
+                                      : m.has_slot() && static_cast<int>(m.get_slot().getValue()) == slot;
                 if (mine && match(m.get_pdu().get_signal())) {
                     if (out != nullptr)
                         *out = m.get_pdu().get_signal();

@@ -11,8 +11,10 @@
 
 #include "core/child_wait.hpp"
 #include "core/multiplexer.hpp"
+#include "core/process.hpp"
 #include "support/leak_check.hpp"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +24,29 @@
 #include <vector>
 
 namespace SlotsTest {
+
+// A spawner whose forks all fail.
+struct NoFork : ChildSpawner {
+    pid_t Start(ChildProgram const&) override
+    {
+        errno = EAGAIN;
+        return -1;
+    }
+};
+
+// The value of the first abort signal; -1 when none came.
+inline int AbortCode(std::vector<Received> const& all)
+{
+    for (auto const& m : all)
+        if (m.kind == Received::Signal && m.signal.is_abort())
+            return m.signal.get_abort().getValue();
+    return -1;
+}
+
+inline bool HasAbort(std::vector<Received> const& all)
+{
+    return AbortCode(all) != -1;
+}
 
 class ChildFixture : public Fixture {
 protected:

@@ -34,7 +34,8 @@ protected:
     {
         return E2E::Eventually([&] {
             server_.Ask("/dev/mcc/ctl pump");
-            for (std::string const& line : E2E::Lines(server_.Ask("/dev/mcc/ctl sent " + std::to_string(channel))))
+            for (std::string const& line :
+                 E2E::Lines(server_.Ask("/dev/mcc/ctl sent " + std::to_string(channel))))
                 if (line == hex)
                     return true;
             return false;
@@ -150,7 +151,8 @@ TEST_F(T38EndToEnd, DestroyIsAnsweredAtOnceAndTheProgramGetsSigterm)
     EXPECT_TRUE(E2E::Eventually([&] { return Runs()[0].signals == std::vector<int>{SIGTERM}; }));
     EXPECT_TRUE(E2E::Eventually([&] { return Gone(pid); }));
     // Its end is reported nowhere.
-    EXPECT_FALSE(SignalOf(5, [](LGCP::Signal const&) { return true; }, nullptr, 500));
+    EXPECT_FALSE(SignalOf(
+        5, [](LGCP::Signal const&) { return true; }, nullptr, 500));
     EXPECT_TRUE(server_.Becomes("/dev/mcc/ctl slots", "ok 0\n"));
 }
 
@@ -181,8 +183,10 @@ TEST_P(T38Query, RunsTheProgramOnceAndWaitsNoLongerThanTheBound)
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, T38Query,
-                         ::testing::Values(QueryCase{"Count", "4\n", 4, false}, QueryCase{"NoNumber", "x", 0, false},
-                                           QueryCase{"Silent", "", 0, true}, QueryCase{"Missing", nullptr, 0, true},
+                         ::testing::Values(QueryCase{"Count", "4\n", 4, false},
+                                           QueryCase{"NoNumber", "x", 0, false},
+                                           QueryCase{"Silent", "", 0, true},
+                                           QueryCase{"Missing", nullptr, 0, true},
                                            QueryCase{"Hung", "hang", 0, true}),
                          [](auto const& info) { return std::string(info.param.name); });
 

@@ -32,14 +32,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-struct NoFork : ChildSpawner {
-    pid_t Start(ChildProgram const&) override
-    {
-        errno = EAGAIN;
-        return -1;
-    }
-};
-
 // Counts the starts and passes them on.
 struct CountingSpawner : ChildSpawner {
     pid_t Start(ChildProgram const& program) override
@@ -50,19 +42,6 @@ struct CountingSpawner : ChildSpawner {
     int starts = 0;
     pid_t last = -1;
 };
-
-int AbortCode(std::vector<Received> const& all)
-{
-    for (auto const& m : all)
-        if (m.kind == Received::Signal && m.signal.is_abort())
-            return m.signal.get_abort().getValue();
-    return -1;
-}
-
-bool HasAbort(std::vector<Received> const& all)
-{
-    return AbortCode(all) != -1;
-}
 
 bool Gone(int pid)
 {
