@@ -44,13 +44,18 @@
 //                      there, else joins it with 1..32 channels
 //   25 activate with modem user parameters: slot, then a remote address
 //      text of up to 15 octets (malformed ones too) and the MTU octet
-//   26 create isdn     slot, type (0..2, one past the enumeration), trunk
+//   26 create t38soft  slot, flags (bit 0 the program's start fails, bit 1
+//                      an MCC request fails: bits 2 and 3 pick the open,
+//                      MCC_ALLOCATE or MCC_TIMESLOT), count (0..39) of args,
+//                      a remote address text of up to 15 octets
+//   27 create isdn     slot, type (0..2, one past the enumeration), trunk
 //                      (signed octet), log (0..4), side (bit 0: network)
-//   27 create ats-qsig slot, side (bit 0: network), log (0..4)
-//   28 create ats-qsig-b slot, the D channel's slot (two octets, modulo
+//   28 create ats-qsig slot, side (bit 0: network), log (0..4)
+//   29 create ats-qsig-b slot, the D channel's slot (two octets, modulo
 //                      1100), subslot (0..5: past the bounds both ways)
-// Modem programs are not started: a spawner of this target hands out
-// process numbers that nothing owns and signals nobody.
+// Modem and T.38 programs are not started: a spawner of this target hands
+// out process numbers that nothing owns and signals nobody (the T.38
+// instance query of every resources query reads no line from them).
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
@@ -71,11 +76,13 @@
 #include "slots/mixer_slot.hpp"
 #include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
+#include "slots/t38soft_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/signalling/isdn_params.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/mixer_params.hpp"
 #include "tests/slots/slots_host.hpp"
+#include "tests/slots/t38_params.hpp"
 
 #include "sim/board.hpp"
 #include "sim/dsp_data.hpp"
@@ -366,6 +373,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)buses;
     static HdlcSlotFactory hdlc;
+    static T38SoftFactory t38;
     static IsdnFactory isdn;
 
     {
@@ -381,7 +389,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 29) {
+            switch ((op & 0x3F) % 30) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -511,6 +519,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             }
             case 26: {
+                std::uint8_t flags = in.Byte();
+                spawner.fail = (flags & 1) != 0;
+                if (flags & 2) {
+                    static constexpr std::uint32_t kinds[] = {Sim::kOpen, Sim::Mcc::kAllocate,
+                                                              Sim::Mcc::kTimeslot};
+                    Sim::Board::instance().Fail("/dev/mcc/ctl", kinds[(flags >> 2) % 3], 1, EBUSY);
+                }
+                int args = in.Byte() % 40;
+                std::string remote;
+                for (std::uint8_t n = in.Byte() % 16; n > 0; --n)
+                    remote.push_back(static_cast<char>("0123456789.x"[in.Byte() % 12]));
+                c.set_create(SlotsTest::T38Soft(args, remote));
+                break;
+            }
+            case 27: {
                 LGCP::IsdnParams& p = c.select_create().select_isdn();
                 p.get_type().setValue(in.Byte() % 3);
                 p.set_trunk(in.Signed8());
@@ -519,14 +542,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 p.set_side(IsdnTest::Side(b & 0x80));
                 break;
             }
-            case 27: {
+            case 28: {
                 LGCP::AtsQsigParams& p = c.select_create().select_ats_qsig();
                 std::uint8_t const b = in.Byte();
                 p.set_side(IsdnTest::Side(b & 0x80));
                 p.set_log(b % 5);
                 break;
             }
-            case 28: {
+            case 29: {
                 LGCP::AtsQsigBParams& p = c.select_create().select_ats_qsig_b();
                 p.set_slot(in.Slot());
                 p.set_subslot(in.Byte() % 6);
@@ -620,7 +643,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty() &&
-          mixer.slots.empty() && isdn.slots.empty());
+          mixer.slots.empty() && t38.slots.empty() && isdn.slots.empty());
     Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers(true).empty());
@@ -631,6 +654,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          {Sim::Mctl::kAllocate, Sim::Mctl::kTimeslot, Sim::Mctl::kSetDdm, Sim::Mctl::kAnswer})
         Sim::Board::instance().Fail("/dev/mctl", r, 0, 0);
     Sim::Board::instance().Fail("netif", Sim::NetIfs::kWanDev, 0, 0);
+    for (std::uint32_t r : {Sim::kOpen, Sim::Mcc::kAllocate, Sim::Mcc::kTimeslot})
+        Sim::Board::instance().Fail("/dev/mcc/ctl", r, 0, 0);
     spawner.fail = false;
     Check(rtp.slots.empty());
     // Every session's descriptors went with its slot, refused ones at once.
