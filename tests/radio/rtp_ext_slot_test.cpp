@@ -1,0 +1,165 @@
+// Radio RTP slots through Slots in process: which factory takes a create,
+// what reaches the radio-extension driver, and how the extension session
+// follows the RTP session.
+
+#include "radio/rtp_ext_slot.hpp"
+#include "sim/rtp_ext.hpp"
+#include "veze_messages.hpp"
+
+#include "rtp_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace RtpTest;
+
+LGCP::CreateParams RadioCreate(std::uint16_t dport, TERM::RadioStatus const& status,
+                               std::function<void(TERM::RtpRadioRequest&)> const& more = {})
+{
+    LGCP::CreateParams c = RtpCreate(dport, FreeRtpPort());
+    TERM::RtpRadioRequest radio;
+    radio.set_status(status);
+    if (more)
+        more(radio);
+    c.get_rtp().get_codecRTP().set_radio(radio);
+    return c;
+}
+
+class RtpExtSlotTest : public Fixture {
+protected:
+    Sim::RtpExt& ext() { return board().device<Sim::RtpExt>(); }
+    RtpExtSlot* ext_slot(unsigned n) { return dynamic_cast<RtpExtSlot*>(slot(n)); }
+    // The one live extension session.
+    Sim::RtpExt::Session Only()
+    {
+        auto sessions = ext().Sessions();
+        EXPECT_EQ(sessions.size(), 1u);
+        return sessions.empty() ? Sim::RtpExt::Session{} : sessions.begin()->second;
+    }
+
+    // Ahead of the plain RTP factory, as at start-up.
+    RtpVEZEFactory veze_;
+    RtpED137Factory ed137_;
+};
+
+TEST_F(RtpExtSlotTest, VezeCreateAttachesToTheSlotsOwnSessionAndDetachesOnDestroy)
+{
+    Peer peer;
+    auto r = host().Create(3, RadioCreate(peer.rtp(), RadioTest::VezeStatus(), [](TERM::RtpRadioRequest& q) {
+                               q.set_bss_enable(true);
+                           }));
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r[0].kind, SlotsTest::Received::Success);
+    RtpExtSlot* s = ext_slot(3);
+    ASSERT_NE(s, nullptr);
+    EXPECT_STREQ(s->GetName(), "rtp ext VEZE (GW)");
+    EXPECT_TRUE(s->controller()->timer_enabled());
+
+    Sim::RtpExt::Session e = Only();
+    EXPECT_EQ(e.etype, 0x1337);
+    EXPECT_EQ(e.words[0], 0u);
+    EXPECT_TRUE(e.attached);
+    EXPECT_EQ(e.pid, ::getpid());
+    // The factory's descriptor is closed by now: the record names the
+    // slot's, which is the one "/dev/rtp" open left.
+    EXPECT_EQ(e.device, "/dev/rtp");
+    EXPECT_EQ(RtpOpens(), 1u);
+    EXPECT_NE(Sim::Rtp::Describe(driver().Get(1024)).find("word3 1"), std::string::npos);
+    // A VEZE slot stores the status and writes nothing.
+    EXPECT_TRUE(e.written.empty());
+
+    board().ClearLog();
+    host().Destroy(3);
+    auto log = board().Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front().device, "/dev/rtp_ext");
+    EXPECT_TRUE(ext().Sessions().empty());
+    EXPECT_EQ(RtpOpens(), 0u);
+}
+
+TEST_F(RtpExtSlotTest, RoutingAndRefusals)
+{
+    Peer peer;
+    // No radio part: the plain RTP slot.
+    host().Create(1, RtpCreate(peer.rtp(), FreeRtpPort()));
+    ASSERT_NE(slot(1), nullptr);
+    EXPECT_STREQ(slot(1)->GetName(), "rtp");
+
+    // A squelch level that no VEZE packet carries: refused before anything
+    // is opened, and no other factory takes it.
+    SimTest::Capture log(std::clog);
+    board().ClearLog();
+    RadioTest::VezeStatusValues unfit;
+    unfit.squelshe = 110;
+    auto r = host().Create(2, RadioCreate(peer.rtp(), RadioTest::VezeStatus(unfit)));
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_TRUE(r[0].IsError(LGCP::ErrorCause::insufficientResources));
+    EXPECT_NE(log.str().find("rtp do not created: radio status"), std::string::npos) << log.str();
+    EXPECT_EQ(RtpOpens(), 1u);
+    EXPECT_TRUE(ext().Sessions().empty());
+
+    TERM::RtpE2M e2m;
+    e2m.set_slot(0);
+    e2m.set_channel(0);
+    TERM::RtpExtMode mode;
+    mode.select_only_rtp().set_fd(7);
+    mode.get_only_rtp().set_pid(1234);
+    e2m.set_mode(mode);
+    auto c = RadioCreate(peer.rtp(), RadioTest::VezeStatus());
+    c.get_rtp().get_codecRTP().set_rtp_e2m(e2m);
+    board().ClearLog();
+    r = host().Create(4, c);
+    ASSERT_FALSE(r.empty());
+    ASSERT_NE(ext_slot(4), nullptr);
+    // only-rtp: the RTP device joins the given extension session; no
+    // extension open of our own and no status timer.
+    EXPECT_TRUE(ext().Sessions().empty());
+    EXPECT_FALSE(ext_slot(4)->controller()->timer_enabled());
+    EXPECT_EQ(RtpOpens(), 2u); // the controller's duplicate shares slot 4's open
+    bool attached = false;
+    for (std::string const& line : Requests("/dev/rtp"))
+        attached = attached || line.find("0xc0085209") != std::string::npos;
+    EXPECT_TRUE(attached);
+}
+
+TEST_F(RtpExtSlotTest, Ed137InitRecordFollowsKeepAliveAndPacketFactor)
+{
+    RTPSignalling::ED137RadioParams d;
+    rtp_ext_init_params a = RtpED137Factory::InitRecord(d, 0);
+    EXPECT_EQ(a.etype, 0x0167);
+    EXPECT_EQ(a.words[0], 1u);
+    EXPECT_EQ(a.words[1], 123u);
+    EXPECT_EQ(a.words[2], 10u);
+    EXPECT_EQ(a.words[3], 1u);
+    d.r2s_keepalive_period = 400;
+    d.sigtime = 2;
+    a = RtpED137Factory::InitRecord(d, 2);
+    EXPECT_EQ(a.words[2], 40u);
+    EXPECT_EQ(a.words[3], 2u);
+    d.sigtime = 0;
+    a = RtpED137Factory::InitRecord(d, 2);
+    EXPECT_EQ(a.words[2], 20u);
+    EXPECT_EQ(a.words[3], 1u);
+}
+
+TEST_F(RtpExtSlotTest, CodecChangeReattachesToTheRestartedSession)
+{
+    Peer peer;
+    host().Create(3, RadioCreate(peer.rtp(), RadioTest::VezeStatus()));
+    RtpExtSlot* s = ext_slot(3);
+    ASSERT_NE(s, nullptr);
+    LGCP::IoctlParams p;
+    p.set_encoder_mode(LGCP::CodecMode::ulaw);
+    auto r = host().Exchange(Ioctl(p), 3);
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r[0].kind, SlotsTest::Received::Success);
+    Sim::RtpExt::Session e = Only();
+    EXPECT_TRUE(e.attached);
+    EXPECT_EQ(e.device, "/dev/rtp");
+    EXPECT_EQ(RtpOpens(), 1u);
+}
+
+} // namespace
