@@ -14,9 +14,9 @@ using RTPSignalling::ED137RadioParams;
 using RTPSignalling::VezeRadioGWControl;
 using RTPSignalling::VezeRadioWSControl;
 
-RtpExtSlot::RtpExtSlot(int timeslot, Fd rtp, rtp_connection_params const& params) : RtpSlot(timeslot, rtp, params)
-{
-}
+RtpExtSlot::RtpExtSlot(int timeslot, Fd rtp, rtp_connection_params const& params)
+    : RtpSlot(timeslot, rtp, params)
+{}
 
 RtpExtSlot::~RtpExtSlot() = default;
 
@@ -89,9 +89,15 @@ void RtpExtSlot::FollowSquelch()
     }
 }
 
-void RtpExtSlot::RadioControlNotify(TERM::RtpRadioRequest const& request) { OnRtpRadioEvent(request); }
+void RtpExtSlot::RadioControlNotify(TERM::RtpRadioRequest const& request)
+{
+    OnRtpRadioEvent(request);
+}
 
-void RtpExtSlot::RadioControlNotify(int code) { OnAbort(code); }
+void RtpExtSlot::RadioControlNotify(int code)
+{
+    OnAbort(code);
+}
 
 void RtpExtSlot::ApplyRadioExtras(TERM::RtpRadioRequest const& r)
 {
@@ -257,8 +263,8 @@ Slot* RtpVEZEFactory::INewSlot(LGCP::CreateParams const& params)
                 rtp_ext_init_params init{0x1337, 0, {0, 0, 0, 0}};
                 // The slot attaches its own duplicate: the factory's
                 // descriptor is closed as soon as the create returns.
-                slot = new RtpVEZERadioGWSlot(channel, rtp, record, rtp_ext_attach_session_params{-1, ::getpid()},
-                                              init, true);
+                slot = new RtpVEZERadioGWSlot(channel, rtp, record,
+                                              rtp_ext_attach_session_params{-1, ::getpid()}, init, true);
             }
             slot->status = radio->get_status();
             return slot;

@@ -4,6 +4,7 @@
 
 #include "radio/rtp_ext_slot.hpp"
 #include "sim/rtp_ext.hpp"
+#include "ed137_messages.hpp"
 #include "veze_messages.hpp"
 
 #include "rtp_fixture.hpp"
@@ -48,9 +49,8 @@ protected:
 TEST_F(RtpExtSlotTest, VezeCreateAttachesToTheSlotsOwnSessionAndDetachesOnDestroy)
 {
     Peer peer;
-    auto r = host().Create(3, RadioCreate(peer.rtp(), RadioTest::VezeStatus(), [](TERM::RtpRadioRequest& q) {
-                               q.set_bss_enable(true);
-                           }));
+    auto r = host().Create(3, RadioCreate(peer.rtp(), RadioTest::VezeStatus(),
+                                          [](TERM::RtpRadioRequest& q) { q.set_bss_enable(true); }));
     ASSERT_FALSE(r.empty());
     EXPECT_EQ(r[0].kind, SlotsTest::Received::Success);
     RtpExtSlot* s = ext_slot(3);
@@ -160,6 +160,75 @@ TEST_F(RtpExtSlotTest, CodecChangeReattachesToTheRestartedSession)
     EXPECT_TRUE(e.attached);
     EXPECT_EQ(e.device, "/dev/rtp");
     EXPECT_EQ(RtpOpens(), 1u);
+}
+
+// An ED-137 status whose radio response asks the receive direction to
+// follow the radio's squelch.
+TERM::RadioStatus SquelchGatedStatus()
+{
+    TERM::RadioStatus s = RadioTest::Status(RadioTest::Header{});
+    TERM::ED137RadioStatus& e = s.get_ed_137();
+    e.include_radio_response();
+    TERM::ED137RadioResponse& r = e.get_radio_response();
+    r.get_type().setValue(2);
+    r.get_txrxmode().setValue(2);
+    r.set_ptt_id(0);
+    r.set_r2s_keepalive_period(400);
+    r.set_r2s_keepalive_multiplier(3);
+    r.set_sigtime(2);
+    r.set_transmission_depend_on_squ(true);
+    return s;
+}
+
+TEST_F(RtpExtSlotTest, Ed137CreateAnnouncesItsStatusAndGatesReceiveBySquelch)
+{
+    Peer peer;
+    auto r = host().Create(5, RadioCreate(peer.rtp(), SquelchGatedStatus()));
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r[0].kind, SlotsTest::Received::Success);
+    RtpExtSlot* s = ext_slot(5);
+    ASSERT_NE(s, nullptr);
+    EXPECT_STREQ(s->GetName(), "rtp ext ED137 (GW)");
+    EXPECT_TRUE(s->receiveExternal());
+    EXPECT_FALSE(s->receiveOn());
+    EXPECT_EQ(s->controller()->interval(), 600u);
+
+    Sim::RtpExt::Session e = Only();
+    EXPECT_EQ(e.etype, 0x0167);
+    EXPECT_EQ(e.words[0], 1u);
+    EXPECT_EQ(e.words[1], 123u);
+    EXPECT_EQ(e.words[2], 40u); // 400 / (2 * 10) * sigtime 2
+    EXPECT_EQ(e.words[3], 2u);
+    EXPECT_EQ(e.pid, -1);
+    EXPECT_EQ(e.device, "/dev/rtp");
+    // The create's status goes out at once as one header.
+    EXPECT_EQ(e.written.size(), 1u);
+
+    // A VEZE modifier on an ED-137 slot: refused, nothing written.
+    LGCP::IoctlParams wrong;
+    wrong.set_rtpExt(RadioTest::WmTrans({}, "10.9.9.9", 77));
+    r = host().Exchange(Ioctl(wrong), 5);
+    ASSERT_FALSE(r.empty());
+    EXPECT_TRUE(r[0].IsError(LGCP::ErrorCause::unsupported));
+    EXPECT_EQ(Only().written.size(), 1u);
+
+    // SQU on switches receive on once; the first ioctl that finds it off
+    // switches it off again.
+    RadioTest::Header on;
+    on.squ = 1;
+    LGCP::IoctlParams rx;
+    rx.set_rtpExt(RadioTest::RxCommand(on));
+    board().ClearLog();
+    r = host().Exchange(Ioctl(rx), 5);
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r[0].kind, SlotsTest::Received::Success);
+    EXPECT_TRUE(s->receiveOn());
+    EXPECT_EQ(Requests("/dev/rtp"), std::vector<std::string>{"/dev/rtp 0x20005204 = 0"});
+    board().ClearLog();
+    rx.set_rtpExt(RadioTest::RxCommand(RadioTest::Header{}));
+    host().Exchange(Ioctl(rx), 5);
+    EXPECT_FALSE(s->receiveOn());
+    EXPECT_EQ(Requests("/dev/rtp"), std::vector<std::string>{"/dev/rtp 0x20005205 = 0"});
 }
 
 } // namespace
