@@ -60,14 +60,15 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p)
         ok = control->SendASNToChan(modifier);
     } else if (p.is_encoder_mode() || p.is_decoder_mode()) {
         control->RtpExtStop();
+        // A duplicate the controller kept (form 1) would hold the old driver
+        // session, and its switch channel, open through the restart.
+        control->SetRtpSession(Fd());
         ok = RtpSlot::Ioctl(p);
-        if (ok) {
-            // The restart may have opened a new driver session: the
-            // extension session is attached to the one the slot holds now,
-            // never to a descriptor that was closed meanwhile.
-            control->SetRtpSession(rtp.fd());
+        // From here on the controller names only the session the slot holds
+        // now, never a descriptor that was closed meanwhile.
+        control->SetRtpSession(rtp.fd());
+        if (ok)
             ok = control->RtpExtStart(false);
-        }
     } else {
         ok = RtpSlot::Ioctl(p);
     }

@@ -231,4 +231,81 @@ TEST_F(RtpExtSlotTest, Ed137CreateAnnouncesItsStatusAndGatesReceiveBySquelch)
     EXPECT_EQ(Requests("/dev/rtp"), std::vector<std::string>{"/dev/rtp 0x20005205 = 0"});
 }
 
+// Whether one of `messages` is a signal of slot `slot` whose text holds `what`.
+bool HasSignal(std::vector<SlotsTest::Received> const& messages, unsigned slot, std::string const& what)
+{
+    for (auto const& m : messages)
+        if (m.kind == SlotsTest::Received::Signal && m.slot == slot &&
+            m.Text().find(what) != std::string::npos)
+            return true;
+    return false;
+}
+
+TEST_F(RtpExtSlotTest, Ed137SilenceAbortsAndInjectedVezeBecomesASignal)
+{
+    Peer peer;
+    host().Create(5, RadioCreate(peer.rtp(), RadioTest::Status(RadioTest::Header{})));
+    host().Create(6, RadioCreate(peer.rtp(), RadioTest::VezeStatus()));
+    ASSERT_NE(ext_slot(5), nullptr);
+    ASSERT_NE(ext_slot(6), nullptr);
+    host().Discard();
+
+    // Nothing heard from the ED-137 radio for two seconds: abort 151.
+    Mux::test::advance(2100);
+    auto got = host().Take();
+    EXPECT_TRUE(HasSignal(got, 5, "151")) << ::testing::PrintToString(SlotsTest::Texts(got));
+
+    // A VEZE packet from the channel reaches the host with the slot's number.
+    int open = -1;
+    for (auto const& [o, session] : ext().Sessions())
+        if (session.etype == 0x1337)
+            open = o;
+    ASSERT_GE(open, 0);
+    sig_proto ptt = RadioTest::VezePacket(SIG_PROTO_GW_FLAG_PTT, 15, 1);
+    ASSERT_TRUE(ext().Inject(open, 77, RadioTest::InAddr("10.9.9.9").s_addr, RadioTest::Pack(ptt)));
+    Mux::test::run_once(0);
+    got = host().Take();
+    EXPECT_TRUE(HasSignal(got, 6, "rtpExt")) << ::testing::PrintToString(SlotsTest::Texts(got));
+}
+
+TEST_F(RtpExtSlotTest, FailedRestartLeavesTheExtensionSessionDetached)
+{
+    Peer peer;
+    host().Create(3, RadioCreate(peer.rtp(), RadioTest::VezeStatus()));
+    ASSERT_NE(ext_slot(3), nullptr);
+    board().Fail("/dev/rtp", Sim::Rtp::kBegin, 1, EIO);
+    LGCP::IoctlParams p;
+    p.set_encoder_mode(LGCP::CodecMode::ulaw);
+    auto r = host().Exchange(Ioctl(p), 3);
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r[0].kind, SlotsTest::Received::Error);
+    EXPECT_TRUE(ext().Sessions().empty());
+}
+
+TEST_F(RtpExtSlotTest, OnlyRtpCodecChangeKeepsNoDuplicateOfTheOldSession)
+{
+    Peer peer;
+    TERM::RtpE2M e2m;
+    e2m.set_slot(0);
+    e2m.set_channel(0);
+    TERM::RtpExtMode mode;
+    mode.select_only_rtp().set_fd(7);
+    mode.get_only_rtp().set_pid(1234);
+    e2m.set_mode(mode);
+    auto c = RadioCreate(peer.rtp(), RadioTest::VezeStatus());
+    c.get_rtp().get_codecRTP().set_rtp_e2m(e2m);
+    host().Create(4, c);
+    ASSERT_NE(ext_slot(4), nullptr);
+    board().ClearLog();
+    LGCP::IoctlParams p;
+    p.set_encoder_mode(LGCP::CodecMode::ulaw);
+    auto r = host().Exchange(Ioctl(p), 4);
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r[0].kind, SlotsTest::Received::Success);
+    // The restarted session is attached again, and the old open is gone:
+    // the controller no longer holds a duplicate of it.
+    EXPECT_EQ(Requests("/dev/rtp").back().rfind("/dev/rtp 0xc0085209", 0), 0u);
+    EXPECT_EQ(RtpOpens(), 1u);
+}
+
 } // namespace
