@@ -29,6 +29,22 @@ LGCP::CreateParams RadioCreate(std::uint16_t dport, TERM::RadioStatus const& sta
     return c;
 }
 
+// A VEZE create that joins the extension session {7, 1234} of another
+// process (rtp-e2m mode only-rtp).
+LGCP::CreateParams OnlyRtpCreate(std::uint16_t dport)
+{
+    TERM::RtpE2M e2m;
+    e2m.set_slot(0);
+    e2m.set_channel(0);
+    TERM::RtpExtMode mode;
+    mode.select_only_rtp().set_fd(7);
+    mode.get_only_rtp().set_pid(1234);
+    e2m.set_mode(mode);
+    LGCP::CreateParams c = RadioCreate(dport, RadioTest::VezeStatus());
+    c.get_rtp().get_codecRTP().set_rtp_e2m(e2m);
+    return c;
+}
+
 class RtpExtSlotTest : public Fixture {
 protected:
     Sim::RtpExt& ext() { return board().device<Sim::RtpExt>(); }
@@ -101,15 +117,7 @@ TEST_F(RtpExtSlotTest, RoutingAndRefusals)
     EXPECT_EQ(RtpOpens(), 1u);
     EXPECT_TRUE(ext().Sessions().empty());
 
-    TERM::RtpE2M e2m;
-    e2m.set_slot(0);
-    e2m.set_channel(0);
-    TERM::RtpExtMode mode;
-    mode.select_only_rtp().set_fd(7);
-    mode.get_only_rtp().set_pid(1234);
-    e2m.set_mode(mode);
-    auto c = RadioCreate(peer.rtp(), RadioTest::VezeStatus());
-    c.get_rtp().get_codecRTP().set_rtp_e2m(e2m);
+    auto c = OnlyRtpCreate(peer.rtp());
     board().ClearLog();
     r = host().Create(4, c);
     ASSERT_FALSE(r.empty());
@@ -285,15 +293,7 @@ TEST_F(RtpExtSlotTest, FailedRestartLeavesTheExtensionSessionDetached)
 TEST_F(RtpExtSlotTest, OnlyRtpCodecChangeKeepsNoDuplicateOfTheOldSession)
 {
     Peer peer;
-    TERM::RtpE2M e2m;
-    e2m.set_slot(0);
-    e2m.set_channel(0);
-    TERM::RtpExtMode mode;
-    mode.select_only_rtp().set_fd(7);
-    mode.get_only_rtp().set_pid(1234);
-    e2m.set_mode(mode);
-    auto c = RadioCreate(peer.rtp(), RadioTest::VezeStatus());
-    c.get_rtp().get_codecRTP().set_rtp_e2m(e2m);
+    auto c = OnlyRtpCreate(peer.rtp());
     host().Create(4, c);
     ASSERT_NE(ext_slot(4), nullptr);
     board().ClearLog();
