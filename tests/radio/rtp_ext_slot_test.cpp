@@ -86,6 +86,8 @@ TEST_F(RtpExtSlotTest, VezeCreateAttachesToTheSlotsOwnSessionAndDetachesOnDestro
     EXPECT_NE(Sim::Rtp::Describe(driver().Get(1024)).find("word3 1"), std::string::npos);
     // A VEZE slot stores the status and writes nothing.
     EXPECT_TRUE(e.written.empty());
+    // The board names the RTP session by the channel the slot announced.
+    EXPECT_NE(board().Command("/dev/rtp_ext sessions").find(" channel 1024 "), std::string::npos);
 
     board().ClearLog();
     host().Destroy(3);
@@ -211,6 +213,10 @@ TEST_F(RtpExtSlotTest, Ed137CreateAnnouncesItsStatusAndGatesReceiveBySquelch)
     EXPECT_EQ(e.device, "/dev/rtp");
     // The create's status goes out at once as one header.
     EXPECT_EQ(e.written.size(), 1u);
+    std::string written = board().Command("/dev/rtp_ext written channel 1024");
+    EXPECT_NE(written.find("ok 1"), std::string::npos) << written;
+    EXPECT_NE(board().Command("/dev/rtp_ext written channel 1099").find("error no such channel"),
+              std::string::npos);
 
     // A VEZE modifier on an ED-137 slot: refused, nothing written.
     LGCP::IoctlParams wrong;
