@@ -245,6 +245,32 @@ TEST_F(RtpExtSlotTest, Ed137CreateAnnouncesItsStatusAndGatesReceiveBySquelch)
     EXPECT_EQ(Requests("/dev/rtp"), std::vector<std::string>{"/dev/rtp 0x20005205 = 0"});
 }
 
+TEST_F(RtpExtSlotTest, RadioExtrasReachTheDspInOrderAndWmFlagsEnablesShFirst)
+{
+    Peer peer;
+    board().ClearLog();
+    host().Create(3, RadioCreate(peer.rtp(), RadioTest::VezeStatus(), [](TERM::RtpRadioRequest& q) {
+                      q.set_rx_delay(20);
+                      q.set_bss_enable(true);
+                      q.set_ng_enable(true);
+                      q.set_selcal_sh_enable(true);
+                  }));
+    ASSERT_NE(ext_slot(3), nullptr);
+    std::vector<std::string> dsp = Requests("/dev/dsp");
+    ASSERT_EQ(dsp.size(), 4u) << ::testing::PrintToString(dsp);
+    // Delays first (rx 20, tx and selcal 0), then BSS, NG and selcal-sh on.
+    EXPECT_NE(dsp[0].find(" 20 0 0"), std::string::npos) << dsp[0];
+
+    board().ClearLog();
+    LGCP::IoctlParams flags;
+    flags.set_rtpExt(RadioTest::VezeModifier(
+        [](TERM::VezeRadioModifierParams& m) { m.select_wm_flags().get_flags().set_sh(true); }));
+    host().Exchange(Ioctl(flags), 3);
+    auto log = board().Log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.front().device, "/dev/dsp");
+}
+
 // Whether one of `messages` is a signal of slot `slot` whose text holds `what`.
 bool HasSignal(std::vector<SlotsTest::Received> const& messages, unsigned slot, std::string const& what)
 {
