@@ -165,6 +165,19 @@ Bytes LgcpHost::Reply(std::vector<LGCP::Message>* signals, int ms)
     }
 }
 
+Bytes LgcpHost::Next(int ms)
+{
+    auto const until = Clock::now() + std::chrono::milliseconds(Patience(ms));
+    Bytes payload;
+    for (;;) {
+        if (!ReceiveUntil(payload, until))
+            return {};
+        LGCP::Message m;
+        if (!Decode(payload, m) || !m.get_pdu().is_signal() || !m.get_pdu().get_signal().is_trunkStatus())
+            return payload;
+    }
+}
+
 bool LgcpHost::ClosedWithin(int ms)
 {
     auto const until = Clock::now() + std::chrono::milliseconds(Patience(ms));
