@@ -2,65 +2,22 @@
 // what reaches the radio-extension driver, and how the extension session
 // follows the RTP session.
 
-#include "radio/rtp_ext_slot.hpp"
-#include "sim/rtp_ext.hpp"
 #include "ed137_messages.hpp"
-#include "veze_messages.hpp"
-
-#include "rtp_fixture.hpp"
+#include "radio_fixture.hpp"
+#include "sim/voice.hpp"
+#include "rtp_ext_slot_fixture.hpp"
 
 #include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <string>
 
 #include <unistd.h>
 
 namespace {
 
-using namespace RtpTest;
-
-LGCP::CreateParams RadioCreate(std::uint16_t dport, TERM::RadioStatus const& status,
-                               std::function<void(TERM::RtpRadioRequest&)> const& more = {})
-{
-    LGCP::CreateParams c = RtpCreate(dport, FreeRtpPort());
-    TERM::RtpRadioRequest radio;
-    radio.set_status(status);
-    if (more)
-        more(radio);
-    c.get_rtp().get_codecRTP().set_radio(radio);
-    return c;
-}
-
-// A VEZE create that joins the extension session {7, 1234} of another
-// process (rtp-e2m mode only-rtp).
-LGCP::CreateParams OnlyRtpCreate(std::uint16_t dport)
-{
-    TERM::RtpE2M e2m;
-    e2m.set_slot(0);
-    e2m.set_channel(0);
-    TERM::RtpExtMode mode;
-    mode.select_only_rtp().set_fd(7);
-    mode.get_only_rtp().set_pid(1234);
-    e2m.set_mode(mode);
-    LGCP::CreateParams c = RadioCreate(dport, RadioTest::VezeStatus());
-    c.get_rtp().get_codecRTP().set_rtp_e2m(e2m);
-    return c;
-}
-
-class RtpExtSlotTest : public Fixture {
-protected:
-    Sim::RtpExt& ext() { return board().device<Sim::RtpExt>(); }
-    RtpExtSlot* ext_slot(unsigned n) { return dynamic_cast<RtpExtSlot*>(slot(n)); }
-    // The one live extension session.
-    Sim::RtpExt::Session Only()
-    {
-        auto sessions = ext().Sessions();
-        EXPECT_EQ(sessions.size(), 1u);
-        return sessions.empty() ? Sim::RtpExt::Session{} : sessions.begin()->second;
-    }
-
-    // Ahead of the plain RTP factory, as at start-up.
-    RtpVEZEFactory veze_;
-    RtpED137Factory ed137_;
-};
+using namespace RadioSlotTest;
 
 TEST_F(RtpExtSlotTest, VezeCreateAttachesToTheSlotsOwnSessionAndDetachesOnDestroy)
 {
@@ -158,18 +115,51 @@ TEST_F(RtpExtSlotTest, Ed137InitRecordFollowsKeepAliveAndPacketFactor)
 TEST_F(RtpExtSlotTest, CodecChangeReattachesToTheRestartedSession)
 {
     Peer peer;
-    host().Create(3, RadioCreate(peer.rtp(), RadioTest::VezeStatus()));
-    RtpExtSlot* s = ext_slot(3);
-    ASSERT_NE(s, nullptr);
+    auto c = RadioCreate(peer.rtp(), RadioTest::VezeStatus());
+    c.get_rtp().get_codecRTP().set_payload(TERM::Payload::ptG711_Alaw);
+    c.get_rtp().set_txPayload(TERM::Payload::ptG711_Alaw);
+    c.get_rtp().set_rxPayload(TERM::Payload::ptG711_Alaw);
+    host().Create(3, c);
+    ASSERT_NE(ext_slot(3), nullptr);
+    auto requests = [this](std::string const& device) {
+        std::string out;
+        for (std::string const& line : Requests(device)) {
+            std::istringstream words(line);
+            std::string name, request;
+            words >> name >> request;
+            out += request + " ";
+        }
+        return out;
+    };
+
+    // The payload it has: the RTP session stays, and the extension session
+    // is detached, begun again and attached to it.
+    int const open = Only().device_open;
     LGCP::IoctlParams p;
-    p.set_encoder_mode(LGCP::CodecMode::ulaw);
+    p.set_encoder_mode(LGCP::CodecMode::alaw);
+    board().ClearLog();
     auto r = host().Exchange(Ioctl(p), 3);
     ASSERT_FALSE(r.empty());
     EXPECT_EQ(r[0].kind, SlotsTest::Received::Success);
+    EXPECT_EQ(requests("/dev/rtp_ext"), "0x20004502 open 0xc0144500 0xc0084501 ");
+    EXPECT_EQ(requests("/dev/rtp").find("0xc0445200"), std::string::npos);
+    EXPECT_TRUE(Only().attached);
+    EXPECT_EQ(Only().device_open, open);
+
+    // A new payload: detached, the RTP session begun again, and attached to
+    // the new session (the old one is closed by then).
+    p.set_encoder_mode(LGCP::CodecMode::ulaw);
+    board().ClearLog();
+    r = host().Exchange(Ioctl(p), 3);
+    ASSERT_FALSE(r.empty());
+    EXPECT_EQ(r[0].kind, SlotsTest::Received::Success);
+    EXPECT_EQ(requests("/dev/rtp_ext"), "0x20004502 open 0xc0144500 0xc0084501 ");
+    EXPECT_NE(requests("/dev/rtp").find("0xc0445200"), std::string::npos);
     Sim::RtpExt::Session e = Only();
     EXPECT_TRUE(e.attached);
     EXPECT_EQ(e.device, "/dev/rtp");
     EXPECT_EQ(RtpOpens(), 1u);
+    EXPECT_NE(board().Command("/dev/rtp_ext sessions").find(" channel 1024 "), std::string::npos);
 }
 
 // An ED-137 status whose radio response asks the receive direction to
@@ -269,6 +259,15 @@ TEST_F(RtpExtSlotTest, RadioExtrasReachTheDspInOrderAndWmFlagsEnablesShFirst)
     auto log = board().Log();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front().device, "/dev/dsp");
+
+    // An ED-137 modifier on a VEZE slot: refused, nothing written.
+    std::size_t const written = Only().written.size();
+    LGCP::IoctlParams wrong;
+    wrong.set_rtpExt(RadioTest::RxCommand(RadioTest::Header{}));
+    auto r = host().Exchange(Ioctl(wrong), 3);
+    ASSERT_FALSE(r.empty());
+    EXPECT_TRUE(r[0].IsError(LGCP::ErrorCause::unsupported));
+    EXPECT_EQ(Only().written.size(), written);
 }
 
 // Whether one of `messages` is a signal of slot `slot` whose text holds `what`.
@@ -289,23 +288,95 @@ TEST_F(RtpExtSlotTest, Ed137SilenceAbortsAndInjectedVezeBecomesASignal)
     ASSERT_NE(ext_slot(5), nullptr);
     ASSERT_NE(ext_slot(6), nullptr);
     host().Discard();
+    int ed137 = -1, veze = -1;
+    for (auto const& [o, session] : ext().Sessions())
+        (session.etype == 0x1337 ? veze : ed137) = o;
+    ASSERT_GE(ed137, 0);
+    ASSERT_GE(veze, 0);
 
-    // Nothing heard from the ED-137 radio for two seconds: abort 151.
-    Mux::test::advance(2100);
-    auto got = host().Take();
-    EXPECT_TRUE(HasSignal(got, 5, "151")) << ::testing::PrintToString(SlotsTest::Texts(got));
+    // Nothing heard from the ED-137 radio: abort 151 two seconds after the
+    // create, then every second until a header comes; the next only when
+    // the channel has been silent two seconds again.
+    std::vector<unsigned> aborts;
+    for (unsigned t = 100; t <= 6900; t += 100) {
+        Mux::test::advance(100);
+        if (HasSignal(host().Take(), 5, "abort : 151"))
+            aborts.push_back(t);
+        if (t == 4500) {
+            ASSERT_TRUE(ext().Inject(ed137, 9, RadioTest::InAddr("10.9.9.9").s_addr, RadioTest::Tx(0)));
+            Mux::test::run_once(0);
+        }
+    }
+    EXPECT_EQ(aborts, (std::vector<unsigned>{2000, 3000, 4000}));
 
     // A VEZE packet from the channel reaches the host with the slot's number.
-    int open = -1;
-    for (auto const& [o, session] : ext().Sessions())
-        if (session.etype == 0x1337)
-            open = o;
-    ASSERT_GE(open, 0);
     sig_proto ptt = RadioTest::VezePacket(SIG_PROTO_GW_FLAG_PTT, 15, 1);
-    ASSERT_TRUE(ext().Inject(open, 77, RadioTest::InAddr("10.9.9.9").s_addr, RadioTest::Pack(ptt)));
+    ASSERT_TRUE(ext().Inject(veze, 77, RadioTest::InAddr("10.9.9.9").s_addr, RadioTest::Pack(ptt)));
     Mux::test::run_once(0);
-    got = host().Take();
+    auto got = host().Take();
     EXPECT_TRUE(HasSignal(got, 6, "rtpExt")) << ::testing::PrintToString(SlotsTest::Texts(got));
+}
+
+// The value notation of `v`.
+template <class T>
+std::string Notation(T const& v)
+{
+    std::ostringstream os;
+    ASN1::operator<<(os, v);
+    return os.str();
+}
+
+TEST_F(RtpExtSlotTest, FirstReportCarriesTheCreatesStatus)
+{
+    Peer peer;
+    TERM::RadioStatus const veze = RadioTest::VezeStatus();
+    TERM::RadioStatus ed137 = SquelchGatedStatus();
+    RadioTest::Fill(ed137.get_ed_137().get_header(), RadioTest::Header{2, 0, 42, true, false, true});
+    host().Create(5, RadioCreate(peer.rtp(), ed137));
+    host().Create(6, RadioCreate(peer.rtp(), veze));
+    ASSERT_NE(ext_slot(5), nullptr);
+    ASSERT_NE(ext_slot(6), nullptr);
+    host().Discard();
+    for (auto const& [open, session] : ext().Sessions())
+        ASSERT_TRUE(ext().Inject(open, 77, RadioTest::InAddr("10.9.9.9").s_addr,
+                                 session.etype == 0x1337
+                                     ? RadioTest::Pack(RadioTest::VezePacket(SIG_PROTO_GW_FLAG_PTT, 15, 1))
+                                     : RadioTest::Tx(0)));
+    Mux::test::run_once(0);
+    std::map<unsigned, TERM::RadioStatus> first;
+    for (auto const& m : host().Take())
+        if (m.kind == SlotsTest::Received::Signal && m.signal.is_rtpExt() && m.slot)
+            first.emplace(*m.slot, m.signal.get_rtpExt().get_status());
+    ASSERT_EQ(first.size(), 2u);
+
+    // VEZE: the very status, its frequency text as "%4.6f" writes it.
+    EXPECT_EQ(Notation(first[6]), Notation(veze));
+    // ED-137: the header, always an SQI (zeros here), never the response.
+    ASSERT_TRUE(first[5].is_ed_137());
+    TERM::ED137RadioStatus const& e = first[5].get_ed_137();
+    EXPECT_EQ(Notation(e.get_header()), Notation(ed137.get_ed_137().get_header()));
+    EXPECT_FALSE(e.has_radio_response());
+    ASSERT_TRUE(e.has_sqi());
+    TERM::ED137RadioExtensionSQI zero;
+    RadioTest::Fill(zero, RadioTest::Sqi{});
+    EXPECT_EQ(Notation(e.get_sqi()), Notation(zero));
+}
+
+TEST_F(RtpExtSlotTest, QueryStillAnswersTheCodecCapacities)
+{
+    Sim::Voice& voice = board().device<Sim::Voice>();
+    voice.SetCapacity(4, 11);
+    voice.SetCapacity(1, 14);
+    board().ClearLog();
+    auto r = host().Query();
+    ASSERT_EQ(r.size(), 2u);
+    ASSERT_TRUE(r[1].signal.is_query());
+    LGCP::Resources const& res = r[1].signal.get_query();
+    EXPECT_EQ(res.get_rtp_g729().getValue(), 11);
+    EXPECT_EQ(res.get_rtp_g711().getValue(), 14);
+    // The radio factories asked the voice driver again, as the RTP one did.
+    EXPECT_EQ(board().Count("/dev/voice", Sim::kOpen), 3u);
+    EXPECT_EQ(board().OpenCount("/dev/voice"), 0u);
 }
 
 TEST_F(RtpExtSlotTest, FailedRestartLeavesTheExtensionSessionDetached)
