@@ -18,7 +18,7 @@ namespace RadioSlotTest {
 using namespace RtpTest;
 
 inline LGCP::CreateParams RadioCreate(std::uint16_t dport, TERM::RadioStatus const& status,
-                               std::function<void(TERM::RtpRadioRequest&)> const& more = {})
+                                      std::function<void(TERM::RtpRadioRequest&)> const& more = {})
 {
     LGCP::CreateParams c = RtpCreate(dport, FreeRtpPort());
     TERM::RtpRadioRequest radio;
