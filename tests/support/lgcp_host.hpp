@@ -70,6 +70,10 @@ public:
 private:
     bool Fill(int ms);
     bool ReceiveUntil(Bytes& payload, std::chrono::steady_clock::time_point until);
+    // The next payload that decodes to a message `skip` does not read past,
+    // within `ms` in all; empty after that.
+    template <class Skip>
+    Bytes ReceivePast(int ms, Skip skip);
 
     int fd_ = -1;
     Bytes buffer_;
