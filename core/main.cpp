@@ -30,6 +30,7 @@
 #include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots/slots.hpp"
+#include "slots/t38soft_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "slots/voice_slot.hpp"
 #include "monitoring/snmp_agent.hpp"
@@ -146,6 +147,7 @@ int main(int argc, char** argv)
     MccFactory::instance();
     EchoFactory::instance();
     VoiceFactory::instance();
+    T38SoftFactory::instance();
     RtpVEZEFactory::instance();
     RtpED137Factory::instance();
     HdlcSlotFactory::instance();
