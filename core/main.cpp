@@ -20,6 +20,7 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
 #include "signalling/isdn_slot.hpp"
 #include "slots/echo_slot.hpp"
@@ -149,6 +150,8 @@ int main(int argc, char** argv)
     VoiceFactory::instance();
     T38SoftFactory::instance();
     IsdnFactory::instance();
+    RtpVEZEFactory::instance();
+    RtpED137Factory::instance();
     HdlcSlotFactory::instance();
 
     // The TDM switch: its first use clears the backplane.
