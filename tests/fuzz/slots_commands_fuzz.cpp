@@ -44,6 +44,11 @@
 //                      there, else joins it with 1..32 channels
 //   25 activate with modem user parameters: slot, then a remote address
 //      text of up to 15 octets (malformed ones too) and the MTU octet
+//   26 create pstn     slot, variant (ss7, isdn pri user, pri network, bri
+//                      user, bri network, cas), trunk, slc, dpc and log
+//                      (one signed octet each), emergency
+//   27 pstn ioctl      slot, what (ss7RqBSN, ss7Log with the switches of
+//                      the next octet, another alternative)
 // Modem programs are not started: a spawner of this target hands out
 // process numbers that nothing owns and signals nobody.
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
@@ -56,6 +61,7 @@
 
 #include "core/process.hpp"
 #include "signalling/hdlc_slot.hpp"
+#include "signalling/pstn_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
@@ -211,7 +217,7 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer:
     CheckModems(live, modems);
     CheckMixer(live, mixer);
     // Each MCC channel is held by exactly one live MCC slot or by the open
-    // channel of one live HDLC packet slot.
+    // channel of one live HDLC packet or PSTN link slot.
     std::set<int> channels;
     std::size_t hdlc_open = 0;
     for (::Slot* s : live) {
@@ -219,6 +225,8 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer:
             Check(channels.insert(m->timeslot).second);
         if (auto* h = dynamic_cast<HdlcSlot*>(s))
             hdlc_open += h->channel().is_open();
+        if (auto* p = dynamic_cast<PstnSlot*>(s))
+            hdlc_open += p->channel().is_open();
     }
     std::set<int> held;
     for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
@@ -302,6 +310,58 @@ void RtpEvent(Input& in)
         Mux::test::run_once(0);
 }
 
+LGCP::CreateParams Pstn(Input& in)
+{
+    std::uint8_t variant = in.Byte() % 6;
+    int trunk = in.Signed8(), slc = in.Signed8(), dpc = in.Signed8(), log = in.Signed8();
+    bool emergency = (in.Byte() & 1) != 0;
+    LGCP::CreateParams c;
+    LGCP::PstnParams& p = c.select_pstn();
+    if (variant == 0) {
+        LGCP::SS7Params& s = p.select_ss7();
+        s.set_trunk(trunk);
+        s.set_slc(slc);
+        s.set_dpc(dpc);
+        s.set_opc(log);
+        s.set_emergency(emergency);
+    } else if (variant == 5) {
+        p.select_cas().set_trunk(trunk);
+    } else {
+        LGCP::IsdnParams& i = p.select_isdn();
+        i.set_type(variant <= 2 ? LGCP::IsdnType::pri : LGCP::IsdnType::bri);
+        i.set_trunk(trunk);
+        i.set_log(log);
+        if (variant % 2 == 0)
+            i.get_side().select_network();
+        else
+            i.get_side().select_user();
+    }
+    return c;
+}
+
+LGCP::Command PstnIoctl(Input& in)
+{
+    std::uint8_t what = in.Byte() % 3, switches = in.Byte();
+    LGCP::Command c;
+    LGCP::IoctlParams& p = c.select_ioctl();
+    if (what == 0) {
+        p.set_ss7RqBSN();
+    } else if (what == 1) {
+        LGCP::SS7L2Log& l = p.select_ss7Log();
+        l.set_state(switches & 1);
+        l.set_raw_receive(switches & 2);
+        l.set_raw_transmit(switches & 4);
+        l.set_mtp_transmit(switches & 8);
+        l.set_mtp_receive(switches & 16);
+        l.set_mtp_activate(switches & 32);
+        l.set_timers(switches & 64);
+        l.set_msu_processing(switches & 128);
+    } else {
+        p.set_deactivateTonec();
+    }
+    return c;
+}
+
 LGCP::Command Simple(void (LGCP::Command::*select)())
 {
     LGCP::Command c;
@@ -341,6 +401,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)buses;
     static HdlcSlotFactory hdlc;
+    static PstnFactory pstn;
 
     {
         SlotsTest::Host host(&mux);
@@ -355,7 +416,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 26) {
+            switch ((op & 0x3F) % 28) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -484,6 +545,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 u.set_mtu(in.Byte() * 8);
                 break;
             }
+            case 26:
+                c.set_create(Pstn(in));
+                break;
+            case 27:
+                c = PstnIoctl(in);
+                break;
             case 16:
                 Mux::test::advance(in.Byte() * 40u);
                 host.Discard();
@@ -572,7 +639,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty() &&
-          mixer.slots.empty());
+          mixer.slots.empty() && pstn.slots.empty());
     Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     // Failures asked for and never met do not carry over to the next run.
