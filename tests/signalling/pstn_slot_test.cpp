@@ -106,8 +106,9 @@ Lines Reports(std::vector<Received> const& messages)
             if (r.is_hdlcLinkInfo())
                 out.push_back("hdlc");
             else if (r.is_isdnLinkInfo())
-                out.push_back(r.get_isdnLinkInfo().get_side().getValue() == ACP::IsdnSide::network ? "isdn network"
-                                                                                               : "isdn user");
+                out.push_back(r.get_isdnLinkInfo().get_side().getValue() == ACP::IsdnSide::network
+                                  ? "isdn network"
+                                  : "isdn user");
             else if (r.is_ss7LinkInfo())
                 out.push_back("ss7 " + std::to_string(r.get_ss7LinkInfo().get_ss7state().getValue()));
             else if (r.is_ss7BSN())
@@ -516,7 +517,8 @@ TEST_F(PstnSlots, FlowStatusGoesToTheHost)
     for (int i = 0; i < 100; ++i)
         pstn()->IUserData(std::vector<char>{0x08, 0x01, 0x01, 0x05});
     EXPECT_EQ(Reports(host().Take()), Lines{"status 1"});
-    for (int round = 0; round < 20 && pstn()->lapd()->flow_status() != ISDN::LAPD::FlowStatus::normal; ++round) {
+    for (int round = 0; round < 20 && pstn()->lapd()->flow_status() != ISDN::LAPD::FlowStatus::normal;
+         ++round) {
         Sent(3);
         unsigned int const vs = pstn()->lapd()->full_state().vs.value();
         Arrive(3, {0x00, 0x01, 0x01, static_cast<unsigned char>(vs << 1)});
@@ -541,8 +543,8 @@ TEST_F(PstnSlots, BasicRateNetworkSideRunsOverTheChannel)
     // Identity request, Ri 0x1234, Ai 127 (Q.921 5.3.2): TEI 64 assigned,
     // then SABME to the new terminal.
     Arrive(5, {0xFC, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x01, 0xFF});
-    EXPECT_EQ(Sent(5), (std::vector<Bytes>{{0xFE, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x02, 0x81},
-                                           {0x02, 0x81, 0x7F}}));
+    EXPECT_EQ(Sent(5),
+              (std::vector<Bytes>{{0xFE, 0xFF, 0x03, 0x0F, 0x34, 0x12, 0x02, 0x81}, {0x02, 0x81, 0x7F}}));
     EXPECT_EQ(pstn()->lapd_nt()->user(0).tei(), 64);
     // The terminal's I frame comes up to the host.
     Arrive(5, {0x00, 0x81, 0x00, 0x00, 0x08, 0x01, 0x07, 0x05});
