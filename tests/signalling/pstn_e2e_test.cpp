@@ -118,15 +118,15 @@ public:
         for (;;) {
             for (; seen < kept_.size(); ++seen) {
                 LGCP::Message const& m = kept_[seen];
-                if (m.get_pdu().is_signal() && m.has_slot() && static_cast<int>(m.get_slot().getValue()) == slot &&
-                    match(m.get_pdu().get_signal())) {
+                if (m.get_pdu().is_signal() && m.has_slot() &&
+                    static_cast<int>(m.get_slot().getValue()) == slot && match(m.get_pdu().get_signal())) {
                     LGCP::Signal found = m.get_pdu().get_signal();
                     kept_.erase(kept_.begin() + static_cast<std::ptrdiff_t>(seen));
                     return found;
                 }
             }
-            auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(until -
-                                                                                    std::chrono::steady_clock::now());
+            auto const left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                until - std::chrono::steady_clock::now());
             Bytes payload;
             if (left.count() <= 0 || !host_.Receive(payload, static_cast<int>(left.count())))
                 return std::nullopt;
@@ -137,11 +137,14 @@ public:
     }
     bool Activated(int slot, int ms = 5000)
     {
-        return Await(slot, [](LGCP::Signal const& s) { return s.is_activated(); }, ms).has_value();
+        return Await(
+                   slot, [](LGCP::Signal const& s) { return s.is_activated(); }, ms)
+            .has_value();
     }
     std::optional<Bytes> Data(int slot, int ms = 3000)
     {
-        auto s = Await(slot, [](LGCP::Signal const& s) { return s.is_userData(); }, ms);
+        auto s = Await(
+            slot, [](LGCP::Signal const& s) { return s.is_userData(); }, ms);
         if (!s)
             return std::nullopt;
         return Bytes(s->get_userData().begin(), s->get_userData().end());
