@@ -6,6 +6,9 @@
 #include "support/lgcp_host.hpp"
 #include "support/server_process.hpp"
 
+// The create parameters of the in-process tests.
+#include "slots/slots_host.hpp"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -18,22 +21,8 @@
 namespace {
 
 using E2E::Bytes;
-
-LGCP::CreateParams Trunk(unsigned trunk, unsigned timeslot)
-{
-    LGCP::CreateParams p;
-    p.select_trunk().set_trunk(trunk);
-    p.get_trunk().set_timeslot(timeslot);
-    return p;
-}
-
-LGCP::CreateParams TrunkBRI(unsigned line, unsigned channel)
-{
-    LGCP::CreateParams p;
-    p.select_trunk_bri().set_trunk(line);
-    p.get_trunk_bri().set_timeslot(channel);
-    return p;
-}
+using SlotsTest::Trunk;
+using SlotsTest::TrunkBRI;
 
 LGCP::CreateParams Ss7(int trunk, int slc, int dpc, int opc)
 {

@@ -46,9 +46,8 @@ TEST_F(PstnInterop, TwoLibpriTerminalsGetTeisAndComeUp)
     SigTest::SwitchPort port(5, 2);
     std::vector<std::unique_ptr<PriPeer>> cpes;
     for (unsigned int t = 0; t < 2; ++t) {
-        cpes.push_back(std::make_unique<PriPeer>(port.terminal(t), PRI_CPE,
-                                                 PriPeer::Interface::basic_rate_multipoint,
-                                                 "cpe" + std::to_string(t)));
+        cpes.push_back(std::make_unique<PriPeer>(
+            port.terminal(t), PRI_CPE, PriPeer::Interface::basic_rate_multipoint, "cpe" + std::to_string(t)));
         ASSERT_TRUE(SigTest::RunFor(1000));
     }
     ASSERT_TRUE(SigTest::RunFor(2000));
