@@ -26,6 +26,14 @@ void Link::Send(const Bytes& message)
     ProtocolsFamily::message(p);
 }
 
+void Link::StartBasicRate(std::uint16_t ri)
+{
+    lapd_->change_to_bri();
+    lapd_->ri_source = [ri] { return ri; };
+    lapd_->mdl_remove();
+    activate();
+}
+
 unsigned int Link::Reports(const std::string& text) const
 {
     unsigned int n = 0;

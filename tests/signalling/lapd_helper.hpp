@@ -30,6 +30,9 @@ public:
 
     // DL-DATA with a packet prepared as the stack prepares it.
     void Send(const Bytes& message);
+    // Starts a basic-rate terminal without a TEI that asks the network for
+    // one with reference `ri`, and then establishes its link.
+    void StartBasicRate(std::uint16_t ri);
 
     // How many status reports carried this text.
     unsigned int Reports(const std::string& text) const;

@@ -216,10 +216,7 @@ TEST(LapdNtInterop, EightTerminalsOnOneBus)
                                                      PriPeer::Interface::basic_rate_multipoint));
         } else {
             auto& u = *users.emplace_back(std::make_unique<Link>(bus.terminal(i), Side::user));
-            u.lapd().change_to_bri();
-            u.lapd().ri_source = [i] { return static_cast<std::uint16_t>(0x3100 + i); };
-            u.lapd().mdl_remove();
-            u.activate();
+            u.StartBasicRate(static_cast<std::uint16_t>(0x3100 + i));
         }
         ASSERT_TRUE(SigTest::RunFor(1000));
         ASSERT_NE(net.nt().find_Tei(static_cast<unsigned char>(64 + i)), nullptr) << "terminal " << i;
@@ -233,9 +230,7 @@ TEST(LapdNtInterop, EightTerminalsOnOneBus)
         EXPECT_NE(net.nt().find_Tei(static_cast<unsigned char>(t)), nullptr) << "TEI " << t;
 
     auto& ninth = *users.emplace_back(std::make_unique<Link>(bus.terminal(8), Side::user));
-    ninth.lapd().change_to_bri();
-    ninth.lapd().mdl_remove();
-    ninth.activate();
+    ninth.StartBasicRate(0x3108);
     ASSERT_TRUE(SigTest::RunFor(1000));
     EXPECT_NE(ninth.lapd().full_state().state, 6u);
     ExpectCleanLapd(tap.frames(), false);

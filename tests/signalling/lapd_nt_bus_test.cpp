@@ -37,10 +37,7 @@ protected:
     LapdTest::Link& Start(unsigned int i)
     {
         auto& l = *terms.emplace_back(std::make_unique<LapdTest::Link>(bus.terminal(i), ISDN::Side::user));
-        l.lapd().change_to_bri();
-        l.lapd().ri_source = [i] { return static_cast<std::uint16_t>(0x1000 + i); };
-        l.lapd().mdl_remove();
-        l.activate();
+        l.StartBasicRate(static_cast<std::uint16_t>(0x1000 + i));
         return l;
     }
 

@@ -214,10 +214,7 @@ TEST(LapdNtTshark, BasicRateNetworkSide)
     std::vector<std::unique_ptr<Link>> terms;
     for (unsigned int i = 0; i < 3; ++i) {
         auto& t = *terms.emplace_back(std::make_unique<Link>(bus.terminal(i), Side::user));
-        t.lapd().change_to_bri();
-        t.lapd().ri_source = [i] { return static_cast<std::uint16_t>(0x2100 + i); };
-        t.lapd().mdl_remove();
-        t.activate();
+        t.StartBasicRate(static_cast<std::uint16_t>(0x2100 + i));
         ASSERT_TRUE(SigTest::RunFor(100));
         ASSERT_EQ(t.lapd().full_state().state, 6u);
     }
