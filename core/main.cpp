@@ -20,6 +20,7 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
 #include "signalling/pstn_slot.hpp"
 #include "slots/echo_slot.hpp"
@@ -30,6 +31,7 @@
 #include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots/slots.hpp"
+#include "slots/t38soft_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "slots/voice_slot.hpp"
 #include "monitoring/snmp_agent.hpp"
@@ -147,6 +149,9 @@ int main(int argc, char** argv)
     MccFactory::instance();
     EchoFactory::instance();
     VoiceFactory::instance();
+    T38SoftFactory::instance();
+    RtpVEZEFactory::instance();
+    RtpED137Factory::instance();
     HdlcSlotFactory::instance();
 
     // The TDM switch: its first use clears the backplane.

@@ -44,13 +44,24 @@
 //                      there, else joins it with 1..32 channels
 //   25 activate with modem user parameters: slot, then a remote address
 //      text of up to 15 octets (malformed ones too) and the MTU octet
-//   26 create pstn     slot, variant (ss7, isdn pri user, pri network, bri
+//   26 create t38soft  slot, flags (bit 0 the program's start fails, bit 1
+//                      an MCC request fails: bits 2 and 3 pick the open,
+//                      MCC_ALLOCATE or MCC_TIMESLOT), count (0..39) of args,
+//                      a remote address text of up to 15 octets
+//   27 create rtp with a radio part: the operands of 19, then kind (bit 0
+//      ED-137, else VEZE), a value for the squelch or PTT type (past their
+//      fields too) and flags (bit 0 bss-enable, bit 1 rtp-e2m only-rtp,
+//      bit 2 transmission-depend-on-squ, bit 3 the delays)
+//   28 rtpExt ioctl    slot, kind (bit 0 ED-137 rx, else VEZE wm-flags),
+//                      a value for SQU / sh
+//   29 create pstn     slot, variant (ss7, isdn pri user, pri network, bri
 //                      user, bri network, cas), trunk, slc, dpc and log
 //                      (one signed octet each), emergency
-//   27 pstn ioctl      slot, what (ss7RqBSN, ss7Log with the switches of
+//   30 pstn ioctl      slot, what (ss7RqBSN, ss7Log with the switches of
 //                      the next octet, another alternative)
-// Modem programs are not started: a spawner of this target hands out
-// process numbers that nothing owns and signals nobody.
+// Modem and T.38 programs are not started: a spawner of this target hands
+// out process numbers that nothing owns and signals nobody (the T.38
+// instance query of every resources query reads no line from them).
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
@@ -60,6 +71,7 @@
 // Later slot kinds add their steps here.
 
 #include "core/process.hpp"
+#include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
 #include "signalling/pstn_slot.hpp"
 #include "slots/echo_slot.hpp"
@@ -69,10 +81,12 @@
 #include "slots/mixer_slot.hpp"
 #include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
+#include "slots/t38soft_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/mixer_params.hpp"
 #include "tests/slots/slots_host.hpp"
+#include "tests/slots/t38_params.hpp"
 
 #include "sim/board.hpp"
 #include "sim/mcc.hpp"
@@ -80,6 +94,7 @@
 #include "sim/mixer.hpp"
 #include "sim/netifs.hpp"
 #include "sim/rtp.hpp"
+#include "sim/rtp_ext.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -269,6 +284,72 @@ LGCP::CreateParams Rtp(Input& in)
     return c;
 }
 
+// Step 26: a radio part on the operands of step 19.
+LGCP::CreateParams RadioRtp(Input& in)
+{
+    LGCP::CreateParams c = Rtp(in);
+    std::uint8_t kind = in.Byte(), value = in.Byte(), flags = in.Byte();
+    TERM::RtpParams& p = c.get_rtp().get_codecRTP();
+    TERM::RtpRadioRequest radio;
+    if (kind & 1) {
+        TERM::ED137RadioStatus& e = radio.get_status().select_ed_137();
+        e.get_header().get_ptt().setValue(value % 9);
+        e.get_header().get_squ().setValue(value % 3 == 0 ? 1 : 0);
+        if (flags & 4) {
+            e.include_radio_response();
+            TERM::ED137RadioResponse& r = e.get_radio_response();
+            r.get_type().setValue(2);
+            r.get_txrxmode().setValue(2);
+            r.set_ptt_id(0);
+            r.set_transmission_depend_on_squ(true);
+        }
+    } else {
+        TERM::VezeRadioStatus& v = radio.get_status().select_veze();
+        v.get_freq().set_frequency("118.5");
+        v.get_squelshe().setValue(value % 128);
+    }
+    if (flags & 1)
+        radio.set_bss_enable(true);
+    if (flags & 8) {
+        radio.set_rx_delay(value);
+        radio.set_selcal_delay(value);
+    }
+    p.set_radio(radio);
+    if (flags & 2) {
+        TERM::RtpE2M e2m;
+        e2m.set_slot(0);
+        e2m.set_channel(0);
+        TERM::RtpExtMode mode;
+        mode.select_only_rtp().set_fd(value);
+        mode.get_only_rtp().set_pid(1);
+        e2m.set_mode(mode);
+        p.set_rtp_e2m(e2m);
+    }
+    return c;
+}
+
+// Step 27.
+LGCP::Command RadioIoctl(Input& in)
+{
+    std::uint8_t kind = in.Byte(), value = in.Byte();
+    LGCP::Command c;
+    TERM::RadioModifier& m = c.select_ioctl().select_rtpExt();
+    if (kind & 1) {
+        TERM::ED137RadioModifier& e = m.select_ed_137();
+        e.get_addr().set_session_addr("10.0.0.1");
+        e.get_addr().set_session_ssrc(value);
+        TERM::ED137RadioHeader& h = e.get_params().select_rx().get_header();
+        h.get_ptt().setValue(value % 9);
+        h.get_squ().setValue(value & 1);
+    } else {
+        TERM::VezeRadioModifier& v = m.select_veze();
+        v.get_addr().set_session_addr("10.0.0.1");
+        v.get_addr().set_session_ssrc(value);
+        v.get_params().select_wm_flags().get_flags().set_sh((value & 1) != 0);
+    }
+    return c;
+}
+
 LGCP::Command RtpIoctl(Input& in)
 {
     std::uint8_t what = in.Byte(), value = in.Byte();
@@ -401,6 +482,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)buses;
     static HdlcSlotFactory hdlc;
+    static T38SoftFactory t38;
+    static RtpVEZEFactory veze;
+    static RtpED137Factory ed137;
     static PstnFactory pstn;
 
     {
@@ -416,7 +500,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 28) {
+            switch ((op & 0x3F) % 31) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -545,10 +629,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 u.set_mtu(in.Byte() * 8);
                 break;
             }
-            case 26:
+            case 26: {
+                std::uint8_t flags = in.Byte();
+                spawner.fail = (flags & 1) != 0;
+                if (flags & 2) {
+                    static constexpr std::uint32_t kinds[] = {Sim::kOpen, Sim::Mcc::kAllocate,
+                                                              Sim::Mcc::kTimeslot};
+                    Sim::Board::instance().Fail("/dev/mcc/ctl", kinds[(flags >> 2) % 3], 1, EBUSY);
+                }
+                int args = in.Byte() % 40;
+                std::string remote;
+                for (std::uint8_t n = in.Byte() % 16; n > 0; --n)
+                    remote.push_back(static_cast<char>("0123456789.x"[in.Byte() % 12]));
+                c.set_create(SlotsTest::T38Soft(args, remote));
+                break;
+            }
+            case 29:
                 c.set_create(Pstn(in));
                 break;
-            case 27:
+            case 30:
                 c = PstnIoctl(in);
                 break;
             case 16:
@@ -580,6 +679,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 break;
             case 20:
                 c = RtpIoctl(in);
+                break;
+            case 27:
+                c.set_create(RadioRtp(in));
+                break;
+            case 28:
+                c = RadioIoctl(in);
                 break;
             case 21:
                 RtpEvent(in);
@@ -639,7 +744,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty() &&
-          mixer.slots.empty() && pstn.slots.empty());
+          mixer.slots.empty() && t38.slots.empty() && pstn.slots.empty());
     Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     // Failures asked for and never met do not carry over to the next run.
@@ -648,8 +753,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          {Sim::Mctl::kAllocate, Sim::Mctl::kTimeslot, Sim::Mctl::kSetDdm, Sim::Mctl::kAnswer})
         Sim::Board::instance().Fail("/dev/mctl", r, 0, 0);
     Sim::Board::instance().Fail("netif", Sim::NetIfs::kWanDev, 0, 0);
+    for (std::uint32_t r : {Sim::kOpen, Sim::Mcc::kAllocate, Sim::Mcc::kTimeslot})
+        Sim::Board::instance().Fail("/dev/mcc/ctl", r, 0, 0);
     spawner.fail = false;
-    Check(rtp.slots.empty());
+    Check(rtp.slots.empty() && veze.slots.empty() && ed137.slots.empty());
+    Check(Sim::Board::instance().device<Sim::RtpExt>().Sessions().empty());
     // Every session's descriptors went with its slot, refused ones at once.
     Check(Sim::Board::instance().OpenCount("/dev/rtp") == 0);
     Sim::Board::instance().Fail("/dev/rtp", Sim::Rtp::kBegin, 0, 0);
