@@ -27,8 +27,8 @@ LGCP::HdlcLinkInfo MakeHdlcLinkInfo(HDLC const& channel)
 
 bool MakeIsdnLinkInfo(ISDN::LAPD const& lapd, ACP::IsdnLinkInfo& info)
 {
-    // Set before the comparison inside GetInfo, so that a change of side
-    // alone is a change too.
+    // The side first: the layer compares the whole report with its last
+    // one, and a link's side does not change.
     info.set_side(lapd.side == ISDN::Side::network ? ACP::IsdnSide::network : ACP::IsdnSide::user);
     return lapd.GetInfo(info);
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-// The link reports of the link slots: an HDLC channel's counters
-// (`hdlcLinkInfo`) and a LAPD data link's state (`isdnLinkInfo`), as the
-// host reads them. Every slot that runs such a channel or link reports them
-// the same way.
+// The link reports of the link slots, filled the same way by every slot
+// that runs the link: `hdlcLinkInfo` from an HDLC channel's counters as the
+// host reads them, `isdnLinkInfo` from a LAPD data link.
 
 #include "asn1/modules/ACP.hpp"
 #include "asn1/modules/LGCP.hpp"
@@ -15,6 +14,7 @@ class LAPD;
 
 LGCP::HdlcLinkInfo MakeHdlcLinkInfo(HDLC const& channel);
 
-// The link's state with the side it plays; false when nothing changed since
-// the link's last report (the report is then not sent).
+// Fills `info` with the link's state and counters and the side it plays;
+// false when nothing changed since the report made last time, which the
+// host then does not get again.
 bool MakeIsdnLinkInfo(ISDN::LAPD const& lapd, ACP::IsdnLinkInfo& info);

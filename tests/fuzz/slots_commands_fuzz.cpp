@@ -54,10 +54,15 @@
 //      bit 2 transmission-depend-on-squ, bit 3 the delays)
 //   28 rtpExt ioctl    slot, kind (bit 0 ED-137 rx, else VEZE wm-flags),
 //                      a value for SQU / sh
-//   29 create isdn     slot, type (0..2, one past the enumeration), trunk
+//   29 create pstn     slot, variant (ss7, isdn pri user, pri network, bri
+//                      user, bri network, cas), trunk, slc, dpc and log
+//                      (one signed octet each), emergency
+//   30 pstn ioctl      slot, what (ss7RqBSN, ss7Log with the switches of
+//                      the next octet, another alternative)
+//   31 create isdn     slot, type (0..2, one past the enumeration), trunk
 //                      (signed octet), log (0..4), side (bit 0: network)
-//   30 create ats-qsig slot, side (bit 0: network), log (0..4)
-//   31 create ats-qsig-b slot, the D channel's slot (two octets, modulo
+//   32 create ats-qsig slot, side (bit 0: network), log (0..4)
+//   33 create ats-qsig-b slot, the D channel's slot (two octets, modulo
 //                      1100), subslot (0..5: past the bounds both ways)
 // Modem and T.38 programs are not started: a spawner of this target hands
 // out process numbers that nothing owns and signals nobody (the T.38
@@ -76,6 +81,7 @@
 #include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
 #include "signalling/isdn_slot.hpp"
+#include "signalling/pstn_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
@@ -236,7 +242,7 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer:
     CheckModems(live, modems);
     CheckMixer(live, mixer);
     // Each MCC channel is held by exactly one live MCC or ISDN slot or by
-    // the open channel of one live HDLC packet slot.
+    // the open channel of one live HDLC packet or PSTN link slot.
     std::set<int> channels;
     std::size_t hdlc_open = 0;
     std::set<int> d_channels, b_channels;
@@ -245,6 +251,8 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer:
             Check(channels.insert(m->timeslot).second);
         if (auto* h = dynamic_cast<HdlcSlot*>(s))
             hdlc_open += h->channel().is_open();
+        if (auto* p = dynamic_cast<PstnSlot*>(s))
+            hdlc_open += p->channel().is_open();
         if (auto* q = dynamic_cast<AtsQsigSlot*>(s))
             Check(d_channels.insert(q->timeslot()).second);
         else if (auto* i = dynamic_cast<IsdnSlot*>(s))
@@ -408,6 +416,58 @@ void RtpEvent(Input& in)
         Mux::test::run_once(0);
 }
 
+LGCP::CreateParams Pstn(Input& in)
+{
+    std::uint8_t variant = in.Byte() % 6;
+    int trunk = in.Signed8(), slc = in.Signed8(), dpc = in.Signed8(), log = in.Signed8();
+    bool emergency = (in.Byte() & 1) != 0;
+    LGCP::CreateParams c;
+    LGCP::PstnParams& p = c.select_pstn();
+    if (variant == 0) {
+        LGCP::SS7Params& s = p.select_ss7();
+        s.set_trunk(trunk);
+        s.set_slc(slc);
+        s.set_dpc(dpc);
+        s.set_opc(log);
+        s.set_emergency(emergency);
+    } else if (variant == 5) {
+        p.select_cas().set_trunk(trunk);
+    } else {
+        LGCP::IsdnParams& i = p.select_isdn();
+        i.set_type(variant <= 2 ? LGCP::IsdnType::pri : LGCP::IsdnType::bri);
+        i.set_trunk(trunk);
+        i.set_log(log);
+        if (variant % 2 == 0)
+            i.get_side().select_network();
+        else
+            i.get_side().select_user();
+    }
+    return c;
+}
+
+LGCP::Command PstnIoctl(Input& in)
+{
+    std::uint8_t what = in.Byte() % 3, switches = in.Byte();
+    LGCP::Command c;
+    LGCP::IoctlParams& p = c.select_ioctl();
+    if (what == 0) {
+        p.set_ss7RqBSN();
+    } else if (what == 1) {
+        LGCP::SS7L2Log& l = p.select_ss7Log();
+        l.set_state(switches & 1);
+        l.set_raw_receive(switches & 2);
+        l.set_raw_transmit(switches & 4);
+        l.set_mtp_transmit(switches & 8);
+        l.set_mtp_receive(switches & 16);
+        l.set_mtp_activate(switches & 32);
+        l.set_timers(switches & 64);
+        l.set_msu_processing(switches & 128);
+    } else {
+        p.set_deactivateTonec();
+    }
+    return c;
+}
+
 LGCP::Command Simple(void (LGCP::Command::*select)())
 {
     LGCP::Command c;
@@ -450,6 +510,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static T38SoftFactory t38;
     static RtpVEZEFactory veze;
     static RtpED137Factory ed137;
+    static PstnFactory pstn;
     static IsdnFactory isdn;
 
     {
@@ -465,7 +526,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 32) {
+            switch ((op & 0x3F) % 34) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -609,7 +670,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 c.set_create(SlotsTest::T38Soft(args, remote));
                 break;
             }
-            case 29: {
+            case 29:
+                c.set_create(Pstn(in));
+                break;
+            case 30:
+                c = PstnIoctl(in);
+                break;
+            case 31: {
                 LGCP::IsdnParams& p = c.select_create().select_isdn();
                 p.get_type().setValue(in.Byte() % 3);
                 p.set_trunk(in.Signed8());
@@ -618,14 +685,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 p.set_side(IsdnTest::Side(b & 0x80));
                 break;
             }
-            case 30: {
+            case 32: {
                 LGCP::AtsQsigParams& p = c.select_create().select_ats_qsig();
                 std::uint8_t const b = in.Byte();
                 p.set_side(IsdnTest::Side(b & 0x80));
                 p.set_log(b % 5);
                 break;
             }
-            case 31: {
+            case 33: {
                 LGCP::AtsQsigBParams& p = c.select_create().select_ats_qsig_b();
                 p.set_slot(in.Slot());
                 p.set_subslot(in.Byte() % 6);
@@ -725,7 +792,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty() &&
-          mixer.slots.empty() && t38.slots.empty() && isdn.slots.empty());
+          mixer.slots.empty() && t38.slots.empty() && pstn.slots.empty() && isdn.slots.empty());
     Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers(true).empty());
