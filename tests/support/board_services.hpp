@@ -1,6 +1,6 @@
 #pragma once
 
-// The clock, E1 and SPI services in process: a control server without a
+// The board services (clock, E1, SPI, monitoring) in process: a control server without a
 // controller link, the service under test bound to it, and a listener bound
 // after it that records every signal the service sends (the fan-out shows
 // them to the other services before they leave). The loop clock is frozen,
@@ -37,11 +37,13 @@ public:
 
     std::vector<TrunkReport> trunks;
     std::vector<CasReport> cas;
+    std::vector<int> powers;
     int others = 0;
     void clear()
     {
         trunks.clear();
         cas.clear();
+        powers.clear();
         others = 0;
     }
 };

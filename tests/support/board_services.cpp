@@ -1,4 +1,4 @@
-#include "hardware/board_services_support.hpp"
+#include "support/board_services.hpp"
 
 #include "core/clock.hpp"
 
@@ -15,6 +15,8 @@ void Listener::OnSignal(LGCP::Signal const& signal)
         const LGCP::CasSignalling& c = signal.get_cas();
         cas.push_back({c.get_channel().get_path().getValue(), c.get_channel().get_timeslot().getValue(),
                        c.get_rx().getValue(), c.get_tx().getValue()});
+    } else if (signal.is_power()) {
+        powers.push_back(signal.get_power().getValue());
     } else {
         ++others;
     }
