@@ -292,13 +292,13 @@ void MonitoringCtl::doVersionsCheck()
     };
     static const Entry entries[] = {
         {"/var/version", "BuildVersion - ", &MonitoringDataHolder::setBuildVersion,
-            &MonitoringCtl::sendSnmpStatusBuildVersion},
+         &MonitoringCtl::sendSnmpStatusBuildVersion},
         {"/var/u-boot-version", "BootVersion - ", &MonitoringDataHolder::setBootVersion,
-            &MonitoringCtl::sendSnmpStatusBootVersion},
+         &MonitoringCtl::sendSnmpStatusBootVersion},
         {"/var/fpga-version", "FPGAVersion - ", &MonitoringDataHolder::setFPGAVersion,
-            &MonitoringCtl::sendSnmpStatusFPGAVersion},
+         &MonitoringCtl::sendSnmpStatusFPGAVersion},
         {"/var/board-version", "BoardVersion - ", &MonitoringDataHolder::setBoardVersion,
-            &MonitoringCtl::sendSnmpStatusBoardVersion},
+         &MonitoringCtl::sendSnmpStatusBoardVersion},
     };
     for (const Entry& e : entries) {
         std::string head;
@@ -344,8 +344,8 @@ void MonitoringCtl::doFramerCheck()
         const int fd = ::open(framer.path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             if (Tracing())
-                std::clog << ext::header(this) << "Error open file: \"" << framer.path << "\" errno=\"" << std::strerror(errno)
-                          << "\"" << std::endl;
+                std::clog << ext::header(this) << "Error open file: \"" << framer.path << "\" errno=\""
+                          << std::strerror(errno) << "\"" << std::endl;
             continue;
         }
         std::vector<unsigned char> buffer(1024);
@@ -354,8 +354,8 @@ void MonitoringCtl::doFramerCheck()
         ::close(fd);
         if (n <= 0) {
             if (Tracing())
-                std::clog << ext::header(this) << "Error read file: \"" << framer.path << "\" errno=\"" << std::strerror(error)
-                          << "\"" << std::endl;
+                std::clog << ext::header(this) << "Error read file: \"" << framer.path << "\" errno=\""
+                          << std::strerror(error) << "\"" << std::endl;
             continue;
         }
         buffer.resize(static_cast<std::size_t>(n));
@@ -384,8 +384,8 @@ void MonitoringCtl::doControllerCheck()
     bool connected = false;
     if (!CheckServerConnection(connected) || !connected) {
         store_.controllerPid = find_proc_by_name("controller", store_.controllerPid);
-        info.get_status() = store_.controllerPid < 1 ? HSP::ControllerStatus::notrun
-                                                     : HSP::ControllerStatus::notconnection;
+        info.get_status() =
+            store_.controllerPid < 1 ? HSP::ControllerStatus::notrun : HSP::ControllerStatus::notconnection;
     } else {
         info.get_status() = store_.ownControllerStatus;
     }
@@ -601,7 +601,8 @@ void MonitoringCtl::sendSnmpEmPhoneStatus(LGCP::EmPhoneStatusParams const& param
     agents_.Send(SnmpAgentCtrl::emPhoneCtrlSoftVer, index, Bytes(params.get_ctrlSV()));
     agents_.Send(SnmpAgentCtrl::emPhoneFpgaSoftVer, index, Bytes(params.get_fpgaSV()));
     agents_.Send(SnmpAgentCtrl::emPhoneStatus, index, std::to_string(params.get_status().getValue()));
-    agents_.Send(SnmpAgentCtrl::emPhonePowerStatus, index, std::to_string(params.get_powerStatus().getValue()));
+    agents_.Send(SnmpAgentCtrl::emPhonePowerStatus, index,
+                 std::to_string(params.get_powerStatus().getValue()));
     agents_.Send(SnmpAgentCtrl::emPhoneMode, index, std::to_string(params.get_mode().getValue()));
     agents_.Send(SnmpAgentCtrl::emPhoneHookStatus, index, std::to_string(params.get_hookStatus().getValue()));
     agents_.Send(SnmpAgentCtrl::emPhoneBaseStatus, index, std::to_string(params.get_baseStatus().getValue()));
@@ -613,7 +614,8 @@ void MonitoringCtl::sendSnmpEmPhoneStatuses()
         sendSnmpEmPhoneStatus(phone);
 }
 
-void MonitoringCtl::SendTermCounters(LGCP::TermCounterOwner::NamedNumber owner, SnmpAgentCtrl::MonitoringItemType item)
+void MonitoringCtl::SendTermCounters(LGCP::TermCounterOwner::NamedNumber owner,
+                                     SnmpAgentCtrl::MonitoringItemType item)
 {
     for (const LGCP::TermCounter& counter : store_.termCounters) {
         if (counter.get_owner().getValue() != owner)

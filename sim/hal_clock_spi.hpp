@@ -20,9 +20,9 @@ public:
     static constexpr std::uint32_t kClockSelect = 0x80044301; // int* source
     static constexpr std::uint32_t kSpiRead = 0xc0034203;     // {channel, register, 0xFF}
     static constexpr std::uint32_t kSpiWrite = 0xc0034204;    // {channel, register, value}
-    static constexpr std::uint32_t kDip = 0xc0014205;   // u8* DIP switches
-    static constexpr std::uint32_t kPower = 0xc0014206; // u8* raw supply state
-    static constexpr std::uint32_t kLed = 0xc0014207;   // u8* LED register
+    static constexpr std::uint32_t kDip = 0xc0014205;         // u8* DIP switches
+    static constexpr std::uint32_t kPower = 0xc0014206;       // u8* raw supply state
+    static constexpr std::uint32_t kLed = 0xc0014207;         // u8* LED register
     static constexpr unsigned kFramers = 8;
     static constexpr unsigned kStatusRegister = 51;
 
