@@ -1,6 +1,7 @@
 // build/server and the agents of its configuration file: the fake agent
 // beside the process, on loopback.
 
+#include "support/lgcp_host.hpp"
 #include "support/server_process.hpp"
 #include "tests/monitoring/fake_agent.hpp"
 
@@ -50,6 +51,42 @@ TEST(AgentE2E, TheServerConnectsToEveryUsableAgentOfItsConfiguration)
     for (MonTest::FakeAgent::Record const& r : agent.records())
         EXPECT_TRUE(r.decoded);
     EXPECT_EQ(agent.accepted(), 2);
+}
+
+// The power supply through the simulated "/dev/hal": the host hears of it at
+// connect and at the poll after a change; the status file follows; DIP
+// likewise into its file.
+TEST(MonitoringE2E, PowerAndDipReachHostAndFiles)
+{
+    E2E::ServerProcess server;
+    ASSERT_EQ(server.Ask("/dev/hal power 2"), "ok\n");
+    E2E::LgcpHost host(server.port());
+    ASSERT_TRUE(host.ok());
+    auto const nextPower = [&](int& value) {
+        E2E::Bytes payload;
+        while (host.Receive(payload, E2E::Patience(5000))) {
+            LGCP::Message m;
+            if (E2E::Decode(payload, m) && m.get_pdu().is_signal() && m.get_pdu().get_signal().is_power()) {
+                value = m.get_pdu().get_signal().get_power().getValue();
+                return true;
+            }
+        }
+        return false;
+    };
+    int power = -1;
+    ASSERT_TRUE(nextPower(power)) << "always at connect";
+    EXPECT_EQ(power, LGCP::POWERStatus::main);
+    // A change found by the check at connect brings a second one.
+    ASSERT_EQ(server.Ask("/dev/hal power 1"), "ok\n");
+    while (power == LGCP::POWERStatus::main)
+        ASSERT_TRUE(nextPower(power));
+    EXPECT_EQ(power, LGCP::POWERStatus::standby);
+    EXPECT_TRUE(E2E::Eventually([&] { return server.Read("var/monitoring/powerstatus") == "1"; }));
+    ASSERT_EQ(server.Ask("/dev/hal dip 5"), "ok\n");
+    EXPECT_TRUE(E2E::Eventually([&] { return server.Read("var/monitoring/dip") == "5"; }));
+    ASSERT_EQ(server.Ask("/dev/hal power 0"), "ok\n");
+    ASSERT_TRUE(nextPower(power));
+    EXPECT_EQ(power, LGCP::POWERStatus::both);
 }
 
 } // namespace
