@@ -9,6 +9,10 @@
 #include "support/board_services.hpp"
 #include "tests/monitoring/store_fixture.hpp"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -244,6 +248,32 @@ TEST_F(Monitoring, ControllerStatusWithoutHostAndAfterDisconnect)
     EXPECT_EQ(Mon("controller/self/status"), "5");
     root_->write("var/monitoring/board1", "x");
     m.OnDisconnect();
+    EXPECT_EQ(m.store().ownControllerStatus.getValue(), HSP::ControllerStatus::notrun);
+}
+
+TEST_F(Monitoring, ControllerProcessWithoutHostIsNotConnected)
+{
+    int ready[2];
+    ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::prctl(PR_SET_NAME, "controller", 0, 0, 0);
+        (void)!::write(ready[1], "x", 1);
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::close(ready[0]);
+    MonitoringCtl& m = Make();
+    Advance(5000);
+    EXPECT_EQ(m.store().ownControllerStatus.getValue(), HSP::ControllerStatus::notconnection);
+    EXPECT_EQ(m.store().controllerPid, child);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    Advance(5000);
     EXPECT_EQ(m.store().ownControllerStatus.getValue(), HSP::ControllerStatus::notrun);
 }
 
