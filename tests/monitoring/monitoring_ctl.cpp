@@ -277,6 +277,35 @@ TEST_F(Monitoring, ControllerProcessWithoutHostIsNotConnected)
     EXPECT_EQ(m.store().ownControllerStatus.getValue(), HSP::ControllerStatus::notrun);
 }
 
+TEST_F(Monitoring, DisplayIsStoredAndAlwaysTaken)
+{
+    MonitoringCtl& m = Make();
+    LGCP::Command board;
+    LGCP::BoardStatusParams& b = board.select_display().select_board().select_boardStatus();
+    b.set_position(2);
+    b.get_version().assign({'1', '.', '0'});
+    b.get_status() = LGCP::ExtBoardStatus::ready;
+    b.get_type() = LGCP::ExtBoardType::fxs;
+    EXPECT_TRUE(m.OnCommand(board));
+    ASSERT_EQ(m.store().boards.size(), 1u);
+    EXPECT_TRUE(root_->exists("var/monitoring/board2"));
+
+    LGCP::Command counter;
+    LGCP::TermCounter& t = counter.select_display().select_termCounter();
+    t.get_owner() = LGCP::TermCounterOwner::extBoard;
+    t.set_cnt(4);
+    EXPECT_TRUE(m.OnCommand(counter)) << "a board counter without its id sends nothing, but is taken";
+
+    // The host's departure voids its board reports.
+    m.OnDisconnect();
+    EXPECT_TRUE(m.store().boards.empty());
+    EXPECT_FALSE(root_->exists("var/monitoring/board2"));
+
+    LGCP::Command other;
+    other.set_destroy();
+    EXPECT_FALSE(m.OnCommand(other));
+}
+
 TEST_F(Monitoring, FramerFileErrorsAreTracedOnlyWhenAsked)
 {
     root_->mkdirs("proc/driver/hdlc/peb22554/0");
