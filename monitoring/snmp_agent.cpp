@@ -274,7 +274,23 @@ void SnmpAgentCtrl::OnDpcSend()
         MON::SnmpSetCommands::commands_type& list = command->get_snmp_set().get_commands();
         if (list.empty())
             continue;
-        SendToAll(*command);
+        if (list.size() <= max_set_entries) {
+            SendToAll(*command);
+        } else {
+            // A full refresh of a busy board may hold more values than a
+            // PER decoder takes in one list: several commands, in order.
+            MON::Command part;
+            MON::SnmpSetCommands::commands_type& entries = part.select_snmp_set().get_commands();
+            for (MON::SnmpSetCommand const& entry : list) {
+                entries.push_back(entry);
+                if (entries.size() == max_set_entries) {
+                    SendToAll(part);
+                    entries.clear();
+                }
+            }
+            if (!entries.empty())
+                SendToAll(part);
+        }
         list.clear();
     }
     sendCall_.Deactivate();

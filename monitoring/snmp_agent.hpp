@@ -132,6 +132,9 @@ public:
         temperature = 34,
     };
     static constexpr int item_count = 35;
+    // Values per snmp-set command on the wire: the most a list may hold for
+    // our own decoder (asn1's MaximumArraySize).
+    static constexpr std::size_t max_set_entries = 128;
 
     struct MonitoringItem {
         MonitoringItem(MonitoringItemType t, int m, char const* tab, char const* col)

@@ -484,6 +484,17 @@ TEST_F(ConnectedTest, ALargeCommandArrivesWhole)
     EXPECT_EQ(entries[127], "128 e1Table.e1StatusDsc[127]=" + text + "127");
 }
 
+TEST_F(ConnectedTest, MoreValuesThanOneListTakesLeaveInSeveralCommands)
+{
+    for (int i = 0; i < 130; ++i)
+        ctrl->Send(SnmpAgentCtrl::e1NegSlipCount, i, std::to_string(i));
+    Pump();
+    ASSERT_EQ(agent.commands().size(), 2u);
+    EXPECT_EQ(Entries(0).size(), 128u);
+    EXPECT_EQ(Entries(1), (std::vector<std::string>{"129 e1Table.e1NegSlipCount[128]=128",
+                                                    "130 e1Table.e1NegSlipCount[129]=129"}));
+}
+
 // ---------------------------------------------------------------------------
 // Several agents
 
