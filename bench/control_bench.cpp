@@ -23,6 +23,7 @@
 #include "control/ctrl_server.hpp"
 #include "control/heartbeat.hpp"
 #include "core/multiplexer.hpp"
+#include "tests/support/loopback.hpp"
 
 namespace {
 
@@ -32,18 +33,7 @@ std::uint8_t const answer[] = {0x03, 0x00, 0x00, 0x08, 0x80, 0x01, 0x01, 0x40};
 
 int listen_any(int& port)
 {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(fd, 1);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    return fd;
+    return TestNet::ListenLoopback(1, port);
 }
 
 int connect_to(int port)

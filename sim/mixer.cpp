@@ -99,10 +99,18 @@ std::vector<std::string> MixerDev::Sums(std::int32_t unit) const
     for (const auto& [key, sources] : sums_) {
         if (key.first != unit || sources.empty())
             continue;
-        std::string line = std::to_string(key.second) + ":";
-        for (const Source& s : sources)
-            line +=
-                " " + std::to_string(s.unit) + "." + std::to_string(s.channel) + "@" + std::to_string(s.gain);
+        // Appended piece by piece: g++ 12 at -O3 sees a false overlap in
+        // `" " + std::to_string(...)` (-Wrestrict).
+        std::string line = std::to_string(key.second);
+        line += ':';
+        for (const Source& s : sources) {
+            line += ' ';
+            line += std::to_string(s.unit);
+            line += '.';
+            line += std::to_string(s.channel);
+            line += '@';
+            line += std::to_string(s.gain);
+        }
         lines.push_back(line);
     }
     return lines;

@@ -4,6 +4,7 @@
 
 #include "control/connector_net.hpp"
 #include "control/control_test_helper.hpp"
+#include "tests/support/loopback.hpp"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -22,18 +23,7 @@ struct Sink : Control::Notify {
 };
 
 struct Listener {
-    Listener()
-    {
-        fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd, 4);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        port = ntohs(a.sin_port);
-    }
+    Listener() { fd = TestNet::ListenLoopback(4, port); }
     ~Listener()
     {
         if (fd >= 0)
