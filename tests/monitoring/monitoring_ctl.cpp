@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <sstream>
@@ -329,14 +330,25 @@ TEST_F(Monitoring, TrunkReportsBatchIntoOneRefresh)
     root_->write("proc/driver/hdlc/peb22554/0", "");
     MonitoringCtl& m = Make();
     ASSERT_EQ(m.store().framers.size(), 1u);
+    ConnectAgent(m);
+    agent->clear();
     m.OnSignal(Trunk(1, ACP::TrunkState::normal));
     EXPECT_FALSE(m.refresh_pending()) << "no framer numbered 2";
     m.OnSignal(Trunk(0, ACP::TrunkState::normal));
     m.OnSignal(Trunk(0, ACP::TrunkState::ais));
-    m.OnSnmpAgentConnect("agent");
+    m.OnSnmpAgentConnect("dakv");
     EXPECT_TRUE(m.refresh_pending());
+    Pump();
+    EXPECT_FALSE(m.refresh_pending());
+    // One refresh: one list per address type, the framer's state in it once.
+    std::vector<std::vector<std::string>> const got = Received();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(std::count(got[0].begin(), got[0].end(),
+                         "e1Table.e1StatusDsc[1]=" + m.store().framers.front().stateText),
+              1);
     EXPECT_NE(m.store().framers.front().stateText, "absent");
-    Pass();
+    // A report that changes nothing asks for nothing.
+    m.OnSignal(Trunk(0, ACP::TrunkState::ais));
     EXPECT_FALSE(m.refresh_pending());
 }
 
