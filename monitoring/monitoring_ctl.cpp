@@ -326,9 +326,11 @@ void MonitoringCtl::doConfigCheck()
     }
     std::uint32_t head = 0;
     std::uint64_t tail = 0;
-    while (dirent* entry = ::readdir(d)) {
-        struct stat st {};
-        if (::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode))
+    // The 64-bit forms: a 32-bit build's readdir fails (EOVERFLOW) on a file
+    // system whose directory offsets are 64-bit hashes.
+    while (const dirent64* entry = ::readdir64(d)) {
+        struct stat64 st {};
+        if (::fstatat64(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(st.st_mode))
             continue;
         if (!BoardText::ConfigVersion(entry->d_name, head, tail))
             continue;

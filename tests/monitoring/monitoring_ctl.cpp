@@ -169,13 +169,22 @@ protected:
         }
         return out;
     }
-    // The status without a host: notrun, unless a test elsewhere on the
-    // machine has a process named "controller" just now (the look-up reads
-    // the machine's own "/proc").
-    static int Absent()
+    // The status `poll` leaves without a host: notrun, or notconnection
+    // while a process named "controller" runs elsewhere on the machine
+    // (another test's: the look-up reads the machine's own "/proc").
+    template <class F>
+    void ExpectWithoutHost(MonitoringCtl& m, F poll)
     {
-        return find_proc_by_name("controller", 0) > 0 ? HSP::ControllerStatus::notconnection
-                                                      : HSP::ControllerStatus::notrun;
+        const bool before = find_proc_by_name("controller", 0) > 0;
+        poll();
+        const bool after = find_proc_by_name("controller", 0) > 0;
+        const int status = m.store().ownControllerStatus.getValue();
+        if (!before && !after)
+            EXPECT_EQ(status, HSP::ControllerStatus::notrun);
+        else
+            EXPECT_TRUE(status == HSP::ControllerStatus::notrun ||
+                        status == HSP::ControllerStatus::notconnection);
+        EXPECT_EQ(Mon("controller/self/status"), std::to_string(status));
     }
     static std::string Tag()
     {
@@ -383,12 +392,9 @@ TEST_F(Monitoring, BackgroundChecksOnTheirTimers)
 TEST_F(Monitoring, ControllerStatusWithoutHostAndAfterDisconnect)
 {
     MonitoringCtl& m = Make();
-    Advance(5000);
-    EXPECT_EQ(m.store().ownControllerStatus.getValue(), Absent());
-    EXPECT_EQ(Mon("controller/self/status"), std::to_string(Absent()));
+    ExpectWithoutHost(m, [&] { Advance(5000); });
     root_->write("var/monitoring/board1", "x");
-    m.OnDisconnect();
-    EXPECT_EQ(m.store().ownControllerStatus.getValue(), Absent());
+    ExpectWithoutHost(m, [&] { m.OnDisconnect(); });
 }
 
 TEST_F(Monitoring, ControllerProcessWithoutHostIsNotConnected)
@@ -410,11 +416,11 @@ TEST_F(Monitoring, ControllerProcessWithoutHostIsNotConnected)
     MonitoringCtl& m = Make();
     Advance(5000);
     EXPECT_EQ(m.store().ownControllerStatus.getValue(), HSP::ControllerStatus::notconnection);
-    EXPECT_EQ(m.store().controllerPid, child);
+    // Ours, or another test's running just now.
+    EXPECT_GT(m.store().controllerPid, 0);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-    Advance(5000);
-    EXPECT_EQ(m.store().ownControllerStatus.getValue(), Absent());
+    ExpectWithoutHost(m, [&] { Advance(5000); });
 }
 
 TEST_F(Monitoring, DisplayIsStoredAndAlwaysTaken)
@@ -481,7 +487,8 @@ TEST_F(Monitoring, AnAgentThatConnectsReceivesTheWholeStateInWireOrder)
     std::vector<std::string> const common{"gatewayCommon.driverBuild[0]=1.2 [rc 7]",
                                           "gatewayCommon.softwareBuild[0]=" + Tag(),
                                           "gatewayCommon.powerStatus[0]=1",
-                                          "gatewayCommon.controllerStatus[0]=" + std::to_string(Absent()),
+                                          "gatewayCommon.controllerStatus[0]=" +
+                                              std::to_string(m.store().ownControllerStatus.getValue()),
                                           "gatewayCommon.gatewayDip[0]=5",
                                           "gatewayCommon.gatewayConfigVersion[0]=26"};
     std::vector<std::string> const counters{"gatewayTermCounters.routerTermCnt[0]=7",
@@ -582,9 +589,7 @@ TEST_F(Monitoring, ControllerStatusWithTheHostConnectedIsTheHostsOwn)
     ASSERT_TRUE(m.OnCommand(Controller("10.9.9.9", HSP::ControllerStatus::standby)));
     Advance(5000);
     EXPECT_EQ(Mon("controller/self/status"), "2");
-    DisconnectHost();
-    EXPECT_EQ(m.store().ownControllerStatus.getValue(), Absent());
-    EXPECT_EQ(Mon("controller/self/status"), std::to_string(Absent()));
+    ExpectWithoutHost(m, [&] { DisconnectHost(); });
 }
 
 } // namespace
