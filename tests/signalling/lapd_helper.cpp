@@ -26,6 +26,14 @@ void Link::Send(const Bytes& message)
     ProtocolsFamily::message(p);
 }
 
+void Link::StartBasicRate(std::uint16_t ri)
+{
+    lapd_->change_to_bri();
+    lapd_->ri_source = [ri] { return ri; };
+    lapd_->mdl_remove();
+    activate();
+}
+
 unsigned int Link::Reports(const std::string& text) const
 {
     unsigned int n = 0;
@@ -136,6 +144,43 @@ Bytes Numbered(unsigned int i, unsigned int size)
 unsigned int NumberOf(const Bytes& message)
 {
     return message.size() < 2 ? ~0u : (unsigned{message[0]} << 8 | message[1]);
+}
+
+Bytes Management(std::uint8_t first, std::uint16_t ri, std::uint8_t type, int ai)
+{
+    return {first,
+            0xFF,
+            0x03,
+            0x0F,
+            static_cast<std::uint8_t>(ri & 0xFF),
+            static_cast<std::uint8_t>(ri >> 8),
+            type,
+            static_cast<std::uint8_t>((ai << 1) | 1)};
+}
+
+NtLink::NtLink(SigTest::End& end, unsigned int log) : end_(end), nt_(new ISDN::LAPD_NT)
+{
+    end.notify = this;
+    nt_->set_log(log);
+    add_protocol_tail(nt_);
+}
+
+NtLink::~NtLink()
+{
+    end_.notify = nullptr;
+}
+
+void NtLink::Send(const Bytes& message)
+{
+    Packet p;
+    prepare_head(p);
+    p.put(message.data(), static_cast<unsigned int>(message.size()));
+    ProtocolsFamily::message(p);
+}
+
+void NtLink::on_message(Packet& pkt)
+{
+    up.emplace_back(pkt.data(), pkt.data() + pkt.length());
 }
 
 } // namespace LapdTest

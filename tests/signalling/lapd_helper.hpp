@@ -7,6 +7,7 @@
 #include "core/protocol.hpp"
 #include "signalling/kit/channel.hpp"
 #include "signalling/lapd.hpp"
+#include "signalling/lapd_nt.hpp"
 
 #include <cstdint>
 #include <string>
@@ -29,6 +30,9 @@ public:
 
     // DL-DATA with a packet prepared as the stack prepares it.
     void Send(const Bytes& message);
+    // Starts a basic-rate terminal without a TEI that asks the network for
+    // one with reference `ri`, and then establishes its link.
+    void StartBasicRate(std::uint16_t ri);
 
     // How many status reports carried this text.
     unsigned int Reports(const std::string& text) const;
@@ -92,8 +96,38 @@ struct Frame {
 };
 Frame Decode(const Bytes& frame);
 
+// The family that owns the basic-rate network side on a kit end (the bus's
+// network end), as the PSTN link slot owns it on an HDLC channel.
+class NtLink : public ProtocolsFamily, public HDLC::Notify {
+public:
+    explicit NtLink(SigTest::End& end, unsigned int log = 2);
+    ~NtLink() override;
+    NtLink(const NtLink&) = delete;
+    NtLink& operator=(const NtLink&) = delete;
+
+    ISDN::LAPD_NT& nt() { return *nt_; }
+    // A layer-3 message prepared as the stack prepares it.
+    void Send(const Bytes& message);
+
+    void transmit(Packet& pkt) override { end_.hdlc_transmit(pkt); }
+    void on_message(Packet& pkt) override;
+    void on_hdlc_receive(Packet& frame) override { receive(frame); }
+    void on_hdlc_error(HDLC::Notify::Cause::Type) override {}
+    void on_hdlc_ready() override {}
+
+    std::vector<Bytes> up; // information fields, in order
+
+private:
+    SigTest::End& end_;
+    ISDN::LAPD_NT* nt_;
+};
+
 // Message number i of a run: `size` octets, the number in the first two.
 Bytes Numbered(unsigned int i, unsigned int size = 30);
 unsigned int NumberOf(const Bytes& message);
+
+// A TEI-management frame (Q.921 5.3.1): `first` is the first address octet
+// (0xFC from a terminal, 0xFE from the network), Ri low octet first.
+Bytes Management(std::uint8_t first, std::uint16_t ri, std::uint8_t type, int ai);
 
 } // namespace LapdTest

@@ -4,6 +4,7 @@
 // point-to-multipoint network assigning the project's terminal a TEI.
 // tshark reads every frame and must find nothing to complain about.
 
+#include "core/clock.hpp"
 #include "signalling/kit/channel.hpp"
 #include "signalling/kit/runner.hpp"
 #include "signalling/kit/tap.hpp"
@@ -11,6 +12,7 @@
 #include "signalling/peers/interop.hpp"
 #include "signalling/peers/osmo_peer.hpp"
 #include "signalling/peers/pri_peer.hpp"
+#include "support/tshark.hpp"
 
 #include <gtest/gtest.h>
 
@@ -191,6 +193,50 @@ TEST_F(LapdInterop, BasicRateUserGetsItsTeiFromLibpri)
     EXPECT_TRUE(i_from_net);
     EXPECT_EQ(user.lapd().stats().rx_iframes, 1u);
     ExpectCleanLapd(tap.frames());
+}
+
+// The basic-rate network side serves a full bus: three libpri basic-rate
+// CPEs and five of the project's user sides get TEIs 64 to 71 in the order
+// of their requests and establish their links; a ninth is denied. Polls of
+// the idle links are answered by every terminal.
+TEST(LapdNtInterop, EightTerminalsOnOneBus)
+{
+    ASSERT_TRUE(TestTshark::Available());
+    Mux::test::freeze();
+    SigTest::MultipointHdlc bus{9};
+    SigTest::Tap tap;
+    bus.SetTap(&tap);
+    LapdTest::NtLink net{bus.network(), 0};
+    net.activate();
+    std::vector<std::unique_ptr<PriPeer>> cpes;
+    std::vector<std::unique_ptr<Link>> users;
+    for (unsigned int i = 0; i < 8; ++i) {
+        if (i % 3 == 0 && cpes.size() < 3) {
+            cpes.push_back(std::make_unique<PriPeer>(bus.terminal(i), PRI_CPE,
+                                                     PriPeer::Interface::basic_rate_multipoint));
+        } else {
+            auto& u = *users.emplace_back(std::make_unique<Link>(bus.terminal(i), Side::user));
+            u.StartBasicRate(static_cast<std::uint16_t>(0x3100 + i));
+        }
+        ASSERT_TRUE(SigTest::RunFor(1000));
+        ASSERT_NE(net.nt().find_Tei(static_cast<unsigned char>(64 + i)), nullptr) << "terminal " << i;
+    }
+    ASSERT_TRUE(SigTest::RunFor(25000));
+    for (auto& c : cpes)
+        EXPECT_TRUE(c->up()) << c->name();
+    for (auto& u : users)
+        EXPECT_EQ(u->lapd().full_state().state, 6u);
+    for (unsigned int t = 64; t < 72; ++t)
+        EXPECT_NE(net.nt().find_Tei(static_cast<unsigned char>(t)), nullptr) << "TEI " << t;
+
+    auto& ninth = *users.emplace_back(std::make_unique<Link>(bus.terminal(8), Side::user));
+    ninth.StartBasicRate(0x3108);
+    ASSERT_TRUE(SigTest::RunFor(1000));
+    EXPECT_NE(ninth.lapd().full_state().state, 6u);
+    ExpectCleanLapd(tap.frames(), false);
+    users.clear();
+    cpes.clear();
+    net.deactivate();
 }
 
 } // namespace

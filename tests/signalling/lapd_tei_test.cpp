@@ -20,20 +20,9 @@ namespace {
 using ISDN::Side;
 using LapdTest::Bytes;
 using LapdTest::Link;
+using LapdTest::Management;
 using LapdTest::Numbered;
 using LapdTest::Script;
-
-Bytes Management(std::uint8_t first, std::uint16_t ri, std::uint8_t type, int ai)
-{
-    return {first,
-            0xFF,
-            0x03,
-            0x0F,
-            static_cast<std::uint8_t>(ri & 0xFF),
-            static_cast<std::uint8_t>(ri >> 8),
-            type,
-            static_cast<std::uint8_t>((ai << 1) | 1)};
-}
 
 // From the terminal (SAPI 63, C/R 0).
 Bytes FromUser(std::uint16_t ri, std::uint8_t type, int ai)

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <iostream>
 #include <set>
 #include <string>
@@ -190,6 +191,59 @@ TEST_F(LapdTshark, BasicRateTeiManagement)
     EXPECT_EQ(tei, (std::vector<std::string>{"1/23713/127", "5/23713/64"}));
     EXPECT_EQ(rows[2]["lapd.tei"], "64");
     EXPECT_NE(rows[2]["lapd.control.u_modifier_cmd"], "");
+}
+
+// The basic-rate network side on a bus of three of the project's terminals:
+// assignment, establishment, data both ways, a TEI check and a verify, and
+// identity denied and remove. Every frame the bus carried must read cleanly.
+TEST(LapdNtTshark, BasicRateNetworkSide)
+{
+    ASSERT_TRUE(TestTshark::Available());
+    Mux::test::freeze_at(LapdTest::kStartUs);
+    SimTest::Capture log{std::clog};
+    SigTest::MultipointHdlc bus{3};
+    SigTest::Tap tap;
+    bus.network().direction = 'I';
+    for (unsigned int i = 0; i < 3; ++i)
+        bus.terminal(i).direction = 'O';
+    bus.SetTap(&tap);
+
+    LapdTest::NtLink net{bus.network(), 0};
+    net.activate();
+
+    std::vector<std::unique_ptr<Link>> terms;
+    for (unsigned int i = 0; i < 3; ++i) {
+        auto& t = *terms.emplace_back(std::make_unique<Link>(bus.terminal(i), Side::user));
+        t.StartBasicRate(static_cast<std::uint16_t>(0x2100 + i));
+        ASSERT_TRUE(SigTest::RunFor(100));
+        ASSERT_EQ(t.lapd().full_state().state, 6u);
+    }
+    terms[1]->Send(Q931(4));
+    ASSERT_TRUE(SigTest::RunFor(100));
+    net.Send({0x08, 0x01, 0x85, 0x02});
+    ASSERT_TRUE(SigTest::RunFor(12000));                                                 // polls both ways
+    ASSERT_TRUE(bus.terminal(0).Send({0xFC, 0xFF, 0x03, 0x0F, 0x00, 0x00, 0x07, 0x81})); // verify
+    ASSERT_TRUE(bus.terminal(0).Send({0xFC, 0xFF, 0x03, 0x0F, 0x00, 0x01, 0x01, 0x8D})); // Ai 70: denied
+    ASSERT_TRUE(SigTest::RunFor(3000));
+    for (auto& t : terms)
+        t->deactivate();
+    ASSERT_TRUE(SigTest::Settle());
+    net.deactivate();
+
+    std::string errors;
+    auto rows = SigTest::LapdFields(tap.frames(), true, &errors);
+    EXPECT_EQ(errors, "");
+    ASSERT_EQ(rows.size(), tap.frames().size());
+    std::set<std::string> tei;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const auto& frame = tap.frames()[i];
+        Agree(frame, rows[i], "frame " + std::to_string(i) + " from " + frame.from);
+        if (rows[i]["tei.msg"] != "")
+            tei.insert(frame.from + " " + rows[i]["tei.msg"] + "/" + rows[i]["tei.action"]);
+    }
+    for (const char* k : {"network 2/64", "network 2/65", "network 2/66", "network 4/127", "network 3/70",
+                          "terminal0 5/64", "terminal1 5/65", "terminal2 5/66"})
+        EXPECT_EQ(tei.count(k), 1u) << k;
 }
 
 } // namespace

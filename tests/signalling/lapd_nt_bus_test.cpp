@@ -1,0 +1,75 @@
+// The basic-rate network side with the project's own basic-rate user sides
+// on the kit's multipoint bus: TEI assignment, link establishment and data
+// both ways, on the test clock.
+
+#include "core/clock.hpp"
+#include "signalling/kit/channel.hpp"
+#include "signalling/kit/runner.hpp"
+#include "signalling/lapd_helper.hpp"
+#include "signalling/lapd_nt.hpp"
+#include "sim/board_fixture.hpp"
+
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using LapdTest::Bytes;
+
+class LapdNtBus : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Mux::test::freeze_at(LapdTest::kStartUs);
+        net.activate();
+        ASSERT_TRUE(SigTest::Settle());
+    }
+    void TearDown() override
+    {
+        for (auto& t : terms)
+            t->deactivate();
+        net.deactivate();
+        SigTest::Settle();
+    }
+    LapdTest::Link& Start(unsigned int i)
+    {
+        auto& l = *terms.emplace_back(std::make_unique<LapdTest::Link>(bus.terminal(i), ISDN::Side::user));
+        l.StartBasicRate(static_cast<std::uint16_t>(0x1000 + i));
+        return l;
+    }
+
+    SimTest::Capture log{std::clog};
+    SigTest::MultipointHdlc bus{9};
+    LapdTest::NtLink net{bus.network()};
+    std::vector<std::unique_ptr<LapdTest::Link>> terms;
+};
+
+TEST_F(LapdNtBus, EightTerminalsEstablishAndExchange)
+{
+    for (unsigned int i = 0; i < 8; ++i) {
+        auto& t = Start(i);
+        ASSERT_TRUE(SigTest::RunFor(100));
+        EXPECT_EQ(t.lapd().full_state().self_tei, static_cast<int>(64 + i));
+        EXPECT_EQ(t.lapd().full_state().state, 6u) << "terminal " << i; // multiple frame established
+    }
+    // The ninth is denied: it stays without a TEI.
+    auto& ninth = Start(8);
+    ASSERT_TRUE(SigTest::RunFor(100));
+    EXPECT_NE(ninth.lapd().full_state().state, 6u);
+
+    // Terminal 2's first message binds call reference 5; the answer goes
+    // to it only.
+    terms[2]->Send({0x08, 0x01, 0x05, 0x05, 0x04});
+    ASSERT_TRUE(SigTest::RunFor(100));
+    ASSERT_EQ(net.up.size(), 1u);
+    EXPECT_EQ(net.up[0], (Bytes{0x08, 0x01, 0x05, 0x05, 0x04}));
+    net.Send({0x08, 0x01, 0x85, 0x02, 0x18});
+    ASSERT_TRUE(SigTest::RunFor(100));
+    for (unsigned int i = 0; i < 8; ++i)
+        EXPECT_EQ(terms[i]->received.size(), i == 2 ? 1u : 0u) << "terminal " << i;
+}
+
+} // namespace
