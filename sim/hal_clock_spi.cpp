@@ -98,14 +98,17 @@ bool HalClockSpi::Ioctl(std::uint32_t request, void* arg, Outcome& out)
     }
     case kDip:
     case kPower:
+        // The board watch polls these every two seconds: reads, not logged.
         *static_cast<std::uint8_t*>(arg) = request == kDip ? dip_ : power_;
-        out = Outcome{};
+        out = Outcome{0, 0, true};
         return true;
-    case kLed:
-        led_ = *static_cast<const std::uint8_t*>(arg);
+    case kLed: {
+        const std::uint8_t led = *static_cast<const std::uint8_t*>(arg);
+        out = Outcome{0, 0, led == led_};
+        led_ = led;
         led_writes_.push_back(led_);
-        out = Outcome{};
         return true;
+    }
     default:
         return false;
     }

@@ -8,6 +8,7 @@
 #include "core/traces.hpp"
 #include "sim/hal.hpp"
 #include "core/version.hpp"
+#include "hardware/driver_port.hpp"
 #include "support/board_services.hpp"
 #include "tests/monitoring/fake_agent.hpp"
 #include "tests/monitoring/store_fixture.hpp"
@@ -299,6 +300,22 @@ TEST_F(Monitoring, DipAndAFailedRequest)
     EXPECT_EQ(m.store().dipValue, 5);
     Advance(2000);
     EXPECT_EQ(m.store().dipValue, 6);
+}
+
+// The polls change nothing on the board, so the simulated board's log of
+// requests (what tests of other services read) stays free of them.
+TEST_F(Monitoring, PollsStayOutOfTheBoardsLog)
+{
+    // As in the server, the switch has "/dev/hal" open from the start.
+    const int fd = Driver::Open("/dev/hal", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    MonitoringCtl& m = Make();
+    board().ClearLog();
+    Advance(4000);
+    EXPECT_TRUE(board().Log().empty());
+    ASSERT_TRUE(m.OnCommand(Framer(0, true, true)));
+    EXPECT_EQ(board().Log().size(), 1u);
+    Driver::Close(fd);
 }
 
 TEST_F(Monitoring, MissingHalIsSkippedAndOpenedAgainLater)
