@@ -29,6 +29,7 @@
 #include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
 #include "slots/slots.hpp"
+#include "slots/t38soft_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "slots/voice_slot.hpp"
 #include "monitoring/monitoring_ctl.hpp"
@@ -148,6 +149,7 @@ int main(int argc, char** argv)
     MccFactory::instance();
     EchoFactory::instance();
     VoiceFactory::instance();
+    T38SoftFactory::instance();
     HdlcSlotFactory::instance();
 
     // The TDM switch: its first use clears the backplane.

@@ -1,12 +1,17 @@
 #include "core/process.hpp"
 
+#include "core/fd.hpp"
 #include "core/paths.hpp"
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <iostream>
 #include <csignal>
 #include <ctime>
@@ -74,10 +79,16 @@ pid_t ChildSpawner::Start(ChildProgram const& program)
     if (pid != 0)
         return pid;
 
+    // dup2 leaves close-on-exec off on the copy; a descriptor already in
+    // place keeps its own flag, which must go.
     if (program.stdinFd == STDIN_FILENO)
         ::fcntl(STDIN_FILENO, F_SETFD, 0);
     else if (program.stdinFd >= 0)
         ::dup2(program.stdinFd, STDIN_FILENO);
+    if (program.stdoutFd == STDOUT_FILENO)
+        ::fcntl(STDOUT_FILENO, F_SETFD, 0);
+    else if (program.stdoutFd >= 0)
+        ::dup2(program.stdoutFd, STDOUT_FILENO);
     if (program.sleepSeconds >= 0)
         ::sleep(static_cast<unsigned>(program.sleepSeconds));
     if (!program.banner.empty())
@@ -91,6 +102,65 @@ pid_t ChildSpawner::Start(ChildProgram const& program)
 int ChildSpawner::Signal(pid_t pid, int sig)
 {
     return ::kill(pid, sig);
+}
+
+ChildLine ReadChildLine(ChildProgram program, std::size_t maxChars, unsigned int boundMs)
+{
+    using Clock = std::chrono::steady_clock;
+    ChildLine out;
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return out;
+    OwnedFd reader(ends[0]);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(boundMs);
+    program.stdoutFd = ends[1];
+    const pid_t pid = ChildSpawner::instance().Start(program);
+    const int error = errno;
+    // Only the child may hold the writing end, or the end of its output
+    // would never show.
+    ::close(ends[1]);
+    if (pid < 0) {
+        errno = error;
+        return out;
+    }
+    out.started = true;
+
+    std::string seen;
+    char buf[256];
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd p{reader.get(), POLLIN, 0};
+        const int ready = left > 0 ? ::poll(&p, 1, static_cast<int>(left)) : 0;
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0) {
+            ChildSpawner::instance().Signal(pid, SIGKILL);
+            out.killed = true;
+            return out;
+        }
+        const ssize_t n = ::read(reader.get(), buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            // End of output: what came without a newline is the line, as
+            // fgets has it.
+            if (!out.line && !seen.empty()) {
+                out.line = true;
+                out.text = seen;
+            }
+            return out;
+        }
+        if (out.line)
+            continue; // read past, as pclose lets the program finish
+        seen.append(buf, static_cast<std::size_t>(n));
+        const std::size_t newline = seen.find('\n');
+        const std::size_t length =
+            std::min(newline == std::string::npos ? seen.size() : newline + 1, maxChars);
+        if (newline != std::string::npos || seen.size() >= maxChars) {
+            out.line = true;
+            out.text = seen.substr(0, length);
+        }
+    }
 }
 
 namespace Linux {

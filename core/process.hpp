@@ -23,8 +23,9 @@ struct ChildProgram {
     explicit ChildProgram(std::string path) : args{std::move(path)} {}
 
     std::vector<std::string> args;
-    // Becomes the child's standard input when not negative.
+    // Become the child's standard input and output when not negative.
     int stdinFd = -1;
+    int stdoutFd = -1;
     // The child sleeps this many seconds first when not negative (0 lets
     // the parent run on before the program starts).
     int sleepSeconds = -1;
@@ -50,6 +51,22 @@ public:
     // kill(2).
     virtual int Signal(pid_t pid, int sig);
 };
+
+// popen(3) for reading, without a shell and without waiting for ever:
+// starts `program` with its standard output on a pipe and reads its first
+// line as fgets(3) would into a buffer of `maxChars` + 1 (the newline kept).
+// The caller's loop stands still meanwhile, so the whole run, the line and
+// then the program's close of its output (where pclose(3) would wait for
+// its end), takes at most `boundMs` on the monotonic clock; a program still
+// running then is killed with SIGKILL. Its exit is left to the child-exit
+// service, which reaps it without a report.
+struct ChildLine {
+    bool started = false; // false: no pipe or no fork (errno set)
+    bool line = false;    // a line came before the end of output or the bound
+    bool killed = false;  // the bound passed first
+    std::string text;
+};
+ChildLine ReadChildLine(ChildProgram program, std::size_t maxChars, unsigned int boundMs);
 
 namespace Linux {
 

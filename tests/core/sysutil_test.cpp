@@ -22,6 +22,7 @@
 #include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -248,6 +249,71 @@ TEST(FindProc, ByHintAndByScanningProc)
     EXPECT_EQ(-1, find_proc_by_name("a-name-longer-than-15", 0));
     EXPECT_EQ(-1, find_proc_by_name("", 0));
     ::prctl(PR_SET_NAME, saved);
+}
+
+// Reaps the children it starts, as the child-exit service would.
+struct ReapingSpawner : ChildSpawner {
+    pid_t Start(ChildProgram const& program) override
+    {
+        return pids.emplace_back(ChildSpawner::Start(program));
+    }
+    ~ReapingSpawner() override
+    {
+        for (pid_t pid : pids)
+            if (pid > 0)
+                ::waitpid(pid, nullptr, 0);
+    }
+    std::vector<pid_t> pids;
+};
+
+ChildLine Shell(char const* script, unsigned int boundMs = 5000)
+{
+    ChildProgram program("/bin/sh");
+    program.args.insert(program.args.end(), {"-c", script});
+    return ReadChildLine(program, 31, boundMs);
+}
+
+TEST(ReadChildLine, FirstLineAsFgetsHasItAndNeverPastTheBound)
+{
+    ReapingSpawner reaper;
+    ChildSpawner* old = ChildSpawner::UseInstance(&reaper);
+
+    ChildLine r = Shell("echo 4; echo 5");
+    EXPECT_TRUE(r.started && r.line && !r.killed);
+    EXPECT_EQ("4\n", r.text);
+    // The end of output ends a line that has no newline.
+    EXPECT_EQ("12", Shell("printf 12").text);
+    r = Shell("exit 0");
+    EXPECT_TRUE(r.started && !r.line && !r.killed);
+    EXPECT_EQ("0123456789012345678901234567890",
+              Shell("echo 01234567890123456789012345678901234567890").text);
+
+    // A line, then no end: the line stands, the program is killed.
+    r = Shell("echo 4; exec sleep 30", 200);
+    EXPECT_TRUE(r.line && r.killed);
+    EXPECT_EQ("4\n", r.text);
+    // Half a line is no line.
+    r = Shell("printf 4; exec sleep 30", 200);
+    EXPECT_TRUE(r.started && !r.line && r.killed);
+
+    // An exec that fails: a child that ends without a word.
+    r = ReadChildLine(ChildProgram("/nonexistent/program"), 31, 5000);
+    EXPECT_TRUE(r.started && !r.line && !r.killed);
+    ChildSpawner::UseInstance(old);
+
+    struct NoFork : ChildSpawner {
+        pid_t Start(ChildProgram const&) override
+        {
+            errno = EAGAIN;
+            return -1;
+        }
+    } nofork;
+    ChildSpawner::UseInstance(&nofork);
+    errno = 0;
+    r = Shell("echo 4");
+    ChildSpawner::UseInstance(old);
+    EXPECT_FALSE(r.started);
+    EXPECT_EQ(EAGAIN, errno);
 }
 
 TEST(PidFile, WrittenForTheLifeOfTheObjectAndOverwritingAStaleOne)

@@ -44,8 +44,13 @@
 //                      there, else joins it with 1..32 channels
 //   25 activate with modem user parameters: slot, then a remote address
 //      text of up to 15 octets (malformed ones too) and the MTU octet
-// Modem programs are not started: a spawner of this target hands out
-// process numbers that nothing owns and signals nobody.
+//   26 create t38soft  slot, flags (bit 0 the program's start fails, bit 1
+//                      an MCC request fails: bits 2 and 3 pick the open,
+//                      MCC_ALLOCATE or MCC_TIMESLOT), count (0..39) of args,
+//                      a remote address text of up to 15 octets
+// Modem and T.38 programs are not started: a spawner of this target hands
+// out process numbers that nothing owns and signals nobody (the T.38
+// instance query of every resources query reads no line from them).
 // Bit 6 of the opcode sends the command without seq. At most 64 steps. After every step the
 // slots and every list that names them must agree: the table and `slots`,
 // each id and its entry, each listener's source, and no pointer to a slot
@@ -63,10 +68,12 @@
 #include "slots/mixer_slot.hpp"
 #include "slots/modem_slot.hpp"
 #include "slots/rtp_slot.hpp"
+#include "slots/t38soft_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/mixer_params.hpp"
 #include "tests/slots/slots_host.hpp"
+#include "tests/slots/t38_params.hpp"
 
 #include "sim/board.hpp"
 #include "sim/mcc.hpp"
@@ -341,6 +348,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }();
     (void)buses;
     static HdlcSlotFactory hdlc;
+    static T38SoftFactory t38;
 
     {
         SlotsTest::Host host(&mux);
@@ -355,7 +363,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 26) {
+            switch ((op & 0x3F) % 27) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -484,6 +492,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 u.set_mtu(in.Byte() * 8);
                 break;
             }
+            case 26: {
+                std::uint8_t flags = in.Byte();
+                spawner.fail = (flags & 1) != 0;
+                if (flags & 2) {
+                    static constexpr std::uint32_t kinds[] = {Sim::kOpen, Sim::Mcc::kAllocate,
+                                                              Sim::Mcc::kTimeslot};
+                    Sim::Board::instance().Fail("/dev/mcc/ctl", kinds[(flags >> 2) % 3], 1, EBUSY);
+                }
+                int args = in.Byte() % 40;
+                std::string remote;
+                for (std::uint8_t n = in.Byte() % 16; n > 0; --n)
+                    remote.push_back(static_cast<char>("0123456789.x"[in.Byte() % 12]));
+                c.set_create(SlotsTest::T38Soft(args, remote));
+                break;
+            }
             case 16:
                 Mux::test::advance(in.Byte() * 40u);
                 host.Discard();
@@ -572,7 +595,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty() &&
-          mixer.slots.empty());
+          mixer.slots.empty() && t38.slots.empty());
     Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     // Failures asked for and never met do not carry over to the next run.
@@ -581,6 +604,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          {Sim::Mctl::kAllocate, Sim::Mctl::kTimeslot, Sim::Mctl::kSetDdm, Sim::Mctl::kAnswer})
         Sim::Board::instance().Fail("/dev/mctl", r, 0, 0);
     Sim::Board::instance().Fail("netif", Sim::NetIfs::kWanDev, 0, 0);
+    for (std::uint32_t r : {Sim::kOpen, Sim::Mcc::kAllocate, Sim::Mcc::kTimeslot})
+        Sim::Board::instance().Fail("/dev/mcc/ctl", r, 0, 0);
     spawner.fail = false;
     Check(rtp.slots.empty());
     // Every session's descriptors went with its slot, refused ones at once.

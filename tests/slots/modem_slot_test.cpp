@@ -33,33 +33,9 @@ namespace {
 using Lines = std::vector<std::string>;
 using Words = std::vector<std::uint32_t>;
 
-// A spawner whose forks all fail.
-struct NoFork : ChildSpawner {
-    pid_t Start(ChildProgram const&) override
-    {
-        errno = EAGAIN;
-        return -1;
-    }
-};
-
 bool IsAbort(Received const& m, int code)
 {
     return m.kind == Received::Signal && m.signal.is_abort() && m.signal.get_abort().getValue() == code;
-}
-
-// The value of the first abort signal; -1 when none came.
-int AbortCode(std::vector<Received> const& all)
-{
-    for (auto const& m : all)
-        if (m.kind == Received::Signal && m.signal.is_abort())
-            return m.signal.get_abort().getValue();
-    return -1;
-}
-
-bool HasAbort(std::vector<Received> const& all)
-{
-    return std::any_of(all.begin(), all.end(),
-                       [](Received const& m) { return m.kind == Received::Signal && m.signal.is_abort(); });
 }
 
 TEST_F(Modems, CreateMakesADigitalModemOnlyForDataModesAndAFreeInterface)

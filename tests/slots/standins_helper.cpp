@@ -34,12 +34,17 @@ public:
                 if (!Strings(key == "argv" ? run.argv : run.fds))
                     return false;
             } else if (key == "pid") {
-                char* end = nullptr;
-                run.pid = static_cast<int>(std::strtol(s_.c_str() + at_, &end, 10));
-                at_ = static_cast<std::size_t>(end - s_.c_str());
-            } else if (key == "mode") {
-                if (!String(run.mode))
+                run.pid = Integer();
+            } else if (key == "signal") {
+                run.signals.push_back(Integer());
+            } else if (key == "mode" || key == "input") {
+                std::string text;
+                if (!String(text))
                     return false;
+                if (key == "mode")
+                    run.mode = text;
+                else
+                    run.input.push_back(text);
             } else {
                 return false;
             }
@@ -48,6 +53,13 @@ public:
     }
 
 private:
+    int Integer()
+    {
+        char* end = nullptr;
+        int value = static_cast<int>(std::strtol(s_.c_str() + at_, &end, 10));
+        at_ = static_cast<std::size_t>(end - s_.c_str());
+        return value;
+    }
     void Blanks()
     {
         while (at_ < s_.size() && s_[at_] == ' ')
@@ -110,7 +122,7 @@ void Install(std::string const& root)
     };
     for (Place const& p :
          {Place{"pppd", "/usr/local/sbin/pppd"}, Place{"fax_transfer", "/usr/local/sbin/fax"},
-          Place{"fax_receiver", "/usr/local/bin/fax"}}) {
+          Place{"fax_receiver", "/usr/local/bin/fax"}, Place{"t38", "/usr/local/sbin/t38"}}) {
         std::filesystem::path const target = root + p.path;
         std::filesystem::create_directories(target.parent_path());
         std::error_code ec;
@@ -129,7 +141,18 @@ std::vector<Run> Read(std::string const& log)
         // A line still being written is left for the next look.
         if (!Json(line).Parse(run))
             break;
-        runs.push_back(run);
+        if (!run.argv.empty()) {
+            runs.push_back(run);
+            continue;
+        }
+        // What a program logged after its start goes with that start.
+        for (auto it = runs.rbegin(); it != runs.rend(); ++it) {
+            if (it->pid == run.pid) {
+                it->input.insert(it->input.end(), run.input.begin(), run.input.end());
+                it->signals.insert(it->signals.end(), run.signals.begin(), run.signals.end());
+                break;
+            }
+        }
     }
     return runs;
 }

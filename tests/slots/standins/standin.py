@@ -5,11 +5,15 @@ Log: one JSON line appended to STANDIN_LOG (when set) once the signal
 dispositions are in place, so that a test that has seen the line may signal
 the program:
   {"argv": [...], "pid": N, "fds": [what descriptors 0, 1 and 2 are], "mode": M}
+then one line for each signal that ends it, {"pid": N, "signal": S}, and for
+the T.38 program one line for each read of its standard input,
+{"pid": N, "input": "hex"}.
 
 Modes:
   hup-exit    (default) runs until SIGHUP (or SIGTERM), then exits 0
   ignore-hup  ignores SIGHUP; runs until killed
   exit:N      exits at once with status N
+  signal:N    kills itself at once with signal N
   auth        pppd's authentication program: connects to 127.0.0.1:52000,
               sends a type-1 record for the session of its device argument
               ("/dev/mdmN" gives N, "hdlcK" 0xFFFFFFFF) with STANDIN_USER and
@@ -23,6 +27,11 @@ Modes:
               Words in the native order, or STANDIN_AUTH_ORDER (">" for a
               big-endian server)
 
+The T.38 program (t38()): with "--child" as above, and meanwhile reads its
+standard input (the MCC channel), logs each read and writes it back. With
+"--num-of-instances" it prints STANDIN_INSTANCES as it is (unset: nothing)
+and exits 0, or, when that is "hang", keeps its output open until killed.
+
 A stand-in never outlives STANDIN_LIFE seconds (default 60), so that a test
 that dies cannot leave one behind for long.
 """
@@ -30,6 +39,7 @@ that dies cannot leave one behind for long.
 import json
 import os
 import re
+import select
 import signal
 import socket
 import struct
@@ -123,20 +133,71 @@ def authenticate(deadline):
                 conn.sendall(acct)
 
 
-def main():
+def ended_by(signum, _frame):
+    log({"pid": os.getpid(), "signal": signum})
+    os._exit(0)
+
+
+def start():
+    """Signal dispositions, the start's log line and the modes that end at
+    once; returns the mode and the deadline."""
     mode = os.environ.get("STANDIN_MODE", "hup-exit")
     if mode == "ignore-hup":
         signal.signal(signal.SIGHUP, signal.SIG_IGN)
     else:
-        signal.signal(signal.SIGHUP, lambda *_: os._exit(0))
-    signal.signal(signal.SIGTERM, lambda *_: os._exit(0))
+        signal.signal(signal.SIGHUP, ended_by)
+    signal.signal(signal.SIGTERM, ended_by)
     log({"argv": sys.argv, "pid": os.getpid(), "fds": [describe(fd) for fd in range(3)], "mode": mode})
     if mode.startswith("exit:"):
         sys.stdout.flush()
         os._exit(int(mode[5:]))
-    deadline = time.monotonic() + float(os.environ.get("STANDIN_LIFE", "60"))
+    if mode.startswith("signal:"):
+        signum = int(mode[7:])
+        if signum not in (signal.SIGKILL, signal.SIGSTOP):
+            signal.signal(signum, signal.SIG_DFL)
+        os.kill(os.getpid(), signum)
+    return mode, time.monotonic() + float(os.environ.get("STANDIN_LIFE", "60"))
+
+
+def main():
+    mode, deadline = start()
     if mode == "auth":
         authenticate(deadline)
     while time.monotonic() < deadline:
         time.sleep(0.05)
+    os._exit(0)
+
+
+def t38():
+    if "--num-of-instances" in sys.argv[1:]:
+        log({"argv": sys.argv, "pid": os.getpid(), "fds": [describe(fd) for fd in range(3)], "mode": "query"})
+        text = os.environ.get("STANDIN_INSTANCES", "")
+        if text == "hang":
+            deadline = time.monotonic() + float(os.environ.get("STANDIN_LIFE", "60"))
+            while time.monotonic() < deadline:
+                time.sleep(0.05)
+        else:
+            os.write(1, text.encode())
+        os._exit(0)
+    _, deadline = start()
+    reading = True
+    while time.monotonic() < deadline:
+        if not reading:
+            time.sleep(0.05)
+            continue
+        ready, _, _ = select.select([0], [], [], 0.05)
+        if not ready:
+            continue
+        try:
+            data = os.read(0, 4096)
+        except OSError:
+            data = b""
+        if not data:
+            reading = False
+            continue
+        log({"pid": os.getpid(), "input": data.hex()})
+        try:
+            os.write(0, data)
+        except OSError:
+            pass
     os._exit(0)
