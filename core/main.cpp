@@ -20,6 +20,7 @@
 #include "hardware/e1_ctl.hpp"
 #include "hardware/hw_tests.hpp"
 #include "hardware/spi_ctrl.hpp"
+#include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
@@ -150,6 +151,8 @@ int main(int argc, char** argv)
     EchoFactory::instance();
     VoiceFactory::instance();
     T38SoftFactory::instance();
+    RtpVEZEFactory::instance();
+    RtpED137Factory::instance();
     HdlcSlotFactory::instance();
 
     // The TDM switch: its first use clears the backplane.

@@ -123,6 +123,14 @@ bool RadioControl::RtpExtStop()
     return true;
 }
 
+void RadioControl::SetRtpSession(Fd rtp)
+{
+    if (type_ == kOwnAttached)
+        ext_attach_.fd_rtp = rtp.get();
+    else if (type_ == kRtpAttached)
+        rtp_.reset(rtp.dup());
+}
+
 void RadioControl::SetTimerEnable(bool enable)
 {
     timer_enabled_ = enable;

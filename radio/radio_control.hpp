@@ -104,6 +104,12 @@ public:
     // Ends a form 0 session: detach, close, stop reading. Always true.
     bool RtpExtStop();
 
+    // The slot's RTP session was begun again on `rtp`: form 0 attaches to
+    // it from the next RtpExtStart on; form 1 keeps a duplicate of it in
+    // place of the old one, which is closed so that the old driver session
+    // ends. Other forms keep nothing of the RTP session.
+    void SetRtpSession(Fd rtp);
+
     void SetTimerEnable(bool enable);
     // Takes effect at the next arming.
     void SetTimerInterval(unsigned long ms) { interval_ = ms; }

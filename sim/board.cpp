@@ -141,7 +141,8 @@ Board::Board()
     Add<NetIfs>();
     Add<Rtp>();
     Add<Voice>();
-    Add<RtpExt>([this](ino_t inode, std::string& path) { return OpenOf(inode, path); });
+    Add<RtpExt>([this](ino_t inode, std::string& path) { return OpenOf(inode, path); },
+                [this](int open) { return device<Rtp>().ChannelOfOpen(open); });
 }
 
 // Under the board's lock: the radio-extension model asks which open an

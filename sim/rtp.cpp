@@ -214,6 +214,12 @@ void Rtp::SetPool(std::uint32_t first, std::uint32_t count)
     count_ = count;
 }
 
+int Rtp::ChannelOfOpen(int open) const
+{
+    auto it = opens_.find(open);
+    return it == opens_.end() ? -1 : it->second.channel;
+}
+
 std::vector<Rtp::Session> Rtp::Sessions()
 {
     ForgetDead();

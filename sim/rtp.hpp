@@ -86,6 +86,9 @@ public:
     // file; false when no open holds it.
     bool Hangup(std::uint32_t channel);
 
+    // The switch channel of the session of the board's end `open`, or -1.
+    int ChannelOfOpen(int open) const;
+
     // The line "sessions" prints for a session.
     static std::string Describe(const Session& s);
 

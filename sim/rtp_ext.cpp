@@ -142,8 +142,20 @@ std::map<int, RtpExt::Session> RtpExt::Sessions()
     for (auto& [fd, o] : opens_) {
         Collect(fd, o);
         out[fd] = o.session;
+        Session& s = out[fd];
+        s.channel = s.attached && s.device == "/dev/rtp" && s.device_open >= 0 && channels_
+                        ? channels_(s.device_open)
+                        : -1;
     }
     return out;
+}
+
+int RtpExt::OpenOfChannel(std::uint32_t channel)
+{
+    for (const auto& [fd, s] : Sessions())
+        if (s.channel >= 0 && static_cast<std::uint32_t>(s.channel) == channel)
+            return fd;
+    return -1;
 }
 
 bool RtpExt::Inject(int open, std::uint32_t ssrc, std::uint32_t addr, const Bytes& bytes)
@@ -188,9 +200,23 @@ bool RtpExt::Control(const std::vector<std::string>& words, std::ostream& out)
 {
     if (words.empty())
         return false;
-    const std::string& verb = words[0];
+    std::vector<std::string> w = words;
+    // "channel N" in place of an open: the open attached to that session.
+    if (w.size() >= 3 && w[1] == "channel") {
+        std::uint32_t channel = 0;
+        if (!Util::ParseNumber(w[2], channel))
+            return false;
+        int found = OpenOfChannel(channel);
+        if (found < 0) {
+            out << "error no such channel\n";
+            return true;
+        }
+        w.erase(w.begin() + 2);
+        w[1] = std::to_string(found);
+    }
+    const std::string& verb = w[0];
     std::uint32_t open = 0;
-    if (verb == "sessions" && words.size() == 1) {
+    if (verb == "sessions" && w.size() == 1) {
         auto sessions = Sessions();
         for (const auto& [fd, s] : sessions) {
             out << fd << " init";
@@ -200,9 +226,11 @@ bool RtpExt::Control(const std::vector<std::string>& words, std::ostream& out)
             else
                 out << " none";
             out << " attached ";
-            if (s.attached)
+            if (s.attached) {
                 out << (s.device.empty() ? "-" : s.device) << ' ' << s.device_open << " pid " << s.pid;
-            else
+                if (s.channel >= 0)
+                    out << " channel " << s.channel;
+            } else
                 out << "none";
             out << " filter " << (s.filter ? Dotted(s.filter_addr) : std::string("none")) << " queued "
                 << s.queued << " written " << s.written.size() << '\n';
@@ -210,24 +238,24 @@ bool RtpExt::Control(const std::vector<std::string>& words, std::ostream& out)
         out << "ok " << sessions.size() << '\n';
         return true;
     }
-    if (verb == "inject" && words.size() == 5 && Util::ParseNumber(words[1], open)) {
+    if (verb == "inject" && w.size() == 5 && Util::ParseNumber(w[1], open)) {
         std::uint32_t ssrc = 0;
         in_addr addr{};
         Bytes bytes;
-        if (!Util::ParseNumber(words[2], ssrc) || ::inet_pton(AF_INET, words[3].c_str(), &addr) != 1 ||
-            !Util::ParseHex(words[4], bytes))
+        if (!Util::ParseNumber(w[2], ssrc) || ::inet_pton(AF_INET, w[3].c_str(), &addr) != 1 ||
+            !Util::ParseHex(w[4], bytes))
             return false;
         out << (Inject(static_cast<int>(open), ssrc, addr.s_addr, bytes) ? "ok\n" : "error no such open\n");
         return true;
     }
-    if (verb == "written" && words.size() == 2 && Util::ParseNumber(words[1], open)) {
+    if (verb == "written" && w.size() == 2 && Util::ParseNumber(w[1], open)) {
         auto written = Written(static_cast<int>(open));
         for (const auto& w : written)
             out << Util::Hex(w.data(), w.size()) << '\n';
         out << "ok " << written.size() << '\n';
         return true;
     }
-    if (verb == "hangup" && words.size() == 2 && Util::ParseNumber(words[1], open)) {
+    if (verb == "hangup" && w.size() == 2 && Util::ParseNumber(w[1], open)) {
         out << (Hangup(static_cast<int>(open)) ? "ok\n" : "error no such open\n");
         return true;
     }
@@ -241,7 +269,8 @@ void RtpExt::Help(std::ostream& out) const
            "filter ADDR|none queued N written N\", then \"ok N\"\n"
            "inject OPEN SSRC ADDR HEX  one extension for the open, from SSRC at the dotted ADDR\n"
            "written OPEN  one line of hex per extension the program wrote, then \"ok N\"\n"
-           "hangup OPEN  ends the open from the board: the program reads end of file and sees a hang-up\n";
+           "hangup OPEN  ends the open from the board: the program reads end of file and sees a hang-up\n"
+           "\"channel N\" may stand for OPEN: the open attached to the RTP session on switch channel N\n";
 }
 
 } // namespace Sim

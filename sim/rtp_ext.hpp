@@ -42,6 +42,7 @@ public:
         std::int32_t pid = 0; // as given: the program's own, or -1
         std::string device;   // the device of the open it names ("" for none)
         int device_open = -1; // the board's end of that open, or -1
+        int channel = -1;     // the switch channel of that RTP session, or -1
         bool filter = false;
         std::uint32_t filter_addr = 0; // network order, as given
         std::size_t queued = 0;        // injected, not yet described
@@ -52,7 +53,13 @@ public:
     // end and the device path, or -1. Given by the board; called under its lock.
     using OpenResolver = std::function<int(ino_t, std::string&)>;
 
-    explicit RtpExt(OpenResolver resolver) : Device("/dev/rtp_ext"), resolver_(std::move(resolver)) {}
+    // The switch channel of the RTP session of a board's end of an open of
+    // "/dev/rtp", or -1.
+    using ChannelResolver = std::function<int(int)>;
+
+    explicit RtpExt(OpenResolver resolver, ChannelResolver channels = {})
+        : Device("/dev/rtp_ext"), resolver_(std::move(resolver)), channels_(std::move(channels))
+    {}
 
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
     Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value) override;
@@ -61,6 +68,8 @@ public:
     void Reset() override;
     // "sessions": one line per open; "inject OPEN SSRC ADDR HEX" (ADDR
     // dotted); "written OPEN" (one hex line per write); "hangup OPEN".
+    // "channel N" may stand for OPEN: the open attached to the RTP session
+    // on switch channel N.
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
     void Help(std::ostream& out) const override;
 
@@ -90,7 +99,11 @@ private:
     void ForgetDead();
     void Collect(int open, Open& o);
 
+    // The open attached to the RTP session on `channel`, or -1.
+    int OpenOfChannel(std::uint32_t channel);
+
     OpenResolver resolver_;
+    ChannelResolver channels_;
     std::map<int, Open> opens_;
 };
 

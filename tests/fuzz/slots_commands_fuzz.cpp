@@ -48,6 +48,12 @@
 //                      an MCC request fails: bits 2 and 3 pick the open,
 //                      MCC_ALLOCATE or MCC_TIMESLOT), count (0..39) of args,
 //                      a remote address text of up to 15 octets
+//   27 create rtp with a radio part: the operands of 19, then kind (bit 0
+//      ED-137, else VEZE), a value for the squelch or PTT type (past their
+//      fields too) and flags (bit 0 bss-enable, bit 1 rtp-e2m only-rtp,
+//      bit 2 transmission-depend-on-squ, bit 3 the delays)
+//   28 rtpExt ioctl    slot, kind (bit 0 ED-137 rx, else VEZE wm-flags),
+//                      a value for SQU / sh
 // Modem and T.38 programs are not started: a spawner of this target hands
 // out process numbers that nothing owns and signals nobody (the T.38
 // instance query of every resources query reads no line from them).
@@ -60,6 +66,7 @@
 // Later slot kinds add their steps here.
 
 #include "core/process.hpp"
+#include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
@@ -81,6 +88,7 @@
 #include "sim/mixer.hpp"
 #include "sim/netifs.hpp"
 #include "sim/rtp.hpp"
+#include "sim/rtp_ext.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -268,6 +276,72 @@ LGCP::CreateParams Rtp(Input& in)
     return c;
 }
 
+// Step 26: a radio part on the operands of step 19.
+LGCP::CreateParams RadioRtp(Input& in)
+{
+    LGCP::CreateParams c = Rtp(in);
+    std::uint8_t kind = in.Byte(), value = in.Byte(), flags = in.Byte();
+    TERM::RtpParams& p = c.get_rtp().get_codecRTP();
+    TERM::RtpRadioRequest radio;
+    if (kind & 1) {
+        TERM::ED137RadioStatus& e = radio.get_status().select_ed_137();
+        e.get_header().get_ptt().setValue(value % 9);
+        e.get_header().get_squ().setValue(value % 3 == 0 ? 1 : 0);
+        if (flags & 4) {
+            e.include_radio_response();
+            TERM::ED137RadioResponse& r = e.get_radio_response();
+            r.get_type().setValue(2);
+            r.get_txrxmode().setValue(2);
+            r.set_ptt_id(0);
+            r.set_transmission_depend_on_squ(true);
+        }
+    } else {
+        TERM::VezeRadioStatus& v = radio.get_status().select_veze();
+        v.get_freq().set_frequency("118.5");
+        v.get_squelshe().setValue(value % 128);
+    }
+    if (flags & 1)
+        radio.set_bss_enable(true);
+    if (flags & 8) {
+        radio.set_rx_delay(value);
+        radio.set_selcal_delay(value);
+    }
+    p.set_radio(radio);
+    if (flags & 2) {
+        TERM::RtpE2M e2m;
+        e2m.set_slot(0);
+        e2m.set_channel(0);
+        TERM::RtpExtMode mode;
+        mode.select_only_rtp().set_fd(value);
+        mode.get_only_rtp().set_pid(1);
+        e2m.set_mode(mode);
+        p.set_rtp_e2m(e2m);
+    }
+    return c;
+}
+
+// Step 27.
+LGCP::Command RadioIoctl(Input& in)
+{
+    std::uint8_t kind = in.Byte(), value = in.Byte();
+    LGCP::Command c;
+    TERM::RadioModifier& m = c.select_ioctl().select_rtpExt();
+    if (kind & 1) {
+        TERM::ED137RadioModifier& e = m.select_ed_137();
+        e.get_addr().set_session_addr("10.0.0.1");
+        e.get_addr().set_session_ssrc(value);
+        TERM::ED137RadioHeader& h = e.get_params().select_rx().get_header();
+        h.get_ptt().setValue(value % 9);
+        h.get_squ().setValue(value & 1);
+    } else {
+        TERM::VezeRadioModifier& v = m.select_veze();
+        v.get_addr().set_session_addr("10.0.0.1");
+        v.get_addr().set_session_ssrc(value);
+        v.get_params().select_wm_flags().get_flags().set_sh((value & 1) != 0);
+    }
+    return c;
+}
+
 LGCP::Command RtpIoctl(Input& in)
 {
     std::uint8_t what = in.Byte(), value = in.Byte();
@@ -349,6 +423,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     (void)buses;
     static HdlcSlotFactory hdlc;
     static T38SoftFactory t38;
+    static RtpVEZEFactory veze;
+    static RtpED137Factory ed137;
 
     {
         SlotsTest::Host host(&mux);
@@ -363,7 +439,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 27) {
+            switch ((op & 0x3F) % 29) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -537,6 +613,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 20:
                 c = RtpIoctl(in);
                 break;
+            case 27:
+                c.set_create(RadioRtp(in));
+                break;
+            case 28:
+                c = RadioIoctl(in);
+                break;
             case 21:
                 RtpEvent(in);
                 host.Discard();
@@ -607,7 +689,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint32_t r : {Sim::kOpen, Sim::Mcc::kAllocate, Sim::Mcc::kTimeslot})
         Sim::Board::instance().Fail("/dev/mcc/ctl", r, 0, 0);
     spawner.fail = false;
-    Check(rtp.slots.empty());
+    Check(rtp.slots.empty() && veze.slots.empty() && ed137.slots.empty());
+    Check(Sim::Board::instance().device<Sim::RtpExt>().Sessions().empty());
     // Every session's descriptors went with its slot, refused ones at once.
     Check(Sim::Board::instance().OpenCount("/dev/rtp") == 0);
     Sim::Board::instance().Fail("/dev/rtp", Sim::Rtp::kBegin, 0, 0);

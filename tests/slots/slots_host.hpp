@@ -286,6 +286,9 @@ public:
             if (i + len > pending_.size())
                 break;
             out.push_back(Decode(reinterpret_cast<char const*>(&pending_[i + 4]), len - 4));
+            if (keep_payloads)
+                payloads.emplace_back(pending_.begin() + static_cast<std::ptrdiff_t>(i + 4),
+                                      pending_.begin() + static_cast<std::ptrdiff_t>(i + len));
             i += len;
         }
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(i));
@@ -322,6 +325,10 @@ public:
 
     // Host losses so far (the pause after each; stubbed out here).
     int pauses = 0;
+    // When set, Take() keeps every payload as it came, for an independent
+    // decoder to read.
+    bool keep_payloads = false;
+    std::vector<std::vector<std::uint8_t>> payloads;
 
 private:
     struct Link : Control::ServiceNet {

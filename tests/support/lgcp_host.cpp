@@ -150,7 +150,8 @@ bool LgcpHost::ReceiveUntil(Bytes& payload, std::chrono::steady_clock::time_poin
     }
 }
 
-Bytes LgcpHost::Reply(std::vector<LGCP::Message>* signals, int ms)
+template <class Skip>
+Bytes LgcpHost::ReceivePast(int ms, Skip skip)
 {
     auto const until = Clock::now() + std::chrono::milliseconds(Patience(ms));
     Bytes payload;
@@ -158,11 +159,28 @@ Bytes LgcpHost::Reply(std::vector<LGCP::Message>* signals, int ms)
         if (!ReceiveUntil(payload, until))
             return {};
         LGCP::Message m;
-        if (!Decode(payload, m) || !m.get_pdu().is_signal())
+        if (!Decode(payload, m) || !skip(m))
             return payload;
+    }
+}
+
+Bytes LgcpHost::Reply(std::vector<LGCP::Message>* signals, int ms)
+{
+    return ReceivePast(ms, [signals](LGCP::Message const& m) {
+        if (!m.get_pdu().is_signal())
+            return false;
         if (signals != nullptr)
             signals->push_back(m);
-    }
+        return true;
+    });
+}
+
+Bytes LgcpHost::Next(int ms)
+{
+    return ReceivePast(ms, [](LGCP::Message const& m) {
+        return m.get_pdu().is_signal() &&
+               (m.get_pdu().get_signal().is_trunkStatus() || m.get_pdu().get_signal().is_power());
+    });
 }
 
 bool LgcpHost::ClosedWithin(int ms)

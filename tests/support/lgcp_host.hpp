@@ -51,6 +51,11 @@ public:
     // connect and every second): the signals before it are read past and,
     // when `signals` is given, kept there.
     Bytes Reply(std::vector<LGCP::Message>* signals = nullptr, int ms = 5000);
+    // The next payload that is not a trunk status (those come every second,
+    // so a wait that restarts after each would never end) nor a power state
+    // (at every connect, once or twice by the board's poll); empty after
+    // `ms` in all.
+    Bytes Next(int ms = 5000);
     // True when the server closes the connection within `ms`.
     bool ClosedWithin(int ms);
 
@@ -66,6 +71,10 @@ public:
 private:
     bool Fill(int ms);
     bool ReceiveUntil(Bytes& payload, std::chrono::steady_clock::time_point until);
+    // The next payload that decodes to a message `skip` does not read past,
+    // within `ms` in all; empty after that.
+    template <class Skip>
+    Bytes ReceivePast(int ms, Skip skip);
 
     int fd_ = -1;
     Bytes buffer_;
