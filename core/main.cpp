@@ -22,6 +22,7 @@
 #include "hardware/spi_ctrl.hpp"
 #include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
+#include "signalling/pstn_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
@@ -143,6 +144,7 @@ int main(int argc, char** argv)
     // globals at the tail, made before main.
     KeepTrunkFactories();
     MapFactory::instance();
+    PstnFactory::instance();
     RtpFactory::instance();
     ModemFactory::instance();
     Mixer::MixerFactory::instance();

@@ -1,6 +1,7 @@
 #include "signalling/hdlc_link_info.hpp"
 
 #include "hardware/hdlc.hpp"
+#include "signalling/lapd.hpp"
 
 namespace {
 
@@ -22,4 +23,12 @@ LGCP::HdlcLinkInfo MakeHdlcLinkInfo(HDLC const& channel)
     info.set_txOverflow(AsReported(channel.txOverflow));
     info.set_rxSU(AsReported(channel.rxSU));
     return info;
+}
+
+bool MakeIsdnLinkInfo(ISDN::LAPD const& lapd, ACP::IsdnLinkInfo& info)
+{
+    // The side first: the layer compares the whole report with its last
+    // one, and a link's side does not change.
+    info.set_side(lapd.side == ISDN::Side::network ? ACP::IsdnSide::network : ACP::IsdnSide::user);
+    return lapd.GetInfo(info);
 }

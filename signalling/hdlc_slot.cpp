@@ -285,11 +285,5 @@ Slot* HdlcSlotFactory::INewSlot(LGCP::CreateParams const& params)
 
 void HdlcSlotFactory::SelfSignal(LGCP::Signal const& signal)
 {
-    if (!signal.is_trunkStatus())
-        return;
-    ACP::TrunkStatus const& status = signal.get_trunkStatus();
-    auto const trunk = static_cast<unsigned int>(status.get_trunk().getValue());
-    auto const state = static_cast<ACP::TrunkState::NamedNumber>(status.get_state().getValue());
-    for (Slot* slot : slots)
-        slot->OnTrunkStatus(trunk, state);
+    PassTrunkStatus(signal);
 }

@@ -38,3 +38,14 @@ void SlotFactory::Remove(Slot* slot)
 {
     slots.erase(std::remove(slots.begin(), slots.end(), slot), slots.end());
 }
+
+void SlotFactory::PassTrunkStatus(LGCP::Signal const& signal)
+{
+    if (!signal.is_trunkStatus())
+        return;
+    ACP::TrunkStatus const& status = signal.get_trunkStatus();
+    auto const trunk = static_cast<unsigned int>(status.get_trunk().getValue());
+    auto const state = static_cast<ACP::TrunkState::NamedNumber>(status.get_state().getValue());
+    for (Slot* slot : slots)
+        slot->OnTrunkStatus(trunk, state);
+}

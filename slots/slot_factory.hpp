@@ -44,6 +44,11 @@ public:
     std::vector<Slot*> slots;
     // Towards the tail of the chain; null at the tail.
     SlotFactory* next = nullptr;
+
+protected:
+    // A `trunkStatus` signal to OnTrunkStatus of every slot made here, in
+    // list order; any other signal is ignored.
+    void PassTrunkStatus(LGCP::Signal const& signal);
 };
 
 // The head of the chain. Constant-initialised, so that factories built

@@ -54,6 +54,11 @@
 //      bit 2 transmission-depend-on-squ, bit 3 the delays)
 //   28 rtpExt ioctl    slot, kind (bit 0 ED-137 rx, else VEZE wm-flags),
 //                      a value for SQU / sh
+//   29 create pstn     slot, variant (ss7, isdn pri user, pri network, bri
+//                      user, bri network, cas), trunk, slc, dpc and log
+//                      (one signed octet each), emergency
+//   30 pstn ioctl      slot, what (ss7RqBSN, ss7Log with the switches of
+//                      the next octet, another alternative)
 // Modem and T.38 programs are not started: a spawner of this target hands
 // out process numbers that nothing owns and signals nobody (the T.38
 // instance query of every resources query reads no line from them).
@@ -68,6 +73,7 @@
 #include "core/process.hpp"
 #include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
+#include "signalling/pstn_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
 #include "slots/map_slot.hpp"
@@ -226,7 +232,7 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer:
     CheckModems(live, modems);
     CheckMixer(live, mixer);
     // Each MCC channel is held by exactly one live MCC slot or by the open
-    // channel of one live HDLC packet slot.
+    // channel of one live HDLC packet or PSTN link slot.
     std::set<int> channels;
     std::size_t hdlc_open = 0;
     for (::Slot* s : live) {
@@ -234,6 +240,8 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer:
             Check(channels.insert(m->timeslot).second);
         if (auto* h = dynamic_cast<HdlcSlot*>(s))
             hdlc_open += h->channel().is_open();
+        if (auto* p = dynamic_cast<PstnSlot*>(s))
+            hdlc_open += p->channel().is_open();
     }
     std::set<int> held;
     for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
@@ -383,6 +391,58 @@ void RtpEvent(Input& in)
         Mux::test::run_once(0);
 }
 
+LGCP::CreateParams Pstn(Input& in)
+{
+    std::uint8_t variant = in.Byte() % 6;
+    int trunk = in.Signed8(), slc = in.Signed8(), dpc = in.Signed8(), log = in.Signed8();
+    bool emergency = (in.Byte() & 1) != 0;
+    LGCP::CreateParams c;
+    LGCP::PstnParams& p = c.select_pstn();
+    if (variant == 0) {
+        LGCP::SS7Params& s = p.select_ss7();
+        s.set_trunk(trunk);
+        s.set_slc(slc);
+        s.set_dpc(dpc);
+        s.set_opc(log);
+        s.set_emergency(emergency);
+    } else if (variant == 5) {
+        p.select_cas().set_trunk(trunk);
+    } else {
+        LGCP::IsdnParams& i = p.select_isdn();
+        i.set_type(variant <= 2 ? LGCP::IsdnType::pri : LGCP::IsdnType::bri);
+        i.set_trunk(trunk);
+        i.set_log(log);
+        if (variant % 2 == 0)
+            i.get_side().select_network();
+        else
+            i.get_side().select_user();
+    }
+    return c;
+}
+
+LGCP::Command PstnIoctl(Input& in)
+{
+    std::uint8_t what = in.Byte() % 3, switches = in.Byte();
+    LGCP::Command c;
+    LGCP::IoctlParams& p = c.select_ioctl();
+    if (what == 0) {
+        p.set_ss7RqBSN();
+    } else if (what == 1) {
+        LGCP::SS7L2Log& l = p.select_ss7Log();
+        l.set_state(switches & 1);
+        l.set_raw_receive(switches & 2);
+        l.set_raw_transmit(switches & 4);
+        l.set_mtp_transmit(switches & 8);
+        l.set_mtp_receive(switches & 16);
+        l.set_mtp_activate(switches & 32);
+        l.set_timers(switches & 64);
+        l.set_msu_processing(switches & 128);
+    } else {
+        p.set_deactivateTonec();
+    }
+    return c;
+}
+
 LGCP::Command Simple(void (LGCP::Command::*select)())
 {
     LGCP::Command c;
@@ -425,6 +485,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static T38SoftFactory t38;
     static RtpVEZEFactory veze;
     static RtpED137Factory ed137;
+    static PstnFactory pstn;
 
     {
         SlotsTest::Host host(&mux);
@@ -439,7 +500,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 29) {
+            switch ((op & 0x3F) % 31) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -583,6 +644,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 c.set_create(SlotsTest::T38Soft(args, remote));
                 break;
             }
+            case 29:
+                c.set_create(Pstn(in));
+                break;
+            case 30:
+                c = PstnIoctl(in);
+                break;
             case 16:
                 Mux::test::advance(in.Byte() * 40u);
                 host.Discard();
@@ -677,7 +744,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty() &&
-          mixer.slots.empty() && t38.slots.empty());
+          mixer.slots.empty() && t38.slots.empty() && pstn.slots.empty());
     Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
     // Failures asked for and never met do not carry over to the next run.
