@@ -35,7 +35,7 @@
 #include "slots/t38soft_slot.hpp"
 #include "slots/trunk_slot.hpp"
 #include "slots/voice_slot.hpp"
-#include "monitoring/snmp_agent.hpp"
+#include "monitoring/monitoring_ctl.hpp"
 
 #include <getopt.h>
 
@@ -46,7 +46,6 @@ namespace {
 
 const char* const configFile = "/usr/local/etc/server.conf";
 const char* const cfgTraces = "traces";
-const char* const cfgSnmpAgent = "snmpagent";
 
 int print_version = 0;
 
@@ -92,6 +91,10 @@ void CheckSignals()
 
 int main(int argc, char** argv)
 {
+    // The board watch changes the working directory; every fixed path must
+    // still resolve below the same root.
+    AbsoluteRoot();
+
     IniFile::File file;
     if (file.Open(RootPath(configFile))) {
         traces.Reset();
@@ -159,10 +162,9 @@ int main(int argc, char** argv)
     // The TDM switch: its first use clears the backplane.
     HwMux::instance();
 
-    // The SNMP agents of the configuration: each connects, and reconnects
-    // after a loss, by itself from here on.
-    SnmpAgentCtrl snmpAgents;
-    snmpAgents.CreateInstances(file[cfgSnmpAgent]);
+    // The board watch and its SNMP agents: each agent connects, and
+    // reconnects after a loss, by itself from here on.
+    MonitoringCtl::instance()->Configure(file);
 
     if (daemon)
         RunDaemon();
@@ -181,6 +183,7 @@ int main(int argc, char** argv)
     ctrlServer.Bind(BusCtl::instance());
     ctrlServer.Bind(E1Ctl::instance());
     ctrlServer.Bind(spiCtrl::instance());
+    ctrlServer.Bind(MonitoringCtl::instance());
 
     SignalWakeup wakeup;
     wakeup.Open();

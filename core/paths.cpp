@@ -1,5 +1,8 @@
 #include "core/paths.hpp"
 
+#include <unistd.h>
+
+#include <climits>
 #include <cstdlib>
 
 std::string RootPath(const char* absolute)
@@ -19,4 +22,18 @@ std::string RootPath(const char* absolute)
 std::string RootPath(const std::string& absolute)
 {
     return RootPath(absolute.c_str());
+}
+
+void AbsoluteRoot()
+{
+    const char* root = std::getenv("GW_ROOT");
+    if (root == nullptr || *root == '\0' || *root == '/')
+        return;
+    char cwd[PATH_MAX];
+    if (::getcwd(cwd, sizeof cwd) == nullptr)
+        return;
+    std::string absolute = cwd;
+    absolute += '/';
+    absolute += root;
+    ::setenv("GW_ROOT", absolute.c_str(), 1);
 }

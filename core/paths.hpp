@@ -9,3 +9,6 @@
 // unset it freely. "/proc/<pid>" look-ups do not use this: they stay real.
 std::string RootPath(const char* absolute);
 std::string RootPath(const std::string& absolute);
+// Makes a relative GW_ROOT absolute against the working directory, once at
+// start-up, so that a later change of directory does not move the root.
+void AbsoluteRoot();

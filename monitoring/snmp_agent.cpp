@@ -274,7 +274,7 @@ void SnmpAgentCtrl::OnDpcSend()
         MON::SnmpSetCommands::commands_type& list = command->get_snmp_set().get_commands();
         if (list.empty())
             continue;
-        SendToAll(*command);
+        SendSetList(list);
         list.clear();
     }
     sendCall_.Deactivate();
@@ -282,11 +282,31 @@ void SnmpAgentCtrl::OnDpcSend()
 
 void SnmpAgentCtrl::Send(MON::SnmpSetCommands const& list)
 {
-    if (list.get_commands().empty())
+    SendSetList(list.get_commands());
+}
+
+void SnmpAgentCtrl::SendSetList(MON::SnmpSetCommands::commands_type const& list)
+{
+    if (list.empty())
         return;
-    MON::Command command;
-    command.set_snmp_set(list);
-    SendToAll(command);
+    MON::Command part;
+    MON::SnmpSetCommands::commands_type& entries = part.select_snmp_set().get_commands();
+    if (list.size() <= max_set_entries) {
+        entries = list;
+        SendToAll(part);
+        return;
+    }
+    // A full refresh of a busy board, or the host's lists merged over time,
+    // may hold more values than a PER decoder takes in one list.
+    for (MON::SnmpSetCommand const& entry : list) {
+        entries.push_back(entry);
+        if (entries.size() == max_set_entries) {
+            SendToAll(part);
+            entries.clear();
+        }
+    }
+    if (!entries.empty())
+        SendToAll(part);
 }
 
 void SnmpAgentCtrl::SendTrapsink(std::list<std::string> const& receivers)

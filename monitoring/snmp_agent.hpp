@@ -132,6 +132,9 @@ public:
         temperature = 34,
     };
     static constexpr int item_count = 35;
+    // Values per snmp-set command on the wire: the most a list may hold for
+    // our own decoder (asn1's MaximumArraySize).
+    static constexpr std::size_t max_set_entries = 128;
 
     struct MonitoringItem {
         MonitoringItem(MonitoringItemType t, int m, char const* tab, char const* col)
@@ -156,7 +159,8 @@ public:
     // Queues one value for the next loop pass.
     void Send(MonitoringItemType type, std::string const& value);
     void Send(MonitoringItemType type, int index, std::string const& value);
-    // Ready lists go to every agent at once; an empty one sends nothing.
+    // Ready lists go to every agent at once; an empty one sends nothing, a
+    // long one leaves as several snmp-set commands.
     void Send(MON::SnmpSetCommands const& list);
     void SendTrapsink(std::list<std::string> const& receivers);
 
@@ -172,6 +176,8 @@ public:
 
 private:
     void SendToAll(MON::Command const& command);
+    // snmp-set commands of at most max_set_entries values each, in order.
+    void SendSetList(MON::SnmpSetCommands::commands_type const& list);
 
     std::vector<std::unique_ptr<SnmpAgentInstance>> instances_;
     std::vector<MonitoringItem> items_;

@@ -269,6 +269,10 @@ int Board::Open(const char* path, int flags)
     r.request = kOpen;
     ++counts_[{r.device, kOpen}];
     Device* d = Find(r.device);
+    bool shared = false;
+    if (d != nullptr && d->SharedOpens())
+        for (const auto& [inode, open] : opens_)
+            shared = shared || open.device == d;
     int error = 0;
     if (d == nullptr || absent_[r.device])
         error = ENOENT;
@@ -310,7 +314,7 @@ int Board::Open(const char* path, int flags)
     }
     r.result = error == 0 ? sv[0] : -1;
     r.error = error;
-    Record(std::move(r), false);
+    Record(std::move(r), shared && error == 0);
     if (error != 0) {
         errno = error;
         return -1;

@@ -73,6 +73,10 @@ public:
     // (the watchdog): its opens write into nothing, so that a program that
     // writes for ever never fills a socket that the board does not read.
     virtual bool WriteOnly() const { return false; }
+    // A device that several services open, each for its own descriptor: an
+    // open while another is still open changes nothing, so it is counted
+    // and not logged (the log keeps what the services do to the board).
+    virtual bool SharedOpens() const { return false; }
     // One request on one open; by default the open does not matter.
     virtual Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value)
     {

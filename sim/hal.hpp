@@ -37,6 +37,8 @@ public:
     Hal();
 
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
+    // The switch's and the board watch's own descriptors.
+    bool SharedOpens() const override { return true; }
     void Reset() override;
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
     void Help(std::ostream& out) const override;

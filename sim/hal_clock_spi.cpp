@@ -42,6 +42,10 @@ void HalClockSpi::Reset()
     for (auto& framer : regs_)
         framer[kStatusRegister] = 0xC5;
     writes_.clear();
+    dip_ = 0;
+    power_ = 2;
+    led_ = 0;
+    led_writes_.clear();
 }
 
 void HalClockSpi::SetRegister(unsigned channel, unsigned reg, std::uint8_t value)
@@ -92,6 +96,19 @@ bool HalClockSpi::Ioctl(std::uint32_t request, void* arg, Outcome& out)
         }
         return true;
     }
+    case kDip:
+    case kPower:
+        // The board watch polls these every two seconds: reads, not logged.
+        *static_cast<std::uint8_t*>(arg) = request == kDip ? dip_ : power_;
+        out = Outcome{0, 0, true};
+        return true;
+    case kLed: {
+        const std::uint8_t led = *static_cast<const std::uint8_t*>(arg);
+        out = Outcome{0, 0, led == led_};
+        led_ = led;
+        led_writes_.push_back(led_);
+        return true;
+    }
     default:
         return false;
     }
@@ -105,6 +122,15 @@ bool HalClockSpi::Control(const std::vector<std::string>& words, std::ostream& o
             out << "ok none\n";
         else
             out << "ok " << clock_ << '\n';
+        return true;
+    }
+    if (words.size() == 2 && (words[0] == "dip" || words[0] == "power") && Number(words[1], 255, value)) {
+        (words[0] == "dip" ? dip_ : power_) = static_cast<std::uint8_t>(value);
+        out << "ok\n";
+        return true;
+    }
+    if (words.size() == 1 && words[0] == "led") {
+        out << "ok " << Hex2(led_) << '\n';
         return true;
     }
     if (words.empty() || words[0] != "spi")
@@ -146,7 +172,9 @@ void HalClockSpi::Help(std::ostream& out) const
            "spi reg CH REG  \"ok 0xNN\": a framer register\n"
            "spi absent | spi present  a board without SPI: writes fail with ENODEV, reads with EINTR\n"
            "spi writes  one line \"CH REG VALUE\" per register write, then \"ok N\"\n"
-           "spi clear  forgets the register writes\n";
+           "spi clear  forgets the register writes\n"
+           "dip N | power N  the DIP switch byte, the raw power supply byte\n"
+           "led  \"ok 0xNN\": the LED byte last written\n";
 }
 
 } // namespace Sim

@@ -20,6 +20,9 @@ public:
     static constexpr std::uint32_t kClockSelect = 0x80044301; // int* source
     static constexpr std::uint32_t kSpiRead = 0xc0034203;     // {channel, register, 0xFF}
     static constexpr std::uint32_t kSpiWrite = 0xc0034204;    // {channel, register, value}
+    static constexpr std::uint32_t kDip = 0xc0014205;         // u8* DIP switches
+    static constexpr std::uint32_t kPower = 0xc0014206;       // u8* raw supply state
+    static constexpr std::uint32_t kLed = 0xc0014207;         // u8* LED register
     static constexpr unsigned kFramers = 8;
     static constexpr unsigned kStatusRegister = 51;
 
@@ -43,6 +46,11 @@ public:
     void SetRegister(unsigned channel, unsigned reg, std::uint8_t value);
     std::uint8_t Register(unsigned channel, unsigned reg) const;
     const std::vector<Write>& writes() const noexcept { return writes_; }
+    void SetDip(std::uint8_t value) noexcept { dip_ = value; }
+    void SetPower(std::uint8_t value) noexcept { power_ = value; }
+    std::uint8_t led() const noexcept { return led_; }
+    // Every LED byte written, oldest first.
+    const std::vector<std::uint8_t>& led_writes() const noexcept { return led_writes_; }
     void ClearWrites() { writes_.clear(); }
 
 private:
@@ -51,6 +59,10 @@ private:
     bool spi_present_ = true;
     std::uint8_t regs_[kFramers][256];
     std::vector<Write> writes_;
+    std::uint8_t dip_ = 0;
+    std::uint8_t power_ = 2;
+    std::uint8_t led_ = 0;
+    std::vector<std::uint8_t> led_writes_;
 };
 
 } // namespace Sim

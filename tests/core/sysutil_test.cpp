@@ -11,6 +11,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
@@ -342,6 +343,23 @@ TEST(RootPath, PrefixesTheRootOnlyWhenSet)
     ::setenv("GW_ROOT", "", 1);
     EXPECT_EQ("/dev/log", RootPath(std::string("/dev/log")));
     ::unsetenv("GW_ROOT");
+}
+
+TEST(RootPath, ARelativeRootIsFixedAgainstTheStartingDirectory)
+{
+    char cwd[PATH_MAX];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ::setenv("GW_ROOT", "r/", 1);
+    AbsoluteRoot();
+    EXPECT_EQ(std::string(cwd) + "/r/var/run/", RootPath("/var/run/"));
+    // Once absolute, a change of directory no longer moves it.
+    ASSERT_EQ(::chdir("/"), 0);
+    AbsoluteRoot();
+    EXPECT_EQ(std::string(cwd) + "/r/var/run/", RootPath("/var/run/"));
+    ASSERT_EQ(::chdir(cwd), 0);
+    ::unsetenv("GW_ROOT");
+    AbsoluteRoot();
+    EXPECT_EQ(std::getenv("GW_ROOT"), nullptr) << "no root stays no root";
 }
 
 volatile sig_atomic_t g_caught = 0;

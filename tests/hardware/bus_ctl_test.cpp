@@ -2,7 +2,7 @@
 // every connect and disconnect, the sources `clockCfg` selects, and the
 // answers when the service is disabled or the driver is missing or refuses.
 
-#include "hardware/board_services_support.hpp"
+#include "support/board_services.hpp"
 #include "hardware/bus_ctl.hpp"
 #include "sim/hal.hpp"
 

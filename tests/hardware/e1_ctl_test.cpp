@@ -3,7 +3,7 @@
 // signals, events read from the CAS driver, and the requests that must
 // touch nothing.
 
-#include "hardware/board_services_support.hpp"
+#include "support/board_services.hpp"
 #include "hardware/e1_ctl.hpp"
 #include "sim/e1.hpp"
 

@@ -2,7 +2,7 @@
 // the status reports of the eight framers while a controller is connected,
 // and a board whose driver has no SPI.
 
-#include "hardware/board_services_support.hpp"
+#include "support/board_services.hpp"
 #include "hardware/bus_ctl.hpp"
 #include "hardware/e1_ctl.hpp"
 #include "hardware/spi_ctrl.hpp"

@@ -3,9 +3,11 @@
 // encodes it back to the same octets (tests/asn1/erlang/cpp_corpus.escript).
 // Host only: the board's build has no Erlang.
 
+#include "monitoring/monitoring_ctl.hpp"
 #include "monitoring/snmp_agent.hpp"
 
 #include "control/control_test_helper.hpp"
+#include "tests/core/core_helper.hpp"
 #include "tests/monitoring/fake_agent.hpp"
 #include "tests/sim/board_fixture.hpp"
 
@@ -47,6 +49,26 @@ int RunCommand(std::string const& command, std::string* text)
     while ((n = std::fread(buf, 1, sizeof buf, p)) > 0)
         text->append(buf, n);
     return ::pclose(p);
+}
+
+// Erlang decodes and re-encodes every payload the agent recorded.
+void ErlangReads(MonTest::FakeAgent const& agent)
+{
+    char path[] = "/tmp/gw-mon-corpus-XXXXXX";
+    int fd = ::mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    {
+        std::ofstream corpus(path);
+        corpus << agent.corpus();
+    }
+    std::string const gen = std::string(GW_ASN1_GEN_DIR);
+    std::string const command = "escript " GW_ASN1_ERLANG_TESTS "/cpp_corpus.escript " + gen +
+                                "/erlang/per " + gen + "/reachable.txt " + path;
+    std::string text;
+    EXPECT_EQ(RunCommand(command, &text), 0) << command << "\n" << text;
+    EXPECT_NE(text.find(" passed, 0 failed"), std::string::npos) << text;
+    ::unlink(path);
 }
 
 TEST_F(AgentErlangTest, ErlangReadsEveryPayloadTheAgentRecorded)
@@ -99,21 +121,68 @@ TEST_F(AgentErlangTest, ErlangReadsEveryPayloadTheAgentRecorded)
     for (MonTest::FakeAgent::Record const& r : agent.records())
         EXPECT_TRUE(r.decoded);
 
-    char path[] = "/tmp/gw-mon-corpus-XXXXXX";
-    int fd = ::mkstemp(path);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
+    ErlangReads(agent);
+}
+
+// The monitoring service's whole state at an agent's connect, on a board
+// with more values than one list of the agent's decoder takes.
+TEST_F(AgentErlangTest, ErlangReadsTheRefreshOfABusyBoard)
+{
+    TempRoot root;
+    root.mkdirs("var");
+    root.mkdirs("proc/voice");
+    root.write("var/version", "1.0\n");
+    root.write("var/board-version", std::string(254, 'b'));
+    root.write("proc/voice/version", "v 1.2 rc 7\n");
     {
-        std::ofstream corpus(path);
-        corpus << agent.corpus();
+        MonitoringCtl m;
+        LGCP::DisplayParams d;
+        for (int id = 0; id < 20; ++id) {
+            LGCP::EmPhoneStatusParams& p = d.select_emPhone().select_phoneStatus();
+            p.set_id(id);
+            p.get_panelSV().assign(std::size_t(id), 'p');
+            p.get_powerStatus() = LGCP::POWERStatus::both;
+            m.OnDisplayCMD(d);
+        }
+        for (int position = 0; position < 8; ++position) {
+            LGCP::BoardStatusParams& b = d.select_board().select_boardStatus();
+            b.set_position(position);
+            b.get_version().assign({'2', '.', '1'});
+            m.OnDisplayCMD(d);
+        }
+        LGCP::TermCounter& t = d.select_termCounter();
+        t.get_owner() = LGCP::TermCounterOwner::extBoard;
+        t.set_ownerId(-1);
+        t.set_cnt(2147483647);
+        m.OnDisplayCMD(d);
+        ASN1::IA5String receiver;
+        receiver = "10.0.0.1:162";
+        d.select_snmpTrapReceivers().push_back(receiver);
+        m.OnDisplayCMD(d);
+        MON::SnmpSetCommand c;
+        c.set_uniq(1);
+        c.get_id().set_oid("1.3.6.1.2.1.1.4.0");
+        c.set_value("ops");
+        d.select_snmp_set().get_commands().push_back(c);
+        m.OnDisplayCMD(d);
+        Pump();
+        agent.clear();
+
+        IniFile::File file;
+        std::istringstream in("[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) +
+                              "\nname = dakv\n");
+        in >> file;
+        m.Configure(file);
+        Pump();
     }
-    std::string const gen = std::string(GW_ASN1_GEN_DIR);
-    std::string const command = "escript " GW_ASN1_ERLANG_TESTS "/cpp_corpus.escript " + gen +
-                                "/erlang/per " + gen + "/reachable.txt " + path;
-    std::string text;
-    EXPECT_EQ(RunCommand(command, &text), 0) << command << "\n" << text;
-    EXPECT_NE(text.find(" passed, 0 failed"), std::string::npos) << text;
-    ::unlink(path);
+    Pump();
+    int sets = 0;
+    for (MON::Command const& c : agent.commands())
+        sets += c.is_snmp_set() ? 1 : 0;
+    EXPECT_GE(sets, 4) << "the host's list, then the values in more than one command";
+    for (MonTest::FakeAgent::Record const& r : agent.records())
+        EXPECT_TRUE(r.decoded);
+    ErlangReads(agent);
 }
 
 } // namespace

@@ -484,6 +484,33 @@ TEST_F(ConnectedTest, ALargeCommandArrivesWhole)
     EXPECT_EQ(entries[127], "128 e1Table.e1StatusDsc[127]=" + text + "127");
 }
 
+TEST_F(ConnectedTest, MoreValuesThanOneListTakesLeaveInSeveralCommands)
+{
+    for (int i = 0; i < 130; ++i)
+        ctrl->Send(SnmpAgentCtrl::e1NegSlipCount, i, std::to_string(i));
+    Pump();
+    ASSERT_EQ(agent.commands().size(), 2u);
+    EXPECT_EQ(Entries(0).size(), 128u);
+    EXPECT_EQ(Entries(1), (std::vector<std::string>{"129 e1Table.e1NegSlipCount[128]=128",
+                                                    "130 e1Table.e1NegSlipCount[129]=129"}));
+
+    // A ready list of the same length likewise, at once.
+    MON::SnmpSetCommands list;
+    for (int i = 0; i < 129; ++i) {
+        MON::SnmpSetCommand c;
+        c.set_uniq(i);
+        c.get_id().set_oid("1.3.6." + std::to_string(i));
+        c.set_value("v");
+        list.get_commands().push_back(c);
+    }
+    agent.clear();
+    ctrl->Send(list);
+    Pump();
+    ASSERT_EQ(agent.commands().size(), 2u);
+    EXPECT_EQ(Entries(0).size(), 128u);
+    EXPECT_EQ(Entries(1).size(), 1u);
+}
+
 // ---------------------------------------------------------------------------
 // Several agents
 

@@ -83,7 +83,7 @@ public:
                 continue;
             LGCP::Message m;
             if (E2E::Decode(payload, m) && m.get_pdu().is_signal() &&
-                m.get_pdu().get_signal().is_trunkStatus())
+                (m.get_pdu().get_signal().is_trunkStatus() || m.get_pdu().get_signal().is_power()))
                 continue;
             out.push_back(E2E::Notation(payload));
             if (last(out.back()))

@@ -154,7 +154,8 @@ protected:
             if (!host_.Receive(b, E2E::Patience(5000)))
                 return "";
             LGCP::Message m;
-            if (E2E::Decode(b, m) && m.get_pdu().is_signal() && m.get_pdu().get_signal().is_trunkStatus())
+            if (E2E::Decode(b, m) && m.get_pdu().is_signal() &&
+                (m.get_pdu().get_signal().is_trunkStatus() || m.get_pdu().get_signal().is_power()))
                 continue;
             return E2E::Notation(b);
         }

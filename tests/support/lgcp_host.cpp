@@ -178,7 +178,8 @@ Bytes LgcpHost::Reply(std::vector<LGCP::Message>* signals, int ms)
 Bytes LgcpHost::Next(int ms)
 {
     return ReceivePast(ms, [](LGCP::Message const& m) {
-        return m.get_pdu().is_signal() && m.get_pdu().get_signal().is_trunkStatus();
+        return m.get_pdu().is_signal() &&
+               (m.get_pdu().get_signal().is_trunkStatus() || m.get_pdu().get_signal().is_power());
     });
 }
 

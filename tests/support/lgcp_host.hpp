@@ -52,8 +52,9 @@ public:
     // when `signals` is given, kept there.
     Bytes Reply(std::vector<LGCP::Message>* signals = nullptr, int ms = 5000);
     // The next payload that is not a trunk status (those come every second,
-    // so a wait that restarts after each would never end); empty after `ms`
-    // in all.
+    // so a wait that restarts after each would never end) nor a power state
+    // (at every connect, once or twice by the board's poll); empty after
+    // `ms` in all.
     Bytes Next(int ms = 5000);
     // True when the server closes the connection within `ms`.
     bool ClosedWithin(int ms);

@@ -10,7 +10,8 @@
 //   args <words>       extra command-line arguments for the server
 //   ignore <signal>    signals of this alternative are not recorded
 //                      (e.g. trunkStatus, which the board sends every second,
-//                      or "ioctl : hdlcLinkInfo", an alternative's own)
+//                      or "ioctl : hdlcLinkInfo", an alternative's own;
+//                      power, which every connect brings, always is)
 //   > <hex>            the host sends this payload in one TPKT frame (a new
 //                      transcript may give the value instead: "> { seq 1,
 //                      pdu command : ping : NULL }")
@@ -203,7 +204,9 @@ private:
 
     std::vector<std::string> lines_;
     E2E::Options options_;
-    std::set<std::string> ignored_;
+    // The power state comes at every connect, once or twice by whether the
+    // board's poll found it first: never pinned.
+    std::set<std::string> ignored_{"power"};
     E2E::ServerProcess server_{E2E::Later{}};
     E2E::LgcpHost host_;
     std::ostringstream out_;

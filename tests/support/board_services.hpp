@@ -1,6 +1,6 @@
 #pragma once
 
-// The clock, E1 and SPI services in process: a control server without a
+// The board services (clock, E1, SPI, monitoring) in process: a control server without a
 // controller link, the service under test bound to it, and a listener bound
 // after it that records every signal the service sends (the fan-out shows
 // them to the other services before they leave). The loop clock is frozen,
@@ -10,6 +10,8 @@
 #include "asn1/modules/LGCP.hpp"
 #include "control/ctrl_server.hpp"
 #include "control/ctrl_service.hpp"
+#include "control/service.hpp"
+#include "core/fd.hpp"
 #include "sim/board_fixture.hpp"
 
 #include <memory>
@@ -37,11 +39,13 @@ public:
 
     std::vector<TrunkReport> trunks;
     std::vector<CasReport> cas;
+    std::vector<int> powers;
     int others = 0;
     void clear()
     {
         trunks.clear();
         cas.clear();
+        powers.clear();
         others = 0;
     }
 };
@@ -55,11 +59,20 @@ protected:
     // One loop pass without waiting.
     void Pass();
     void Advance(unsigned ms);
+    // A controlling host on a socket pair: the server's link comes up (the
+    // services hear OnConnect) and goes again (OnDisconnect). A fixture that
+    // destroys its service before TearDown disconnects first.
+    void ConnectHost();
+    void DisconnectHost();
 
     CtrlSrv::Server server;
     Listener listener;
     // Without a controller link the server says so for every message.
     std::unique_ptr<SimTest::Capture> quiet_;
+
+private:
+    Control::ServiceNet* link_ = nullptr; // owned by the server
+    OwnedFd serverEnd_, hostEnd_;
 };
 
 LGCP::Command ClockCfg(int sel, int ext, int source);

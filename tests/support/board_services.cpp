@@ -1,6 +1,8 @@
-#include "hardware/board_services_support.hpp"
+#include "support/board_services.hpp"
 
 #include "core/clock.hpp"
+
+#include <sys/socket.h>
 
 namespace BoardServicesTest {
 
@@ -15,6 +17,8 @@ void Listener::OnSignal(LGCP::Signal const& signal)
         const LGCP::CasSignalling& c = signal.get_cas();
         cas.push_back({c.get_channel().get_path().getValue(), c.get_channel().get_timeslot().getValue(),
                        c.get_rx().getValue(), c.get_tx().getValue()});
+    } else if (signal.is_power()) {
+        powers.push_back(signal.get_power().getValue());
     } else {
         ++others;
     }
@@ -27,8 +31,19 @@ void ServiceTest::SetUp()
     quiet_ = std::make_unique<SimTest::Capture>(std::cerr);
 }
 
+namespace {
+
+struct HostLink : Control::ServiceNet {
+    bool ImplActivate() override { return true; }
+    void ImplDeactivate() override { Release(); }
+    void ImplOnDisconnect() override {}
+};
+
+} // namespace
+
 void ServiceTest::TearDown()
 {
+    DisconnectHost();
     quiet_.reset();
     Mux::test::thaw();
     SimTest::BoardTest::TearDown();
@@ -48,6 +63,29 @@ void ServiceTest::Pass()
 void ServiceTest::Advance(unsigned ms)
 {
     Mux::test::advance(ms);
+}
+
+void ServiceTest::ConnectHost()
+{
+    int sv[2] = {-1, -1};
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv), 0);
+    serverEnd_.reset(sv[0]);
+    hostEnd_.reset(sv[1]);
+    if (link_ == nullptr) {
+        link_ = new HostLink();
+        server.Activate(link_);
+    }
+    INet4::Addr peer;
+    peer.Assign("127.0.0.1:20001");
+    link_->Connected(serverEnd_.fd(), peer);
+}
+
+void ServiceTest::DisconnectHost()
+{
+    server.Deactivate();
+    link_ = nullptr;
+    serverEnd_.reset();
+    hostEnd_.reset();
 }
 
 LGCP::Command ClockCfg(int sel, int ext, int source)
