@@ -22,6 +22,7 @@
 #include "hardware/spi_ctrl.hpp"
 #include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
+#include "signalling/isdn_slot.hpp"
 #include "signalling/pstn_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
@@ -153,6 +154,7 @@ int main(int argc, char** argv)
     EchoFactory::instance();
     VoiceFactory::instance();
     T38SoftFactory::instance();
+    IsdnFactory::instance();
     RtpVEZEFactory::instance();
     RtpED137Factory::instance();
     HdlcSlotFactory::instance();

@@ -57,6 +57,10 @@ const char* GetCasDevName()
 {
     return "/dev/e1-cas";
 }
+const char* GetDspDataDevName()
+{
+    return "/dev/dsp-data";
+}
 
 namespace {
 

@@ -29,6 +29,8 @@ const char* GetHalDevName();
 const char* GetMccCtlDevName();
 // Channel-associated signalling of the E1 trunks.
 const char* GetCasDevName();
+// The DSP data driver: a QSIG D channel towards an exchange, and its B channels.
+const char* GetDspDataDevName();
 
 // RTP driver requests on a descriptor of "/dev/rtp" (board encoding).
 constexpr std::uint32_t RTP_BEGIN_SESSION = 0xc0445200; // rtp_connection_params
@@ -337,3 +339,25 @@ static_assert(offsetof(if_settings, size) == 4);
 static_assert(offsetof(if_settings, data) == 8);
 static_assert(sizeof(raw_hdlc_proto) == 4);
 } // namespace HdlcIf
+
+// Requests on a descriptor of "/dev/dsp-data" (board encoding). Each open is
+// one D channel, whose frames are read and written one per call.
+// The D channel's switch channel is the request's result; the number names a
+// 4-byte record, which the caller passes as scratch.
+constexpr std::uint32_t DSP_DATA_TIMESLOT = 0x40044211;
+// dsp_data_bchannel {index, -1}: the driver writes the B channel's switch
+// channel into `timeslot` although the number's direction says "write".
+constexpr std::uint32_t DSP_DATA_ADD_B = 0x8008420f;
+// dsp_data_bchannel {index, time slot}: gives the B channel back.
+constexpr std::uint32_t DSP_DATA_REMOVE_B = 0x80084210;
+
+struct dsp_data_bchannel {
+    std::int32_t index; // 0-based B channel of the line
+    std::int32_t timeslot;
+};
+
+static_assert(sizeof(dsp_data_bchannel) == 8);
+static_assert(offsetof(dsp_data_bchannel, timeslot) == 4);
+static_assert(Driver::RequestSize(DSP_DATA_TIMESLOT) == 4);
+static_assert(Driver::RequestSize(DSP_DATA_ADD_B) == sizeof(dsp_data_bchannel));
+static_assert(Driver::RequestSize(DSP_DATA_REMOVE_B) == sizeof(dsp_data_bchannel));

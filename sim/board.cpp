@@ -2,6 +2,7 @@
 
 #include "hardware/driver_port.hpp"
 #include "sim/dsp.hpp"
+#include "sim/dsp_data.hpp"
 #include "sim/dtmf.hpp"
 #include "sim/e1.hpp"
 #include "sim/hal.hpp"
@@ -143,6 +144,7 @@ Board::Board()
     Add<Voice>();
     Add<RtpExt>([this](ino_t inode, std::string& path) { return OpenOf(inode, path); },
                 [this](int open) { return device<Rtp>().ChannelOfOpen(open); });
+    Add<DspData>(device<Mcc>());
 }
 
 // Under the board's lock: the radio-extension model asks which open an

@@ -68,6 +68,20 @@ void Mcc::Opened(int open, int program)
     Rewatch();
 }
 
+void Mcc::AttachChannel(int open, int program, std::uint32_t timeslot)
+{
+    Opened(open, program);
+    Open& o = opens_[open];
+    o.attached = true;
+    o.allocated = true;
+    o.controller.timeslot = timeslot;
+}
+
+void Mcc::DetachChannel(int open)
+{
+    Closed(open);
+}
+
 void Mcc::Closed(int open)
 {
     opens_.erase(open);
@@ -275,12 +289,12 @@ void Mcc::SetCapacity(std::uint32_t data, std::uint32_t bri, std::uint32_t trans
     capacity_[2] = transparent;
 }
 
-std::map<std::uint32_t, Mcc::Controller> Mcc::Controllers()
+std::map<std::uint32_t, Mcc::Controller> Mcc::Controllers(bool attached)
 {
     ForgetDead();
     std::map<std::uint32_t, Controller> out;
     for (const auto& [fd, o] : opens_)
-        if (o.allocated)
+        if (o.allocated && o.attached == attached)
             out[o.controller.timeslot] = o.controller;
     return out;
 }

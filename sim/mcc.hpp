@@ -82,8 +82,17 @@ public:
     void SetPool(std::uint32_t first, std::uint32_t count);
     // What the capacity request reports.
     void SetCapacity(std::uint32_t data, std::uint32_t bri, std::uint32_t transparent);
-    // The controllers of live opens, by time slot.
-    std::map<std::uint32_t, Controller> Controllers();
+    // The controllers of live opens, by time slot; with `attached`, the
+    // frame channels of other devices instead (AttachChannel).
+    std::map<std::uint32_t, Controller> Controllers(bool attached = false);
+
+    // A frame channel of another device's open (the DSP data driver's D
+    // channel) on switch channel `timeslot`: from now on it moves frames
+    // along the switch as a controller of an open of this device does
+    // (pump, autopump, eof, error). `program` as for Opened. The device
+    // detaches it when the open goes (its Closed).
+    void AttachChannel(int open, int program, std::uint32_t timeslot);
+    void DetachChannel(int open);
 
     // Takes every frame the programs wrote and moves it along the switch;
     // returns the number of frames taken.
@@ -128,7 +137,8 @@ private:
     struct Open {
         ino_t program = 0; // inode of the program's end
         bool allocated = false;
-        bool broken = false; // Eof or ReadError happened: nothing more moves
+        bool broken = false;   // Eof or ReadError happened: nothing more moves
+        bool attached = false; // another device's open (AttachChannel)
         Controller controller;
     };
 

@@ -59,6 +59,11 @@
 //                      (one signed octet each), emergency
 //   30 pstn ioctl      slot, what (ss7RqBSN, ss7Log with the switches of
 //                      the next octet, another alternative)
+//   31 create isdn     slot, type (0..2, one past the enumeration), trunk
+//                      (signed octet), log (0..4), side (bit 0: network)
+//   32 create ats-qsig slot, side (bit 0: network), log (0..4)
+//   33 create ats-qsig-b slot, the D channel's slot (two octets, modulo
+//                      1100), subslot (0..5: past the bounds both ways)
 // Modem and T.38 programs are not started: a spawner of this target hands
 // out process numbers that nothing owns and signals nobody (the T.38
 // instance query of every resources query reads no line from them).
@@ -67,12 +72,15 @@
 // each id and its entry, each listener's source, and no pointer to a slot
 // that is gone (the factories' lists included), every MCC channel the
 // board holds belongs to a live slot, and every mixer port is in its
-// unit's list once, with no unit freed under it or kept without reason.
+// unit's list once, with no unit freed under it or kept without reason;
+// every QSIG D channel the board holds belongs to a live ATS-QSIG slot and
+// every B channel to a live B slot.
 // Later slot kinds add their steps here.
 
 #include "core/process.hpp"
 #include "radio/rtp_ext_slot.hpp"
 #include "signalling/hdlc_slot.hpp"
+#include "signalling/isdn_slot.hpp"
 #include "signalling/pstn_slot.hpp"
 #include "slots/echo_slot.hpp"
 #include "slots/ext_slot.hpp"
@@ -83,12 +91,14 @@
 #include "slots/rtp_slot.hpp"
 #include "slots/t38soft_slot.hpp"
 #include "slots/trunk_slot.hpp"
+#include "tests/signalling/isdn_params.hpp"
 #include "tests/slots/mcc_voice_params.hpp"
 #include "tests/slots/mixer_params.hpp"
 #include "tests/slots/slots_host.hpp"
 #include "tests/slots/t38_params.hpp"
 
 #include "sim/board.hpp"
+#include "sim/dsp_data.hpp"
 #include "sim/mcc.hpp"
 #include "sim/mctl.hpp"
 #include "sim/mixer.hpp"
@@ -231,10 +241,11 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer:
         Check(s == nullptr || live.count(s) == 1);
     CheckModems(live, modems);
     CheckMixer(live, mixer);
-    // Each MCC channel is held by exactly one live MCC slot or by the open
-    // channel of one live HDLC packet or PSTN link slot.
+    // Each MCC channel is held by exactly one live MCC or ISDN slot or by
+    // the open channel of one live HDLC packet or PSTN link slot.
     std::set<int> channels;
     std::size_t hdlc_open = 0;
+    std::set<int> d_channels, b_channels;
     for (::Slot* s : live) {
         if (auto* m = dynamic_cast<MccSlot*>(s))
             Check(channels.insert(m->timeslot).second);
@@ -242,7 +253,21 @@ void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer:
             hdlc_open += h->channel().is_open();
         if (auto* p = dynamic_cast<PstnSlot*>(s))
             hdlc_open += p->channel().is_open();
+        if (auto* q = dynamic_cast<AtsQsigSlot*>(s))
+            Check(d_channels.insert(q->timeslot()).second);
+        else if (auto* i = dynamic_cast<IsdnSlot*>(s))
+            Check(channels.insert(i->timeslot()).second);
+        // A B slot outlives its D channel (and its channel); a later D
+        // channel on the same time slot gives a new B slot the same one.
+        if (auto* b = dynamic_cast<AtsQsigBSlot*>(s))
+            b_channels.insert(b->timeslot);
     }
+    std::set<int> d_held;
+    for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers(true))
+        d_held.insert(static_cast<int>(ts));
+    Check(d_held == d_channels);
+    for (auto const& b : Sim::Board::instance().device<Sim::DspData>().BChannels())
+        Check(b_channels.count(static_cast<int>(b.timeslot)) == 1);
     std::set<int> held;
     for (auto const& [ts, c] : Sim::Board::instance().device<Sim::Mcc>().Controllers())
         held.insert(static_cast<int>(ts));
@@ -486,6 +511,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static RtpVEZEFactory veze;
     static RtpED137Factory ed137;
     static PstnFactory pstn;
+    static IsdnFactory isdn;
 
     {
         SlotsTest::Host host(&mux);
@@ -500,7 +526,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 seq = op;
             LGCP::Command c;
             std::optional<std::uint32_t> slot = in.Slot();
-            switch ((op & 0x3F) % 31) {
+            switch ((op & 0x3F) % 34) {
             case 0: {
                 unsigned int trunk = in.Byte() % 6, ts = in.Byte() % 34;
                 c.set_create(SlotsTest::Trunk(trunk, ts));
@@ -650,6 +676,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 30:
                 c = PstnIoctl(in);
                 break;
+            case 31: {
+                LGCP::IsdnParams& p = c.select_create().select_isdn();
+                p.get_type().setValue(in.Byte() % 3);
+                p.set_trunk(in.Signed8());
+                std::uint8_t const b = in.Byte();
+                p.set_log(b % 5);
+                p.set_side(IsdnTest::Side(b & 0x80));
+                break;
+            }
+            case 32: {
+                LGCP::AtsQsigParams& p = c.select_create().select_ats_qsig();
+                std::uint8_t const b = in.Byte();
+                p.set_side(IsdnTest::Side(b & 0x80));
+                p.set_log(b % 5);
+                break;
+            }
+            case 33: {
+                LGCP::AtsQsigBParams& p = c.select_create().select_ats_qsig_b();
+                p.set_slot(in.Slot());
+                p.set_subslot(in.Byte() % 6);
+                break;
+            }
             case 16:
                 Mux::test::advance(in.Byte() * 40u);
                 host.Discard();
@@ -744,9 +792,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(modems.modemSlots.empty() && modems.dspSlots.empty() && modems.hdlcSlots.empty());
     Check(modems.slots.empty());
     Check(ext.slots.empty() && mcc.slots.empty() && echo.slots.empty() && hdlc.slots.empty() &&
-          mixer.slots.empty() && t38.slots.empty() && pstn.slots.empty());
+          mixer.slots.empty() && t38.slots.empty() && pstn.slots.empty() && isdn.slots.empty());
     Check(mixer.live == static_cast<int>(mixer.mixers.size()));
     Check(Sim::Board::instance().device<Sim::Mcc>().Controllers().empty());
+    Check(Sim::Board::instance().device<Sim::Mcc>().Controllers(true).empty());
+    Check(Sim::Board::instance().device<Sim::DspData>().BChannels().empty());
     // Failures asked for and never met do not carry over to the next run.
     Sim::Board::instance().Fail("/dev/mctl", Sim::kAny, 0, 0);
     for (std::uint32_t r :
