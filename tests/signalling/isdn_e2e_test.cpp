@@ -5,6 +5,7 @@
 // pinned in transcripts/.
 
 #include "isdn_params.hpp"
+#include "tests/slots/slot_commands.hpp"
 #include "support/lgcp_host.hpp"
 #include "support/server_process.hpp"
 
@@ -78,42 +79,19 @@ private:
     E2E::LgcpHost host_;
 };
 
-LGCP::Command Create(LGCP::CreateParams const& p)
-{
-    LGCP::Command c;
-    c.set_create(p);
-    return c;
-}
-
-LGCP::CreateParams Trunk(int trunk, int timeslot)
-{
-    LGCP::CreateParams p;
-    LGCP::TrunkParams& t = p.select_trunk();
-    t.set_trunk(trunk);
-    t.set_timeslot(timeslot);
-    return p;
-}
-
-LGCP::Command Connect(int target)
-{
-    LGCP::Command c;
-    c.set_connect(target);
-    return c;
-}
-
 TEST(IsdnEndToEnd, UserAndNetworkSlotsOverLoopedTrunksCarryMessagesBothWays)
 {
     // Trunk 1's time slots 1 and 2 (switch channels 33 and 34) joined.
     E2E::ServerProcess server({.setup = "/dev/mcc/ctl loop 33 34; /dev/mcc/ctl autopump on"});
     Host host(server.port());
-    host.Send(1, 10, Create(IsdnTest::Isdn(LGCP::IsdnType::pri, false)));
-    host.Send(2, 11, Create(IsdnTest::Isdn(LGCP::IsdnType::pri, true)));
-    host.Send(3, 1, Create(Trunk(1, 1)));
-    host.Send(4, 2, Create(Trunk(1, 2)));
-    host.Send(5, 10, Connect(1));
-    host.Send(6, 1, Connect(10));
-    host.Send(7, 11, Connect(2));
-    host.Send(8, 2, Connect(11));
+    host.Send(1, 10, SlotsTest::CreateCommand(IsdnTest::Isdn(LGCP::IsdnType::pri, false)));
+    host.Send(2, 11, SlotsTest::CreateCommand(IsdnTest::Isdn(LGCP::IsdnType::pri, true)));
+    host.Send(3, 1, SlotsTest::CreateCommand(SlotsTest::Trunk(1, 1)));
+    host.Send(4, 2, SlotsTest::CreateCommand(SlotsTest::Trunk(1, 2)));
+    host.Send(5, 10, SlotsTest::ConnectCommand(1));
+    host.Send(6, 1, SlotsTest::ConnectCommand(10));
+    host.Send(7, 11, SlotsTest::ConnectCommand(2));
+    host.Send(8, 2, SlotsTest::ConnectCommand(11));
     ASSERT_TRUE(host.Until([&] { return host.Answered(8); }));
     for (int seq = 1; seq <= 8; ++seq)
         EXPECT_TRUE(host.Answered(seq)) << seq;

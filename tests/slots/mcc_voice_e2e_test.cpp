@@ -5,6 +5,7 @@
 // peers, waits or records too large to read as a transcript.
 
 #include "mcc_voice_params.hpp"
+#include "tests/slots/slot_commands.hpp"
 #include "support/lgcp_host.hpp"
 #include "support/server_process.hpp"
 
@@ -33,29 +34,6 @@ Bytes Send(LgcpHost& host, int seq, int slot, LGCP::Command const& command)
     Bytes b = E2E::Encode(m);
     host.Send(b);
     return b;
-}
-
-LGCP::Command Create(LGCP::CreateParams const& params)
-{
-    LGCP::Command c;
-    c.set_create(params);
-    return c;
-}
-
-LGCP::CreateParams TrunkSlot(unsigned trunk, unsigned timeslot)
-{
-    LGCP::CreateParams p;
-    LGCP::TrunkParams& t = p.select_trunk();
-    t.set_trunk(trunk);
-    t.set_timeslot(timeslot);
-    return p;
-}
-
-LGCP::Command ConnectTo(unsigned target)
-{
-    LGCP::Command c;
-    c.set_connect(target);
-    return c;
 }
 
 LGCP::Command Destroy()
@@ -203,12 +181,12 @@ TEST(MccEndToEnd, RecordsReachTheHostInOrderAndTheChannelEndsCleanly)
     LgcpHost host(server.port());
     Ear ear(host);
     ASSERT_EQ(server.Ask("log clear"), "ok\n");
-    Send(host, 1, 5, Create(SlotsTest::Mcc(LGCP::MccType::data, LGCP::MccMode::standard)));
+    Send(host, 1, 5, SlotsTest::CreateCommand(SlotsTest::Mcc(LGCP::MccType::data, LGCP::MccMode::standard)));
     ASSERT_EQ(ear.Next(), Success(1, 5));
-    Send(host, 2, 7, Create(TrunkSlot(1, 5)));
-    Send(host, 3, 8, Create(TrunkSlot(1, 8)));
-    Send(host, 4, 7, ConnectTo(5));
-    Send(host, 5, 5, ConnectTo(8));
+    Send(host, 2, 7, SlotsTest::CreateCommand(SlotsTest::Trunk(1, 5)));
+    Send(host, 3, 8, SlotsTest::CreateCommand(SlotsTest::Trunk(1, 8)));
+    Send(host, 4, 7, SlotsTest::ConnectCommand(5));
+    Send(host, 5, 5, SlotsTest::ConnectCommand(8));
     ASSERT_EQ(ear.Until(Success(5, 5)).back(), Success(5, 5));
     EXPECT_TRUE(server.Logged("mcc: MCC_ALLOCATE type=0\n"));
     // The allocation words in the board's request log.
@@ -245,7 +223,7 @@ TEST(MccEndToEnd, RecordsReachTheHostInOrderAndTheChannelEndsCleanly)
     // still goes when the host says so.
     ASSERT_EQ(server.Ask("/dev/mcc/ctl eof 300"), "ok\n");
     ASSERT_TRUE(server.Logged("mcc: 05:MCC [300]: read stopped: end of file\n"));
-    Send(host, 8, 3, Create(TrunkSlot(0, 3)));
+    Send(host, 8, 3, SlotsTest::CreateCommand(SlotsTest::Trunk(0, 3)));
     EXPECT_EQ(ear.Until(Success(8, 3)).back(), Success(8, 3));
     EXPECT_EQ(Count(server.Err(), "read stopped"), 1u);
     Send(host, 9, 5, Destroy());
@@ -260,7 +238,7 @@ protected:
         ASSERT_TRUE(host_.Connect(server_.port()));
         // Trunk slots 7, 8 and 9: channels 37, 40 and 41.
         for (int n : {7, 8, 9})
-            Send(host_, n, n, Create(TrunkSlot(1, n == 7 ? 5 : n)));
+            Send(host_, n, n, SlotsTest::CreateCommand(SlotsTest::Trunk(1, n == 7 ? 5 : n)));
         ASSERT_EQ(ear_.Until(Signal(9, "receiver : active : 41")).back(),
                   Signal(9, "receiver : active : 41"));
     }
@@ -279,10 +257,10 @@ TEST_F(VoiceEndToEnd, NetworkPlayerStreamsWhatThePeerServes)
     SlotsTest::Listener peer;
     std::string const where = "127.0.0.1:" + std::to_string(peer.port());
     int seq = Seq();
-    Send(host_, seq, 20, Create(SlotsTest::NetworkPlayer(peer.port(), 0x0A0B0C0D)));
+    Send(host_, seq, 20, SlotsTest::CreateCommand(SlotsTest::NetworkPlayer(peer.port(), 0x0A0B0C0D)));
     ASSERT_EQ(ear_.Next(), Success(seq, 20));
     seq = Seq();
-    Send(host_, seq, 20, ConnectTo(8));
+    Send(host_, seq, 20, SlotsTest::ConnectCommand(8));
     EXPECT_EQ(ear_.Until(Success(seq, 20)),
               (Lines{Signal(20, "transmitter : active : 300"), Success(seq, 20)}));
     OwnedFd conn = AcceptPeer(peer);
@@ -297,7 +275,7 @@ TEST_F(VoiceEndToEnd, NetworkPlayerStreamsWhatThePeerServes)
     Send(host_, seq, 8, Disconnect());
     EXPECT_EQ(ear_.Next(), Success(seq, 8));
     seq = Seq();
-    Send(host_, seq, 20, ConnectTo(9));
+    Send(host_, seq, 20, SlotsTest::ConnectCommand(9));
     EXPECT_EQ(ear_.Next(), Success(seq, 20));
     pollfd p{peer.fd(), POLLIN, 0};
     EXPECT_EQ(::poll(&p, 1, 200), 0);
@@ -322,10 +300,10 @@ TEST_F(VoiceEndToEnd, NetworkPlayerStreamsWhatThePeerServes)
     // Without a listener: the connection fails, the player ends.
     int const closed = SlotsTest::ClosedPort();
     seq = Seq();
-    Send(host_, seq, 22, Create(SlotsTest::NetworkPlayer(closed, 1)));
+    Send(host_, seq, 22, SlotsTest::CreateCommand(SlotsTest::NetworkPlayer(closed, 1)));
     ASSERT_EQ(ear_.Next(), Success(seq, 22));
     seq = Seq();
-    Send(host_, seq, 22, ConnectTo(8));
+    Send(host_, seq, 22, SlotsTest::ConnectCommand(8));
     EXPECT_EQ(ear_.Until(Signal(22, "abort : 0")),
               (Lines{Signal(22, "transmitter : active : 301"), Success(seq, 22),
                      Signal(22, "transmitter : inactive : NULL"), Signal(22, "abort : 0")}));
@@ -346,13 +324,13 @@ TEST_F(VoiceEndToEnd, FilePlayerPlaysItsPhrases)
     server_.Write("usr/local/voice/a", "[a]");
     server_.Write("usr/local/voice/b", "<bb>");
     int seq = Seq();
-    Send(host_, seq, 20, Create(SlotsTest::FilePlayer({"a", "missing", "b"}, 2)));
+    Send(host_, seq, 20, SlotsTest::CreateCommand(SlotsTest::FilePlayer({"a", "missing", "b"}, 2)));
     ASSERT_EQ(ear_.Next(), Success(seq, 20));
     // What a finished player wrote reaches no output once it has let its
     // listeners go (the board moves it only when asked), so the bytes are
     // checked in process; here the host's side.
     seq = Seq();
-    Send(host_, seq, 20, ConnectTo(8));
+    Send(host_, seq, 20, SlotsTest::ConnectCommand(8));
     EXPECT_EQ(ear_.Until(Signal(20, "abort : 0")),
               (Lines{Signal(20, "transmitter : active : 300"), Success(seq, 20),
                      Signal(20, "transmitter : inactive : NULL"), Signal(20, "abort : 0")}));
@@ -360,10 +338,10 @@ TEST_F(VoiceEndToEnd, FilePlayerPlaysItsPhrases)
 
     // Nothing playable: the connect fails, one abort follows, and only one.
     seq = Seq();
-    Send(host_, seq, 21, Create(SlotsTest::FilePlayer({"missing", "../x"}, 1)));
+    Send(host_, seq, 21, SlotsTest::CreateCommand(SlotsTest::FilePlayer({"missing", "../x"}, 1)));
     ASSERT_EQ(ear_.Next(), Success(seq, 21));
     seq = Seq();
-    Send(host_, seq, 21, ConnectTo(9));
+    Send(host_, seq, 21, SlotsTest::ConnectCommand(9));
     EXPECT_EQ(ear_.Until(Signal(21, "abort : 0")),
               (Lines{Failure(seq, 21, "connectFail"), Signal(21, "abort : 0")}));
     EXPECT_TRUE(server_.Logged("player[301]: phrase name refused: \"../x\"\n"));
@@ -371,10 +349,10 @@ TEST_F(VoiceEndToEnd, FilePlayerPlaysItsPhrases)
 
     // Repeat 0 plays until the slot is destroyed.
     seq = Seq();
-    Send(host_, seq, 22, Create(SlotsTest::FilePlayer({"a"}, 0)));
+    Send(host_, seq, 22, SlotsTest::CreateCommand(SlotsTest::FilePlayer({"a"}, 0)));
     ASSERT_EQ(ear_.Next(), Success(seq, 22));
     seq = Seq();
-    Send(host_, seq, 22, ConnectTo(9));
+    Send(host_, seq, 22, SlotsTest::ConnectCommand(9));
     EXPECT_EQ(ear_.Until(Success(seq, 22)).back(), Success(seq, 22));
     std::string got;
     ASSERT_TRUE(E2E::Eventually([&] {
@@ -393,11 +371,11 @@ TEST_F(VoiceEndToEnd, RecorderStreamsItsSourceToThePeer)
     SlotsTest::Listener peer;
     std::string const where = "127.0.0.1:" + std::to_string(peer.port());
     int seq = Seq();
-    Send(host_, seq, 21, Create(SlotsTest::Recorder(peer.port())));
+    Send(host_, seq, 21, SlotsTest::CreateCommand(SlotsTest::Recorder(peer.port())));
     EXPECT_EQ(ear_.Until(Signal(21, "receiver : active : 300")),
               (Lines{Success(seq, 21), Signal(21, "receiver : active : 300")}));
     seq = Seq();
-    Send(host_, seq, 7, ConnectTo(21));
+    Send(host_, seq, 7, SlotsTest::ConnectCommand(21));
     EXPECT_EQ(ear_.Next(), Success(seq, 7));
     OwnedFd conn = AcceptPeer(peer);
     ASSERT_TRUE(conn);
@@ -419,10 +397,10 @@ TEST_F(VoiceEndToEnd, RecorderStreamsItsSourceToThePeer)
 
     // A peer that leaves early.
     seq = Seq();
-    Send(host_, seq, 22, Create(SlotsTest::Recorder(peer.port())));
+    Send(host_, seq, 22, SlotsTest::CreateCommand(SlotsTest::Recorder(peer.port())));
     ear_.Until(Signal(22, "receiver : active : 300"));
     seq = Seq();
-    Send(host_, seq, 7, ConnectTo(22));
+    Send(host_, seq, 7, SlotsTest::ConnectCommand(22));
     EXPECT_EQ(ear_.Next(), Success(seq, 7));
     conn = AcceptPeer(peer);
     ASSERT_TRUE(conn);
@@ -439,11 +417,11 @@ TEST_F(VoiceEndToEnd, RecorderStreamsItsSourceToThePeer)
 
     // Nobody listening.
     seq = Seq();
-    Send(host_, seq, 23, Create(SlotsTest::Recorder(SlotsTest::ClosedPort())));
+    Send(host_, seq, 23, SlotsTest::CreateCommand(SlotsTest::Recorder(SlotsTest::ClosedPort())));
     ear_.Until(Signal(23, "receiver : active : 301"));
     seq = Seq();
     Send(host_, seq, 8, Disconnect());
-    Send(host_, seq + 1, 8, ConnectTo(23));
+    Send(host_, seq + 1, 8, SlotsTest::ConnectCommand(23));
     EXPECT_EQ(ear_.Until(Signal(23, "ioctl : stopRecording : connectionFail")).back(),
               Signal(23, "ioctl : stopRecording : connectionFail"));
 }

@@ -26,6 +26,7 @@
 #include "asn1/valuenotation.hpp"
 #include "sim/board.hpp"
 #include "tests/support/quiet.hpp"
+#include "tests/slots/slot_commands.hpp"
 
 #include <cstdint>
 #include <memory>
@@ -110,25 +111,6 @@ inline int StreamChannel(Received const& m)
                             : m.signal.is_transmitter() ? &m.signal.get_transmitter()
                                                         : nullptr;
     return s != nullptr && s->is_active() ? s->get_active().getValue() : -1;
-}
-
-// Create parameters.
-inline LGCP::CreateParams Trunk(unsigned int trunk, unsigned int timeslot)
-{
-    LGCP::CreateParams p;
-    LGCP::TrunkParams& t = p.select_trunk();
-    t.set_trunk(trunk);
-    t.set_timeslot(timeslot);
-    return p;
-}
-
-inline LGCP::CreateParams TrunkBRI(unsigned int line, unsigned int channel)
-{
-    LGCP::CreateParams p;
-    LGCP::TrunkParams& t = p.select_trunk_bri();
-    t.set_trunk(line);
-    t.set_timeslot(channel);
-    return p;
 }
 
 // A bus channel {bus, channel}.
@@ -233,9 +215,7 @@ public:
 
     std::vector<Received> Create(std::uint32_t slot, LGCP::CreateParams const& params)
     {
-        LGCP::Command c;
-        c.set_create(params);
-        return Exchange(c, slot);
+        return Exchange(CreateCommand(params), slot);
     }
     std::vector<Received> Destroy(std::uint32_t slot)
     {
@@ -246,9 +226,7 @@ public:
     // `slot` becomes the source of `target`.
     std::vector<Received> Connect(std::uint32_t slot, std::uint32_t target)
     {
-        LGCP::Command c;
-        c.set_connect(target);
-        return Exchange(c, slot);
+        return Exchange(ConnectCommand(target), slot);
     }
     std::vector<Received> Disconnect(std::uint32_t slot)
     {
