@@ -82,19 +82,13 @@ public:
     // The next message within `ms`; "" when none came.
     std::string Next(int ms = 5000)
     {
-        auto const until = Clock::now() + std::chrono::milliseconds(ms);
-        Bytes payload;
-        while (Clock::now() < until) {
-            if (!host_.Receive(payload, 50))
-                continue;
-            LGCP::Message m;
-            if (E2E::Decode(payload, m) && m.get_pdu().is_signal() &&
-                (m.get_pdu().get_signal().is_trunkStatus() || m.get_pdu().get_signal().is_power()))
-                continue;
-            last_ = m;
-            return E2E::Notation(payload);
-        }
-        return {};
+        Bytes const payload = host_.Next(ms);
+        if (payload.empty())
+            return {};
+        LGCP::Message m;
+        E2E::Decode(payload, m);
+        last_ = m;
+        return E2E::Notation(payload);
     }
     LGCP::Message const& last() const { return last_; }
 

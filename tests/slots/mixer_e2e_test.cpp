@@ -77,13 +77,9 @@ public:
     {
         Lines out;
         auto const until = Clock::now() + std::chrono::milliseconds(E2E::Patience(ms));
-        Bytes payload;
         while (Clock::now() < until) {
-            if (!host_.Receive(payload, 50))
-                continue;
-            LGCP::Message m;
-            if (E2E::Decode(payload, m) && m.get_pdu().is_signal() &&
-                (m.get_pdu().get_signal().is_trunkStatus() || m.get_pdu().get_signal().is_power()))
+            Bytes const payload = host_.Next(50);
+            if (payload.empty())
                 continue;
             out.push_back(E2E::Notation(payload));
             if (last(out.back()))
