@@ -12,6 +12,14 @@
 // SERVER is the server program (an optimised build: scripts/run.sh builds
 // one in build-release/). Its files go below a fresh GW_ROOT; its output to
 // a log file there.
+//
+// Client, echo and servers all run on one CPU (--cpu N; default the last
+// one this program may use; --cpu -1 leaves them to the scheduler). A
+// ping-pong between two processes on two CPUs costs mostly the wake-up of
+// an idle CPU, and which CPUs the scheduler picks for a process differs from
+// one start to the next: two starts of the same echo then differ by a factor
+// of two. On one CPU a round trip costs what the two processes do, which is
+// what the ratio is meant to compare.
 
 #include <algorithm>
 #include <cerrno>
@@ -31,6 +39,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -249,6 +258,18 @@ long ResidentKb(pid_t pid, const std::string& field)
     return -1;
 }
 
+int LastCpu()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return -1;
+    for (int c = CPU_SETSIZE - 1; c >= 0; --c)
+        if (CPU_ISSET(c, &set))
+            return c;
+    return -1;
+}
+
 double Median(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
@@ -260,16 +281,28 @@ double Median(std::vector<double> v)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s SERVER [--rounds R] [--pings N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s SERVER [--rounds R] [--pings N] [--cpu N]\n", argv[0]);
         return 2;
     }
     const std::string program = argv[1];
-    int rounds = 7, pings = 2000;
+    int rounds = 7, pings = 2000, cpu = LastCpu();
     for (int i = 2; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--rounds") == 0)
             rounds = std::max(1, std::atoi(argv[i + 1]));
         else if (std::strcmp(argv[i], "--pings") == 0)
             pings = std::max(1, std::atoi(argv[i + 1]));
+        else if (std::strcmp(argv[i], "--cpu") == 0)
+            cpu = std::atoi(argv[i + 1]);
+    }
+    // Set before any child exists: the echo and the servers inherit it.
+    if (cpu >= 0) {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        if (sched_setaffinity(0, sizeof one, &one) != 0) {
+            std::perror("sched_setaffinity");
+            return 2;
+        }
     }
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -301,7 +334,11 @@ int main(int argc, char** argv)
     const long anon10k = ResidentKb(withSwitch.pid, "RssAnon:");
 
     const double e = Median(echo.rates);
-    std::printf("sequential pings per second, median of %d rounds of %d (alternated):\n", rounds, pings);
+    std::printf("sequential pings per second, median of %d rounds of %d (alternated), ", rounds, pings);
+    if (cpu >= 0)
+        std::printf("all on CPU %d:\n", cpu);
+    else
+        std::printf("CPUs left to the scheduler:\n");
     std::printf("  bare poll-loop TPKT echo: %.0f/s\n", e);
     for (Server* s : {&withSwitch, &noHal}) {
         const double m = Median(s->rates);

@@ -3,7 +3,7 @@
 # builds it) against a bare poll-loop TPKT echo, with the switch refresh
 # running on the simulated board and with "/dev/hal" absent, in one run;
 # then the server's resident memory. Arguments go to bench/ping_roundtrip
-# (--rounds R --pings N).
+# (--rounds R --pings N --cpu N).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 GW_RUN_BUILD_ONLY=1 bash scripts/run.sh

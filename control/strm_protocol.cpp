@@ -199,7 +199,10 @@ void StrmProtocol::write_failed(char const* what, int err)
 void StrmProtocol::message(Packet& pkt)
 {
     write_measure_.begin();
-    std::uint64_t const start = monotonic_ms();
+    // The bound starts at the first refusal: until then every send returned
+    // at once, and a frame the socket takes whole needs no clock at all.
+    std::uint64_t start = 0;
+    bool waited = false;
     std::uint8_t const* p = pkt.data();
     std::size_t left = pkt.length();
     while (left > 0) {
@@ -221,6 +224,10 @@ void StrmProtocol::message(Packet& pkt)
         // Each wait is capped at what is left of the bound for the whole
         // packet.
         std::uint64_t const now = monotonic_ms();
+        if (!waited) {
+            start = now;
+            waited = true;
+        }
         std::int64_t const wait =
             static_cast<std::int64_t>(start + write_bound_ms) - static_cast<std::int64_t>(now);
         if (wait < 1) {

@@ -42,12 +42,12 @@ bool frozen()
     return g_tv_time.tv_sec != 0 || g_tv_time.tv_usec != 0;
 }
 
+} // namespace
+
 std::uint64_t loop_us()
 {
     return frozen() ? to_us(g_tv_time) : monotonic_us();
 }
-
-} // namespace
 
 void loop_time(timeval& t)
 {
@@ -65,11 +65,11 @@ void mux_settimeofday()
 
 std::uint32_t milliseconds()
 {
-    return static_cast<std::uint32_t>(loop_us() / 1000u);
+    return milliseconds_of(loop_us());
 }
 std::uint32_t microseconds()
 {
-    return static_cast<std::uint32_t>(loop_us());
+    return microseconds_of(loop_us());
 }
 std::int32_t seconds()
 {

@@ -50,6 +50,17 @@ std::uint32_t milliseconds();
 // Microseconds of the loop clock, truncated to 32 bits (wraps after ~71.6 min).
 std::uint32_t microseconds();
 std::int32_t seconds();
+// The loop clock in microseconds, 64 bits: one reading gives both the
+// milliseconds() and the microseconds() of the same instant.
+std::uint64_t loop_us();
+inline std::uint32_t milliseconds_of(std::uint64_t us)
+{
+    return static_cast<std::uint32_t>(us / 1000u);
+}
+inline std::uint32_t microseconds_of(std::uint64_t us)
+{
+    return static_cast<std::uint32_t>(us);
+}
 
 // Wall clock, for time stamps that people read.
 void mux_gettimeofday(timeval& t);

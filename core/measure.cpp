@@ -11,8 +11,13 @@ void Measure::begin()
 
 std::uint32_t Measure::end()
 {
+    return end(Mux::microseconds());
+}
+
+std::uint32_t Measure::end(std::uint32_t now_us) noexcept
+{
     // Unsigned 32-bit difference: right across the counter's wrap.
-    std::uint32_t d = Mux::microseconds() - start_;
+    std::uint32_t d = now_us - start_;
     sample(d);
     return d;
 }

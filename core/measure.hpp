@@ -11,6 +11,10 @@ public:
     void begin();
     // Records one sample and returns it.
     std::uint32_t end();
+    // The same with the loop clock's microseconds read by the caller: the
+    // loop times back-to-back calls with one reading between each two.
+    void begin(std::uint32_t now_us) noexcept { start_ = now_us; }
+    std::uint32_t end(std::uint32_t now_us) noexcept;
     // "min=.. max=.. avg=.. counter=..": "avg" holds the last sample.
     void put(std::ostream& os) const;
 

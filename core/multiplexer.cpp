@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -34,6 +35,8 @@ namespace {
 constexpr std::uint32_t kMaxWait = 7200000; // two hours
 constexpr int kWatchdogPeriod = 1000;
 constexpr int kNoWait = INT_MAX;
+// No loop-clock reading at hand: the next step reads the clock itself.
+constexpr std::uint64_t kUnread = UINT64_MAX;
 
 int min_wait(int a, int b)
 {
@@ -81,8 +84,11 @@ void Multiplexer::run(bool watchdog, bool live_clock)
     }
     wd_pinged_ = false;
 
+    // Nothing runs between two passes: the reading that ended one is the
+    // "now" of the next one's timers.
+    std::uint64_t clock_us = kUnread;
     while (stop_ == 0)
-        pass(-1, true);
+        pass(-1, true, clock_us);
     stop_ = 0; // consumed: a later run() runs again
 
     std::clog << "Mux: terminating..." << std::endl;
@@ -94,12 +100,15 @@ void Multiplexer::run(bool watchdog, bool live_clock)
 
 int Multiplexer::run_once(int max_wait_ms)
 {
-    return pass(max_wait_ms, false);
+    std::uint64_t clock_us = kUnread;
+    return pass(max_wait_ms, false, clock_us);
 }
 
-int Multiplexer::pass(int max_wait_ms, bool virtual_sleep)
+int Multiplexer::pass(int max_wait_ms, bool virtual_sleep, std::uint64_t& clock_us)
 {
-    int timeout = min_wait(timers_schedule(), timerPoll_schedule());
+    const std::uint64_t start_us = clock_us != kUnread ? clock_us : Mux::loop_us();
+    clock_us = kUnread;
+    int timeout = min_wait(timers_schedule(start_us), timerPoll_schedule());
 
     active_.splice_back(attaching_);
     const std::size_t n = active_.count();
@@ -113,13 +122,14 @@ int Multiplexer::pass(int max_wait_ms, bool virtual_sleep)
         polled_[i] = h;
     }
 
-    execute_dpc();
+    const std::uint64_t swept_us = sweep_dpc(kUnread);
 
     // A deferred call of the step above may have armed a timer or registered
     // a descriptor after the time-out was computed: neither may wait behind
     // a poll that knows nothing of it.
     if (!timers_.empty())
-        timeout = min_wait(timeout, wait_for_head(Mux::milliseconds()));
+        timeout = min_wait(
+            timeout, wait_for_head(Mux::milliseconds_of(swept_us != kUnread ? swept_us : Mux::loop_us())));
     if (!attaching_.empty())
         timeout = 0;
     // A stop asked for by a callback of this pass ends the loop now, not at
@@ -149,24 +159,20 @@ int Multiplexer::pass(int max_wait_ms, bool virtual_sleep)
     if (ready == 0 && virtual_sleep && manual && timeout > 0)
         Mux::test::step(static_cast<std::uint32_t>(timeout));
 
-    const std::uint32_t now = Mux::milliseconds();
+    std::uint64_t now_us = Mux::loop_us();
+    const std::uint32_t now = Mux::milliseconds_of(now_us);
     if (!wd_pinged_ || now < wd_last_ping_ || now - wd_last_ping_ >= kWatchdogPeriod) {
         wd_pinged_ = true;
         wd_last_ping_ = now;
         resetWD();
+        now_us = kUnread; // the write took time of its own
     }
 
     if (ready > 0) {
         for (std::size_t k = 0; k < polled_.size(); ++k)
             if (polled_[k] != nullptr)
                 polled_[k]->revents = pollfds_[k].revents;
-        while (!active_.empty() && stop_ == 0) {
-            EventHandler* h = active_.pop_front();
-            served_.push_back(h);
-            event_measure_.begin();
-            h->svc_event();
-            event_measure_.end();
-        }
+        now_us = dispatch(now_us);
         // Handlers not served because a stop was requested stay registered
         // AND polled: they go back into the active list with the others.
         served_.splice_back(active_);
@@ -175,19 +181,38 @@ int Multiplexer::pass(int max_wait_ms, bool virtual_sleep)
         std::cerr << "multiplexer poll failed: " << std::strerror(poll_errno) << std::endl;
         std::abort();
     }
+    clock_us = now_us;
     return ready;
 }
 
-void Multiplexer::fire_due(std::uint32_t now)
+std::uint64_t Multiplexer::dispatch(std::uint64_t now_us)
 {
+    while (!active_.empty() && stop_ == 0) {
+        EventHandler* h = active_.pop_front();
+        served_.push_back(h);
+        if (now_us == kUnread)
+            now_us = Mux::loop_us();
+        event_measure_.begin(Mux::microseconds_of(now_us));
+        h->svc_event();
+        now_us = Mux::loop_us();
+        event_measure_.end(Mux::microseconds_of(now_us));
+    }
+    return now_us;
+}
+
+std::uint64_t Multiplexer::fire_due(std::uint64_t now_us)
+{
+    const std::uint32_t now = Mux::milliseconds_of(now_us);
     // The head is read anew each time: a timer armed by a callback with an
     // expiry not after `now` fires in this same sweep.
     while (!timers_.empty() && static_cast<std::int32_t>(now - timers_.head()->expiry) >= 0) {
         TimerEvent* t = timers_.pop_front();
-        timer_measure_.begin();
+        timer_measure_.begin(Mux::microseconds_of(now_us));
         t->fire();
-        timer_measure_.end();
+        now_us = Mux::loop_us();
+        timer_measure_.end(Mux::microseconds_of(now_us));
     }
+    return now_us;
 }
 
 int Multiplexer::wait_for_head(std::uint32_t now) const
@@ -198,9 +223,13 @@ int Multiplexer::wait_for_head(std::uint32_t now) const
 
 int Multiplexer::timers_schedule()
 {
-    const std::uint32_t now = Mux::milliseconds();
-    fire_due(now);
-    execute_dpc();
+    return timers_schedule(Mux::loop_us());
+}
+
+int Multiplexer::timers_schedule(std::uint64_t now_us)
+{
+    const std::uint32_t now = Mux::milliseconds_of(now_us);
+    sweep_dpc(fire_due(now_us));
     if (timers_.empty())
         return -1;
     const std::uint32_t first = timers_.head()->expiry;
@@ -221,18 +250,27 @@ int Multiplexer::timers_schedule()
 
 void Multiplexer::execute_dpc()
 {
+    sweep_dpc(kUnread);
+}
+
+std::uint64_t Multiplexer::sweep_dpc(std::uint64_t now_us)
+{
     dpc_sweep_.assign(dpcs_.begin(), dpcs_.end());
     dpc_cursor_ = 0;
     while (dpc_cursor_ < dpc_sweep_.size()) {
         Dpc* d = dpc_sweep_[dpc_cursor_++];
         if (DpcHandler* h = d->handler()) {
-            dpc_measure_.begin();
+            if (now_us == kUnread)
+                now_us = Mux::loop_us();
+            dpc_measure_.begin(Mux::microseconds_of(now_us));
             h->Invoke();
-            dpc_measure_.end();
+            now_us = Mux::loop_us();
+            dpc_measure_.end(Mux::microseconds_of(now_us));
         }
     }
     dpc_sweep_.clear();
     dpc_cursor_ = 0;
+    return now_us;
 }
 
 int Multiplexer::timerPoll_schedule()
@@ -412,7 +450,7 @@ void Multiplexer::advance_clock(std::uint32_t ms)
                 break;
             Mux::test::step(static_cast<std::uint32_t>(d));
         }
-        fire_due(Mux::milliseconds());
+        fire_due(Mux::loop_us());
     }
     const std::uint64_t now_us = Mux::test::now_us();
     if (target > now_us)

@@ -8,6 +8,7 @@
 
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -98,8 +99,17 @@ public:
     const Measure& timer_measure() const noexcept { return timer_measure_; }
 
 private:
-    int pass(int max_wait_ms, bool virtual_sleep);
-    void fire_due(std::uint32_t now);
+    // `clock_us` comes in as the loop-clock reading to start from (or
+    // UINT64_MAX for none) and goes out as the last reading of the pass.
+    int pass(int max_wait_ms, bool virtual_sleep, std::uint64_t& clock_us);
+    int timers_schedule(std::uint64_t now_us);
+    // The sweeps below time each call from the loop-clock reading that
+    // ended the one before (`now_us`, read by the caller just before when
+    // given) and return the reading taken after the last call: a pass reads
+    // the clock once per call rather than twice.
+    std::uint64_t fire_due(std::uint64_t now_us);
+    std::uint64_t sweep_dpc(std::uint64_t now_us);
+    std::uint64_t dispatch(std::uint64_t now_us);
     int wait_for_head(std::uint32_t now) const;
     void watchdog_open_device();
     void watchdog_close_device();
