@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <iostream>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace {
@@ -151,7 +152,9 @@ int Multiplexer::pass(int max_wait_ms, bool virtual_sleep, std::uint64_t& clock_
     if (manual && poll_timeout > 0)
         poll_timeout = 0; // time only moves when the test moves it
 
-    int ready = ::poll(pollfds_.data(), static_cast<nfds_t>(pollfds_.size()), poll_timeout);
+    int ready = sync_kernel_set()
+                    ? wait_kernel_set(poll_timeout)
+                    : ::poll(pollfds_.data(), static_cast<nfds_t>(pollfds_.size()), poll_timeout);
     const int poll_errno = errno;
 
     if (!live_clock_)
@@ -304,22 +307,155 @@ void Multiplexer::attach(EventHandler* h)
         return;
     }
     attaching_.push_back(h);
+    ep_refused_ = false;
 }
 
 void Multiplexer::detach(EventHandler* h)
 {
-    if (attaching_.remove(h) || served_.remove(h))
+    if (attaching_.remove(h))
         return;
-    if (active_.remove(h)) {
-        for (std::size_t k = 0; k < polled_.size(); ++k) {
-            if (polled_[k] == h) {
-                polled_[k] = nullptr;
-                pollfds_[k].fd = -1; // poll ignores it and reports nothing
-            }
-        }
+    const bool served = served_.remove(h);
+    if (!served && !active_.remove(h)) {
+        std::cerr << "indvalid Multiplexer::detach " << std::flush << h->event_name() << std::endl;
         return;
     }
-    std::cerr << "indvalid Multiplexer::detach " << std::flush << h->event_name() << std::endl;
+    ep_refused_ = false;
+    for (std::size_t k = 0; k < polled_.size(); ++k) {
+        if (polled_[k] != h)
+            continue;
+        // Out of the kernel's set now, while the descriptor is surely still
+        // open: once closed, epoll could no longer be told which file it was.
+        unwatch(pollfds_[k].fd);
+        if (!served) {
+            polled_[k] = nullptr;
+            pollfds_[k].fd = -1; // poll ignores it and reports nothing
+        }
+    }
+}
+
+namespace {
+
+static_assert(EPOLLIN == POLLIN && EPOLLPRI == POLLPRI && EPOLLOUT == POLLOUT && EPOLLERR == POLLERR &&
+                  EPOLLHUP == POLLHUP && EPOLLRDNORM == POLLRDNORM && EPOLLRDBAND == POLLRDBAND &&
+                  EPOLLWRNORM == POLLWRNORM && EPOLLWRBAND == POLLWRBAND && EPOLLMSG == POLLMSG,
+              "epoll and poll share their event bits");
+
+void ForgetKernelSetInChild()
+{
+    multiplexer.forget_kernel_set();
+}
+
+} // namespace
+
+void Multiplexer::forget_kernel_set() noexcept
+{
+    if (ep_ >= 0)
+        ::close(ep_);
+    ep_ = -1;
+    watched_.assign(watched_.size(), -1);
+    watched_count_ = 0;
+}
+
+void Multiplexer::unwatch(int fd) noexcept
+{
+    if (fd < 0 || static_cast<std::size_t>(fd) >= watched_.size() || watched_[fd] < 0)
+        return;
+    if (ep_ >= 0)
+        ::epoll_ctl(ep_, EPOLL_CTL_DEL, fd, nullptr);
+    watched_[fd] = -1;
+    // A loop with nothing to watch holds no descriptor of its own.
+    if (--watched_count_ == 0)
+        forget_kernel_set();
+}
+
+bool Multiplexer::sync_kernel_set()
+{
+    if (ep_refused_)
+        return false;
+    if (++stamp_ == 0) {
+        seen_.assign(seen_.size(), 0);
+        stamp_ = 1;
+    }
+    std::size_t in_set = 0;
+    for (std::size_t k = 0; k < pollfds_.size(); ++k) {
+        const int fd = pollfds_[k].fd;
+        if (fd < 0)
+            continue; // poll ignores it too
+        const auto at = static_cast<std::size_t>(fd);
+        if (at >= watched_.size()) {
+            watched_.resize(at + 1, -1);
+            seen_.resize(at + 1, 0);
+            slot_.resize(at + 1, 0);
+        }
+        if (seen_[at] == stamp_) {
+            // One number twice in the array: the set holds it once.
+            ep_refused_ = true;
+            return false;
+        }
+        seen_[at] = stamp_;
+        slot_[at] = k;
+        const int events = static_cast<std::uint16_t>(pollfds_[k].events);
+        if (watched_[at] != events) {
+            if (ep_ < 0) {
+                static const bool hooked = ::pthread_atfork(nullptr, nullptr, &ForgetKernelSetInChild) == 0;
+                ep_ = hooked ? ::epoll_create1(EPOLL_CLOEXEC) : -1;
+                if (ep_ < 0) {
+                    ep_refused_ = true;
+                    return false;
+                }
+            }
+            epoll_event e{};
+            e.events = static_cast<std::uint32_t>(events);
+            e.data.fd = fd;
+            if (::epoll_ctl(ep_, watched_[at] < 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &e) != 0) {
+                // A regular file, say, or a descriptor already closed: poll
+                // answers for those as it always did.
+                ep_refused_ = true;
+                return false;
+            }
+            if (watched_[at] < 0)
+                ++watched_count_;
+            watched_[at] = events;
+        }
+        ++in_set;
+    }
+    // A handler that swapped descriptors without leaving the loop leaves its
+    // old one behind in the set.
+    if (watched_count_ != in_set)
+        for (std::size_t fd = 0; fd < watched_.size(); ++fd)
+            if (watched_[fd] >= 0 && seen_[fd] != stamp_)
+                unwatch(static_cast<int>(fd));
+    return true;
+}
+
+int Multiplexer::wait_kernel_set(int timeout)
+{
+    if (ep_ < 0) // nothing to watch: poll sleeps as well as epoll would
+        return ::poll(pollfds_.data(), static_cast<nfds_t>(pollfds_.size()), timeout);
+    if (ready_.size() < pollfds_.size() || ready_.empty())
+        ready_.resize(std::max<std::size_t>(pollfds_.size(), 1));
+    const int got = ::epoll_wait(ep_, ready_.data(), static_cast<int>(ready_.size()), timeout);
+    if (got < 0)
+        return got;
+    for (pollfd& p : pollfds_)
+        p.revents = 0;
+    int ready = 0;
+    bool stale = false;
+    for (int j = 0; j < got; ++j) {
+        const int fd = ready_[static_cast<std::size_t>(j)].data.fd;
+        const auto at = static_cast<std::size_t>(fd);
+        if (fd < 0 || at >= seen_.size() || seen_[at] != stamp_) {
+            stale = true;
+            continue;
+        }
+        pollfds_[slot_[at]].revents = static_cast<short>(ready_[static_cast<std::size_t>(j)].events);
+        ++ready;
+    }
+    // Events of a descriptor no handler polls: a registration epoll kept for
+    // a file closed while still in the set. Only a fresh set drops it.
+    if (stale)
+        forget_kernel_set();
+    return ready;
 }
 
 bool Multiplexer::event_exists(const EventHandler* h) const

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <poll.h>
+#include <sys/epoll.h>
 
 class Multiplexer;
 
@@ -97,6 +98,9 @@ public:
     const Measure& dpc_measure() const noexcept { return dpc_measure_; }
     const Measure& event_measure() const noexcept { return event_measure_; }
     const Measure& timer_measure() const noexcept { return timer_measure_; }
+    // Drops the kernel's copy of the poll set; the next pass hands the set
+    // over anew (a forked child must not change its parent's).
+    void forget_kernel_set() noexcept;
 
 private:
     // `clock_us` comes in as the loop-clock reading to start from (or
@@ -124,6 +128,22 @@ private:
     // nulled here (and its entry disabled), so no handler ever receives the
     // events of another descriptor.
     std::vector<EventHandler*> polled_;
+    // The kernel's copy of the poll array (epoll): handed over once and
+    // changed only where a registration changes, so that a wait costs what
+    // the ready descriptors cost rather than every registered one. The array
+    // stays the truth; where epoll cannot stand in for it (a descriptor it
+    // refuses, one number polled twice) the pass polls the array itself.
+    bool sync_kernel_set();
+    int wait_kernel_set(int timeout);
+    void unwatch(int fd) noexcept;
+    int ep_ = -1;
+    bool ep_refused_ = false;         // until the next change of the set
+    std::vector<int> watched_;        // by descriptor: events in the set, -1 none
+    std::vector<std::uint32_t> seen_; // by descriptor: pass it was last in the array
+    std::vector<std::size_t> slot_;   // by descriptor: its position in the array
+    std::vector<epoll_event> ready_;  // epoll_wait's output
+    std::size_t watched_count_ = 0;
+    std::uint32_t stamp_ = 0;
     std::vector<Dpc*> dpcs_;
     std::vector<Dpc*> dpc_sweep_;
     std::size_t dpc_cursor_ = 0;
