@@ -14,7 +14,13 @@ public:
     // The same with the loop clock's microseconds read by the caller: the
     // loop times back-to-back calls with one reading between each two.
     void begin(std::uint32_t now_us) noexcept { start_ = now_us; }
-    std::uint32_t end(std::uint32_t now_us) noexcept;
+    std::uint32_t end(std::uint32_t now_us) noexcept
+    {
+        // Unsigned 32-bit difference: right across the counter's wrap.
+        const std::uint32_t d = now_us - start_;
+        sample(d);
+        return d;
+    }
     // "min=.. max=.. avg=.. counter=..": "avg" holds the last sample.
     void put(std::ostream& os) const;
 
@@ -24,7 +30,21 @@ public:
     std::uint32_t count() const noexcept { return count_; }
 
     // Records a sample of `d` microseconds (what end() does after timing).
-    void sample(std::uint32_t d) noexcept;
+    void sample(std::uint32_t d) noexcept
+    {
+        if (empty_) {
+            min_ = max_ = last_ = d;
+            count_ = 1;
+            empty_ = false;
+            return;
+        }
+        ++count_;
+        if (d < min_)
+            min_ = d;
+        if (d > max_)
+            max_ = d;
+        last_ = d;
+    }
 
 private:
     std::uint32_t min_ = 0;

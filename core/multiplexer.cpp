@@ -308,6 +308,7 @@ void Multiplexer::attach(EventHandler* h)
     }
     attaching_.push_back(h);
     ep_refused_ = false;
+    in_sync_ = false;
 }
 
 void Multiplexer::detach(EventHandler* h)
@@ -320,6 +321,7 @@ void Multiplexer::detach(EventHandler* h)
         return;
     }
     ep_refused_ = false;
+    in_sync_ = false;
     for (std::size_t k = 0; k < polled_.size(); ++k) {
         if (polled_[k] != h)
             continue;
@@ -352,6 +354,7 @@ void Multiplexer::forget_kernel_set() noexcept
     if (ep_ >= 0)
         ::close(ep_);
     ep_ = -1;
+    in_sync_ = false;
     watched_.assign(watched_.size(), -1);
     watched_count_ = 0;
 }
@@ -363,6 +366,7 @@ void Multiplexer::unwatch(int fd) noexcept
     if (ep_ >= 0)
         ::epoll_ctl(ep_, EPOLL_CTL_DEL, fd, nullptr);
     watched_[fd] = -1;
+    in_sync_ = false;
     // A loop with nothing to watch holds no descriptor of its own.
     if (--watched_count_ == 0)
         forget_kernel_set();
@@ -372,6 +376,13 @@ bool Multiplexer::sync_kernel_set()
 {
     if (ep_refused_)
         return false;
+    // The usual pass: the same handlers filled the same entries as at the
+    // last hand-over, and nothing left or joined since.
+    if (in_sync_ && synced_.size() == pollfds_.size() &&
+        std::equal(pollfds_.begin(), pollfds_.end(), synced_.begin(),
+                   [](pollfd const& a, pollfd const& b) { return a.fd == b.fd && a.events == b.events; }))
+        return true;
+    in_sync_ = false;
     if (++stamp_ == 0) {
         seen_.assign(seen_.size(), 0);
         stamp_ = 1;
@@ -425,6 +436,8 @@ bool Multiplexer::sync_kernel_set()
         for (std::size_t fd = 0; fd < watched_.size(); ++fd)
             if (watched_[fd] >= 0 && seen_[fd] != stamp_)
                 unwatch(static_cast<int>(fd));
+    synced_.assign(pollfds_.begin(), pollfds_.end());
+    in_sync_ = true;
     return true;
 }
 

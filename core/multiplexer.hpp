@@ -144,6 +144,8 @@ private:
     std::vector<epoll_event> ready_;  // epoll_wait's output
     std::size_t watched_count_ = 0;
     std::uint32_t stamp_ = 0;
+    std::vector<pollfd> synced_; // the array as last handed over
+    bool in_sync_ = false;       // and nothing changed the set since
     std::vector<Dpc*> dpcs_;
     std::vector<Dpc*> dpc_sweep_;
     std::size_t dpc_cursor_ = 0;
