@@ -39,6 +39,20 @@ constexpr int kNoWait = INT_MAX;
 // No loop-clock reading at hand: the next step reads the clock itself.
 constexpr std::uint64_t kUnread = UINT64_MAX;
 
+// Times `call` into `m` from the reading at hand (read now when there is
+// none) and returns the reading that ends it, which starts the next call.
+template <class F>
+std::uint64_t Timed(Measure& m, std::uint64_t now_us, F&& call)
+{
+    if (now_us == kUnread)
+        now_us = Mux::loop_us();
+    m.begin(Mux::microseconds_of(now_us));
+    call();
+    now_us = Mux::loop_us();
+    m.end(Mux::microseconds_of(now_us));
+    return now_us;
+}
+
 int min_wait(int a, int b)
 {
     if (a < 0)
@@ -193,12 +207,7 @@ std::uint64_t Multiplexer::dispatch(std::uint64_t now_us)
     while (!active_.empty() && stop_ == 0) {
         EventHandler* h = active_.pop_front();
         served_.push_back(h);
-        if (now_us == kUnread)
-            now_us = Mux::loop_us();
-        event_measure_.begin(Mux::microseconds_of(now_us));
-        h->svc_event();
-        now_us = Mux::loop_us();
-        event_measure_.end(Mux::microseconds_of(now_us));
+        now_us = Timed(event_measure_, now_us, [h] { h->svc_event(); });
     }
     return now_us;
 }
@@ -210,10 +219,7 @@ std::uint64_t Multiplexer::fire_due(std::uint64_t now_us)
     // expiry not after `now` fires in this same sweep.
     while (!timers_.empty() && static_cast<std::int32_t>(now - timers_.head()->expiry) >= 0) {
         TimerEvent* t = timers_.pop_front();
-        timer_measure_.begin(Mux::microseconds_of(now_us));
-        t->fire();
-        now_us = Mux::loop_us();
-        timer_measure_.end(Mux::microseconds_of(now_us));
+        now_us = Timed(timer_measure_, now_us, [t] { t->fire(); });
     }
     return now_us;
 }
@@ -262,14 +268,8 @@ std::uint64_t Multiplexer::sweep_dpc(std::uint64_t now_us)
     dpc_cursor_ = 0;
     while (dpc_cursor_ < dpc_sweep_.size()) {
         Dpc* d = dpc_sweep_[dpc_cursor_++];
-        if (DpcHandler* h = d->handler()) {
-            if (now_us == kUnread)
-                now_us = Mux::loop_us();
-            dpc_measure_.begin(Mux::microseconds_of(now_us));
-            h->Invoke();
-            now_us = Mux::loop_us();
-            dpc_measure_.end(Mux::microseconds_of(now_us));
-        }
+        if (DpcHandler* h = d->handler())
+            now_us = Timed(dpc_measure_, now_us, [h] { h->Invoke(); });
     }
     dpc_sweep_.clear();
     dpc_cursor_ = 0;
