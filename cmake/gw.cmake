@@ -14,13 +14,14 @@ function(gw_library)
 endfunction()
 
 # gw_test(NAME <name> DEPS <libs>... [SOURCES <files>...] [LABELS <labels>]
-#         [FIXTURE <fixture>] [PREFIX <prefix>]): one GoogleTest executable per
-# test folder; every *_test.cpp in the folder joins it unless SOURCES names
-# the files. Each TEST becomes its own CTest case, its name led by PREFIX
-# when given; FIXTURE names a CTest fixture that every case requires (what
-# another test sets up first).
+#         [FIXTURE <fixture>] [PREFIX <prefix>] [LOCK <resource>]): one
+# GoogleTest executable per test folder; every *_test.cpp in the folder
+# joins it unless SOURCES names the files. Each TEST becomes its own CTest
+# case, its name led by PREFIX when given; FIXTURE names a CTest fixture that
+# every case requires (what another test sets up first); LOCK names a
+# resource that no two of the cases use at the same time.
 function(gw_test)
-  cmake_parse_arguments(GW "" "NAME;FIXTURE;PREFIX" "DEPS;SOURCES;LABELS" ${ARGN})
+  cmake_parse_arguments(GW "" "NAME;FIXTURE;PREFIX;LOCK" "DEPS;SOURCES;LABELS" ${ARGN})
   if(NOT GW_SOURCES)
     file(GLOB GW_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   endif()
@@ -37,6 +38,9 @@ function(gw_test)
   endif()
   if(GW_FIXTURE)
     list(APPEND props FIXTURES_REQUIRED "${GW_FIXTURE}")
+  endif()
+  if(GW_LOCK)
+    list(APPEND props RESOURCE_LOCK "${GW_LOCK}")
   endif()
   set(prefix)
   if(GW_PREFIX)
