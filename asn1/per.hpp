@@ -75,7 +75,7 @@ public:
 
     void encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
     // The low `count` bits of `value` (count at most 32).
-    void encodeMultiBit(std::uint32_t value, unsigned count)
+    [[gnu::always_inline]] void encodeMultiBit(std::uint32_t value, unsigned count)
     {
         if (bits_ + count > 64)
             flushOctets();
@@ -278,7 +278,7 @@ public:
     }
     // Up to 32 bits out of a 64-bit window that starts at the current octet:
     // one load, one shift, whatever the alignment.
-    bool decodeMultiBit(unsigned count, std::uint32_t& out)
+    [[gnu::always_inline]] bool decodeMultiBit(unsigned count, std::uint32_t& out)
     {
         if (count > 32 || count > getBitsLeft())
             return false;
