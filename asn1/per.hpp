@@ -73,7 +73,7 @@ public:
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
     bool visit(const SEQUENCE& seq) override;
 
-    void encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
+    [[gnu::always_inline]] void encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
     // The low `count` bits of `value` (count at most 32).
     [[gnu::always_inline]] void encodeMultiBit(std::uint32_t value, unsigned count)
     {
@@ -98,7 +98,7 @@ public:
     // X.691 11.5: constrained whole number. `value` is compared signed when
     // `lower` is negative, unsigned otherwise. Inline: with bounds known to
     // the caller the bit-field case folds to one write.
-    bool encodeUnsigned(std::uint32_t value, std::int32_t lower, std::uint32_t upper)
+    [[gnu::always_inline]] bool encodeUnsigned(std::uint32_t value, std::int32_t lower, std::uint32_t upper)
     {
         if (!inRange(value, lower, upper))
             return false;
@@ -111,6 +111,37 @@ public:
             return true;
         }
         return encodeUnsignedOctets(offset, range);
+    }
+    // An ENUMERATED whose root is 0..Max, known at compile time (X.691 14).
+    template <bool Extensible, std::uint32_t Max>
+    bool encodeEnumerated(const ENUMERATED& value)
+    {
+        const int v = value.getValue();
+        if (v < 0 || static_cast<std::uint32_t>(v) > Max)
+            return do_visit(value); // refused, or an extension value
+        if constexpr (Extensible)
+            encodeSingleBit(false);
+        return encodeUnsigned(static_cast<std::uint32_t>(v), 0, Max);
+    }
+    // An INTEGER without constraint (X.691 13.2.6): in the aligned variant
+    // a one-octet length (11.9.3.6), then the value in two's complement in
+    // the fewest octets.
+    bool encodeUnconstrained(const INTEGER& value)
+    {
+        if (!aligned_) [[unlikely]]
+            return do_visit(value);
+        const std::int32_t s = value.getValue();
+        const auto v = static_cast<std::uint32_t>(s);
+        const unsigned bits = s < 0 ? CountBits(0u - v) + 1 : CountBits(v + 1u) + 1;
+        const unsigned k = s == 0 ? 1 : (bits + 7) / 8 < 4 ? (bits + 7) / 8 : 4;
+        align();
+        if (k < 4) { // length and value in one write
+            encodeMultiBit((k << (8 * k)) | (v & ((1u << (8 * k)) - 1u)), 8 + 8 * k);
+        } else {
+            encodeMultiBit(k, 8);
+            encodeMultiBit(v, 32);
+        }
+        return true;
     }
     // An INTEGER whose constraint is known at compile time (X.691 13.2).
     template <ConstraintType Kind, std::int32_t Lower, std::uint32_t Upper>
@@ -271,7 +302,7 @@ public:
     void setPosition(const char* position);
     const char* position() const { return reinterpret_cast<const char*>(current_); }
 
-    bool decodeSingleBit() // 0 when no bit is left
+    [[gnu::always_inline]] bool decodeSingleBit() // 0 when no bit is left
     {
         std::uint32_t bit = 0;
         return decodeMultiBit(1, bit) && bit != 0;
@@ -303,7 +334,7 @@ public:
     bool decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);
     // X.691 11.5. Inline: with bounds known to the caller the bit-field case
     // folds to one read.
-    bool decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out)
+    [[gnu::always_inline]] bool decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out)
     {
         const std::uint32_t range = upper - static_cast<std::uint32_t>(lower) + 1u;
         if (range == 1) {
@@ -320,6 +351,43 @@ public:
             return true;
         }
         return decodeUnsignedOctets(lower, range, out);
+    }
+    // An ENUMERATED whose root is 0..Max, known at compile time (X.691 14).
+    template <bool Extensible, std::uint32_t Max>
+    bool decodeEnumerated(ENUMERATED& value)
+    {
+        if constexpr (Extensible) {
+            if (atEnd())
+                return false;
+            if (decodeSingleBit())
+                return decodeEnumeratedExtension(value);
+        }
+        std::uint32_t v = 0;
+        if (!decodeUnsigned(0, Max, v))
+            return false;
+        value.setValue(static_cast<int>(v));
+        return true;
+    }
+    // An INTEGER without constraint (X.691 13.2.6), as do_visit reads it;
+    // inline for the usual aligned case of a one-octet length of 1 to 4.
+    bool decodeUnconstrained(INTEGER& value)
+    {
+        if (aligned_ && value.constraint() == NoConstraint) {
+            byteAlign();
+            const unsigned length = end_ - current_ >= 5 ? current_[0] : 0;
+            if (length >= 1 && length <= 4) [[likely]] {
+                std::uint32_t v = 0;
+                for (unsigned i = 1; i <= length; ++i)
+                    v = (v << 8) | current_[i];
+                // The sign bit of the first octet extends (two's complement).
+                if (length < 4 && (current_[1] & 0x80) != 0)
+                    v |= ~0u << (8 * length);
+                current_ += 1 + length;
+                value.setValue(static_cast<int>(v));
+                return true;
+            }
+        }
+        return do_visit(value);
     }
     // An INTEGER whose constraint is known at compile time (X.691 13.2).
     template <ConstraintType Kind, std::int32_t Lower, std::uint32_t Upper>
@@ -455,6 +523,8 @@ private:
     template <class String, class Convert>
     bool decodeCharacters(String& value, std::uint32_t count, unsigned bits, Convert convert);
     bool skipOpenType();
+    // After the extension bit: an ENUMERATED value beyond the root.
+    bool decodeEnumeratedExtension(ENUMERATED& value);
     // X.691 23.8: after the extension bit, the index of an extension
     // alternative and the end of its open type.
     int decodeExtensionIndex(std::uint32_t rootCount, memento_type& memento);

@@ -241,24 +241,28 @@ bool PERDecoder::do_visit(INTEGER& value)
     return true;
 }
 
+bool PERDecoder::decodeEnumeratedExtension(ENUMERATED& value)
+{
+    std::uint32_t small = 0;
+    if (!decodeSmallUnsigned(small) || small == 0)
+        return false;
+    std::uint32_t v = 0;
+    // The value model holds an int: a larger number is no enumerator (it
+    // would read back negative, which no encoder writes).
+    if (!decodeUnsigned(0, small - 1, v) || v > 0x7FFFFFFFu)
+        return false;
+    value.setValue(static_cast<int>(v));
+    return true;
+}
+
 bool PERDecoder::do_visit(ENUMERATED& value)
 {
     const int max = value.getMaximum();
     if (value.extendable()) {
         if (atEnd())
             return false;
-        if (decodeSingleBit()) {
-            std::uint32_t small = 0;
-            if (!decodeSmallUnsigned(small) || small == 0)
-                return false;
-            std::uint32_t v = 0;
-            // The value model holds an int: a larger number is no enumerator
-            // (it would read back negative, which no encoder writes).
-            if (!decodeUnsigned(0, small - 1, v) || v > 0x7FFFFFFFu)
-                return false;
-            value.setValue(static_cast<int>(v));
-            return true;
-        }
+        if (decodeSingleBit())
+            return decodeEnumeratedExtension(value);
     }
     if (max < 0)
         return false;

@@ -490,7 +490,11 @@ class ModuleEmitter:
             if kind in ("SEQUENCE", "CHOICE"):
                 return f"{self.qualified(t.ref)}::{op}({c}, {obj})"
             if kind == "ENUMERATED":
-                return f"{c}.do_visit(static_cast<{const}ASN1::ENUMERATED&>({obj}))"
+                et = self.ms.lookup(t.ref).type
+                fn = "decodeEnumerated" if decode else "encodeEnumerated"
+                ext = "true" if et.extensible else "false"
+                return (f"{c}.{fn}<{ext}, {enum_max(et)}u>"
+                        f"(static_cast<{const}ASN1::ENUMERATED&>({obj}))")
             return f"{obj}.accept({c})"
         if t.kind == "NULL":
             # Nothing on the wire (X.691 24), but a decoded field or
@@ -501,6 +505,9 @@ class ModuleEmitter:
             fn = "decodeInteger" if decode else "encodeInteger"
             return (f"{c}.{fn}<{_kind_of(r)}, {r.lb}, {_upper(r.ub)}>"
                     f"(static_cast<{const}ASN1::INTEGER&>({obj}))")
+        if t.kind == "INTEGER" and t.value_range is None and not t.named_numbers:
+            fn = "decodeUnconstrained" if decode else "encodeUnconstrained"
+            return f"{c}.{fn}(static_cast<{const}ASN1::INTEGER&>({obj}))"
         if t.kind in ("SEQUENCE OF", "SET OF") and t.element.kind == "REF" and \
                 self.ms.lookup(t.element.ref).type.kind in ("SEQUENCE", "CHOICE"):
             fn = "decodeList" if decode else "encodeList"

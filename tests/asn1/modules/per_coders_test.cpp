@@ -53,7 +53,8 @@ TEST(ModulePerCoders, DecodingIntoAUsedValueKeepsNothingOfTheLastMessage)
             ASSERT_TRUE(ASN1Test::EncodePer(*value, first)) << e.module << "." << e.name;
             ASSERT_TRUE(ASN1Test::DecodePer(first, *reused))
                 << e.module << "." << e.name << " " << ASN1Test::ToHex(first);
-            EXPECT_EQ(reused->do_compare(*value), 0) << e.module << "." << e.name << " " << ASN1Test::ToHex(first);
+            EXPECT_EQ(reused->do_compare(*value), 0)
+                << e.module << "." << e.name << " " << ASN1Test::ToHex(first);
             ASSERT_TRUE(ASN1Test::EncodePer(*reused, again));
             EXPECT_EQ(ASN1Test::ToHex(again), ASN1Test::ToHex(first)) << e.module << "." << e.name;
         }
