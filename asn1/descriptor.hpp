@@ -41,6 +41,14 @@
 //       void include_seq() { includeOptionalField(0, 0); }       // (id, field)
 //       void remove_seq() { removeOptionalField(0); }
 //   };
+//   A generated SEQUENCE or CHOICE class may also declare its own PER
+//   coders: `static bool perDecode(ASN1::PERDecoder&, ASN1::AbstractData&)`,
+//   `static bool perEncode(ASN1::PEREncoder&, const ASN1::AbstractData&)`
+//   and `static const ASN1::PerCoders perCoders` (their two addresses);
+//   type_header then records them and the PER coders call them in place of
+//   the walk. A SEQUENCE class may create its mandatory root fields itself:
+//   its constructors pass `true` to ASN1::SEQUENCE(info, bool) (for its own
+//   descriptor) and adoptField() a new object of each field's class.
 //   class PDU : public ASN1::CHOICE {
 //   public:
 //       static const ASN1::ChoiceTypeInfo theInfo;
