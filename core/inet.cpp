@@ -111,12 +111,22 @@ bool ifconfig_accepts(const char* name, std::uint32_t a, int mode)
 
 namespace {
 
+OwnedFd& interface_socket()
+{
+    static OwnedFd sock;
+    return sock;
+}
+
 // Walks the kernel's IPv4 interfaces (at most 16: SIOCGIFCONF into a fixed
 // table) and calls `take` for each one that the mode accepts.
 template <class F>
 int walk_interfaces(int mode, F take)
 {
-    OwnedFd sock(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    // The socket stays for the next scan: every radio channel scans at its
+    // start, and making and closing a socket costs more than the scan.
+    OwnedFd& sock = interface_socket();
+    if (!sock)
+        sock.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     if (!sock)
         return -1;
     struct ifreq table[16];
@@ -146,6 +156,11 @@ int walk_interfaces(int mode, F take)
 }
 
 } // namespace
+
+int interface_socket_descriptor()
+{
+    return interface_socket().get();
+}
 
 int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode)
 {

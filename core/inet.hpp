@@ -67,6 +67,9 @@ enum ifconfig_mode_t : int {
 
 int ifconfig(std::list<INet4::Addr>& out, ifconfig_mode_t mode);
 int ifconfig(std::list<std::string>& out, ifconfig_mode_t mode, int flags);
+// The socket that ifconfig keeps for its requests (close-on-exec, open for
+// the life of the process once made), or -1 before the first scan.
+int interface_socket_descriptor();
 // The mode filter on one interface (address in host order).
 bool ifconfig_accepts(const char* name, std::uint32_t address, int mode);
 

@@ -185,8 +185,18 @@ void Board::CloseAllOpens()
 
 void Board::ForgetStaleOpens()
 {
-    for (auto it = opens_.begin(); it != opens_.end();) {
-        if (PeerGone(it->second.fd))
+    if (opens_.empty())
+        return;
+    // One poll for every open: the sweep runs before each open and query,
+    // so its cost is paid by everything the board does.
+    polled_.clear();
+    for (const auto& [inode, open] : opens_)
+        polled_.push_back(pollfd{open.fd, 0, 0});
+    if (::poll(polled_.data(), polled_.size(), 0) <= 0)
+        return;
+    std::size_t i = 0;
+    for (auto it = opens_.begin(); it != opens_.end(); ++i) {
+        if ((polled_[i].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0)
             it = Drop(it);
         else
             ++it;
@@ -287,17 +297,16 @@ int Board::Open(const char* path, int flags)
         else
             Enter(sv[0], nullptr);
     } else if (error == 0) {
-        int type = SOCK_SEQPACKET;
-        if (flags & O_NONBLOCK)
-            type |= SOCK_NONBLOCK;
-        if (flags & O_CLOEXEC)
-            type |= SOCK_CLOEXEC;
-        if (::socketpair(AF_UNIX, type, 0, sv) != 0) {
+        // The board's end never blocks the program, nor outlives an exec;
+        // the program's end takes the flags it asked for (the server's
+        // usual O_NONBLOCK | O_CLOEXEC costs nothing more).
+        if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, sv) != 0) {
             error = errno;
         } else {
-            // The board's end never blocks the program, nor outlives an exec.
-            ::fcntl(sv[1], F_SETFL, ::fcntl(sv[1], F_GETFL) | O_NONBLOCK);
-            ::fcntl(sv[1], F_SETFD, FD_CLOEXEC);
+            if ((flags & O_NONBLOCK) == 0)
+                ::fcntl(sv[0], F_SETFL, ::fcntl(sv[0], F_GETFL) & ~O_NONBLOCK);
+            if ((flags & O_CLOEXEC) == 0)
+                ::fcntl(sv[0], F_SETFD, 0);
             struct stat st {};
             if (::fstat(sv[0], &st) != 0) {
                 error = errno;

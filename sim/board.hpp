@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include <poll.h>
 #include <sys/types.h>
 
 namespace Sim {
@@ -167,6 +168,7 @@ private:
     std::map<std::string, bool> absent_;
     Opens opens_;
     std::vector<OpenFile*> by_descriptor_; // by the descriptor Open returned
+    std::vector<pollfd> polled_;           // ForgetStaleOpens' working list
     std::vector<const Device*> absent_devices_;
     std::map<std::pair<std::string, std::uint32_t>, std::uint64_t> counts_; // opens, by path
     std::map<std::pair<const Device*, std::uint32_t>, std::uint64_t> requests_;

@@ -220,6 +220,18 @@ TEST(NetIfconfig, PrivateAddressSourceAndTheFirstAddress)
     EXPECT_EQ(static_cast<int>(kernel.size()), Net::private_addresses(asked));
 }
 
+TEST(NetIfconfig, EveryScanAsksThroughOneCloseOnExecSocket)
+{
+    std::list<std::string> names;
+    Net::ifconfig(names, Net::ifconfig_all, 0);
+    int const sock = Net::interface_socket_descriptor();
+    ASSERT_GE(sock, 0);
+    EXPECT_NE(::fcntl(sock, F_GETFD) & FD_CLOEXEC, 0);
+    std::list<INet4::Addr> addresses;
+    EXPECT_GE(Net::ifconfig(addresses, Net::ifconfig_all), 1) << "the loopback interface at least";
+    EXPECT_EQ(sock, Net::interface_socket_descriptor());
+}
+
 TEST(FindProc, ByHintAndByScanningProc)
 {
     // A command name no other process has (test programs run in parallel).

@@ -1,6 +1,7 @@
 #include "support/leak_check.hpp"
 
 #include "core/clock.hpp"
+#include "core/inet.hpp"
 #include "core/multiplexer.hpp"
 
 #include <csignal>
@@ -68,7 +69,7 @@ std::string fd_leaks()
 {
     std::ostringstream out;
     for (int fd : open_fds()) {
-        if (g_fd_baseline.count(fd) != 0)
+        if (g_fd_baseline.count(fd) != 0 || fd == Net::interface_socket_descriptor())
             continue;
         char target[256] = {};
         const std::string link = "/proc/self/fd/" + std::to_string(fd);
