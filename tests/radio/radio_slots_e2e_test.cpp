@@ -55,23 +55,22 @@ Bytes UnfitSquelchCreate(int seq, int slot)
     return out;
 }
 
-// A create whose radio status is an extension alternative of its choice,
-// which our encoder refuses: the octets of a VEZE create up to the
-// status's extension bit (where the VEZE and ED-137 creates part, one bit
-// on), then X.691 23.8: extension bit 1, the index as a normally small
-// number (11.6), the value as an open type (11.2: aligned length, octets);
-// then the create's payloads, 5-bit enumerations with their extension bit.
-Bytes UnknownRadioCreate(int seq, int slot)
+// `a` with the CHOICE where `a` and `b` part (their first differing bit is
+// its index, the bit before it its extension bit) replaced by an extension
+// alternative, which our encoder refuses: X.691 23.8: extension bit 1, the
+// index as a normally small number (11.6), the value as an open type (11.2:
+// aligned length, octets). What follows the CHOICE in these creates is
+// written again by hand: the create's payloads, 5-bit enumerations with
+// their extension bit.
+Bytes WithUnknownAlternative(Bytes const& a, Bytes const& b)
 {
-    Bytes const veze = E2E::Encode(VezeCreate(seq, slot, 50));
-    Bytes const ed137 = E2E::Encode(RadioCreate(seq, slot, RadioTest::Status(RadioTest::Header{})));
-    auto bit = [](Bytes const& b, std::size_t i) { return (b[i / 8] >> (7 - i % 8)) & 1; };
+    auto bit = [](Bytes const& bytes, std::size_t i) { return (bytes[i / 8] >> (7 - i % 8)) & 1; };
     std::size_t differ = 0;
-    while (differ / 8 < veze.size() && differ / 8 < ed137.size() && bit(veze, differ) == bit(ed137, differ))
+    while (differ / 8 < a.size() && differ / 8 < b.size() && bit(a, differ) == bit(b, differ))
         ++differ;
     TestPer::BitWriter w;
     for (std::size_t i = 0; i + 1 < differ; ++i)
-        w.Bits(bit(veze, i), 1);
+        w.Bits(bit(a, i), 1);
     w.Bits(1, 1); // extension alternative
     w.Bits(0, 1); // index below 64
     w.Bits(5, 6);
@@ -83,6 +82,39 @@ Bytes UnknownRadioCreate(int seq, int slot)
         w.Bits(TERM::Payload::ptG729, 5);
     }
     return w.bytes();
+}
+
+// A create whose radio status is an alternative of no known standard: the
+// VEZE and ED-137 creates part at the status.
+Bytes UnknownRadioCreate(int seq, int slot)
+{
+    return WithUnknownAlternative(
+        E2E::Encode(VezeCreate(seq, slot, 50)),
+        E2E::Encode(RadioCreate(seq, slot, RadioTest::Status(RadioTest::Header{}))));
+}
+
+// A VEZE create whose rtp-e2m mode is an alternative the factory does not
+// know: the two known modes part at the mode (the last field set in the
+// codec's parameters).
+Bytes UnknownModeCreate(int seq, int slot)
+{
+    auto create = [&](bool onlyRtp) {
+        LGCP::Message m = VezeCreate(seq, slot, 50);
+        TERM::RtpE2M e2m;
+        e2m.set_slot(0);
+        e2m.set_channel(0);
+        TERM::RtpExtMode mode;
+        if (onlyRtp) {
+            mode.select_only_rtp().set_fd(7);
+            mode.get_only_rtp().set_pid(1234);
+        } else {
+            mode.select_both_rtp_and_rtp_ext();
+        }
+        e2m.set_mode(mode);
+        m.get_pdu().get_command().get_create().get_rtp().get_codecRTP().set_rtp_e2m(e2m);
+        return E2E::Encode(m);
+    };
+    return WithUnknownAlternative(create(false), create(true));
 }
 
 std::string Hex(std::vector<unsigned char> const& bytes)
@@ -133,6 +165,9 @@ TEST_F(RadioSlotsEndToEnd, VezeSlotReportsInjectedPttAndUnfitRadioPartsAreRefuse
     EXPECT_TRUE(server_.Logged("radio status squelshe out of range"));
     host_.Send(UnknownRadioCreate(3, 5));
     EXPECT_EQ(Next(), "{ seq 3, slot 5, pdu response : error : insufficientResources }");
+    host_.Send(UnknownModeCreate(4, 6));
+    EXPECT_EQ(Next(), "{ seq 4, slot 6, pdu response : error : insufficientResources }");
+    EXPECT_TRUE(server_.Logged("rtp do not created: unknown rtp-e2m mode"));
     EXPECT_NE(server_.Ask("/dev/rtp_ext sessions").find("ok 1\n"), std::string::npos);
     EXPECT_NE(server_.Ask("/dev/rtp sessions").find("ok 1\n"), std::string::npos);
 }

@@ -85,6 +85,11 @@ TEST_F(RtpExtSlotTest, RoutingAndRefusals)
     // extension open of our own and no status timer.
     EXPECT_TRUE(ext().Sessions().empty());
     EXPECT_FALSE(ext_slot(4)->controller()->timer_enabled());
+    // No bss-enable in the radio part: add-channel word 3 stays 0.
+    bool found = false;
+    auto const session = driver().Get(static_cast<std::uint32_t>(ext_slot(4)->IGetTransmitChannel()), &found);
+    EXPECT_TRUE(found);
+    EXPECT_NE(Sim::Rtp::Describe(session).find("word3 0"), std::string::npos) << Sim::Rtp::Describe(session);
     EXPECT_EQ(RtpOpens(), 2u); // the controller's duplicate shares slot 4's open
     bool attached = false;
     for (std::string const& line : Requests("/dev/rtp"))
