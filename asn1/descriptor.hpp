@@ -4,7 +4,8 @@
 // Every ASN.1 type is one constant record (the static member `theInfo` of its
 // class).  A value object holds only its data and a pointer to that record;
 // the coders read tags, constraints, alphabets, fields and alternatives from
-// it.  Records begin with a common header, `TypeInfo` { create, clone, tag }:
+// it.  Records begin with a common header, `TypeInfo` { create, clone, tag,
+// per } (`per`: the class's generated PER coders, see PerCoders):
 // `create` allocates a default value of the type's own C++ class, `clone`
 // deep-copies a value into a new object of that class.  Both come from
 // `ASN1::type_header<Class>(tag)`, so every value object in a tree (fields,
@@ -40,6 +41,14 @@
 //       void include_seq() { includeOptionalField(0, 0); }       // (id, field)
 //       void remove_seq() { removeOptionalField(0); }
 //   };
+//   A generated SEQUENCE or CHOICE class may also declare its own PER
+//   coders: `static bool perDecode(ASN1::PERDecoder&, ASN1::AbstractData&)`,
+//   `static bool perEncode(ASN1::PEREncoder&, const ASN1::AbstractData&)`
+//   and `static const ASN1::PerCoders perCoders` (their two addresses);
+//   type_header then records them and the PER coders call them in place of
+//   the walk. A SEQUENCE class may create its mandatory root fields itself:
+//   its constructors pass `true` to ASN1::SEQUENCE(info, bool) (for its own
+//   descriptor) and adoptField() a new object of each field's class.
 //   class PDU : public ASN1::CHOICE {
 //   public:
 //       static const ASN1::ChoiceTypeInfo theInfo;
@@ -177,6 +186,8 @@ namespace ASN1 {
 
 class AbstractData;
 struct TypeInfo;
+class PERDecoder;
+class PEREncoder;
 
 // Selects the copying constructor that clone hooks use (generated classes
 // inherit it with `using Base::Base;`).
@@ -214,11 +225,21 @@ inline constexpr std::uint32_t BMPString = 0x1e;
 inline constexpr std::uint32_t context_specific = 0x80u << 16;
 } // namespace tag
 
+// A type's own PER coders, generated with its class (tools/asn1gen.py):
+// straight-line code with the type's bounds, bitmap sizes and alternatives
+// folded in. The PER coders run them in place of the walk through the
+// descriptor; a type without them (null) is walked.
+struct PerCoders {
+    bool (*decode)(PERDecoder& decoder, AbstractData& value);
+    bool (*encode)(PEREncoder& encoder, const AbstractData& value);
+};
+
 // The header every record starts with.
 struct TypeInfo {
     CreateHook create;
     CloneHook clone;
-    std::uint32_t tag; // universal tag number; 0 for CHOICE and open types
+    std::uint32_t tag;    // universal tag number; 0 for CHOICE and open types
+    const PerCoders* per; // the class's static `perCoders`, when it has one
 };
 
 // NULL, BOOLEAN, OBJECT IDENTIFIER, GeneralizedTime, open type.
@@ -314,9 +335,18 @@ AbstractData* clone_value(const AbstractData& source)
 }
 
 template <class T>
+constexpr const PerCoders* per_coders()
+{
+    if constexpr (requires { &T::perCoders; })
+        return &T::perCoders;
+    else
+        return nullptr;
+}
+
+template <class T>
 constexpr TypeInfo type_header(std::uint32_t tagNumber)
 {
-    return TypeInfo{&create_value<T>, &clone_value<T>, tagNumber};
+    return TypeInfo{&create_value<T>, &clone_value<T>, tagNumber, per_coders<T>()};
 }
 
 } // namespace ASN1

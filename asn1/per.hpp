@@ -73,9 +73,9 @@ public:
     bool visitKnownExtension(const SEQUENCE& seq, int index) override;
     bool visit(const SEQUENCE& seq) override;
 
-    void encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
+    [[gnu::always_inline]] void encodeSingleBit(bool bit) { encodeMultiBit(bit ? 1u : 0u, 1); }
     // The low `count` bits of `value` (count at most 32).
-    void encodeMultiBit(std::uint32_t value, unsigned count)
+    [[gnu::always_inline]] void encodeMultiBit(std::uint32_t value, unsigned count)
     {
         if (bits_ + count > 64)
             flushOctets();
@@ -87,8 +87,117 @@ public:
     void encodeBitMap(const unsigned char* bytes, std::uint32_t count);
     void encodeSmallUnsigned(std::uint32_t value);
     bool encodeLength(std::uint32_t length, std::uint32_t lower, std::uint32_t upper);
-    // `value` is compared signed when `lower` is negative, unsigned otherwise.
-    bool encodeUnsigned(std::uint32_t value, std::int32_t lower, std::uint32_t upper);
+    // lower <= value <= upper, signed when the lower bound is negative.
+    static bool inRange(std::uint32_t value, std::int32_t lower, std::uint32_t upper)
+    {
+        if (lower < 0)
+            return static_cast<std::int32_t>(value) >= lower &&
+                   static_cast<std::int32_t>(value) <= static_cast<std::int32_t>(upper);
+        return value >= static_cast<std::uint32_t>(lower) && value <= upper;
+    }
+    // X.691 11.5: constrained whole number. `value` is compared signed when
+    // `lower` is negative, unsigned otherwise. Inline: with bounds known to
+    // the caller the bit-field case folds to one write.
+    [[gnu::always_inline]] bool encodeUnsigned(std::uint32_t value, std::int32_t lower, std::uint32_t upper)
+    {
+        if (!inRange(value, lower, upper))
+            return false;
+        const std::uint32_t offset = value - static_cast<std::uint32_t>(lower);
+        const std::uint32_t range = upper - static_cast<std::uint32_t>(lower) + 1u; // 0: 2^32
+        if (range == 1)
+            return true;
+        if (!aligned_ || (range != 0 && range <= 255)) {
+            encodeMultiBit(offset, CountBits(range)); // X.691 11.5.6 bit-field case
+            return true;
+        }
+        return encodeUnsignedOctets(offset, range);
+    }
+    // An ENUMERATED whose root is 0..Max, known at compile time (X.691 14).
+    template <bool Extensible, std::uint32_t Max>
+    bool encodeEnumerated(const ENUMERATED& value)
+    {
+        const int v = value.getValue();
+        if (v < 0 || static_cast<std::uint32_t>(v) > Max)
+            return do_visit(value); // refused, or an extension value
+        if constexpr (Extensible)
+            encodeSingleBit(false);
+        return encodeUnsigned(static_cast<std::uint32_t>(v), 0, Max);
+    }
+    // An INTEGER without constraint (X.691 13.2.6): in the aligned variant
+    // a one-octet length (11.9.3.6), then the value in two's complement in
+    // the fewest octets.
+    bool encodeUnconstrained(const INTEGER& value)
+    {
+        if (!aligned_) [[unlikely]]
+            return do_visit(value);
+        const std::int32_t s = value.getValue();
+        const auto v = static_cast<std::uint32_t>(s);
+        const unsigned bits = s < 0 ? CountBits(0u - v) + 1 : CountBits(v + 1u) + 1;
+        const unsigned k = s == 0 ? 1 : (bits + 7) / 8 < 4 ? (bits + 7) / 8 : 4;
+        align();
+        if (k < 4) { // length and value in one write
+            encodeMultiBit((k << (8 * k)) | (v & ((1u << (8 * k)) - 1u)), 8 + 8 * k);
+        } else {
+            encodeMultiBit(k, 8);
+            encodeMultiBit(v, 32);
+        }
+        return true;
+    }
+    // An INTEGER whose constraint is known at compile time (X.691 13.2).
+    template <ConstraintType Kind, std::int32_t Lower, std::uint32_t Upper>
+    bool encodeInteger(const INTEGER& value)
+    {
+        if constexpr (Kind == RangeConstraint)
+            return encodeUnsigned(static_cast<std::uint32_t>(value.getValue()), Lower, Upper);
+        else
+            return do_visit(value);
+    }
+    // X.691 20: a SEQUENCE OF, each element by `element(encoder, element)`.
+    template <class Element>
+    bool encodeList(const SEQUENCE_OF_Base& value, Element element)
+    {
+        if (!encodeConstrainedLength(value, static_cast<std::uint32_t>(value.size())))
+            return false;
+        for (std::size_t i = 0; i < value.size(); ++i)
+            if (!element(*this, value.elementAt(i)))
+                return false;
+        return true;
+    }
+    // Extension additions [0, span) of `seq` are coded: one past the last
+    // known addition that is present. Bits beyond the known additions are
+    // never written.
+    static std::uint32_t extensionSpan(const SEQUENCE& seq)
+    {
+        const std::uint32_t size = seq.extensionMap().size();
+        return size == 0 ? 0 : extensionSpanSlow(seq, size);
+    }
+    // X.691 19.1-19.3 for a SEQUENCE whose counts the caller knows: the
+    // extension bit and the presence bitmap (at most 32 optional fields).
+    // Returns the presence bits, the first optional field's highest.
+    template <bool Extensible, unsigned Optional>
+    std::uint32_t encodeSequencePreamble(const SEQUENCE& seq)
+    {
+        static_assert(Optional <= 32);
+        const BitMap& map = seq.optionalMap();
+        if (map.size() != Optional) [[unlikely]]
+            return encodeSequencePreambleSlow(seq);
+        if constexpr (Extensible)
+            encodeSingleBit(extensionSpan(seq) != 0);
+        if constexpr (Optional == 0) {
+            return 0;
+        } else {
+            std::uint32_t v = 0;
+            const unsigned char* bytes = map.data();
+            for (unsigned k = 0; k < (Optional + 7) / 8; ++k)
+                v |= std::uint32_t{bytes[k]} << (24 - 8 * k);
+            v >>= 32 - Optional;
+            encodeMultiBit(v, Optional);
+            return v;
+        }
+    }
+    // X.691 19.7-19.8: what follows the root of an extensible SEQUENCE (its
+    // preamble written by preVisitExtensionRoots).
+    bool encodeSequenceExtensions(const SEQUENCE& seq);
     // The extension bit of an extensible constraint; true when the value must
     // be coded as unconstrained.
     bool encodeConstraint(const ConstrainedObject& object, std::uint32_t value);
@@ -119,6 +228,12 @@ private:
                             unsigned unalignedBits, unsigned& bits, bool& wide);
 
     bool encodeUnconstrainedInteger(std::int32_t value);
+    // X.691 11.5.7: the octet-aligned cases of a constrained whole number.
+    bool encodeUnsignedOctets(std::uint32_t offset, std::uint32_t range);
+    static std::uint32_t extensionSpanSlow(const SEQUENCE& seq, std::uint32_t size);
+    // The preamble of a SEQUENCE whose presence bitmap is not of its type's
+    // size, as preVisitExtensionRoots writes it.
+    std::uint32_t encodeSequencePreambleSlow(const SEQUENCE& seq);
     // Writes the whole octets of the accumulator; at most 7 bits stay.
     void flushOctets();
     // Room for `count` more octets at cur_; false (and nothing written from
@@ -187,14 +302,14 @@ public:
     void setPosition(const char* position);
     const char* position() const { return reinterpret_cast<const char*>(current_); }
 
-    bool decodeSingleBit() // 0 when no bit is left
+    [[gnu::always_inline]] bool decodeSingleBit() // 0 when no bit is left
     {
         std::uint32_t bit = 0;
         return decodeMultiBit(1, bit) && bit != 0;
     }
     // Up to 32 bits out of a 64-bit window that starts at the current octet:
     // one load, one shift, whatever the alignment.
-    bool decodeMultiBit(unsigned count, std::uint32_t& out)
+    [[gnu::always_inline]] bool decodeMultiBit(unsigned count, std::uint32_t& out)
     {
         if (count > 32 || count > getBitsLeft())
             return false;
@@ -217,7 +332,168 @@ public:
     bool decodeBitMap(unsigned char* bytes, std::uint32_t count);
     bool decodeSmallUnsigned(std::uint32_t& out);
     bool decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);
-    bool decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out);
+    // X.691 11.5. Inline: with bounds known to the caller the bit-field case
+    // folds to one read.
+    [[gnu::always_inline]] bool decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out)
+    {
+        const std::uint32_t range = upper - static_cast<std::uint32_t>(lower) + 1u;
+        if (range == 1) {
+            out = static_cast<std::uint32_t>(lower);
+            return true;
+        }
+        if (atEnd())
+            return false;
+        if (!aligned_ || (range != 0 && range <= 255)) {
+            std::uint32_t offset = 0;
+            if (!decodeMultiBit(CountBits(range), offset))
+                return false;
+            out = offset + static_cast<std::uint32_t>(lower);
+            return true;
+        }
+        return decodeUnsignedOctets(lower, range, out);
+    }
+    // An ENUMERATED whose root is 0..Max, known at compile time (X.691 14).
+    template <bool Extensible, std::uint32_t Max>
+    bool decodeEnumerated(ENUMERATED& value)
+    {
+        if constexpr (Extensible) {
+            if (atEnd())
+                return false;
+            if (decodeSingleBit())
+                return decodeEnumeratedExtension(value);
+        }
+        std::uint32_t v = 0;
+        if (!decodeUnsigned(0, Max, v))
+            return false;
+        value.setValue(static_cast<int>(v));
+        return true;
+    }
+    // An INTEGER without constraint (X.691 13.2.6), as do_visit reads it;
+    // inline for the usual aligned case of a one-octet length of 1 to 4.
+    bool decodeUnconstrained(INTEGER& value)
+    {
+        if (aligned_ && value.constraint() == NoConstraint) {
+            byteAlign();
+            const unsigned length = end_ - current_ >= 5 ? current_[0] : 0;
+            if (length >= 1 && length <= 4) [[likely]] {
+                std::uint32_t v = 0;
+                for (unsigned i = 1; i <= length; ++i)
+                    v = (v << 8) | current_[i];
+                // The sign bit of the first octet extends (two's complement).
+                if (length < 4 && (current_[1] & 0x80) != 0)
+                    v |= ~0u << (8 * length);
+                current_ += 1 + length;
+                value.setValue(static_cast<int>(v));
+                return true;
+            }
+        }
+        return do_visit(value);
+    }
+    // An INTEGER whose constraint is known at compile time (X.691 13.2).
+    template <ConstraintType Kind, std::int32_t Lower, std::uint32_t Upper>
+    bool decodeInteger(INTEGER& value)
+    {
+        if constexpr (Kind == RangeConstraint) {
+            std::uint32_t v = 0;
+            if (!decodeUnsigned(Lower, Upper, v))
+                return false;
+            value.setValue(static_cast<int>(v));
+            return true;
+        } else {
+            return do_visit(value);
+        }
+    }
+    // X.691 20: a SEQUENCE OF, each element by `element(decoder, element)`.
+    template <class Element>
+    bool decodeList(SEQUENCE_OF_Base& value, Element element)
+    {
+        std::uint32_t count = 0;
+        if (!decodeConstrainedLength(value, count) || count > MaximumArraySize)
+            return false;
+        value.resize(count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            if (!element(*this, value.elementAt(i))) {
+                value.erase(i, value.size());
+                return false;
+            }
+        }
+        return true;
+    }
+    // X.691 19.1-19.3 for a SEQUENCE whose counts the caller knows: the
+    // extension bit and the presence bitmap (at most 32 optional fields) as
+    // preVisitExtensionRoots reads them; `present` gets the presence bits,
+    // the first optional field's highest.
+    template <bool Extensible, unsigned Optional>
+    int decodeSequencePreamble(SEQUENCE& seq, std::uint32_t& present)
+    {
+        static_assert(Optional <= 32);
+        bool extension = false;
+        if constexpr (Extensible) {
+            if (atEnd())
+                return fail;
+            extension = decodeSingleBit();
+        }
+        present = 0;
+        if constexpr (Optional > 0) {
+            if (!decodeMultiBit(Optional, present))
+                return fail;
+            BitMap& map = seq.optionalMap();
+            if (map.size() != Optional) [[unlikely]]
+                map.resize(Optional);
+            unsigned char* bytes = map.data();
+            std::uint32_t v = present << (32 - Optional);
+            for (unsigned k = 0; k < (Optional + 7) / 8; ++k, v <<= 8)
+                bytes[k] = static_cast<unsigned char>(v >> 24);
+        }
+        if (seq.extensionMap().size() != 0) [[unlikely]]
+            seq.extensionMap().resize(0);
+        return extension ? goOn : rootOnly;
+    }
+    // X.691 23.6-23.8 for a CHOICE whose counts the caller knows, as
+    // decodeChoicePreamle reads it.
+    template <bool Extensible, std::uint32_t Root>
+    int decodeChoiceIndex(memento_type& memento)
+    {
+        memento = memento_type{};
+        if constexpr (Extensible || Root > 1) {
+            if (atEnd())
+                return -1;
+        }
+        if constexpr (Extensible) {
+            if (decodeSingleBit())
+                return decodeExtensionIndex(Root, memento);
+        }
+        if constexpr (Root > 1) {
+            std::uint32_t index = 0;
+            if (!decodeUnsigned(0, Root - 1, index) || index >= Root)
+                return -1;
+            return static_cast<int>(index);
+        }
+        return 0;
+    }
+    // The alternative `index` of `choice`, created as a default T unless it
+    // is already the selection.
+    template <class T>
+    static AbstractData& selectAs(CHOICE& choice, int index)
+    {
+        if (index == choice.currentSelection() && choice.alternative() != nullptr)
+            return *choice.alternative();
+        return *choice.setSelection(index, new T());
+    }
+    // X.691 19.7-19.9: the extension additions of `seq` after its root, when
+    // preVisitExtensionRoots said they follow.
+    bool decodeSequenceExtensions(SEQUENCE& seq);
+    // X.691 23.8: the extension alternative `index` of `choice`, which
+    // decodeChoicePreamle found in the open type that ends at `memento`.
+    bool decodeChoiceExtension(CHOICE& choice, int index, const memento_type& memento);
+    // A root alternative `index` made the selection (kept when it already is).
+    static bool selectForDecode(CHOICE& choice, int index)
+    {
+        if (index == choice.currentSelection() && choice.alternative() != nullptr)
+            return true;
+        choice.setSelectionIndex(index);
+        return choice.createSelection();
+    }
     // The count of a sized type (string, SEQUENCE OF): the extension bit of
     // an extensible size, then the length, within the size constraint unless
     // that bit said otherwise. `*sized`, when given: the constraint applied.
@@ -247,6 +523,13 @@ private:
     template <class String, class Convert>
     bool decodeCharacters(String& value, std::uint32_t count, unsigned bits, Convert convert);
     bool skipOpenType();
+    // After the extension bit: an ENUMERATED value beyond the root.
+    bool decodeEnumeratedExtension(ENUMERATED& value);
+    // X.691 23.8: after the extension bit, the index of an extension
+    // alternative and the end of its open type.
+    int decodeExtensionIndex(std::uint32_t rootCount, memento_type& memento);
+    // X.691 11.5.7: the octet-aligned cases of a constrained whole number.
+    bool decodeUnsignedOctets(std::int32_t lower, std::uint32_t range, std::uint32_t& out);
 
     CoderEnv* env_;
     const unsigned char* current_;

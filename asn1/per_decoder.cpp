@@ -101,22 +101,12 @@ bool PERDecoder::decodeSmallUnsigned(std::uint32_t& out)
     return read_octets(*this, k, out);
 }
 
-// X.691 11.5
-bool PERDecoder::decodeUnsigned(std::int32_t lower, std::uint32_t upper, std::uint32_t& out)
+// X.691 11.5.7 (the bit-field case is inline in decodeUnsigned).
+bool PERDecoder::decodeUnsignedOctets(std::int32_t lower, std::uint32_t range, std::uint32_t& out)
 {
-    const std::uint32_t range = upper - static_cast<std::uint32_t>(lower) + 1u;
-    if (range == 1) {
-        out = static_cast<std::uint32_t>(lower);
-        return true;
-    }
-    if (atEnd())
-        return false;
     const unsigned bits = CountBits(range);
     std::uint32_t offset = 0;
-    if (!aligned_ || (range != 0 && range <= 255)) {
-        if (!decodeMultiBit(bits, offset))
-            return false;
-    } else if (bits <= 8) {
+    if (bits <= 8) {
         if (!read_octets(*this, 1, offset))
             return false;
     } else if (bits <= 16) {
@@ -251,24 +241,28 @@ bool PERDecoder::do_visit(INTEGER& value)
     return true;
 }
 
+bool PERDecoder::decodeEnumeratedExtension(ENUMERATED& value)
+{
+    std::uint32_t small = 0;
+    if (!decodeSmallUnsigned(small) || small == 0)
+        return false;
+    std::uint32_t v = 0;
+    // The value model holds an int: a larger number is no enumerator (it
+    // would read back negative, which no encoder writes).
+    if (!decodeUnsigned(0, small - 1, v) || v > 0x7FFFFFFFu)
+        return false;
+    value.setValue(static_cast<int>(v));
+    return true;
+}
+
 bool PERDecoder::do_visit(ENUMERATED& value)
 {
     const int max = value.getMaximum();
     if (value.extendable()) {
         if (atEnd())
             return false;
-        if (decodeSingleBit()) {
-            std::uint32_t small = 0;
-            if (!decodeSmallUnsigned(small) || small == 0)
-                return false;
-            std::uint32_t v = 0;
-            // The value model holds an int: a larger number is no enumerator
-            // (it would read back negative, which no encoder writes).
-            if (!decodeUnsigned(0, small - 1, v) || v > 0x7FFFFFFFu)
-                return false;
-            value.setValue(static_cast<int>(v));
-            return true;
-        }
+        if (decodeSingleBit())
+            return decodeEnumeratedExtension(value);
     }
     if (max < 0)
         return false;
@@ -415,22 +409,9 @@ int PERDecoder::decodeChoicePreamle(CHOICE& choice, memento_type& memento)
     // A CHOICE that writes no bits of its own may stand at the end of input.
     if ((info->extensible || info->rootCount > 1) && atEnd())
         return -1;
-    if (info->extensible && decodeSingleBit()) {
-        // X.691 23.8: extension alternative as an open type.
-        if (!decodeSmallUnsigned(index))
-            return -1;
-        if (index > 0xFFFFFFFFu - info->rootCount)
-            return -1;
-        index += info->rootCount;
-        std::uint32_t length = 0;
-        if (!decodeLength(0, UnboundedLength, length))
-            return -1;
-        byteAlign();
-        if (length > static_cast<std::size_t>(end_ - current_))
-            return -1;
-        memento.position = current_ + length;
-        memento.bitPosition = 8;
-    } else if (info->rootCount > 1) {
+    if (info->extensible && decodeSingleBit())
+        return decodeExtensionIndex(info->rootCount, memento);
+    if (info->rootCount > 1) {
         if (!decodeUnsigned(0, info->rootCount - 1, index))
             return -1;
         if (index >= info->rootCount)
@@ -439,20 +420,41 @@ int PERDecoder::decodeChoicePreamle(CHOICE& choice, memento_type& memento)
     return static_cast<int>(std::min<std::uint32_t>(index, 0x7FFFFFFF));
 }
 
+// X.691 23.8: extension alternative as an open type.
+int PERDecoder::decodeExtensionIndex(std::uint32_t rootCount, memento_type& memento)
+{
+    std::uint32_t index = 0;
+    if (!decodeSmallUnsigned(index))
+        return -1;
+    if (index > 0xFFFFFFFFu - rootCount)
+        return -1;
+    index += rootCount;
+    std::uint32_t length = 0;
+    if (!decodeLength(0, UnboundedLength, length))
+        return -1;
+    byteAlign();
+    if (length > static_cast<std::size_t>(end_ - current_))
+        return -1;
+    memento.position = current_ + length;
+    memento.bitPosition = 8;
+    return static_cast<int>(std::min<std::uint32_t>(index, 0x7FFFFFFF));
+}
+
 bool PERDecoder::do_visit(CHOICE& value)
 {
+    if (const PerCoders* coders = value.info()->per)
+        return coders->decode(*this, value);
     memento_type memento;
     const int index = decodeChoicePreamle(value, memento);
     if (index < 0)
         return false;
-    if (memento.position == nullptr) {
-        if (index != value.currentSelection() || value.alternative() == nullptr) {
-            value.setSelectionIndex(index);
-            if (!value.createSelection())
-                return false;
-        }
-        return value.alternative()->accept(*this);
-    }
+    if (memento.position == nullptr)
+        return selectForDecode(value, index) && value.alternative()->accept(*this);
+    return decodeChoiceExtension(value, index, memento);
+}
+
+bool PERDecoder::decodeChoiceExtension(CHOICE& value, int index, const memento_type& memento)
+{
     // An extension alternative: decoded from exactly its open type's octets.
     const char* start = position();
     const char* stop = reinterpret_cast<const char*>(memento.position);
@@ -460,11 +462,8 @@ bool PERDecoder::do_visit(CHOICE& value)
         // Unknown to this system: skipped, the selection marked unknown.
         value.setSelection(CHOICE::unknownSelection_, nullptr);
     } else {
-        if (index != value.currentSelection() || value.alternative() == nullptr) {
-            value.setSelectionIndex(index);
-            if (!value.createSelection())
-                return false;
-        }
+        if (!selectForDecode(value, index))
+            return false;
         PERDecoder inner(start, stop, env_, true);
         if (!value.alternative()->accept(inner))
             return false;
@@ -619,8 +618,26 @@ bool PERDecoder::visitUnknownExtensions(SEQUENCE&)
     return true;
 }
 
+bool PERDecoder::decodeSequenceExtensions(SEQUENCE& seq)
+{
+    const int e = preVisitExtensions(seq);
+    if (e != goOn)
+        return e != fail;
+    const SequenceTypeInfo* info = seq.info();
+    // Presence ids of the additions follow those of the optional root fields.
+    auto presenceId = static_cast<int>(info->optionalCount);
+    for (unsigned i = info->rootFieldCount; i < seq.fieldCount(); ++i) {
+        const int k = visitKnownExtension(seq, static_cast<int>(i), presenceId++);
+        if (k != goOn)
+            return k != fail;
+    }
+    return visitUnknownExtensions(seq);
+}
+
 bool PERDecoder::visit(SEQUENCE& seq)
 {
+    if (const PerCoders* coders = seq.info()->per)
+        return coders->decode(*this, seq);
     return walk(*this, seq);
 }
 

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "asn1/per.hpp"
@@ -10,33 +11,12 @@ unsigned MaximumArraySize = 128;
 
 namespace {
 
-// lower <= value <= upper, signed when the lower bound is negative.
-bool in_range(std::uint32_t value, std::int32_t lower, std::uint32_t upper)
-{
-    if (lower < 0)
-        return static_cast<std::int32_t>(value) >= lower &&
-               static_cast<std::int32_t>(value) <= static_cast<std::int32_t>(upper);
-    return value >= static_cast<std::uint32_t>(lower) && value <= upper;
-}
-
 unsigned octets_for(std::uint32_t value)
 {
     unsigned n = 1;
     while (n < 4 && (value >> (8 * n)) != 0)
         ++n;
     return n;
-}
-
-// Extension additions [0, span) are coded: one past the last known addition
-// that is present.  Bits beyond the known additions are never written.
-std::uint32_t known_extension_span(const SEQUENCE& seq)
-{
-    const std::uint32_t known = seq.info()->knownExtensionCount;
-    const std::uint32_t bits = std::min(known, seq.extensionMap().size());
-    for (std::uint32_t k = bits; k > 0; --k)
-        if (seq.extensionMap().test(k - 1))
-            return k;
-    return 0;
 }
 
 } // namespace
@@ -87,7 +67,15 @@ void PEREncoder::flushOctets()
     if (whole == 0)
         return;
     bits_ -= whole * 8;
-    if (room(whole)) {
+    if (static_cast<std::size_t>(end_ - cur_) >= 8) {
+        // One store of the whole accumulator, oldest bits first; only the
+        // `whole` octets written count.
+        std::uint64_t out = (acc_ >> bits_) << (64 - 8 * whole);
+        if constexpr (std::endian::native == std::endian::little)
+            out = __builtin_bswap64(out);
+        std::memcpy(cur_, &out, 8);
+        cur_ += whole;
+    } else if (room(whole)) {
         for (unsigned i = 0; i < whole; ++i)
             cur_[i] = static_cast<char>(acc_ >> (bits_ + 8 * (whole - 1 - i)));
         cur_ += whole;
@@ -178,20 +166,10 @@ void PEREncoder::encodeSmallUnsigned(std::uint32_t value)
     encodeMultiBit(value, 8 * k);
 }
 
-// X.691 11.5: constrained whole number.
-bool PEREncoder::encodeUnsigned(std::uint32_t value, std::int32_t lower, std::uint32_t upper)
+// X.691 11.5.7 (the bit-field case is inline in encodeUnsigned).
+bool PEREncoder::encodeUnsignedOctets(std::uint32_t offset, std::uint32_t range)
 {
-    if (!in_range(value, lower, upper))
-        return false;
-    const std::uint32_t offset = value - static_cast<std::uint32_t>(lower);
-    const std::uint32_t range = upper - static_cast<std::uint32_t>(lower) + 1u; // 0: 2^32
-    if (range == 1)
-        return true;
     const unsigned bits = CountBits(range);
-    if (!aligned_ || (range != 0 && range <= 255)) {
-        encodeMultiBit(offset, bits); // X.691 11.5.6 bit-field case
-        return true;
-    }
     if (bits <= 8) { // X.691 11.5.7.2: one-octet case
         encodeByte(static_cast<unsigned char>(offset));
         return true;
@@ -237,7 +215,7 @@ bool PEREncoder::encodeConstraint(const ConstrainedObject& object, std::uint32_t
 {
     switch (object.constraint()) {
     case ExtensibleRange: {
-        const bool outside = !in_range(value, object.lowerLimit(), object.upperLimit());
+        const bool outside = !inRange(value, object.lowerLimit(), object.upperLimit());
         encodeSingleBit(outside);
         return outside;
     }
@@ -470,6 +448,8 @@ bool PEREncoder::do_visit(const BMPString& value)
 
 bool PEREncoder::do_visit(const CHOICE& value)
 {
+    if (const PerCoders* coders = value.info()->per)
+        return coders->encode(*this, value);
     const ChoiceTypeInfo* info = value.info();
     const int selection = value.currentSelection();
     if (selection < 0 || static_cast<std::uint32_t>(selection) >= info->totalCount ||
@@ -519,7 +499,7 @@ bool PEREncoder::do_visit(const SEQUENCE_OF_Base& value)
 bool PEREncoder::preVisitExtensionRoots(const SEQUENCE& seq)
 {
     if (seq.info()->extensible)
-        encodeSingleBit(known_extension_span(seq) != 0);
+        encodeSingleBit(extensionSpan(seq) != 0);
     const BitMap& optional = seq.optionalMap();
     encodeBitMap(optional.data(), std::min(optional.size(), seq.info()->optionalCount));
     return true;
@@ -536,7 +516,7 @@ bool PEREncoder::preVisitExtensions(const SEQUENCE& seq)
 {
     if (!seq.info()->extensible)
         return true;
-    const std::uint32_t span = known_extension_span(seq);
+    const std::uint32_t span = extensionSpan(seq);
     if (span == 0)
         return true;
     encodeSmallUnsigned(span - 1);
@@ -552,8 +532,43 @@ bool PEREncoder::visitKnownExtension(const SEQUENCE& seq, int index)
     return field != nullptr && encodeAnyType(field);
 }
 
+std::uint32_t PEREncoder::extensionSpanSlow(const SEQUENCE& seq, std::uint32_t size)
+{
+    const std::uint32_t bits = std::min(seq.info()->knownExtensionCount, size);
+    for (std::uint32_t k = bits; k > 0; --k)
+        if (seq.extensionMap().test(k - 1))
+            return k;
+    return 0;
+}
+
+std::uint32_t PEREncoder::encodeSequencePreambleSlow(const SEQUENCE& seq)
+{
+    preVisitExtensionRoots(seq);
+    std::uint32_t present = 0;
+    const std::uint32_t optional = seq.info()->optionalCount;
+    for (std::uint32_t id = 0; id < optional; ++id)
+        if (seq.hasOptionalField(id))
+            present |= 1u << (optional - 1 - id);
+    return present;
+}
+
+bool PEREncoder::encodeSequenceExtensions(const SEQUENCE& seq)
+{
+    if (seq.extensionMap().size() == 0 || !preVisitExtensions(seq))
+        return seq.extensionMap().size() == 0;
+    const SequenceTypeInfo* info = seq.info();
+    // Presence ids of the additions follow those of the optional root fields.
+    unsigned presenceId = info->optionalCount;
+    for (unsigned i = info->rootFieldCount; i < seq.fieldCount(); ++i, ++presenceId)
+        if (seq.hasOptionalField(presenceId) && !visitKnownExtension(seq, static_cast<int>(i)))
+            return false;
+    return true;
+}
+
 bool PEREncoder::visit(const SEQUENCE& seq)
 {
+    if (const PerCoders* coders = seq.info()->per)
+        return coders->encode(*this, seq);
     return walk(*this, seq);
 }
 

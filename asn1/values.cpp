@@ -594,19 +594,12 @@ FieldVector::~FieldVector()
     detail::Pool::deallocate(slots_, count_ * sizeof(AbstractData*));
 }
 
-void FieldVector::reset(std::uint32_t index, AbstractData* value)
-{
-    AbstractData* old = slots_[index];
-    slots_[index] = value;
-    delete old;
-}
-
-SEQUENCE::SEQUENCE(const SequenceTypeInfo* info)
+SEQUENCE::SEQUENCE(const SequenceTypeInfo* info, bool classCreatesFields)
     : AbstractData(info),
       fields_(info->rootFieldCount + info->knownExtensionCount),
       optionalMap_(info->optionalCount)
 {
-    for (std::uint32_t i = 0; i < info->rootFieldCount; ++i) {
+    for (std::uint32_t i = 0; i < info->rootFieldCount && !classCreatesFields; ++i) {
         const TypeInfo* fieldInfo = info->fieldInfos[i];
         if (info->fieldIds[i] == -1 && fieldInfo != nullptr)
             fields_.reset(i, fieldInfo->create(fieldInfo));

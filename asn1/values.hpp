@@ -615,7 +615,12 @@ public:
     std::uint32_t size() const { return count_; }
     AbstractData* get(std::uint32_t index) const { return slots_[index]; }
     // Takes ownership of `value`, freeing the object it replaces.
-    void reset(std::uint32_t index, AbstractData* value);
+    void reset(std::uint32_t index, AbstractData* value)
+    {
+        AbstractData* old = slots_[index];
+        slots_[index] = value;
+        delete old;
+    }
     void swap(FieldVector& other) noexcept
     {
         std::swap(slots_, other.slots_);
@@ -638,7 +643,7 @@ public:
     // `tags` value that keeps every field's own universal tag.
     static const std::uint32_t defaultTag[1];
 
-    explicit SEQUENCE(const SequenceTypeInfo* info);
+    explicit SEQUENCE(const SequenceTypeInfo* info) : SEQUENCE(info, false) {}
     SEQUENCE(CopyTag, const SEQUENCE& other) : SEQUENCE(other) {}
     SEQUENCE(const SEQUENCE& other);
     SEQUENCE& operator=(const SEQUENCE& other);
@@ -697,6 +702,17 @@ public:
         return static_cast<T&>(fieldForWrite(index));
     }
 
+    // As fieldObject, a missing object created as a default T (the class of
+    // the field's type) without a call through the descriptor.
+    template <class T>
+    AbstractData& fieldObjectOf(unsigned index)
+    {
+        if (AbstractData* field = fields_.get(index))
+            return *field;
+        fields_.reset(index, new T());
+        return *fields_.get(index);
+    }
+
     BitMap& optionalMap() { return optionalMap_; }
     const BitMap& optionalMap() const { return optionalMap_; }
     BitMap& extensionMap() { return extensionMap_; }
@@ -707,6 +723,12 @@ public:
     int do_compare(const AbstractData& other) const override;
     bool do_accept(Visitor& visitor) override;
     bool do_accept(ConstVisitor& visitor) const override;
+
+protected:
+    // `classCreatesFields`: the derived class creates the mandatory root
+    // fields itself (adoptField), each as its own class.
+    SEQUENCE(const SequenceTypeInfo* info, bool classCreatesFields);
+    void adoptField(unsigned index, AbstractData* value) { fields_.reset(index, value); }
 
 private:
     AbstractData& createField(unsigned index);

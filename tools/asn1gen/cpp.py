@@ -11,13 +11,29 @@ from __future__ import annotations
 
 from .schema import (ModuleSet, SchemaError, Type, cpp_name, enum_max, enum_names, presence_ids)
 
+# The runtime class whose PER coder operation (PERDecoder/PEREncoder::do_visit)
+# a field of a builtin type is coded with, called directly.
+_PER_RUNTIME = {
+    "BOOLEAN": "ASN1::BOOLEAN",
+    "OCTET STRING": "ASN1::OCTET_STRING",
+    "IA5String": "ASN1::AbstractString",
+    "NumericString": "ASN1::AbstractString",
+    "PrintableString": "ASN1::AbstractString",
+    "VisibleString": "ASN1::AbstractString",
+    "GeneralString": "ASN1::AbstractString",
+    "INTEGER": "ASN1::INTEGER",
+    "SEQUENCE OF": "ASN1::SEQUENCE_OF_Base",
+    "SET OF": "ASN1::SEQUENCE_OF_Base",
+}
+
 # Members of the runtime classes that a generated member of the same name
 # would hide (an unscoped enumerator inside the class, for instance).
 _RUNTIME_MEMBERS = {
     "create", "clone", "info", "accept", "asInt", "getValue", "setValue",
     "getMaximum", "extendable", "isStrictlyValid", "getName", "setFromName",
     "do_compare", "do_clone", "do_accept", "theInfo", "info_type",
-    "runtime_class", "NamedNumber", "Alt",
+    "runtime_class", "NamedNumber", "Alt", "perDecode", "perEncode", "perCoders",
+    "createFields", "adoptField",
 }
 
 _LEAF = {
@@ -300,8 +316,24 @@ class ModuleEmitter:
                 out.append(f"    using {alias} = {f.cls};")
                 f.setter = (f.setter[0].replace(f.cls, alias), f.setter[1])
                 f.cls = alias
-        out += [f"    {cls}() : {base}(&theInfo) {{}}",
-                f"    explicit {cls}(const info_type* info) : {base}(info) {{}}",
+        if t.kind in ("SEQUENCE", "CHOICE"):
+            out += ["    // Aligned and unaligned PER of this type (in the module's source).",
+                    "    static bool perDecode(ASN1::PERDecoder& d, ASN1::AbstractData& value);",
+                    "    static bool perEncode(ASN1::PEREncoder& e, const ASN1::AbstractData& value);",
+                    "    static const ASN1::PerCoders perCoders;"]
+        if t.kind == "SEQUENCE":
+            # The mandatory root fields made here, each as its own class, not
+            # through the descriptor's create hooks.
+            out += [f"    {cls}() : {base}(&theInfo, true) {{ createFields(); }}",
+                    f"    explicit {cls}(const info_type* info) : {base}(info, info == &theInfo)",
+                    "    {",
+                    "        if (info == &theInfo)",
+                    "            createFields();",
+                    "    }"]
+        else:
+            out += [f"    {cls}() : {base}(&theInfo) {{}}",
+                    f"    explicit {cls}(const info_type* info) : {base}(info) {{}}"]
+        out += [
                 f"    {cls}(ASN1::CopyTag, const runtime_class& other) : "
                 f"{base}(ASN1::copy_tag, other) {{}}",
                 f"    using {base}::operator=;"]
@@ -331,6 +363,11 @@ class ModuleEmitter:
                     out.append(f"    bool has_{f.name}() const {{ return hasOptionalField({pid}); }}")
                     out.append(f"    void include_{f.name}() {{ includeOptionalField({pid}, {i}); }}")
                     out.append(f"    void remove_{f.name}() {{ removeOptionalField({pid}); }}")
+            out += ["", "private:", "    void createFields()", "    {"]
+            ids = presence_ids(t)
+            out += [f"        adoptField({f.index}, new {f.cls}());" for f in fields
+                    if not f.member.extension and ids[f.index] == -1]
+            out.append("    }")
         elif t.kind == "CHOICE":
             for f in fields:
                 a = f.member
@@ -371,10 +408,15 @@ class ModuleEmitter:
                "// Descriptor tables and records; every one is constant-initialised.",
                "",
                f'#include "asn1/modules/{self.name}.hpp"', "",
+               '#include "asn1/per.hpp"', "",
                f"namespace {self.name} {{", ""]
         for td in self.m.types.values():
             out += self.record_lines(td)
             out.append("")
+        for td in self.m.types.values():
+            if td.type.kind in ("SEQUENCE", "CHOICE"):
+                out += self.per_lines(td)
+                out.append("")
         out.append(f"}}  // namespace {self.name}")
         return "\n".join(out) + "\n"
 
@@ -434,6 +476,175 @@ class ModuleEmitter:
                     f"    {ext}, {infos},",
                     f"    {root}, {len(fields)},  // root, root + known extension alternatives",
                     f"    nullptr, {names} }};"]
+        return out
+
+
+    # -- PER coders
+    def per_expr(self, t: Type, obj: str, decode: bool) -> str:
+        """C++ expression coding the value `obj` (an ASN1::AbstractData
+        lvalue) of type `t` with the coder `d` (decode) or `e` (encode)."""
+        c, const = ("d", "") if decode else ("e", "const ")
+        op = "perDecode" if decode else "perEncode"
+        if t.kind == "REF":
+            kind = self.ms.lookup(t.ref).type.kind
+            if kind in ("SEQUENCE", "CHOICE"):
+                return f"{self.qualified(t.ref)}::{op}({c}, {obj})"
+            if kind == "ENUMERATED":
+                et = self.ms.lookup(t.ref).type
+                fn = "decodeEnumerated" if decode else "encodeEnumerated"
+                ext = "true" if et.extensible else "false"
+                return (f"{c}.{fn}<{ext}, {enum_max(et)}u>"
+                        f"(static_cast<{const}ASN1::ENUMERATED&>({obj}))")
+            return f"{obj}.accept({c})"
+        if t.kind == "NULL":
+            # Nothing on the wire (X.691 24), but a decoded field or
+            # alternative still gets its object.
+            return f"(static_cast<void>({obj}), true)" if decode else "true"
+        if t.kind == "INTEGER" and t.value_range is not None and not t.named_numbers:
+            r = t.value_range
+            fn = "decodeInteger" if decode else "encodeInteger"
+            return (f"{c}.{fn}<{_kind_of(r)}, {r.lb}, {_upper(r.ub)}>"
+                    f"(static_cast<{const}ASN1::INTEGER&>({obj}))")
+        if t.kind == "INTEGER" and t.value_range is None and not t.named_numbers:
+            fn = "decodeUnconstrained" if decode else "encodeUnconstrained"
+            return f"{c}.{fn}(static_cast<{const}ASN1::INTEGER&>({obj}))"
+        if t.kind in ("SEQUENCE OF", "SET OF") and t.element.kind == "REF" and \
+                self.ms.lookup(t.element.ref).type.kind in ("SEQUENCE", "CHOICE"):
+            fn = "decodeList" if decode else "encodeList"
+            coder = "ASN1::PERDecoder" if decode else "ASN1::PEREncoder"
+            elem = self.qualified(t.element.ref)
+            return (f"{c}.{fn}(static_cast<{const}ASN1::SEQUENCE_OF_Base&>({obj}), "
+                    f"[]({coder}& x, {const}ASN1::AbstractData& v) {{ return {elem}::{op}(x, v); }})")
+        if t.kind in _PER_RUNTIME and not t.named_numbers:
+            return f"{c}.do_visit(static_cast<{const}{_PER_RUNTIME[t.kind]}&>({obj}))"
+        return f"{obj}.accept({c})"
+
+    def per_lines(self, td) -> list:
+        t = td.type
+        cls = cpp_name(td.name)
+        fields = self.fields(td)
+        if t.kind == "SEQUENCE":
+            return self.per_sequence(cls, t, fields)
+        return self.per_choice(cls, t, fields)
+
+    def per_sequence(self, cls: str, t: Type, fields: list) -> list:
+        ids = presence_ids(t)
+        optional = sum(1 for c in t.components if c.optional and not c.extension)
+        root = [f for f in fields if not f.member.extension]
+        ext = "true" if t.extensible else "false"
+        # Up to 32 presence bits are held in one number; more go through the
+        # value's bitmap.
+        small = optional <= 32
+        head = (f"X.691 19.1-19.3: {'extension bit, ' if t.extensible else ''}"
+                f"presence bitmap of {optional} bit{'s' if optional != 1 else ''}")
+
+        def present(pid):
+            return f"(present & 0x{1 << (optional - 1 - pid):x}u) != 0" if small \
+                else f"seq.hasOptionalField({pid})"
+
+        out = [f"// {cls}: X.691 19 (SEQUENCE)",
+               f"bool {cls}::perDecode(ASN1::PERDecoder& d, ASN1::AbstractData& value)",
+               "{",
+               "    auto& seq = static_cast<ASN1::SEQUENCE&>(value);",
+               f"    // {head}"]
+        if small:
+            out += ["    std::uint32_t present = 0;",
+                    f"    const int root = d.decodeSequencePreamble<{ext}, {optional}>(seq, present);"]
+        else:
+            out.append("    const int root = d.preVisitExtensionRoots(seq);")
+        out += ["    if (root == ASN1::Visitor::fail)", "        return false;"]
+        if small and optional == 0:
+            out.append("    (void)present;")
+        for f in root:
+            i, c = f.index, f.member
+            expr = self.per_expr(c.type, f"seq.fieldObjectOf<{f.cls}>({i})", True)
+            if ids[i] == -1:
+                out += [f"    if (!{expr})  // {c.name}", "        return false;"]
+            else:
+                out += [f"    if ({present(ids[i])} && !{expr})  // {c.name}",
+                        "        return false;"]
+        if t.extensible:
+            out += ["    // X.691 19.7-19.9: the additions, known or skipped",
+                    "    return root != ASN1::Visitor::goOn || d.decodeSequenceExtensions(seq);"]
+        else:
+            out.append("    return true;")
+        out += ["}", "",
+                f"bool {cls}::perEncode(ASN1::PEREncoder& e, const ASN1::AbstractData& value)",
+                "{",
+                "    const auto& seq = static_cast<const ASN1::SEQUENCE&>(value);",
+                f"    // {head}"]
+        if small and optional > 0:
+            out.append(f"    const std::uint32_t present = e.encodeSequencePreamble<{ext}, {optional}>(seq);")
+        elif small:
+            out.append(f"    e.encodeSequencePreamble<{ext}, 0>(seq);")
+        else:
+            out.append("    e.preVisitExtensionRoots(seq);")
+        if root:
+            out.append("    const ASN1::AbstractData* f = nullptr;")
+        for f in root:
+            i, c = f.index, f.member
+            expr = self.per_expr(c.type, "*f", False)
+            test = f"(f = seq.fieldAt({i})) == nullptr || !{expr}"
+            if ids[i] == -1:
+                out += [f"    if ({test})  // {c.name}", "        return false;"]
+            else:
+                out += [f"    if ({present(ids[i])} && ({test}))  // {c.name}",
+                        "        return false;"]
+        if t.extensible:
+            out += ["    // X.691 19.7-19.8", "    return e.encodeSequenceExtensions(seq);"]
+        else:
+            out.append("    return true;")
+        out += ["}", "",
+                f"constinit const ASN1::PerCoders {cls}::perCoders = {{ &{cls}::perDecode, &{cls}::perEncode }};"]
+        return out
+
+    def per_choice(self, cls: str, t: Type, fields: list) -> list:
+        root = sum(1 for a in t.alternatives if not a.extension)
+        ext = "true" if t.extensible else "false"
+        out = [f"// {cls}: X.691 23 (CHOICE)",
+               f"bool {cls}::perDecode(ASN1::PERDecoder& d, ASN1::AbstractData& value)",
+               "{",
+               "    auto& choice = static_cast<ASN1::CHOICE&>(value);",
+               "    // X.691 23.6-23.8: extension bit, index",
+               "    ASN1::PERDecoder::memento_type memento;",
+               f"    const int index = d.decodeChoiceIndex<{ext}, {root}>(memento);",
+               "    if (index < 0)",
+               "        return false;"]
+        if t.extensible:
+            out += ["    if (memento.position != nullptr)",
+                    "        return d.decodeChoiceExtension(choice, index, memento);"]
+        out.append("    switch (index) {")
+        for f in fields:
+            if f.member.extension:
+                break
+            obj = f"ASN1::PERDecoder::selectAs<{f.cls}>(choice, {f.index})"
+            expr = self.per_expr(f.member.type, obj, True)
+            out += [f"    case {f.index}:  // {f.member.name}", f"        return {expr};"]
+        out += ["    default:", "        return false;", "    }", "}", "",
+                f"bool {cls}::perEncode(ASN1::PEREncoder& e, const ASN1::AbstractData& value)",
+                "{",
+                "    const auto& choice = static_cast<const ASN1::CHOICE&>(value);",
+                "    const ASN1::AbstractData* a = choice.alternative();",
+                "    if (a == nullptr)",
+                "        return false;",
+                "    switch (choice.currentSelection()) {"]
+        for i, a in enumerate(t.alternatives):
+            out.append(f"    case {i}:  // {a.name}")
+            if a.extension:
+                out += ["        // X.691 23.8: extension bit, normally small index, open type",
+                        "        e.encodeSingleBit(true);",
+                        f"        e.encodeSmallUnsigned({i - root});",
+                        "        return e.encodeAnyType(a);"]
+                continue
+            if t.extensible:
+                out.append("        e.encodeSingleBit(false);  // X.691 23.5")
+            expr = self.per_expr(a.type, "*a", False)
+            if root > 1:
+                out.append(f"        return e.encodeUnsigned({i}, 0, {root - 1}) && {expr};  // X.691 23.7")
+            else:
+                out.append(f"        return {expr};")
+        out += ["    default:", "        return false;", "    }", "}", "",
+                f"constinit const ASN1::PerCoders {cls}::perCoders = {{ &{cls}::perDecode, &{cls}::perEncode }};"]
         return out
 
 
