@@ -34,6 +34,19 @@ PEREncoder::PEREncoder(std::vector<char>& output, bool aligned, Growing)
 
 bool PEREncoder::append(const AbstractData& value, std::vector<char>& out, bool aligned)
 {
+    // Most messages fit on the stack: coded there and copied once, the
+    // vector is not grown (and zero-filled) ahead of the writes.
+    {
+        char local[1024];
+        PEREncoder encoder(local, local + sizeof local, aligned);
+        std::size_t octets = 0;
+        if (value.accept(encoder) && encoder.finish(octets)) {
+            out.insert(out.end(), local, local + octets);
+            return true;
+        }
+        if (!encoder.overflow_)
+            return false;
+    }
     const std::size_t start = out.size();
     PEREncoder encoder(out, aligned, Growing{});
     std::size_t octets = 0;

@@ -579,14 +579,6 @@ void BitMap::swap(BitMap& other) noexcept
     std::memcpy(other.local_, tmp, sizeof tmp);
 }
 
-FieldVector::FieldVector(std::uint32_t count) : count_(count)
-{
-    if (count == 0)
-        return;
-    slots_ = static_cast<AbstractData**>(detail::Pool::allocate(count * sizeof(AbstractData*)));
-    std::fill_n(slots_, count, nullptr);
-}
-
 FieldVector::~FieldVector()
 {
     for (std::uint32_t i = 0; i < count_; ++i)
@@ -594,11 +586,9 @@ FieldVector::~FieldVector()
     detail::Pool::deallocate(slots_, count_ * sizeof(AbstractData*));
 }
 
-SEQUENCE::SEQUENCE(const SequenceTypeInfo* info, bool classCreatesFields)
-    : AbstractData(info),
-      fields_(info->rootFieldCount + info->knownExtensionCount),
-      optionalMap_(info->optionalCount)
+void SEQUENCE::createDefaultFields(bool classCreatesFields)
 {
+    const SequenceTypeInfo* info = this->info();
     for (std::uint32_t i = 0; i < info->rootFieldCount && !classCreatesFields; ++i) {
         const TypeInfo* fieldInfo = info->fieldInfos[i];
         if (info->fieldIds[i] == -1 && fieldInfo != nullptr)

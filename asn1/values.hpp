@@ -607,7 +607,14 @@ private:
 class FieldVector {
 public:
     FieldVector() noexcept = default;
-    explicit FieldVector(std::uint32_t count);
+    explicit FieldVector(std::uint32_t count) : count_(count)
+    {
+        if (count == 0)
+            return;
+        slots_ = static_cast<AbstractData**>(detail::Pool::allocate(count * sizeof(AbstractData*)));
+        for (std::uint32_t i = 0; i < count; ++i)
+            slots_[i] = nullptr;
+    }
     FieldVector(const FieldVector&) = delete;
     FieldVector& operator=(const FieldVector&) = delete;
     ~FieldVector();
@@ -621,6 +628,8 @@ public:
         slots_[index] = value;
         delete old;
     }
+    // `index` holds no object yet.
+    void adopt(std::uint32_t index, AbstractData* value) { slots_[index] = value; }
     void swap(FieldVector& other) noexcept
     {
         std::swap(slots_, other.slots_);
@@ -727,11 +736,24 @@ public:
 protected:
     // `classCreatesFields`: the derived class creates the mandatory root
     // fields itself (adoptField), each as its own class.
-    SEQUENCE(const SequenceTypeInfo* info, bool classCreatesFields);
-    void adoptField(unsigned index, AbstractData* value) { fields_.reset(index, value); }
+    // Inline: a generated class's own fields follow at once, and most types
+    // have no additions present by default.
+    SEQUENCE(const SequenceTypeInfo* info, bool classCreatesFields)
+        : AbstractData(info),
+          fields_(info->rootFieldCount + info->knownExtensionCount),
+          optionalMap_(info->optionalCount)
+    {
+        if (!classCreatesFields || info->defaultExtensionBits != nullptr) [[unlikely]]
+            createDefaultFields(classCreatesFields);
+    }
+    // Into a slot the constructor left empty.
+    void adoptField(unsigned index, AbstractData* value) { fields_.adopt(index, value); }
 
 private:
     AbstractData& createField(unsigned index);
+    // The mandatory root fields (unless the class makes them) and the
+    // additions present by default, each from its descriptor.
+    void createDefaultFields(bool classCreatesFields);
     const AbstractData& absentField(unsigned index) const;
 
     FieldVector fields_;
