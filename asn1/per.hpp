@@ -235,7 +235,29 @@ private:
     // size, as preVisitExtensionRoots writes it.
     std::uint32_t encodeSequencePreambleSlow(const SEQUENCE& seq);
     // Writes the whole octets of the accumulator; at most 7 bits stay.
-    void flushOctets();
+    // Inline while 8 octets of room are left: one store, whatever the count.
+    [[gnu::always_inline]] void flushOctets()
+    {
+        const unsigned whole = bits_ / 8;
+        if (whole == 0)
+            return;
+        if (end_ - cur_ < 8) [[unlikely]] {
+            flushOctetsNearEnd(whole);
+            return;
+        }
+        const unsigned bits = bits_ - whole * 8;
+        const std::uint64_t acc = acc_;
+        // The whole accumulator, oldest bits first; only `whole` octets count.
+        std::uint64_t out = (acc >> bits) << (64 - 8 * whole);
+        if constexpr (std::endian::native == std::endian::little)
+            out = __builtin_bswap64(out);
+        char* cur = cur_;
+        bits_ = bits;
+        acc_ = acc & ((std::uint64_t{1} << bits) - 1u);
+        cur_ = cur + whole;
+        std::memcpy(cur, &out, 8);
+    }
+    void flushOctetsNearEnd(unsigned whole);
     // Room for `count` more octets at cur_; false (and nothing written from
     // then on) when the caller's buffer is full.
     bool room(std::size_t count) { return static_cast<std::size_t>(end_ - cur_) >= count || grow(count); }

@@ -74,21 +74,10 @@ bool PEREncoder::finish(std::size_t& octets)
     return !overflow_;
 }
 
-void PEREncoder::flushOctets()
+void PEREncoder::flushOctetsNearEnd(unsigned whole)
 {
-    const unsigned whole = bits_ / 8;
-    if (whole == 0)
-        return;
     bits_ -= whole * 8;
-    if (static_cast<std::size_t>(end_ - cur_) >= 8) {
-        // One store of the whole accumulator, oldest bits first; only the
-        // `whole` octets written count.
-        std::uint64_t out = (acc_ >> bits_) << (64 - 8 * whole);
-        if constexpr (std::endian::native == std::endian::little)
-            out = __builtin_bswap64(out);
-        std::memcpy(cur_, &out, 8);
-        cur_ += whole;
-    } else if (room(whole)) {
+    if (room(whole)) {
         for (unsigned i = 0; i < whole; ++i)
             cur_[i] = static_cast<char>(acc_ >> (bits_ + 8 * (whole - 1 - i)));
         cur_ += whole;
