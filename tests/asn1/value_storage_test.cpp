@@ -114,3 +114,18 @@ TEST(Asn1ValueStorage, AFailedAppendLeavesTheVectorAsItWas)
     ASSERT_TRUE(ASN1Test::EncodePer(p, alone));
     EXPECT_EQ(std::vector<char>(out.begin() + 4, out.end()), alone);
 }
+
+TEST(Asn1ValueStorage, AnAppendLongerThanTheStackBufferIsWhole)
+{
+    // 3000 octets do not fit where an append codes first; coded again
+    // straight into the vector, after what it held.
+    OCTET_STRING big(3000, 'z');
+    std::vector<char> out{'k'};
+    ASSERT_TRUE(PEREncoder::append(big, out, true));
+    ASSERT_EQ(out.size(), 1u + 2u + 3000u);
+    EXPECT_EQ(hex(std::vector<char>(out.begin(), out.begin() + 4)), "6B 8B B8 7A"); // X.691 11.9.3.7
+    EXPECT_EQ(out.back(), 'z');
+    OCTET_STRING back;
+    ASSERT_TRUE(ASN1Test::DecodePer(std::vector<char>(out.begin() + 1, out.end()), back));
+    EXPECT_EQ(back.do_compare(big), 0);
+}
