@@ -13,6 +13,7 @@
 // extension-presence map of a SEQUENCE ends at its last present addition;
 // open-type contents are always coded in the aligned variant.
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -287,20 +288,47 @@ public:
 
     PERDecoder(const char* first, const char* last, CoderEnv* env, bool aligned)
         : env_(env),
-          current_(reinterpret_cast<const unsigned char*>(first)),
-          end_(reinterpret_cast<const unsigned char*>(last)),
+          first_(reinterpret_cast<const unsigned char*>(first)),
+          end_(first_ + std::min<std::size_t>(static_cast<std::size_t>(last - first), MaximumInput)),
+          limit_(static_cast<std::size_t>(end_ - first_) * 8),
           aligned_(aligned)
     {}
 
     using Visitor::do_visit;
     bool do_visit(Null& value) override;
-    bool do_visit(BOOLEAN& value) override;
+    // X.691 12: one bit.
+    [[gnu::always_inline]] bool do_visit(BOOLEAN& value) override
+    {
+        std::uint32_t bit = 0;
+        if (!decodeMultiBit(1, bit))
+            return false;
+        value.setValue(bit != 0);
+        return true;
+    }
     bool do_visit(INTEGER& value) override;
     bool do_visit(ENUMERATED& value) override;
     bool do_visit(OBJECT_IDENTIFIER& value) override;
     bool do_visit(OCTET_STRING& value) override;
     bool do_visit(BIT_STRING& value) override;
-    bool do_visit(AbstractString& value) override;
+    // Inline for the usual aligned string of octets with a one-octet length
+    // (X.691 11.9.3.6); the others as decodeString reads them.
+    bool do_visit(AbstractString& value) override
+    {
+        const StringTypeInfo* info = value.info();
+        // Without a size bound the length is unbounded and the characters
+        // whole octets, copied as they are (X.691 30.5.7).
+        if (aligned_ && value.constraint() <= LowerBoundOnly && info->alignedBits == 8) {
+            byteAlign();
+            const unsigned char* p = current();
+            const std::size_t left = static_cast<std::size_t>(end_ - p);
+            if (left > 0 && p[0] < 0x80 && p[0] < left && p[0] <= MaximumStringSize) [[likely]] {
+                value.assign(reinterpret_cast<const char*>(p) + 1, p[0]);
+                pos_ += 8 * (1 + std::size_t{p[0]});
+                return true;
+            }
+        }
+        return decodeString(value);
+    }
     bool do_visit(BMPString& value) override;
     bool do_visit(CHOICE& value) override;
     bool do_visit(SEQUENCE_OF_Base& value) override;
@@ -315,14 +343,13 @@ public:
     bool visitUnknownExtensions(SEQUENCE& seq) override;
     bool visit(SEQUENCE& seq) override;
 
-    std::size_t getBitsLeft() const
-    {
-        return static_cast<std::size_t>(end_ - current_) * 8 + bitPosition_ - 8;
-    }
-    bool atEnd() const { return current_ == end_; }
-    void byteAlign();
+    std::size_t getBitsLeft() const { return limit_ - pos_; }
+    bool atEnd() const { return pos_ == limit_; }
+    // X.691 11.1: to the next octet boundary (never past the end: the input
+    // is whole octets).
+    void byteAlign() { pos_ = (pos_ + 7) & ~std::size_t{7}; }
     void setPosition(const char* position);
-    const char* position() const { return reinterpret_cast<const char*>(current_); }
+    const char* position() const { return reinterpret_cast<const char*>(current()); }
 
     [[gnu::always_inline]] bool decodeSingleBit() // 0 when no bit is left
     {
@@ -333,22 +360,10 @@ public:
     // one load, one shift, whatever the alignment.
     [[gnu::always_inline]] bool decodeMultiBit(unsigned count, std::uint32_t& out)
     {
-        if (count > 32 || count > getBitsLeft())
+        if (count > 32 || count > limit_ - pos_)
             return false;
-        const unsigned used = 8u - bitPosition_;
-        std::uint64_t window = 0;
-        if (end_ - current_ >= 8) [[likely]] {
-            std::memcpy(&window, current_, 8);
-            if constexpr (std::endian::native == std::endian::little)
-                window = __builtin_bswap64(window);
-        } else {
-            window = tailWindow((used + count + 7) / 8);
-        }
-        // Two shifts: a count of 0 must give 0, not a shift by 64.
-        out = static_cast<std::uint32_t>(((window << used) >> 1) >> (63 - count));
-        const unsigned total = used + count;
-        current_ += total / 8;
-        bitPosition_ = static_cast<std::uint16_t>(8 - total % 8);
+        out = peekBits(count);
+        pos_ += count;
         return true;
     }
     bool decodeBitMap(unsigned char* bytes, std::uint32_t count);
@@ -363,8 +378,6 @@ public:
             out = static_cast<std::uint32_t>(lower);
             return true;
         }
-        if (atEnd())
-            return false;
         if (!aligned_ || (range != 0 && range <= 255)) {
             std::uint32_t offset = 0;
             if (!decodeMultiBit(CountBits(range), offset))
@@ -374,10 +387,60 @@ public:
         }
         return decodeUnsignedOctets(lower, range, out);
     }
+    // X.691 11.5 with the bounds known at compile time: every case inline.
+    template <std::int32_t Lower, std::uint32_t Upper>
+    [[gnu::always_inline]] bool decodeUnsigned(std::uint32_t& out)
+    {
+        constexpr std::uint32_t range = Upper - static_cast<std::uint32_t>(Lower) + 1u; // 0: 2^32
+        std::uint32_t offset = 0;
+        if constexpr (range == 1) {
+            out = static_cast<std::uint32_t>(Lower);
+            return true;
+        } else if constexpr (range != 0 && range <= 255) {
+            if (!decodeMultiBit(CountBits(range), offset)) // X.691 11.5.6
+                return false;
+        } else {
+            if (!aligned_) {
+                if (!decodeMultiBit(CountBits(range), offset)) // X.691 11.5.6
+                    return false;
+            } else if constexpr (range != 0 && range <= 65536) {
+                // X.691 11.5.7.2-11.5.7.3: one or two octets, aligned.
+                byteAlign();
+                if (!decodeMultiBit(range <= 256 ? 8 : 16, offset))
+                    return false;
+            } else {
+                // X.691 11.5.7.4: the octet count as a whole number 1..n
+                // (11.9.4.1, a bit-field), then the octets, aligned.
+                constexpr unsigned n = (CountBits(range) + 7) / 8;
+                std::uint32_t k = 0;
+                if (!decodeMultiBit(CountBits(n), k))
+                    return false;
+                byteAlign();
+                if (!decodeMultiBit(8 * (k + 1), offset))
+                    return false;
+            }
+        }
+        out = offset + static_cast<std::uint32_t>(Lower);
+        return true;
+    }
     // An ENUMERATED whose root is 0..Max, known at compile time (X.691 14).
     template <bool Extensible, std::uint32_t Max>
     bool decodeEnumerated(ENUMERATED& value)
     {
+        if constexpr (Extensible && Max < 255) {
+            // The extension bit and a root value in one read while both are
+            // there; an extension value is read again after its bit.
+            constexpr unsigned width = CountBits(Max + 1);
+            std::uint32_t bits = 0;
+            if (decodeMultiBit(1 + width, bits)) [[likely]] {
+                if ((bits >> width) != 0) {
+                    pos_ -= width;
+                    return decodeEnumeratedExtension(value);
+                }
+                value.setValue(static_cast<int>(bits));
+                return true;
+            }
+        }
         if constexpr (Extensible) {
             if (atEnd())
                 return false;
@@ -385,27 +448,27 @@ public:
                 return decodeEnumeratedExtension(value);
         }
         std::uint32_t v = 0;
-        if (!decodeUnsigned(0, Max, v))
+        if (!decodeUnsigned<0, Max>(v))
             return false;
         value.setValue(static_cast<int>(v));
         return true;
     }
     // An INTEGER without constraint (X.691 13.2.6), as do_visit reads it;
-    // inline for the usual aligned case of a one-octet length of 1 to 4.
+    // inline for the usual aligned case of a one-octet length (11.9.3.6) of
+    // 1 to 4.
     bool decodeUnconstrained(INTEGER& value)
     {
         if (aligned_ && value.constraint() == NoConstraint) {
             byteAlign();
-            const unsigned length = end_ - current_ >= 5 ? current_[0] : 0;
-            if (length >= 1 && length <= 4) [[likely]] {
-                std::uint32_t v = 0;
-                for (unsigned i = 1; i <= length; ++i)
-                    v = (v << 8) | current_[i];
-                // The sign bit of the first octet extends (two's complement).
-                if (length < 4 && (current_[1] & 0x80) != 0)
-                    v |= ~0u << (8 * length);
-                current_ += 1 + length;
-                value.setValue(static_cast<int>(v));
+            const unsigned char* p = current();
+            const std::size_t left = static_cast<std::size_t>(end_ - p);
+            const unsigned length = left > 1 ? p[0] : 0;
+            if (length >= 1 && length <= 4 && length < left) [[likely]] {
+                // The octets after the length, the first one's sign bit
+                // extended by the arithmetic shift (two's complement).
+                const auto window = static_cast<std::int64_t>(windowAt(p) << 8);
+                value.setValue(static_cast<int>(static_cast<std::uint32_t>(window >> (64 - 8 * length))));
+                pos_ += 8 * (1 + std::size_t{length});
                 return true;
             }
         }
@@ -417,7 +480,7 @@ public:
     {
         if constexpr (Kind == RangeConstraint) {
             std::uint32_t v = 0;
-            if (!decodeUnsigned(Lower, Upper, v))
+            if (!decodeUnsigned<Lower, Upper>(v))
                 return false;
             value.setValue(static_cast<int>(v));
             return true;
@@ -450,15 +513,24 @@ public:
     {
         static_assert(Optional <= 32);
         bool extension = false;
-        if constexpr (Extensible) {
-            if (atEnd())
-                return fail;
-            extension = decodeSingleBit();
-        }
         present = 0;
-        if constexpr (Optional > 0) {
-            if (!decodeMultiBit(Optional, present))
+        if constexpr (Extensible && Optional < 32) {
+            // The extension bit and the presence bits in one read.
+            std::uint32_t bits = 0;
+            if (!decodeMultiBit(1 + Optional, bits))
                 return fail;
+            extension = (bits >> Optional) != 0;
+            present = bits & ((1u << Optional) - 1u);
+        } else {
+            if constexpr (Extensible) {
+                if (atEnd())
+                    return fail;
+                extension = decodeSingleBit();
+            }
+            if (Optional > 0 && !decodeMultiBit(Optional, present))
+                return fail;
+        }
+        if constexpr (Optional > 0) {
             BitMap& map = seq.optionalMap();
             if (map.size() != Optional) [[unlikely]]
                 map.resize(Optional);
@@ -477,6 +549,19 @@ public:
     int decodeChoiceIndex(memento_type& memento)
     {
         memento = memento_type{};
+        if constexpr (Extensible && Root > 1 && Root <= 255) {
+            // The extension bit and a root index in one read while both are
+            // there; an extension index is read again after its bit.
+            constexpr unsigned width = CountBits(Root);
+            std::uint32_t bits = 0;
+            if (decodeMultiBit(1 + width, bits)) [[likely]] {
+                if ((bits >> width) != 0) {
+                    pos_ -= width;
+                    return decodeExtensionIndex(Root, memento);
+                }
+                return bits < Root ? static_cast<int>(bits) : -1;
+            }
+        }
         if constexpr (Extensible || Root > 1) {
             if (atEnd())
                 return -1;
@@ -487,7 +572,7 @@ public:
         }
         if constexpr (Root > 1) {
             std::uint32_t index = 0;
-            if (!decodeUnsigned(0, Root - 1, index) || index >= Root)
+            if (!decodeUnsigned<0, Root - 1>(index) || index >= Root)
                 return -1;
             return static_cast<int>(index);
         }
@@ -525,15 +610,50 @@ public:
     int decodeChoicePreamle(CHOICE& choice, memento_type& memento);
 
 private:
-    // The `octets` a read needs of the fewer than 8 left, as the top of a
-    // window.
-    std::uint64_t tailWindow(unsigned octets) const
+    // Largest input read: its bit count fits a size_t.
+    static constexpr std::size_t MaximumInput = static_cast<std::size_t>(-1) / 8;
+
+    const unsigned char* current() const { return first_ + (pos_ >> 3); }
+    // The 8 octets from `p` on (p within the input), as one big-endian
+    // number; those past the end read as zeros.
+    [[gnu::always_inline]] std::uint64_t windowAt(const unsigned char* p) const
     {
         std::uint64_t window = 0;
-        for (unsigned i = 0; i < octets; ++i)
-            window |= std::uint64_t{current_[i]} << (56 - 8 * i);
+        const std::ptrdiff_t left = end_ - p;
+        if (left >= 8) [[likely]] {
+            std::memcpy(&window, p, 8);
+        } else if (end_ - first_ >= 8) {
+            // The last 8 octets of the input, moved up below to start at p.
+            std::memcpy(&window, end_ - 8, 8);
+        } else {
+            return shortWindow(p);
+        }
+        if constexpr (std::endian::native == std::endian::little)
+            window = __builtin_bswap64(window);
+        if (left < 8) {
+            // Two shifts: all 8 octets out when p is the end.
+            const auto half = static_cast<unsigned>(32 - 4 * left);
+            window = (window << half) << half;
+        }
         return window;
     }
+    // windowAt for an input shorter than 8 octets.
+    std::uint64_t shortWindow(const unsigned char* p) const
+    {
+        const auto left = static_cast<unsigned>(end_ - p); // 0..7
+        std::uint64_t window = 0;
+        for (unsigned i = 0; i < left; ++i)
+            window |= std::uint64_t{p[i]} << (56 - 8 * i);
+        return window;
+    }
+    // The next `count` bits (at most 32, all there) without moving.
+    [[gnu::always_inline]] std::uint32_t peekBits(unsigned count) const
+    {
+        // Two shifts: a count of 0 must give 0, not a shift by 64.
+        return static_cast<std::uint32_t>(((windowAt(current()) << (pos_ & 7)) >> 1) >> (63 - count));
+    }
+    // A string as do_visit(AbstractString&) reads it outside its inline case.
+    bool decodeString(AbstractString& value);
     // Reads an open type's length and decodes `value` from exactly that many
     // octets; the reader then stands after them.
     bool decodeOpenType(AbstractData* value);
@@ -554,9 +674,10 @@ private:
     bool decodeUnsignedOctets(std::int32_t lower, std::uint32_t range, std::uint32_t& out);
 
     CoderEnv* env_;
-    const unsigned char* current_;
+    const unsigned char* first_;
     const unsigned char* end_;
-    std::uint16_t bitPosition_ = 8; // unread bits left in the current octet
+    std::size_t pos_ = 0; // bits read from first_
+    std::size_t limit_;   // bits in the input
     bool aligned_;
     std::uint32_t unknownExtensions_ = 0; // present additions past the known ones
 };

@@ -7,19 +7,10 @@
 
 namespace ASN1 {
 
-void PERDecoder::byteAlign()
-{
-    if (bitPosition_ != 8) {
-        ++current_;
-        bitPosition_ = 8;
-    }
-}
-
 void PERDecoder::setPosition(const char* position)
 {
     const auto* p = reinterpret_cast<const unsigned char*>(position);
-    current_ = std::min(p, end_);
-    bitPosition_ = 8;
+    pos_ = static_cast<std::size_t>(std::clamp(p, first_, end_) - first_) * 8;
 }
 
 bool PERDecoder::decodeBitMap(unsigned char* bytes, std::uint32_t count)
@@ -59,10 +50,10 @@ std::size_t PERDecoder::decodeBlock(char* bytes, std::size_t count)
     if (count == 0)
         return 0;
     byteAlign();
-    const std::size_t n = std::min(count, static_cast<std::size_t>(end_ - current_));
+    const std::size_t n = std::min(count, static_cast<std::size_t>(end_ - current()));
     if (n > 0)
-        std::memcpy(bytes, current_, n);
-    current_ += n;
+        std::memcpy(bytes, current(), n);
+    pos_ += 8 * n;
     return n;
 }
 
@@ -175,14 +166,14 @@ bool PERDecoder::decodeOpenType(AbstractData* value)
     if (!decodeLength(0, UnboundedLength, length))
         return false;
     byteAlign();
-    if (length > static_cast<std::size_t>(end_ - current_))
+    if (length > static_cast<std::size_t>(end_ - current()))
         return false;
     const char* start = position();
     // X.691 11.2: the contents are read by their own bounded, aligned reader.
     PERDecoder inner(start, start + length, env_, true);
     if (value != nullptr && !value->accept(inner))
         return false;
-    current_ += length;
+    pos_ += 8 * std::size_t{length};
     return true;
 }
 
@@ -193,15 +184,6 @@ bool PERDecoder::skipOpenType()
 
 bool PERDecoder::do_visit(Null&)
 {
-    return true;
-}
-
-bool PERDecoder::do_visit(BOOLEAN& value)
-{
-    std::uint32_t bit = 0;
-    if (!decodeMultiBit(1, bit))
-        return false;
-    value.setValue(bit != 0);
     return true;
 }
 
@@ -302,7 +284,7 @@ bool PERDecoder::do_visit(OCTET_STRING& value)
         return true;
     }
     byteAlign();
-    if (count > static_cast<std::size_t>(end_ - current_))
+    if (count > static_cast<std::size_t>(end_ - current()))
         return false;
     value.resize(count);
     return decodeBlock(value.data(), count) == count;
@@ -357,7 +339,7 @@ bool PERDecoder::decodeCharacters(String& value, std::uint32_t count, unsigned b
     return true;
 }
 
-bool PERDecoder::do_visit(AbstractString& value)
+bool PERDecoder::decodeString(AbstractString& value)
 {
     const StringTypeInfo* info = value.info();
     std::uint32_t count = 0;
@@ -367,12 +349,13 @@ bool PERDecoder::do_visit(AbstractString& value)
         return false;
     if (wide && b == 8) {
         byteAlign();
-        if (count > static_cast<std::size_t>(end_ - current_)) {
+        if (count > static_cast<std::size_t>(end_ - current())) {
             value.clear();
             return false;
         }
-        value.resize(count);
-        return decodeBlock(value.data(), count) == count;
+        value.assign(position(), count);
+        pos_ += 8 * std::size_t{count};
+        return true;
     }
     if (wide && aligned_)
         byteAlign();
@@ -433,9 +416,9 @@ int PERDecoder::decodeExtensionIndex(std::uint32_t rootCount, memento_type& meme
     if (!decodeLength(0, UnboundedLength, length))
         return -1;
     byteAlign();
-    if (length > static_cast<std::size_t>(end_ - current_))
+    if (length > static_cast<std::size_t>(end_ - current()))
         return -1;
-    memento.position = current_ + length;
+    memento.position = current() + length;
     memento.bitPosition = 8;
     return static_cast<int>(std::min<std::uint32_t>(index, 0x7FFFFFFF));
 }
@@ -493,11 +476,11 @@ bool PERDecoder::do_visit(OpenData& value)
     if (!decodeLength(0, UnboundedLength, length) || length > MaximumStringSize)
         return false;
     byteAlign();
-    if (length > static_cast<std::size_t>(end_ - current_))
+    if (length > static_cast<std::size_t>(end_ - current()))
         return false;
     std::vector<char>& buf = value.grab_buf();
-    buf.assign(current_, current_ + length);
-    current_ += length;
+    buf.assign(current(), current() + length);
+    pos_ += 8 * std::size_t{length};
     return true;
 }
 
@@ -527,10 +510,10 @@ bool PERDecoder::do_visit(GeneralizedTime& value)
     if (!decodeLength(0, UnboundedLength, length) || length > MaximumStringSize)
         return false;
     byteAlign();
-    if (length > static_cast<std::size_t>(end_ - current_))
+    if (length > static_cast<std::size_t>(end_ - current()))
         return false;
-    const std::string_view text(reinterpret_cast<const char*>(current_), length);
-    current_ += length;
+    const std::string_view text(position(), length);
+    pos_ += 8 * std::size_t{length};
     GeneralizedTime decoded;
     if (!decoded.set(text))
         return false;
