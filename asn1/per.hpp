@@ -291,6 +291,7 @@ public:
           first_(reinterpret_cast<const unsigned char*>(first)),
           end_(first_ + std::min<std::size_t>(static_cast<std::size_t>(last - first), MaximumInput)),
           limit_(static_cast<std::size_t>(end_ - first_) * 8),
+          wholeWindows_(limit_ >= 64 ? limit_ - 56 : 0),
           aligned_(aligned)
     {}
 
@@ -357,15 +358,33 @@ public:
         return decodeMultiBit(1, bit) && bit != 0;
     }
     // Up to 32 bits out of a 64-bit window that starts at the current octet:
-    // one load, one shift, whatever the alignment.
+    // one load, one shift, whatever the alignment. While 8 octets are left
+    // the read needs no other check.
     [[gnu::always_inline]] bool decodeMultiBit(unsigned count, std::uint32_t& out)
     {
+        if (pos_ < wholeWindows_ && count <= 32) [[likely]] {
+            // Two shifts: a count of 0 must give 0, not a shift by 64.
+            out = static_cast<std::uint32_t>(((wholeWindow() << (pos_ & 7)) >> 1) >> (63 - count));
+            pos_ += count;
+            return true;
+        }
         if (count > 32 || count > limit_ - pos_)
             return false;
-        out = peekBits(count);
+        if (limit_ < 64) [[unlikely]]
+            return decodeShortInput(count, out);
+        // Within the last 8 octets: the window is those 8, the read at bit
+        // pos_ - (limit_ - 64) of it (64 only for a read of nothing at the
+        // end, which the two shifts turn into 0 whatever the shift).
+        std::uint64_t window = 0;
+        std::memcpy(&window, end_ - 8, 8);
+        if constexpr (std::endian::native == std::endian::little)
+            window = __builtin_bswap64(window);
+        out = static_cast<std::uint32_t>(((window << ((pos_ + 64 - limit_) & 63)) >> 1) >> (63 - count));
         pos_ += count;
         return true;
     }
+    // decodeMultiBit in an input of fewer than 8 octets, the read checked.
+    bool decodeShortInput(unsigned count, std::uint32_t& out);
     bool decodeBitMap(unsigned char* bytes, std::uint32_t count);
     bool decodeSmallUnsigned(std::uint32_t& out);
     bool decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);
@@ -460,14 +479,13 @@ public:
     {
         if (aligned_ && value.constraint() == NoConstraint) {
             byteAlign();
-            const unsigned char* p = current();
-            const std::size_t left = static_cast<std::size_t>(end_ - p);
-            const unsigned length = left > 1 ? p[0] : 0;
-            if (length >= 1 && length <= 4 && length < left) [[likely]] {
+            const std::uint64_t window = pos_ < wholeWindows_ ? wholeWindow() : 0;
+            const auto length = static_cast<unsigned>(window >> 56);
+            if (length >= 1 && length <= 4) [[likely]] {
                 // The octets after the length, the first one's sign bit
                 // extended by the arithmetic shift (two's complement).
-                const auto window = static_cast<std::int64_t>(windowAt(p) << 8);
-                value.setValue(static_cast<int>(static_cast<std::uint32_t>(window >> (64 - 8 * length))));
+                const auto octets = static_cast<std::int64_t>(window << 8);
+                value.setValue(static_cast<int>(static_cast<std::uint32_t>(octets >> (64 - 8 * length))));
                 pos_ += 8 * (1 + std::size_t{length});
                 return true;
             }
@@ -614,43 +632,15 @@ private:
     static constexpr std::size_t MaximumInput = static_cast<std::size_t>(-1) / 8;
 
     const unsigned char* current() const { return first_ + (pos_ >> 3); }
-    // The 8 octets from `p` on (p within the input), as one big-endian
-    // number; those past the end read as zeros.
-    [[gnu::always_inline]] std::uint64_t windowAt(const unsigned char* p) const
+    // The 8 octets from the current one on, as one big-endian number; only
+    // while pos_ < wholeWindows_.
+    [[gnu::always_inline]] std::uint64_t wholeWindow() const
     {
         std::uint64_t window = 0;
-        const std::ptrdiff_t left = end_ - p;
-        if (left >= 8) [[likely]] {
-            std::memcpy(&window, p, 8);
-        } else if (end_ - first_ >= 8) {
-            // The last 8 octets of the input, moved up below to start at p.
-            std::memcpy(&window, end_ - 8, 8);
-        } else {
-            return shortWindow(p);
-        }
+        std::memcpy(&window, current(), 8);
         if constexpr (std::endian::native == std::endian::little)
             window = __builtin_bswap64(window);
-        if (left < 8) {
-            // Two shifts: all 8 octets out when p is the end.
-            const auto half = static_cast<unsigned>(32 - 4 * left);
-            window = (window << half) << half;
-        }
         return window;
-    }
-    // windowAt for an input shorter than 8 octets.
-    std::uint64_t shortWindow(const unsigned char* p) const
-    {
-        const auto left = static_cast<unsigned>(end_ - p); // 0..7
-        std::uint64_t window = 0;
-        for (unsigned i = 0; i < left; ++i)
-            window |= std::uint64_t{p[i]} << (56 - 8 * i);
-        return window;
-    }
-    // The next `count` bits (at most 32, all there) without moving.
-    [[gnu::always_inline]] std::uint32_t peekBits(unsigned count) const
-    {
-        // Two shifts: a count of 0 must give 0, not a shift by 64.
-        return static_cast<std::uint32_t>(((windowAt(current()) << (pos_ & 7)) >> 1) >> (63 - count));
     }
     // A string as do_visit(AbstractString&) reads it outside its inline case.
     bool decodeString(AbstractString& value);
@@ -678,6 +668,9 @@ private:
     const unsigned char* end_;
     std::size_t pos_ = 0; // bits read from first_
     std::size_t limit_;   // bits in the input
+    // Reads from a bit position below this have 8 whole octets from the
+    // current one on: no bound is passed by any read of 32 bits or fewer.
+    std::size_t wholeWindows_;
     bool aligned_;
     std::uint32_t unknownExtensions_ = 0; // present additions past the known ones
 };
