@@ -444,7 +444,7 @@ public:
     }
     // An ENUMERATED whose root is 0..Max, known at compile time (X.691 14).
     template <bool Extensible, std::uint32_t Max>
-    bool decodeEnumerated(ENUMERATED& value)
+    [[gnu::always_inline]] bool decodeEnumerated(ENUMERATED& value)
     {
         if constexpr (Extensible && Max < 255) {
             // The extension bit and a root value in one read while both are
@@ -475,7 +475,7 @@ public:
     // An INTEGER without constraint (X.691 13.2.6), as do_visit reads it;
     // inline for the usual aligned case of a one-octet length (11.9.3.6) of
     // 1 to 4.
-    bool decodeUnconstrained(INTEGER& value)
+    [[gnu::always_inline]] bool decodeUnconstrained(INTEGER& value)
     {
         if (aligned_ && value.constraint() == NoConstraint) {
             byteAlign();
@@ -494,7 +494,7 @@ public:
     }
     // An INTEGER whose constraint is known at compile time (X.691 13.2).
     template <ConstraintType Kind, std::int32_t Lower, std::uint32_t Upper>
-    bool decodeInteger(INTEGER& value)
+    [[gnu::always_inline]] bool decodeInteger(INTEGER& value)
     {
         if constexpr (Kind == RangeConstraint) {
             std::uint32_t v = 0;
@@ -580,11 +580,10 @@ public:
                 return bits < Root ? static_cast<int>(bits) : -1;
             }
         }
-        if constexpr (Extensible || Root > 1) {
+        if constexpr (Extensible) {
+            // A missing extension bit would read as 0 (the root).
             if (atEnd())
                 return -1;
-        }
-        if constexpr (Extensible) {
             if (decodeSingleBit())
                 return decodeExtensionIndex(Root, memento);
         }

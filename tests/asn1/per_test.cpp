@@ -199,6 +199,80 @@ TEST(Asn1Per, EnumeratedCarriesItsValue)
     EXPECT_FALSE(decode(hex("C0 04 80 00 00 01 C0 80 00 00 00"), bad));
 }
 
+// Every read of 0 to 32 bits at every bit position of inputs of 0 to 12
+// octets, against the bits counted one by one: inside the first octets, in
+// the last 8 and in an input shorter than 8 they give the same bits, and a
+// read past the end fails and leaves the position as it was.
+TEST(Asn1Per, ReadsAtEveryPositionUpToTheEnd)
+{
+    for (std::size_t size = 0; size <= 12; ++size) {
+        std::vector<char> in(size);
+        for (std::size_t i = 0; i < size; ++i)
+            in[i] = static_cast<char>(0x5A ^ (i * 37));
+        const auto bit = [&in](std::size_t k) {
+            return (static_cast<unsigned char>(in[k / 8]) >> (7 - k % 8)) & 1u;
+        };
+        for (std::size_t start = 0; start <= 8 * size; ++start) {
+            for (unsigned count = 0; count <= 32; ++count) {
+                PERDecoder d(in.data(), in.data() + in.size(), nullptr, true);
+                std::uint32_t skipped = 0;
+                for (std::size_t k = start; k > 0; k -= std::min<std::size_t>(k, 32))
+                    ASSERT_TRUE(
+                        d.decodeMultiBit(static_cast<unsigned>(std::min<std::size_t>(k, 32)), skipped));
+                std::uint32_t out = 0;
+                const bool fits = start + count <= 8 * size;
+                ASSERT_EQ(d.decodeMultiBit(count, out), fits) << size << " " << start << " " << count;
+                std::uint32_t expected = 0;
+                for (unsigned k = 0; fits && k < count; ++k)
+                    expected = (expected << 1) | bit(start + k);
+                if (fits) {
+                    EXPECT_EQ(out, expected) << size << " " << start << " " << count;
+                }
+                EXPECT_EQ(d.getBitsLeft(), 8 * size - start - (fits ? count : 0));
+            }
+        }
+    }
+}
+
+// The extension bit and a root value or index are read together; an
+// extension value behind the bit is still read from right after it, and an
+// input that ends after the bit fails.
+TEST(Asn1Per, ExtensionBitsReadWithWhatFollows)
+{
+    const auto enumerated = [](const std::string& bytes, int& value) {
+        const std::vector<char> in = hex(bytes);
+        PERDecoder d(in.data(), in.data() + in.size(), nullptr, true);
+        T::Colour c;
+        const bool ok = d.decodeEnumerated<true, 2>(c);
+        value = c.getValue();
+        return ok ? static_cast<int>(d.getBitsLeft()) : -1;
+    };
+    int v = -1;
+    EXPECT_EQ(enumerated("20", v), 5); // root 1 in 2 bits
+    EXPECT_EQ(v, 1);
+    EXPECT_EQ(enumerated("86 A0", v), 5); // extension 5: small number 6, 5 in 0..5
+    EXPECT_EQ(v, 5);
+    EXPECT_EQ(enumerated("80", v), -1); // a bit and a small number cut short
+    EXPECT_EQ(enumerated("", v), -1);
+
+    const auto choice = [](const std::string& bytes, unsigned lead) {
+        const std::vector<char> in = hex(bytes);
+        PERDecoder d(in.data(), in.data() + in.size(), nullptr, true);
+        std::uint32_t skipped = 0;
+        if (lead > 0)
+            d.decodeMultiBit(lead, skipped);
+        PERDecoder::memento_type memento;
+        const int index = d.decodeChoiceIndex<true, 3>(memento);
+        return std::pair{index, memento.position != nullptr};
+    };
+    EXPECT_EQ(choice("40", 0), (std::pair{2, false}));  // 0, index 2 of 3
+    EXPECT_EQ(choice("60", 0), (std::pair{-1, false})); // index 3 is not a root one
+    EXPECT_EQ(choice("0A", 5), (std::pair{2, false}));  // the last 3 bits of the input
+    // Extension alternative 1 of 3 + 1: small number 0, an open type of 1 octet.
+    EXPECT_EQ(choice("80 01 00", 0), (std::pair{3, true}));
+    EXPECT_EQ(choice("01", 7), (std::pair{-1, false})); // the bit is the input's last
+}
+
 TEST(Asn1Per, StringsAndOctets)
 {
     AbstractString digits(&NumericString::theInfo, "12");
