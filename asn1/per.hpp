@@ -370,21 +370,26 @@ public:
         }
         if (count > 32 || count > limit_ - pos_)
             return false;
-        if (limit_ < 64) [[unlikely]]
-            return decodeShortInput(count, out);
         // Within the last 8 octets: the window is those 8, the read at bit
         // pos_ - (limit_ - 64) of it (64 only for a read of nothing at the
-        // end, which the two shifts turn into 0 whatever the shift).
+        // end, which the two shifts turn into 0 whatever the shift). An
+        // input of fewer than 8 octets is its own window.
         std::uint64_t window = 0;
-        std::memcpy(&window, end_ - 8, 8);
-        if constexpr (std::endian::native == std::endian::little)
-            window = __builtin_bswap64(window);
-        out = static_cast<std::uint32_t>(((window << ((pos_ + 64 - limit_) & 63)) >> 1) >> (63 - count));
+        std::size_t shift = pos_;
+        if (limit_ >= 64) [[likely]] {
+            std::memcpy(&window, end_ - 8, 8);
+            if constexpr (std::endian::native == std::endian::little)
+                window = __builtin_bswap64(window);
+            shift = pos_ + 64 - limit_;
+        } else {
+            window = shortWindow();
+        }
+        out = static_cast<std::uint32_t>(((window << (shift & 63)) >> 1) >> (63 - count));
         pos_ += count;
         return true;
     }
-    // decodeMultiBit in an input of fewer than 8 octets, the read checked.
-    bool decodeShortInput(unsigned count, std::uint32_t& out);
+    // An input of fewer than 8 octets as the top of a window.
+    std::uint64_t shortWindow() const;
     bool decodeBitMap(unsigned char* bytes, std::uint32_t count);
     bool decodeSmallUnsigned(std::uint32_t& out);
     bool decodeLength(std::uint32_t lower, std::uint32_t upper, std::uint32_t& out);

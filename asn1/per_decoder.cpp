@@ -45,17 +45,12 @@ bool PERDecoder::decodeBitMap(unsigned char* bytes, std::uint32_t count)
     return true;
 }
 
-bool PERDecoder::decodeShortInput(unsigned count, std::uint32_t& out)
+std::uint64_t PERDecoder::shortWindow() const
 {
-    const unsigned char* p = current();
-    const auto left = static_cast<unsigned>(end_ - p);
     std::uint64_t window = 0;
-    for (unsigned i = 0; i < left; ++i)
-        window |= std::uint64_t{p[i]} << (56 - 8 * i);
-    // Two shifts: a count of 0 must give 0, not a shift by 64.
-    out = static_cast<std::uint32_t>(((window << (pos_ & 7)) >> 1) >> (63 - count));
-    pos_ += count;
-    return true;
+    for (const unsigned char* p = first_; p != end_; ++p)
+        window |= std::uint64_t{*p} << (56 - 8 * (p - first_));
+    return window;
 }
 
 std::size_t PERDecoder::decodeBlock(char* bytes, std::size_t count)
