@@ -480,7 +480,7 @@ public:
     // An INTEGER without constraint (X.691 13.2.6), as do_visit reads it;
     // inline for the usual aligned case of a one-octet length (11.9.3.6) of
     // 1 to 4.
-    [[gnu::always_inline]] bool decodeUnconstrained(INTEGER& value)
+    bool decodeUnconstrained(INTEGER& value)
     {
         if (aligned_ && value.constraint() == NoConstraint) {
             byteAlign();
