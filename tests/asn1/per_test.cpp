@@ -301,6 +301,13 @@ TEST(Asn1Per, StringsAndOctets)
     EXPECT_EQ(encodeHex(raw), "01 C8");
     AbstractString printable(&PrintableString::theInfo, "A?");
     EXPECT_EQ(encodeHex(printable), "02 41 3F");
+    // Read in one copy: up to the input's last octet, over what a reused
+    // value held, and refused (emptied) when a character is missing.
+    IA5String text("left over from before");
+    ASSERT_TRUE(decode(hex("02 68 69"), text));
+    EXPECT_EQ(text, "hi");
+    EXPECT_FALSE(decode(hex("03 68 69"), text));
+    EXPECT_EQ(text, "");
 
     EXPECT_EQ(encodeHex(OCTET_STRING(std::vector<char>{'\x01', '\x02'})), "02 01 02");
     T::Quad quad;
