@@ -579,13 +579,6 @@ void BitMap::swap(BitMap& other) noexcept
     std::memcpy(other.local_, tmp, sizeof tmp);
 }
 
-FieldVector::~FieldVector()
-{
-    for (std::uint32_t i = 0; i < count_; ++i)
-        delete slots_[i];
-    detail::Pool::deallocate(slots_, count_ * sizeof(AbstractData*));
-}
-
 void SEQUENCE::createDefaultFields(bool classCreatesFields)
 {
     const SequenceTypeInfo* info = this->info();
@@ -779,13 +772,6 @@ void CHOICE::swap(CHOICE& other)
 {
     alternative_.swap(other.alternative_);
     std::swap(selection_, other.selection_);
-}
-
-AbstractData* CHOICE::setSelection(int index, AbstractData* object)
-{
-    alternative_.reset(object);
-    selection_ = index;
-    return object;
 }
 
 bool CHOICE::createSelection()
