@@ -4,6 +4,7 @@
 
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -767,6 +768,18 @@ protected:
     {
         if (!classCreatesFields || info->defaultExtensionBits != nullptr) [[unlikely]]
             createDefaultFields(classCreatesFields);
+    }
+    // As SEQUENCE(info, true), for the generated class of `info`, which
+    // knows its field and optional-field counts when it is compiled.
+    template <std::uint32_t Fields, std::uint32_t Optional>
+    struct Counts {};
+    template <std::uint32_t Fields, std::uint32_t Optional>
+    SEQUENCE(const SequenceTypeInfo* info, Counts<Fields, Optional>)
+        : AbstractData(info), fields_(Fields), optionalMap_(Optional)
+    {
+        assert(Fields == info->rootFieldCount + info->knownExtensionCount && Optional == info->optionalCount);
+        if (info->defaultExtensionBits != nullptr) [[unlikely]]
+            createDefaultFields(true);
     }
     // Into a slot the constructor left empty.
     void adoptField(unsigned index, AbstractData* value) { fields_.adopt(index, value); }

@@ -324,7 +324,10 @@ class ModuleEmitter:
         if t.kind == "SEQUENCE":
             # The mandatory root fields made here, each as its own class, not
             # through the descriptor's create hooks.
-            out += [f"    {cls}() : {base}(&theInfo, true) {{ createFields(); }}",
+            # The counts of the record (root fields and additions, optional).
+            counts = (f"Counts<{len(presence_ids(t))}, "
+                      f"{sum(1 for c in t.components if c.optional and not c.extension)}>")
+            out += [f"    {cls}() : {base}(&theInfo, {counts}{{}}) {{ createFields(); }}",
                     f"    explicit {cls}(const info_type* info) : {base}(info, info == &theInfo)",
                     "    {",
                     "        if (info == &theInfo)",
