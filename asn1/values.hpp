@@ -649,6 +649,13 @@ public:
     }
     // `index` holds no object yet.
     void adopt(std::uint32_t index, AbstractData* value) { slots_[index] = value; }
+    // Frees the slots without their objects (which the caller freed).
+    [[gnu::always_inline]] void releaseSlots() noexcept
+    {
+        detail::Pool::deallocate(slots_, steps(count_) * detail::Pool::step);
+        slots_ = nullptr;
+        count_ = 0;
+    }
     void swap(FieldVector& other) noexcept
     {
         std::swap(slots_, other.slots_);
@@ -783,8 +790,32 @@ protected:
     }
     // Into a slot the constructor left empty.
     void adoptField(unsigned index, AbstractData* value) { fields_.adopt(index, value); }
+    // For a generated class's destructor: frees the field objects, `T...`
+    // naming each slot's class in order, without a virtual call for each
+    // (an object of another class than its slot's is deleted as usual).
+    template <class... T>
+    void releaseFields() noexcept
+    {
+        if (fields_.size() != sizeof...(T))
+            return;
+        std::uint32_t index = 0;
+        (releaseField<T>(fields_.get(index++)), ...);
+        fields_.releaseSlots();
+    }
 
 private:
+    template <class T>
+    [[gnu::always_inline]] static void releaseField(AbstractData* field) noexcept
+    {
+        if (field == nullptr)
+            return;
+        if (field->info() == &T::theInfo) [[likely]] {
+            static_cast<T*>(field)->T::~T();
+            AbstractData::operator delete(field, sizeof(T));
+        } else {
+            delete field;
+        }
+    }
     AbstractData& createField(unsigned index);
     // The mandatory root fields (unless the class makes them) and the
     // additions present by default, each from its descriptor.

@@ -33,7 +33,7 @@ _RUNTIME_MEMBERS = {
     "getMaximum", "extendable", "isStrictlyValid", "getName", "setFromName",
     "do_compare", "do_clone", "do_accept", "theInfo", "info_type",
     "runtime_class", "NamedNumber", "Alt", "perDecode", "perEncode", "perCoders",
-    "createFields", "adoptField",
+    "createFields", "adoptField", "releaseFields",
 }
 
 _LEAF = {
@@ -333,6 +333,8 @@ class ModuleEmitter:
                     "        if (info == &theInfo)",
                     "            createFields();",
                     "    }"]
+            # The field objects freed knowing their classes.
+            out += [f"    ~{cls}() override {{ releaseFields<{', '.join(f.cls for f in fields)}>(); }}"]
         else:
             out += [f"    {cls}() : {base}(&theInfo) {{}}",
                     f"    explicit {cls}(const info_type* info) : {base}(info) {{}}"]
