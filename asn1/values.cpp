@@ -579,6 +579,20 @@ void BitMap::swap(BitMap& other) noexcept
     std::memcpy(other.local_, tmp, sizeof tmp);
 }
 
+void FieldVector::swap(FieldVector& other) noexcept
+{
+    const bool mineLocal = slots_ == local_;
+    const bool theirsLocal = other.slots_ == other.local_;
+    std::swap(local_, other.local_);
+    std::swap(slots_, other.slots_);
+    std::swap(count_, other.count_);
+    // Slots held in the object stay there: their contents changed places.
+    if (theirsLocal)
+        slots_ = local_;
+    if (mineLocal)
+        other.slots_ = other.local_;
+}
+
 void SEQUENCE::createDefaultFields(bool classCreatesFields)
 {
     const SequenceTypeInfo* info = this->info();

@@ -615,14 +615,16 @@ private:
 
 // The owned field objects of a SEQUENCE: one slot per field of its
 // descriptor, null for a field without an object. Sized once, from the
-// descriptor.
+// descriptor; the slots of a small SEQUENCE are held in the object.
 class FieldVector {
 public:
     FieldVector() noexcept = default;
     explicit FieldVector(std::uint32_t count) : count_(count)
     {
-        if (count == 0)
+        if (count <= localSlots) {
+            slots_ = local_;
             return;
+        }
         // Pool blocks come in whole steps: the slots are cleared a step at a
         // time in stores the compiler inlines, not in a call for each object.
         slots_ = static_cast<AbstractData**>(detail::Pool::allocate(steps(count) * detail::Pool::step));
@@ -635,7 +637,8 @@ public:
     {
         for (std::uint32_t i = 0; i < count_; ++i)
             delete slots_[i];
-        detail::Pool::deallocate(slots_, steps(count_) * detail::Pool::step);
+        if (slots_ != local_)
+            detail::Pool::deallocate(slots_, steps(count_) * detail::Pool::step);
     }
 
     std::uint32_t size() const { return count_; }
@@ -652,21 +655,20 @@ public:
     // Frees the slots without their objects (which the caller freed).
     [[gnu::always_inline]] void releaseSlots() noexcept
     {
-        detail::Pool::deallocate(slots_, steps(count_) * detail::Pool::step);
-        slots_ = nullptr;
+        if (slots_ != local_)
+            detail::Pool::deallocate(slots_, steps(count_) * detail::Pool::step);
+        slots_ = local_;
         count_ = 0;
     }
-    void swap(FieldVector& other) noexcept
-    {
-        std::swap(slots_, other.slots_);
-        std::swap(count_, other.count_);
-    }
+    void swap(FieldVector& other) noexcept;
 
 private:
+    static constexpr std::uint32_t localSlots = 4;
     static constexpr std::uint32_t perStep = detail::Pool::step / sizeof(AbstractData*);
     static constexpr std::uint32_t steps(std::uint32_t count) { return (count + perStep - 1) / perStep; }
 
-    AbstractData** slots_ = nullptr;
+    AbstractData* local_[localSlots] = {};
+    AbstractData** slots_ = local_;
     std::uint32_t count_ = 0;
 };
 
