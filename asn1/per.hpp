@@ -35,8 +35,8 @@ inline constexpr std::uint32_t UnboundedLength = 0x7FFFFFFF;
 
 class PEREncoder final : public ConstVisitor {
 public:
-    // Appends to `output`, starting at a fresh octet. After every call the
-    // vector holds each bit written so far, the last octet padded with zeros.
+    // Appends to `output`, starting at a fresh octet. The vector holds what
+    // was written, the last octet padded with zeros, once finish() is called.
     PEREncoder(std::vector<char>& output, bool aligned);
     // Writes into the caller's buffer [first, last), starting at a fresh octet.
     PEREncoder(char* first, char* last, bool aligned)
@@ -50,8 +50,15 @@ public:
     static bool encode(const AbstractData& value, char* first, char* last, bool aligned, std::size_t& octets);
 
     // Pads the last octet; the octets written since construction. False when
-    // the caller's buffer was too small.
-    bool finish(std::size_t& octets);
+    // the caller's buffer was too small. A vector is cut to what was written.
+    [[gnu::always_inline]] bool finish(std::size_t& octets)
+    {
+        alignAndFlush();
+        octets = written();
+        if (vector_ != nullptr) [[unlikely]]
+            cutVector();
+        return !overflow_;
+    }
 
     using ConstVisitor::do_visit;
     bool do_visit(const Null& value) override;
@@ -81,8 +88,6 @@ public:
             flushOctets();
         acc_ = (acc_ << count) | (value & (count == 32 ? ~0u : (1u << count) - 1u));
         bits_ += count;
-        if (sync_) [[unlikely]]
-            publish();
     }
     void encodeBitMap(const unsigned char* bytes, std::uint32_t count);
     void encodeSmallUnsigned(std::uint32_t value);
@@ -112,6 +117,46 @@ public:
         }
         return encodeUnsignedOctets(offset, range);
     }
+    // X.691 11.5 with the bounds known at compile time: each case folds to
+    // at most three writes.
+    template <std::int32_t Lower, std::uint32_t Upper>
+    [[gnu::always_inline]] bool encodeWhole(std::uint32_t value)
+    {
+        constexpr std::uint32_t range = Upper - static_cast<std::uint32_t>(Lower) + 1u; // 0: 2^32
+        if (!inRange(value, Lower, Upper))
+            return false;
+        const std::uint32_t offset = value - static_cast<std::uint32_t>(Lower);
+        if constexpr (range == 1) {
+            return true;
+        } else if constexpr (range != 0 && range <= 255) {
+            encodeMultiBit(offset, CountBits(range)); // X.691 11.5.6 bit-field case
+            return true;
+        } else {
+            if (!aligned_) [[unlikely]] {
+                encodeMultiBit(offset, CountBits(range));
+                return true;
+            }
+            if constexpr (range == 256) { // X.691 11.5.7.2: one-octet case
+                align();
+                encodeMultiBit(offset, 8);
+            } else if constexpr (range != 0 && range <= 65536) { // X.691 11.5.7.3: two-octet case
+                align();
+                encodeMultiBit(offset, 16);
+            } else { // X.691 11.5.7.4: octet count (11.9.3.5: 1..most), then the octets
+                constexpr unsigned most = (CountBits(range) + 7) / 8;
+                const unsigned k = (static_cast<unsigned>(std::bit_width(offset | 1u)) + 7) / 8;
+                encodeMultiBit(k - 1, CountBits(most));
+                align();
+                encodeMultiBit(offset, 8 * k);
+            }
+            return true;
+        }
+    }
+    [[gnu::always_inline]] bool encodeBoolean(const BOOLEAN& value) // X.691 12
+    {
+        encodeSingleBit(value.getValue());
+        return true;
+    }
     // An ENUMERATED whose root is 0..Max, known at compile time (X.691 14).
     template <bool Extensible, std::uint32_t Max>
     bool encodeEnumerated(const ENUMERATED& value)
@@ -119,21 +164,27 @@ public:
         const int v = value.getValue();
         if (v < 0 || static_cast<std::uint32_t>(v) > Max)
             return do_visit(value); // refused, or an extension value
-        if constexpr (Extensible)
-            encodeSingleBit(false);
-        return encodeUnsigned(static_cast<std::uint32_t>(v), 0, Max);
+        return encodeIndex<Extensible, Max>(static_cast<std::uint32_t>(v));
+    }
+    // A root CHOICE index below Root (X.691 23.5, 23.7).
+    template <bool Extensible, std::uint32_t Root>
+    [[gnu::always_inline]] bool encodeChoiceIndex(std::uint32_t index)
+    {
+        static_assert(Root > 0);
+        return encodeIndex<Extensible, Root - 1>(index);
     }
     // An INTEGER without constraint (X.691 13.2.6): in the aligned variant
     // a one-octet length (11.9.3.6), then the value in two's complement in
-    // the fewest octets.
-    bool encodeUnconstrained(const INTEGER& value)
+    // the fewest octets (12.2.6).
+    [[gnu::always_inline]] bool encodeUnconstrained(const INTEGER& value)
     {
         if (!aligned_) [[unlikely]]
             return do_visit(value);
-        const std::int32_t s = value.getValue();
-        const auto v = static_cast<std::uint32_t>(s);
-        const unsigned bits = s < 0 ? CountBits(0u - v) + 1 : CountBits(v + 1u) + 1;
-        const unsigned k = s == 0 ? 1 : (bits + 7) / 8 < 4 ? (bits + 7) / 8 : 4;
+        const auto v = static_cast<std::uint32_t>(value.getValue());
+        // The value's bits without its sign copies, plus one sign bit.
+        const unsigned bits =
+            static_cast<unsigned>(std::bit_width(static_cast<std::int32_t>(v) < 0 ? ~v : v)) + 1;
+        const unsigned k = (bits + 7) / 8;
         align();
         if (k < 4) { // length and value in one write
             encodeMultiBit((k << (8 * k)) | (v & ((1u << (8 * k)) - 1u)), 8 + 8 * k);
@@ -145,12 +196,50 @@ public:
     }
     // An INTEGER whose constraint is known at compile time (X.691 13.2).
     template <ConstraintType Kind, std::int32_t Lower, std::uint32_t Upper>
-    bool encodeInteger(const INTEGER& value)
+    [[gnu::always_inline]] bool encodeInteger(const INTEGER& value)
     {
         if constexpr (Kind == RangeConstraint)
-            return encodeUnsigned(static_cast<std::uint32_t>(value.getValue()), Lower, Upper);
+            return encodeWhole<Lower, Upper>(static_cast<std::uint32_t>(value.getValue()));
         else
             return do_visit(value);
+    }
+    // A string of 8-bit characters (IA5String, VisibleString and the like
+    // without a permitted alphabet) whose size Lower..Upper is known at
+    // compile time and lets it be longer than two characters: in the aligned
+    // variant its length, then its characters from an octet boundary as a
+    // block (X.691 30.5.7), as do_visit writes them.
+    template <std::uint32_t Lower, std::uint32_t Upper>
+    bool encodeOctetCharacters(const AbstractString& value)
+    {
+        static_assert(Upper > 2);
+        if (!aligned_) [[unlikely]]
+            return do_visit(value);
+        const std::size_t count = value.size();
+        if (count > Upper || !encodeKnownLength<Lower, Upper>(static_cast<std::uint32_t>(count)))
+            return false;
+        encodeBlock(value.data(), count);
+        return true;
+    }
+    // X.691 11.9 in the aligned variant for bounds known at compile time.
+    template <std::uint32_t Lower, std::uint32_t Upper>
+    [[gnu::always_inline]] bool encodeKnownLength(std::uint32_t length)
+    {
+        if constexpr (Upper <= 65535) {
+            return encodeWhole<static_cast<std::int32_t>(Lower), Upper>(length);
+        } else {
+            if (length < Lower || length > Upper)
+                return false;
+            align();
+            if (length < 128) { // X.691 11.9.3.6
+                encodeMultiBit(length, 8);
+                return true;
+            }
+            if (length < 16384) { // X.691 11.9.3.7
+                encodeMultiBit(0x8000u | length, 16);
+                return true;
+            }
+            return false;
+        }
     }
     // X.691 20: a SEQUENCE OF, each element by `element(encoder, element)`.
     template <class Element>
@@ -181,9 +270,9 @@ public:
         const BitMap& map = seq.optionalMap();
         if (map.size() != Optional) [[unlikely]]
             return encodeSequencePreambleSlow(seq);
-        if constexpr (Extensible)
-            encodeSingleBit(extensionSpan(seq) != 0);
         if constexpr (Optional == 0) {
+            if constexpr (Extensible)
+                encodeSingleBit(extensionSpan(seq) != 0);
             return 0;
         } else {
             std::uint32_t v = 0;
@@ -191,20 +280,61 @@ public:
             for (unsigned k = 0; k < (Optional + 7) / 8; ++k)
                 v |= std::uint32_t{bytes[k]} << (24 - 8 * k);
             v >>= 32 - Optional;
-            encodeMultiBit(v, Optional);
+            if constexpr (Extensible && Optional < 32) { // the extension bit and the map in one write
+                encodeMultiBit((extensionSpan(seq) != 0 ? 1u << Optional : 0u) | v, Optional + 1);
+            } else {
+                if constexpr (Extensible)
+                    encodeSingleBit(extensionSpan(seq) != 0);
+                encodeMultiBit(v, Optional);
+            }
             return v;
         }
     }
     // X.691 19.7-19.8: what follows the root of an extensible SEQUENCE (its
     // preamble written by preVisitExtensionRoots).
-    bool encodeSequenceExtensions(const SEQUENCE& seq);
+    [[gnu::always_inline]] bool encodeSequenceExtensions(const SEQUENCE& seq)
+    {
+        return seq.extensionMap().size() == 0 || encodeAdditions(seq);
+    }
     // The extension bit of an extensible constraint; true when the value must
     // be coded as unconstrained.
     bool encodeConstraint(const ConstrainedObject& object, std::uint32_t value);
     // The count of a sized type, as decodeConstrainedLength reads it.
     bool encodeConstrainedLength(const ConstrainedObject& object, std::uint32_t count, bool* sized = nullptr);
     bool encodeAnyType(const AbstractData* value);
-    void encodeBlock(const char* bytes, std::size_t count);
+    // `count` octets from the next octet boundary; nothing at all for none.
+    [[gnu::always_inline]] void encodeBlock(const char* bytes, std::size_t count)
+    {
+        if (count == 0)
+            return;
+        alignAndFlush();
+        if (count > 16 || end_ - cur_ < 16) [[unlikely]] {
+            encodeLongBlock(bytes, count);
+            return;
+        }
+        // Two overlapping copies cover any count up to twice their width,
+        // and read nothing outside the source.
+        char* to = cur_;
+        if (count >= 8) {
+            std::uint64_t a = 0, b = 0;
+            std::memcpy(&a, bytes, 8);
+            std::memcpy(&b, bytes + count - 8, 8);
+            std::memcpy(to, &a, 8);
+            std::memcpy(to + count - 8, &b, 8);
+        } else if (count >= 4) {
+            std::uint32_t a = 0, b = 0;
+            std::memcpy(&a, bytes, 4);
+            std::memcpy(&b, bytes + count - 4, 4);
+            std::memcpy(to, &a, 4);
+            std::memcpy(to + count - 4, &b, 4);
+        } else {
+            const char a = bytes[0], b = bytes[count / 2], c = bytes[count - 1];
+            to[0] = a;
+            to[count / 2] = b;
+            to[count - 1] = c;
+        }
+        cur_ = to + count;
+    }
     void encodeByte(unsigned char octet);
     // Pads to the next octet boundary.
     void align()
@@ -230,6 +360,26 @@ private:
     bool encodeUnconstrainedInteger(std::int32_t value);
     // X.691 11.5.7: the octet-aligned cases of a constrained whole number.
     bool encodeUnsignedOctets(std::uint32_t offset, std::uint32_t range);
+    // A root value 0..Max with its extension bit (0) when Extensible, as
+    // one write when it is a bit field (X.691 11.5.6).
+    template <bool Extensible, std::uint32_t Max>
+    [[gnu::always_inline]] bool encodeIndex(std::uint32_t value)
+    {
+        if constexpr (Max < 255) {
+            if (value > Max)
+                return false;
+            constexpr unsigned width = (Extensible ? 1u : 0u) + CountBits(Max + 1u);
+            if constexpr (width > 0)
+                encodeMultiBit(value, width);
+            return true;
+        } else {
+            if constexpr (Extensible)
+                encodeSingleBit(false);
+            return encodeWhole<0, Max>(value);
+        }
+    }
+    void encodeLongBlock(const char* bytes, std::size_t count);
+    bool encodeAdditions(const SEQUENCE& seq);
     static std::uint32_t extensionSpanSlow(const SEQUENCE& seq, std::uint32_t size);
     // The preamble of a SEQUENCE whose presence bitmap is not of its type's
     // size, as preVisitExtensionRoots writes it.
@@ -258,13 +408,34 @@ private:
         std::memcpy(cur, &out, 8);
     }
     void flushOctetsNearEnd(unsigned whole);
+    // Pads to an octet boundary and writes every pending octet: the
+    // accumulator is empty after it.
+    [[gnu::always_inline]] void alignAndFlush()
+    {
+        if (bits_ == 0)
+            return;
+        if (end_ - cur_ < 8) [[unlikely]] {
+            align();
+            flushOctetsNearEnd(bits_ / 8);
+            return;
+        }
+        // The oldest bit on top, the padding zeros below the newest.
+        std::uint64_t out = acc_ << (64 - bits_);
+        if constexpr (std::endian::native == std::endian::little)
+            out = __builtin_bswap64(out);
+        char* cur = cur_;
+        cur_ = cur + (bits_ + 7) / 8;
+        acc_ = 0;
+        bits_ = 0;
+        std::memcpy(cur, &out, 8);
+    }
+    void cutVector();
     // Room for `count` more octets at cur_; false (and nothing written from
     // then on) when the caller's buffer is full.
     bool room(std::size_t count) { return static_cast<std::size_t>(end_ - cur_) >= count || grow(count); }
     bool grow(std::size_t count);
     // Whole octets written, the accumulator empty (after align()).
     std::size_t written() const { return static_cast<std::size_t>(cur_ - base_); }
-    void publish();
 
     char* base_ = nullptr;
     char* cur_ = nullptr;
@@ -273,7 +444,6 @@ private:
     unsigned bits_ = 0;     // how many
     std::vector<char>* vector_ = nullptr;
     std::size_t vectorStart_ = 0; // the vector's size when the encoder began
-    bool sync_ = false;           // the vector is kept exact after every write
     bool overflow_ = false;
     bool aligned_;
 };

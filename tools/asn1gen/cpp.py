@@ -36,6 +36,9 @@ _RUNTIME_MEMBERS = {
     "createFields", "adoptField",
 }
 
+# String types whose characters take 8 bits in the aligned variant.
+_OCTET_CHARACTERS = ("IA5String", "PrintableString", "VisibleString", "GeneralString")
+
 _LEAF = {
     "NULL": "ASN1::Null",
     "BOOLEAN": "ASN1::BOOLEAN",
@@ -519,6 +522,21 @@ class ModuleEmitter:
             return f"{c}.do_visit(static_cast<{const}{_PER_RUNTIME[t.kind]}&>({obj}))"
         return f"{obj}.accept({c})"
 
+    def per_encode_expr(self, t: Type, obj: str) -> str:
+        """As per_expr for the encoder: BOOLEAN and 8-bit character strings
+        inline, and a reference to a builtin type coded as that type."""
+        if t.kind == "REF":
+            target = self.ms.lookup(t.ref).type
+            if target.kind in ("INTEGER", "BOOLEAN") or target.kind in _OCTET_CHARACTERS:
+                return self.per_encode_expr(target, obj)
+            return self.per_expr(t, obj, False)
+        if t.kind == "BOOLEAN":
+            return f"e.encodeBoolean(static_cast<const ASN1::BOOLEAN&>({obj}))"
+        if t.kind in _OCTET_CHARACTERS and (t.size is None or (not t.size.extensible and t.size.ub > 2)):
+            lb, ub = ("0u", "ASN1::UnboundedLength") if t.size is None else (f"{t.size.lb}u", _upper(t.size.ub))
+            return f"e.encodeOctetCharacters<{lb}, {ub}>(static_cast<const ASN1::AbstractString&>({obj}))"
+        return self.per_expr(t, obj, False)
+
     def per_lines(self, td) -> list:
         t = td.type
         cls = cpp_name(td.name)
@@ -583,7 +601,7 @@ class ModuleEmitter:
             out.append("    const ASN1::AbstractData* f = nullptr;")
         for f in root:
             i, c = f.index, f.member
-            expr = self.per_expr(c.type, "*f", False)
+            expr = self.per_encode_expr(c.type, "*f")
             test = f"(f = seq.fieldAt({i})) == nullptr || !{expr}"
             if ids[i] == -1:
                 out += [f"    if ({test})  // {c.name}", "        return false;"]
@@ -636,11 +654,9 @@ class ModuleEmitter:
                         f"        e.encodeSmallUnsigned({i - root});",
                         "        return e.encodeAnyType(a);"]
                 continue
-            if t.extensible:
-                out.append("        e.encodeSingleBit(false);  // X.691 23.5")
-            expr = self.per_expr(a.type, "*a", False)
-            if root > 1:
-                out.append(f"        return e.encodeUnsigned({i}, 0, {root - 1}) && {expr};  // X.691 23.7")
+            expr = self.per_encode_expr(a.type, "*a")
+            if root > 1 or t.extensible:
+                out.append(f"        return e.encodeChoiceIndex<{ext}, {root}>({i}) && {expr};  // X.691 23.5, 23.7")
             else:
                 out.append(f"        return {expr};")
         out += ["    default:", "        return false;", "    }", "}", "",
