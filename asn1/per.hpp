@@ -89,6 +89,17 @@ public:
         acc_ = (acc_ << count) | (value & (count == 32 ? ~0u : (1u << count) - 1u));
         bits_ += count;
     }
+    // Pads to an octet boundary and writes the low `count` bits of `value`
+    // (at most 56; no bit above them set) in the same write.
+    [[gnu::always_inline]] void encodeAlignedBits(std::uint64_t value, unsigned count)
+    {
+        const unsigned pad = (0u - bits_) & 7u;
+        // After a flush at most 7 bits stay and the pad fills them to 8.
+        if (bits_ + pad + count > 64)
+            flushOctets();
+        acc_ = (acc_ << (pad + count)) | value;
+        bits_ += pad + count;
+    }
     void encodeBitMap(const unsigned char* bytes, std::uint32_t count);
     void encodeSmallUnsigned(std::uint32_t value);
     bool encodeLength(std::uint32_t length, std::uint32_t lower, std::uint32_t upper);
@@ -137,17 +148,14 @@ public:
                 return true;
             }
             if constexpr (range == 256) { // X.691 11.5.7.2: one-octet case
-                align();
-                encodeMultiBit(offset, 8);
+                encodeAlignedBits(offset, 8);
             } else if constexpr (range != 0 && range <= 65536) { // X.691 11.5.7.3: two-octet case
-                align();
-                encodeMultiBit(offset, 16);
+                encodeAlignedBits(offset, 16);
             } else { // X.691 11.5.7.4: octet count (11.9.3.5: 1..most), then the octets
                 constexpr unsigned most = (CountBits(range) + 7) / 8;
                 const unsigned k = (static_cast<unsigned>(std::bit_width(offset | 1u)) + 7) / 8;
                 encodeMultiBit(k - 1, CountBits(most));
-                align();
-                encodeMultiBit(offset, 8 * k);
+                encodeAlignedBits(offset, 8 * k);
             }
             return true;
         }
@@ -185,13 +193,10 @@ public:
         const unsigned bits =
             static_cast<unsigned>(std::bit_width(static_cast<std::int32_t>(v) < 0 ? ~v : v)) + 1;
         const unsigned k = (bits + 7) / 8;
-        align();
-        if (k < 4) { // length and value in one write
-            encodeMultiBit((k << (8 * k)) | (v & ((1u << (8 * k)) - 1u)), 8 + 8 * k);
-        } else {
-            encodeMultiBit(k, 8);
-            encodeMultiBit(v, 32);
-        }
+        // The length and the value in one write, k octets of the value's low bits.
+        const std::uint64_t value64 =
+            (std::uint64_t{k} << (8 * k)) | (std::uint64_t{v} & ~(~std::uint64_t{0} << (8 * k)));
+        encodeAlignedBits(value64, 8 + 8 * k);
         return true;
     }
     // An INTEGER whose constraint is known at compile time (X.691 13.2).
@@ -209,12 +214,26 @@ public:
     // variant its length, then its characters from an octet boundary as a
     // block (X.691 30.5.7), as do_visit writes them.
     template <std::uint32_t Lower, std::uint32_t Upper>
-    bool encodeOctetCharacters(const AbstractString& value)
+    [[gnu::always_inline]] bool encodeOctetCharacters(const AbstractString& value)
     {
         static_assert(Upper > 2);
         if (!aligned_) [[unlikely]]
             return do_visit(value);
         const std::size_t count = value.size();
+        if constexpr (Upper > 65535) {
+            // A short string: its length octet (X.691 11.9.3.6) and its
+            // characters stored straight after the pending octets.
+            if (count >= Lower && count <= 16) {
+                alignAndFlush();
+                if (end_ - cur_ > 16) [[likely]] {
+                    cur_[0] = static_cast<char>(count);
+                    if (count != 0)
+                        copyShort(cur_ + 1, value.data(), count);
+                    cur_ += 1 + count;
+                    return true;
+                }
+            }
+        }
         if (count > Upper || !encodeKnownLength<Lower, Upper>(static_cast<std::uint32_t>(count)))
             return false;
         encodeBlock(value.data(), count);
@@ -229,13 +248,12 @@ public:
         } else {
             if (length < Lower || length > Upper)
                 return false;
-            align();
             if (length < 128) { // X.691 11.9.3.6
-                encodeMultiBit(length, 8);
+                encodeAlignedBits(length, 8);
                 return true;
             }
             if (length < 16384) { // X.691 11.9.3.7
-                encodeMultiBit(0x8000u | length, 16);
+                encodeAlignedBits(0x8000u | length, 16);
                 return true;
             }
             return false;
@@ -312,9 +330,13 @@ public:
             encodeLongBlock(bytes, count);
             return;
         }
-        // Two overlapping copies cover any count up to twice their width,
-        // and read nothing outside the source.
-        char* to = cur_;
+        copyShort(cur_, bytes, count);
+        cur_ += count;
+    }
+    // 1 to 16 octets. Two overlapping copies cover any count up to twice
+    // their width, and read nothing outside the source.
+    [[gnu::always_inline]] static void copyShort(char* to, const char* bytes, std::size_t count)
+    {
         if (count >= 8) {
             std::uint64_t a = 0, b = 0;
             std::memcpy(&a, bytes, 8);
@@ -333,7 +355,6 @@ public:
             to[count / 2] = b;
             to[count - 1] = c;
         }
-        cur_ = to + count;
     }
     void encodeByte(unsigned char octet);
     // Pads to the next octet boundary.
@@ -384,27 +405,25 @@ private:
     // The preamble of a SEQUENCE whose presence bitmap is not of its type's
     // size, as preVisitExtensionRoots writes it.
     std::uint32_t encodeSequencePreambleSlow(const SEQUENCE& seq);
-    // Writes the whole octets of the accumulator; at most 7 bits stay.
-    // Inline while 8 octets of room are left: one store, whatever the count.
+    // Writes the whole octets of the accumulator (at least one); at most 7
+    // bits stay. Inline while 8 octets of room are left: one store, whatever
+    // the count. Bits of acc_ above the pending ones are left as they are:
+    // every reader shifts them out.
     [[gnu::always_inline]] void flushOctets()
     {
-        const unsigned whole = bits_ / 8;
-        if (whole == 0)
-            return;
+        const unsigned bits = bits_;
         if (end_ - cur_ < 8) [[unlikely]] {
-            flushOctetsNearEnd(whole);
+            flushOctetsNearEnd(bits / 8);
             return;
         }
-        const unsigned bits = bits_ - whole * 8;
-        const std::uint64_t acc = acc_;
-        // The whole accumulator, oldest bits first; only `whole` octets count.
-        std::uint64_t out = (acc >> bits) << (64 - 8 * whole);
+        // The oldest pending bit on top; the octets after the whole ones
+        // are written again by the next store.
+        std::uint64_t out = acc_ << (64 - bits);
         if constexpr (std::endian::native == std::endian::little)
             out = __builtin_bswap64(out);
         char* cur = cur_;
-        bits_ = bits;
-        acc_ = acc & ((std::uint64_t{1} << bits) - 1u);
-        cur_ = cur + whole;
+        bits_ = bits % 8;
+        cur_ = cur + bits / 8;
         std::memcpy(cur, &out, 8);
     }
     void flushOctetsNearEnd(unsigned whole);
@@ -425,7 +444,6 @@ private:
             out = __builtin_bswap64(out);
         char* cur = cur_;
         cur_ = cur + (bits_ + 7) / 8;
-        acc_ = 0;
         bits_ = 0;
         std::memcpy(cur, &out, 8);
     }
@@ -440,7 +458,7 @@ private:
     char* base_ = nullptr;
     char* cur_ = nullptr;
     char* end_ = nullptr;
-    std::uint64_t acc_ = 0; // pending bits, the oldest highest
+    std::uint64_t acc_ = 0; // pending bits in the low bits_, the oldest highest
     unsigned bits_ = 0;     // how many
     std::vector<char>* vector_ = nullptr;
     std::size_t vectorStart_ = 0; // the vector's size when the encoder began
