@@ -167,7 +167,7 @@ public:
     }
     // An ENUMERATED whose root is 0..Max, known at compile time (X.691 14).
     template <bool Extensible, std::uint32_t Max>
-    bool encodeEnumerated(const ENUMERATED& value)
+    [[gnu::always_inline]] bool encodeEnumerated(const ENUMERATED& value)
     {
         const int v = value.getValue();
         if (v < 0 || static_cast<std::uint32_t>(v) > Max)
@@ -282,7 +282,7 @@ public:
     // extension bit and the presence bitmap (at most 32 optional fields).
     // Returns the presence bits, the first optional field's highest.
     template <bool Extensible, unsigned Optional>
-    std::uint32_t encodeSequencePreamble(const SEQUENCE& seq)
+    [[gnu::always_inline]] std::uint32_t encodeSequencePreamble(const SEQUENCE& seq)
     {
         static_assert(Optional <= 32);
         const BitMap& map = seq.optionalMap();
@@ -371,6 +371,14 @@ public:
 
 private:
     struct Growing {};
+    // The value's own coders when its class has them (as visit and
+    // do_visit(CHOICE) call them), the visitor otherwise.
+    bool encodeTop(const AbstractData& value)
+    {
+        if (const PerCoders* coders = value.info()->per)
+            return coders->encode(*this, value);
+        return value.accept(*this);
+    }
     PEREncoder(std::vector<char>& output, bool aligned, Growing);
     // A character string's count and the alignment before its characters
     // (X.691 30.5.7); `bits` per character, `wide` when they may take more

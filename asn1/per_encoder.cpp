@@ -38,7 +38,7 @@ bool PEREncoder::append(const AbstractData& value, std::vector<char>& out, bool 
         char local[1024];
         PEREncoder encoder(local, local + sizeof local, aligned);
         std::size_t octets = 0;
-        if (value.accept(encoder) && encoder.finish(octets)) {
+        if (encoder.encodeTop(value) && encoder.finish(octets)) {
             out.insert(out.end(), local, local + octets);
             return true;
         }
@@ -48,7 +48,7 @@ bool PEREncoder::append(const AbstractData& value, std::vector<char>& out, bool 
     const std::size_t start = out.size();
     PEREncoder encoder(out, aligned, Growing{});
     std::size_t octets = 0;
-    if (!value.accept(encoder) || !encoder.finish(octets)) {
+    if (!encoder.encodeTop(value) || !encoder.finish(octets)) {
         out.resize(start);
         return false;
     }
@@ -58,7 +58,7 @@ bool PEREncoder::append(const AbstractData& value, std::vector<char>& out, bool 
 bool PEREncoder::encode(const AbstractData& value, char* first, char* last, bool aligned, std::size_t& octets)
 {
     PEREncoder encoder(first, last, aligned);
-    return value.accept(encoder) && encoder.finish(octets);
+    return encoder.encodeTop(value) && encoder.finish(octets);
 }
 
 void PEREncoder::cutVector()

@@ -9,6 +9,7 @@
 
 #include "asn1/modules/LGCP.hpp"
 #include "asn1/modules/registry.hpp"
+#include "asn1/per.hpp"
 #include "asn1/support/coding.hpp"
 
 namespace {
@@ -93,6 +94,32 @@ TEST(ModulePerCoders, DamagedInputFailsCleanly)
         }
     }
     EXPECT_GT(refused, 1000);
+}
+
+// The generated coders into a caller's buffer of every size up to the
+// message's: they fail, writing nothing past the buffer (the sanitizers
+// watch), until it is large enough, and then write the octets a vector gets.
+TEST(ModulePerCoders, EncodingIntoATooSmallBufferFailsAtEverySize)
+{
+    ASN1Test::RandomValues rnd(20261208);
+    for (std::size_t i = 0; i < ASN1Modules::allTypeCount; ++i) {
+        const ASN1Modules::TypeEntry& e = ASN1Modules::allTypes[i];
+        if (!e.reachable || !Constructed(e.info))
+            continue;
+        std::unique_ptr<ASN1::AbstractData> value = rnd.make(e.info);
+        std::vector<char> whole;
+        ASSERT_TRUE(ASN1Test::EncodePer(*value, whole)) << e.module << "." << e.name;
+        for (std::size_t size = 0; size <= whole.size(); ++size) {
+            std::vector<char> buffer(size);
+            std::size_t octets = 0;
+            const bool fits =
+                ASN1::PEREncoder::encode(*value, buffer.data(), buffer.data() + size, true, octets);
+            ASSERT_EQ(fits, size == whole.size()) << e.module << "." << e.name << " into " << size;
+            if (fits) {
+                EXPECT_EQ(buffer, whole) << e.module << "." << e.name;
+            }
+        }
+    }
 }
 
 } // namespace
