@@ -246,18 +246,22 @@ public:
         if constexpr (Upper <= 65535) {
             return encodeWhole<static_cast<std::int32_t>(Lower), Upper>(length);
         } else {
-            if (length < Lower || length > Upper)
-                return false;
-            if (length < 128) { // X.691 11.9.3.6
-                encodeAlignedBits(length, 8);
-                return true;
-            }
-            if (length < 16384) { // X.691 11.9.3.7
-                encodeAlignedBits(0x8000u | length, 16);
-                return true;
-            }
-            return false;
+            return length >= Lower && length <= Upper && encodeOctetLength(length);
         }
+    }
+    // X.691 11.9.3.6-11.9.3.7: a length of one or two octets, aligned (no
+    // fragments).
+    [[gnu::always_inline]] bool encodeOctetLength(std::uint32_t length)
+    {
+        if (length < 128) {
+            encodeAlignedBits(length, 8);
+            return true;
+        }
+        if (length < 16384) {
+            encodeAlignedBits(0x8000u | length, 16);
+            return true;
+        }
+        return false;
     }
     // X.691 20: a SEQUENCE OF, each element by `element(encoder, element)`.
     template <class Element>
@@ -420,40 +424,41 @@ private:
     [[gnu::always_inline]] void flushOctets()
     {
         const unsigned bits = bits_;
-        if (end_ - cur_ < 8) [[unlikely]] {
+        if (!storePending(bits)) [[unlikely]] {
             flushOctetsNearEnd(bits / 8);
             return;
         }
-        // The oldest pending bit on top; the octets after the whole ones
-        // are written again by the next store.
-        std::uint64_t out = acc_ << (64 - bits);
-        if constexpr (std::endian::native == std::endian::little)
-            out = __builtin_bswap64(out);
-        char* cur = cur_;
         bits_ = bits % 8;
-        cur_ = cur + bits / 8;
-        std::memcpy(cur, &out, 8);
+        cur_ += bits / 8;
     }
     void flushOctetsNearEnd(unsigned whole);
     // Pads to an octet boundary and writes every pending octet: the
     // accumulator is empty after it.
     [[gnu::always_inline]] void alignAndFlush()
     {
-        if (bits_ == 0)
+        const unsigned bits = bits_;
+        if (bits == 0)
             return;
-        if (end_ - cur_ < 8) [[unlikely]] {
+        if (!storePending(bits)) [[unlikely]] {
             align();
             flushOctetsNearEnd(bits_ / 8);
             return;
         }
-        // The oldest bit on top, the padding zeros below the newest.
-        std::uint64_t out = acc_ << (64 - bits_);
+        bits_ = 0;
+        cur_ += (bits + 7) / 8;
+    }
+    // The `bits` pending bits stored from cur_ on, the oldest on top and
+    // zeros after the newest, when 8 octets of room are left; the octets
+    // past the whole ones are written again by the next store.
+    [[gnu::always_inline]] bool storePending(unsigned bits)
+    {
+        if (end_ - cur_ < 8)
+            return false;
+        std::uint64_t out = acc_ << (64 - bits);
         if constexpr (std::endian::native == std::endian::little)
             out = __builtin_bswap64(out);
-        char* cur = cur_;
-        cur_ = cur + (bits_ + 7) / 8;
-        bits_ = 0;
-        std::memcpy(cur, &out, 8);
+        std::memcpy(cur_, &out, 8);
+        return true;
     }
     void cutVector();
     // Room for `count` more octets at cur_; false (and nothing written from

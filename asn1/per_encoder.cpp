@@ -177,16 +177,7 @@ bool PEREncoder::encodeLength(std::uint32_t length, std::uint32_t lower, std::ui
     }
     if (upper <= 65535)
         return encodeUnsigned(length, static_cast<std::int32_t>(lower), upper);
-    align();
-    if (length < 128) { // X.691 11.9.3.6
-        encodeMultiBit(length, 8);
-        return true;
-    }
-    if (length < 16384) { // X.691 11.9.3.7
-        encodeMultiBit(0x8000u | length, 16);
-        return true;
-    }
-    return false;
+    return encodeOctetLength(length);
 }
 
 bool PEREncoder::encodeConstraint(const ConstrainedObject& object, std::uint32_t value)
