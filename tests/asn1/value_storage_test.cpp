@@ -83,7 +83,8 @@ TEST(Asn1ValueStorage, EncodingIntoABufferMatchesTheVectorAndKnowsItsEnd)
     const T::Params p = bigParams();
     std::vector<char> step;
     PEREncoder byStep(step, true);
-    ASSERT_TRUE(p.accept(byStep));
+    std::size_t stepOctets = 0;
+    ASSERT_TRUE(p.accept(byStep) && byStep.finish(stepOctets));
     std::vector<char> whole;
     ASSERT_TRUE(ASN1Test::EncodePer(p, whole));
     EXPECT_EQ(step, whole);
