@@ -48,7 +48,12 @@
 //   type_header then records them and the PER coders call them in place of
 //   the walk. A SEQUENCE class may create its mandatory root fields itself:
 //   its constructors pass `true` to ASN1::SEQUENCE(info, bool) (for its own
-//   descriptor) and adoptField() a new object of each field's class.
+//   descriptor) and adoptField() a new object of each field's class. Its
+//   default constructor may pass ASN1::SEQUENCE::Counts<fields, optional>{}
+//   instead (the record's rootFieldCount + knownExtensionCount and
+//   optionalCount, known when the class is compiled), and its destructor
+//   may call releaseFields<each slot's class...>() to free the fields
+//   without a virtual call each.
 //   class PDU : public ASN1::CHOICE {
 //   public:
 //       static const ASN1::ChoiceTypeInfo theInfo;

@@ -36,8 +36,8 @@ inline constexpr std::uint32_t UnboundedLength = 0x7FFFFFFF;
 
 class PEREncoder final : public ConstVisitor {
 public:
-    // Appends to `output`, starting at a fresh octet. After every call the
-    // vector holds each bit written so far, the last octet padded with zeros.
+    // Appends to `output`, starting at a fresh octet. The vector holds what
+    // was written, the last octet padded with zeros, once finish() is called.
     PEREncoder(std::vector<char>& output, bool aligned);
     // Writes into the caller's buffer [first, last), starting at a fresh octet.
     PEREncoder(char* first, char* last, bool aligned)
@@ -51,8 +51,15 @@ public:
     static bool encode(const AbstractData& value, char* first, char* last, bool aligned, std::size_t& octets);
 
     // Pads the last octet; the octets written since construction. False when
-    // the caller's buffer was too small.
-    bool finish(std::size_t& octets);
+    // the caller's buffer was too small. A vector is cut to what was written.
+    [[gnu::always_inline]] bool finish(std::size_t& octets)
+    {
+        alignAndFlush();
+        octets = written();
+        if (vector_ != nullptr) [[unlikely]]
+            cutVector();
+        return !overflow_;
+    }
 
     using ConstVisitor::do_visit;
     bool do_visit(const Null& value) override;
@@ -82,8 +89,17 @@ public:
             flushOctets();
         acc_ = (acc_ << count) | (value & (count == 32 ? ~0u : (1u << count) - 1u));
         bits_ += count;
-        if (sync_) [[unlikely]]
-            publish();
+    }
+    // Pads to an octet boundary and writes the low `count` bits of `value`
+    // (at most 56; no bit above them set) in the same write.
+    [[gnu::always_inline]] void encodeAlignedBits(std::uint64_t value, unsigned count)
+    {
+        const unsigned pad = (0u - bits_) & 7u;
+        // After a flush at most 7 bits stay and the pad fills them to 8.
+        if (bits_ + pad + count > 64)
+            flushOctets();
+        acc_ = (acc_ << (pad + count)) | value;
+        bits_ += pad + count;
     }
     void encodeBitMap(const unsigned char* bytes, std::uint32_t count);
     void encodeSmallUnsigned(std::uint32_t value);
@@ -113,45 +129,140 @@ public:
         }
         return encodeUnsignedOctets(offset, range);
     }
+    // X.691 11.5 with the bounds known at compile time: each case folds to
+    // at most three writes.
+    template <std::int32_t Lower, std::uint32_t Upper>
+    [[gnu::always_inline]] bool encodeWhole(std::uint32_t value)
+    {
+        constexpr std::uint32_t range = Upper - static_cast<std::uint32_t>(Lower) + 1u; // 0: 2^32
+        if (!inRange(value, Lower, Upper))
+            return false;
+        const std::uint32_t offset = value - static_cast<std::uint32_t>(Lower);
+        if constexpr (range == 1) {
+            return true;
+        } else if constexpr (range != 0 && range <= 255) {
+            encodeMultiBit(offset, CountBits(range)); // X.691 11.5.6 bit-field case
+            return true;
+        } else {
+            if (!aligned_) [[unlikely]] {
+                encodeMultiBit(offset, CountBits(range));
+                return true;
+            }
+            if constexpr (range == 256) { // X.691 11.5.7.2: one-octet case
+                encodeAlignedBits(offset, 8);
+            } else if constexpr (range != 0 && range <= 65536) { // X.691 11.5.7.3: two-octet case
+                encodeAlignedBits(offset, 16);
+            } else { // X.691 11.5.7.4: octet count (11.9.3.5: 1..most), then the octets
+                constexpr unsigned most = (CountBits(range) + 7) / 8;
+                const unsigned k = (static_cast<unsigned>(std::bit_width(offset | 1u)) + 7) / 8;
+                encodeMultiBit(k - 1, CountBits(most));
+                encodeAlignedBits(offset, 8 * k);
+            }
+            return true;
+        }
+    }
+    [[gnu::always_inline]] bool encodeBoolean(const BOOLEAN& value) // X.691 12
+    {
+        encodeSingleBit(value.getValue());
+        return true;
+    }
     // An ENUMERATED whose root is 0..Max, known at compile time (X.691 14).
     template <bool Extensible, std::uint32_t Max>
-    bool encodeEnumerated(const ENUMERATED& value)
+    [[gnu::always_inline]] bool encodeEnumerated(const ENUMERATED& value)
     {
         const int v = value.getValue();
         if (v < 0 || static_cast<std::uint32_t>(v) > Max)
             return do_visit(value); // refused, or an extension value
-        if constexpr (Extensible)
-            encodeSingleBit(false);
-        return encodeUnsigned(static_cast<std::uint32_t>(v), 0, Max);
+        return encodeIndex<Extensible, Max>(static_cast<std::uint32_t>(v));
+    }
+    // A root CHOICE index below Root (X.691 23.5, 23.7).
+    template <bool Extensible, std::uint32_t Root>
+    [[gnu::always_inline]] bool encodeChoiceIndex(std::uint32_t index)
+    {
+        static_assert(Root > 0);
+        return encodeIndex<Extensible, Root - 1>(index);
     }
     // An INTEGER without constraint (X.691 13.2.6): in the aligned variant
     // a one-octet length (11.9.3.6), then the value in two's complement in
-    // the fewest octets.
-    bool encodeUnconstrained(const INTEGER& value)
+    // the fewest octets (12.2.6).
+    [[gnu::always_inline]] bool encodeUnconstrained(const INTEGER& value)
     {
         if (!aligned_) [[unlikely]]
             return do_visit(value);
-        const std::int32_t s = value.getValue();
-        const auto v = static_cast<std::uint32_t>(s);
-        const unsigned bits = s < 0 ? CountBits(0u - v) + 1 : CountBits(v + 1u) + 1;
-        const unsigned k = s == 0 ? 1 : (bits + 7) / 8 < 4 ? (bits + 7) / 8 : 4;
-        align();
-        if (k < 4) { // length and value in one write
-            encodeMultiBit((k << (8 * k)) | (v & ((1u << (8 * k)) - 1u)), 8 + 8 * k);
-        } else {
-            encodeMultiBit(k, 8);
-            encodeMultiBit(v, 32);
-        }
+        const auto v = static_cast<std::uint32_t>(value.getValue());
+        // The value's bits without its sign copies, plus one sign bit.
+        const unsigned bits =
+            static_cast<unsigned>(std::bit_width(static_cast<std::int32_t>(v) < 0 ? ~v : v)) + 1;
+        const unsigned k = (bits + 7) / 8;
+        // The length and the value in one write, k octets of the value's low bits.
+        const std::uint64_t value64 =
+            (std::uint64_t{k} << (8 * k)) | (std::uint64_t{v} & ~(~std::uint64_t{0} << (8 * k)));
+        encodeAlignedBits(value64, 8 + 8 * k);
         return true;
     }
     // An INTEGER whose constraint is known at compile time (X.691 13.2).
     template <ConstraintType Kind, std::int32_t Lower, std::uint32_t Upper>
-    bool encodeInteger(const INTEGER& value)
+    [[gnu::always_inline]] bool encodeInteger(const INTEGER& value)
     {
         if constexpr (Kind == RangeConstraint)
-            return encodeUnsigned(static_cast<std::uint32_t>(value.getValue()), Lower, Upper);
+            return encodeWhole<Lower, Upper>(static_cast<std::uint32_t>(value.getValue()));
         else
             return do_visit(value);
+    }
+    // A string of 8-bit characters (IA5String, VisibleString and the like
+    // without a permitted alphabet) whose size Lower..Upper is known at
+    // compile time and lets it be longer than two characters: in the aligned
+    // variant its length, then its characters from an octet boundary as a
+    // block (X.691 30.5.7), as do_visit writes them.
+    template <std::uint32_t Lower, std::uint32_t Upper>
+    [[gnu::always_inline]] bool encodeOctetCharacters(const AbstractString& value)
+    {
+        static_assert(Upper > 2);
+        if (!aligned_) [[unlikely]]
+            return do_visit(value);
+        const std::size_t count = value.size();
+        if constexpr (Upper > 65535) {
+            // A short string: its length octet (X.691 11.9.3.6) and its
+            // characters stored straight after the pending octets.
+            if (count >= Lower && count <= 16) {
+                alignAndFlush();
+                if (end_ - cur_ > 16) [[likely]] {
+                    cur_[0] = static_cast<char>(count);
+                    if (count != 0)
+                        copyShort(cur_ + 1, value.data(), count);
+                    cur_ += 1 + count;
+                    return true;
+                }
+            }
+        }
+        if (count > Upper || !encodeKnownLength<Lower, Upper>(static_cast<std::uint32_t>(count)))
+            return false;
+        encodeBlock(value.data(), count);
+        return true;
+    }
+    // X.691 11.9 in the aligned variant for bounds known at compile time.
+    template <std::uint32_t Lower, std::uint32_t Upper>
+    [[gnu::always_inline]] bool encodeKnownLength(std::uint32_t length)
+    {
+        if constexpr (Upper <= 65535) {
+            return encodeWhole<static_cast<std::int32_t>(Lower), Upper>(length);
+        } else {
+            return length >= Lower && length <= Upper && encodeOctetLength(length);
+        }
+    }
+    // X.691 11.9.3.6-11.9.3.7: a length of one or two octets, aligned (no
+    // fragments).
+    [[gnu::always_inline]] bool encodeOctetLength(std::uint32_t length)
+    {
+        if (length < 128) {
+            encodeAlignedBits(length, 8);
+            return true;
+        }
+        if (length < 16384) {
+            encodeAlignedBits(0x8000u | length, 16);
+            return true;
+        }
+        return false;
     }
     // X.691 20: a SEQUENCE OF, each element by `element(encoder, element)`.
     template <class Element>
@@ -176,15 +287,15 @@ public:
     // extension bit and the presence bitmap (at most 32 optional fields).
     // Returns the presence bits, the first optional field's highest.
     template <bool Extensible, unsigned Optional>
-    std::uint32_t encodeSequencePreamble(const SEQUENCE& seq)
+    [[gnu::always_inline]] std::uint32_t encodeSequencePreamble(const SEQUENCE& seq)
     {
         static_assert(Optional <= 32);
         const BitMap& map = seq.optionalMap();
         if (map.size() != Optional) [[unlikely]]
             return encodeSequencePreambleSlow(seq);
-        if constexpr (Extensible)
-            encodeSingleBit(extensionSpan(seq) != 0);
         if constexpr (Optional == 0) {
+            if constexpr (Extensible)
+                encodeSingleBit(extensionSpan(seq) != 0);
             return 0;
         } else {
             std::uint32_t v = 0;
@@ -192,20 +303,64 @@ public:
             for (unsigned k = 0; k < (Optional + 7) / 8; ++k)
                 v |= std::uint32_t{bytes[k]} << (24 - 8 * k);
             v >>= 32 - Optional;
-            encodeMultiBit(v, Optional);
+            if constexpr (Extensible && Optional < 32) { // the extension bit and the map in one write
+                encodeMultiBit((extensionSpan(seq) != 0 ? 1u << Optional : 0u) | v, Optional + 1);
+            } else {
+                if constexpr (Extensible)
+                    encodeSingleBit(extensionSpan(seq) != 0);
+                encodeMultiBit(v, Optional);
+            }
             return v;
         }
     }
     // X.691 19.7-19.8: what follows the root of an extensible SEQUENCE (its
     // preamble written by preVisitExtensionRoots).
-    bool encodeSequenceExtensions(const SEQUENCE& seq);
+    [[gnu::always_inline]] bool encodeSequenceExtensions(const SEQUENCE& seq)
+    {
+        return seq.extensionMap().size() == 0 || encodeAdditions(seq);
+    }
     // The extension bit of an extensible constraint; true when the value must
     // be coded as unconstrained.
     bool encodeConstraint(const ConstrainedObject& object, std::uint32_t value);
     // The count of a sized type, as decodeConstrainedLength reads it.
     bool encodeConstrainedLength(const ConstrainedObject& object, std::uint32_t count, bool* sized = nullptr);
     bool encodeAnyType(const AbstractData* value);
-    void encodeBlock(const char* bytes, std::size_t count);
+    // `count` octets from the next octet boundary; nothing at all for none.
+    [[gnu::always_inline]] void encodeBlock(const char* bytes, std::size_t count)
+    {
+        if (count == 0)
+            return;
+        alignAndFlush();
+        if (count > 16 || end_ - cur_ < 16) [[unlikely]] {
+            encodeLongBlock(bytes, count);
+            return;
+        }
+        copyShort(cur_, bytes, count);
+        cur_ += count;
+    }
+    // 1 to 16 octets. Two overlapping copies cover any count up to twice
+    // their width, and read nothing outside the source.
+    [[gnu::always_inline]] static void copyShort(char* to, const char* bytes, std::size_t count)
+    {
+        if (count >= 8) {
+            std::uint64_t a = 0, b = 0;
+            std::memcpy(&a, bytes, 8);
+            std::memcpy(&b, bytes + count - 8, 8);
+            std::memcpy(to, &a, 8);
+            std::memcpy(to + count - 8, &b, 8);
+        } else if (count >= 4) {
+            std::uint32_t a = 0, b = 0;
+            std::memcpy(&a, bytes, 4);
+            std::memcpy(&b, bytes + count - 4, 4);
+            std::memcpy(to, &a, 4);
+            std::memcpy(to + count - 4, &b, 4);
+        } else {
+            const char a = bytes[0], b = bytes[count / 2], c = bytes[count - 1];
+            to[0] = a;
+            to[count / 2] = b;
+            to[count - 1] = c;
+        }
+    }
     void encodeByte(unsigned char octet);
     // Pads to the next octet boundary.
     void align()
@@ -221,6 +376,14 @@ public:
 
 private:
     struct Growing {};
+    // The value's own coders when its class has them (as visit and
+    // do_visit(CHOICE) call them), the visitor otherwise.
+    bool encodeTop(const AbstractData& value)
+    {
+        if (const PerCoders* coders = value.info()->per)
+            return coders->encode(*this, value);
+        return value.accept(*this);
+    }
     PEREncoder(std::vector<char>& output, bool aligned, Growing);
     // A character string's count and the alignment before its characters
     // (X.691 30.5.7); `bits` per character, `wide` when they may take more
@@ -231,50 +394,88 @@ private:
     bool encodeUnconstrainedInteger(std::int32_t value);
     // X.691 11.5.7: the octet-aligned cases of a constrained whole number.
     bool encodeUnsignedOctets(std::uint32_t offset, std::uint32_t range);
+    // A root value 0..Max with its extension bit (0) when Extensible, as
+    // one write when it is a bit field (X.691 11.5.6).
+    template <bool Extensible, std::uint32_t Max>
+    [[gnu::always_inline]] bool encodeIndex(std::uint32_t value)
+    {
+        if constexpr (Max < 255) {
+            if (value > Max)
+                return false;
+            constexpr unsigned width = (Extensible ? 1u : 0u) + CountBits(Max + 1u);
+            if constexpr (width > 0)
+                encodeMultiBit(value, width);
+            return true;
+        } else {
+            if constexpr (Extensible)
+                encodeSingleBit(false);
+            return encodeWhole<0, Max>(value);
+        }
+    }
+    void encodeLongBlock(const char* bytes, std::size_t count);
+    bool encodeAdditions(const SEQUENCE& seq);
     static std::uint32_t extensionSpanSlow(const SEQUENCE& seq, std::uint32_t size);
     // The preamble of a SEQUENCE whose presence bitmap is not of its type's
     // size, as preVisitExtensionRoots writes it.
     std::uint32_t encodeSequencePreambleSlow(const SEQUENCE& seq);
-    // Writes the whole octets of the accumulator; at most 7 bits stay.
-    // Inline while 8 octets of room are left: one store, whatever the count.
+    // Writes the whole octets of the accumulator (at least one); at most 7
+    // bits stay. Inline while 8 octets of room are left: one store, whatever
+    // the count. Bits of acc_ above the pending ones are left as they are:
+    // every reader shifts them out.
     [[gnu::always_inline]] void flushOctets()
     {
-        const unsigned whole = bits_ / 8;
-        if (whole == 0)
-            return;
-        if (end_ - cur_ < 8) [[unlikely]] {
-            flushOctetsNearEnd(whole);
+        const unsigned bits = bits_;
+        if (!storePending(bits)) [[unlikely]] {
+            flushOctetsNearEnd(bits / 8);
             return;
         }
-        const unsigned bits = bits_ - whole * 8;
-        const std::uint64_t acc = acc_;
-        // The whole accumulator, oldest bits first; only `whole` octets count.
-        std::uint64_t out = (acc >> bits) << (64 - 8 * whole);
-        if constexpr (std::endian::native == std::endian::little)
-            out = __builtin_bswap64(out);
-        char* cur = cur_;
-        bits_ = bits;
-        acc_ = acc & ((std::uint64_t{1} << bits) - 1u);
-        cur_ = cur + whole;
-        std::memcpy(cur, &out, 8);
+        bits_ = bits % 8;
+        cur_ += bits / 8;
     }
     void flushOctetsNearEnd(unsigned whole);
+    // Pads to an octet boundary and writes every pending octet: the
+    // accumulator is empty after it.
+    [[gnu::always_inline]] void alignAndFlush()
+    {
+        const unsigned bits = bits_;
+        if (bits == 0)
+            return;
+        if (!storePending(bits)) [[unlikely]] {
+            align();
+            flushOctetsNearEnd(bits_ / 8);
+            return;
+        }
+        bits_ = 0;
+        cur_ += (bits + 7) / 8;
+    }
+    // The `bits` pending bits stored from cur_ on, the oldest on top and
+    // zeros after the newest, when 8 octets of room are left; the octets
+    // past the whole ones are written again by the next store.
+    [[gnu::always_inline]] bool storePending(unsigned bits)
+    {
+        if (end_ - cur_ < 8)
+            return false;
+        std::uint64_t out = acc_ << (64 - bits);
+        if constexpr (std::endian::native == std::endian::little)
+            out = __builtin_bswap64(out);
+        std::memcpy(cur_, &out, 8);
+        return true;
+    }
+    void cutVector();
     // Room for `count` more octets at cur_; false (and nothing written from
     // then on) when the caller's buffer is full.
     bool room(std::size_t count) { return static_cast<std::size_t>(end_ - cur_) >= count || grow(count); }
     bool grow(std::size_t count);
     // Whole octets written, the accumulator empty (after align()).
     std::size_t written() const { return static_cast<std::size_t>(cur_ - base_); }
-    void publish();
 
     char* base_ = nullptr;
     char* cur_ = nullptr;
     char* end_ = nullptr;
-    std::uint64_t acc_ = 0; // pending bits, the oldest highest
+    std::uint64_t acc_ = 0; // pending bits in the low bits_, the oldest highest
     unsigned bits_ = 0;     // how many
     std::vector<char>* vector_ = nullptr;
     std::size_t vectorStart_ = 0; // the vector's size when the encoder began
-    bool sync_ = false;           // the vector is kept exact after every write
     bool overflow_ = false;
     bool aligned_;
 };

@@ -22,9 +22,7 @@ unsigned octets_for(std::uint32_t value)
 } // namespace
 
 PEREncoder::PEREncoder(std::vector<char>& output, bool aligned) : PEREncoder(output, aligned, Growing{})
-{
-    sync_ = true;
-}
+{}
 
 PEREncoder::PEREncoder(std::vector<char>& output, bool aligned, Growing)
     : vector_(&output), vectorStart_(output.size()), aligned_(aligned)
@@ -40,7 +38,7 @@ bool PEREncoder::append(const AbstractData& value, std::vector<char>& out, bool 
         char local[1024];
         PEREncoder encoder(local, local + sizeof local, aligned);
         std::size_t octets = 0;
-        if (value.accept(encoder) && encoder.finish(octets)) {
+        if (encoder.encodeTop(value) && encoder.finish(octets)) {
             out.insert(out.end(), local, local + octets);
             return true;
         }
@@ -50,28 +48,24 @@ bool PEREncoder::append(const AbstractData& value, std::vector<char>& out, bool 
     const std::size_t start = out.size();
     PEREncoder encoder(out, aligned, Growing{});
     std::size_t octets = 0;
-    if (!value.accept(encoder) || !encoder.finish(octets)) {
+    if (!encoder.encodeTop(value) || !encoder.finish(octets)) {
         out.resize(start);
         return false;
     }
-    out.resize(start + octets);
     return true;
 }
 
 bool PEREncoder::encode(const AbstractData& value, char* first, char* last, bool aligned, std::size_t& octets)
 {
     PEREncoder encoder(first, last, aligned);
-    return value.accept(encoder) && encoder.finish(octets);
+    return encoder.encodeTop(value) && encoder.finish(octets);
 }
 
-bool PEREncoder::finish(std::size_t& octets)
+void PEREncoder::cutVector()
 {
-    align();
-    flushOctets();
-    if (sync_)
-        publish();
-    octets = written();
-    return !overflow_;
+    vector_->resize(vectorStart_ + written());
+    base_ = vector_->data() + vectorStart_;
+    cur_ = end_ = vector_->data() + vector_->size();
 }
 
 void PEREncoder::flushOctetsNearEnd(unsigned whole)
@@ -99,20 +93,6 @@ bool PEREncoder::grow(std::size_t count)
     return true;
 }
 
-// The vector exactly as long as what was written, the pending bits in its
-// last octet.
-void PEREncoder::publish()
-{
-    flushOctets();
-    const std::size_t at = static_cast<std::size_t>(cur_ - vector_->data());
-    vector_->resize(at + (bits_ != 0 ? 1 : 0));
-    if (bits_ != 0)
-        (*vector_)[at] = static_cast<char>(acc_ << (8 - bits_));
-    base_ = vector_->data() + vectorStart_;
-    cur_ = vector_->data() + at;
-    end_ = cur_;
-}
-
 void PEREncoder::encodeBitMap(const unsigned char* bytes, std::uint32_t count)
 {
     std::uint32_t i = 0;
@@ -134,18 +114,14 @@ void PEREncoder::encodeBitMap(const unsigned char* bytes, std::uint32_t count)
         encodeMultiBit(static_cast<std::uint32_t>(bytes[i] >> (8 - count)), count);
 }
 
-void PEREncoder::encodeBlock(const char* bytes, std::size_t count)
+// encodeBlock's case of more octets than its inline copy takes, or of a
+// buffer near its end (the accumulator flushed).
+void PEREncoder::encodeLongBlock(const char* bytes, std::size_t count)
 {
-    if (count == 0)
-        return;
-    align();
-    flushOctets();
     if (room(count)) {
         std::memcpy(cur_, bytes, count);
         cur_ += count;
     }
-    if (sync_)
-        publish();
 }
 
 void PEREncoder::encodeByte(unsigned char octet)
@@ -201,16 +177,7 @@ bool PEREncoder::encodeLength(std::uint32_t length, std::uint32_t lower, std::ui
     }
     if (upper <= 65535)
         return encodeUnsigned(length, static_cast<std::int32_t>(lower), upper);
-    align();
-    if (length < 128) { // X.691 11.9.3.6
-        encodeMultiBit(length, 8);
-        return true;
-    }
-    if (length < 16384) { // X.691 11.9.3.7
-        encodeMultiBit(0x8000u | length, 16);
-        return true;
-    }
-    return false;
+    return encodeOctetLength(length);
 }
 
 bool PEREncoder::encodeConstraint(const ConstrainedObject& object, std::uint32_t value)
@@ -243,8 +210,7 @@ bool PEREncoder::encodeConstrainedLength(const ConstrainedObject& object, std::u
 // shrinks to one octet by moving them back when they are short.
 bool PEREncoder::encodeAnyType(const AbstractData* value)
 {
-    align();
-    flushOctets();
+    alignAndFlush();
     if (!room(2))
         return true; // the caller's buffer is full: finish() reports it
     const std::size_t lengthAt = written();
@@ -257,8 +223,7 @@ bool PEREncoder::encodeAnyType(const AbstractData* value)
         if (!ok)
             return false;
     }
-    align();
-    flushOctets();
+    alignAndFlush();
     if (overflow_)
         return true;
     std::size_t length = written() - lengthAt - 2;
@@ -279,8 +244,6 @@ bool PEREncoder::encodeAnyType(const AbstractData* value)
     } else {
         return false;
     }
-    if (sync_)
-        publish();
     return true;
 }
 
@@ -554,10 +517,11 @@ std::uint32_t PEREncoder::encodeSequencePreambleSlow(const SEQUENCE& seq)
     return present;
 }
 
-bool PEREncoder::encodeSequenceExtensions(const SEQUENCE& seq)
+// The additions of a SEQUENCE whose extension map is not empty.
+bool PEREncoder::encodeAdditions(const SEQUENCE& seq)
 {
-    if (seq.extensionMap().size() == 0 || !preVisitExtensions(seq))
-        return seq.extensionMap().size() == 0;
+    if (!preVisitExtensions(seq))
+        return false;
     const SequenceTypeInfo* info = seq.info();
     // Presence ids of the additions follow those of the optional root fields.
     unsigned presenceId = info->optionalCount;

@@ -30,7 +30,7 @@ public:
     static constexpr std::size_t step = __STDCPP_DEFAULT_NEW_ALIGNMENT__;
     static constexpr std::size_t limit = 512;
 
-    static void* allocate(std::size_t size)
+    [[gnu::always_inline]] static void* allocate(std::size_t size)
     {
         if (size == 0 || size > limit)
             return ::operator new(size);
@@ -47,7 +47,7 @@ public:
         return refill(size);
     }
 
-    static void deallocate(void* p, std::size_t size) noexcept
+    [[gnu::always_inline]] static void deallocate(void* p, std::size_t size) noexcept
     {
         if (p == nullptr)
             return;

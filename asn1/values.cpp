@@ -579,11 +579,18 @@ void BitMap::swap(BitMap& other) noexcept
     std::memcpy(other.local_, tmp, sizeof tmp);
 }
 
-FieldVector::~FieldVector()
+void FieldVector::swap(FieldVector& other) noexcept
 {
-    for (std::uint32_t i = 0; i < count_; ++i)
-        delete slots_[i];
-    detail::Pool::deallocate(slots_, count_ * sizeof(AbstractData*));
+    const bool mineLocal = slots_ == local_;
+    const bool theirsLocal = other.slots_ == other.local_;
+    std::swap(local_, other.local_);
+    std::swap(slots_, other.slots_);
+    std::swap(count_, other.count_);
+    // Slots held in the object stay there: their contents changed places.
+    if (theirsLocal)
+        slots_ = local_;
+    if (mineLocal)
+        other.slots_ = other.local_;
 }
 
 void SEQUENCE::createDefaultFields(bool classCreatesFields)
@@ -779,13 +786,6 @@ void CHOICE::swap(CHOICE& other)
 {
     alternative_.swap(other.alternative_);
     std::swap(selection_, other.selection_);
-}
-
-AbstractData* CHOICE::setSelection(int index, AbstractData* object)
-{
-    alternative_.reset(object);
-    selection_ = index;
-    return object;
 }
 
 bool CHOICE::createSelection()

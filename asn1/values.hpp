@@ -4,8 +4,10 @@
 
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <memory>
@@ -47,8 +49,14 @@ public:
 
     // Value objects (and so the fields, alternatives and elements of every
     // tree) come from the runtime's size-class free lists.
-    static void* operator new(std::size_t size) { return detail::Pool::allocate(size); }
-    static void operator delete(void* p, std::size_t size) noexcept { detail::Pool::deallocate(p, size); }
+    [[gnu::always_inline]] static void* operator new(std::size_t size)
+    {
+        return detail::Pool::allocate(size);
+    }
+    [[gnu::always_inline]] static void operator delete(void* p, std::size_t size) noexcept
+    {
+        detail::Pool::deallocate(p, size);
+    }
     static void* operator new(std::size_t, void* where) noexcept { return where; }
     static void operator delete(void*, void*) noexcept {}
 
@@ -565,7 +573,11 @@ public:
     }
     BitMap(const BitMap& other);
     BitMap& operator=(const BitMap& other);
-    ~BitMap() { release(); }
+    ~BitMap()
+    {
+        if (onHeap()) [[unlikely]]
+            release();
+    }
 
     std::uint32_t size() const { return bitCount_; }
     bool test(std::uint32_t bit) const
@@ -603,21 +615,31 @@ private:
 
 // The owned field objects of a SEQUENCE: one slot per field of its
 // descriptor, null for a field without an object. Sized once, from the
-// descriptor.
+// descriptor; the slots of a small SEQUENCE are held in the object.
 class FieldVector {
 public:
     FieldVector() noexcept = default;
     explicit FieldVector(std::uint32_t count) : count_(count)
     {
-        if (count == 0)
+        if (count <= localSlots) {
+            slots_ = local_;
             return;
-        slots_ = static_cast<AbstractData**>(detail::Pool::allocate(count * sizeof(AbstractData*)));
-        for (std::uint32_t i = 0; i < count; ++i)
-            slots_[i] = nullptr;
+        }
+        // Pool blocks come in whole steps: the slots are cleared a step at a
+        // time in stores the compiler inlines, not in a call for each object.
+        slots_ = static_cast<AbstractData**>(detail::Pool::allocate(steps(count) * detail::Pool::step));
+        for (std::uint32_t i = 0; i < steps(count); ++i)
+            std::memset(slots_ + i * perStep, 0, detail::Pool::step);
     }
     FieldVector(const FieldVector&) = delete;
     FieldVector& operator=(const FieldVector&) = delete;
-    ~FieldVector();
+    ~FieldVector()
+    {
+        for (std::uint32_t i = 0; i < count_; ++i)
+            delete slots_[i];
+        if (slots_ != local_)
+            detail::Pool::deallocate(slots_, steps(count_) * detail::Pool::step);
+    }
 
     std::uint32_t size() const { return count_; }
     AbstractData* get(std::uint32_t index) const { return slots_[index]; }
@@ -630,14 +652,23 @@ public:
     }
     // `index` holds no object yet.
     void adopt(std::uint32_t index, AbstractData* value) { slots_[index] = value; }
-    void swap(FieldVector& other) noexcept
+    // Frees the slots without their objects (which the caller freed).
+    [[gnu::always_inline]] void releaseSlots() noexcept
     {
-        std::swap(slots_, other.slots_);
-        std::swap(count_, other.count_);
+        if (slots_ != local_)
+            detail::Pool::deallocate(slots_, steps(count_) * detail::Pool::step);
+        slots_ = local_;
+        count_ = 0;
     }
+    void swap(FieldVector& other) noexcept;
 
 private:
-    AbstractData** slots_ = nullptr;
+    static constexpr std::uint32_t localSlots = 4;
+    static constexpr std::uint32_t perStep = detail::Pool::step / sizeof(AbstractData*);
+    static constexpr std::uint32_t steps(std::uint32_t count) { return (count + perStep - 1) / perStep; }
+
+    AbstractData* local_[localSlots] = {};
+    AbstractData** slots_ = local_;
     std::uint32_t count_ = 0;
 };
 
@@ -718,8 +749,9 @@ public:
     {
         if (AbstractData* field = fields_.get(index))
             return *field;
-        fields_.reset(index, new T());
-        return *fields_.get(index);
+        AbstractData* made = new T();
+        fields_.adopt(index, made);
+        return *made;
     }
 
     BitMap& optionalMap() { return optionalMap_; }
@@ -746,10 +778,46 @@ protected:
         if (!classCreatesFields || info->defaultExtensionBits != nullptr) [[unlikely]]
             createDefaultFields(classCreatesFields);
     }
+    // As SEQUENCE(info, true), for the generated class of `info`, which
+    // knows its field and optional-field counts when it is compiled.
+    template <std::uint32_t Fields, std::uint32_t Optional>
+    struct Counts {};
+    template <std::uint32_t Fields, std::uint32_t Optional>
+    SEQUENCE(const SequenceTypeInfo* info, Counts<Fields, Optional>)
+        : AbstractData(info), fields_(Fields), optionalMap_(Optional)
+    {
+        assert(Fields == info->rootFieldCount + info->knownExtensionCount && Optional == info->optionalCount);
+        if (info->defaultExtensionBits != nullptr) [[unlikely]]
+            createDefaultFields(true);
+    }
     // Into a slot the constructor left empty.
     void adoptField(unsigned index, AbstractData* value) { fields_.adopt(index, value); }
+    // For a generated class's destructor: frees the field objects, `T...`
+    // naming each slot's class in order, without a virtual call for each
+    // (an object of another class than its slot's is deleted as usual).
+    template <class... T>
+    void releaseFields() noexcept
+    {
+        if (fields_.size() != sizeof...(T))
+            return;
+        std::uint32_t index = 0;
+        (releaseField<T>(fields_.get(index++)), ...);
+        fields_.releaseSlots();
+    }
 
 private:
+    template <class T>
+    [[gnu::always_inline]] static void releaseField(AbstractData* field) noexcept
+    {
+        if (field == nullptr)
+            return;
+        if (field->info() == &T::theInfo) [[likely]] {
+            static_cast<T*>(field)->T::~T();
+            AbstractData::operator delete(field, sizeof(T));
+        } else {
+            delete field;
+        }
+    }
     AbstractData& createField(unsigned index);
     // The mandatory root fields (unless the class makes them) and the
     // additions present by default, each from its descriptor.
@@ -781,7 +849,12 @@ public:
     AbstractData* alternative() { return alternative_.get(); }
     const AbstractData* alternative() const { return alternative_.get(); }
     // Takes ownership of `object` (which may be null) and returns it.
-    AbstractData* setSelection(int index, AbstractData* object);
+    AbstractData* setSelection(int index, AbstractData* object)
+    {
+        alternative_.reset(object);
+        selection_ = index;
+        return object;
+    }
     // Creates a default alternative for the stored selection index; on an
     // index out of range or without descriptor marks the selection unknown.
     bool createSelection();

@@ -20,7 +20,8 @@ std::string afterBits(const AbstractData& value, unsigned lead)
     PEREncoder encoder(out, true);
     for (unsigned i = 0; i < lead; ++i)
         encoder.encodeSingleBit(true);
-    if (!value.accept(encoder))
+    std::size_t octets = 0;
+    if (!value.accept(encoder) || !encoder.finish(octets))
         return "fail";
     return hex(out);
 }
@@ -131,6 +132,84 @@ TEST(Asn1Per, ConstrainedWholeNumbers)
     EXPECT_EQ(decoded<T::From5>("01 FF").getValue(), 255);
 }
 
+// The coders the generated code calls with bounds known at compile time
+// write what the general ones write for the same value, after any number of
+// bits, in both variants.
+namespace {
+
+template <class Code>
+std::string coded(unsigned lead, bool aligned, Code code)
+{
+    std::vector<char> out;
+    PEREncoder encoder(out, aligned);
+    for (unsigned i = 0; i < lead; ++i)
+        encoder.encodeSingleBit(true);
+    std::size_t octets = 0;
+    if (!code(encoder) || !encoder.finish(octets))
+        return "fail";
+    return hex(out);
+}
+
+template <std::int32_t Lower, std::uint32_t Upper>
+void expectWholeAsGeneral(std::initializer_list<std::uint32_t> values)
+{
+    for (bool aligned : {true, false})
+        for (unsigned lead = 0; lead < 8; ++lead)
+            for (std::uint32_t v : values)
+                EXPECT_EQ(
+                    coded(lead, aligned, [&](PEREncoder& e) { return e.encodeWhole<Lower, Upper>(v); }),
+                    coded(lead, aligned, [&](PEREncoder& e) { return e.encodeUnsigned(v, Lower, Upper); }))
+                    << Lower << ".." << Upper << " " << v << " after " << lead << (aligned ? " aligned" : "");
+}
+
+} // namespace
+
+TEST(Asn1Per, InlineCodersWriteAsTheGeneralOnes)
+{
+    expectWholeAsGeneral<7, 7>({7, 8});
+    expectWholeAsGeneral<1, 255>({0, 1, 100, 255, 256});
+    expectWholeAsGeneral<0, 255>({0, 255, 256});
+    expectWholeAsGeneral<-5, 300>(
+        {static_cast<std::uint32_t>(-6), static_cast<std::uint32_t>(-5), 0, 300, 301});
+    expectWholeAsGeneral<0, 65535>({0, 65535, 65536});
+    expectWholeAsGeneral<0, 65536>({0, 255, 256, 65536, 65537});
+    expectWholeAsGeneral<0, 4294967295u>({0, 1, 255, 256, 65535, 65536, 0xFFFFFF, 0x1000000, 0xFFFFFFFF});
+    expectWholeAsGeneral<-1000, 4000000u>(
+        {static_cast<std::uint32_t>(-1001), static_cast<std::uint32_t>(-1000), 5, 4000000, 4000001});
+
+    for (int v : {0, 1, -1, 127, 128, -128, -129, 32767, 32768, -32768, -32769, 8388607, 8388608, -8388608,
+                  -8388609, INT_MAX, INT_MIN})
+        for (bool aligned : {true, false})
+            for (unsigned lead = 0; lead < 8; ++lead) {
+                const INTEGER value(v);
+                EXPECT_EQ(coded(lead, aligned, [&](PEREncoder& e) { return e.encodeUnconstrained(value); }),
+                          coded(lead, aligned, [&](PEREncoder& e) { return e.do_visit(value); }))
+                    << v << " after " << lead;
+            }
+
+    // 8-bit characters: unsized (a length octet, or two from 128 on) and
+    // sized, short ones stored with their length, long ones as blocks.
+    for (std::size_t n : {0, 1, 2, 3, 4, 7, 8, 9, 15, 16, 17, 64, 65, 127, 128, 300})
+        for (bool aligned : {true, false})
+            for (unsigned lead = 0; lead < 8; ++lead) {
+                std::string text(n, 'a');
+                for (std::size_t i = 0; i < n; ++i)
+                    text[i] = static_cast<char>('A' + i % 26);
+                const IA5String free(text);
+                EXPECT_EQ(
+                    coded(lead, aligned,
+                          [&](PEREncoder& e) { return e.encodeOctetCharacters<0, UnboundedLength>(free); }),
+                    coded(lead, aligned, [&](PEREncoder& e) { return e.do_visit(free); }))
+                    << n << " after " << lead << (aligned ? " aligned" : "");
+                T::Name sized; // SIZE (1..64)
+                static_cast<AbstractString&>(sized) = text;
+                EXPECT_EQ(coded(lead, aligned,
+                                [&](PEREncoder& e) { return e.encodeOctetCharacters<1, 64>(sized); }),
+                          coded(lead, aligned, [&](PEREncoder& e) { return e.do_visit(sized); }))
+                    << n << " after " << lead << (aligned ? " aligned" : "");
+            }
+}
+
 TEST(Asn1Per, LengthDeterminants)
 {
     std::vector<char> out;
@@ -138,8 +217,10 @@ TEST(Asn1Per, LengthDeterminants)
     EXPECT_TRUE(encoder.encodeLength(127, 0, UnboundedLength));
     EXPECT_TRUE(encoder.encodeLength(128, 0, UnboundedLength));
     EXPECT_TRUE(encoder.encodeLength(16383, 0, UnboundedLength));
-    EXPECT_EQ(hex(out), "7F 80 80 BF FF");
     EXPECT_FALSE(encoder.encodeLength(16384, 0, UnboundedLength));
+    std::size_t octets = 0;
+    ASSERT_TRUE(encoder.finish(octets));
+    EXPECT_EQ(hex(out), "7F 80 80 BF FF");
 
     const std::vector<char> in = hex("7F 80 80 BF FF C0 01");
     PERDecoder decoder(in.data(), in.data() + in.size(), nullptr, true);

@@ -33,8 +33,11 @@ _RUNTIME_MEMBERS = {
     "getMaximum", "extendable", "isStrictlyValid", "getName", "setFromName",
     "do_compare", "do_clone", "do_accept", "theInfo", "info_type",
     "runtime_class", "NamedNumber", "Alt", "perDecode", "perEncode", "perCoders",
-    "createFields", "adoptField",
+    "createFields", "adoptField", "releaseFields",
 }
+
+# String types whose characters take 8 bits in the aligned variant.
+_OCTET_CHARACTERS = ("IA5String", "PrintableString", "VisibleString", "GeneralString")
 
 _LEAF = {
     "NULL": "ASN1::Null",
@@ -324,12 +327,17 @@ class ModuleEmitter:
         if t.kind == "SEQUENCE":
             # The mandatory root fields made here, each as its own class, not
             # through the descriptor's create hooks.
-            out += [f"    {cls}() : {base}(&theInfo, true) {{ createFields(); }}",
+            # The counts of the record (root fields and additions, optional).
+            counts = (f"Counts<{len(presence_ids(t))}, "
+                      f"{sum(1 for c in t.components if c.optional and not c.extension)}>")
+            out += [f"    {cls}() : {base}(&theInfo, {counts}{{}}) {{ createFields(); }}",
                     f"    explicit {cls}(const info_type* info) : {base}(info, info == &theInfo)",
                     "    {",
                     "        if (info == &theInfo)",
                     "            createFields();",
                     "    }"]
+            # The field objects freed knowing their classes.
+            out += [f"    ~{cls}() override {{ releaseFields<{', '.join(f.cls for f in fields)}>(); }}"]
         else:
             out += [f"    {cls}() : {base}(&theInfo) {{}}",
                     f"    explicit {cls}(const info_type* info) : {base}(info) {{}}"]
@@ -519,6 +527,62 @@ class ModuleEmitter:
             return f"{c}.do_visit(static_cast<{const}{_PER_RUNTIME[t.kind]}&>({obj}))"
         return f"{obj}.accept({c})"
 
+    def per_inline_leaf(self, t: Type) -> bool:
+        """A SEQUENCE or CHOICE of at most four members, none of them
+        constructed: a type of the same module codes it inline."""
+        if t.kind not in ("SEQUENCE", "CHOICE"):
+            return False
+        members = t.components if t.kind == "SEQUENCE" else t.alternatives
+        if len(members) > 4:
+            return False
+        for m in members:
+            kind = self.ms.lookup(m.type.ref).type.kind if m.type.kind == "REF" else m.type.kind
+            if kind in ("SEQUENCE", "CHOICE", "SEQUENCE OF", "SET OF"):
+                return False
+        return True
+
+    def per_encode_inline(self, name: str) -> str:
+        return f"[[gnu::always_inline]] static inline bool encode{cpp_name(name)}" \
+               "(ASN1::PEREncoder& e, const ASN1::AbstractData& value)"
+
+    def per_encode_head(self, cls: str, t: Type, members: list) -> list:
+        """The start of a type's encoder: declarations of the inline ones it
+        calls, then its own signature (an inline one with perEncode calling
+        it, for a leaf)."""
+        leaves = {m.type.ref.name for m in members
+                  if m.type.kind == "REF" and m.type.ref.module == self.name
+                  and self.per_inline_leaf(self.ms.lookup(m.type.ref).type)}
+        if self.per_inline_leaf(t):
+            leaves.add(cls)
+        out = [self.per_encode_inline(n) + ";" for n in sorted(leaves)]
+        if out:
+            out.append("")
+        if self.per_inline_leaf(t):
+            out += [f"bool {cls}::perEncode(ASN1::PEREncoder& e, const ASN1::AbstractData& value)",
+                    "{", f"    return encode{cls}(e, value);", "}", "",
+                    self.per_encode_inline(cls)]
+        else:
+            out.append(f"bool {cls}::perEncode(ASN1::PEREncoder& e, const ASN1::AbstractData& value)")
+        return out
+
+    def per_encode_expr(self, t: Type, obj: str) -> str:
+        """As per_expr for the encoder: BOOLEAN and 8-bit character strings
+        inline, a reference to a builtin type coded as that type, a small
+        type of the same module by its inline encoder."""
+        if t.kind == "REF":
+            target = self.ms.lookup(t.ref).type
+            if t.ref.module == self.name and self.per_inline_leaf(target):
+                return f"encode{cpp_name(t.ref.name)}(e, {obj})"
+            if target.kind in ("INTEGER", "BOOLEAN") or target.kind in _OCTET_CHARACTERS:
+                return self.per_encode_expr(target, obj)
+            return self.per_expr(t, obj, False)
+        if t.kind == "BOOLEAN":
+            return f"e.encodeBoolean(static_cast<const ASN1::BOOLEAN&>({obj}))"
+        if t.kind in _OCTET_CHARACTERS and (t.size is None or (not t.size.extensible and t.size.ub > 2)):
+            lb, ub = ("0u", "ASN1::UnboundedLength") if t.size is None else (f"{t.size.lb}u", _upper(t.size.ub))
+            return f"e.encodeOctetCharacters<{lb}, {ub}>(static_cast<const ASN1::AbstractString&>({obj}))"
+        return self.per_expr(t, obj, False)
+
     def per_lines(self, td) -> list:
         t = td.type
         cls = cpp_name(td.name)
@@ -568,9 +632,8 @@ class ModuleEmitter:
                     "    return root != ASN1::Visitor::goOn || d.decodeSequenceExtensions(seq);"]
         else:
             out.append("    return true;")
-        out += ["}", "",
-                f"bool {cls}::perEncode(ASN1::PEREncoder& e, const ASN1::AbstractData& value)",
-                "{",
+        out += ["}", ""] + self.per_encode_head(cls, t, t.components)
+        out += ["{",
                 "    const auto& seq = static_cast<const ASN1::SEQUENCE&>(value);",
                 f"    // {head}"]
         if small and optional > 0:
@@ -583,7 +646,7 @@ class ModuleEmitter:
             out.append("    const ASN1::AbstractData* f = nullptr;")
         for f in root:
             i, c = f.index, f.member
-            expr = self.per_expr(c.type, "*f", False)
+            expr = self.per_encode_expr(c.type, "*f")
             test = f"(f = seq.fieldAt({i})) == nullptr || !{expr}"
             if ids[i] == -1:
                 out += [f"    if ({test})  // {c.name}", "        return false;"]
@@ -620,9 +683,9 @@ class ModuleEmitter:
             obj = f"ASN1::PERDecoder::selectAs<{f.cls}>(choice, {f.index})"
             expr = self.per_expr(f.member.type, obj, True)
             out += [f"    case {f.index}:  // {f.member.name}", f"        return {expr};"]
-        out += ["    default:", "        return false;", "    }", "}", "",
-                f"bool {cls}::perEncode(ASN1::PEREncoder& e, const ASN1::AbstractData& value)",
-                "{",
+        out += ["    default:", "        return false;", "    }", "}", ""] + \
+            self.per_encode_head(cls, t, t.alternatives)
+        out += ["{",
                 "    const auto& choice = static_cast<const ASN1::CHOICE&>(value);",
                 "    const ASN1::AbstractData* a = choice.alternative();",
                 "    if (a == nullptr)",
@@ -636,11 +699,9 @@ class ModuleEmitter:
                         f"        e.encodeSmallUnsigned({i - root});",
                         "        return e.encodeAnyType(a);"]
                 continue
-            if t.extensible:
-                out.append("        e.encodeSingleBit(false);  // X.691 23.5")
-            expr = self.per_expr(a.type, "*a", False)
-            if root > 1:
-                out.append(f"        return e.encodeUnsigned({i}, 0, {root - 1}) && {expr};  // X.691 23.7")
+            expr = self.per_encode_expr(a.type, "*a")
+            if root > 1 or t.extensible:
+                out.append(f"        return e.encodeChoiceIndex<{ext}, {root}>({i}) && {expr};  // X.691 23.5, 23.7")
             else:
                 out.append(f"        return {expr};")
         out += ["    default:", "        return false;", "    }", "}", "",
