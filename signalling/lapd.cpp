@@ -304,8 +304,10 @@ void LAPD::start_timer(TimerId t)
             on_error(text.c_str());
         }
     stop_timer(t);
+    // Setting the one Timer replaces (and cancels) whatever event it held,
+    // so the timer it belonged to runs no longer.
+    t200_running = t202_running = t203_running = false;
     running(t) = true;
-    // Setting the one Timer replaces (and cancels) whatever event it held.
     switch (t) {
     case TimerId::t200:
         timer_.set(T200, &LAPD::on_t200, this);

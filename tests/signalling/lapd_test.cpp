@@ -294,6 +294,25 @@ TEST_F(LapdScript, TimerRecoveryRunsOutAndReestablishes)
     EXPECT_FALSE(user.lapd().full_state().l3_initiated);
 }
 
+// A timer that takes the one Timer over ends the one it replaces: after a
+// release in state 4 (T200) and the peer's SABME (T203), an unanswered I
+// frame is enquired after T200, not after T203.
+TEST_F(LapdScript, StartedTimerEndsTheOneItReplaces)
+{
+    user.activate();
+    user.deactivate();
+    ASSERT_TRUE(peer.Send({0x02, 0x01, 0x7F}));
+    ASSERT_TRUE(SigTest::RunFor(500));
+    ASSERT_EQ(user.lapd().full_state().state, 6u);
+    peer.frames.clear();
+    peer.times_ms.clear();
+    user.Send(Numbered(1));
+    ASSERT_TRUE(SigTest::RunFor(1000));
+    ASSERT_EQ(peer.frames.size(), 2u);
+    EXPECT_EQ(peer.frames[1], (Bytes{0x00, 0x01, 0x01, 0x01}));
+    EXPECT_EQ(peer.times_ms, (std::vector<std::uint32_t>{500, 1500}));
+}
+
 TEST_F(LapdScript, QueueLimitsAndFlowStatus)
 {
     // Not established: everything stays queued.
