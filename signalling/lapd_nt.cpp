@@ -667,10 +667,11 @@ void LAPD_NT::on_tei_procedure(Packet& pkt)
         break;
     case kIdentityCheckResponse: {
         if (ai == kGroupTei) {
+            // No terminal answers for the group TEI: removing 127 would
+            // take every terminal's TEI away on one bad frame.
             if (log != 0)
-                std::clog << ext::header(this) << "recieved check response with wrong Ai=127,removed"
+                std::clog << ext::header(this) << "recieved check response with wrong Ai=127,ignored"
                           << std::endl;
-            remove_tei(kGroupTei);
             break;
         }
         LAPD_NT_user* u = find_Tei(ai);

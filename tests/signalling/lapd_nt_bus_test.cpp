@@ -41,6 +41,29 @@ protected:
         return l;
     }
 
+    // Terminals in multiple-frame operation, each on a TEI of its own that
+    // the network side holds for it.
+    unsigned int Established() const
+    {
+        unsigned int n = 0;
+        for (auto const& t : terms) {
+            auto const& s = t->lapd().full_state();
+            bool shared = false;
+            for (auto const& o : terms)
+                shared = shared || (o != t && o->lapd().full_state().self_tei == s.self_tei);
+            n += s.state == 6u && !shared ? 1u : 0u;
+        }
+        return n;
+    }
+    void StartEight()
+    {
+        for (unsigned int i = 0; i < 8; ++i) {
+            Start(i);
+            ASSERT_TRUE(SigTest::RunFor(100));
+        }
+        ASSERT_EQ(Established(), 8u);
+    }
+
     SimTest::Capture log{std::clog};
     SigTest::MultipointHdlc bus{9};
     LapdTest::NtLink net{bus.network()};
@@ -70,6 +93,15 @@ TEST_F(LapdNtBus, EightTerminalsEstablishAndExchange)
     ASSERT_TRUE(SigTest::RunFor(100));
     for (unsigned int i = 0; i < 8; ++i)
         EXPECT_EQ(terms[i]->received.size(), i == 2 ? 1u : 0u) << "terminal " << i;
+}
+
+// A check response for the group TEI is nobody's answer.
+TEST_F(LapdNtBus, CheckResponseForGroupTeiIgnored)
+{
+    StartEight();
+    ASSERT_TRUE(bus.terminal(8).Send(LapdTest::Management(0xFC, 0x7777, 5, 127)));
+    ASSERT_TRUE(SigTest::RunFor(100));
+    EXPECT_EQ(Established(), 8u);
 }
 
 } // namespace
