@@ -42,6 +42,24 @@ unsigned char mod128(unsigned int v)
     return static_cast<unsigned char>(v & 127u);
 }
 
+// Q.931 4.3: the low four bits of octet 2 give the length of the call
+// reference value that follows; the message type comes after it.
+struct CallReference {
+    unsigned int length = 0; // 0: the dummy call reference
+    unsigned char value = 0; // without the flag
+};
+
+bool read_call_reference(Packet const& msg, CallReference& cr)
+{
+    if (msg.length() < 2)
+        return false;
+    cr.length = msg[1] & 0x0Fu;
+    if (msg.length() < 3 + cr.length)
+        return false;
+    cr.value = cr.length == 1 ? static_cast<unsigned char>(msg[2] & 0x7F) : 0;
+    return true;
+}
+
 } // namespace
 
 // ------------------------------------------------------------------ user
@@ -195,7 +213,11 @@ void LAPD_NT_user::on_I(Packet& pkt, unsigned char ns, unsigned char nr, bool p)
         // A field of 3 octets or fewer carries no Q.931 message type.
         if (info.length() <= 3)
             return;
-        call_reference_ = info[2] & 0x7F;
+        // Only a call's own reference binds the terminal: never the dummy
+        // (length 0) nor the global one (value 0).
+        CallReference ref;
+        if (read_call_reference(info, ref) && ref.length == 1 && ref.value != 0)
+            call_reference_ = ref.value;
         lapd->send_to_layer3(info);
     } else {
         tx_S(kREJ, p, false);
@@ -367,7 +389,9 @@ void LAPD_NT_user::acknowledged()
 
 bool LAPD_NT_user::message(Packet& pkt)
 {
-    if (link_state_ == unassigned || pkt.length() < 3 || (pkt[2] & 0x7F) != call_reference_)
+    CallReference ref;
+    if (link_state_ == unassigned || !read_call_reference(pkt, ref) || ref.length > 1 ||
+        ref.value != call_reference_)
         return false;
     if (busy_ || ack_queue_.count() >= k || !out_queue_.empty()) {
         if (out_queue_.count() >= out_limit) {
@@ -723,7 +747,14 @@ void LAPD_NT::message(Packet& pkt)
             std::clog << ext::header(this) << "message too short, dropped" << std::endl;
         return;
     }
-    if (pkt[3] == kSetup) {
+    CallReference ref;
+    if (!read_call_reference(pkt, ref) || ref.length > 1) {
+        if (log >= 2)
+            std::clog << ext::header(this) << "call reference not of a basic-rate line, message dropped"
+                      << std::endl;
+        return;
+    }
+    if (pkt[2 + ref.length] == kSetup) {
         Packet frame;
         frame.reserve_head(kHeadRoom);
         frame.put8(0x02);
@@ -737,7 +768,8 @@ void LAPD_NT::message(Packet& pkt)
         if (u.message(pkt))
             return;
     if (log >= 2)
-        std::clog << ext::header(this) << "no terminal for call reference=" << (pkt[2] & 0x7F)
+        std::clog << ext::header(this)
+                  << "no terminal for call reference=" << static_cast<unsigned int>(ref.value)
                   << ", message dropped" << std::endl;
 }
 

@@ -104,4 +104,19 @@ TEST_F(LapdNtBus, CheckResponseForGroupTeiIgnored)
     EXPECT_EQ(Established(), 8u);
 }
 
+// Neither the dummy nor the global call reference rebinds the terminal.
+TEST_F(LapdNtBus, DummyAndGlobalCallReferencesBindNothing)
+{
+    auto& t = Start(0);
+    ASSERT_TRUE(SigTest::RunFor(100));
+    t.Send({0x08, 0x01, 0x05, 0x05, 0x04});
+    t.Send({0x08, 0x00, 0x7B, 0x2C, 0x01, 0x31});
+    t.Send({0x08, 0x01, 0x00, 0x7D, 0x14, 0x01, 0x00});
+    ASSERT_TRUE(SigTest::RunFor(100));
+    ASSERT_EQ(net.up.size(), 3u);
+    net.Send({0x08, 0x01, 0x85, 0x07});
+    ASSERT_TRUE(SigTest::RunFor(100));
+    EXPECT_EQ(t.received, std::vector<Bytes>{Bytes({0x08, 0x01, 0x85, 0x07})});
+}
+
 } // namespace
