@@ -72,7 +72,9 @@ void LAPD_NT_user::PutHeader(std::ostream& os) const
         return;
     }
     os << "Tei=" << static_cast<unsigned int>(tei_)
-       << (link_state_ == assigned ? ",assigned" : ",wait_answer");
+       << (link_state_ == assigned   ? ",assigned"
+           : link_state_ == released ? ",released"
+                                     : ",wait_answer");
     if (checking_)
         os << ",check";
     if (busy_)
@@ -136,12 +138,27 @@ void LAPD_NT_user::checking()
     check_timer_.set(check_ms, &LAPD_NT_user::on_check_timeout, this);
 }
 
+void LAPD_NT_user::release_link()
+{
+    if (log >= 2)
+        std::clog << ext::header(this) << "link released" << std::endl;
+    link_state_ = released;
+    busy_ = false;
+    link_timer_.reset();
+    out_queue_.clear();
+    ack_queue_.clear();
+}
+
 void LAPD_NT_user::receive(Packet& pkt, bool cr)
 {
     unsigned int const len = pkt.length();
     if (len < 3)
         return;
     unsigned char const control = pkt[2];
+    // Without its link the terminal may only bring it up again (SABME) or
+    // repeat a DISC whose UA it missed.
+    if (link_state_ == released && (cr || ((control & 0xEF) != kSABME && (control & 0xEF) != kDISC)))
+        return;
     if ((control & 0x01) == 0) {
         if (cr) // I frames are commands only (Q.921 3.6.2)
             return;
@@ -295,8 +312,9 @@ void LAPD_NT_user::on_DISC(bool p)
     if (log >= 2)
         std::clog << ext::header(this) << "received DISC frame" << std::endl;
     tx_U(kUA, p, false);
-    // The terminal released its link, not its TEI: no identity remove.
-    unassign(false);
+    // The terminal released its link, not its TEI: the TEI stays booked to
+    // it, so no other terminal is given it.
+    release_link();
 }
 
 void LAPD_NT_user::on_FRMR(bool)
@@ -390,8 +408,8 @@ void LAPD_NT_user::acknowledged()
 bool LAPD_NT_user::message(Packet& pkt)
 {
     CallReference ref;
-    if (link_state_ == unassigned || !read_call_reference(pkt, ref) || ref.length > 1 ||
-        ref.value != call_reference_)
+    if (link_state_ == unassigned || link_state_ == released || !read_call_reference(pkt, ref) ||
+        ref.length > 1 || ref.value != call_reference_)
         return false;
     if (busy_ || ack_queue_.count() >= k || !out_queue_.empty()) {
         if (out_queue_.count() >= out_limit) {

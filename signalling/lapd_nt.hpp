@@ -26,7 +26,8 @@ class LAPD_NT;
 // One terminal's acknowledged link, owned by LAPD_NT.
 class LAPD_NT_user {
 public:
-    enum LinkState { unassigned = 0, assigned = 1, wait_answer = 2 };
+    // released: the terminal released its link (DISC) but keeps its TEI.
+    enum LinkState { unassigned = 0, assigned = 1, wait_answer = 2, released = 3 };
 
     static constexpr unsigned int k = 7;           // Q.921 5.9.5
     static constexpr unsigned int T200 = 1000;     // Q.921 5.9.1
@@ -91,6 +92,8 @@ private:
 
     void on_timer();
     void on_check_timeout() { unassign(true); }
+    // After DISC: the link is down, the TEI stays booked to the terminal.
+    void release_link();
     void retransmit();
     bool ack_queue(unsigned char nr);
     // After an accepted acknowledgement: what waits goes out as far as the

@@ -95,6 +95,24 @@ TEST_F(LapdNtBus, EightTerminalsEstablishAndExchange)
         EXPECT_EQ(terms[i]->received.size(), i == 2 ? 1u : 0u) << "terminal " << i;
 }
 
+// A DISC releases the terminal's link, not its TEI: the next terminal gets
+// another TEI, and the first brings its link up again on its own.
+TEST_F(LapdNtBus, DiscKeepsTheTeiBooked)
+{
+    auto& a = Start(0);
+    ASSERT_TRUE(SigTest::RunFor(1000));
+    a.deactivate();
+    ASSERT_TRUE(SigTest::RunFor(1000));
+    auto& b = Start(1);
+    ASSERT_TRUE(SigTest::RunFor(100));
+    EXPECT_EQ(b.lapd().full_state().self_tei, 65);
+    a.activate();
+    b.Send({0x08, 0x01, 0x05, 0x05, 0x04});
+    ASSERT_TRUE(SigTest::RunFor(20000));
+    EXPECT_EQ(Established(), 2u);
+    EXPECT_EQ(net.up.size(), 1u);
+}
+
 // A check response for the group TEI is nobody's answer.
 TEST_F(LapdNtBus, CheckResponseForGroupTeiIgnored)
 {

@@ -356,7 +356,7 @@ TEST_F(LapdNt, RejectWithZeroAfterWrap)
 }
 
 // Short I and S frames are dropped, not read as N(R) 0; DISC releases the
-// link but does not withdraw the TEI; DM does.
+// link but keeps the TEI booked; DM withdraws it.
 TEST_F(LapdNt, ShortFramesDiscAndDm)
 {
     unsigned char tei = Assign(1);
@@ -372,7 +372,8 @@ TEST_F(LapdNt, ShortFramesDiscAndDm)
     Rx(Bytes{0x00, static_cast<std::uint8_t>((tei << 1) | 1), 0x53}); // DISC P=1
     ASSERT_EQ(nt.sent.size(), 1u);
     EXPECT_EQ(nt.sent[0][2], 0x73); // UA F=1
-    EXPECT_EQ(User(tei), nullptr);
+    ASSERT_NE(User(tei), nullptr);
+    EXPECT_EQ(User(tei)->link_state(), 3);
     EXPECT_EQ(Removes(tei), 0u);
 
     unsigned char t2 = Assign(2);
