@@ -1320,7 +1320,10 @@ void LAPD::on_ui(Packet& info)
             tx_identity(ri_, self_tei, kIdentityCheckResponse);
         break;
     case kIdentityRemove:
-        if (ai == kGroupTei || ai == self_tei) {
+        // Q.921 5.3.4.2: only a TEI held is removed. The network sends each
+        // remove twice; the second finds the TEI given up already and must
+        // not start another assignment.
+        if (state >= 3 && (ai == kGroupTei || ai == self_tei)) {
             mdl_remove();
             begin_tei_assignment(false);
         }

@@ -135,7 +135,23 @@ void LAPD_NT_user::checking()
     if (log >= 2)
         std::clog << ext::header(this) << "checking started" << std::endl;
     checking_ = true;
+    check_repeated_ = false;
     check_timer_.set(check_ms, &LAPD_NT_user::on_check_timeout, this);
+}
+
+// Q.921 5.3.5.2: a check request may be lost; it is repeated once before
+// the TEI is taken as free.
+void LAPD_NT_user::on_check_timeout()
+{
+    if (check_repeated_) {
+        unassign(true);
+        return;
+    }
+    if (log >= 2)
+        std::clog << ext::header(this) << "checking repeated" << std::endl;
+    check_repeated_ = true;
+    check_timer_.set(check_ms, &LAPD_NT_user::on_check_timeout, this);
+    lapd->tx_identity(0, tei_, kIdentityCheckRequest);
 }
 
 void LAPD_NT_user::release_link()

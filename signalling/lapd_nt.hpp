@@ -91,7 +91,7 @@ private:
     void tx_I(Packet& pkt, unsigned char nr, unsigned char ns);
 
     void on_timer();
-    void on_check_timeout() { unassign(true); }
+    void on_check_timeout();
     // After DISC: the link is down, the TEI stays booked to the terminal.
     void release_link();
     void retransmit();
@@ -107,6 +107,7 @@ private:
     void reset_link();
 
     bool checking_ = false;
+    bool check_repeated_ = false;
     LAPD_NT* lapd = nullptr;
     unsigned char vr_ = 0;
     // V(A): the oldest unacknowledged N(S). The acknowledged range is

@@ -63,6 +63,16 @@ protected:
         }
         ASSERT_EQ(Established(), 8u);
     }
+    // Runs to `ms` after the start less one, then loses the next `n` frames
+    // of the network side, all sent at that instant.
+    void LoseAt(std::uint32_t ms, unsigned int n)
+    {
+        ASSERT_TRUE(SigTest::RunFor(ms - 1 - LapdTest::NowMs()));
+        auto const lost = bus.network().counters.lost;
+        bus.network().DropNext(n);
+        ASSERT_TRUE(SigTest::RunFor(1));
+        ASSERT_EQ(bus.network().counters.lost, lost + n);
+    }
 
     SimTest::Capture log{std::clog};
     SigTest::MultipointHdlc bus{9};
@@ -111,6 +121,24 @@ TEST_F(LapdNtBus, DiscKeepsTheTeiBooked)
     ASSERT_TRUE(SigTest::RunFor(20000));
     EXPECT_EQ(Established(), 2u);
     EXPECT_EQ(net.up.size(), 1u);
+}
+
+// The network's check request lost once: it is repeated and every terminal
+// stays. Lost with its repeats: each TEI is removed (twice) and each
+// terminal asks once for a new one.
+TEST_F(LapdNtBus, LostCheckRequest)
+{
+    ASSERT_TRUE(SigTest::RunFor(500)); // polls apart from the checks
+    StartEight();
+    LoseAt(60000, 1);
+    ASSERT_TRUE(SigTest::RunFor(24000));
+    EXPECT_EQ(Established(), 8u);
+    for (auto const& t : terms)
+        EXPECT_TRUE(t->releases.empty()); // no TEI was removed
+    LoseAt(120000, 1);
+    LoseAt(122000, 8);
+    ASSERT_TRUE(SigTest::RunFor(24000));
+    EXPECT_EQ(Established(), 8u);
 }
 
 // A check response for the group TEI is nobody's answer.

@@ -176,9 +176,10 @@ TEST_F(LapdNt, AdoptionOfUnknownTei)
     EXPECT_EQ(nt.sent[1], (Bytes{0x00, 0xB5, 0x73})); // UA F=1
 }
 
-// A terminal that misses the check is unassigned 2 s later, its TEI is
-// withdrawn twice and handed to the next requester; a duplicated check
-// response also withdraws twice; verify starts a check.
+// A terminal that misses the check is asked again 2 s later and unassigned
+// 2 s after that; its TEI is withdrawn twice and handed to the next
+// requester; a duplicated check response also withdraws twice; verify
+// starts a check.
 TEST_F(LapdNt, CheckUnassignsSilentTerminal)
 {
     unsigned char a = Assign(1);
@@ -200,6 +201,9 @@ TEST_F(LapdNt, CheckUnassignsSilentTerminal)
     EXPECT_NE(User(a), nullptr);
     EXPECT_FALSE(User(a)->is_checking());
     nt.sent.clear();
+    Mux::test::advance(2000);
+    ASSERT_NE(User(b), nullptr);
+    EXPECT_NE(std::find(nt.sent.begin(), nt.sent.end(), IdentitySent(0, 4, b)), nt.sent.end());
     Mux::test::advance(2000);
     EXPECT_EQ(User(b), nullptr);
     EXPECT_EQ(Removes(b), 2u);
