@@ -601,9 +601,15 @@ void SLC::process_tb()
         tb_.preview(&head);
         const seq fsn = rtb_newest_ + seq(1);
         // The FSN to send moves only once the channel took the MSU: a FISU
-        // sent while it waits must not announce it.
-        if (!send(head, fsn))
-            return;
+        // sent while it waits must not announce it. An MSU the channel
+        // failed to write (counted and logged there) never goes, and no
+        // readiness would come for it: the next one takes its FSN.
+        if (!send(head, fsn)) {
+            if (hdlc == nullptr || !hdlc->transmit_failed())
+                return;
+            tb_.get(nullptr);
+            continue;
+        }
         fsnt_ = fsn;
         tb_.get(nullptr);
         rtb_newest_ = fsn;
