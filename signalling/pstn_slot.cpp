@@ -146,6 +146,12 @@ bool PstnSlot::IUserData(std::vector<char> const& data)
     // CAS runs no layer: the message has nowhere to go.
     if (top() == nullptr)
         return true;
+    if (ss7_ != nullptr && (data.size() < SS7::SLC::msu_min || data.size() > SS7::SLC::msu_max)) {
+        std::cerr << ext::header(this) << "user data of " << data.size()
+                  << " octets is no message signal unit (" << SS7::SLC::msu_min << " to " << SS7::SLC::msu_max
+                  << " octets), refused" << std::endl;
+        return false;
+    }
     Packet pkt;
     prepare_head(pkt);
     if (pkt.null())
