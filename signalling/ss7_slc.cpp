@@ -173,6 +173,10 @@ void SLC::on_hdlc_receive(Packet& frame)
 void SLC::on_hdlc_error(HDLC::Notify::Cause::Type cause)
 {
     std::clog << ext::header(this) << "hdlc error [cause=" << static_cast<int>(cause) << "]" << '\n';
+    // The channel has closed: nothing is sent or received any more, so the
+    // link is out of service and level 3 must hear it.
+    if (state() != State::idle)
+        next_state(*idle_);
 }
 
 void SLC::on_hdlc_ready()

@@ -333,6 +333,22 @@ TEST_F(PstnSlots, DisconnectsStopTheLinkByKind)
     }
 }
 
+// A channel that ends takes the link out of service, and the host hears it.
+TEST_F(PstnSlots, Ss7LinkOnADeadChannelGoesOutOfService)
+{
+    Make(Ss7(1));
+    ConnectBoth();
+    Arrive(3, {0xFF, 0xFF, 0x01, SS7::SLC::SIN});
+    Arrive(3, {0xFF, 0xFF, 0x00});
+    ASSERT_EQ(pstn()->ss7()->state(), SS7::SLC::State::worked);
+    host().Take();
+    Capture err(std::cerr);
+    ASSERT_TRUE(mcc().Eof(mcc().Controllers().begin()->first));
+    Pass();
+    EXPECT_EQ(pstn()->ss7()->state(), SS7::SLC::State::idle);
+    EXPECT_EQ(Reports(host().Take()), (Lines{"ss7 0", "hdlc", "ss7 0", "deactivated"}));
+}
+
 TEST_F(PstnSlots, TrunkStatusReachesTheSs7LinkOnChangeForItsTrunk)
 {
     Make(Ss7(2)); // trunk status index 1
