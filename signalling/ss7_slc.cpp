@@ -335,13 +335,9 @@ void SLC::enter(Tag<State::worked>)
     on_activate();
 }
 
-// Idle and not aligned answer the far end's alignment (Q.703 7.2): the
-// far end's restart brings the link back without a local activation.
-void SLC::on_lssu(Tag<State::idle>, Indication i)
-{
-    on_lssu(Tag<State::not_aligned>{}, i);
-}
-
+// Idle takes no status unit: alignment starts only on a start from level 3
+// (Q.703 7.2), so a far end that retries alignment meets "out of service"
+// until the host activates the link again.
 void SLC::on_lssu(Tag<State::not_aligned>, Indication i)
 {
     if (i == SIO)

@@ -144,7 +144,6 @@ private:
     void leave(Tag<State::proving>) { timer_.reset(); }
     void leave(Tag<State::aligned_ready>) { timer_.reset(); }
     void leave(Tag<State::worked>) { timer_.reset(); }
-    void on_lssu(Tag<State::idle>, Indication i);
     void on_lssu(Tag<State::not_aligned>, Indication i);
     void on_lssu(Tag<State::aligned>, Indication i);
     void on_lssu(Tag<State::proving>, Indication i);
