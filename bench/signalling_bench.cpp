@@ -115,6 +115,8 @@ void Ss7MsuPair(benchmark::State& state)
             to->on_hdlc_receive(frame);
         }
     };
+    b.local_activate();
+    pump();
     a.local_activate();
     pump();
     // Proving ends at the first FISU; no need to wait for T4.

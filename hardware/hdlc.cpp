@@ -144,6 +144,7 @@ void HDLC::on_event(int, short revents)
 
 bool HDLC::hdlc_transmit(Packet& frame)
 {
+    m_failed = false;
     if (frame.null() || frame.length() == 0)
         return true;
     const int fd = m_event.fd().get();
@@ -153,6 +154,8 @@ bool HDLC::hdlc_transmit(Packet& frame)
     }
     if (Traced())
         std::clog << "HDLC[" << trunk << "]: tx " << frame.text() << std::endl;
+    if (frame.length() > MaxFrame)
+        return transmit_error(frame, "longer than the channel takes");
     for (;;) {
         ssize_t n = ::write(fd, frame.data(), frame.length());
         if (n >= 0) {
@@ -168,9 +171,19 @@ bool HDLC::hdlc_transmit(Packet& frame)
             m_event.Schedule(m_event.fd(), POLLIN | POLLOUT);
             return false;
         }
-        ++txError;
-        return false;
+        return transmit_error(frame, std::strerror(errno));
     }
+}
+
+// No readiness will ever bring this frame out: the caller drops it and
+// goes on with the next (transmit_failed()).
+bool HDLC::transmit_error(const Packet& frame, const char* why)
+{
+    ++txError;
+    m_failed = true;
+    std::cerr << ext::header(this) << "write error: " << why << ", frame of " << frame.length()
+              << " octets dropped" << std::endl;
+    return false;
 }
 
 void HDLC::read_failed(const char* what)

@@ -22,6 +22,10 @@ public:
     virtual bool hdlc_transmit(Packet& frame) = 0;
     virtual bool is_open() const = 0;
     virtual bool is_ready() const = 0;
+    // After a refused hdlc_transmit: true when that frame will never go
+    // (the channel has counted and logged it, and no readiness follows for
+    // it), false when the channel is busy or closed.
+    virtual bool transmit_failed() const { return false; }
 };
 
 class HDLC : public GenericHDLC {
@@ -36,6 +40,11 @@ public:
         virtual void on_hdlc_error(Cause::Type cause) = 0;
         virtual void on_hdlc_ready() = 0;
     };
+
+    // The longest frame the channel hands to the controller: well above
+    // every link's own limit (an SS7 MSU of 276 octets, a LAPD I frame of
+    // 264), and within what the controller takes in one piece.
+    static constexpr unsigned int MaxFrame = 4096;
 
     // MCC driver requests (hardware/mcc_channel.hpp).
     static constexpr std::uint32_t MCC_ALLOCATE = ::MCC_ALLOCATE;
@@ -57,6 +66,7 @@ public:
     bool hdlc_transmit(Packet& frame) override;
     bool is_open() const override;
     bool is_ready() const override { return ready; }
+    bool transmit_failed() const override { return m_failed; }
 
     void PutHeader(std::ostream& os) const;
 
@@ -87,8 +97,11 @@ public:
 private:
     void do_read();
     void read_failed(const char* what);
+    bool transmit_error(const Packet& frame, const char* why);
 
     Event m_event;
+    // The last refusal was a failure, not flow control.
+    bool m_failed = false;
     // Advances whenever the channel closes, so that a callback that closed
     // (or closed and reopened) the channel stops the work on the old one.
     std::uint32_t m_generation = 0;

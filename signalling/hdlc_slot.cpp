@@ -138,13 +138,18 @@ bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)
 {
     if (!params.is_hdlcPackages())
         return false;
+    // A body the channel would never take is refused with the command,
+    // before any package of the list is queued.
+    for (LGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
+        std::size_t const size = package.get_body().size();
+        if (size > HDLC::MaxFrame - HeaderOctets) {
+            std::cerr << ext::header(this) << "package of " << size << " octets does not fit a frame, refused"
+                      << std::endl;
+            return false;
+        }
+    }
     for (LGCP::HdlcPackage const& package : params.get_hdlcPackages()) {
         ASN1::OCTET_STRING const& body = package.get_body();
-        if (body.size() > packet_max_size - HeaderOctets) {
-            std::cerr << ext::header(this) << "package of " << body.size()
-                      << " octets does not fit a frame, skipped" << std::endl;
-            continue;
-        }
         // The host still gets its success (it has always taken the ioctl
         // as accepted); the line tells what was lost.
         if (queue_.count() >= QueueSize) {
@@ -177,9 +182,14 @@ void HdlcSlot::on_hdlc_ready()
     Packet head;
     while (queue_.preview(&head)) {
         // The channel may refuse it (flow control): it stays first and goes
-        // on the next ready notification.
-        if (!channel_.hdlc_transmit(head))
-            break;
+        // on the next ready notification. One it failed to write never
+        // goes: it has been counted and logged, and the next one follows.
+        if (!channel_.hdlc_transmit(head)) {
+            if (!channel_.transmit_failed())
+                break;
+            queue_.get(nullptr);
+            continue;
+        }
         queue_.get(nullptr);
         if (Traced())
             std::clog << ext::header(this) << "on_hdlc_ready " << head.text() << std::endl;

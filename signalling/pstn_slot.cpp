@@ -146,11 +146,18 @@ bool PstnSlot::IUserData(std::vector<char> const& data)
     // CAS runs no layer: the message has nowhere to go.
     if (top() == nullptr)
         return true;
+    if (ss7_ != nullptr && (data.size() < SS7::SLC::msu_min || data.size() > SS7::SLC::msu_max)) {
+        std::cerr << ext::header(this) << "user data of " << data.size()
+                  << " octets is no message signal unit (" << SS7::SLC::msu_min << " to " << SS7::SLC::msu_max
+                  << " octets), refused" << std::endl;
+        return false;
+    }
     Packet pkt;
     prepare_head(pkt);
     if (pkt.null())
         pkt.reserve_head(0);
-    if (data.size() > pkt.tailroom()) {
+    // The layers' headers and the message make one frame of the channel.
+    if (data.size() > pkt.tailroom() || data.size() + pkt.headroom() > HDLC::MaxFrame) {
         std::cerr << ext::header(this) << "user data of " << data.size()
                   << " octets does not fit one frame, refused" << std::endl;
         return false;
@@ -263,8 +270,9 @@ void PstnSlot::on_hdlc_ready()
     }
     Packet head;
     while (queue_.preview(&head)) {
-        // Refused again: it stays first and waits for the next readiness.
-        if (!channel_->hdlc_transmit(head))
+        // Refused again: it stays first and waits for the next readiness,
+        // unless the channel failed to write it (counted and logged there).
+        if (!channel_->hdlc_transmit(head) && !channel_->transmit_failed())
             break;
         queue_.get(nullptr);
     }
@@ -275,7 +283,7 @@ void PstnSlot::transmit(Packet& pkt)
     if (!channel_)
         return;
     // Behind frames that wait: the terminals see them in the order sent.
-    if (queue_.empty() && channel_->hdlc_transmit(pkt))
+    if (queue_.empty() && (channel_->hdlc_transmit(pkt) || channel_->transmit_failed()))
         return;
     // A closed channel has counted the frame as discarded; nothing waits
     // for a channel that does not run.

@@ -173,6 +173,10 @@ void SLC::on_hdlc_receive(Packet& frame)
 void SLC::on_hdlc_error(HDLC::Notify::Cause::Type cause)
 {
     std::clog << ext::header(this) << "hdlc error [cause=" << static_cast<int>(cause) << "]" << '\n';
+    // The channel has closed: nothing is sent or received any more, so the
+    // link is out of service and level 3 must hear it.
+    if (state() != State::idle)
+        next_state(*idle_);
 }
 
 void SLC::on_hdlc_ready()
@@ -331,13 +335,9 @@ void SLC::enter(Tag<State::worked>)
     on_activate();
 }
 
-// Idle and not aligned answer the far end's alignment (Q.703 7.2): the
-// far end's restart brings the link back without a local activation.
-void SLC::on_lssu(Tag<State::idle>, Indication i)
-{
-    on_lssu(Tag<State::not_aligned>{}, i);
-}
-
+// Idle takes no status unit: alignment starts only on a start from level 3
+// (Q.703 7.2), so a far end that retries alignment meets "out of service"
+// until the host activates the link again.
 void SLC::on_lssu(Tag<State::not_aligned>, Indication i)
 {
     if (i == SIO)
@@ -601,9 +601,15 @@ void SLC::process_tb()
         tb_.preview(&head);
         const seq fsn = rtb_newest_ + seq(1);
         // The FSN to send moves only once the channel took the MSU: a FISU
-        // sent while it waits must not announce it.
-        if (!send(head, fsn))
-            return;
+        // sent while it waits must not announce it. An MSU the channel
+        // failed to write (counted and logged there) never goes, and no
+        // readiness would come for it: the next one takes its FSN.
+        if (!send(head, fsn)) {
+            if (hdlc == nullptr || !hdlc->transmit_failed())
+                return;
+            tb_.get(nullptr);
+            continue;
+        }
         fsnt_ = fsn;
         tb_.get(nullptr);
         rtb_newest_ = fsn;

@@ -82,6 +82,11 @@ public:
     // New MSUs are taken while the TB holds fewer than this; the TB's room
     // beyond it takes back a full RTB on a retransmission.
     static constexpr unsigned int tb_accept = 200;
+    // A message from level 3: the service information octet and a
+    // signalling information field of 2 to 272 octets (Q.703 2.3.3, 2.3.8).
+    // A shorter one would go out with the LI of a FISU or an LSSU.
+    static constexpr unsigned int msu_min = 3;
+    static constexpr unsigned int msu_max = 273;
     static constexpr unsigned int rtb_max = 127;
 
     SLC();
@@ -139,7 +144,6 @@ private:
     void leave(Tag<State::proving>) { timer_.reset(); }
     void leave(Tag<State::aligned_ready>) { timer_.reset(); }
     void leave(Tag<State::worked>) { timer_.reset(); }
-    void on_lssu(Tag<State::idle>, Indication i);
     void on_lssu(Tag<State::not_aligned>, Indication i);
     void on_lssu(Tag<State::aligned>, Indication i);
     void on_lssu(Tag<State::proving>, Indication i);

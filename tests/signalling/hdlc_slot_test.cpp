@@ -326,14 +326,17 @@ TEST_F(HdlcSlots, QueuesLeaveTheServerItsPacketBuffers)
     EXPECT_EQ(hdlc()->queued(), 1u);
 }
 
-TEST_F(HdlcSlots, BodyThatCannotBeFramedIsSkipped)
+// A body longer than the channel's frame is refused with its command,
+// before any package of the list is queued; the next command goes on.
+TEST_F(HdlcSlots, BodyThatCannotBeFramedIsRefused)
 {
     Open();
     LGCP::Command c = Packages({"a", "", "b"});
-    c.get_ioctl().get_hdlcPackages()[1].set_body(std::string(packet_max_size - 2, 'x'));
+    c.get_ioctl().get_hdlcPackages()[1].set_body(std::string(9000, 'x'));
     Capture err(std::cerr);
-    EXPECT_EQ(Texts(host().Exchange(c, 10)), Lines{"success seq=4 slot=10"});
-    EXPECT_EQ(err.str(), "HdlcSlot[0/*]: package of 65534 octets does not fit a frame, skipped\n");
+    EXPECT_EQ(Texts(host().Exchange(c, 10)), Lines{"error unsupported seq=4 slot=10"});
+    EXPECT_EQ(err.str(), "HdlcSlot[0/*]: package of 9000 octets does not fit a frame, refused\n");
+    EXPECT_EQ(Texts(host().Exchange(Packages({"a", "b"}), 10)), Lines{"success seq=5 slot=10"});
     EXPECT_EQ(Sent(), (Lines{"12340061", "12342062"}));
 }
 

@@ -333,6 +333,22 @@ TEST_F(PstnSlots, DisconnectsStopTheLinkByKind)
     }
 }
 
+// A channel that ends takes the link out of service, and the host hears it.
+TEST_F(PstnSlots, Ss7LinkOnADeadChannelGoesOutOfService)
+{
+    Make(Ss7(1));
+    ConnectBoth();
+    Arrive(3, {0xFF, 0xFF, 0x01, SS7::SLC::SIN});
+    Arrive(3, {0xFF, 0xFF, 0x00});
+    ASSERT_EQ(pstn()->ss7()->state(), SS7::SLC::State::worked);
+    host().Take();
+    Capture err(std::cerr);
+    ASSERT_TRUE(mcc().Eof(mcc().Controllers().begin()->first));
+    Pass();
+    EXPECT_EQ(pstn()->ss7()->state(), SS7::SLC::State::idle);
+    EXPECT_EQ(Reports(host().Take()), (Lines{"ss7 0", "hdlc", "ss7 0", "deactivated"}));
+}
+
 TEST_F(PstnSlots, TrunkStatusReachesTheSs7LinkOnChangeForItsTrunk)
 {
     Make(Ss7(2)); // trunk status index 1
@@ -567,6 +583,33 @@ TEST_F(PstnSlots, BasicRateNetworkSideRunsOverTheChannel)
         EXPECT_EQ(out[i], (Bytes{0x02, 0xFF, 0x03, 0x08, 0x01, i, 0x05}));
     EXPECT_EQ(pstn()->queued(), 0u);
     EXPECT_EQ(pstn()->channel().txOverflow, 0u);
+}
+
+// A message too long for one frame is refused at the host's command; a
+// frame the channel fails to write is dropped, counted and logged once, and
+// the frames behind it still leave.
+TEST_F(PstnSlots, FrameTheChannelCannotWriteNeitherWaitsNorBlocks)
+{
+    Make(Isdn(LGCP::IsdnType::bri, true), true);
+    ConnectBoth();
+    Sent(5);
+    Capture err(std::cerr);
+    Bytes setup(9000, 0x55);
+    setup[3] = 0x05;
+    EXPECT_TRUE(host().Exchange(UserData(setup), 10).back().IsError(LGCP::ErrorCause::unsupported));
+    Packet frame;
+    frame.reserve_head(0);
+    frame.put(setup.data(), static_cast<unsigned int>(setup.size()));
+    pstn()->transmit(frame);
+    for (unsigned char i = 1; i <= 2; ++i)
+        EXPECT_EQ(host().Exchange(UserData({0x08, 0x01, i, 0x05}), 10).back().kind, Received::Success);
+    EXPECT_EQ(Sent(5), (std::vector<Bytes>{{0x02, 0xFF, 0x03, 0x08, 0x01, 0x01, 0x05},
+                                           {0x02, 0xFF, 0x03, 0x08, 0x01, 0x02, 0x05}}));
+    EXPECT_EQ(pstn()->queued(), 0u);
+    EXPECT_EQ(pstn()->channel().txError, 1u);
+    EXPECT_EQ(err.str(),
+              "pstn-slot[10:pstn]: user data of 9000 octets does not fit one frame, refused\n"
+              "hdlc [0/0]: write error: longer than the channel takes, frame of 9000 octets dropped\n");
 }
 
 } // namespace

@@ -178,6 +178,28 @@ TEST_P(Ss7SlcInterop, Libss7AlignsPassesTheLinkTestAndExchangesMessages)
     EXPECT_EQ(peer.Count(SS7_EVENT_DOWN), 0);
     EXPECT_EQ(ours.slc.state(), SS7::SLC::State::worked);
     EXPECT_EQ(ours.l3.deactivations.size(), 0u);
+
+    // The host takes the link out of service: libss7 loses it and retries
+    // alignment, and the link stays out of service until level 3 starts it
+    // again (Q.703 7.2).
+    const std::size_t before_stop = tap.From("libss7").size();
+    ours.slc.local_deactivate();
+    ASSERT_TRUE(SigTest::RunFor(30000));
+    EXPECT_EQ(peer.Count(MTP2_LINK_DOWN), 1);
+    EXPECT_FALSE(peer.mtp2_up());
+    EXPECT_EQ(ours.slc.state(), SS7::SLC::State::idle);
+    EXPECT_EQ(ours.l3.activations, 1);
+    const auto retried = tap.From("libss7");
+    std::size_t alignments = 0;
+    for (std::size_t i = before_stop; i < retried.size(); ++i)
+        if (retried[i].bytes.size() > 3 && (retried[i].bytes[2] & 0x3F) == 1 &&
+            retried[i].bytes[3] == SS7::SLC::SIO)
+            ++alignments;
+    EXPECT_GT(alignments, 0u);
+    ours.slc.local_activate();
+    ASSERT_TRUE(SigTest::RunFor(20000));
+    EXPECT_TRUE(peer.mtp2_up());
+    EXPECT_EQ(ours.l3.activations, 2);
     EXPECT_EQ(peer.bad_frames, 0u);
 
     std::string errors;

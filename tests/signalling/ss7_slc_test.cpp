@@ -45,9 +45,11 @@ TEST_F(Ss7Pair, NormalAlignmentEntersServiceAfterProving)
 {
     LogCapture log;
     a.slc.log.state = true;
+    b.slc.local_activate();
+    ASSERT_TRUE(SigTest::Settle());
     a.slc.local_activate();
     ASSERT_TRUE(SigTest::Settle());
-    // a: SIO; b answers from idle with SIN; a skips aligned on SIN.
+    // b's SIO found a idle; a: SIO; b answers with SIN; a skips aligned on SIN.
     EXPECT_TRUE(log.Has("change state from \"not aligned\" to \"proving\""));
     ASSERT_EQ(a.slc.state(), St::proving);
     ASSERT_EQ(b.slc.state(), St::proving);
@@ -63,6 +65,8 @@ TEST_F(Ss7Pair, NormalAlignmentEntersServiceAfterProving)
 TEST_F(Ss7Pair, EmergencyAlignmentProvesFor500ms)
 {
     a.slc.emergency = b.slc.emergency = true;
+    b.slc.local_activate();
+    ASSERT_TRUE(SigTest::Settle());
     a.slc.local_activate();
     ASSERT_TRUE(SigTest::Settle());
     ASSERT_EQ(a.slc.state(), St::proving);
@@ -73,11 +77,14 @@ TEST_F(Ss7Pair, EmergencyAlignmentProvesFor500ms)
     EXPECT_EQ(b.slc.state(), St::worked);
 }
 
-// A far end that restarts alignment brings an idle link back, and a host
-// deactivation takes both ends down without a loop of status units.
-TEST_F(Ss7Pair, DeactivationAndRestartFromTheFarEnd)
+// A host deactivation takes both ends down without a loop of status units,
+// and a far end that restarts alignment does not bring the idle link back:
+// only a start from level 3 does.
+TEST_F(Ss7Pair, DeactivationHoldsAgainstTheFarEndsRestart)
 {
     LogCapture quiet;
+    b.slc.local_activate();
+    ASSERT_TRUE(SigTest::Settle());
     a.slc.local_activate();
     ASSERT_TRUE(SigTest::RunFor(SLC::T4n));
     ASSERT_EQ(a.slc.state(), St::worked);
@@ -86,9 +93,15 @@ TEST_F(Ss7Pair, DeactivationAndRestartFromTheFarEnd)
     EXPECT_EQ(a.slc.state(), St::idle);
     EXPECT_EQ(b.slc.state(), St::idle);
     EXPECT_EQ(b.l3.deactivations.back(), "impossible phasing");
+
+    b.slc.local_activate();
     ASSERT_TRUE(SigTest::RunFor(60000));
     EXPECT_EQ(a.slc.state(), St::idle);
+    EXPECT_EQ(b.slc.state(), St::idle); // T2
+    EXPECT_EQ(a.l3.activations, 1);
 
+    a.slc.local_activate();
+    ASSERT_TRUE(SigTest::Settle());
     b.slc.local_activate();
     ASSERT_TRUE(SigTest::RunFor(SLC::T4n));
     EXPECT_EQ(a.slc.state(), St::worked);
@@ -101,6 +114,8 @@ TEST_F(Ss7Pair, TransferUnderLossDeliversEachMsuOnceInOrder)
 {
     SigTest::Tap tap;
     pair.SetTap(&tap);
+    b.slc.local_activate();
+    ASSERT_TRUE(SigTest::Settle());
     a.slc.local_activate();
     ASSERT_TRUE(SigTest::RunFor(SLC::T4n));
     ASSERT_EQ(a.slc.state(), St::worked);
@@ -194,20 +209,15 @@ protected:
     RawPeer peer{pair.b};
 };
 
-TEST_F(Ss7Raw, IdleAnswersTheFarEndsAlignment)
+// Out of service, the far end's alignment goes unanswered (Q.703 7.2).
+TEST_F(Ss7Raw, IdleIgnoresTheFarEndsAlignment)
 {
-    Raw(Lssu(SLC::SIO));
-    EXPECT_EQ(link.slc.state(), St::aligned);
-    EXPECT_EQ(peer.units.back(), Lssu(SLC::SIN));
-    link.slc.local_deactivate();
-    Raw(Lssu(SLC::SIN));
-    EXPECT_EQ(link.slc.state(), St::proving);
-    link.slc.local_deactivate();
-    Raw(Lssu(SLC::SIE));
-    EXPECT_EQ(link.slc.state(), St::proving);
-    link.slc.local_deactivate();
-    Raw(kSios);
-    EXPECT_EQ(link.slc.state(), St::idle);
+    for (std::uint8_t status : {SLC::SIO, SLC::SIN, SLC::SIE, SLC::SIOS}) {
+        Raw(Lssu(status));
+        EXPECT_EQ(link.slc.state(), St::idle);
+    }
+    EXPECT_TRUE(peer.units.empty());
+    EXPECT_TRUE(link.l3.deactivations.empty());
 }
 
 TEST_F(Ss7Raw, AlignmentTimersEndInIdle)
@@ -225,6 +235,7 @@ TEST_F(Ss7Raw, AlignmentTimersEndInIdle)
     EXPECT_EQ(link.l3.deactivations, std::vector<std::string>{"impossible phasing"});
 
     peer.units.clear();
+    link.slc.local_activate();
     Raw(Lssu(SLC::SIO)); // T3: aligned, and proving never starts
     ASSERT_EQ(link.slc.state(), St::aligned);
     EXPECT_TRUE(log.Has("set T3"));

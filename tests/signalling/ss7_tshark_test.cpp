@@ -29,6 +29,8 @@ TEST(Ss7Tshark, FieldsAgreeWithEveryTappedUnit)
     Link a(pair.a), b(pair.b);
     LogCapture quiet;
 
+    b.slc.local_activate();
+    ASSERT_TRUE(SigTest::Settle());
     a.slc.local_activate();
     ASSERT_TRUE(SigTest::RunFor(SLC::T4n));
     ASSERT_EQ(a.slc.state(), SLC::State::worked);
