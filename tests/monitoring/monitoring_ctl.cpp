@@ -546,6 +546,10 @@ TEST_F(Monitoring, EachDisplayReachesTheAgents)
     MonitoringCtl& m = Make();
     ConnectAgent(m);
     using Rows = std::vector<std::vector<std::string>>;
+    // Numbers go out unsigned: the DIP before its first poll is -1.
+    auto const refresh = Received();
+    ASSERT_FALSE(refresh.empty());
+    EXPECT_EQ(std::count(refresh[0].begin(), refresh[0].end(), "gatewayCommon.gatewayDip[0]=4294967295"), 1);
     const auto display = [&](LGCP::Command const& c) {
         agent->clear();
         EXPECT_TRUE(m.OnCommand(c));
@@ -584,6 +588,10 @@ TEST_F(Monitoring, EachDisplayReachesTheAgents)
     ASSERT_EQ(Received().size(), 2u);
     EXPECT_EQ(Received()[0], std::vector<std::string>{"sysGroup.sysName[0]=gw"});
     EXPECT_EQ(root_->read("var/monitoring/sysGroup/0/sysName"), "gw");
+
+    auto const counters = display(Counter(LGCP::TermCounterOwner::controller, -2));
+    ASSERT_EQ(counters.size(), 2u);
+    EXPECT_EQ(counters[0][1], "gatewayTermCounters.controllerTermCnt[0]=4294967294");
 
     LGCP::Command unknown;
     unknown.select_display().setSelectionIndex(ASN1::CHOICE::unknownSelection_);
