@@ -159,10 +159,10 @@ unsigned int Server::delayResponse()
     return seq_present_ ? seq_ : NoSeq;
 }
 
-void Server::delayedSuccess(unsigned int slot, unsigned int seq)
+void Server::delayedSuccess(unsigned int slot, unsigned int seq, bool seqPresent)
 {
     LGCP::Message message;
-    if (seq != NoSeq)
+    if (seqPresent)
         message.set_seq(static_cast<int>(seq));
     message.set_slot(slot);
     message.get_pdu().select_response().set_success();

@@ -21,8 +21,8 @@ class Server : public Control::Notify {
 public:
     // GetSlot() when the command carried no slot.
     static constexpr unsigned int NoSlot = 0xFFFFFFFFu;
-    // delayResponse() for a command that carried no seq: the delayed
-    // success then carries none either.
+    // delayResponse() for a command that carried no seq; whether it carried
+    // one is IsSeqPresent(), since -1 is a seq too.
     static constexpr unsigned int NoSeq = 0xFFFFFFFFu;
     static constexpr unsigned int MaxSlot = 1023;
     static constexpr unsigned int avg_stat_ms = 5000;
@@ -50,7 +50,9 @@ public:
     void SendSignal(unsigned int slot, LGCP::Signal const& signal);
     void SendMsg(LGCP::Message& message);
     unsigned int delayResponse();
-    void delayedSuccess(unsigned int slot, unsigned int seq);
+    // The late success carries `seq` only when the delayed command had one.
+    void delayedSuccess(unsigned int slot, unsigned int seq, bool seqPresent = true);
+    bool IsSeqPresent() const { return seq_present_; }
     bool IsSlotPresent() const { return slot_ != NoSlot; }
     unsigned int GetSlot() const { return slot_; }
     bool CheckServerConnection(bool& connected) const;

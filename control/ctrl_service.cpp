@@ -68,10 +68,15 @@ unsigned int Service::delayResponse()
     return server_->delayResponse();
 }
 
-void Service::delayedSuccess(unsigned int slot, unsigned int seq)
+bool Service::IsSeqPresent() const
+{
+    return CheckServer() && server_->IsSeqPresent();
+}
+
+void Service::delayedSuccess(unsigned int slot, unsigned int seq, bool seqPresent)
 {
     if (CheckServer())
-        server_->delayedSuccess(slot, seq);
+        server_->delayedSuccess(slot, seq, seqPresent);
 }
 
 bool Service::CheckServerConnection(bool& connected) const

@@ -37,7 +37,8 @@ public:
     unsigned int GetSlot() const;
     bool IsSlotPresent() const;
     unsigned int delayResponse();
-    void delayedSuccess(unsigned int slot, unsigned int seq);
+    bool IsSeqPresent() const;
+    void delayedSuccess(unsigned int slot, unsigned int seq, bool seqPresent = true);
     bool CheckServerConnection(bool& connected) const;
 
     Server* server() const noexcept { return server_; }

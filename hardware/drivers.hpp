@@ -47,7 +47,7 @@ constexpr std::uint32_t RTP_END_2 = 0x20005203;
 constexpr std::uint32_t RTP_END_3 = 0x2000520b;
 
 // The voice driver "/dev/voice": the number of sessions the DSPs can carry
-// for the codec mask given as the value is the request's result.
+// for the codec mask (a 32-bit word, by pointer) is the request's result.
 constexpr std::uint32_t VOICE_GET_CAPACITY = 0x40045602;
 
 // The session record of RTP_BEGIN_SESSION. Writers clear it whole first, so

@@ -97,6 +97,12 @@ std::string Bytes(const ASN1::OCTET_STRING& octets)
     return std::string(octets.begin(), octets.end());
 }
 
+// Numbers reach the agents as unsigned decimal text: -1 is "4294967295".
+std::string Decimal(std::int64_t value)
+{
+    return std::to_string(static_cast<unsigned int>(value));
+}
+
 } // namespace
 
 namespace BoardText {
@@ -539,22 +545,22 @@ void MonitoringCtl::sendSnmpSoftwareBuild()
 
 void MonitoringCtl::sendSnmpPowerStatus()
 {
-    agents_.Send(SnmpAgentCtrl::powerStatus, std::to_string(store_.powerStatus.getValue()));
+    agents_.Send(SnmpAgentCtrl::powerStatus, Decimal(store_.powerStatus.getValue()));
 }
 
 void MonitoringCtl::sendSnmpControllerStatus()
 {
-    agents_.Send(SnmpAgentCtrl::controllerStatus, std::to_string(store_.ownControllerStatus.getValue()));
+    agents_.Send(SnmpAgentCtrl::controllerStatus, Decimal(store_.ownControllerStatus.getValue()));
 }
 
 void MonitoringCtl::sendSnmpGatewayDip()
 {
-    agents_.Send(SnmpAgentCtrl::gatewayDip, std::to_string(store_.dipValue));
+    agents_.Send(SnmpAgentCtrl::gatewayDip, Decimal(store_.dipValue));
 }
 
 void MonitoringCtl::sendSnmpGatewayConfigVersion()
 {
-    agents_.Send(SnmpAgentCtrl::gatewayConfigVersion, std::to_string(store_.configVersionHead));
+    agents_.Send(SnmpAgentCtrl::gatewayConfigVersion, Decimal(store_.configVersionHead));
 }
 
 void MonitoringCtl::sendSnmpTemperature()
@@ -585,9 +591,9 @@ void MonitoringCtl::sendSnmpStatusBoardVersion()
 void MonitoringCtl::sendSnmpBoardStatus(LGCP::BoardStatusParams const& params)
 {
     const int index = static_cast<int>(params.get_position().getValue());
-    agents_.Send(SnmpAgentCtrl::extBoardStatus, index, std::to_string(params.get_status().getValue()));
+    agents_.Send(SnmpAgentCtrl::extBoardStatus, index, Decimal(params.get_status().getValue()));
     agents_.Send(SnmpAgentCtrl::extBoardSoftVer, index, Bytes(params.get_version()));
-    agents_.Send(SnmpAgentCtrl::extBoardType, index, std::to_string(params.get_type().getValue()));
+    agents_.Send(SnmpAgentCtrl::extBoardType, index, Decimal(params.get_type().getValue()));
 }
 
 void MonitoringCtl::sendSnmpBoardStatuses()
@@ -602,12 +608,11 @@ void MonitoringCtl::sendSnmpEmPhoneStatus(LGCP::EmPhoneStatusParams const& param
     agents_.Send(SnmpAgentCtrl::emPhonePanelSoftVer, index, Bytes(params.get_panelSV()));
     agents_.Send(SnmpAgentCtrl::emPhoneCtrlSoftVer, index, Bytes(params.get_ctrlSV()));
     agents_.Send(SnmpAgentCtrl::emPhoneFpgaSoftVer, index, Bytes(params.get_fpgaSV()));
-    agents_.Send(SnmpAgentCtrl::emPhoneStatus, index, std::to_string(params.get_status().getValue()));
-    agents_.Send(SnmpAgentCtrl::emPhonePowerStatus, index,
-                 std::to_string(params.get_powerStatus().getValue()));
-    agents_.Send(SnmpAgentCtrl::emPhoneMode, index, std::to_string(params.get_mode().getValue()));
-    agents_.Send(SnmpAgentCtrl::emPhoneHookStatus, index, std::to_string(params.get_hookStatus().getValue()));
-    agents_.Send(SnmpAgentCtrl::emPhoneBaseStatus, index, std::to_string(params.get_baseStatus().getValue()));
+    agents_.Send(SnmpAgentCtrl::emPhoneStatus, index, Decimal(params.get_status().getValue()));
+    agents_.Send(SnmpAgentCtrl::emPhonePowerStatus, index, Decimal(params.get_powerStatus().getValue()));
+    agents_.Send(SnmpAgentCtrl::emPhoneMode, index, Decimal(params.get_mode().getValue()));
+    agents_.Send(SnmpAgentCtrl::emPhoneHookStatus, index, Decimal(params.get_hookStatus().getValue()));
+    agents_.Send(SnmpAgentCtrl::emPhoneBaseStatus, index, Decimal(params.get_baseStatus().getValue()));
 }
 
 void MonitoringCtl::sendSnmpEmPhoneStatuses()
@@ -622,7 +627,7 @@ void MonitoringCtl::SendTermCounters(LGCP::TermCounterOwner::NamedNumber owner,
     for (const LGCP::TermCounter& counter : store_.termCounters) {
         if (counter.get_owner().getValue() != owner)
             continue;
-        const std::string cnt = std::to_string(counter.get_cnt().getValue());
+        const std::string cnt = Decimal(counter.get_cnt().getValue());
         if (owner != LGCP::TermCounterOwner::extBoard)
             agents_.Send(item, cnt);
         else if (counter.has_ownerId())
@@ -657,8 +662,8 @@ void MonitoringCtl::sendSnmpFramerStatus(FramerDataHolder const& framer)
     agents_.Send(SnmpAgentCtrl::e1StatusDsc, index, framer.stateText);
     agents_.Send(SnmpAgentCtrl::e1SignalLoss, index, framer.lossOfSignal ? "1" : "0");
     agents_.Send(SnmpAgentCtrl::e1FrameAlignLoss, index, framer.lossOfFrame ? "1" : "0");
-    agents_.Send(SnmpAgentCtrl::e1NegSlipCount, index, std::to_string(framer.negativeSlips));
-    agents_.Send(SnmpAgentCtrl::e1PosSlipCount, index, std::to_string(framer.positiveSlips));
+    agents_.Send(SnmpAgentCtrl::e1NegSlipCount, index, Decimal(framer.negativeSlips));
+    agents_.Send(SnmpAgentCtrl::e1PosSlipCount, index, Decimal(framer.positiveSlips));
 }
 
 void MonitoringCtl::sendSnmpFramerStatus()
@@ -669,8 +674,8 @@ void MonitoringCtl::sendSnmpFramerStatus()
 
 void MonitoringCtl::sendSnmpNetIfStatus(NetIfDataHolder const& netIf)
 {
-    agents_.Send(SnmpAgentCtrl::ifOperStatus, netIf.ifIndex, std::to_string(netIf.operStatus));
-    agents_.Send(SnmpAgentCtrl::ifAdminStatus, netIf.ifIndex, std::to_string(netIf.adminStatus));
+    agents_.Send(SnmpAgentCtrl::ifOperStatus, netIf.ifIndex, Decimal(netIf.operStatus));
+    agents_.Send(SnmpAgentCtrl::ifAdminStatus, netIf.ifIndex, Decimal(netIf.adminStatus));
     agents_.Send(SnmpAgentCtrl::ifDescr, netIf.ifIndex, netIf.name);
 }
 

@@ -1,6 +1,7 @@
 #include "monitoring/snmp_agent.hpp"
 
 #include "asn1/coder_env.hpp"
+#include "control/tpkt_protocol.hpp"
 #include "core/clock.hpp"
 
 #include <algorithm>
@@ -17,6 +18,19 @@ IniFile::Symbol<SnmpAgentInstance::MonitoringAddressType> const monitoringAddres
 namespace {
 
 char const* const cfgPrefix = "snmpagent: ";
+
+// The octets of the payload that SnmpAgentInstance::Send makes of the
+// command; 0 when it does not encode (the instance then logs that).
+std::size_t EncodedSize(MON::Command const& command)
+{
+    MON::Message message;
+    message.get_pdu().set_command(command);
+    std::vector<char> bytes;
+    ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
+    if (!ASN1::encode(message, &env, std::back_inserter(bytes)))
+        return 0;
+    return bytes.size();
+}
 
 } // namespace
 
@@ -287,26 +301,26 @@ void SnmpAgentCtrl::Send(MON::SnmpSetCommands const& list)
 
 void SnmpAgentCtrl::SendSetList(MON::SnmpSetCommands::commands_type const& list)
 {
-    if (list.empty())
-        return;
-    MON::Command part;
-    MON::SnmpSetCommands::commands_type& entries = part.select_snmp_set().get_commands();
-    if (list.size() <= max_set_entries) {
-        entries = list;
-        SendToAll(part);
-        return;
-    }
     // A full refresh of a busy board, or the host's lists merged over time,
-    // may hold more values than a PER decoder takes in one list.
-    for (MON::SnmpSetCommand const& entry : list) {
-        entries.push_back(entry);
-        if (entries.size() == max_set_entries) {
-            SendToAll(part);
-            entries.clear();
+    // may hold more values than a PER decoder takes in one list, or more
+    // octets than one TPKT frame carries (RFC 1006): a part is halved until
+    // it fits both. A single value too large for a frame still goes alone,
+    // and the connection refuses it with a log line.
+    std::size_t const total = list.size();
+    std::size_t done = 0;
+    while (done < total) {
+        std::size_t count = std::min(max_set_entries, total - done);
+        MON::Command part;
+        MON::SnmpSetCommands::commands_type& entries = part.select_snmp_set().get_commands();
+        for (std::size_t i = 0; i < count; ++i)
+            entries.push_back(list[done + i]);
+        while (count > 1 && EncodedSize(part) > Tpkt_protocol::max_payload) {
+            count /= 2;
+            entries.erase(count, entries.size());
         }
-    }
-    if (!entries.empty())
         SendToAll(part);
+        done += count;
+    }
 }
 
 void SnmpAgentCtrl::SendTrapsink(std::list<std::string> const& receivers)

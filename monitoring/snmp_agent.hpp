@@ -176,7 +176,8 @@ public:
 
 private:
     void SendToAll(MON::Command const& command);
-    // snmp-set commands of at most max_set_entries values each, in order.
+    // snmp-set commands of at most max_set_entries values each, each within
+    // one frame, in order.
     void SendSetList(MON::SnmpSetCommands::commands_type const& list);
 
     std::vector<std::unique_ptr<SnmpAgentInstance>> instances_;

@@ -66,6 +66,8 @@ void put_sequence_header(std::uint8_t* p, std::uint8_t type, std::uint32_t lengt
 std::uint8_t* put_integer(std::uint8_t* data, std::uint32_t* room, std::uint8_t type, std::uint32_t v,
                           std::uint32_t size, bool leading_zero)
 {
+    if (room == nullptr)
+        return nullptr;
     const std::uint32_t content = size + (leading_zero ? 1 : 0);
     data = asn_build_header(data, room, type, content);
     if (_asn_build_header_check(data, *room, content))
@@ -172,6 +174,8 @@ std::uint8_t* asn_build_unsigned_int(std::uint8_t* data, std::uint32_t* room, st
 std::uint8_t* asn_build_string(std::uint8_t* data, std::uint32_t* room, std::uint8_t type,
                                const std::uint8_t* bytes, std::uint32_t count)
 {
+    if (room == nullptr)
+        return nullptr;
     data = asn_build_header(data, room, type, count);
     if (_asn_build_header_check(data, *room, count))
         return nullptr;
@@ -193,6 +197,8 @@ std::uint8_t* asn_build_bitstring(std::uint8_t* data, std::uint32_t* room, std::
 
 std::uint8_t* asn_build_null(std::uint8_t* data, std::uint32_t* room, std::uint8_t type)
 {
+    if (room == nullptr)
+        return nullptr;
     data = asn_build_header(data, room, type, 0);
     if (_asn_build_header_check(data, *room, 0))
         return nullptr;
@@ -202,6 +208,8 @@ std::uint8_t* asn_build_null(std::uint8_t* data, std::uint32_t* room, std::uint8
 std::uint8_t* asn_build_objid(std::uint8_t* data, std::uint32_t* room, std::uint8_t type,
                               const std::uint32_t* ids, std::uint32_t count)
 {
+    if (room == nullptr)
+        return nullptr;
     if ((count < 2 ? 2 : count) > kMaxSubIds)
         return nullptr;
     if (count > 0 && ids == nullptr)

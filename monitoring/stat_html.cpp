@@ -23,6 +23,9 @@ int GeneratorV1::generate()
 
 int GeneratorV1::generate_body()
 {
+    // Markers past the nesting bound opened nothing here: their "end"
+    // markers must not close this section.
+    int dropped = 0;
     for (;;) {
         const int kind = parse();
         if (kind == token_end)
@@ -42,12 +45,18 @@ int GeneratorV1::generate_body()
                 put(captured);
             continue;
         }
-        if (token_name == "end")
-            return 1;
+        if (token_name == "end") {
+            if (dropped == 0)
+                return 1;
+            --dropped;
+            continue;
+        }
         // Each open section is a level of recursion; a template must not be
         // able to exhaust the stack. root is on it too.
-        if (stack.size() > max_depth)
+        if (stack.size() > max_depth) {
+            ++dropped;
             continue;
+        }
         section(std::string(token_name));
     }
 }

@@ -21,7 +21,7 @@
 //
 // A template that ends inside an unfinished reference or marker keeps that
 // text in the page. Sections nest up to GeneratorV1::max_depth; a marker
-// beyond it opens nothing and is dropped.
+// beyond it opens nothing and is dropped, and so is its "end".
 
 #include <cstddef>
 #include <istream>

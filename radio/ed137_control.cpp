@@ -342,6 +342,11 @@ bool ED137RadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
     return modifier.is_ed_137() && SendED137(modifier.get_ed_137());
 }
 
+bool ED137RadioControl::Takes(TERM::RadioModifier const& modifier) const
+{
+    return modifier.is_ed_137() && ED137UnfitField(modifier.get_ed_137()) == nullptr;
+}
+
 bool ED137RadioControl::NeedSendProto(ED137RadioState const& state) const
 {
     // Words 3 and 4 of the session record: keep-alive count and sigtime.

@@ -77,6 +77,7 @@ public:
 
     bool SendASNToChan(TERM::RadioStatus const& status) override;
     bool SendASNToChan(TERM::RadioModifier const& modifier) override;
+    bool Takes(TERM::RadioModifier const& modifier) const override;
     bool GetSQU() override { return sent_.squ != 0; }
     void OnRtpExtEvent(int fd, short events) override;
 

@@ -31,6 +31,8 @@ public:
     virtual ~IRadioController() = default;
     virtual bool SendASNToChan(TERM::RadioStatus const&) { return false; }
     virtual bool SendASNToChan(TERM::RadioModifier const&) { return false; }
+    // Whether SendASNToChan would take the modifier, asked without sending.
+    virtual bool Takes(TERM::RadioModifier const&) const { return false; }
     // Whether the radio's squelch is open.
     virtual bool GetSQU() { return false; }
 };

@@ -55,7 +55,9 @@ bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p)
     bool ok;
     if (p.is_rtpExt()) {
         TERM::RadioModifier const& modifier = p.get_rtpExt();
-        if (modifier.is_veze() && modifier.get_veze().get_params().is_wm_flags())
+        // Sh goes first, but only for a request the controller takes: a
+        // refused one changes nothing.
+        if (modifier.is_veze() && modifier.get_veze().get_params().is_wm_flags() && control->Takes(modifier))
             enableSh(modifier.get_veze().get_params().get_wm_flags().get_flags().get_sh().getValue());
         ok = control->SendASNToChan(modifier);
     } else if (p.is_encoder_mode() || p.is_decoder_mode()) {

@@ -641,6 +641,11 @@ bool VezeRadioControl::SendASNToChan(TERM::RadioModifier const& modifier)
     return modifier.is_veze() && SendVeze(modifier.get_veze());
 }
 
+bool VezeRadioControl::Takes(TERM::RadioModifier const& modifier) const
+{
+    return modifier.is_veze() && VezeUnfitField(modifier.get_veze()) == nullptr;
+}
+
 void VezeRadioControl::SendRadioStateToChan(VezeRadioState const& state)
 {
     if (PutProtoFromRadioToChan(state) == 0) {

@@ -82,6 +82,7 @@ public:
 
     bool SendASNToChan(TERM::RadioStatus const& status) override;
     bool SendASNToChan(TERM::RadioModifier const& modifier) override;
+    bool Takes(TERM::RadioModifier const& modifier) const override;
     bool GetSQU() override { return radio_.sql != 0; }
     void OnRtpExtEvent(int fd, short events) override;
 

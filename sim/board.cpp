@@ -86,6 +86,23 @@ bool PeerGone(int fd)
     return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
+// Whether the argument has the form that the request number encodes (the
+// board's _IOC layout: direction and size): a record of that size through a
+// pointer for a number with a size, a value or nothing for one without.
+// The exceptions are the models' own: requests their drivers take by value
+// although the number names a size (TakesValue), and records of numbers
+// without one (RecordSize). A missing record is left to EFAULT.
+bool FormMatches(const Device& d, std::uint32_t request, bool by_value)
+{
+    const std::uint32_t encoded = Driver::RequestSize(request);
+    const bool moves = (Driver::RequestDir(request) & (Driver::kDirRead | Driver::kDirWrite)) != 0;
+    if ((encoded > 0) != moves)
+        return false;
+    if (d.TakesValue(request))
+        return by_value;
+    return !by_value || (encoded == 0 && d.RecordSize(request) == 0);
+}
+
 std::string Hex(std::uint32_t v)
 {
     char buf[16];
@@ -218,6 +235,7 @@ void Board::Reset()
     log_first_ = 0;
     log_limit_ = 8192;
     log_quiet_ = false;
+    form_mismatches_ = 0;
 }
 
 bool Board::TakeFailure(const std::string& path, std::uint32_t request, int& error)
@@ -375,11 +393,14 @@ int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, 
     std::uint32_t* in = given;
     std::uint32_t inCount = 0;
     Outcome o;
-    // A request that takes a value (a time slot) carries no record, whatever
-    // size its number names.
-    if (size > 0 && arg == nullptr && !(by_value && d->TakesValue(request))) {
+    if (!FormMatches(*d, request, by_value)) {
+        // On the board the driver would read a value as an address (EFAULT
+        // at best), or an address as a value: a test must see it fail.
         if (by_value)
             given[inCount++] = static_cast<std::uint32_t>(value);
+        ++form_mismatches_;
+        o = Outcome{-1, by_value ? EFAULT : EINVAL, false};
+    } else if (size > 0 && arg == nullptr && !by_value) {
         o = Outcome{-1, EFAULT, false};
     } else {
         if (by_value) {
@@ -490,6 +511,12 @@ std::vector<Request> Board::Log() const
     for (std::size_t i = 0; i < log_.size(); ++i)
         out.push_back(log_[(log_first_ + i) % log_.size()]);
     return out;
+}
+
+std::uint64_t Board::FormMismatches() const
+{
+    std::lock_guard<std::mutex> g(lock_);
+    return form_mismatches_;
 }
 
 void Board::ClearLog()

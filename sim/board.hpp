@@ -89,6 +89,10 @@ public:
     std::uint64_t Count(const std::string& path, std::uint32_t request) const;
     std::vector<Request> Log() const;
     void ClearLog();
+    // Requests whose argument had another form than the request number
+    // encodes; each failed, a value for a record with EFAULT, a record for a
+    // value with EINVAL. 0 after Reset.
+    std::uint64_t FormMismatches() const;
     // Also log requests that change nothing (the switch refresh); off after Reset.
     void LogQuiet(bool on);
     // At most this many entries are kept, the oldest dropped first (8192 after
@@ -177,6 +181,7 @@ private:
     std::size_t log_first_ = 0;
     std::size_t log_limit_ = 8192;
     bool log_quiet_ = false;
+    std::uint64_t form_mismatches_ = 0;
 };
 
 } // namespace Sim

@@ -3,9 +3,12 @@
 #include "sim/model_util.hpp"
 
 #include <cerrno>
+#include <cstring>
 #include <ostream>
 
 namespace Sim {
+
+static_assert(Driver::RequestSize(Voice::kCapacity) == 4);
 
 Voice::Voice() : Device("/dev/voice")
 {
@@ -25,11 +28,13 @@ std::uint32_t Voice::Capacity(std::uint32_t mask) const
     return it == caps_.end() ? 0 : it->second;
 }
 
-Outcome Voice::Ioctl(std::uint32_t request, void*, unsigned long value)
+Outcome Voice::Ioctl(std::uint32_t request, void* arg, unsigned long)
 {
     if (request != kCapacity)
         return Util::Fail(ENOTTY);
-    return Outcome{static_cast<int>(Capacity(static_cast<std::uint32_t>(value))), 0, false};
+    std::uint32_t mask = 0;
+    std::memcpy(&mask, arg, sizeof mask);
+    return Outcome{static_cast<int>(Capacity(mask)), 0, false};
 }
 
 bool Voice::Control(const std::vector<std::string>& words, std::ostream& out)

@@ -1,7 +1,7 @@
 #pragma once
 
 // Model of "/dev/voice": the voice DSPs' capacity. The program asks, per
-// codec mask given as the request's value, how many sessions the board can
+// codec mask (the request's one-word record), how many sessions the board can
 // carry; the answer is the request's result. A healthy board answers the
 // masks the program uses with the counts below; a test sets its own.
 
@@ -14,12 +14,11 @@ namespace Sim {
 
 class Voice final : public Device {
 public:
-    static constexpr std::uint32_t kCapacity = 0x40045602; // the codec mask by value
+    static constexpr std::uint32_t kCapacity = 0x40045602; // one word: the codec mask
 
     Voice();
 
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
-    bool TakesValue(std::uint32_t request) const override { return request == kCapacity; }
     void Reset() override;
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
     void Help(std::ostream& out) const override;

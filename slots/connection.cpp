@@ -37,10 +37,13 @@ bool Connect(Slot& source, Slot& listener)
         listener.LogicalConnect(source);
         return true;
     }
-    // The stream reports stay as they were sent; a listener that had a
-    // source keeps it logically, though its hardware path is gone.
-    if (listener.source == nullptr)
-        listener.IOnInputRelease();
+    // The stream reports stay as they were sent. The old path is gone
+    // already: its logical link goes too, as in Disconnect, or a later
+    // connect from the old source would find nothing to program.
+    listener.LogicalDisconnect();
+    listener.IOnInputRelease();
+    if (old != nullptr && old->listeners.empty())
+        old->IOnOutputRelease();
     if (source.listeners.empty())
         source.IOnOutputRelease();
     return false;

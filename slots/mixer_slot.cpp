@@ -104,7 +104,8 @@ TdmInput::~TdmInput()
 
 bool TdmInput::IBeforeDestroy()
 {
-    HwMux::instance().Disable(timeslot);
+    if (!mixer.Superseded())
+        HwMux::instance().Disable(timeslot);
     mixer.Release(*this);
     return true;
 }
@@ -137,7 +138,8 @@ TdmOutput::~TdmOutput()
 
 bool TdmOutput::IBeforeDestroy()
 {
-    HwMux::instance().Disable(timeslot);
+    if (!mixer.Superseded())
+        HwMux::instance().Disable(timeslot);
     mixer.Release(*this);
     return true;
 }
@@ -249,7 +251,7 @@ void Mixer::StopGenerator(Hardware::TonecReceiver& receiver)
 void Mixer::Release(TdmInput& input)
 {
     StopGenerator(input);
-    if (input.summator >= 0) {
+    if (input.summator >= 0 && !Superseded()) {
         mix_rx_params rx{};
         rx.rx = MakeSlot(unit, input.summator);
         rx.tx = MakeSlot(unit, input.channel);
@@ -264,9 +266,11 @@ void Mixer::Release(TdmInput& input)
 void Mixer::Release(TdmOutput& output)
 {
     StopGenerator(output);
-    std::clog << "mixer [" << unit << "]: clear tdm output " << output.channel << std::endl;
-    mix_slot s = MakeSlot(unit, output.channel);
-    (void)mixer_ctl(MIX_RX_CLEAR, &s);
+    if (!Superseded()) {
+        std::clog << "mixer [" << unit << "]: clear tdm output " << output.channel << std::endl;
+        mix_slot s = MakeSlot(unit, output.channel);
+        (void)mixer_ctl(MIX_RX_CLEAR, &s);
+    }
     output.registered_ = false;
     UnRegister(&output); // may delete this unit
 }
@@ -380,6 +384,12 @@ void Mixer::UnRegister(MixerSlot* port)
 {
     ports.erase(std::remove(ports.begin(), ports.end(), port), ports.end());
     CheckForDestroy();
+}
+
+bool Mixer::Superseded() const
+{
+    Mixer const* current = factory_.findMixer(unit);
+    return current != nullptr && current != this;
 }
 
 void Mixer::CheckForDestroy()

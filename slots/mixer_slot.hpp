@@ -123,6 +123,10 @@ public:
     int channel2timeslot(int channel);
     void Register(MixerSlot* port);
     void UnRegister(MixerSlot* port);
+    // The unit vanished and came back as another object: the channels of
+    // its ports may be a new port's by now, so their release leaves the
+    // mixer and the switch alone.
+    bool Superseded() const;
     // Deletes this unit when it is gone and has no port; touch nothing of
     // it after a call that may have run this.
     void CheckForDestroy();

@@ -432,9 +432,12 @@ void RtpFactoryBase::IQuery()
         return;
     }
     // The voice driver's codec masks, in the order of the counts.
-    static constexpr unsigned long kMasks[Codecs] = {4, 2, 256, 1, 8, 65, 128};
+    static constexpr std::uint32_t kMasks[Codecs] = {4, 2, 256, 1, 8, 65, 128};
     for (int i = 0; i < Codecs; ++i) {
-        int n = Driver::IoctlValue(voice.get(), VOICE_GET_CAPACITY, kMasks[i]);
+        // The request number names a 4-octet argument: the mask goes
+        // through a pointer to its word, as for the other sized requests.
+        std::uint32_t mask = kMasks[i];
+        int n = Driver::Ioctl(voice.get(), VOICE_GET_CAPACITY, &mask);
         if (n > 0)
             counts[i] = static_cast<unsigned int>(n);
     }

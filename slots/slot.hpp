@@ -109,11 +109,12 @@ public:
     bool inputStream = false;  // the host was last told: receiver active
     bool outputStream = false; // the host was last told: transmitter active
     bool destroying = false;   // Slots::Destroy has begun
-    // The postponed success of a `destroy` command: its seq (Server::NoSeq
-    // for a command without one) and whether a command waits at all. An end
+    // The postponed success of a `destroy` command: its seq, whether the
+    // command had one, and whether a command waits at all. An end
     // postponed by anything else (a create on the number, a factory taking
     // the slot's channel, the host's loss) completes without a response.
     std::uint32_t delayedSeq = 0;
+    bool delayedSeqPresent = false;
     bool delayedResponse = false;
 
 protected:

@@ -144,6 +144,7 @@ void Slots::CmdDestroy()
         return;
     }
     // Only a destroy command waits for the postponed end.
+    s->delayedSeqPresent = IsSeqPresent();
     s->delayedSeq = delayResponse();
     s->delayedResponse = true;
 }
@@ -172,7 +173,7 @@ bool Slots::Destroy(Slot* s)
 void Slots::on_release(Slot* s)
 {
     if (s->delayedResponse)
-        delayedSuccess(s->id, s->delayedSeq);
+        delayedSuccess(s->id, s->delayedSeq, s->delayedSeqPresent);
     int_destroy(s);
 }
 

@@ -226,7 +226,8 @@ TEST_F(ServerTest, DelayedSuccessCarriesTheSavedSeqOrNone)
     // The same without seq: the delayed answer must not borrow seq 3.
     EXPECT_TRUE(exchange({0x40, 0x00, 0x07, 0x0A}).empty());
     EXPECT_EQ(first.delayed_seq, CtrlSrv::Server::NoSeq);
-    first.delayedSuccess(7, first.delayed_seq);
+    EXPECT_FALSE(first.IsSeqPresent());
+    first.delayedSuccess(7, first.delayed_seq, first.IsSeqPresent());
     EXPECT_EQ(frames(sp.b), one({0x40, 0x00, 0x07, 0x40}));
 }
 

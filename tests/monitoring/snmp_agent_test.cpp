@@ -509,6 +509,19 @@ TEST_F(ConnectedTest, MoreValuesThanOneListTakesLeaveInSeveralCommands)
     ASSERT_EQ(agent.commands().size(), 2u);
     EXPECT_EQ(Entries(0).size(), 128u);
     EXPECT_EQ(Entries(1).size(), 1u);
+
+    // Five values of 16000 octets: more than one frame carries, so the list
+    // is halved until each part fits one.
+    agent.clear();
+    std::string const version(16000, 'v');
+    for (int i = 0; i < 5; ++i)
+        ctrl->Send(SnmpAgentCtrl::extBoardSoftVer, i, version);
+    Pump();
+    ASSERT_EQ(agent.commands().size(), 2u);
+    EXPECT_EQ(Entries(0).size() + Entries(1).size(), 5u);
+    EXPECT_EQ(Entries(1).back(), "135 extBoardTable.extBoardSoftVer[4]=" + version);
+    for (auto const& r : agent.records())
+        EXPECT_LE(r.payload.size(), 65531u);
 }
 
 // ---------------------------------------------------------------------------

@@ -265,6 +265,15 @@ TEST(SnmpTrap, CallOrder)
     EXPECT_EQ(trap_pack_begin(nullptr), -1);
     EXPECT_EQ(trap_pack_add(nullptr, sys_up_time.data(), 9, ASN_NULL, nullptr, 0), -1);
     EXPECT_EQ(trap_pack_end(nullptr), -1);
+
+    // Encoders without room to count down.
+    std::uint8_t buf[8] = {};
+    const std::int32_t v = 1;
+    const std::uint32_t ids[2] = {1, 3};
+    EXPECT_EQ(asn_build_int(buf, nullptr, ASN_INTEGER, &v, 4), nullptr);
+    EXPECT_EQ(asn_build_string(buf, nullptr, ASN_OCTET_STR, buf, 1), nullptr);
+    EXPECT_EQ(asn_build_null(buf, nullptr, ASN_NULL), nullptr);
+    EXPECT_EQ(asn_build_objid(buf, nullptr, ASN_OBJECT_ID, ids, 2), nullptr);
 }
 
 TEST(SnmpTrap, ValueTypes)

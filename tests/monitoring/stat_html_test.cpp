@@ -196,8 +196,12 @@ TEST(StatHtml, NestingIsBounded)
     EXPECT_EQ(
         Generate(t.root, Repeat("<!--GEN.self-->", bound) + "%v%" + Repeat("<!--GEN.end-->", bound) + "%v%"),
         "deep%v%");
-    // One marker more is dropped, so the last "end" stands at the top level.
+    // One marker more is dropped, and so is its "end": none closes a
+    // section it did not open.
     EXPECT_EQ(Generate(t.root, Repeat("<!--GEN.self-->", bound + 1) + "%v%" +
                                    Repeat("<!--GEN.end-->", bound + 1) + "tail"),
-              "deep");
+              "deeptail");
+    EXPECT_EQ(Generate(t.root, Repeat("<!--GEN.absent-->", bound + 1) + Repeat("<!--GEN.end-->", bound) +
+                                   "hidden<!--GEN.end-->tail"),
+              "tail");
 }

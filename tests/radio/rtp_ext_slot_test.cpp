@@ -220,6 +220,14 @@ TEST_F(RtpExtSlotTest, Ed137CreateAnnouncesItsStatusAndGatesReceiveBySquelch)
     ASSERT_FALSE(r.empty());
     EXPECT_TRUE(r[0].IsError(LGCP::ErrorCause::unsupported));
     EXPECT_EQ(Only().written.size(), 1u);
+    // A refused VEZE wm-flags leaves the DSP's Sh as it was.
+    board().ClearLog();
+    wrong.set_rtpExt(RadioTest::VezeModifier(
+        [](TERM::VezeRadioModifierParams& m) { m.select_wm_flags().get_flags().set_sh(true); }));
+    r = host().Exchange(Ioctl(wrong), 5);
+    ASSERT_FALSE(r.empty());
+    EXPECT_TRUE(r[0].IsError(LGCP::ErrorCause::unsupported));
+    EXPECT_TRUE(Requests("/dev/dsp").empty());
 
     // SQU on switches receive on once; the first ioctl that finds it off
     // switches it off again.

@@ -4,6 +4,7 @@
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
+#include "sim/dsp.hpp"
 #include "sim/hal.hpp"
 
 #include <gtest/gtest.h>
@@ -83,6 +84,16 @@ TEST_F(SimBoard, RequestsOnForeignDescriptorsAndUnknownRequests)
     EXPECT_EQ(errno, EFAULT);
     EXPECT_EQ(Driver::IoctlValue(fd, Hal::kDisable, 8192), -1);
     EXPECT_EQ(errno, EFAULT);
+    // Every argument in the form its number encodes: a size needs a
+    // direction, and the VAD version, which the driver takes by value,
+    // no record.
+    EXPECT_EQ(Driver::Ioctl(fd, Hal::kDisable & 0x1FFFFFFFu, words), -1);
+    EXPECT_EQ(errno, EINVAL);
+    const int dsp = Driver::Open("/dev/dsp", O_RDWR | O_CLOEXEC);
+    EXPECT_EQ(Driver::Ioctl(dsp, Sim::Dsp::kVadVersion, words), -1);
+    EXPECT_EQ(errno, EINVAL);
+    Driver::Close(dsp);
+    EXPECT_EQ(board().FormMismatches(), 3u);
 
     int sv[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv), 0);

@@ -116,10 +116,16 @@ TEST_F(RtpModels, VoiceCapacityPerCodecMask)
 {
     int fd = Driver::Open("/dev/voice", O_RDONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
-    EXPECT_EQ(Driver::IoctlValue(fd, Sim::Voice::kCapacity, 4), 60);
-    EXPECT_EQ(Driver::IoctlValue(fd, Sim::Voice::kCapacity, 3), 0);
+    // The mask is the request's one-word record, as its number says.
+    const auto capacity = [fd](std::uint32_t mask) {
+        return Driver::Ioctl(fd, Sim::Voice::kCapacity, &mask);
+    };
+    EXPECT_EQ(capacity(4), 60);
+    EXPECT_EQ(capacity(3), 0);
+    EXPECT_EQ(Driver::IoctlValue(fd, Sim::Voice::kCapacity, 4), -1);
+    EXPECT_EQ(errno, EFAULT);
     EXPECT_EQ(board().Command("/dev/voice caps 4 7"), "ok\n");
-    EXPECT_EQ(Driver::IoctlValue(fd, Sim::Voice::kCapacity, 4), 7);
+    EXPECT_EQ(capacity(4), 7);
     EXPECT_NE(board().Command("/dev/voice caps").find("4 7\n"), std::string::npos);
     ::close(fd);
     EXPECT_EQ(board().Command("absent /dev/voice"), "ok\n");

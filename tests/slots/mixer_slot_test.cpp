@@ -495,6 +495,32 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsPortsAndLivesUntilTheLastIsDestroyed)
     EXPECT_EQ(mixer_.live, 1);
 }
 
+TEST_F(MixerSlots, PortsOfAUnitThatCameBackLeaveTheNewPortsOnTheirChannelsAlone)
+{
+    TwoUnits();
+    host().Create(4, MixerIn(1, {true, 1}, MixChannel{true, 2}));
+    host().Create(5, MixerOut(1, {true, 2}));
+    model().RemoveUnit(1);
+    host().Query();
+    model().AddUnit({1, 24, 8});
+    Capture log(std::clog);
+    host().Query();
+    // The same channels again, on the unit object that came back.
+    host().Create(6, MixerIn(1, {true, 1}));
+    host().Create(8, MixerOut(1, {true, 2}, {{{true, 1}, 5}}));
+    host().Create(7, Trunk(1, 5));
+    host().Connect(7, 6);
+    const int in = model().Timeslot(1, 1);
+    board().ClearLog();
+    EXPECT_EQ(Texts(host().Destroy(4)), Lines{"success seq=10 slot=4"});
+    EXPECT_EQ(Texts(host().Destroy(5)), Lines{"success seq=11 slot=5"});
+    for (auto const& r : board().Log())
+        EXPECT_TRUE(r.request == Sim::kOpen || r.device == "/dev/dtmf") << Sim::Format(r);
+    EXPECT_EQ(model().Sums(1), Lines{"2: 1.1@5"});
+    EXPECT_EQ(Switch(in), std::to_string(in) + " connected 37");
+    EXPECT_EQ(mixer_.live, 2);
+}
+
 TEST_F(MixerSlots, StragglerPortsLeaveTheirUnitWhenDeletedWithoutDestroy)
 {
     TwoUnits();

@@ -143,6 +143,11 @@ TEST_F(SlotsService, PostponedDestroyIsAnsweredOnceWhenTheSlotEnds)
     EXPECT_TRUE(host().Exchange(Command(&LGCP::Command::set_destroy), 6, std::nullopt).empty());
     test_slot(6)->Release();
     EXPECT_EQ(Texts(host().Take()), Lines{"success slot=6"});
+    // Seq -1 is a seq like any other.
+    host().Create(7, TestKind(5, 6));
+    EXPECT_TRUE(host().Exchange(Command(&LGCP::Command::set_destroy), 7, 0xFFFFFFFFu).empty());
+    test_slot(7)->Release();
+    EXPECT_EQ(Texts(host().Take()), Lines{"success seq=4294967295 slot=7"});
 }
 
 TEST_F(SlotsService, CreateOnAPostponingNumberIsBusyThenInProgress)

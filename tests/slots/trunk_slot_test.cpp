@@ -174,6 +174,17 @@ TEST_F(TrunkConnections, SwitchFailuresAreAnsweredAndTheLogicalLinkFollows)
     EXPECT_EQ(Texts(host().Disconnect(8)), Lines{"error disconnectFail seq=6 slot=8"});
     EXPECT_EQ(slot(8)->source, nullptr);
     EXPECT_TRUE(slot(7)->listeners.empty());
+
+    // A new source that the switch refuses: the old path is gone, and so is
+    // the old link, so that the old source connects again for real.
+    host().Connect(7, 8);
+    board().Fail("/dev/hal", HwMux::MUX_CONNECT, 1, EIO);
+    EXPECT_EQ(Texts(host().Connect(9, 8)), Lines{"error connectFail seq=8 slot=9"});
+    EXPECT_EQ(Switch(40), "40 constant 0xD5");
+    EXPECT_EQ(slot(8)->source, nullptr);
+    EXPECT_TRUE(slot(7)->listeners.empty());
+    EXPECT_EQ(Texts(host().Connect(7, 8)), Lines{"success seq=9 slot=7"});
+    EXPECT_EQ(Switch(40), "40 connected 37");
 }
 
 TEST_F(TrunkConnections, DestroyDisconnectsBothSides)
