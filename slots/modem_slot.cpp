@@ -194,7 +194,8 @@ void ModemSlot::OnAuth(attr const* record)
     switch (record->type) {
     case Auth::kRequest:
         if (record->length != sizeof(voauth)) {
-            std::cerr << ext::header(this) << "auth request, invalid size: " << record->length << std::endl;
+            owner_.AuthError(Auth::Complaint::RequestSize)
+                << ext::header(this) << "auth request, invalid size: " << record->length << std::endl;
             return;
         }
         {
@@ -204,15 +205,16 @@ void ModemSlot::OnAuth(attr const* record)
         }
         return;
     case Auth::kAccept:
-        std::cerr << ext::header(this) << "auth accept, ignored." << std::endl;
+        owner_.AuthError(Auth::Complaint::Accept)
+            << ext::header(this) << "auth accept, ignored." << std::endl;
         return;
     case Auth::kIp:
-        std::cerr << ext::header(this) << "auth ip, ignored." << std::endl;
+        owner_.AuthError(Auth::Complaint::Ip) << ext::header(this) << "auth ip, ignored." << std::endl;
         return;
     case Auth::kAccounting:
         if (record->length != sizeof(voacct)) {
-            std::cerr << ext::header(this) << "auth accounting, invalid size: " << record->length
-                      << std::endl;
+            owner_.AuthError(Auth::Complaint::AccountingSize)
+                << ext::header(this) << "auth accounting, invalid size: " << record->length << std::endl;
             return;
         }
         {
@@ -222,8 +224,8 @@ void ModemSlot::OnAuth(attr const* record)
         }
         return;
     default:
-        std::cerr << ext::header(this) << "unknown request from portslave: 0x" << std::hex << record->type
-                  << std::dec << std::endl;
+        owner_.AuthError(Auth::Complaint::Type) << ext::header(this) << "unknown request from portslave: 0x"
+                                                << std::hex << record->type << std::dec << std::endl;
         return;
     }
 }
@@ -661,7 +663,13 @@ void ModemFactory::OnAuth(attr const* record)
             return;
         }
     }
-    std::cerr << ext::header(this) << "receive auth request for unknown session " << session << std::endl;
+    AuthError(Auth::Complaint::Session)
+        << ext::header(this) << "receive auth request for unknown session " << session << std::endl;
+}
+
+std::ostream& ModemFactory::AuthError(Auth::Complaint kind)
+{
+    return speaking != nullptr ? speaking->Complaint(kind) : std::cerr;
 }
 
 void ModemFactory::PutHeader(std::ostream& os) const

@@ -171,6 +171,9 @@ public:
     void SendAuth(attr const* record);
     // To the first modem slot of the record's session.
     void OnAuth(attr const* record);
+    // Where a complaint about a received record goes: the error stream, or
+    // nowhere once the connection it came from has had its share.
+    std::ostream& AuthError(Auth::Complaint kind);
     bool listening() const { return static_cast<bool>(authSocket); }
     // Closes the listener and every connection (the factory's end does it
     // too).
@@ -197,4 +200,7 @@ private:
 
     OwnedFd authSocket;
     Event authEvent;
+    // The connection whose record is being handled.
+    AuthClient* speaking = nullptr;
+    friend class AuthClient;
 };

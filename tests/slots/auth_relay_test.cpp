@@ -285,6 +285,33 @@ TEST_F(AuthRelay, RecordsAreCutAtTheirLengthWordsAndCheckedByTypeAndSize)
     EXPECT_FALSE(peer->closed());
 }
 
+// A peer that keeps writing holds the loop no longer than a few records,
+// and its errors do not fill the log.
+TEST_F(AuthRelay, AFloodIsReadAFewRecordsAPassAndItsErrorsAreSummedUp)
+{
+    DataCall();
+    auto peer = Connect();
+    Capture err(std::cerr);
+    Bytes flood;
+    for (int i = 0; i < 100; ++i) {
+        Bytes r = Record(12, Auth::kRequest, 7);
+        flood.insert(flood.end(), r.begin(), r.end());
+    }
+    Bytes last = Request(0, Field("u"), Field("p"));
+    flood.insert(flood.end(), last.begin(), last.end());
+    peer->Send(flood);
+    Mux::test::run_once(0);
+    EXPECT_TRUE(host().Take().empty()) << "one pass read the whole flood";
+    for (int i = 0; i < 20; ++i)
+        Mux::test::run_once(0);
+    EXPECT_EQ(Signals(), Lines{"signal slot=5 modemProceeding : auth : { username \"u\", password \"p\" }"});
+    peer.reset();
+    Pump();
+    std::string const unknown = "modem[4,1]: receive auth request for unknown session 7\n";
+    EXPECT_THAT(err.str(), testing::StartsWith(unknown + unknown + unknown + "auth client 127.0.0.1:"));
+    EXPECT_THAT(err.str(), testing::EndsWith(": 97 more errors not logged.\n"));
+}
+
 TEST_F(AuthRelay, ABadLengthClosesTheConnectionAfterTheRecordsBeforeIt)
 {
     DataCall();
