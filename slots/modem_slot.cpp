@@ -618,8 +618,25 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
     INet4::Addr peer;
     socklen_t len = INet4::Addr::size();
     OwnedFd c(::accept4(fd, peer.sa(), &len, SOCK_CLOEXEC));
-    if (!c)
-        return; // gone before we took it
+    if (!c) {
+        const int error = errno;
+        if (acceptPause.Failed(authEvent, error) && acceptPause.first())
+            std::cerr << ext::header(this) << "fail to accept auth connection: " << std::strerror(error)
+                      << std::endl;
+        return; // otherwise gone before we took it
+    }
+    acceptPause.Accepted();
+    // Each connection holds two descriptors: peers beyond what the slots
+    // can use must not take those that every slot create needs. Closed at
+    // once, logged once until one is taken again.
+    if (authClients.size() >= modemSlots.size() + kAuthClientsBeyondSlots) {
+        if (!refusing)
+            std::cerr << ext::header(this) << "auth connection from " << peer
+                      << " refused: " << authClients.size() << " connections open." << std::endl;
+        refusing = true;
+        return;
+    }
+    refusing = false;
     if (!NonBlockMode(c.get())) {
         std::cerr << ext::header(this) << "fail to set nonblock mode." << std::endl;
         return;
