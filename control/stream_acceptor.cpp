@@ -108,8 +108,13 @@ void StreamAcceptor<Base, Peer>::OnSocketEvent(int fd, short revents)
     for (;;) {
         Peer peer{};
         int s = AcceptPeer(fd, peer);
-        if (s < 0)
+        if (s < 0) {
+            int const error = errno;
+            if (accept_pause_.Failed(accept_event_, error) && accept_pause_.first() && this->log_)
+                std::cerr << "can't accept connection: " << std::strerror(error) << std::endl;
             return;
+        }
+        accept_pause_.Accepted();
         OwnedFd sock(s);
         if (this->state_ == State::Deactivating) {
             // The served connection is still being torn down: this one

@@ -4,6 +4,7 @@
 // listening socket that is set up again every few seconds until it stands.
 // The address family is behind four hooks.
 
+#include "core/accept_pause.hpp"
 #include "core/event.hpp"
 #include "core/fd.hpp"
 #include "core/timer.hpp"
@@ -55,6 +56,7 @@ protected:
     OwnedFd listen_;
     Timer bind_timer_;
     Event accept_event_;
+    AcceptPause accept_pause_;
 };
 
 } // namespace Control

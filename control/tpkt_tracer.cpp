@@ -139,17 +139,22 @@ void on_data(C& c, int fd, short revents, unsigned int max_payload, Close close,
     }
 }
 
-// Accepts every pending connection on `fd`, non-blocking, into `opened`;
-// `what` starts the line that logs each.
+// Accepts every pending connection on `fd`, which `listen` polls,
+// non-blocking, into `opened`; `what` starts the line that logs each.
 template <class Opened>
-void accept_all(int fd, char const* what, Opened opened)
+void accept_all(int fd, Event& listen, AcceptPause& pause, char const* what, Opened opened)
 {
     for (;;) {
         INet4::Addr peer;
         socklen_t len = INet4::Addr::size();
         OwnedFd s(accept4(fd, peer.sa(), &len, SOCK_CLOEXEC));
-        if (!s)
+        if (!s) {
+            int const error = errno;
+            if (pause.Failed(listen, error) && pause.first())
+                std::cerr << what << " accept fail: " << std::strerror(error) << std::endl;
             return;
+        }
+        pause.Accepted();
         std::clog << what << " connection open from " << peer << std::endl;
         if (!NonBlockMode(s.get()))
             continue;
@@ -248,7 +253,7 @@ void TPKTTracer::Leave()
 
 void TPKTTracer::OnEvent(int fd, short)
 {
-    accept_all(fd, "ACP", [this](INet4::Addr const&, Fd s) {
+    accept_all(fd, listen_, pause_, "ACP", [this](INet4::Addr const&, Fd s) {
         Connection& c = connections_.emplace_back();
         c.event.Bind("TPKTTracer::OnDataEvent", &TPKTTracer::OnDataEvent, this);
         c.event.Schedule(s, POLLIN);
@@ -367,7 +372,7 @@ void TPKTTracerP2P::Leave()
 void TPKTTracerP2P::OnEvent(int fd, short)
 {
     ++busy_;
-    accept_all(fd, "TPKT peer-to-peer", [this](INet4::Addr const& peer, Fd s) {
+    accept_all(fd, listen_, pause_, "TPKT peer-to-peer", [this](INet4::Addr const& peer, Fd s) {
         Connection& c = connections_.emplace_back();
         c.peer = peer;
         c.event.Bind("TPKTTracerP2P::OnDataEvent", &TPKTTracerP2P::OnDataEvent, this);

@@ -13,6 +13,7 @@
 // from its callback) leaves the walk at once but its record, and the
 // payload buffer the receiver was given, live until the walk is over.
 
+#include "core/accept_pause.hpp"
 #include "core/event.hpp"
 #include "core/inet.hpp"
 
@@ -69,6 +70,7 @@ private:
 
     Receiver* receiver_ = nullptr;
     Event listen_;
+    AcceptPause pause_;
     List connections_;
     List::iterator current_;
     bool delivering_ = false;
@@ -132,6 +134,7 @@ private:
 
     Receiver* receiver_ = nullptr;
     Event listen_;
+    AcceptPause pause_;
     List connections_;
     unsigned short port_ = 0;
     int busy_ = 0;

@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <iostream>
 #include <csignal>
 #include <ctime>
@@ -75,9 +76,36 @@ pid_t ChildSpawner::Start(ChildProgram const& program)
     argv.push_back(nullptr);
     const char* const path = argv[0];
 
+    // A signal sent to the child before its exec must not run the server's
+    // handlers there (they would take it and the program would never hear
+    // it): every signal stays blocked across the fork, and the child gives
+    // each caught one back to its default action before it lets them in.
+    sigset_t all;
+    sigset_t saved;
+    ::sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &saved);
     const pid_t pid = ::fork();
-    if (pid != 0)
+    if (pid != 0) {
+        const int error = errno;
+        ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+        errno = error;
         return pid;
+    }
+
+    // From here on async-signal-safe calls only.
+    for (int sig = 1; sig < NSIG; ++sig) {
+        struct sigaction sa;
+        if (sig == SIGKILL || sig == SIGSTOP || ::sigaction(sig, nullptr, &sa) != 0)
+            continue;
+        if (sa.sa_handler == SIG_DFL || sa.sa_handler == SIG_IGN)
+            continue;
+        sa.sa_handler = SIG_DFL;
+        sa.sa_flags = 0;
+        ::sigemptyset(&sa.sa_mask);
+        ::sigaction(sig, &sa, nullptr);
+    }
+    // What arrived meanwhile acts now, with its default action.
+    ::sigprocmask(SIG_SETMASK, &saved, nullptr);
 
     // dup2 leaves close-on-exec off on the copy; a descriptor already in
     // place keeps its own flag, which must go.

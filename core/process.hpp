@@ -13,8 +13,9 @@
 int find_proc_by_name(const char* name, int pid);
 
 // A program to start as a child process, prepared whole in the parent.
-// Between fork and exec the child only moves a descriptor, writes fixed
-// texts with write(2), sleeps, execs and calls _exit: it allocates nothing
+// Between fork and exec the child only puts the signals it catches back to
+// their default actions, moves a descriptor, writes fixed texts with
+// write(2), sleeps, execs and calls _exit: it allocates nothing
 // and runs no destructor, since it shares the parent's sessions (a child
 // that ran the parent's static destructors would tear them down) and, on
 // the simulated board, a copy of a process that has another thread.
@@ -46,7 +47,8 @@ public:
 
     virtual ~ChildSpawner() = default;
     // fork and exec; the child's pid, or -1 with errno when fork failed. A
-    // failed exec shows only as the child's end.
+    // failed exec shows only as the child's end. A signal sent to the child
+    // before its exec acts on it with its default action.
     virtual pid_t Start(ChildProgram const& program);
     // kill(2).
     virtual int Signal(pid_t pid, int sig);

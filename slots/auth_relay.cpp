@@ -1,5 +1,6 @@
 #include "slots/auth_relay.hpp"
 
+#include "core/clock.hpp"
 #include "core/ext.hpp"
 #include "slots/modem_slot.hpp"
 
@@ -50,7 +51,35 @@ AuthClient::AuthClient(OwnedFd fd, INet4::Addr const& peer, ModemFactory& factor
     event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
 }
 
-AuthClient::~AuthClient() = default;
+AuthClient::~AuthClient()
+{
+    Summarise();
+}
+
+std::ostream& AuthClient::Complaint(Auth::Complaint kind)
+{
+    unsigned char& logged = complaints[static_cast<int>(kind)];
+    if (logged < kLoggedComplaints) {
+        ++logged;
+        return std::cerr;
+    }
+    const std::uint32_t now = Mux::milliseconds();
+    if (unlogged++ == 0)
+        summarised = now;
+    else if (now - summarised >= kSummaryMs)
+        Summarise();
+    static std::ostream nowhere(nullptr);
+    return nowhere;
+}
+
+void AuthClient::Summarise()
+{
+    if (unlogged == 0)
+        return;
+    std::cerr << "auth client " << peer << ": " << unlogged << " more errors not logged." << std::endl;
+    unlogged = 0;
+    summarised = Mux::milliseconds();
+}
 
 void AuthClient::Activate()
 {
@@ -107,7 +136,7 @@ void AuthClient::OnSocketEvent(int, short revents)
 
 void AuthClient::Receive()
 {
-    while (!closed()) {
+    for (int reads = 0; reads < kReadsPerPass && !closed(); ++reads) {
         const ssize_t n = ::read(socket.get(), records.Space(), records.Wanted());
         if (n < 0 && errno == EINTR)
             continue;
@@ -128,7 +157,9 @@ void AuthClient::Receive()
         case AuthRecords::Step::Record:
             session = records.Get().session;
             hasSession = true;
+            factory.speaking = this;
             factory.OnAuth(&records.Get());
+            factory.speaking = nullptr;
             break;
         }
     }

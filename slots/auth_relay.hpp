@@ -16,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 
 class ModemFactory;
 
@@ -31,6 +32,17 @@ enum Type : std::uint32_t {
     kAccept = 2,
     kIp = 3,
     kAccounting = 4,
+};
+
+// What a complaint about a received record is about: each its own line.
+enum class Complaint : unsigned char {
+    RequestSize,
+    Accept,
+    Ip,
+    AccountingSize,
+    Type,
+    Session,
+    Count,
 };
 
 } // namespace Auth
@@ -102,6 +114,16 @@ private:
 // One accepted connection of the authentication program.
 class AuthClient {
 public:
+    // Reads per readiness callback: a peer that never stops writing must
+    // not hold the loop (the poll is level-triggered, the rest waits for
+    // the next pass).
+    static constexpr int kReadsPerPass = 32;
+    // The same complaint about its records is logged this many times as it
+    // comes; the rest are counted, and summed up at most every kSummaryMs
+    // and at the end.
+    static constexpr unsigned int kLoggedComplaints = 3;
+    static constexpr std::uint32_t kSummaryMs = 10000;
+
     AuthClient(OwnedFd fd, INet4::Addr const& peer, ModemFactory& factory);
     ~AuthClient();
     AuthClient(AuthClient const&) = delete;
@@ -123,9 +145,12 @@ public:
     bool has_session() const { return hasSession; }
     std::uint32_t get_session() const { return session; }
     INet4::Addr const& get_peer() const { return peer; }
+    // Where the next complaint of this kind about one of its records goes.
+    std::ostream& Complaint(Auth::Complaint kind);
 
 private:
     void Receive();
+    void Summarise();
 
     Event event;
     OwnedFd socket;
@@ -137,4 +162,7 @@ private:
     // one for a modem whose number is -1 (0xFFFFFFFF on the wire).
     bool hasSession = false;
     std::uint32_t session = 0;
+    unsigned char complaints[static_cast<int>(Auth::Complaint::Count)] = {};
+    unsigned long unlogged = 0;
+    std::uint32_t summarised = 0;
 };

@@ -194,7 +194,8 @@ void ModemSlot::OnAuth(attr const* record)
     switch (record->type) {
     case Auth::kRequest:
         if (record->length != sizeof(voauth)) {
-            std::cerr << ext::header(this) << "auth request, invalid size: " << record->length << std::endl;
+            owner_.AuthError(Auth::Complaint::RequestSize)
+                << ext::header(this) << "auth request, invalid size: " << record->length << std::endl;
             return;
         }
         {
@@ -204,15 +205,16 @@ void ModemSlot::OnAuth(attr const* record)
         }
         return;
     case Auth::kAccept:
-        std::cerr << ext::header(this) << "auth accept, ignored." << std::endl;
+        owner_.AuthError(Auth::Complaint::Accept)
+            << ext::header(this) << "auth accept, ignored." << std::endl;
         return;
     case Auth::kIp:
-        std::cerr << ext::header(this) << "auth ip, ignored." << std::endl;
+        owner_.AuthError(Auth::Complaint::Ip) << ext::header(this) << "auth ip, ignored." << std::endl;
         return;
     case Auth::kAccounting:
         if (record->length != sizeof(voacct)) {
-            std::cerr << ext::header(this) << "auth accounting, invalid size: " << record->length
-                      << std::endl;
+            owner_.AuthError(Auth::Complaint::AccountingSize)
+                << ext::header(this) << "auth accounting, invalid size: " << record->length << std::endl;
             return;
         }
         {
@@ -222,8 +224,8 @@ void ModemSlot::OnAuth(attr const* record)
         }
         return;
     default:
-        std::cerr << ext::header(this) << "unknown request from portslave: 0x" << std::hex << record->type
-                  << std::dec << std::endl;
+        owner_.AuthError(Auth::Complaint::Type) << ext::header(this) << "unknown request from portslave: 0x"
+                                                << std::hex << record->type << std::dec << std::endl;
         return;
     }
 }
@@ -616,8 +618,25 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
     INet4::Addr peer;
     socklen_t len = INet4::Addr::size();
     OwnedFd c(::accept4(fd, peer.sa(), &len, SOCK_CLOEXEC));
-    if (!c)
-        return; // gone before we took it
+    if (!c) {
+        const int error = errno;
+        if (acceptPause.Failed(authEvent, error) && acceptPause.first())
+            std::cerr << ext::header(this) << "fail to accept auth connection: " << std::strerror(error)
+                      << std::endl;
+        return; // otherwise gone before we took it
+    }
+    acceptPause.Accepted();
+    // Each connection holds two descriptors: peers beyond what the slots
+    // can use must not take those that every slot create needs. Closed at
+    // once, logged once until one is taken again.
+    if (authClients.size() >= modemSlots.size() + kAuthClientsBeyondSlots) {
+        if (!refusing)
+            std::cerr << ext::header(this) << "auth connection from " << peer
+                      << " refused: " << authClients.size() << " connections open." << std::endl;
+        refusing = true;
+        return;
+    }
+    refusing = false;
     if (!NonBlockMode(c.get())) {
         std::cerr << ext::header(this) << "fail to set nonblock mode." << std::endl;
         return;
@@ -661,7 +680,13 @@ void ModemFactory::OnAuth(attr const* record)
             return;
         }
     }
-    std::cerr << ext::header(this) << "receive auth request for unknown session " << session << std::endl;
+    AuthError(Auth::Complaint::Session)
+        << ext::header(this) << "receive auth request for unknown session " << session << std::endl;
+}
+
+std::ostream& ModemFactory::AuthError(Auth::Complaint kind)
+{
+    return speaking != nullptr ? speaking->Complaint(kind) : std::cerr;
 }
 
 void ModemFactory::PutHeader(std::ostream& os) const

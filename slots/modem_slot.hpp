@@ -18,6 +18,7 @@
 // Fixed paths handed to a child (programs, option files, the tty, the fax
 // page) go through RootPath; a host-given `execfile` is used as given.
 
+#include "core/accept_pause.hpp"
 #include "core/child_wait.hpp"
 #include "core/event.hpp"
 #include "core/fd.hpp"
@@ -164,6 +165,11 @@ public:
     void ReleaseModemSlot(HdlcModemSlot* slot);
     void PutHeader(std::ostream& os) const;
 
+    // The relay's connections beyond one per modem slot: a program that
+    // connects again while its old connection is still being closed, or one
+    // whose slot is being destroyed.
+    static constexpr std::size_t kAuthClientsBeyondSlots = 8;
+
     // The authentication relay (auth_relay.hpp).
     void OnSocketEvent(int fd, short revents);
     void OnAuthSocketDisconnect(AuthClient* client);
@@ -171,6 +177,9 @@ public:
     void SendAuth(attr const* record);
     // To the first modem slot of the record's session.
     void OnAuth(attr const* record);
+    // Where a complaint about a received record goes: the error stream, or
+    // nowhere once the connection it came from has had its share.
+    std::ostream& AuthError(Auth::Complaint kind);
     bool listening() const { return static_cast<bool>(authSocket); }
     // Closes the listener and every connection (the factory's end does it
     // too).
@@ -197,4 +206,10 @@ private:
 
     OwnedFd authSocket;
     Event authEvent;
+    AcceptPause acceptPause;
+    // Connections beyond the limit are being refused.
+    bool refusing = false;
+    // The connection whose record is being handled.
+    AuthClient* speaking = nullptr;
+    friend class AuthClient;
 };

@@ -6,6 +6,7 @@
 #include "core/paths.hpp"
 #include "core/process.hpp"
 #include "core/signal.hpp"
+#include "core/startup.hpp"
 
 #include "tests/core/core_helper.hpp"
 
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
+#include <iterator>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -326,6 +328,37 @@ TEST(ReadChildLine, FirstLineAsFgetsHasItAndNeverPastTheBound)
     ChildSpawner::UseInstance(old);
     EXPECT_FALSE(r.started);
     EXPECT_EQ(EAGAIN, errno);
+}
+
+// The server's handlers would take a signal sent before the exec (and wake
+// the server's loop): the program would then start and never hear it.
+TEST(ChildSpawner, ASignalBeforeTheExecEndsTheChildWithItsDefaultAction)
+{
+    const int caught[] = {SIGPIPE, SIGTERM, SIGINT, SIGUSR2, SIGHUP};
+    struct sigaction saved[std::size(caught)];
+    for (std::size_t i = 0; i < std::size(caught); ++i)
+        sigaction(caught[i], nullptr, &saved[i]);
+    InstallSignalHandlers();
+    for (int sig : {SIGTERM, SIGHUP}) {
+        int out[2];
+        ASSERT_EQ(0, ::pipe2(out, O_CLOEXEC));
+        ChildProgram program("/bin/echo");
+        program.args.push_back("ran");
+        program.stdoutFd = out[1];
+        program.sleepSeconds = 5;
+        const pid_t pid = ChildSpawner().Start(program);
+        ASSERT_GT(pid, 0);
+        ::kill(pid, sig);
+        ::close(out[1]);
+        int status = 0;
+        ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << sig << ": status " << status;
+        char buf[8];
+        EXPECT_EQ(0, ::read(out[0], buf, sizeof buf)) << "the program ran";
+        ::close(out[0]);
+    }
+    for (std::size_t i = 0; i < std::size(caught); ++i)
+        sigaction(caught[i], &saved[i], nullptr);
 }
 
 TEST(PidFile, WrittenForTheLifeOfTheObjectAndOverwritingAStaleOne)

@@ -4,6 +4,7 @@
 // left no descriptor open: the board forgets its opens on Reset, so any
 // descriptor still open afterwards was leaked by the code under test.
 
+#include "core/accept_pause.hpp"
 #include "core/inet.hpp"
 #include "sim/board.hpp"
 
@@ -19,8 +20,8 @@
 
 namespace SimTest {
 
-// Every open descriptor but the interface-scan socket, which lives as long
-// as the process once a scan made it.
+// Every open descriptor but the interface-scan socket and the listeners'
+// spare descriptor, which live as long as the process once made.
 inline std::set<int> OpenDescriptors()
 {
     std::set<int> fds;
@@ -28,7 +29,8 @@ inline std::set<int> OpenDescriptors()
         int own = ::dirfd(d);
         while (dirent* e = ::readdir(d))
             if (e->d_name[0] != '.' && std::atoi(e->d_name) != own &&
-                std::atoi(e->d_name) != Net::interface_socket_descriptor())
+                std::atoi(e->d_name) != Net::interface_socket_descriptor() &&
+                std::atoi(e->d_name) != AcceptPause::spare())
                 fds.insert(std::atoi(e->d_name));
         ::closedir(d);
     }

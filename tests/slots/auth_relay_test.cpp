@@ -7,6 +7,9 @@
 
 #include "modem_fixture.hpp"
 
+#include "control/acceptor_net.hpp"
+#include "control/tpkt_tracer.hpp"
+#include "core/accept_pause.hpp"
 #include "slots/auth_relay.hpp"
 #include "support/netns.hpp"
 
@@ -15,11 +18,16 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
+#include <set>
 
 using namespace SlotsTest;
 using SimTest::Capture;
@@ -285,6 +293,33 @@ TEST_F(AuthRelay, RecordsAreCutAtTheirLengthWordsAndCheckedByTypeAndSize)
     EXPECT_FALSE(peer->closed());
 }
 
+// A peer that keeps writing holds the loop no longer than a few records,
+// and its errors do not fill the log.
+TEST_F(AuthRelay, AFloodIsReadAFewRecordsAPassAndItsErrorsAreSummedUp)
+{
+    DataCall();
+    auto peer = Connect();
+    Capture err(std::cerr);
+    Bytes flood;
+    for (int i = 0; i < 100; ++i) {
+        Bytes r = Record(12, Auth::kRequest, 7);
+        flood.insert(flood.end(), r.begin(), r.end());
+    }
+    Bytes last = Request(0, Field("u"), Field("p"));
+    flood.insert(flood.end(), last.begin(), last.end());
+    peer->Send(flood);
+    Mux::test::run_once(0);
+    EXPECT_TRUE(host().Take().empty()) << "one pass read the whole flood";
+    for (int i = 0; i < 20; ++i)
+        Mux::test::run_once(0);
+    EXPECT_EQ(Signals(), Lines{"signal slot=5 modemProceeding : auth : { username \"u\", password \"p\" }"});
+    peer.reset();
+    Pump();
+    std::string const unknown = "modem[4,1]: receive auth request for unknown session 7\n";
+    EXPECT_THAT(err.str(), testing::StartsWith(unknown + unknown + unknown + "auth client 127.0.0.1:"));
+    EXPECT_THAT(err.str(), testing::EndsWith(": 97 more errors not logged.\n"));
+}
+
 TEST_F(AuthRelay, ABadLengthClosesTheConnectionAfterTheRecordsBeforeIt)
 {
     DataCall();
@@ -389,6 +424,97 @@ TEST_F(AuthRelay, ARecordForAStragglerDeletedAfterHostLossFindsNoSlot)
     EXPECT_EQ(err.str(), "modem[4,0]: receive auth request for unknown session 0\n");
     EXPECT_TRUE(Until([] { return RunningChildren().empty(); }));
     host().Reconnect();
+}
+
+// Out of descriptors: no listener keeps the loop busy and each closes its
+// newcomer at once; the relay's peers never take what a slot needs.
+TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsTheirs)
+{
+    DataCall();
+    Control::AcceptorNet control(0, false);
+    ASSERT_TRUE(control.Activate());
+    TPKTTracer acp;
+    ASSERT_TRUE(acp.Listen(0));
+    // UBSan's type check reads memory through a pipe: a check the process
+    // runs for the first time without a descriptor left reports a valid
+    // object as invalid. The pause's timer is checked once beforehand.
+    {
+        AcceptPause warm;
+        Event none;
+        warm.Failed(none, ENOBUFS);
+        Mux::test::advance(AcceptPause::kPauseMs);
+    }
+    struct Limit {
+        rlimit saved{};
+        Limit()
+        {
+            ::getrlimit(RLIMIT_NOFILE, &saved);
+            // 48 descriptors left free.
+            std::set<int> open;
+            for (auto const& e : std::filesystem::directory_iterator("/proc/self/fd"))
+                open.insert(std::stoi(e.path().filename().string()));
+            int free = 0;
+            int below = 0;
+            for (; free < 48; ++below)
+                free += open.count(below) == 0 ? 1 : 0;
+            rlimit low = saved;
+            low.rlim_cur = static_cast<rlim_t>(below);
+            ::setrlimit(RLIMIT_NOFILE, &low);
+        }
+        ~Limit() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+    } limit;
+
+    Capture err(std::cerr);
+    std::vector<std::unique_ptr<Peer>> peers;
+    for (int i = 0; i < 60; ++i) {
+        auto p = std::make_unique<Peer>();
+        Pump();
+        if (!p->closed())
+            peers.push_back(std::move(p));
+    }
+    std::size_t const cap = 1 + ModemFactory::kAuthClientsBeyondSlots;
+    EXPECT_EQ(peers.size(), cap);
+    EXPECT_EQ(factory().authClients.size(), cap);
+    EXPECT_THAT(err.str(), testing::HasSubstr(" refused: 9 connections open.\n"));
+    EXPECT_EQ(err.str().find(" refused: "), err.str().rfind(" refused: ")) << "logged once";
+    host().Create(8, Trunk(1, 8));
+    host().Create(6, Modem());
+    EXPECT_THAT(Texts(host().Connect(8, 6)), testing::Contains("success seq=6 slot=8"));
+    EXPECT_EQ(modem(6)->modem_id(), 1);
+
+    int const ports[] = {Auth::kPort, control.local_port(), acp.local_port()};
+    std::vector<OwnedFd> clients;
+    for (std::size_t i = 0; i < std::size(ports); ++i)
+        clients.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    std::vector<OwnedFd> filler;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+        filler.emplace_back(fd);
+    for (std::size_t i = 0; i < std::size(ports); ++i) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<std::uint16_t>(ports[i]));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(::connect(clients[i].get(), reinterpret_cast<sockaddr*>(&a), sizeof a), 0) << ports[i];
+    }
+    Mux::test::run_once(0);
+    EXPECT_EQ(Mux::test::run_once(0), 0) << "the loop still has work";
+    for (OwnedFd const& c : clients) {
+        char b;
+        EXPECT_EQ(::recv(c.get(), &b, 1, MSG_DONTWAIT), 0) << "a newcomer waits in the queue";
+    }
+    EXPECT_THAT(err.str(), testing::HasSubstr("fail to accept auth connection: Too many open files\n"));
+
+    // Descriptors free again: served after the pause.
+    filler.clear();
+    peers.pop_back();
+    Pump();
+    std::size_t const served = factory().authClients.size();
+    auto again = std::make_unique<Peer>();
+    Mux::test::advance(AcceptPause::kPauseMs);
+    Pump();
+    EXPECT_FALSE(again->closed());
+    EXPECT_EQ(factory().authClients.size(), served + 1);
+    control.Deactivate();
 }
 
 TEST_F(AuthRelay, TheListenerFailsOnceAndStaysClosedAndComesBackAfterARestart)

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <sched.h>
 #include <filesystem>
 #include <string>
 
@@ -154,6 +155,41 @@ TEST_F(T38EndToEnd, DestroyIsAnsweredAtOnceAndTheProgramGetsSigterm)
     EXPECT_FALSE(SignalOf(
         5, [](LGCP::Signal const&) { return true; }, nullptr, 500));
     EXPECT_TRUE(server_.Becomes("/dev/mcc/ctl slots", "ok 0\n"));
+}
+
+// Each destroy comes in the create's segment: the server, first on its one
+// CPU, sends SIGTERM before the child has reached its exec.
+TEST_F(T38EndToEnd, ADestroyInTheCreatesSegmentLeavesNoProgramAndNoChannel)
+{
+    Start("hup-exit");
+    cpu_set_t allowed;
+    ASSERT_EQ(::sched_getaffinity(0, sizeof allowed, &allowed), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &allowed)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(::sched_setaffinity(server_.pid(), sizeof one, &one), 0);
+    for (int i = 0; i < 30; ++i) {
+        E2E::Bytes segment;
+        for (bool create : {true, false}) {
+            LGCP::Message m = E2E::Command(++seq_, 5);
+            if (create)
+                m.get_pdu().get_command().set_create(T38Soft());
+            else
+                m.get_pdu().get_command().set_destroy();
+            E2E::Bytes const frame = E2E::LgcpHost::Frame(E2E::Encode(m));
+            segment.insert(segment.end(), frame.begin(), frame.end());
+        }
+        ASSERT_TRUE(host_.SendRaw(segment));
+        ASSERT_EQ(Reply(5000), E2E::Success(seq_ - 1, 5));
+        ASSERT_EQ(Reply(5000), E2E::Success(seq_, 5));
+    }
+    EXPECT_TRUE(server_.Becomes("/dev/mcc/ctl slots", "ok 0\n"));
+    for (auto const& run : Runs())
+        EXPECT_TRUE(E2E::Eventually([&] { return Gone(run.pid); })) << run.pid;
 }
 
 struct QueryCase {

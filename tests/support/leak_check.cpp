@@ -1,5 +1,6 @@
 #include "support/leak_check.hpp"
 
+#include "core/accept_pause.hpp"
 #include "core/clock.hpp"
 #include "core/inet.hpp"
 #include "core/multiplexer.hpp"
@@ -69,7 +70,8 @@ std::string fd_leaks()
 {
     std::ostringstream out;
     for (int fd : open_fds()) {
-        if (g_fd_baseline.count(fd) != 0 || fd == Net::interface_socket_descriptor())
+        if (g_fd_baseline.count(fd) != 0 || fd == Net::interface_socket_descriptor() ||
+            fd == AcceptPause::spare())
             continue;
         char target[256] = {};
         const std::string link = "/proc/self/fd/" + std::to_string(fd);
