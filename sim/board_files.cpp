@@ -186,8 +186,10 @@ void BoardFiles::Help(std::ostream& out) const
            "files are written below GW_ROOT (never without it) as the program starts and at each change\n"
            "temperature TEXT  \"/proc/temperature\" reads TEXT\n"
            "version build|boot|fpga|board|driver TEXT...  the first line of \"/var/version\", "
-           "\"/var/u-boot-version\", \"/var/fpga-version\", \"/var/board-version\" or \"/proc/voice/version\"\n"
-           "framer N state TEXT...  the current state of framer N (0 to 3: \"/proc/driver/hdlc/peb22554/N\")\n"
+           "\"/var/u-boot-version\", \"/var/fpga-version\", \"/var/board-version\" or "
+           "\"/proc/voice/version\"\n"
+           "framer N state TEXT...  the current state of framer N (0 to 3: "
+           "\"/proc/driver/hdlc/peb22554/N\")\n"
            "framer N loss yes|no yes|no  its loss of signal and loss of frame alignment\n"
            "framer N slips NEG POS  its negative and positive receive slips\n";
 }
