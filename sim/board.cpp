@@ -1,6 +1,7 @@
 #include "sim/board.hpp"
 
 #include "hardware/driver_port.hpp"
+#include "sim/board_files.hpp"
 #include "sim/dsp.hpp"
 #include "sim/dsp_data.hpp"
 #include "sim/dtmf.hpp"
@@ -162,6 +163,7 @@ Board::Board()
     Add<RtpExt>([this](ino_t inode, std::string& path) { return OpenOf(inode, path); },
                 [this](int open) { return device<Rtp>().ChannelOfOpen(open); });
     Add<DspData>(device<Mcc>());
+    Add<BoardFiles>();
 }
 
 // Under the board's lock: the radio-extension model asks which open an

@@ -3,6 +3,7 @@
 
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
+#include "sim/board_files.hpp"
 #include "sim/control.hpp"
 #include "sim/netifs.hpp"
 
@@ -17,8 +18,11 @@ namespace {
 // carried out, and the control socket is there, before the program's first
 // open, so that a test can make a device absent or failing before the
 // program starts using it. Any program that drives a device links this
-// file, and so starts them.
+// file, and so starts them. The board's files are in place by then too,
+// below GW_ROOT only, as the board's boot leaves them.
 const bool control_started = [] {
+    if (const char* root = std::getenv("GW_ROOT"); root != nullptr && *root != '\0')
+        Sim::Board::instance().device<Sim::BoardFiles>().Publish(root);
     if (const char* setup = std::getenv("GW_SIM_SETUP"))
         Sim::Board::instance().Setup(setup, std::cerr);
     Sim::ControlSocket::StartFromEnvironment();

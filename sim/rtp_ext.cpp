@@ -64,7 +64,10 @@ void RtpExt::Collect(int open, Open& o)
         ssize_t n = ::recv(open, buf.data(), buf.size(), MSG_DONTWAIT);
         if (n <= 0)
             break;
+        if (o.session.written.size() == kWrittenKept)
+            o.session.written.pop_front();
         o.session.written.emplace_back(buf.begin(), buf.begin() + n);
+        ++o.session.writes;
     }
 }
 
@@ -181,7 +184,8 @@ std::vector<RtpExt::Bytes> RtpExt::Written(int open)
     if (it == opens_.end())
         return {};
     Collect(open, it->second);
-    return it->second.session.written;
+    const auto& written = it->second.session.written;
+    return std::vector<Bytes>(written.begin(), written.end());
 }
 
 bool RtpExt::Hangup(int open)
@@ -233,7 +237,7 @@ bool RtpExt::Control(const std::vector<std::string>& words, std::ostream& out)
             } else
                 out << "none";
             out << " filter " << (s.filter ? Dotted(s.filter_addr) : std::string("none")) << " queued "
-                << s.queued << " written " << s.written.size() << '\n';
+                << s.queued << " written " << s.writes << '\n';
         }
         out << "ok " << sessions.size() << '\n';
         return true;
@@ -268,7 +272,8 @@ void RtpExt::Help(std::ostream& out) const
            "PID|none "
            "filter ADDR|none queued N written N\", then \"ok N\"\n"
            "inject OPEN SSRC ADDR HEX  one extension for the open, from SSRC at the dotted ADDR\n"
-           "written OPEN  one line of hex per extension the program wrote, then \"ok N\"\n"
+           "written OPEN  one line of hex per extension the program wrote, the last 256 only, then \"ok "
+           "N\"\n"
            "hangup OPEN  ends the open from the board: the program reads end of file and sees a hang-up\n"
            "\"channel N\" may stand for OPEN: the open attached to the RTP session on switch channel N\n";
 }

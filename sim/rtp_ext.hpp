@@ -46,8 +46,13 @@ public:
         bool filter = false;
         std::uint32_t filter_addr = 0; // network order, as given
         std::size_t queued = 0;        // injected, not yet described
-        std::vector<Bytes> written;    // every write, in order
+        std::deque<Bytes> written;     // the last kWrittenKept writes, in order
+        std::uint64_t writes = 0;      // every write of the session
     };
+
+    // A session lives as long as the program keeps it: a long run writes
+    // without end, so only the latest writes are kept.
+    static constexpr std::size_t kWrittenKept = 256;
 
     // Names the device open whose program end has this inode: the board's
     // end and the device path, or -1. Given by the board; called under its lock.
@@ -66,8 +71,9 @@ public:
     void Opened(int open, int program) override;
     void Closed(int open) override;
     void Reset() override;
-    // "sessions": one line per open; "inject OPEN SSRC ADDR HEX" (ADDR
-    // dotted); "written OPEN" (one hex line per write); "hangup OPEN".
+    // "sessions": one line per open (its count of writes); "inject OPEN
+    // SSRC ADDR HEX" (ADDR dotted); "written OPEN" (one hex line per kept
+    // write); "hangup OPEN".
     // "channel N" may stand for OPEN: the open attached to the RTP session
     // on switch channel N.
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
@@ -78,7 +84,7 @@ public:
     // One packet for the open, from `ssrc` at `addr` (network order); false
     // when the open is unknown or its queue is full.
     bool Inject(int open, std::uint32_t ssrc, std::uint32_t addr, const Bytes& bytes);
-    // Everything the program wrote to the open, oldest first.
+    // The last kWrittenKept writes of the program to the open, oldest first.
     std::vector<Bytes> Written(int open);
     // Ends the open from the board's side: the program reads end of file
     // and poll reports a hang-up.

@@ -94,6 +94,10 @@ void tagEnumerationsAsEnumerated(const fs::path& dir)
 
 std::string sourceDir()
 {
+    // CTest gives the source root; __FILE__ is relative in a build whose
+    // compiler launcher rewrites paths (ccache's base directory).
+    if (const char* dir = std::getenv("GW_SOURCE_DIR"))
+        return dir;
     std::string file = __FILE__; // <source>/tests/asn1/
     return file.substr(0, file.rfind("/tests/asn1/"));
 }

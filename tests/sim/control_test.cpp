@@ -116,6 +116,8 @@ TEST_F(SimControl, HelpListsTheBoardsRequestsAndEveryDevicesOwn)
           "/dev/dtmf event",        "/dev/dsp slot",         "/dev/dsp vad-version", "/dev/dsp event",
           "/dev/maintenance trunk", "/dev/maintenance tclk", "/dev/e1-cas rx",       "/dev/e1-cas state"})
         EXPECT_TRUE(listed(request)) << request;
+    for (const char* request : {"files show", "files temperature", "files version", "files framer"})
+        EXPECT_TRUE(listed(request)) << request;
 }
 
 TEST_F(SimControl, TheWatchdogTakesWritesForEverAndCanBeMadeAbsent)

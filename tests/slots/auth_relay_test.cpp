@@ -150,8 +150,10 @@ class AuthRelay : public Modems {
 protected:
     void SetUp() override
     {
-        TESTNET_NEEDS_PRIVATE();
+        // After the fixture's own set-up, so that its tear-down finds what
+        // it expects.
         Modems::SetUp();
+        TESTNET_NEEDS_PRIVATE();
     }
     // A connection the server has accepted.
     std::unique_ptr<Peer> Connect()

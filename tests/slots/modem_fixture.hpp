@@ -8,7 +8,9 @@
 
 #include "sim/mctl.hpp"
 #include "sim/netifs.hpp"
+#include "slots/auth_relay.hpp"
 #include "slots/modem_slot.hpp"
+#include "support/netns.hpp"
 
 #include <memory>
 #include <string>
@@ -21,11 +23,17 @@ protected:
     void SetUp() override
     {
         ChildFixture::SetUp();
+        // The factory's relay listens on the fixed port.
+        TESTNET_NEEDS_PORT(Auth::kPort);
         factory_ = std::make_unique<ModemFactory>();
         board().ClearLog();
     }
     // The relay's descriptors go before the board counts what is open.
-    void BeforeSlotsGo() override { factory_->CloseRelay(); }
+    void BeforeSlotsGo() override
+    {
+        if (factory_)
+            factory_->CloseRelay();
+    }
     void AfterSlotsGo() override { factory_.reset(); }
 
     // The requests of one device in the board's log, as the log prints them.

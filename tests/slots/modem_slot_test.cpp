@@ -414,6 +414,8 @@ protected:
     void SetUp() override
     {
         Modems::SetUp();
+        if (IsSkipped())
+            return;
         netifs().Set("hdlc0", NetIfs::kUp | NetIfs::kPointToPoint | NetIfs::kRunning, 700);
         factory().IQuery();
     }

@@ -212,6 +212,9 @@ public:
         return Exchange(command, slot, ++seq_);
     }
     std::uint32_t LastSeq() const noexcept { return seq_; }
+    // The server still holds its link to this host (it closes a link whose
+    // peer stops reading).
+    bool Connected() const { return link_->state() == Control::Service::State::Connected; }
 
     std::vector<Received> Create(std::uint32_t slot, LGCP::CreateParams const& params)
     {

@@ -63,7 +63,14 @@ public:
     static Bytes Frame(Bytes const& payload)
     {
         std::size_t const len = payload.size() + 4;
-        Bytes f{3, 0, static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len)};
+        // Reserved whole, then appended: g++ 12 at -O2 saw the initializer
+        // list's four octets as the buffer's bounds and flagged the insert.
+        Bytes f;
+        f.reserve(len);
+        f.push_back(3);
+        f.push_back(0);
+        f.push_back(static_cast<std::uint8_t>(len >> 8));
+        f.push_back(static_cast<std::uint8_t>(len));
         f.insert(f.end(), payload.begin(), payload.end());
         return f;
     }

@@ -2,11 +2,13 @@
 
 #include "core/fd.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
 #include <net/if.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -41,6 +43,24 @@ void EnterPrivate()
 bool Private()
 {
     return inPrivate;
+}
+
+std::string PortHeld(unsigned short port)
+{
+    if (inPrivate)
+        return {};
+    OwnedFd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    int const on = 1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (!s || ::setsockopt(s.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        ::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 || errno != EADDRINUSE)
+        return {};
+    return "127.0.0.1:" + std::to_string(port) +
+           " is held by another program (a server beside the tests?) and this test has no network "
+           "namespace of its own";
 }
 
 } // namespace TestNet

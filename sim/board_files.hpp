@@ -1,0 +1,71 @@
+#pragma once
+
+// Model of the text files that the board's drivers and boot leave for other
+// programs: the temperature ("/proc/temperature"), the voice driver's version
+// line ("/proc/voice/version"), the line state of each E1 framer
+// ("/proc/driver/hdlc/peb22554/0" to "3") and the versions of the software,
+// the boot loader, the FPGA and the board ("/var/version",
+// "/var/u-boot-version", "/var/fpga-version", "/var/board-version"). No
+// program opens it through the driver port; its control words change the
+// model, and once published every change is written to its file.
+//
+// The files go below GW_ROOT only, never to the machine's own paths: a
+// program started with GW_ROOT set has them written there as it starts (by
+// the driver port's backend), one without GW_ROOT has none.
+
+#include "sim/device.hpp"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace Sim {
+
+class BoardFiles final : public Device {
+public:
+    static constexpr unsigned kFramers = 4;
+
+    BoardFiles();
+
+    Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
+    void Reset() override;
+    // "temperature TEXT", "version NAME TEXT...", "framer N state TEXT...",
+    // "framer N loss SIGNAL FRAME" (yes or no each), "framer N slips NEG
+    // POS"; "show": one line per file.
+    bool Control(const std::vector<std::string>& words, std::ostream& out) override;
+    void Help(std::ostream& out) const override;
+
+    // From now on the files live below `root` (made absolute against the
+    // working directory): every file is written at once, and again at each
+    // change. An empty root writes nothing.
+    void Publish(const std::string& root);
+
+    // The file's path (as on the board) and text, in a fixed order.
+    std::vector<std::pair<std::string, std::string>> Files() const;
+
+private:
+    struct Framer {
+        std::string state;
+        bool signal_loss = false;
+        bool frame_loss = false;
+        std::int32_t negative_slips = 0;
+        std::int32_t positive_slips = 0;
+    };
+    struct Version {
+        const char* name; // the control word
+        const char* path;
+        std::string text; // the first line, without its line end
+    };
+
+    std::string FramerText(const Framer& f) const;
+    void WriteAll() const;
+    // Replaces the file whole (a reader sees the old text or the new one).
+    void Write(const std::string& path, const std::string& text) const;
+
+    std::string root_;
+    std::string temperature_;
+    std::vector<Version> versions_;
+    Framer framers_[kFramers];
+};
+
+} // namespace Sim
