@@ -130,7 +130,10 @@ void LAPD_NT_user::unassign(bool withdraw)
 
 void LAPD_NT_user::checking()
 {
-    if (link_state_ == unassigned)
+    // A check still pending keeps its timer and its one repeat: restarting
+    // it on every new check would let a terminal that keeps sending identity
+    // verify hold a silent terminal's TEI for ever.
+    if (link_state_ == unassigned || checking_)
         return;
     if (log >= 2)
         std::clog << ext::header(this) << "checking started" << std::endl;

@@ -179,7 +179,7 @@ TEST_F(LapdNt, AdoptionOfUnknownTei)
 // A terminal that misses the check is asked again 2 s later and unassigned
 // 2 s after that; its TEI is withdrawn twice and handed to the next
 // requester; a duplicated check response also withdraws twice; verify
-// starts a check.
+// starts a check, but leaves one still pending as it is.
 TEST_F(LapdNt, CheckUnassignsSilentTerminal)
 {
     unsigned char a = Assign(1);
@@ -217,9 +217,20 @@ TEST_F(LapdNt, CheckUnassignsSilentTerminal)
     EXPECT_EQ(nt.sent.size(), 2u);
     EXPECT_EQ(User(a), nullptr);
 
-    nt.sent.clear();
-    Rx(Identity(0, 7, 127));
-    EXPECT_EQ(nt.sent.back(), IdentitySent(0, 4, 127));
+    // Identity verify every 3 s while b is silent and c answers each check:
+    // b's TEI is freed 4 s after the first, as if none had followed.
+    unsigned char c = Assign(4);
+    for (std::uint16_t t = 0; t < 9; ++t) {
+        if (t % 3 == 0) {
+            nt.sent.clear();
+            Rx(Identity(0, 7, 127));
+            EXPECT_EQ(nt.sent.back(), IdentitySent(0, 4, 127));
+            Rx(Identity(t, 5, c));
+        }
+        Mux::test::advance(1000);
+        EXPECT_EQ(User(b) == nullptr, t + 1 >= 4) << t + 1 << " s";
+        EXPECT_NE(User(c), nullptr);
+    }
 }
 
 // Poll at 10 s; a lost answer is polled again 1 s later; a terminal that
