@@ -238,12 +238,12 @@ TEST_F(LapdNt, CheckUnassignsSilentTerminal)
 TEST_F(LapdNt, PollsAndRetries)
 {
     unsigned char tei = Assign(1);
-    Rx(S(tei, kRR, 0, false, false)); // some acknowledged traffic first
-    Tx(Q931(0, 0x7D));
+    Rx(I(tei, 0, 0, false, Q931(0x81, 0x01))); // some acknowledged traffic first
+    Tx(Q931(0x01, 0x7D));
     Rx(S(tei, kRR, 1, false, false));
     nt.sent.clear();
     Mux::test::advance(10000);
-    Bytes poll{0x02, static_cast<std::uint8_t>((tei << 1) | 1), kRR, 0x01};
+    Bytes poll{0x02, static_cast<std::uint8_t>((tei << 1) | 1), kRR, 0x03};
     ASSERT_EQ(nt.sent.size(), 1u);
     EXPECT_EQ(nt.sent[0], poll);
     nt.sent.clear();
@@ -279,11 +279,22 @@ TEST_F(LapdNt, RoutingByCallReference)
     ASSERT_EQ(nt.sent.size(), 1u);
     EXPECT_EQ(nt.sent[0][1], (b << 1) | 1);
     EXPECT_EQ(nt.sent[0][3], 0x03); // N(R) 1, P 1
-    (void)a;
     nt.sent.clear();
     Tx(Q931(0x09, 0x07));
     EXPECT_TRUE(nt.sent.empty());
     EXPECT_NE(log.str().find("message dropped"), std::string::npos);
+
+    // The dummy and the global call reference name no call: not even a,
+    // which never bound one, takes them.
+    Tx({0x08, 0x00, 0x7B, 0x2C, 0x01, 0x31});
+    Tx(Q931(0x00, 0x7D));
+    EXPECT_TRUE(nt.sent.empty());
+    EXPECT_EQ(User(a)->queue_ack(), 0u);
+    // b's TEI handed to a new terminal: b's call does not follow it there.
+    Rx(Bytes{0x02, static_cast<std::uint8_t>((b << 1) | 1), 0x1F}); // DM F=1
+    ASSERT_EQ(Assign(3), b);
+    Tx(Q931(0x01, 0x7D));
+    EXPECT_TRUE(nt.sent.empty());
 }
 
 // 20 messages, one I frame lost: never more than 7 outstanding, every frame
