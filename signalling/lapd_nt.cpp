@@ -101,6 +101,9 @@ void LAPD_NT_user::assign()
     if (log >= 2)
         std::clog << ext::header(this) << "assigned" << std::endl;
     reset_link();
+    // A new holder of this user has no call yet: the last one's call
+    // reference must not route the host's messages to it.
+    call_bound_ = false;
     link_state_ = assigned;
     tx_U(kSABME, true, true);
     busy_ = false;
@@ -130,7 +133,10 @@ void LAPD_NT_user::unassign(bool withdraw)
 
 void LAPD_NT_user::checking()
 {
-    if (link_state_ == unassigned)
+    // A check still pending keeps its timer and its one repeat: restarting
+    // it on every new check would let a terminal that keeps sending identity
+    // verify hold a silent terminal's TEI for ever.
+    if (link_state_ == unassigned || checking_)
         return;
     if (log >= 2)
         std::clog << ext::header(this) << "checking started" << std::endl;
@@ -249,8 +255,10 @@ void LAPD_NT_user::on_I(Packet& pkt, unsigned char ns, unsigned char nr, bool p)
         // Only a call's own reference binds the terminal: never the dummy
         // (length 0) nor the global one (value 0).
         CallReference ref;
-        if (read_call_reference(info, ref) && ref.length == 1 && ref.value != 0)
+        if (read_call_reference(info, ref) && ref.length == 1 && ref.value != 0) {
             call_reference_ = ref.value;
+            call_bound_ = true;
+        }
         lapd->send_to_layer3(info);
     } else {
         tx_S(kREJ, p, false);
@@ -423,9 +431,11 @@ void LAPD_NT_user::acknowledged()
 
 bool LAPD_NT_user::message(Packet& pkt)
 {
+    // The dummy (length 0) and the global (value 0) call reference name no
+    // call of this terminal, so they never match one.
     CallReference ref;
-    if (link_state_ == unassigned || link_state_ == released || !read_call_reference(pkt, ref) ||
-        ref.length > 1 || ref.value != call_reference_)
+    if (link_state_ == unassigned || link_state_ == released || !call_bound_ ||
+        !read_call_reference(pkt, ref) || ref.length != 1 || ref.value != call_reference_)
         return false;
     if (busy_ || ack_queue_.count() >= k || !out_queue_.empty()) {
         if (out_queue_.count() >= out_limit) {

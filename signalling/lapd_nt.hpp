@@ -120,6 +120,9 @@ private:
     Timer check_timer_;
     unsigned int rc_ = 0;
     unsigned char call_reference_ = 0;
+    // Whether a call reference is bound at all; kept apart from the value,
+    // as 0 is the global call reference (Q.931 4.3), not "no call".
+    bool call_bound_ = false;
     bool busy_ = false;
     unsigned int log = 0;
     CleanQueue<Packet, 135> out_queue_;

@@ -179,7 +179,7 @@ TEST_F(LapdNt, AdoptionOfUnknownTei)
 // A terminal that misses the check is asked again 2 s later and unassigned
 // 2 s after that; its TEI is withdrawn twice and handed to the next
 // requester; a duplicated check response also withdraws twice; verify
-// starts a check.
+// starts a check, but leaves one still pending as it is.
 TEST_F(LapdNt, CheckUnassignsSilentTerminal)
 {
     unsigned char a = Assign(1);
@@ -217,9 +217,20 @@ TEST_F(LapdNt, CheckUnassignsSilentTerminal)
     EXPECT_EQ(nt.sent.size(), 2u);
     EXPECT_EQ(User(a), nullptr);
 
-    nt.sent.clear();
-    Rx(Identity(0, 7, 127));
-    EXPECT_EQ(nt.sent.back(), IdentitySent(0, 4, 127));
+    // Identity verify every 3 s while b is silent and c answers each check:
+    // b's TEI is freed 4 s after the first, as if none had followed.
+    unsigned char c = Assign(4);
+    for (std::uint16_t t = 0; t < 9; ++t) {
+        if (t % 3 == 0) {
+            nt.sent.clear();
+            Rx(Identity(0, 7, 127));
+            EXPECT_EQ(nt.sent.back(), IdentitySent(0, 4, 127));
+            Rx(Identity(t, 5, c));
+        }
+        Mux::test::advance(1000);
+        EXPECT_EQ(User(b) == nullptr, t + 1 >= 4) << t + 1 << " s";
+        EXPECT_NE(User(c), nullptr);
+    }
 }
 
 // Poll at 10 s; a lost answer is polled again 1 s later; a terminal that
@@ -227,12 +238,12 @@ TEST_F(LapdNt, CheckUnassignsSilentTerminal)
 TEST_F(LapdNt, PollsAndRetries)
 {
     unsigned char tei = Assign(1);
-    Rx(S(tei, kRR, 0, false, false)); // some acknowledged traffic first
-    Tx(Q931(0, 0x7D));
+    Rx(I(tei, 0, 0, false, Q931(0x81, 0x01))); // some acknowledged traffic first
+    Tx(Q931(0x01, 0x7D));
     Rx(S(tei, kRR, 1, false, false));
     nt.sent.clear();
     Mux::test::advance(10000);
-    Bytes poll{0x02, static_cast<std::uint8_t>((tei << 1) | 1), kRR, 0x01};
+    Bytes poll{0x02, static_cast<std::uint8_t>((tei << 1) | 1), kRR, 0x03};
     ASSERT_EQ(nt.sent.size(), 1u);
     EXPECT_EQ(nt.sent[0], poll);
     nt.sent.clear();
@@ -268,11 +279,22 @@ TEST_F(LapdNt, RoutingByCallReference)
     ASSERT_EQ(nt.sent.size(), 1u);
     EXPECT_EQ(nt.sent[0][1], (b << 1) | 1);
     EXPECT_EQ(nt.sent[0][3], 0x03); // N(R) 1, P 1
-    (void)a;
     nt.sent.clear();
     Tx(Q931(0x09, 0x07));
     EXPECT_TRUE(nt.sent.empty());
     EXPECT_NE(log.str().find("message dropped"), std::string::npos);
+
+    // The dummy and the global call reference name no call: not even a,
+    // which never bound one, takes them.
+    Tx({0x08, 0x00, 0x7B, 0x2C, 0x01, 0x31});
+    Tx(Q931(0x00, 0x7D));
+    EXPECT_TRUE(nt.sent.empty());
+    EXPECT_EQ(User(a)->queue_ack(), 0u);
+    // b's TEI handed to a new terminal: b's call does not follow it there.
+    Rx(Bytes{0x02, static_cast<std::uint8_t>((b << 1) | 1), 0x1F}); // DM F=1
+    ASSERT_EQ(Assign(3), b);
+    Tx(Q931(0x01, 0x7D));
+    EXPECT_TRUE(nt.sent.empty());
 }
 
 // 20 messages, one I frame lost: never more than 7 outstanding, every frame
