@@ -88,15 +88,16 @@ bool IsdnSlot::IDeactivate()
 
 bool IsdnSlot::IUserData(std::vector<char> const& data)
 {
-    Packet message;
-    prepare_head(message);
-    // One message is one packet: more than fits after the link's head room
-    // cannot be sent as one frame.
-    if (data.size() > message.tailroom()) {
-        std::cerr << ext::header(this) << "user data of " << data.size() << " octets does not fit a frame"
-                  << std::endl;
+    // One message is one I frame, whose information field a peer takes up
+    // to N201 octets (Q.921 5.9.3).
+    if (data.size() > ISDN::LAPD::N201) {
+        std::cerr << ext::header(this) << "user data of " << data.size()
+                  << " octets is longer than an information field (" << ISDN::LAPD::N201
+                  << " octets), refused" << std::endl;
         return false;
     }
+    Packet message;
+    prepare_head(message);
     message.put(data.data(), static_cast<unsigned int>(data.size()));
     ProtocolsFamily::message(message);
     return true;
@@ -182,6 +183,7 @@ void IsdnSlot::Ended(char const* why)
 
 bool IsdnSlot::hdlc_transmit(Packet& frame)
 {
+    failed_ = false;
     if (frame.null() || frame.length() == 0)
         return true;
     if (!is_open())
@@ -199,7 +201,14 @@ bool IsdnSlot::hdlc_transmit(Packet& frame)
             // The link keeps the frame and sends it on on_hdlc_ready().
             ready_ = false;
             event_.Schedule(event_.fd(), POLLIN | POLLOUT);
+            return false;
         }
+        // No readiness follows for this frame: the link drops it
+        // (transmit_failed()) instead of holding its queue behind it.
+        char const* const why = std::strerror(errno);
+        failed_ = true;
+        std::cerr << ext::header(this) << "write error: " << why << ", frame of " << frame.length()
+                  << " octets dropped" << std::endl;
         return false;
     }
 }

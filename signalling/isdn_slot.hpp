@@ -11,7 +11,8 @@
 //   server's: other slots connect to them through the TDM switch.
 //
 // One frame per read and per write. A write that would block makes the slot
-// wait for output and tell the link when it may send again. A descriptor
+// wait for output and tell the link when it may send again; one that fails
+// otherwise loses that frame (logged), and the link goes on. A descriptor
 // that can give nothing more (end of file, a read error, a hang-up) is no
 // longer watched, and the link is released: the host hears `deactivated`
 // once the link has let go.
@@ -49,6 +50,7 @@ public:
     bool hdlc_transmit(Packet& frame) override;
     bool is_open() const override { return channel_ && !ended_; }
     bool is_ready() const override { return ready_; }
+    bool transmit_failed() const override { return failed_; }
 
     // The family's owner side: what the link reports.
     Protocol_name const& name() const override { return name_; }
@@ -88,6 +90,8 @@ private:
     int timeslot_;
     bool ready_ = false;
     bool ended_ = false;
+    // The last refused frame failed; it was not flow control.
+    bool failed_ = false;
     Protocol_name_str name_{"ISDN/HDLC"};
 };
 

@@ -661,16 +661,15 @@ void LAPD::message(Packet& pkt)
     if (out_queue_.count() > out_limit) {
         std::clog << ext::header(this) << "discard outgoing message: buffer overflow" << std::endl;
         ++stats_.out_overflows;
+    } else if (pkt.length() > N201) {
+        std::clog << ext::header(this) << "discard outgoing message: too long (" << pkt.length() << " octets)"
+                  << std::endl;
+        return;
     } else {
         Packet queued = pkt;
         // The I-frame header goes in front of the message when it is sent: a
         // message built without this layer's head room gets it here.
         if (queued.headroom() < kIHeader) {
-            if (pkt.length() > packet_max_size - kIHeader) {
-                std::clog << ext::header(this) << "discard outgoing message: too long (" << pkt.length()
-                          << " octets)" << std::endl;
-                return;
-            }
             queued.reset();
             queued.reserve_head(kIHeader);
             queued.put(pkt.data(), pkt.length());
@@ -735,6 +734,14 @@ void LAPD::local_events()
                 break;
             Packet frame = queued;
             if (!tx_iframe(frame, false)) {
+                // A frame the channel failed to write never goes (xmit has
+                // counted it): held, it would stop every message behind it.
+                // The next one takes its N(S).
+                if (hdlc != nullptr && hdlc->transmit_failed()) {
+                    out_queue_.get(nullptr);
+                    queued_up_rq = !out_queue_.empty();
+                    continue;
+                }
                 queued_up_rq = true;
                 break;
             }
@@ -827,7 +834,14 @@ bool LAPD::xmit(Packet& frame)
         return false;
     }
     if (!hdlc->hdlc_transmit(frame)) {
-        std::clog << ext::header(this) << "tx full" << std::endl;
+        if (hdlc->transmit_failed()) {
+            // No readiness brings this one out: it is lost, not waiting.
+            ++stats_.errors;
+            std::clog << ext::header(this) << "tx failed, frame of " << frame.length() << " octets dropped"
+                      << std::endl;
+        } else {
+            std::clog << ext::header(this) << "tx full" << std::endl;
+        }
         return false;
     }
     if (log >= 3)

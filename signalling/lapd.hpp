@@ -68,7 +68,7 @@ public:
         unsigned int t200_expired = 0;
         unsigned int t202_expired = 0;
         unsigned int t203_expired = 0;
-        unsigned int errors = 0;   // nothing counts into it
+        unsigned int errors = 0;   // frames the channel failed to write
         unsigned int retrains = 0; // frames moved back for retransmission
         unsigned int out_overflows = 0;
         unsigned int ack_overflows = 0;
@@ -111,6 +111,9 @@ public:
     static constexpr unsigned int T200 = 1000;
     static constexpr unsigned int T202 = 2000;
     static constexpr unsigned int T203 = 10000;
+    // Q.921 5.9.3: the longest information field a peer takes; a longer one
+    // is an error there (FRMR or MDL-ERROR, then re-establishment).
+    static constexpr unsigned int N201 = 260;
     // 128 messages and the 7 frames a retransmission moves back fit the
     // outgoing queue's 135 places.
     static constexpr unsigned int out_limit = 127;
@@ -127,7 +130,8 @@ public:
     void local_activate() override;
     // DL-RELEASE request.
     void local_deactivate() override;
-    // DL-DATA request: one layer-3 message.
+    // DL-DATA request: one layer-3 message of at most N201 octets (a
+    // longer one is discarded: the owner refuses it first).
     void message(Packet& pkt) override;
     // One frame from the channel.
     void receive(Packet& pkt) override;

@@ -152,6 +152,14 @@ bool PstnSlot::IUserData(std::vector<char> const& data)
                   << " octets), refused" << std::endl;
         return false;
     }
+    // Q.921 5.9.3: a LAPD information field holds at most N201 octets, on
+    // either side and in I and UI frames alike.
+    if ((lapd_ != nullptr || lapd_nt_ != nullptr) && data.size() > ISDN::LAPD::N201) {
+        std::cerr << ext::header(this) << "user data of " << data.size()
+                  << " octets is longer than an information field (" << ISDN::LAPD::N201
+                  << " octets), refused" << std::endl;
+        return false;
+    }
     Packet pkt;
     prepare_head(pkt);
     if (pkt.null())

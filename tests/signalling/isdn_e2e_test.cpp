@@ -48,11 +48,11 @@ public:
         }
         return true;
     }
-    bool Answered(int seq) const
+    bool Answered(int seq, bool success = true) const
     {
         for (auto const& m : heard)
             if (m.get_pdu().is_response() && m.has_seq() && m.get_seq().getValue() == seq)
-                return m.get_pdu().get_response().is_success();
+                return m.get_pdu().get_response().is_success() == success;
         return false;
     }
     int Count(int slot, bool (LGCP::Signal::*is)() const) const
@@ -117,6 +117,19 @@ TEST(IsdnEndToEnd, UserAndNetworkSlotsOverLoopedTrunksCarryMessagesBothWays)
     ASSERT_TRUE(host.Until([&] { return !host.UserData(10).empty(); })) << server.Err();
     EXPECT_EQ(host.UserData(11), std::vector<std::string>{setup});
     EXPECT_EQ(host.UserData(10), std::vector<std::string>{connect});
+
+    // Longer than an I frame carries (260 octets): refused, and nothing of
+    // it stands in the way of the messages behind it.
+    host.Send(13, 10, UserData(std::string(9000, 'x')));
+    host.Send(14, 10, UserData(std::string(261, 'x')));
+    std::vector<std::string> const after{setup, "\x08\x01\x01\x7b", "\x08\x01\x01\x6e", "\x08\x01\x01\x5a",
+                                         std::string(260, 'y')};
+    for (int i = 1; i < 5; ++i)
+        host.Send(14 + i, 10, UserData(after[i]));
+    ASSERT_TRUE(host.Until([&] { return host.UserData(11).size() >= after.size(); })) << server.Err();
+    EXPECT_TRUE(host.Answered(13, false));
+    EXPECT_TRUE(host.Answered(14, false));
+    EXPECT_EQ(host.UserData(11), after);
     EXPECT_EQ(host.Count(10, &LGCP::Signal::is_deactivated), 0);
     EXPECT_EQ(host.Count(11, &LGCP::Signal::is_deactivated), 0);
 }

@@ -272,11 +272,24 @@ TEST_F(IsdnSlots, UserDataBothWaysAndWhatDoesNotFitAFrame)
             got = std::string(m.signal.get_userData()) == std::string(connect.begin(), connect.end());
     EXPECT_TRUE(got);
 
-    // More than one packet holds after the link's head room.
+    // More than an I frame carries is refused and nothing of it leaves; a
+    // frame the channel fails to write is lost, not waiting.
+    sent.clear();
     Capture err(std::cerr);
-    auto const refused = Texts(host().Exchange(UserData(Bytes(packet_max_size, 0x55)), 10));
+    auto const refused = Texts(host().Exchange(UserData(Bytes(ISDN::LAPD::N201 + 1, 0x55)), 10));
     EXPECT_EQ(refused, Lines{"error unsupported seq=" + std::to_string(host().LastSeq()) + " slot=10"});
-    EXPECT_EQ(err.str(), "isdn-slot[300]: user data of 65536 octets does not fit a frame\n");
+    host().Exchange(UserData(Bytes(ISDN::LAPD::N201, 0x55)), 10);
+    Run();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].size(), ISDN::LAPD::N201 + 4);
+    Packet huge;
+    huge.reserve_head(0);
+    huge.put(Bytes(9000, 0x55).data(), 9000);
+    EXPECT_FALSE(isdn(10)->hdlc_transmit(huge));
+    EXPECT_TRUE(isdn(10)->transmit_failed());
+    EXPECT_EQ(err.str(), "isdn-slot[300]: user data of 261 octets is longer than an information field (260 "
+                         "octets), refused\n"
+                         "isdn-slot[300]: write error: Message too long, frame of 9000 octets dropped\n");
 }
 
 TEST_F(IsdnSlots, FullChannelWaitsForOutputAndQueuedFramesLeaveInOrder)
@@ -285,26 +298,28 @@ TEST_F(IsdnSlots, FullChannelWaitsForOutputAndQueuedFramesLeaveInOrder)
     Establish();
     IsdnSlot* s = isdn(10);
     Capture log(std::clog);
-    // Nobody takes the frames: the channel fills after a few.
-    for (unsigned int i = 0; i < 7; ++i)
-        host().Exchange(UserData(LapdTest::Numbered(i, 1500)), 10);
+    // Nobody takes the frames: the channel fills after a few, once the far
+    // end's acknowledgement of the first seven has opened the window again.
+    for (unsigned int i = 0; i < 14; ++i)
+        host().Exchange(UserData(LapdTest::Numbered(i, ISDN::LAPD::N201)), 10);
+    FromFar(Frame(true, false, {0x01, 7 << 1})); // RR response, N(R) 7
     for (int i = 0; i < 5; ++i)
         Mux::test::run_once(0);
     EXPECT_FALSE(s->is_ready());
     EXPECT_EQ(s->polled(), POLLIN | POLLOUT);
-    EXPECT_LT(s->lapd().full_state().vs.value(), 7u);
+    EXPECT_LT(s->lapd().full_state().vs.value(), 14u);
 
     // Once the board takes them, the channel is writable again and the rest
     // follow.
-    for (int i = 0; i < 20 && s->lapd().full_state().vs.value() < 7u; ++i) {
+    for (int i = 0; i < 20 && s->lapd().full_state().vs.value() < 14u; ++i) {
         mcc().Pump();
         Mux::test::run_once(0);
     }
     Run();
     EXPECT_EQ(s->polled(), POLLIN);
     EXPECT_TRUE(s->is_ready());
-    ASSERT_EQ(sent.size(), 7u);
-    for (unsigned int i = 0; i < 7; ++i) {
+    ASSERT_EQ(sent.size(), 14u);
+    for (unsigned int i = 0; i < 14; ++i) {
         Bytes const f(sent[i].begin(), sent[i].end());
         EXPECT_EQ(LapdTest::Decode(f).ns, static_cast<int>(i));
         EXPECT_EQ(LapdTest::NumberOf(Bytes(f.begin() + 4, f.end())), i);

@@ -463,8 +463,10 @@ TEST_F(LapdScript, MalformedFramesChangeNothing)
 }
 
 // A send the channel refuses is retried when the channel is ready again: an
-// I frame stays queued and a pending acknowledgement stays pending.
-TEST_F(LapdScript, RefusedSendsLeaveWhenTheChannelIsReady)
+// I frame stays queued and a pending acknowledgement stays pending. One the
+// channel failed to write is dropped and counted, and does not hold the
+// messages behind it.
+TEST_F(LapdScript, RefusedSendsLeaveWhenTheChannelIsReadyAndFailedOnesAreDropped)
 {
     EstablishByPeer();
     pair.a.Refuse();
@@ -494,6 +496,18 @@ TEST_F(LapdScript, RefusedSendsLeaveWhenTheChannelIsReady)
     ASSERT_TRUE(SigTest::Settle());
     EXPECT_EQ(peer.frames.back(), (Bytes{0x02, 0x01, 0x01, 0x04})); // RR response, N(R) 2, F 0
     EXPECT_FALSE(user.lapd().full_state().ack_rq);
+
+    pair.a.FailNext(1);
+    user.Send(Numbered(2));
+    user.Send(Numbered(3));
+    user.Send(Bytes(ISDN::LAPD::N201 + 1, 0x55)); // longer than a peer takes: never queued
+    ASSERT_TRUE(SigTest::Settle());
+    ASSERT_EQ(peer.frames.size(), 3u);
+    EXPECT_EQ(Decode(peer.frames[2]).ns, 1);
+    EXPECT_EQ(LapdTest::NumberOf(Bytes(peer.frames[2].begin() + 4, peer.frames[2].end())), 3u);
+    EXPECT_EQ(user.lapd().queue_out(), 0u);
+    EXPECT_EQ(user.lapd().stats().errors, 1u);
+    EXPECT_TRUE(Contains(log.str(), "tx failed, frame of 34 octets dropped\n"));
 }
 
 // A message built without the layer's head room still leaves with its

@@ -506,11 +506,14 @@ TEST_F(PstnSlots, IoctlsNeedTheSs7Layer)
 
 TEST_F(PstnSlots, UserDataThatCannotFitIsRefusedAndCasDropsIt)
 {
-    Make(Isdn(LGCP::IsdnType::pri, false));
-    // The layer's head room leaves less than a whole buffer.
-    EXPECT_FALSE(pstn()->IUserData(std::vector<char>(packet_max_size)));
-    EXPECT_TRUE(pstn()->IUserData(std::vector<char>(100)));
-    host().Destroy(10);
+    // Every ISDN kind: an I or UI frame carries at most N201 octets.
+    for (bool const bri : {false, true})
+        for (bool const network : {false, bri}) {
+            Make(Isdn(bri ? LGCP::IsdnType::bri : LGCP::IsdnType::pri, network), bri);
+            EXPECT_FALSE(pstn()->IUserData(std::vector<char>(ISDN::LAPD::N201 + 1)));
+            EXPECT_TRUE(pstn()->IUserData(std::vector<char>(ISDN::LAPD::N201)));
+            host().Destroy(10);
+        }
 
     Make(Cas(1));
     auto const got = ConnectBoth();
@@ -607,9 +610,11 @@ TEST_F(PstnSlots, FrameTheChannelCannotWriteNeitherWaitsNorBlocks)
                                            {0x02, 0xFF, 0x03, 0x08, 0x01, 0x02, 0x05}}));
     EXPECT_EQ(pstn()->queued(), 0u);
     EXPECT_EQ(pstn()->channel().txError, 1u);
-    EXPECT_EQ(err.str(),
-              "pstn-slot[10:pstn]: user data of 9000 octets does not fit one frame, refused\n"
-              "hdlc [0/0]: write error: longer than the channel takes, frame of 9000 octets dropped\n");
+    EXPECT_EQ(
+        err.str(),
+        "pstn-slot[10:pstn]: user data of 9000 octets is longer than an information field (260 octets), "
+        "refused\n"
+        "hdlc [0/0]: write error: longer than the channel takes, frame of 9000 octets dropped\n");
 }
 
 } // namespace

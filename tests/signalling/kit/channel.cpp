@@ -179,8 +179,14 @@ bool End::Roll(std::uint32_t ppm)
 
 bool End::hdlc_transmit(Packet& frame)
 {
+    failed_ = false;
     if (frame.null() || frame.length() == 0)
         return true;
+    if (fail_next_ > 0) {
+        --fail_next_;
+        failed_ = true;
+        return false;
+    }
     if (refusing_) {
         ++counters.refused;
         return false;

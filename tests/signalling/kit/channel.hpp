@@ -13,7 +13,7 @@
 // asks the loop to come back at once, so the manual clock never jumps past
 // a frame in flight.
 //
-// Every end takes faults on the frames it sends (drop, duplicate, refuse)
+// Every end takes faults on the frames it sends (drop, duplicate, refuse, fail)
 // and read errors on its own listener; fractions come from the end's own
 // seeded generator, so a run repeats exactly.
 
@@ -58,6 +58,7 @@ public:
     bool hdlc_transmit(Packet& frame) override;
     bool is_open() const override { return true; }
     bool is_ready() const override { return !refusing_; }
+    bool transmit_failed() const override { return failed_; }
     // The same for raw octets (what a peer or the board hands over).
     bool Send(const Bytes& frame);
 
@@ -72,6 +73,9 @@ public:
     // which is followed by one on_hdlc_ready() on a later pass.
     void Refuse() { refusing_ = true; }
     void Release();
+    // The next n frames fail as a write error does: hdlc_transmit returns
+    // false and transmit_failed() true, and nothing follows for them.
+    void FailNext(unsigned int n) { fail_next_ += n; }
     // This end's listener hears on_hdlc_error(read_error) on a later pass.
     void ReadError();
 
@@ -94,6 +98,8 @@ private:
     Hub& hub_;
     std::string name_;
     bool refusing_ = false;
+    bool failed_ = false;
+    unsigned int fail_next_ = 0;
     unsigned int drop_next_ = 0;
     unsigned int duplicate_next_ = 0;
     std::uint32_t drop_ppm_ = 0;
