@@ -1,5 +1,7 @@
 // Decode and re-encode of LGCP messages given as hex on the command line:
-//   lgcp_roundtrip_bench [--ms N] HEX...
+//   lgcp_roundtrip_bench [--ms N] [HEX...]
+// Without messages it measures those that bench/lgcp_erlang_compare.sh takes
+// by default, so that it runs beside the other benchmarks as they are run.
 // For each message: decoded as an LGCP::Message (aligned PER), encoded back,
 // the octets compared with the input; then timed. One line per message:
 //   HEX <ns per decode+encode> <allocator calls per decode>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -59,6 +62,21 @@ double NsPerRoundTrip(ASN1::CoderEnv& env, const std::vector<char>& in, std::vec
     return batches[batches.size() / 2];
 }
 
+// The create rtp message, a tonec signal and a 16-packet protoVeze signal.
+const char* const defaultMessages[] = {
+    "C00204D2001108214CF0C00D3139322E3136382E31302E32309C400C3139322E3136382E31302E319C42011401509C123456"
+    "783FB8A186",
+    "400003810203E800A0",
+    "40000992001000011801000010024401000001012001000140010C010800011801010010024401000001012001010140010C"
+    "010800011801020010024401000001012001020140010C010800011801030010024401000001012001030140010C01080001"
+    "1801040010024401000001012001040140010C010800011801050010024401000001012001050140010C0108000118010600"
+    "10024401000001012001060140010C010800011801070010024401000001012001070140010C010800011801080010024401"
+    "000001012001080140010C010800011801090010024401000001012001090140010C0108000118010A001002440100000101"
+    "20010A0140010C0108000118010B00100244010000010120010B0140010C0108000118010C00100244010000010120010C01"
+    "40010C0108000118010D00100244010000010120010D0140010C0108000118010E00100244010000010120010E0140010C01"
+    "08000118010F00100244010000010120010F0140010C0108",
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -71,10 +89,8 @@ int main(int argc, char** argv)
         else
             messages.emplace_back(argv[i]);
     }
-    if (messages.empty()) {
-        std::fprintf(stderr, "usage: %s [--ms N] HEX...\n", argv[0]);
-        return 2;
-    }
+    if (messages.empty())
+        messages.assign(std::begin(defaultMessages), std::end(defaultMessages));
     ASN1::CoderEnv env(ASN1::CoderEnv::per_Aligned);
     std::vector<char> in, out;
     out.reserve(4096);

@@ -28,8 +28,9 @@ bool Addr::Assign(const char* text, int* port)
     std::string host(text);
     const std::string::size_type colon = host.find(':');
     if (colon != std::string::npos) {
-        // The port is the decimal number after the colon; anything that is
-        // not a number in 0..65535 gives 0 rather than a truncated port.
+        // The port is the decimal number that makes up the rest of the text;
+        // anything that is not a number in 0..65535 ("80x", "70000") gives 0
+        // rather than a truncated port.
         const char* p = host.c_str() + colon + 1;
         long value = 0;
         bool digits = false;
@@ -38,7 +39,7 @@ bool Addr::Assign(const char* text, int* port)
             digits = true;
             ++p;
         }
-        if (!digits || value > 65535)
+        if (!digits || value > 65535 || *p != '\0')
             value = 0;
         sa_.sin_port = htons(static_cast<std::uint16_t>(value));
         if (port != nullptr)

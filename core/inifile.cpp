@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <istream>
 #include <ostream>
 #include <sstream>
@@ -112,6 +113,12 @@ void Key::Dump(std::ostream& os) const
 }
 
 // ---- SubSection ---------------------------------------------------------
+
+std::string const& SubSection::FileName() const
+{
+    static std::string const none;
+    return mFile ? mFile->mFileName : none;
+}
 
 Key& SubSection::operator[](std::string const& name)
 {
@@ -225,7 +232,9 @@ Section& File::NewSection(std::string const& name)
 
 SubSection& File::NewSubSection(std::string const& name, int line)
 {
-    return NewSection(name).NewSubSection(line);
+    SubSection& sub = NewSection(name).NewSubSection(line);
+    sub.mFile = this;
+    return sub;
 }
 
 void File::CleanSections()
@@ -243,6 +252,14 @@ void File::Dump(std::ostream& os) const
     os << "mSectionCount=" << mSectionCount << '\n';
     for (Section const& s : *this)
         s.Dump(os);
+}
+
+std::string LineRef(std::string const& fileName, int line)
+{
+    std::string ref = "line " + std::to_string(line);
+    if (!fileName.empty())
+        ref += " of " + fileName;
+    return ref;
 }
 
 std::istream& operator>>(std::istream& is, File& file)
@@ -266,10 +283,16 @@ void File::IntOpenStream(std::istream& is)
     std::string key;
     std::string value;
     SubSection* current = nullptr;
+    bool stray = false; // text on this line outside any section
 
     auto store = [&] {
         current->NewSubKey(key, value, line);
         key.clear();
+    };
+    // The parser takes what it can; a line it cannot use is named, so that
+    // a setting that seems to have no effect can be found.
+    auto drop = [&](char const* why) {
+        std::cerr << "configuration " << LineRef(mFileName, line) << ": " << why << ", ignored" << std::endl;
     };
 
     std::streambuf* sb = is.rdbuf();
@@ -291,11 +314,19 @@ void File::IntOpenStream(std::istream& is)
                 comment = true;
             } else if (c == '[') {
                 section.clear();
+                stray = false;
                 state = State::header;
+            } else if (c == '\n') {
+                if (stray)
+                    drop("text outside any section");
+                stray = false;
+            } else if (c != ' ' && c != '\t') {
+                stray = true;
             }
             break;
         case State::header:
             if (c == '\n') {
+                drop("section header without \"]\"");
                 state = State::outside;
             } else if (c == ']') {
                 current = &NewSubSection(section, line);
@@ -331,6 +362,7 @@ void File::IntOpenStream(std::istream& is)
                 value.clear();
                 state = State::before_value;
             } else if (c == '\n') {
+                drop("line without \"=\"");
                 key.clear();
                 spaces = 0;
                 state = State::line_start;
@@ -375,6 +407,12 @@ void File::IntOpenStream(std::istream& is)
     }
     if (state == State::before_value || state == State::value)
         store();
+    else if (state == State::header)
+        drop("section header without \"]\"");
+    else if (state == State::key)
+        drop("line without \"=\"");
+    else if (state == State::outside && stray)
+        drop("text outside any section");
 }
 
 // ---- typed reader -------------------------------------------------------

@@ -148,12 +148,17 @@ public:
     GenericIterator<Key> begin() const { return GenericIterator<Key>(mKeys.first); }
     GenericIterator<Key> end() const { return GenericIterator<Key>(); }
 
+    // The name of the file it was read from: empty when read from a stream
+    // or made by hand.
+    std::string const& FileName() const;
+
     int mLineNo; // line of the header that opened it
     int mKeyCount = 0;
     Private::Chain<Key> mKeys;
     SubSection* mNext = nullptr;
     SubSection* mPrev = nullptr;
     std::map<std::string, Key*> mIndex;
+    File const* mFile = nullptr; // the file whose text holds it, if any
 };
 
 class Section {
@@ -215,6 +220,10 @@ private:
 };
 
 std::istream& operator>>(std::istream& is, File& file);
+
+// How a message about one line of the configuration names it: "line N", and
+// " of " the file when the text came from a named one.
+std::string LineRef(std::string const& fileName, int line);
 
 // One row of a name table for an enumeration; a table ends with a null name.
 template <class T>

@@ -72,6 +72,25 @@ void Usage()
               << std::endl;
 }
 
+// The control port: a whole decimal number in 1..65535. Anything else would
+// be announced as given and bound as something else (70000 as 4464, text
+// without digits as 0, a port the system picks).
+bool ParsePort(const char* text, int& port)
+{
+    long value = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        value = value * 10 + (*p - '0');
+        if (value > 65535)
+            return false;
+    }
+    if (value == 0)
+        return false;
+    port = static_cast<int>(value);
+    return true;
+}
+
 void CheckUpdateResources()
 {
     if (!updateResources)
@@ -117,8 +136,12 @@ int main(int argc, char** argv)
             daemon = true;
             break;
         case opt_port:
-            // No further check: text without digits gives 0.
-            port = std::atoi(optarg);
+            if (!ParsePort(optarg, port)) {
+                std::cerr << argv[0] << ": invalid port '" << optarg
+                          << "': a whole number in 1..65535 is needed" << std::endl;
+                Usage();
+                std::exit(2);
+            }
             break;
         case opt_disable_clock:
             // At once: nothing may select a clock from here on.

@@ -60,13 +60,18 @@ bool SnmpAgentInstance::Activate(IniFile::SubSection& occurrence)
 
     int port = -1;
     bool const converted = address_.Assign(host, &port);
-    if (port < 0)
-        return false; // no ":" and port: the agent is simply not used
+    std::string const where = IniFile::LineRef(occurrence.FileName(), occurrence["host"].begin()->mLineNo);
+    if (port < 0) {
+        // No ":" and port: nothing to connect to, the agent is not used.
+        std::cerr << cfgPrefix << "required key \"host\" has no port, value=\"" << host << "\", " << where
+                  << std::endl;
+        return false;
+    }
     if (!converted || port == 0) {
         // A bad address part would otherwise reach the connector as 0.0.0.0,
         // which connects to this very board.
         std::cerr << cfgPrefix << "required key \"host\" has invalid address or port, value=\"" << host
-                  << "\", line " << occurrence["host"].begin()->mLineNo << std::endl;
+                  << "\", " << where << std::endl;
         return false;
     }
 

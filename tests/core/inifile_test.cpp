@@ -75,24 +75,40 @@ TEST(IniFileParse, CommentsAndHashesInValues)
     EXPECT_EQ(s.mLineNo, 2);
 }
 
-TEST(IniFileParse, MalformedLinesAreSkipped)
+TEST(IniFileParse, MalformedLinesAreSkippedAndNamed)
 {
     IniFile::File f;
-    load(f, "before=ignored\n"
+    ::testing::internal::CaptureStderr();
+    load(f, "# comment\n"
+            "before=ignored\n"
             "[s]\n"
             "no equals sign here\n"
             "k=v\n"
             "[broken\n"
             "lost=1\n"
+            "\n"
             "[t]\n"
             "  junk # then [u] on the same line\n"
-            "kept=2\n");
+            "kept=2\n"
+            "[end");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "configuration line 2: text outside any section, ignored\n"
+              "configuration line 4: line without \"=\", ignored\n"
+              "configuration line 6: section header without \"]\", ignored\n"
+              "configuration line 7: text outside any section, ignored\n"
+              "configuration line 10: line without \"=\", ignored\n"
+              "configuration line 12: section header without \"]\", ignored\n");
     EXPECT_EQ(f.mSectionCount, 2); // "s" and "t"; "[broken" was dropped
     auto& s = first(f, "s");
     EXPECT_EQ(s.mKeyCount, 1);
-    EXPECT_EQ(values(s, "k"), "v@4");
-    EXPECT_EQ(values(first(f, "t"), "kept"), "2@9");
+    EXPECT_EQ(values(s, "k"), "v@5");
+    EXPECT_EQ(values(first(f, "t"), "kept"), "2@11");
     EXPECT_EQ(first(f, "t")["lost"].mSubKeyCount, 0);
+
+    ::testing::internal::CaptureStderr();
+    load(f, "[s]\nlast");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "configuration line 2: line without \"=\", ignored\n");
 }
 
 TEST(IniFileParse, RepeatedHeadersAreSubSectionsAndRepeatedKeysAreValues)
@@ -127,12 +143,16 @@ TEST(IniFileOpen, ReadsAFileAndReportsAMissingOne)
     close(fd);
     {
         std::ofstream out(path, std::ios::binary);
-        out << "[traces]\r\nsignalling.hdlc = yes\r\n";
+        out << "[traces]\r\nsignalling.hdlc = yes\r\n[broken\r\n";
     }
     IniFile::File f;
+    ::testing::internal::CaptureStderr();
     EXPECT_TRUE(f.Open(path));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "configuration line 3 of " + std::string(path) + ": section header without \"]\", ignored\n");
     EXPECT_EQ(f.mFileName, path);
     EXPECT_EQ(values(first(f, "traces"), "signalling.hdlc"), "yes@2");
+    EXPECT_EQ(first(f, "traces").FileName(), path);
     std::remove(path);
 
     EXPECT_FALSE(f.Open("/nonexistent/server.conf"));

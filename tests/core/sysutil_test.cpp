@@ -132,6 +132,8 @@ TEST(INet4Addr, ParsingAndPrinting)
     EXPECT_EQ(0, port);
     EXPECT_TRUE(a.Assign("1.2.3.4:70000", &port));
     EXPECT_EQ(0, port) << "no silent truncation to 4464";
+    EXPECT_TRUE(a.Assign("1.2.3.4:80x", &port));
+    EXPECT_EQ(0, port) << "a port with text after it is no number";
     EXPECT_TRUE(a.Assign("1.2.3.4:65535"));
     EXPECT_EQ(65535, a.GetPort());
     EXPECT_FALSE(a.Assign("1.2.3.400"));

@@ -142,7 +142,9 @@ TEST_F(AgentLinkTest, NamesReadAsTableNamesOrWholeNumbersThatFitAnInt)
                                      c.name + "\", line 3\n")
                 << c.name;
         } else {
-            EXPECT_EQ(err.str(), "") << c.name;
+            EXPECT_EQ(err.str(),
+                      "snmpagent: required key \"host\" has no port, value=\"127.0.0.1\", line 2\n")
+                << c.name;
             EXPECT_EQ(instance.address_type(), c.type) << c.name;
         }
     }
@@ -156,19 +158,21 @@ TEST_F(AgentLinkTest, AnUnusableOccurrenceLeavesOnlyItsAgentUnconnected)
                {"127.0.0.1:0", "dakv"},
                {"127.0.0.1:70000", "dakv"},
                {"127.0.0.1:", "dakv"},
+               {At(agent) + "x", "dakv"},
                {At(agent), "dizoru"}});
     Pump();
-    ASSERT_EQ(ctrl->instances().size(), 7u);
-    for (std::size_t i = 0; i < 6; ++i) {
+    ASSERT_EQ(ctrl->instances().size(), 8u);
+    for (std::size_t i = 0; i < 7; ++i) {
         EXPECT_EQ(Instance(i).state(), SnmpAgentInstance::New) << i;
         EXPECT_EQ(Instance(i).connector(), nullptr) << i;
     }
-    EXPECT_TRUE(Connected(6));
+    EXPECT_TRUE(Connected(7));
     EXPECT_EQ(agent.accepted(), 1);
-    // The reader names the bad name; a bad address or port is named too; a
-    // host without a port is not reported.
+    // The reader names the bad name; a bad address or port, or none, is
+    // named too.
     EXPECT_EQ(err.str(),
               "snmpagent: required key \"name\" has invalid value=\"abc\", line 3\n"
+              "snmpagent: required key \"host\" has no port, value=\"127.0.0.1\", line 5\n"
               "snmpagent: required key \"host\" has invalid address or port, value=\"10.0.0.300:80\", "
               "line 8\n"
               "snmpagent: required key \"host\" has invalid address or port, value=\"127.0.0.1:0\", "
@@ -176,7 +180,9 @@ TEST_F(AgentLinkTest, AnUnusableOccurrenceLeavesOnlyItsAgentUnconnected)
               "snmpagent: required key \"host\" has invalid address or port, value=\"127.0.0.1:70000\", "
               "line 14\n"
               "snmpagent: required key \"host\" has invalid address or port, value=\"127.0.0.1:\", "
-              "line 17\n");
+              "line 17\n"
+              "snmpagent: required key \"host\" has invalid address or port, value=\"" +
+                  At(agent) + "x\", line 20\n");
 }
 
 // ---------------------------------------------------------------------------
