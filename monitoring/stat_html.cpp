@@ -23,13 +23,17 @@ int GeneratorV1::generate()
 
 int GeneratorV1::generate_body()
 {
-    // Markers past the nesting bound opened nothing here: their "end"
-    // markers must not close this section.
+    // Sections past the nesting bound are dropped whole: nothing of their
+    // bodies is written, whatever their objects hold, and their "end"
+    // markers do not close this section.
     int dropped = 0;
     for (;;) {
         const int kind = parse();
-        if (kind == token_end)
+        if (kind == token_end) {
+            if (dropped > 0)
+                --ignore_depth;
             return 1;
+        }
         if (kind == token_value) {
             // Innermost first: an element's missing values come from the
             // objects around it.
@@ -48,13 +52,15 @@ int GeneratorV1::generate_body()
         if (token_name == "end") {
             if (dropped == 0)
                 return 1;
-            --dropped;
+            if (--dropped == 0)
+                --ignore_depth;
             continue;
         }
         // Each open section is a level of recursion; a template must not be
         // able to exhaust the stack. root is on it too.
         if (stack.size() > max_depth) {
-            ++dropped;
+            if (dropped++ == 0)
+                ++ignore_depth;
             continue;
         }
         section(std::string(token_name));

@@ -20,8 +20,9 @@
 //   any other <...>           copied unchanged, no references inside
 //
 // A template that ends inside an unfinished reference or marker keeps that
-// text in the page. Sections nest up to GeneratorV1::max_depth; a marker
-// beyond it opens nothing and is dropped, and so is its "end".
+// text in the page. Sections nest up to GeneratorV1::max_depth; a section
+// beyond it is dropped whole: its body, nested sections included, writes
+// nothing, and its "end" closes nothing else.
 
 #include <cstddef>
 #include <istream>

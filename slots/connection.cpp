@@ -9,6 +9,14 @@ bool Connect(Slot& source, Slot& listener)
 {
     if (listener.source == &source)
         return true;
+    // Refused before anything is reported or undone: a path through such a
+    // channel would take over, or listen to, the slot that holds it now.
+    for (Slot* s : {&source, &listener})
+        if (!s->IHoldsChannels()) {
+            std::cerr << "slot " << *s << " no longer holds its switch channel: no connection " << source
+                      << " -> " << listener << std::endl;
+            return false;
+        }
     if (source.listeners.empty()) {
         if (!source.IOnOutputStream()) {
             std::cerr << "slot " << source << " don't have output stream to " << listener << std::endl;
@@ -92,6 +100,12 @@ bool MuxConnect(Slot& source, Slot& listener)
 bool MuxDisconnect(Slot& listener)
 {
     int r = listener.IGetReceiveChannel();
+    if (!listener.IHoldsChannels()) {
+        // The switch output is the path of the slot that holds it now.
+        std::clog << "mux: disconnect slot " << listener << " [" << r
+                  << "]: held by another slot, left as it is" << std::endl;
+        return true;
+    }
     if (!HwMux::instance().Disconnect(r))
         return false;
     std::clog << "mux: disconnect slot " << listener << " [" << r << "]" << std::endl;

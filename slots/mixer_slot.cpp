@@ -102,9 +102,14 @@ TdmInput::~TdmInput()
         mixer.UnRegister(this);
 }
 
+bool TdmInput::IHoldsChannels()
+{
+    return !mixer.Superseded();
+}
+
 bool TdmInput::IBeforeDestroy()
 {
-    if (!mixer.Superseded())
+    if (IHoldsChannels())
         HwMux::instance().Disable(timeslot);
     mixer.Release(*this);
     return true;
@@ -112,6 +117,8 @@ bool TdmInput::IBeforeDestroy()
 
 bool TdmInput::Ioctl(LGCP::IoctlParams const& p)
 {
+    if (!IHoldsChannels())
+        return mixer.RefuseSuperseded(channel);
     if (auto shared = SharedIoctl(*this, *this, mixer.unit, p))
         return *shared;
     if (p.is_echoSuppressor())
@@ -136,9 +143,14 @@ TdmOutput::~TdmOutput()
         mixer.UnRegister(this);
 }
 
+bool TdmOutput::IHoldsChannels()
+{
+    return !mixer.Superseded();
+}
+
 bool TdmOutput::IBeforeDestroy()
 {
-    if (!mixer.Superseded())
+    if (IHoldsChannels())
         HwMux::instance().Disable(timeslot);
     mixer.Release(*this);
     return true;
@@ -146,6 +158,8 @@ bool TdmOutput::IBeforeDestroy()
 
 bool TdmOutput::Ioctl(LGCP::IoctlParams const& p)
 {
+    if (!IHoldsChannels())
+        return mixer.RefuseSuperseded(channel);
     if (auto shared = SharedIoctl(*this, *this, mixer.unit, p))
         return *shared;
     if (p.is_dtmf_disable())
@@ -390,6 +404,14 @@ bool Mixer::Superseded() const
 {
     Mixer const* current = factory_.findMixer(unit);
     return current != nullptr && current != this;
+}
+
+bool Mixer::RefuseSuperseded(int channel) const
+{
+    std::cerr << "mixer [" << unit << "]: channel " << channel
+              << " belongs to the unit that came back: its detectors and generator are a new port's"
+              << std::endl;
+    return false;
 }
 
 void Mixer::CheckForDestroy()

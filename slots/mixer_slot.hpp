@@ -42,6 +42,7 @@ public:
     bool Ioctl(LGCP::IoctlParams const& params) override;
     bool IOnInputStream() override { return true; }
     int IGetReceiveChannel() override { return timeslot; }
+    bool IHoldsChannels() override;
     const char* GetName() const override { return "mixer tdm input"; }
 
     Mixer& mixer;
@@ -74,6 +75,7 @@ public:
     bool Ioctl(LGCP::IoctlParams const& params) override;
     bool IOnOutputStream() override { return true; }
     int IGetTransmitChannel() override { return timeslot; }
+    bool IHoldsChannels() override;
     const char* GetName() const override { return "mixer tdm output"; }
 
     Mixer& mixer;
@@ -124,9 +126,11 @@ public:
     void Register(MixerSlot* port);
     void UnRegister(MixerSlot* port);
     // The unit vanished and came back as another object: the channels of
-    // its ports may be a new port's by now, so their release leaves the
-    // mixer and the switch alone.
+    // its ports may be a new port's by now, so their release, connections
+    // and disconnections leave the mixer and the switch alone.
     bool Superseded() const;
+    // Logs why a port of a superseded unit refuses a command; false.
+    bool RefuseSuperseded(int channel) const;
     // Deletes this unit when it is gone and has no port; touch nothing of
     // it after a call that may have run this.
     void CheckForDestroy();

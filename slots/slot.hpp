@@ -74,6 +74,10 @@ public:
     // Switch channels the slot sends on and receives from; -1 when none.
     virtual int IGetTransmitChannel() { return -1; }
     virtual int IGetReceiveChannel() { return -1; }
+    // False once those channels carry another slot's path (a port of a
+    // mixer unit that came back as a new object): no connection is made
+    // with the slot, and its disconnection leaves the switch alone.
+    virtual bool IHoldsChannels() { return true; }
     // The kind's short name ("trunk", "map", "rtp").
     virtual const char* GetName() const = 0;
 

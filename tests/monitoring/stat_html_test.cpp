@@ -185,22 +185,30 @@ TEST(StatHtml, UnfinishedTokensAtTheEndAreKept)
 TEST(StatHtml, NestingIsBounded)
 {
     Tree t;
-    // 100000 nested markers: those past the bound open nothing.
+    // 100000 nested markers: those past the bound open nothing, and their
+    // bodies are not written.
     const std::string deep = Repeat("<!--GEN.absent-->", 100000) + "x";
     EXPECT_EQ(Generate(t.root, deep), "");
     const std::string open = Repeat("<!--GEN.self-->", 100000) + "%v%";
-    EXPECT_EQ(Generate(t.root, open), "deep");
+    EXPECT_EQ(Generate(t.root, open), "");
 
     // Up to the bound, sections nest as usual.
     const int bound = static_cast<int>(Stat::Html::GeneratorV1::max_depth);
     EXPECT_EQ(
         Generate(t.root, Repeat("<!--GEN.self-->", bound) + "%v%" + Repeat("<!--GEN.end-->", bound) + "%v%"),
         "deep%v%");
-    // One marker more is dropped, and so is its "end": none closes a
-    // section it did not open.
+    // A section more is dropped whole, its nested ones with it, whether
+    // its object is there or not; its "end" closes no section it did not
+    // open.
     EXPECT_EQ(Generate(t.root, Repeat("<!--GEN.self-->", bound + 1) + "%v%" +
                                    Repeat("<!--GEN.end-->", bound + 1) + "tail"),
-              "deeptail");
+              "tail");
+    const std::string inner = Repeat("<!--GEN.self-->", bound);
+    EXPECT_EQ(Generate(t.root, inner + "<!--GEN.absent-->hidden<!--GEN.end-->AFTER"), "AFTER");
+    EXPECT_EQ(Generate(t.root, inner +
+                                   "<!--GEN.self-->a<!--GEN.links-->b<!--GEN.end-->c%v%<!--GEN.end-->%v%" +
+                                   Repeat("<!--GEN.end-->", bound) + "%v%"),
+              "deep%v%");
     EXPECT_EQ(Generate(t.root, Repeat("<!--GEN.absent-->", bound + 1) + Repeat("<!--GEN.end-->", bound) +
                                    "hidden<!--GEN.end-->tail"),
               "tail");

@@ -500,6 +500,11 @@ TEST_F(MixerSlots, PortsOfAUnitThatCameBackLeaveTheNewPortsOnTheirChannelsAlone)
     TwoUnits();
     host().Create(4, MixerIn(1, {true, 1}, MixChannel{true, 2}));
     host().Create(5, MixerOut(1, {true, 2}));
+    host().Create(3, MixerIn(1, {true, 3}));
+    host().Create(9, Trunk(1, 9));
+    host().Create(10, Trunk(1, 10));
+    host().Connect(9, 4);
+    host().Connect(9, 3);
     model().RemoveUnit(1);
     host().Query();
     model().AddUnit({1, 24, 8});
@@ -509,15 +514,33 @@ TEST_F(MixerSlots, PortsOfAUnitThatCameBackLeaveTheNewPortsOnTheirChannelsAlone)
     host().Create(6, MixerIn(1, {true, 1}));
     host().Create(8, MixerOut(1, {true, 2}, {{{true, 1}, 5}}));
     host().Create(7, Trunk(1, 5));
+    host().Create(11, MixerIn(1, {true, 3}));
     host().Connect(7, 6);
+    host().Connect(10, 11);
     const int in = model().Timeslot(1, 1);
+    const int in3 = model().Timeslot(1, 3);
     board().ClearLog();
-    EXPECT_EQ(Texts(host().Destroy(4)), Lines{"success seq=10 slot=4"});
-    EXPECT_EQ(Texts(host().Destroy(5)), Lines{"success seq=11 slot=5"});
+    Capture err(std::cerr);
+    // The old ports' connections neither break the new paths nor take them.
+    EXPECT_EQ(Texts(host().Disconnect(4)), Lines{"success seq=17 slot=4"});
+    EXPECT_EQ(Texts(host().Connect(9, 4)), Lines{"error connectFail seq=18 slot=9"});
+    EXPECT_EQ(Texts(host().Connect(5, 10)), Lines{"error connectFail seq=19 slot=5"});
+    EXPECT_NE(err.str().find("slot 04:mixer tdm input no longer holds its switch channel"),
+              std::string::npos);
+    // Nor do they reach the detectors of the new port's time slot.
+    LGCP::IoctlParams detect;
+    detect.set_dtmf_enable(true);
+    EXPECT_EQ(Texts(Ioctl(4, detect)), Lines{"error unsupported seq=20 slot=4"});
+    EXPECT_FALSE(board().device<Sim::Dtmf>().Get(static_cast<std::uint32_t>(in)).detector);
+    EXPECT_EQ(Texts(host().Destroy(4)), Lines{"success seq=21 slot=4"});
+    EXPECT_EQ(Texts(host().Destroy(5)), Lines{"success seq=22 slot=5"});
+    EXPECT_EQ(Texts(host().Destroy(3)), Lines{"success seq=23 slot=3"}); // still fed by 9
     for (auto const& r : board().Log())
         EXPECT_TRUE(r.request == Sim::kOpen || r.device == "/dev/dtmf") << Sim::Format(r);
     EXPECT_EQ(model().Sums(1), Lines{"2: 1.1@5"});
     EXPECT_EQ(Switch(in), std::to_string(in) + " connected 37");
+    EXPECT_EQ(Switch(in3), std::to_string(in3) + " connected 42");
+    EXPECT_TRUE(slot(9)->listeners.empty());
     EXPECT_EQ(mixer_.live, 2);
 }
 
