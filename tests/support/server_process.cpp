@@ -190,8 +190,9 @@ bool ServerProcess::Start(Options const& options)
     for (char** e = environ; *e != nullptr; ++e)
         if (!ours(*e) && std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0)
             env.emplace_back(*e);
-    env.push_back("GW_ROOT=" + root_);
-    env.push_back("GW_SIM_SOCKET=" + socket_);
+    std::string const root = options.root.empty() ? root_ : options.root;
+    env.push_back("GW_ROOT=" + root);
+    env.push_back("GW_SIM_SOCKET=" + root + "/board.sock");
     if (!options.setup.empty())
         env.push_back("GW_SIM_SETUP=" + options.setup);
     if (options.speed > 1) {
