@@ -182,8 +182,10 @@ int main(int argc, char** argv)
 
     if (daemon) {
         RunDaemon();
-        // The child serves: its pid in the file.
+        // The child serves: its pid in the file, and the board's side started
+        // again in it, since a fork keeps no thread.
         run.Write();
+        Driver::Boot();
     }
 
     std::cout << "Starting server [";

@@ -325,6 +325,9 @@ TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
         return pid > 0 && pid != launcher.pid();
     }));
     EXPECT_EQ("", launcher.Out()); // everything goes to the system log now
+    // The board's control socket is served by the daemon itself.
+    const std::string help = launcher.Ask("help");
+    EXPECT_NE(std::string::npos, help.find("\nok ")) << help;
 
     const std::string ident = "mrv-" + kVersion;
     std::string banner = log.WaitFor("Starting server");
