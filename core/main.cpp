@@ -163,6 +163,20 @@ int main(int argc, char** argv)
         std::exit(2);
     }
 
+    // One server per root: a second one would rewrite the first's pid file,
+    // board files and status files and reach its agents. Nothing below the
+    // root is written before this point.
+    Linux::Run run("server");
+    if (run.taken()) {
+        std::cerr << "server not started: " << run.path() << " is held by a running server";
+        if (run.holder() > 0)
+            std::cerr << ", pid " << run.holder();
+        std::cerr << std::endl;
+        return 1;
+    }
+    // The board's files are in place before the board watch reads them.
+    Driver::Boot();
+
     // The slot factories, each at the head of the chain when made: a create
     // request is offered to the last one first. The trunk factories are
     // globals at the tail, made before main.
@@ -189,10 +203,13 @@ int main(int argc, char** argv)
     // reconnects after a loss, by itself from here on.
     MonitoringCtl::instance()->Configure(file);
 
-    if (daemon)
+    if (daemon) {
         RunDaemon();
-
-    Linux::Run run("server");
+        // The child serves: its pid in the file, and the board's side started
+        // again in it, since a fork keeps no thread.
+        run.Write();
+        Driver::Boot();
+    }
 
     std::cout << "Starting server [";
     Version::current.put(std::cout);

@@ -4,6 +4,7 @@
 #include "core/paths.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -16,7 +17,9 @@
 #include <iostream>
 #include <csignal>
 #include <ctime>
+#include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -193,29 +196,77 @@ ChildLine ReadChildLine(ChildProgram program, std::size_t maxChars, unsigned int
 
 namespace Linux {
 
+namespace {
+
+// The pid in the file, 0 when it holds none.
+int ReadPid(int fd)
+{
+    char text[32];
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    if (n <= 0)
+        return 0;
+    text[n] = '\0';
+    char* end = nullptr;
+    const long pid = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && pid > 0 && pid <= INT_MAX ? static_cast<int>(pid) : 0;
+}
+
+} // namespace
+
 Run::Run(const char* name) : path_(RootPath("/var/run/") + name + ".pid")
 {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_SYNC | O_CLOEXEC, 0644);
+    // A holder that stops removes the file while it holds the lock: an open
+    // made just before that removal locks a file that is no longer the pid
+    // file, and must open again.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_SYNC | O_CLOEXEC, 0644);
+        if (fd < 0)
+            return;
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            taken_ = true;
+            holder_ = ReadPid(fd);
+            ::close(fd);
+            return;
+        }
+        // Any other failure of the lock (a file system without locks) leaves
+        // the file as it was before locks: written, unguarded.
+        struct stat opened {
+        }, named{};
+        if (::fstat(fd, &opened) == 0 && ::stat(path_.c_str(), &named) == 0 &&
+            opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
+            fd_ = fd;
+            Write();
+            return;
+        }
+        ::close(fd);
+    }
+}
+
+bool Run::Write()
+{
     if (fd_ < 0)
-        return;
+        return false;
     char text[32];
     const int len = std::snprintf(text, sizeof text, "%d", static_cast<int>(::getpid()));
-    if (::write(fd_, text, static_cast<std::size_t>(len)) != len) {
+    if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, text, static_cast<std::size_t>(len), 0) != len) {
         // A pid file that does not hold our pid is worse than none.
-        ::close(fd_);
         ::unlink(path_.c_str());
+        ::close(fd_);
         fd_ = -1;
-        return;
+        return false;
     }
     ::fsync(fd_);
+    return true;
 }
 
 Run::~Run()
 {
     if (fd_ < 0)
         return;
-    ::close(fd_);
+    // Removed while still locked: a newcomer never takes over a file that
+    // is about to go.
     ::unlink(path_.c_str());
+    ::close(fd_);
 }
 
 } // namespace Linux

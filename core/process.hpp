@@ -72,20 +72,36 @@ ChildLine ReadChildLine(ChildProgram program, std::size_t maxChars, unsigned int
 
 namespace Linux {
 
-// The pid file "/var/run/<name>.pid" for the life of the object: written at
-// construction (an existing file is overwritten), removed at destruction.
+// The pid file "/var/run/<name>.pid" for the life of the object, held with
+// an exclusive flock(2) so that one program runs per root: a second one
+// finds the lock taken and leaves the file alone. The lock goes with the
+// last descriptor of the open (a daemon's child keeps it across the fork;
+// programs started later do not inherit it), so a file left by a crash
+// holds no lock and is taken over.
 class Run {
 public:
+    // Takes the lock and writes this process's pid; when another process
+    // holds the lock nothing is written and holder() names it.
     explicit Run(const char* name);
+    // Removes the file when this object holds its lock.
     ~Run();
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 
+    // This process's pid again, as a daemon's child has another one.
+    bool Write();
+
     const std::string& path() const { return path_; }
     bool made() const { return fd_ >= 0; }
+    // Another process holds the lock: its pid as the file gives it, 0 when
+    // the file holds none yet.
+    bool taken() const { return taken_; }
+    int holder() const { return holder_; }
 
 private:
     int fd_ = -1;
+    bool taken_ = false;
+    int holder_ = 0;
     std::string path_;
 };
 

@@ -9,6 +9,9 @@
 
 namespace Driver {
 
+void Boot()
+{}
+
 int Open(const char* path, int flags)
 {
     return ::open(path, flags);

@@ -3,8 +3,11 @@
 # build folder of its own: the test build in build/ keeps its sanitizers)
 # and starts it on the simulated board, port 20001 unless arguments say
 # otherwise. Files the server writes (pid file, status dump, monitoring
-# files) go below build-release/root instead of the system's folders.
-# GW_RUN_BUILD_ONLY=1 builds without starting it.
+# files) go below build-release/root instead of the system's folders, and the
+# simulated board's control socket is board.sock there (GW_ROOT and
+# GW_SIM_SOCKET, when set, choose others). One server runs per root: a second
+# one on the same root refuses to start. GW_RUN_BUILD_ONLY=1 builds without
+# starting it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -12,5 +15,7 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DGW_SANITIZE=OF
 cmake --build build-release -j "$(nproc)" --target server
 [ "${GW_RUN_BUILD_ONLY:-0}" = 1 ] && exit 0
 export GW_ROOT="${GW_ROOT:-$PWD/build-release/root}"
+export GW_SIM_SOCKET="${GW_SIM_SOCKET:-$GW_ROOT/board.sock}"
 mkdir -p "$GW_ROOT/var/run" "$GW_ROOT/var/log" "$GW_ROOT/usr/local/etc" "$GW_ROOT/dev/misc"
+echo "board control socket: $GW_SIM_SOCKET (one request a line; \"help\" lists them)"
 exec ./build-release/server "$@"

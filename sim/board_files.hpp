@@ -10,8 +10,8 @@
 // model, and once published every change is written to its file.
 //
 // The files go below GW_ROOT only, never to the machine's own paths: a
-// program started with GW_ROOT set has them written there as it starts (by
-// the driver port's backend), one without GW_ROOT has none.
+// program started with GW_ROOT set has them written there once it owns that
+// root (Driver::Boot), one without GW_ROOT has none.
 
 #include "sim/device.hpp"
 

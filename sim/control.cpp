@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <vector>
 
 #include <fcntl.h>
@@ -87,10 +88,16 @@ void ControlSocket::Stop()
     if (owner_ != ::getpid()) {
         // A forked child: the thread is the parent's, the socket file too.
         // Kept reachable, so that a leak check in the child stays quiet.
+        // The child's copies of the descriptors go: closing them leaves the
+        // parent's alone.
         static std::thread* orphan;
         orphan = thread_.release();
         (void)orphan;
+        ::close(listener_);
+        ::close(wake_[0]);
+        ::close(wake_[1]);
         listener_ = -1;
+        wake_[0] = wake_[1] = -1;
         return;
     }
     char c = 0;
@@ -164,9 +171,20 @@ void ControlSocket::StartFromEnvironment()
     // Lives until the program's static objects are destroyed; the board
     // itself outlives it.
     static ControlSocket control;
-    const char* path = std::getenv("GW_SIM_SOCKET");
-    if (path != nullptr && *path != '\0' && !control.running())
-        control.Start(path);
+    // Fixed at the first start: a daemon leaves its working directory
+    // before it serves.
+    static const std::string path = [] {
+        const char* given = std::getenv("GW_SIM_SOCKET");
+        std::string p = given != nullptr ? given : "";
+        char cwd[4096];
+        if (!p.empty() && p[0] != '/' && ::getcwd(cwd, sizeof cwd) != nullptr)
+            p = std::string(cwd) + "/" + p;
+        return p;
+    }();
+    if (path.empty() || control.running())
+        return;
+    if (!control.Start(path))
+        std::cerr << "GW_SIM_SOCKET: " << path << ": " << std::strerror(errno) << std::endl;
 }
 
 } // namespace Sim

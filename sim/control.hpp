@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace Sim {
 
@@ -26,9 +27,13 @@ public:
     bool Start(const std::string& path);
     // Stops serving, closes every connection and removes the socket file.
     void Stop();
-    bool running() const noexcept { return listener_ >= 0; }
+    // Served by this process: a forked child has the parent's socket but
+    // not its thread.
+    bool running() const noexcept { return listener_ >= 0 && owner_ == ::getpid(); }
 
-    // Started before main() when GW_SIM_SOCKET is set.
+    // Serves GW_SIM_SOCKET when set, from the calling process: started again
+    // in a forked child (a daemon). A failure is reported on the error
+    // stream.
     static void StartFromEnvironment();
 
 private:

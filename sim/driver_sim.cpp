@@ -15,17 +15,13 @@
 namespace {
 
 // GW_SIM_SETUP (requests of the control language separated by ';') is
-// carried out, and the control socket is there, before the program's first
-// open, so that a test can make a device absent or failing before the
-// program starts using it. Any program that drives a device links this
-// file, and so starts them. The board's files are in place by then too,
-// below GW_ROOT only, as the board's boot leaves them.
-const bool control_started = [] {
-    if (const char* root = std::getenv("GW_ROOT"); root != nullptr && *root != '\0')
-        Sim::Board::instance().device<Sim::BoardFiles>().Publish(root);
+// carried out before the program's first open, so that a test can make a
+// device absent or failing before the program starts using it. Any program
+// that drives a device links this file, and so runs it. It changes the
+// model only: nothing is written until Boot.
+const bool setup_done = [] {
     if (const char* setup = std::getenv("GW_SIM_SETUP"))
         Sim::Board::instance().Setup(setup, std::cerr);
-    Sim::ControlSocket::StartFromEnvironment();
     return true;
 }();
 
@@ -33,9 +29,21 @@ const bool control_started = [] {
 
 namespace Driver {
 
+void Boot()
+{
+    (void)setup_done;
+    // The files as the board's boot leaves them, below GW_ROOT only; later
+    // changes keep them up to date.
+    static bool published = false;
+    if (const char* root = std::getenv("GW_ROOT"); !published && root != nullptr && *root != '\0')
+        Sim::Board::instance().device<Sim::BoardFiles>().Publish(root);
+    published = true;
+    Sim::ControlSocket::StartFromEnvironment();
+}
+
 int Open(const char* path, int flags)
 {
-    (void)control_started;
+    (void)setup_done;
     return Sim::Board::instance().Open(path, flags);
 }
 
@@ -56,7 +64,7 @@ int Close(int fd)
 
 int NetIoctl(int socket, unsigned long request, void* ifreq)
 {
-    (void)control_started;
+    (void)setup_done;
     // The board's own interfaces; a request for any other name reaches the
     // kernel through the socket, as on the board.
     if (ifreq != nullptr && Sim::NetIfs::Owns(ifreq))

@@ -363,7 +363,7 @@ TEST(ChildSpawner, ASignalBeforeTheExecEndsTheChildWithItsDefaultAction)
         sigaction(caught[i], &saved[i], nullptr);
 }
 
-TEST(PidFile, WrittenForTheLifeOfTheObjectAndOverwritingAStaleOne)
+TEST(PidFile, HeldForTheLifeOfTheObjectAndOverwritingAStaleOne)
 {
     TempRoot root;
     root.mkdirs("var/run");
@@ -373,6 +373,16 @@ TEST(PidFile, WrittenForTheLifeOfTheObjectAndOverwritingAStaleOne)
         EXPECT_TRUE(run.made());
         EXPECT_EQ(root.dir() + "/var/run/server.pid", run.path());
         EXPECT_EQ(std::to_string(::getpid()), root.read("var/run/server.pid"));
+        // Held: a second one writes nothing, names the holder, and leaves
+        // the file in place when it goes.
+        {
+            Linux::Run second("server");
+            EXPECT_FALSE(second.made());
+            EXPECT_TRUE(second.taken());
+            EXPECT_EQ(::getpid(), second.holder());
+        }
+        EXPECT_EQ(std::to_string(::getpid()), root.read("var/run/server.pid"));
+        EXPECT_TRUE(run.Write());
     }
     EXPECT_FALSE(root.exists("var/run/server.pid"));
 

@@ -5,15 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,6 +53,27 @@ bool Gone(int pid)
 int ExitCode(int status)
 {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1000 - status;
+}
+
+// Every entry below a server's root but its standard output and error: the
+// inode (a file replaced whole gets another) and a file's text.
+std::map<std::string, std::string> Tree(const std::string& root)
+{
+    namespace fs = std::filesystem;
+    std::map<std::string, std::string> tree;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(root)) {
+        const std::string path = fs::relative(e.path(), root);
+        if (path == "stdout" || path == "stderr")
+            continue;
+        struct stat st {};
+        ::lstat(e.path().c_str(), &st);
+        std::string& what = tree[path] = std::to_string(st.st_ino);
+        if (S_ISREG(st.st_mode)) {
+            std::ifstream in(e.path());
+            what.append(" ").append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        }
+    }
+    return tree;
 }
 
 // A server that runs until the test stops it: started, pid file written.
@@ -128,6 +153,39 @@ TEST_F(Running, TermEndsWithStatusZeroAndRemovesThePidFile)
     // The simulated board has every device the server opens at start,
     // the watchdog too.
     EXPECT_EQ(std::string::npos, server.Err().find("fail")) << server.Err();
+}
+
+// A second server on the root of a running one, whatever its options,
+// leaves everything there as it was: the pid file, the board's files and
+// socket, the status files. One that would serve says who holds the root.
+TEST_F(Running, ASecondServerOnTheSameRootLeavesTheFirstAlone)
+{
+    Start();
+    ASSERT_EQ("ok\n", server.Ask("files temperature 47"));
+    ASSERT_EQ("ok\n", server.Ask("/dev/hal dip 5"));
+    // Settled: the DIP polled, the controller checked once.
+    std::map<std::string, std::string> before;
+    ASSERT_TRUE(Eventually([&] {
+        before = Tree(server.root());
+        return before["var/monitoring/dip"].ends_with(" 5") &&
+               std::any_of(before.begin(), before.end(), [](const auto& e) {
+                   return e.first.starts_with("var/monitoring/controller/") && e.first.ends_with("/status") &&
+                          !e.second.ends_with(" ");
+               });
+    }));
+    const std::string held = "is held by a running server, pid " + std::to_string(server.pid()) + "\n";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+    };
+    for (const Case& c : std::vector<Case>{{{}, 1}, {{"--daemon"}, 1}, {{"--version"}, 2}, {{"--help"}, 0}}) {
+        ServerProcess second({.args = c.args, .port = c.args.empty(), .root = server.root()});
+        EXPECT_EQ(c.status, ExitCode(second.Wait())) << c.args.size();
+        EXPECT_EQ(c.status == 1, second.Err().find(held) != std::string::npos) << second.Err();
+        EXPECT_EQ(before, Tree(server.root())) << second.Err();
+    }
+    EXPECT_NE(std::string::npos, server.Ask("files show").find("/proc/temperature 47|\n"));
+    Stop();
 }
 
 TEST_F(Running, InterruptStopsLikeTerm)
@@ -267,11 +325,15 @@ TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
     LogSocket log(launcher.Path("dev/log"));
     launcher.Start({.args = {"--daemon"}, .port = false});
     EXPECT_EQ(0, ExitCode(launcher.Wait())); // the parent half of daemon()
-    ASSERT_TRUE(Eventually([&] { return launcher.Exists("var/run/server.pid"); }));
-    int pid = std::atoi(launcher.Read("var/run/server.pid").c_str());
-    ASSERT_GT(pid, 0);
-    EXPECT_NE(launcher.pid(), pid);
+    int pid = 0;
+    ASSERT_TRUE(Eventually([&] {
+        pid = std::atoi(launcher.Read("var/run/server.pid").c_str());
+        return pid > 0 && pid != launcher.pid();
+    }));
     EXPECT_EQ("", launcher.Out()); // everything goes to the system log now
+    // The board's control socket is served by the daemon itself.
+    const std::string help = launcher.Ask("help");
+    EXPECT_NE(std::string::npos, help.find("\nok ")) << help;
 
     const std::string ident = "mrv-" + kVersion;
     std::string banner = log.WaitFor("Starting server");

@@ -22,6 +22,7 @@
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -190,8 +191,9 @@ bool ServerProcess::Start(Options const& options)
     for (char** e = environ; *e != nullptr; ++e)
         if (!ours(*e) && std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0)
             env.emplace_back(*e);
-    env.push_back("GW_ROOT=" + root_);
-    env.push_back("GW_SIM_SOCKET=" + socket_);
+    std::string const root = options.root.empty() ? root_ : options.root;
+    env.push_back("GW_ROOT=" + root);
+    env.push_back("GW_SIM_SOCKET=" + root + "/board.sock");
     if (!options.setup.empty())
         env.push_back("GW_SIM_SETUP=" + options.setup);
     if (options.speed > 1) {
@@ -293,6 +295,10 @@ std::string ServerProcess::Ask(std::string const& request) const
     Eventually(
         [&] {
             int const fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            // A socket whose server is gone still takes the connection: its
+            // silence must end the attempt.
+            timeval patience{Patience(2000) / 1000, 0};
+            ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
             sockaddr_un a{};
             a.sun_family = AF_UNIX;
             std::strncpy(a.sun_path, socket_.c_str(), sizeof a.sun_path - 1);

@@ -41,6 +41,9 @@ struct Options {
     int speed = 1;
     // False: no "--port", so the server takes its default port.
     bool port = true;
+    // Another server's root to run in (GW_ROOT and the board socket below
+    // it); standard output and error still go to this one's own root.
+    std::string root{};
 };
 
 // Asks ServerProcess for a fresh root only: Start() runs the server in it
