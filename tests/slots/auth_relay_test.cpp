@@ -589,6 +589,7 @@ TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsThei
         warm.Failed(none, ENOBUFS);
         Mux::test::advance(AcceptPause::kPauseMs);
     }
+    // Room enough that the slots, not the descriptor share, set the cap.
     DescriptorLimit limit(80);
 
     Capture err(std::cerr);
