@@ -12,6 +12,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+std::ostream& Auth::Nowhere()
+{
+    static std::ostream nowhere(nullptr);
+    return nowhere;
+}
+
 // ---------------------------------------------------------------------------
 // AuthRecords
 
@@ -46,7 +52,7 @@ AuthRecords::Step AuthRecords::Filled(std::size_t n)
 // AuthClient
 
 AuthClient::AuthClient(OwnedFd fd, INet4::Addr const& peer, ModemFactory& factory)
-    : socket(std::move(fd)), peer(peer), factory(factory)
+    : socket(std::move(fd)), peer(peer), factory(factory), heard(Mux::milliseconds())
 {
     event.Bind("AuthClient::OnSocketEvent", &AuthClient::OnSocketEvent, this);
 }
@@ -56,27 +62,29 @@ AuthClient::~AuthClient()
     Summarise();
 }
 
-std::ostream& AuthClient::Complaint(Auth::Complaint kind)
+std::ostream& AuthClient::Complaint(Auth::Line kind)
 {
     unsigned char& logged = complaints[static_cast<int>(kind)];
     if (logged < kLoggedComplaints) {
         ++logged;
-        return std::cerr;
+        // A program that connects anew for each bad record is held to
+        // the relay's own allowance.
+        return factory.AuthLine(kind, std::cerr);
     }
     const std::uint32_t now = Mux::milliseconds();
     if (unlogged++ == 0)
         summarised = now;
     else if (now - summarised >= kSummaryMs)
         Summarise();
-    static std::ostream nowhere(nullptr);
-    return nowhere;
+    return Auth::Nowhere();
 }
 
 void AuthClient::Summarise()
 {
     if (unlogged == 0)
         return;
-    std::cerr << "auth client " << peer << ": " << unlogged << " more errors not logged." << std::endl;
+    factory.AuthLine(Auth::Line::Summary, std::cerr, unlogged)
+        << "auth client " << peer << ": " << unlogged << " more errors not logged." << std::endl;
     unlogged = 0;
     summarised = Mux::milliseconds();
 }
@@ -84,12 +92,24 @@ void AuthClient::Summarise()
 void AuthClient::Activate()
 {
     event.Schedule(socket.fd(), POLLIN);
+    deadline.set(kRecordMs, &AuthClient::OnDeadline, this);
+}
+
+void AuthClient::OnDeadline()
+{
+    if (closed())
+        return;
+    factory.AuthLine(Auth::Line::TimedOut, std::cerr)
+        << "auth client " << peer << ": no whole record in " << kRecordMs << " ms." << std::endl;
+    OnDisconnect();
+    CheckDisconnect(); // deletes this
 }
 
 void AuthClient::OnDisconnect()
 {
     event.Release();
     socket.reset();
+    deadline.reset();
 }
 
 void AuthClient::CheckDisconnect()
@@ -146,15 +166,23 @@ void AuthClient::Receive()
             OnDisconnect();
             return;
         }
+        heard = Mux::milliseconds();
+        // The first record is due from the connect on; a later one from
+        // its first bytes.
+        const bool begins = !records.Begun() && hasSession;
         switch (records.Filled(static_cast<std::size_t>(n))) {
         case AuthRecords::Step::More:
+            if (begins)
+                deadline.set(kRecordMs, &AuthClient::OnDeadline, this);
             break;
         case AuthRecords::Step::BadLength:
-            std::cerr << "auth client " << peer << ": bad record length " << records.Get().length << '.'
-                      << std::endl;
+            factory.AuthLine(Auth::Line::BadLength, std::cerr)
+                << "auth client " << peer << ": bad record length " << records.Get().length << '.'
+                << std::endl;
             OnDisconnect();
             return;
         case AuthRecords::Step::Record:
+            deadline.reset();
             session = records.Get().session;
             hasSession = true;
             factory.speaking = this;

@@ -13,6 +13,7 @@
 #include "core/event.hpp"
 #include "core/fd.hpp"
 #include "core/inet.hpp"
+#include "core/timer.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -34,16 +35,27 @@ enum Type : std::uint32_t {
     kAccounting = 4,
 };
 
-// What a complaint about a received record is about: each its own line.
-enum class Complaint : unsigned char {
+// What a line of the relay's log is about: each kind has its own allowance.
+enum class Line : unsigned char {
+    // About a received record; counted per connection too.
     RequestSize,
     Accept,
     Ip,
     AccountingSize,
     Type,
     Session,
+    // About a connection.
+    Incoming,
+    Disconnected,
+    Evicted,
+    TimedOut,
+    BadLength,
+    Summary,
     Count,
 };
+
+// A stream that writes nowhere, for lines beyond their allowance.
+std::ostream& Nowhere();
 
 } // namespace Auth
 
@@ -95,6 +107,8 @@ public:
 
     // Where the next bytes go, and how many are wanted at most.
     unsigned char* Space() { return bytes() + held_; }
+    // Part of a record has arrived.
+    bool Begun() const { return held_ > 0; }
     std::size_t Wanted() const { return want_ - held_; }
     // `n` bytes (at most Wanted()) have arrived. Record: Get() holds a
     // whole record until the next call. BadLength: the stream is unusable.
@@ -123,6 +137,14 @@ public:
     // and at the end.
     static constexpr unsigned int kLoggedComplaints = 3;
     static constexpr std::uint32_t kSummaryMs = 10000;
+    // The program is local and writes each record whole, at once after
+    // connecting: a connection with no whole record this long after its
+    // connect, or after the first bytes of a record, is idle or stalled and
+    // is closed, so that it does not keep its place from a call's program.
+    // Seconds leave a loaded board ample room.
+    static constexpr std::uint32_t kRecordMs = 5000;
+    // The socket and its event's duplicate.
+    static constexpr std::size_t kDescriptors = 2;
 
     AuthClient(OwnedFd fd, INet4::Addr const& peer, ModemFactory& factory);
     ~AuthClient();
@@ -145,12 +167,18 @@ public:
     bool has_session() const { return hasSession; }
     std::uint32_t get_session() const { return session; }
     INet4::Addr const& get_peer() const { return peer; }
+    // Loop milliseconds when it connected or bytes last came.
+    std::uint32_t last_heard() const { return heard; }
+    // Its request has gone to the host, and no answer to it yet.
+    bool awaiting() const { return waiting; }
+    void set_awaiting(bool w) { waiting = w; }
     // Where the next complaint of this kind about one of its records goes.
-    std::ostream& Complaint(Auth::Complaint kind);
+    std::ostream& Complaint(Auth::Line kind);
 
 private:
     void Receive();
     void Summarise();
+    void OnDeadline();
 
     Event event;
     OwnedFd socket;
@@ -162,7 +190,11 @@ private:
     // one for a modem whose number is -1 (0xFFFFFFFF on the wire).
     bool hasSession = false;
     std::uint32_t session = 0;
-    unsigned char complaints[static_cast<int>(Auth::Complaint::Count)] = {};
+    bool waiting = false;
+    std::uint32_t heard = 0;
+    // Armed while a whole record is due.
+    Timer deadline;
+    unsigned char complaints[static_cast<int>(Auth::Line::Count)] = {};
     unsigned long unlogged = 0;
     std::uint32_t summarised = 0;
 };

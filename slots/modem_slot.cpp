@@ -1,5 +1,6 @@
 #include "slots/modem_slot.hpp"
 
+#include "core/clock.hpp"
 #include "core/ext.hpp"
 #include "core/paths.hpp"
 #include "core/process.hpp"
@@ -12,12 +13,14 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <iterator>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <net/if.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -194,7 +197,7 @@ void ModemSlot::OnAuth(attr const* record)
     switch (record->type) {
     case Auth::kRequest:
         if (record->length != sizeof(voauth)) {
-            owner_.AuthError(Auth::Complaint::RequestSize)
+            owner_.AuthError(Auth::Line::RequestSize)
                 << ext::header(this) << "auth request, invalid size: " << record->length << std::endl;
             return;
         }
@@ -205,15 +208,14 @@ void ModemSlot::OnAuth(attr const* record)
         }
         return;
     case Auth::kAccept:
-        owner_.AuthError(Auth::Complaint::Accept)
-            << ext::header(this) << "auth accept, ignored." << std::endl;
+        owner_.AuthError(Auth::Line::Accept) << ext::header(this) << "auth accept, ignored." << std::endl;
         return;
     case Auth::kIp:
-        owner_.AuthError(Auth::Complaint::Ip) << ext::header(this) << "auth ip, ignored." << std::endl;
+        owner_.AuthError(Auth::Line::Ip) << ext::header(this) << "auth ip, ignored." << std::endl;
         return;
     case Auth::kAccounting:
         if (record->length != sizeof(voacct)) {
-            owner_.AuthError(Auth::Complaint::AccountingSize)
+            owner_.AuthError(Auth::Line::AccountingSize)
                 << ext::header(this) << "auth accounting, invalid size: " << record->length << std::endl;
             return;
         }
@@ -224,8 +226,8 @@ void ModemSlot::OnAuth(attr const* record)
         }
         return;
     default:
-        owner_.AuthError(Auth::Complaint::Type) << ext::header(this) << "unknown request from portslave: 0x"
-                                                << std::hex << record->type << std::dec << std::endl;
+        owner_.AuthError(Auth::Line::Type) << ext::header(this) << "unknown request from portslave: 0x"
+                                           << std::hex << record->type << std::dec << std::endl;
         return;
     }
 }
@@ -237,6 +239,7 @@ void ModemSlot::OnAuthRequest(voauth const* request)
     auth.set_username(Field(request->username));
     auth.set_password(Field(request->password));
     OnModem(proceeding);
+    owner_.AuthRequestForwarded();
 }
 
 void ModemSlot::OnAcctInformation(voacct const* acct)
@@ -562,13 +565,18 @@ ModemFactory::ModemFactory()
     Init();
 }
 
-ModemFactory::~ModemFactory() = default;
+ModemFactory::~ModemFactory()
+{
+    // The connections' last lines before what counts them goes.
+    CloseRelay();
+}
 
 void ModemFactory::CloseRelay()
 {
     authClients.clear();
     authEvent.Release();
     authSocket.reset();
+    SummariseAuthLines();
 }
 
 void ModemFactory::Init()
@@ -626,24 +634,89 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
         return; // otherwise gone before we took it
     }
     acceptPause.Accepted();
-    // Each connection holds two descriptors: peers beyond what the slots
-    // can use must not take those that every slot create needs. Closed at
-    // once, logged once until one is taken again.
-    if (authClients.size() >= modemSlots.size() + kAuthClientsBeyondSlots) {
-        if (!refusing)
-            std::cerr << ext::header(this) << "auth connection from " << peer
-                      << " refused: " << authClients.size() << " connections open." << std::endl;
-        refusing = true;
-        return;
-    }
-    refusing = false;
     if (!NonBlockMode(c.get())) {
         std::cerr << ext::header(this) << "fail to set nonblock mode." << std::endl;
         return;
     }
+    // Peers beyond what the slots can use must not take the descriptors
+    // that every slot create needs; nor may idle ones keep a call's program
+    // out: a newcomer takes the place of the quietest. Only when every
+    // place awaits the host's answer is it closed at once, logged once
+    // until one is taken again.
+    const std::size_t limit = AuthClientLimit();
+    while (authClients.size() >= limit) {
+        AuthClient* quietest = Quietest();
+        if (quietest == nullptr) {
+            if (!refusing)
+                std::cerr << ext::header(this) << "auth connection from " << peer
+                          << " refused: " << authClients.size() << " connections open." << std::endl;
+            refusing = true;
+            return;
+        }
+        AuthLine(Auth::Line::Evicted, std::cerr)
+            << ext::header(this) << "auth client " << quietest->get_peer() << " closed for " << peer << ": "
+            << authClients.size() << " connections open." << std::endl;
+        quietest->OnDisconnect();
+        quietest->CheckDisconnect(); // deletes it
+    }
+    refusing = false;
     authClients.push_back(std::make_unique<AuthClient>(std::move(c), peer, *this));
     authClients.back()->Activate();
-    std::cerr << ext::header(this) << "incoming auth connection from " << peer << std::endl;
+    AuthLine(Auth::Line::Incoming, std::cerr)
+        << ext::header(this) << "incoming auth connection from " << peer << std::endl;
+}
+
+std::size_t ModemFactory::AuthClientLimit() const
+{
+    std::size_t limit = modemSlots.size() + kAuthClientsBeyondSlots;
+    rlimit nofile{};
+    if (::getrlimit(RLIMIT_NOFILE, &nofile) == 0 && nofile.rlim_cur != RLIM_INFINITY) {
+        const rlim_t share = nofile.rlim_cur / kAuthDescriptorShare / AuthClient::kDescriptors;
+        if (share < limit)
+            limit = static_cast<std::size_t>(share);
+    }
+    // A newcomer may always take the quietest's place.
+    return limit > 0 ? limit : 1;
+}
+
+bool ModemFactory::Answering(AuthClient const& client) const
+{
+    if (!client.awaiting() || client.closed())
+        return false;
+    // Only the connection that the answer will reach, and only while the
+    // slot that asked is there: a program cannot hold places by asking
+    // again and again.
+    const auto session = static_cast<std::int32_t>(client.get_session());
+    if (std::none_of(modemSlots.begin(), modemSlots.end(),
+                     [session](ModemSlot const* s) { return s->EqAuthId(session); }))
+        return false;
+    for (auto const& c : authClients)
+        if (c->has_session() && c->get_session() == client.get_session())
+            return c.get() == &client;
+    return false;
+}
+
+AuthClient* ModemFactory::Quietest() const
+{
+    const std::uint32_t now = Mux::milliseconds();
+    AuthClient* quietest = nullptr;
+    std::uint32_t longest = 0;
+    for (auto const& c : authClients) {
+        if (Answering(*c))
+            continue;
+        const std::uint32_t silent = now - c->last_heard();
+        if (quietest == nullptr || silent > longest) {
+            quietest = c.get();
+            longest = silent;
+        }
+    }
+    return quietest;
+}
+
+void ModemFactory::AuthRequestForwarded()
+{
+    if (speaking != nullptr)
+        speaking->set_awaiting(true);
 }
 
 void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)
@@ -652,7 +725,8 @@ void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)
                            [client](std::unique_ptr<AuthClient> const& c) { return c.get() == client; });
     if (it == authClients.end())
         return;
-    std::clog << ext::header(this) << "auth client " << client->get_peer() << " disconnected." << std::endl;
+    AuthLine(Auth::Line::Disconnected, std::clog)
+        << ext::header(this) << "auth client " << client->get_peer() << " disconnected." << std::endl;
     authClients.erase(it);
 }
 
@@ -660,6 +734,7 @@ void ModemFactory::SendAuth(attr const* record)
 {
     for (auto const& c : authClients) {
         if (c->has_session() && c->get_session() == record->session) {
+            c->set_awaiting(false);
             c->Send(record);
             // A write that failed closed it; outside its own callbacks
             // nothing else would let it go.
@@ -680,13 +755,40 @@ void ModemFactory::OnAuth(attr const* record)
             return;
         }
     }
-    AuthError(Auth::Complaint::Session)
-        << ext::header(this) << "receive auth request for unknown session " << session << std::endl;
+    AuthError(Auth::Line::Session) << ext::header(this) << "receive auth request for unknown session "
+                                   << session << std::endl;
 }
 
-std::ostream& ModemFactory::AuthError(Auth::Complaint kind)
+std::ostream& ModemFactory::AuthError(Auth::Line kind)
 {
-    return speaking != nullptr ? speaking->Complaint(kind) : std::cerr;
+    return speaking != nullptr ? speaking->Complaint(kind) : AuthLine(kind, std::cerr);
+}
+
+std::ostream& ModemFactory::AuthLine(Auth::Line kind, std::ostream& os, unsigned long weight)
+{
+    const std::uint32_t now = Mux::milliseconds();
+    if (!linesTimer && now - linesSince >= AuthClient::kSummaryMs) {
+        std::fill(std::begin(authLines), std::end(authLines), 0);
+        linesSince = now;
+    }
+    unsigned char& logged = authLines[static_cast<int>(kind)];
+    if (logged < kLoggedAuthLines) {
+        ++logged;
+        return os;
+    }
+    if (linesUnlogged == 0)
+        linesTimer.set(AuthClient::kSummaryMs - (now - linesSince), &ModemFactory::SummariseAuthLines, this);
+    linesUnlogged += weight;
+    return Auth::Nowhere();
+}
+
+void ModemFactory::SummariseAuthLines()
+{
+    linesTimer.reset();
+    if (linesUnlogged == 0)
+        return;
+    std::cerr << ext::header(this) << linesUnlogged << " more auth lines not logged." << std::endl;
+    linesUnlogged = 0;
 }
 
 void ModemFactory::PutHeader(std::ostream& os) const

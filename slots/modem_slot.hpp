@@ -28,6 +28,7 @@
 #include "slots/slot_factory.hpp"
 
 #include <cstddef>
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -169,6 +170,14 @@ public:
     // connects again while its old connection is still being closed, or one
     // whose slot is being destroyed.
     static constexpr std::size_t kAuthClientsBeyondSlots = 8;
+    // The relay's connections hold at most this share (one in four) of the
+    // process's descriptor limit: the slots, their children and the host's
+    // link need the rest, whatever local programs do.
+    static constexpr unsigned int kAuthDescriptorShare = 4;
+    // Lines of each kind about the relay's connections that are logged in
+    // kSummaryMs (AuthClient); the rest are counted and summed up once the
+    // time is over. A busy board starts a few calls a second.
+    static constexpr unsigned int kLoggedAuthLines = 10;
 
     // The authentication relay (auth_relay.hpp).
     void OnSocketEvent(int fd, short revents);
@@ -179,7 +188,15 @@ public:
     void OnAuth(attr const* record);
     // Where a complaint about a received record goes: the error stream, or
     // nowhere once the connection it came from has had its share.
-    std::ostream& AuthError(Auth::Complaint kind);
+    std::ostream& AuthError(Auth::Line kind);
+    // Where a line of the relay goes: `os`, or nowhere once its kind has
+    // had its allowance; `weight` is what it counts for then.
+    std::ostream& AuthLine(Auth::Line kind, std::ostream& os, unsigned long weight = 1);
+    // The record being handled has asked the host for an authentication:
+    // its connection awaits the answer.
+    void AuthRequestForwarded();
+    // How many connections the relay holds at most now.
+    std::size_t AuthClientLimit() const;
     bool listening() const { return static_cast<bool>(authSocket); }
     // Closes the listener and every connection (the factory's end does it
     // too).
@@ -203,6 +220,11 @@ private:
     // Opens the relay's listener; a failure leaves the relay closed for
     // the factory's life.
     void Init();
+    // Makes room for a newcomer: the connection silent longest among those
+    // whose request the host is not answering; null when there is none.
+    AuthClient* Quietest() const;
+    bool Answering(AuthClient const& client) const;
+    void SummariseAuthLines();
 
     OwnedFd authSocket;
     Event authEvent;
@@ -211,5 +233,11 @@ private:
     bool refusing = false;
     // The connection whose record is being handled.
     AuthClient* speaking = nullptr;
+    // The relay's lines: how many of each kind went out since `linesSince`,
+    // how many did not, and when that count goes out.
+    unsigned char authLines[static_cast<int>(Auth::Line::Count)] = {};
+    std::uint32_t linesSince = 0;
+    unsigned long linesUnlogged = 0;
+    Timer linesTimer;
     friend class AuthClient;
 };
