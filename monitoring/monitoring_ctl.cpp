@@ -488,6 +488,11 @@ void MonitoringCtl::OnSignal(LGCP::Signal const& signal)
     if (!signal.is_trunkStatus())
         return;
     const ACP::TrunkStatus& status = signal.get_trunkStatus();
+    // The framers are the E1 trunks'; the SPI framers report basic-rate
+    // lines under the same numbers, and taking theirs too would flip a
+    // framer between two lines' states every second.
+    if (status.get_type().getValue() != ACP::TrunkType::e1)
+        return;
     const auto state = static_cast<ACP::TrunkState::NamedNumber>(status.get_state().getValue());
     bool changed = false;
     for (FramerDataHolder& framer : store_.framers)

@@ -245,8 +245,20 @@ int RadioControl::WriteExtension(unsigned char const* buf, int length)
 {
     ssize_t n = ::write(ext_.get(), buf, static_cast<std::size_t>(length));
     if (n < 0) {
-        counters_.write_errno = errno;
+        int const error = errno;
+        counters_.write_errno = error;
+        ++counters_.write_failures;
+        // A driver that refuses one write usually refuses the next ones too
+        // (one a second on an ED-137 session): one line, not one a second.
+        if (failing_writes_++ == 0)
+            std::cerr << GetPrefix() << " write rtp_ext session fail !!! (" << std::strerror(error)
+                      << "), later failures counted until a write goes through" << std::endl;
         return -1;
+    }
+    if (failing_writes_ != 0) {
+        std::cerr << GetPrefix() << " write rtp_ext session ok again after " << failing_writes_
+                  << " failed writes" << std::endl;
+        failing_writes_ = 0;
     }
     ++counters_.written;
     counters_.bytes_written += static_cast<std::uint32_t>(n);

@@ -86,6 +86,7 @@ public:
         int info_errno = 0;
         int read_errno = 0;
         int write_errno = 0;
+        std::uint32_t write_failures = 0; // writes the driver refused
     };
 
     RadioControl(int channel, rtp_ext_attach_session_params const& attach, rtp_ext_init_params const& init);
@@ -162,7 +163,8 @@ protected:
     int ReadOne(unsigned char* buf, int size);
     rtp_ext_packet_info const& packet_info() const noexcept { return packet_info_; }
 
-    // Writes one packed extension; the write result.
+    // Writes one packed extension; the write result. A failure is counted,
+    // and logged once until a write succeeds again.
     int WriteExtension(unsigned char const* buf, int length);
     // The same for a packer's result: below 1 it is kept as the last pack
     // error and nothing is written.
@@ -207,6 +209,8 @@ private:
     std::string prefix_;
     INet4::Addr local_;
     short wake_events_ = 0;
+    // Writes have failed since the last one that went through.
+    std::uint32_t failing_writes_ = 0;
 };
 
 } // namespace RTPSignalling

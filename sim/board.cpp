@@ -163,7 +163,7 @@ Board::Board()
     Add<RtpExt>([this](ino_t inode, std::string& path) { return OpenOf(inode, path); },
                 [this](int open) { return device<Rtp>().ChannelOfOpen(open); });
     Add<DspData>(device<Mcc>());
-    Add<BoardFiles>();
+    Add<BoardFiles>(device<Maintenance>());
 }
 
 // Under the board's lock: the radio-extension model asks which open an

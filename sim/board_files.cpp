@@ -1,5 +1,6 @@
 #include "sim/board_files.hpp"
 
+#include "sim/e1.hpp"
 #include "sim/model_util.hpp"
 
 #include <cerrno>
@@ -44,8 +45,11 @@ void MakeParents(const std::string& path)
 
 } // namespace
 
-BoardFiles::BoardFiles() : Device("files")
+static_assert(BoardFiles::kFramers == Maintenance::kTrunks, "one framer per E1 trunk");
+
+BoardFiles::BoardFiles(Maintenance& lines) : Device("files"), lines_(lines)
 {
+    lines_.OnLineChange([this] { WriteAll(); });
     Reset();
 }
 
@@ -64,21 +68,24 @@ void BoardFiles::Reset()
         {"board", "/var/board-version", "3"},
         {"driver", "/proc/voice/version", "voice 1.3 build 12"},
     };
+    // The lines themselves are the trunks', reset with them.
     for (Framer& f : framers_)
-        f = Framer{"Synchronized"};
+        f = Framer{};
     WriteAll();
 }
 
-std::string BoardFiles::FramerText(const Framer& f) const
+std::string BoardFiles::FramerText(unsigned n) const
 {
+    const Framer& f = framers_[n];
+    const Maintenance::Trunk& e1 = lines_.trunk(n);
     // Each label padded to 24 characters, then ": " and the value.
     std::ostringstream s;
     auto line = [&s](const char* label, const std::string& value) {
         s << std::left << std::setw(24) << label << ": " << value << '\n';
     };
-    line("Current state", f.state);
-    line("Loss of Signal", f.signal_loss ? "yes" : "no");
-    line("Loss of Frame Alignment", f.frame_loss ? "yes" : "no");
+    line("Current state", Maintenance::StateText(e1.state));
+    line("Loss of Signal", e1.signal_loss ? "yes" : "no");
+    line("Loss of Frame Alignment", e1.frame_loss ? "yes" : "no");
     line("Receive Slip Negative", std::to_string(f.negative_slips));
     line("Receive Slip Positive", std::to_string(f.positive_slips));
     return s.str();
@@ -91,7 +98,7 @@ std::vector<std::pair<std::string, std::string>> BoardFiles::Files() const
     for (const Version& v : versions_)
         files.emplace_back(v.path, v.text + "\n");
     for (unsigned i = 0; i < kFramers; ++i)
-        files.emplace_back(kFramerDir + std::to_string(i), FramerText(framers_[i]));
+        files.emplace_back(kFramerDir + std::to_string(i), FramerText(i));
     return files;
 }
 
@@ -156,15 +163,23 @@ bool BoardFiles::Control(const std::vector<std::string>& words, std::ostream& ou
             }
     } else if (words[0] == "framer" && words.size() >= 4 && Util::ParseNumber(words[1], n, kFramers - 1)) {
         Framer& f = framers_[n];
+        Maintenance::Trunk& line = lines_.trunk(n);
         std::int32_t negative = 0, positive = 0;
+        std::uint32_t state = 0;
         bool signal = false, frame = false;
         if (words[2] == "state") {
-            f.state = Joined(words, 3);
+            // A text the trunk's status could not report would make the two
+            // disagree about the line.
+            if (!Maintenance::StateOfText(Joined(words, 3), state)) {
+                out << "error unknown line state " << Joined(words, 3) << '\n';
+                return true;
+            }
+            line.state = state;
             done = true;
         } else if (words[2] == "loss" && words.size() == 5 && ParseYesNo(words[3], signal) &&
                    ParseYesNo(words[4], frame)) {
-            f.signal_loss = signal;
-            f.frame_loss = frame;
+            line.signal_loss = signal;
+            line.frame_loss = frame;
             done = true;
         } else if (words[2] == "slips" && words.size() == 5 && Util::ParseSigned(words[3], negative) &&
                    Util::ParseSigned(words[4], positive)) {
@@ -188,8 +203,9 @@ void BoardFiles::Help(std::ostream& out) const
            "version build|boot|fpga|board|driver TEXT...  the first line of \"/var/version\", "
            "\"/var/u-boot-version\", \"/var/fpga-version\", \"/var/board-version\" or "
            "\"/proc/voice/version\"\n"
-           "framer N state TEXT...  the current state of framer N (0 to 3: "
-           "\"/proc/driver/hdlc/peb22554/N\")\n"
+           "framer N state TEXT...  the line state of framer N (0 to 3: "
+           "\"/proc/driver/hdlc/peb22554/N\"), which is E1 trunk N's: Synchronized, FAS Loss, No Carrier, "
+           "AIS, RAI or Unknown, as /dev/maintenance trunk N state 0, 1, 2, 3, 4 or 5 (or any other number)\n"
            "framer N loss yes|no yes|no  its loss of signal and loss of frame alignment\n"
            "framer N slips NEG POS  its negative and positive receive slips\n";
 }

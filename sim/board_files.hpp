@@ -7,7 +7,9 @@
 // the boot loader, the FPGA and the board ("/var/version",
 // "/var/u-boot-version", "/var/fpga-version", "/var/board-version"). No
 // program opens it through the driver port; its control words change the
-// model, and once published every change is written to its file.
+// model, and once published every change is written to its file. A framer's
+// line state is its E1 trunk's in "/dev/maintenance" (Maintenance): either
+// device's words change it, and both the file and the status request show it.
 //
 // The files go below GW_ROOT only, never to the machine's own paths: a
 // program started with GW_ROOT set has them written there once it owns that
@@ -21,17 +23,20 @@
 
 namespace Sim {
 
+class Maintenance;
+
 class BoardFiles final : public Device {
 public:
     static constexpr unsigned kFramers = 4;
 
-    BoardFiles();
+    // Framer N shows the line of `lines`' trunk N.
+    explicit BoardFiles(Maintenance& lines);
 
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
     void Reset() override;
-    // "temperature TEXT", "version NAME TEXT...", "framer N state TEXT...",
-    // "framer N loss SIGNAL FRAME" (yes or no each), "framer N slips NEG
-    // POS"; "show": one line per file.
+    // "temperature TEXT", "version NAME TEXT...", "framer N state TEXT..."
+    // (a text of Maintenance::StateText), "framer N loss SIGNAL FRAME" (yes
+    // or no each), "framer N slips NEG POS"; "show": one line per file.
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
     void Help(std::ostream& out) const override;
 
@@ -45,9 +50,6 @@ public:
 
 private:
     struct Framer {
-        std::string state;
-        bool signal_loss = false;
-        bool frame_loss = false;
         std::int32_t negative_slips = 0;
         std::int32_t positive_slips = 0;
     };
@@ -57,11 +59,12 @@ private:
         std::string text; // the first line, without its line end
     };
 
-    std::string FramerText(const Framer& f) const;
+    std::string FramerText(unsigned n) const;
     void WriteAll() const;
     // Replaces the file whole (a reader sees the old text or the new one).
     void Write(const std::string& path, const std::string& text) const;
 
+    Maintenance& lines_;
     std::string root_;
     std::string temperature_;
     std::vector<Version> versions_;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <ostream>
 
 namespace Sim {
@@ -34,6 +35,28 @@ bool IsChannel(std::uint32_t slot)
 
 Maintenance::Maintenance() : Device("/dev/maintenance")
 {}
+
+namespace {
+
+// The framer's texts of the states 0 to 5.
+constexpr const char* kStateTexts[] = {"Synchronized", "FAS Loss", "No Carrier", "AIS", "RAI", "Unknown"};
+
+} // namespace
+
+const char* Maintenance::StateText(std::uint32_t state)
+{
+    return state < std::size(kStateTexts) ? kStateTexts[state] : "Unknown";
+}
+
+bool Maintenance::StateOfText(const std::string& text, std::uint32_t& state)
+{
+    for (std::uint32_t i = 0; i < std::size(kStateTexts); ++i)
+        if (text == kStateTexts[i]) {
+            state = i;
+            return true;
+        }
+    return false;
+}
 
 void Maintenance::Reset()
 {
@@ -101,6 +124,7 @@ bool Maintenance::Control(const std::vector<std::string>& words, std::ostream& o
             return false;
     }
     trunks_[n] = t;
+    LineChanged();
     out << "ok\n";
     return true;
 }
@@ -108,7 +132,8 @@ bool Maintenance::Control(const std::vector<std::string>& words, std::ostream& o
 void Maintenance::Help(std::ostream& out) const
 {
     out << "trunk N state S [slips A] [lossbf B] [losscarrier C] [ais D] [rai E]  what the status request of "
-           "trunk N (0..3) answers\n"
+           "trunk N (0..3) answers; S is the line's state, which files framer N state names too: 0 "
+           "Synchronized, 1 FAS Loss, 2 No Carrier, 3 AIS, 4 RAI, any other Unknown\n"
            "tclk  \"ok 0xMASK\": the last transmit-clock mask written, \"ok none\" when none\n";
 }
 

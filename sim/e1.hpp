@@ -5,10 +5,15 @@
 // and "/dev/e1-cas" (channel-associated signalling per trunk and time
 // slot). The board has four trunks, 0..3; time slots 0 (framing) and 16
 // (the signalling multiframe) are no channels.
+//
+// A trunk's line has one state, held here: the status request reports it
+// and the framer's status file (BoardFiles) shows it, so the two never tell
+// the program different things about one line.
 
 #include "sim/device.hpp"
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -24,7 +29,15 @@ public:
     struct Trunk {
         std::uint32_t state = 0; // ACP::TrunkState number; the driver may say anything
         std::uint32_t slips = 0, lossBF = 0, lossCarrier = 0, ais = 0, rai = 0;
+        // The framer's loss indications, which only its status file shows.
+        bool signal_loss = false, frame_loss = false;
     };
+
+    // The framer's text of a line state: 0 "Synchronized", 1 "FAS Loss",
+    // 2 "No Carrier", 3 "AIS", 4 "RAI", any other "Unknown".
+    static const char* StateText(std::uint32_t state);
+    // The state of one of those texts ("Unknown" is 5); false for any other.
+    static bool StateOfText(const std::string& text, std::uint32_t& state);
 
     Maintenance();
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
@@ -34,12 +47,23 @@ public:
     void Help(std::ostream& out) const override;
 
     Trunk& trunk(unsigned n) { return trunks_[n % kTrunks]; }
+    const Trunk& trunk(unsigned n) const { return trunks_[n % kTrunks]; }
     // The last mask written, -1 when none since Reset.
     long long tclk() const noexcept { return tclk_; }
+
+    // Called after the control language changed a line (the framer files
+    // are written again).
+    void OnLineChange(std::function<void()> changed) { line_changed_ = std::move(changed); }
+    void LineChanged() const
+    {
+        if (line_changed_)
+            line_changed_();
+    }
 
 private:
     Trunk trunks_[kTrunks];
     long long tclk_ = -1;
+    std::function<void()> line_changed_;
 };
 
 class E1Cas final : public Device {

@@ -7,6 +7,8 @@
 #include <ostream>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,7 +27,25 @@ std::string Dotted(std::uint32_t network_order)
     return text;
 }
 
+// The model whose thread takes writes, stopped when the program ends: the
+// thread must not run on while the program's static objects go away.
+RtpExt* g_taking = nullptr;
+struct StopAtExit {
+    constexpr StopAtExit() = default;
+    ~StopAtExit()
+    {
+        if (g_taking != nullptr)
+            g_taking->StopTaking();
+    }
+};
+constinit StopAtExit stop_at_exit;
+
 } // namespace
+
+RtpExt::~RtpExt()
+{
+    StopTaking();
+}
 
 Outcome RtpExt::Ioctl(std::uint32_t, void*, unsigned long)
 {
@@ -34,17 +54,103 @@ Outcome RtpExt::Ioctl(std::uint32_t, void*, unsigned long)
 
 void RtpExt::Opened(int open, int)
 {
-    opens_[open] = Open{};
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        opens_[open] = Open{};
+    }
+    StartTaking();
+    Wake();
 }
 
 void RtpExt::Closed(int open)
 {
-    opens_.erase(open);
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        opens_.erase(open);
+    }
+    // Before the board closes its end: the thread lets the number go.
+    Wake();
 }
 
 void RtpExt::Reset()
 {
+    StopTaking();
+    std::lock_guard<std::mutex> g(lock_);
     opens_.clear();
+}
+
+void RtpExt::StartTaking()
+{
+    if (taking_)
+        return;
+    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
+        return; // the writes are then taken when asked for, as before a thread
+    taking_ = true;
+    owner_ = ::getpid();
+    g_taking = this;
+    taker_ = std::make_unique<std::thread>(&RtpExt::Take, this);
+}
+
+void RtpExt::StopTaking()
+{
+    if (!taking_)
+        return;
+    taking_ = false;
+    g_taking = nullptr;
+    if (owner_ != ::getpid()) {
+        // A forked child: the thread is the parent's and does not run here.
+        static std::thread* orphan;
+        orphan = taker_.release();
+        (void)orphan;
+    } else {
+        Wake();
+        taker_->join();
+        taker_.reset();
+    }
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+    wake_[0] = wake_[1] = -1;
+}
+
+void RtpExt::Wake()
+{
+    if (wake_[1] >= 0) {
+        const char c = 0;
+        (void)!::write(wake_[1], &c, 1);
+    }
+}
+
+void RtpExt::Take()
+{
+    std::vector<pollfd> fds;
+    while (taking_) {
+        fds.assign(1, pollfd{wake_[0], POLLIN, 0});
+        {
+            std::lock_guard<std::mutex> g(lock_);
+            // A broken or ended open stays readable with nothing to take.
+            for (const auto& [fd, o] : opens_)
+                if (!o.broken && !o.ended)
+                    fds.push_back(pollfd{fd, POLLIN | POLLRDHUP, 0});
+        }
+        if (::poll(fds.data(), fds.size(), -1) < 0)
+            continue; // EINTR
+        if (fds[0].revents != 0) {
+            char buf[64];
+            while (::read(wake_[0], buf, sizeof buf) > 0) {}
+        }
+        std::lock_guard<std::mutex> g(lock_);
+        for (std::size_t i = 1; i < fds.size(); ++i) {
+            if (fds[i].revents == 0)
+                continue;
+            // The open may have gone (and its number come back) meanwhile.
+            auto it = opens_.find(fds[i].fd);
+            if (it == opens_.end() || it->second.broken)
+                continue;
+            if (Collect(it->first, it->second) == 0 &&
+                (fds[i].revents & (POLLRDHUP | POLLHUP | POLLERR | POLLNVAL)) != 0)
+                it->second.ended = true;
+        }
+    }
 }
 
 void RtpExt::ForgetDead()
@@ -57,22 +163,25 @@ void RtpExt::ForgetDead()
     }
 }
 
-void RtpExt::Collect(int open, Open& o)
+std::size_t RtpExt::Collect(int open, Open& o)
 {
-    Bytes buf(65536);
-    for (;;) {
-        ssize_t n = ::recv(open, buf.data(), buf.size(), MSG_DONTWAIT);
+    buffer_.resize(65536);
+    std::size_t taken = 0;
+    for (;; ++taken) {
+        ssize_t n = ::recv(open, buffer_.data(), buffer_.size(), MSG_DONTWAIT);
         if (n <= 0)
             break;
         if (o.session.written.size() == kWrittenKept)
             o.session.written.pop_front();
-        o.session.written.emplace_back(buf.begin(), buf.begin() + n);
+        o.session.written.emplace_back(buffer_.begin(), buffer_.begin() + n);
         ++o.session.writes;
     }
+    return taken;
 }
 
 Outcome RtpExt::IoctlOn(int open, std::uint32_t request, void* arg, unsigned long)
 {
+    std::lock_guard<std::mutex> g(lock_);
     auto it = opens_.find(open);
     if (it == opens_.end())
         return Fail(EBADF);
@@ -140,6 +249,12 @@ Outcome RtpExt::IoctlOn(int open, std::uint32_t request, void* arg, unsigned lon
 
 std::map<int, RtpExt::Session> RtpExt::Sessions()
 {
+    std::lock_guard<std::mutex> g(lock_);
+    return SessionsLocked();
+}
+
+std::map<int, RtpExt::Session> RtpExt::SessionsLocked()
+{
     ForgetDead();
     std::map<int, Session> out;
     for (auto& [fd, o] : opens_) {
@@ -163,6 +278,7 @@ int RtpExt::OpenOfChannel(std::uint32_t channel)
 
 bool RtpExt::Inject(int open, std::uint32_t ssrc, std::uint32_t addr, const Bytes& bytes)
 {
+    std::lock_guard<std::mutex> g(lock_);
     ForgetDead();
     auto it = opens_.find(open);
     if (it == opens_.end() || it->second.broken)
@@ -179,6 +295,7 @@ bool RtpExt::Inject(int open, std::uint32_t ssrc, std::uint32_t addr, const Byte
 
 std::vector<RtpExt::Bytes> RtpExt::Written(int open)
 {
+    std::lock_guard<std::mutex> g(lock_);
     ForgetDead();
     auto it = opens_.find(open);
     if (it == opens_.end())
@@ -190,13 +307,17 @@ std::vector<RtpExt::Bytes> RtpExt::Written(int open)
 
 bool RtpExt::Hangup(int open)
 {
-    ForgetDead();
-    auto it = opens_.find(open);
-    if (it == opens_.end())
-        return false;
-    Collect(open, it->second);
-    it->second.broken = true;
-    ::shutdown(open, SHUT_RDWR);
+    {
+        std::lock_guard<std::mutex> g(lock_);
+        ForgetDead();
+        auto it = opens_.find(open);
+        if (it == opens_.end())
+            return false;
+        Collect(open, it->second);
+        it->second.broken = true;
+        ::shutdown(open, SHUT_RDWR);
+    }
+    Wake();
     return true;
 }
 

@@ -7,15 +7,26 @@
 // the program's side at once (so poll wakes the program), and the packet
 // information request describes them oldest first. The access filter is
 // recorded, not applied: packets from any address still arrive.
+//
+// The board takes each extension the program writes as it comes, in a
+// thread of its own that runs from the first open on (as a driver would),
+// so a program that writes for ever without anybody asking the board never
+// finds its side full; only the latest writes are kept. The model's own
+// lock keeps that thread and the model's callers apart: in-process tests
+// call the model without the board's lock.
 
 #include "sim/device.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/types.h>
@@ -65,6 +76,7 @@ public:
     explicit RtpExt(OpenResolver resolver, ChannelResolver channels = {})
         : Device("/dev/rtp_ext"), resolver_(std::move(resolver)), channels_(std::move(channels))
     {}
+    ~RtpExt() override;
 
     Outcome Ioctl(std::uint32_t request, void* arg, unsigned long value) override;
     Outcome IoctlOn(int open, std::uint32_t request, void* arg, unsigned long value) override;
@@ -90,6 +102,10 @@ public:
     // and poll reports a hang-up.
     bool Hangup(int open);
 
+    // Stops the thread that takes the writes (Reset does, and so does the
+    // program's exit); the next open starts it again.
+    void StopTaking();
+
 private:
     struct Info {
         std::uint32_t ssrc;
@@ -100,17 +116,35 @@ private:
         Session session;
         std::deque<Info> undescribed;
         bool broken = false;
+        // The program's side can write no more (closed or shut down): the
+        // thread stops watching the open until the board forgets it.
+        bool ended = false;
     };
 
+    // Under lock_.
     void ForgetDead();
-    void Collect(int open, Open& o);
+    // Takes every write waiting on the open; the number taken.
+    std::size_t Collect(int open, Open& o);
+    std::map<int, Session> SessionsLocked();
 
     // The open attached to the RTP session on `channel`, or -1.
     int OpenOfChannel(std::uint32_t channel);
 
+    void StartTaking();
+    void Take();
+    // Makes the thread look at the list of opens again.
+    void Wake();
+
     OpenResolver resolver_;
     ChannelResolver channels_;
+    std::mutex lock_;
     std::map<int, Open> opens_;
+    Bytes buffer_;
+    std::atomic<bool> taking_{false};
+    std::unique_ptr<std::thread> taker_;
+    int wake_[2] = {-1, -1};
+    // The process that started the thread: a forked child must not join it.
+    pid_t owner_ = -1;
 };
 
 } // namespace Sim

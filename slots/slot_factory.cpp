@@ -44,6 +44,11 @@ void SlotFactory::PassTrunkStatus(LGCP::Signal const& signal)
     if (!signal.is_trunkStatus())
         return;
     ACP::TrunkStatus const& status = signal.get_trunkStatus();
+    // A slot's trunk is an E1 trunk; the SPI framers report basic-rate
+    // lines under the same numbers, and one of those must not take an E1
+    // link down.
+    if (status.get_type().getValue() != ACP::TrunkType::e1)
+        return;
     auto const trunk = static_cast<unsigned int>(status.get_trunk().getValue());
     auto const state = static_cast<ACP::TrunkState::NamedNumber>(status.get_state().getValue());
     for (Slot* slot : slots)

@@ -46,8 +46,8 @@ public:
     SlotFactory* next = nullptr;
 
 protected:
-    // A `trunkStatus` signal to OnTrunkStatus of every slot made here, in
-    // list order; any other signal is ignored.
+    // An E1 trunk's `trunkStatus` signal to OnTrunkStatus of every slot
+    // made here, in list order; any other signal is ignored.
     void PassTrunkStatus(LGCP::Signal const& signal);
 };
 

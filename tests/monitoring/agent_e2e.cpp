@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <set>
 #include <string>
 #include <vector>
 #include <sys/wait.h>
@@ -231,7 +232,10 @@ TEST(MonitoringE2E, RefreshAndDisplaysReachTheAgentFilesAndLeds)
 
 // The board's temperature and a framer's line state, changed on the
 // simulated board, reach the agent at the next background check (60 s of
-// the server's clock).
+// the server's clock). With a host connected the trunks are reported every
+// second too: an E1 line has one state, whether the framer's file or the
+// trunk's status names it, so the agent hears of each change once and of
+// nothing more over the next three checks.
 TEST(MonitoringE2E, BoardTemperatureAndFramerChangesReachTheAgent)
 {
     E2E_NEEDS_FAKE_TIME();
@@ -241,18 +245,43 @@ TEST(MonitoringE2E, BoardTemperatureAndFramerChangesReachTheAgent)
     server.Write("usr/local/etc/server.conf",
                  "[snmpagent]\nhost = 127.0.0.1:" + std::to_string(agent.port()) + "\nname = dakv\n");
     ASSERT_TRUE(server.Start({.speed = 60}));
+    E2E::LgcpHost host(server.port());
+    ASSERT_TRUE(host.ok());
     int const patience = E2E::Patience(20000);
     EXPECT_TRUE(
         agent.WaitUntil([&] { return Received(agent, "gatewayCommon.temperature[0]=42"); }, patience));
     EXPECT_TRUE(
         agent.WaitUntil([&] { return Received(agent, "e1Table.e1StatusDsc[1]=Synchronized"); }, patience));
-    ASSERT_EQ(server.Ask("files temperature 47"), "ok\n");
     ASSERT_EQ(server.Ask("files framer 0 state No Carrier"), "ok\n");
-    EXPECT_TRUE(
-        agent.WaitUntil([&] { return Received(agent, "gatewayCommon.temperature[0]=47"); }, patience));
-    EXPECT_TRUE(
-        agent.WaitUntil([&] { return Received(agent, "e1Table.e1StatusDsc[1]=No Carrier"); }, patience));
+    ASSERT_EQ(server.Ask("/dev/maintenance trunk 1 state 4"), "ok\n");
+    for (int degrees = 47; degrees < 50; ++degrees) {
+        ASSERT_EQ(server.Ask("files temperature " + std::to_string(degrees)), "ok\n");
+        std::string const temperature = "gatewayCommon.temperature[0]=" + std::to_string(degrees);
+        EXPECT_TRUE(agent.WaitUntil([&] { return Received(agent, temperature); }, patience));
+        // Two minutes of silence would end the host's connection.
+        LGCP::Message ping = E2E::Command(degrees);
+        ping.get_pdu().get_command().set_ping();
+        host.Send(ping);
+        EXPECT_EQ(host.Reply(), E2E::Success(degrees));
+    }
+    // The states a framer was given from the first `state` on (a refresh
+    // for another framer's change gives it again).
+    auto const since = [&](std::string const& framer, std::string const& state) {
+        std::string const column = "e1Table.e1StatusDsc[" + framer + "]=";
+        std::set<std::string> states;
+        for (MON::Command const& c : agent.commands())
+            for (std::string const& text : MonTest::SetEntries(c)) {
+                std::string const entry = text.substr(text.find(' ') + 1);
+                if (entry.rfind(column, 0) == 0 && (!states.empty() || entry == column + state))
+                    states.insert(entry.substr(column.size()));
+            }
+        return states;
+    };
+    EXPECT_EQ(since("1", "No Carrier"), std::set<std::string>{"No Carrier"});
+    EXPECT_EQ(since("2", "RAI"), std::set<std::string>{"RAI"});
     EXPECT_TRUE(Received(agent, "e1Table.e1Connected[1]=0")) << server.Err();
+    EXPECT_NE(server.Read("proc/driver/hdlc/peb22554/1").find("Current state           : RAI\n"),
+              std::string::npos);
 }
 
 } // namespace

@@ -370,13 +370,39 @@ TEST_F(ED137Test, HangUpStopsReadingWithOneLine)
     EXPECT_EQ(board().OpenCount("/dev/rtp_ext"), 1u);
 }
 
-TEST_F(ED137Test, RtpFormHasNothingToWriteToAndOnlyCountsTheFailure)
+// A write the driver refuses is counted and logged once until one goes
+// through again: in the form with no extension descriptor of its own, and
+// in a session that did not start again after a stop.
+TEST_F(ED137Test, FailedWritesAreCountedAndLoggedOnceUntilOneGoesThrough)
 {
-    ED137RadioGWControl c(4, Fd(rtp_), rtp_attach_session_params{12, 345});
-    ASSERT_TRUE(c.SendASNToChan(RadioTest::RxCommand({1, 1, 2})));
-    EXPECT_EQ(c.counters().written, 0u);
-    EXPECT_EQ(c.counters().write_errno, EBADF);
-    EXPECT_EQ(board().OpenCount("/dev/rtp_ext"), 0u);
+    auto const lines = [this](char const* text) {
+        std::string const e = errors();
+        int n = 0;
+        for (auto at = e.find(text); at != std::string::npos; at = e.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    {
+        ED137RadioGWControl c(4, Fd(rtp_), rtp_attach_session_params{12, 345});
+        ASSERT_TRUE(c.SendASNToChan(RadioTest::RxCommand({1, 1, 2})));
+        ASSERT_TRUE(c.SendASNToChan(RadioTest::RxCommand({2, 1, 2})));
+        EXPECT_EQ(c.counters().written, 0u);
+        EXPECT_EQ(c.counters().write_failures, 2u);
+        EXPECT_EQ(c.counters().write_errno, EBADF);
+        EXPECT_EQ(board().OpenCount("/dev/rtp_ext"), 0u);
+        EXPECT_EQ(lines("write rtp_ext session fail !!! (Bad file descriptor)"), 1) << errors();
+    }
+    clear_errors();
+    auto c = Make();
+    c->RtpExtStop();
+    for (int ptt : {1, 2, 0})
+        ASSERT_TRUE(c->SendASNToChan(RadioTest::RxCommand({ptt, 1, 2})));
+    EXPECT_EQ(c->counters().write_failures, 3u);
+    EXPECT_EQ(lines("write rtp_ext session fail"), 1) << errors();
+    ASSERT_TRUE(c->RtpExtStart(false));
+    ASSERT_TRUE(c->SendASNToChan(RadioTest::RxCommand({1, 1, 2})));
+    EXPECT_EQ(Written().size(), 1u);
+    EXPECT_EQ(lines("write rtp_ext session ok again after 3 failed writes"), 1) << errors();
 }
 
 } // namespace

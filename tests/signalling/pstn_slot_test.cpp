@@ -360,6 +360,10 @@ TEST_F(PstnSlots, TrunkStatusReachesTheSs7LinkOnChangeForItsTrunk)
     EXPECT_TRUE(running());
     factory_.SelfSignal(TrunkStatus(0, ACP::TrunkState::lossCarrier)); // another trunk
     EXPECT_TRUE(running());
+    LGCP::Signal basicRate = TrunkStatus(1, ACP::TrunkState::lossCarrier); // an SPI framer's line
+    basicRate.get_trunkStatus().set_type(ACP::TrunkType::bri);
+    factory_.SelfSignal(basicRate);
+    EXPECT_TRUE(running());
     factory_.SelfSignal(TrunkStatus(1, ACP::TrunkState::lossCarrier));
     EXPECT_FALSE(running());
     host().Exchange(Activate(), 10);

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -40,6 +41,27 @@ TEST_F(E1Models, MaintenanceReportsTheTrunkAndTakesTheMaskByValue)
     record[0] = 4;
     EXPECT_EQ(Driver::Ioctl(fd, Sim::Maintenance::kStatus, record), -1);
     EXPECT_EQ(errno, EINVAL);
+
+    // A line has one state, which the framer's file shows and either
+    // device's words change; a text the status cannot report is refused.
+    auto shows = [this](int framer, std::string const& state) {
+        return board()
+                   .Command("files show")
+                   .find("/proc/driver/hdlc/peb22554/" + std::to_string(framer) +
+                         " Current state           : " + state + "|") != std::string::npos;
+    };
+    EXPECT_TRUE(shows(2, "No Carrier"));
+    ASSERT_EQ(board().Command("files framer 1 state FAS Loss"), "ok\n");
+    record[0] = 1;
+    ASSERT_EQ(Driver::Ioctl(fd, Sim::Maintenance::kStatus, record), 0);
+    EXPECT_EQ(record[19], 1u);
+    EXPECT_EQ(board().Command("files framer 1 state Sleeping"), "error unknown line state Sleeping\n");
+    EXPECT_TRUE(shows(1, "FAS Loss"));
+    ASSERT_EQ(board().Command("/dev/maintenance trunk 1 state 11"), "ok\n");
+    EXPECT_TRUE(shows(1, "Unknown"));
+    ASSERT_EQ(board().Command("files framer 1 state Unknown"), "ok\n");
+    ASSERT_EQ(Driver::Ioctl(fd, Sim::Maintenance::kStatus, record), 0);
+    EXPECT_EQ(record[19], 5u);
 
     EXPECT_EQ(board().Command("/dev/maintenance tclk"), "ok none\n");
     EXPECT_EQ(Driver::IoctlValue(fd, Sim::Maintenance::kTclk, 0xa), 0);
