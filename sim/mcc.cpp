@@ -128,52 +128,27 @@ void Mcc::Rewatch()
             if (!o.broken)
                 watched_.push_back(fd);
     }
-    Wake();
-}
-
-void Mcc::Wake()
-{
-    if (wake_[1] >= 0) {
-        const char c = 0;
-        (void)!::write(wake_[1], &c, 1);
-    }
+    pumper_.Wake();
 }
 
 void Mcc::Autopump(bool on)
 {
-    if (on == autopump_.load())
+    if (on == pumper_.running())
         return;
     if (on) {
-        if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        autopump_ = true;
-        owner_ = ::getpid();
-        g_pumping = this;
-        pumper_ = std::make_unique<std::thread>(&Mcc::AutopumpThread, this);
+        if (pumper_.Start([this] { AutopumpThread(); }))
+            g_pumping = this;
         return;
     }
-    autopump_ = false;
     g_pumping = nullptr;
-    if (owner_ != ::getpid()) {
-        // A forked child: the thread is the parent's and does not run here.
-        static std::thread* orphan;
-        orphan = pumper_.release();
-        (void)orphan;
-    } else {
-        Wake();
-        pumper_->join();
-        pumper_.reset();
-    }
-    ::close(wake_[0]);
-    ::close(wake_[1]);
-    wake_[0] = wake_[1] = -1;
+    pumper_.Stop();
 }
 
 void Mcc::AutopumpThread()
 {
     std::vector<pollfd> fds;
-    while (autopump_) {
-        fds.assign(1, pollfd{wake_[0], POLLIN, 0});
+    while (pumper_.running()) {
+        fds.assign(1, pumper_.WakeFd());
         {
             std::lock_guard<std::mutex> g(watch_lock_);
             for (int fd : watched_)
@@ -181,10 +156,7 @@ void Mcc::AutopumpThread()
         }
         if (::poll(fds.data(), fds.size(), -1) < 0)
             continue; // EINTR
-        if (fds[0].revents != 0) {
-            char buf[64];
-            while (::read(wake_[0], buf, sizeof buf) > 0) {}
-        }
+        pumper_.Drain(fds[0]);
         bool written = false;
         for (std::size_t i = 1; i < fds.size(); ++i)
             written = written || fds[i].revents != 0;
@@ -193,7 +165,7 @@ void Mcc::AutopumpThread()
         // The board's operations hold its lock while they call the model,
         // and Reset holds it while it stops this thread: wait for the lock
         // only while still asked to pump.
-        while (autopump_) {
+        while (pumper_.running()) {
             if (board_lock_.try_lock()) {
                 Pump();
                 board_lock_.unlock();

@@ -16,6 +16,7 @@
 // writes them, for programs that run on their own (the server); in-process
 // tests pump themselves.
 
+#include "sim/board_thread.hpp"
 #include "sim/device.hpp"
 
 #include <atomic>
@@ -125,7 +126,7 @@ public:
     // frame, under the board's lock. Off after Reset. Turning it off waits
     // for the thread, which gives way to a caller that holds the lock.
     void Autopump(bool on);
-    bool autopump() const noexcept { return autopump_; }
+    bool autopump() const noexcept { return pumper_.running(); }
 
     // Called for every frame that a controller writes, with each switch
     // output it reaches (looped or not); for tests that record the traffic.
@@ -152,7 +153,6 @@ private:
     // The board's ends that the autopump thread watches: the opens still
     // moving frames.
     void Rewatch();
-    void Wake();
     void AutopumpThread();
 
     Hal& hal_;
@@ -169,10 +169,7 @@ private:
     std::mutex& board_lock_;
     std::mutex watch_lock_;
     std::vector<int> watched_;
-    std::atomic<bool> autopump_{false};
-    std::unique_ptr<std::thread> pumper_;
-    int wake_[2] = {-1, -1};
-    pid_t owner_ = -1;
+    BoardThread pumper_;
 };
 
 } // namespace Sim

@@ -59,7 +59,7 @@ void RtpExt::Opened(int open, int)
         opens_[open] = Open{};
     }
     StartTaking();
-    Wake();
+    taker_.Wake();
 }
 
 void RtpExt::Closed(int open)
@@ -69,7 +69,7 @@ void RtpExt::Closed(int open)
         opens_.erase(open);
     }
     // Before the board closes its end: the thread lets the number go.
-    Wake();
+    taker_.Wake();
 }
 
 void RtpExt::Reset()
@@ -81,50 +81,23 @@ void RtpExt::Reset()
 
 void RtpExt::StartTaking()
 {
-    if (taking_)
-        return;
-    if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0)
-        return; // the writes are then taken when asked for, as before a thread
-    taking_ = true;
-    owner_ = ::getpid();
-    g_taking = this;
-    taker_ = std::make_unique<std::thread>(&RtpExt::Take, this);
+    // Without a pipe the writes are taken when asked for, as before a thread.
+    if (!taker_.running() && taker_.Start([this] { Take(); }))
+        g_taking = this;
 }
 
 void RtpExt::StopTaking()
 {
-    if (!taking_)
-        return;
-    taking_ = false;
-    g_taking = nullptr;
-    if (owner_ != ::getpid()) {
-        // A forked child: the thread is the parent's and does not run here.
-        static std::thread* orphan;
-        orphan = taker_.release();
-        (void)orphan;
-    } else {
-        Wake();
-        taker_->join();
-        taker_.reset();
-    }
-    ::close(wake_[0]);
-    ::close(wake_[1]);
-    wake_[0] = wake_[1] = -1;
-}
-
-void RtpExt::Wake()
-{
-    if (wake_[1] >= 0) {
-        const char c = 0;
-        (void)!::write(wake_[1], &c, 1);
-    }
+    if (g_taking == this)
+        g_taking = nullptr;
+    taker_.Stop();
 }
 
 void RtpExt::Take()
 {
     std::vector<pollfd> fds;
-    while (taking_) {
-        fds.assign(1, pollfd{wake_[0], POLLIN, 0});
+    while (taker_.running()) {
+        fds.assign(1, taker_.WakeFd());
         {
             std::lock_guard<std::mutex> g(lock_);
             // A broken or ended open stays readable with nothing to take.
@@ -134,10 +107,7 @@ void RtpExt::Take()
         }
         if (::poll(fds.data(), fds.size(), -1) < 0)
             continue; // EINTR
-        if (fds[0].revents != 0) {
-            char buf[64];
-            while (::read(wake_[0], buf, sizeof buf) > 0) {}
-        }
+        taker_.Drain(fds[0]);
         std::lock_guard<std::mutex> g(lock_);
         for (std::size_t i = 1; i < fds.size(); ++i) {
             if (fds[i].revents == 0)
@@ -317,7 +287,7 @@ bool RtpExt::Hangup(int open)
         it->second.broken = true;
         ::shutdown(open, SHUT_RDWR);
     }
-    Wake();
+    taker_.Wake();
     return true;
 }
 

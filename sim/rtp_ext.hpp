@@ -15,6 +15,7 @@
 // lock keeps that thread and the model's callers apart: in-process tests
 // call the model without the board's lock.
 
+#include "sim/board_thread.hpp"
 #include "sim/device.hpp"
 
 #include <atomic>
@@ -132,19 +133,14 @@ private:
 
     void StartTaking();
     void Take();
-    // Makes the thread look at the list of opens again.
-    void Wake();
 
     OpenResolver resolver_;
     ChannelResolver channels_;
     std::mutex lock_;
     std::map<int, Open> opens_;
     Bytes buffer_;
-    std::atomic<bool> taking_{false};
-    std::unique_ptr<std::thread> taker_;
-    int wake_[2] = {-1, -1};
-    // The process that started the thread: a forked child must not join it.
-    pid_t owner_ = -1;
+    // Woken to look at the list of opens again.
+    BoardThread taker_;
 };
 
 } // namespace Sim
