@@ -205,11 +205,12 @@ int main(int argc, char** argv)
 
     if (daemon) {
         RunDaemon();
-        // The child serves: its pid in the file, and the board's side started
-        // again in it, since a fork keeps no thread.
+        // The child serves: its pid in the file.
         run.Write();
-        Driver::Boot();
     }
+    // The board's side that runs beside the program, in the process that
+    // serves: a fork keeps no thread.
+    Driver::Serve();
 
     std::cout << "Starting server [";
     Version::current.put(std::cout);

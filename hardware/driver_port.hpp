@@ -29,11 +29,14 @@ constexpr std::uint32_t kDirRead = 2;
 constexpr std::uint32_t kDirWrite = 4;
 
 // The program owns its root now (its pid file is held): the backend's own
-// start, again in the process that serves after a daemon's fork. The
-// simulated board writes its files below GW_ROOT (the first time) and serves
-// its control socket from the calling process; the board's backend has
-// nothing to do.
+// start. The simulated board writes its files below GW_ROOT; the board's
+// backend has nothing to do.
 void Boot();
+
+// The calling process serves from now on (after a daemon's fork, the
+// child): the simulated board runs its own threads and its control socket
+// here; the board's backend has nothing to do.
+void Serve();
 
 // open(2): a descriptor, or -1 with errno (ENOENT for a device the board
 // does not have). Honours O_NONBLOCK and O_CLOEXEC.

@@ -12,6 +12,9 @@ namespace Driver {
 void Boot()
 {}
 
+void Serve()
+{}
+
 int Open(const char* path, int flags)
 {
     return ::open(path, flags);

@@ -7,6 +7,26 @@
 
 namespace Sim {
 
+namespace {
+// Every board thread object, made and destroyed by the program's thread.
+std::vector<BoardThread*>& Registry()
+{
+    static std::vector<BoardThread*>* all = new std::vector<BoardThread*>;
+    return *all;
+}
+} // namespace
+
+BoardThread::BoardThread()
+{
+    Registry().push_back(this);
+}
+
+BoardThread::~BoardThread()
+{
+    Stop();
+    std::erase(Registry(), this);
+}
+
 bool BoardThread::Start(std::function<void()> body)
 {
     if (running_)
@@ -15,7 +35,8 @@ bool BoardThread::Start(std::function<void()> body)
         return false;
     running_ = true;
     owner_ = ::getpid();
-    thread_ = std::make_unique<std::thread>(std::move(body));
+    body_ = std::move(body);
+    thread_ = std::make_unique<std::thread>(body_);
     return true;
 }
 
@@ -25,19 +46,40 @@ void BoardThread::Stop()
         return;
     running_ = false;
     if (owner_ != ::getpid()) {
-        // A forked child: the thread is the parent's and does not run here;
-        // its object may be neither joined nor destroyed, and stays
-        // reachable so that a leak check at the child's exit passes it by.
-        static std::vector<std::thread*>* orphans = new std::vector<std::thread*>;
-        orphans->push_back(thread_.release());
-    } else {
-        Wake();
-        thread_->join();
-        thread_.reset();
+        Forget();
+        return;
     }
+    Wake();
+    thread_->join();
+    thread_.reset();
     ::close(wake_[0]);
     ::close(wake_[1]);
     wake_[0] = wake_[1] = -1;
+}
+
+void BoardThread::Forget()
+{
+    // The thread is the parent's and does not run here; its object may be
+    // neither joined nor destroyed, and stays reachable so that a leak check
+    // at the child's exit passes it by. The pipe's copies here are the
+    // child's own.
+    static std::vector<std::thread*>* orphans = new std::vector<std::thread*>;
+    orphans->push_back(thread_.release());
+    ::close(wake_[0]);
+    ::close(wake_[1]);
+    wake_[0] = wake_[1] = -1;
+}
+
+void BoardThread::AdoptAll()
+{
+    const pid_t self = ::getpid();
+    for (BoardThread* t : Registry()) {
+        if (!t->running_ || t->owner_ == self)
+            continue;
+        t->running_ = false;
+        t->Forget();
+        t->Start(std::move(t->body_));
+    }
 }
 
 void BoardThread::Wake()

@@ -3,7 +3,8 @@
 // A thread of the board's own: it waits on a model's descriptors and on a
 // wake pipe, as a driver's interrupt work runs beside the program. The
 // process that started it joins it; a forked child (the daemon) only
-// forgets it, since the thread runs on in the parent alone.
+// forgets it, since the thread runs on in the parent alone, and starts it
+// again when it serves (AdoptAll).
 
 #include <atomic>
 #include <functional>
@@ -17,10 +18,10 @@ namespace Sim {
 
 class BoardThread {
 public:
-    BoardThread() = default;
+    BoardThread();
     BoardThread(const BoardThread&) = delete;
     BoardThread& operator=(const BoardThread&) = delete;
-    ~BoardThread() { Stop(); }
+    ~BoardThread();
 
     // Runs `body`, which loops while running(); false when no wake pipe
     // could be made (nothing runs then).
@@ -35,8 +36,16 @@ public:
     // After that poll: empties the pipe if it woke it.
     void Drain(const pollfd& woken);
 
+    // In a forked child: every board thread that ran in the parent runs
+    // here from now on, on a wake pipe of its own.
+    static void AdoptAll();
+
 private:
     std::atomic<bool> running_{false};
+    // Let go of a thread that runs in the parent only.
+    void Forget();
+
+    std::function<void()> body_;
     std::unique_ptr<std::thread> thread_;
     int wake_[2] = {-1, -1};
     // The process that started the thread: a forked child must not join it.

@@ -3,6 +3,7 @@
 
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
+#include "sim/board_thread.hpp"
 #include "sim/board_files.hpp"
 #include "sim/control.hpp"
 #include "sim/netifs.hpp"
@@ -34,10 +35,17 @@ void Boot()
     (void)setup_done;
     // The files as the board's boot leaves them, below GW_ROOT only; later
     // changes keep them up to date.
-    static bool published = false;
-    if (const char* root = std::getenv("GW_ROOT"); !published && root != nullptr && *root != '\0')
+    if (const char* root = std::getenv("GW_ROOT"); root != nullptr && *root != '\0')
         Sim::Board::instance().device<Sim::BoardFiles>().Publish(root);
-    published = true;
+}
+
+void Serve()
+{
+    // Threads started before a daemon's fork run on in the parent alone.
+    // Before this point the board starts none unless its setup asks for one:
+    // qemu-user, under which the board's build is tested, cannot start a
+    // thread in the forked child of a process that had more than one.
+    Sim::BoardThread::AdoptAll();
     Sim::ControlSocket::StartFromEnvironment();
 }
 
