@@ -10,7 +10,6 @@
 #include <sstream>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace Sim {
 
@@ -105,11 +104,6 @@ std::vector<std::pair<std::string, std::string>> BoardFiles::Files() const
 void BoardFiles::Publish(const std::string& root)
 {
     root_ = root;
-    if (!root_.empty() && root_[0] != '/') {
-        char cwd[4096];
-        if (::getcwd(cwd, sizeof cwd) != nullptr)
-            root_ = std::string(cwd) + "/" + root_;
-    }
     WriteAll();
 }
 

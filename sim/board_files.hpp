@@ -40,9 +40,9 @@ public:
     bool Control(const std::vector<std::string>& words, std::ostream& out) override;
     void Help(std::ostream& out) const override;
 
-    // From now on the files live below `root` (made absolute against the
-    // working directory): every file is written at once, and again at each
-    // change. An empty root writes nothing.
+    // From now on the files live below `root` (an absolute path, as the
+    // program makes GW_ROOT): every file is written at once, and again at
+    // each change. An empty root writes nothing.
     void Publish(const std::string& root);
 
     // The file's path (as on the board) and text, in a fixed order.

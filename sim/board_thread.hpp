@@ -1,7 +1,8 @@
 #pragma once
 
-// A thread of the board's own: it waits on a model's descriptors and on a
-// wake pipe, as a driver's interrupt work runs beside the program. The
+// A thread of the board's own: it waits on a model's (or the control
+// socket's) descriptors and on a wake pipe, as a driver's interrupt work runs
+// beside the program. The
 // process that started it joins it; a forked child (the daemon) only
 // forgets it, since the thread runs on in the parent alone, and starts it
 // again when it serves (AdoptAll).
@@ -13,6 +14,7 @@
 
 #include <poll.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 namespace Sim {
 
@@ -29,6 +31,9 @@ public:
     // Ends the body's loop and joins it; the pipe is closed.
     void Stop();
     bool running() const { return running_; }
+    // Running, and in this process: a forked child has the parent's object
+    // but not its thread until AdoptAll.
+    bool owned() const { return running_ && owner_ == ::getpid(); }
     // Makes a poll that holds WakeFd() return.
     void Wake();
     // The pipe's end, first in the body's poll list.

@@ -8,7 +8,6 @@
 #include <iostream>
 #include <vector>
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -67,8 +66,7 @@ bool ControlSocket::Start(const std::string& path)
     if (fd < 0)
         return false;
     ::unlink(path.c_str());
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0 ||
-        ::pipe2(wake_, O_CLOEXEC) != 0) {
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 8) != 0) {
         int e = errno;
         ::close(fd);
         errno = e;
@@ -76,8 +74,14 @@ bool ControlSocket::Start(const std::string& path)
     }
     listener_ = fd;
     path_ = path;
-    owner_ = ::getpid();
-    thread_ = std::make_unique<std::thread>(&ControlSocket::Serve, this);
+    if (!server_.Start([this] { Serve(); })) {
+        int e = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        listener_ = -1;
+        errno = e;
+        return false;
+    }
     return true;
 }
 
@@ -85,39 +89,23 @@ void ControlSocket::Stop()
 {
     if (listener_ < 0)
         return;
-    if (owner_ != ::getpid()) {
-        // A forked child: the thread is the parent's, the socket file too.
-        // Kept reachable, so that a leak check in the child stays quiet.
-        // The child's copies of the descriptors go: closing them leaves the
-        // parent's alone.
-        static std::thread* orphan;
-        orphan = thread_.release();
-        (void)orphan;
-        ::close(listener_);
-        ::close(wake_[0]);
-        ::close(wake_[1]);
-        listener_ = -1;
-        wake_[0] = wake_[1] = -1;
-        return;
-    }
-    char c = 0;
-    (void)!::write(wake_[1], &c, 1);
-    thread_->join();
-    thread_.reset();
+    // In a forked child the thread and the socket file are the parent's;
+    // the child's copy of the descriptor goes, which leaves the parent's
+    // alone.
+    const bool ours = server_.owned();
+    server_.Stop();
     ::close(listener_);
-    ::close(wake_[0]);
-    ::close(wake_[1]);
     listener_ = -1;
-    wake_[0] = wake_[1] = -1;
-    ::unlink(path_.c_str());
+    if (ours)
+        ::unlink(path_.c_str());
 }
 
 void ControlSocket::Serve()
 {
     std::vector<Client> clients;
-    for (;;) {
-        std::vector<pollfd> fds;
-        fds.push_back({wake_[0], POLLIN, 0});
+    std::vector<pollfd> fds;
+    while (server_.running()) {
+        fds.assign(1, server_.WakeFd());
         fds.push_back({listener_, POLLIN, 0});
         for (const Client& c : clients)
             fds.push_back({c.fd, POLLIN, 0});
@@ -126,8 +114,11 @@ void ControlSocket::Serve()
                 continue;
             break;
         }
-        if (fds[0].revents != 0)
-            break;
+        if (fds[0].revents != 0) {
+            // Woken to stop.
+            server_.Drain(fds[0]);
+            continue;
+        }
         // Clients first: their indexes match the poll entries only until the
         // listener adds one.
         for (std::size_t i = clients.size(); i-- > 0;) {
@@ -166,13 +157,8 @@ void ControlSocket::Serve()
         ::close(c.fd);
 }
 
-void ControlSocket::StartFromEnvironment()
+const std::string& ControlSocket::EnvironmentPath()
 {
-    // Lives until the program's static objects are destroyed; the board
-    // itself outlives it.
-    static ControlSocket control;
-    // Fixed at the first start: a daemon leaves its working directory
-    // before it serves.
     static const std::string path = [] {
         const char* given = std::getenv("GW_SIM_SOCKET");
         std::string p = given != nullptr ? given : "";
@@ -181,6 +167,15 @@ void ControlSocket::StartFromEnvironment()
             p = std::string(cwd) + "/" + p;
         return p;
     }();
+    return path;
+}
+
+void ControlSocket::StartFromEnvironment()
+{
+    // Lives until the program's static objects are destroyed; the board
+    // itself outlives it.
+    static ControlSocket control;
+    const std::string& path = EnvironmentPath();
     if (path.empty() || control.running())
         return;
     if (!control.Start(path))

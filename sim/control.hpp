@@ -6,12 +6,9 @@
 // on a thread of its own, which never leaves sim/: the program's loop stays
 // single-threaded and knows nothing of it.
 
-#include <memory>
-#include <string>
-#include <thread>
+#include "sim/board_thread.hpp"
 
-#include <sys/types.h>
-#include <unistd.h>
+#include <string>
 
 namespace Sim {
 
@@ -29,10 +26,13 @@ public:
     void Stop();
     // Served by this process: a forked child has the parent's socket but
     // not its thread.
-    bool running() const noexcept { return listener_ >= 0 && owner_ == ::getpid(); }
+    bool running() const noexcept { return listener_ >= 0 && server_.owned(); }
 
-    // Serves GW_SIM_SOCKET when set, from the calling process: started again
-    // in a forked child (a daemon). A failure is reported on the error
+    // GW_SIM_SOCKET made absolute, fixed at the first call (a daemon leaves
+    // its working directory before it serves); empty when unset.
+    static const std::string& EnvironmentPath();
+    // Serves EnvironmentPath() when set, from the calling process: started
+    // again in a forked child (a daemon). A failure is reported on the error
     // stream.
     static void StartFromEnvironment();
 
@@ -41,11 +41,9 @@ private:
 
     std::string path_;
     int listener_ = -1;
-    int wake_[2] = {-1, -1};
-    // Owned by the process that started it: a forked child that exits
-    // through exit() must neither join nor stop its parent's thread.
-    pid_t owner_ = -1;
-    std::unique_ptr<std::thread> thread_;
+    // A forked child that exits through exit() neither joins its parent's
+    // thread nor removes its socket file.
+    BoardThread server_;
 };
 
 } // namespace Sim

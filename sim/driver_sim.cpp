@@ -37,6 +37,8 @@ void Boot()
     // changes keep them up to date.
     if (const char* root = std::getenv("GW_ROOT"); root != nullptr && *root != '\0')
         Sim::Board::instance().device<Sim::BoardFiles>().Publish(root);
+    // The socket's place, fixed while the working directory is the user's.
+    (void)Sim::ControlSocket::EnvironmentPath();
 }
 
 void Serve()
