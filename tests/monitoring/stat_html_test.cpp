@@ -205,10 +205,6 @@ TEST(StatHtml, NestingIsBounded)
               "tail");
     const std::string inner = Repeat("<!--GEN.self-->", bound);
     EXPECT_EQ(Generate(t.root, inner + "<!--GEN.absent-->hidden<!--GEN.end-->AFTER"), "AFTER");
-    EXPECT_EQ(Generate(t.root, inner +
-                                   "<!--GEN.self-->a<!--GEN.links-->b<!--GEN.end-->c%v%<!--GEN.end-->%v%" +
-                                   Repeat("<!--GEN.end-->", bound) + "%v%"),
-              "deep%v%");
     EXPECT_EQ(Generate(t.root, Repeat("<!--GEN.absent-->", bound + 1) + Repeat("<!--GEN.end-->", bound) +
                                    "hidden<!--GEN.end-->tail"),
               "tail");

@@ -57,11 +57,6 @@ TEST_F(E1Models, MaintenanceReportsTheTrunkAndTakesTheMaskByValue)
     EXPECT_EQ(record[19], 1u);
     EXPECT_EQ(board().Command("files framer 1 state Sleeping"), "error unknown line state Sleeping\n");
     EXPECT_TRUE(shows(1, "FAS Loss"));
-    ASSERT_EQ(board().Command("/dev/maintenance trunk 1 state 11"), "ok\n");
-    EXPECT_TRUE(shows(1, "Unknown"));
-    ASSERT_EQ(board().Command("files framer 1 state Unknown"), "ok\n");
-    ASSERT_EQ(Driver::Ioctl(fd, Sim::Maintenance::kStatus, record), 0);
-    EXPECT_EQ(record[19], 5u);
 
     EXPECT_EQ(board().Command("/dev/maintenance tclk"), "ok none\n");
     EXPECT_EQ(Driver::IoctlValue(fd, Sim::Maintenance::kTclk, 0xa), 0);
