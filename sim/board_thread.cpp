@@ -14,6 +14,18 @@ std::vector<BoardThread*>& Registry()
     static std::vector<BoardThread*>* all = new std::vector<BoardThread*>;
     return *all;
 }
+// Board threads still running when the program ends are stopped with its
+// last static objects (the board itself is never destroyed).
+struct StopAllAtExit {
+    constexpr StopAllAtExit() = default;
+    ~StopAllAtExit()
+    {
+        for (BoardThread* t : Registry())
+            t->Stop();
+    }
+};
+constinit StopAllAtExit stop_all_at_exit;
+
 } // namespace
 
 BoardThread::BoardThread()

@@ -33,19 +33,6 @@ bool KnownMode(std::uint32_t mode)
     return mode <= 3;
 }
 
-// The model whose autopump thread runs, stopped when the program ends: the
-// thread must not pump while the program's static objects go away.
-Mcc* g_pumping = nullptr;
-struct StopAtExit {
-    constexpr StopAtExit() = default;
-    ~StopAtExit()
-    {
-        if (g_pumping != nullptr)
-            g_pumping->Autopump(false);
-    }
-};
-constinit StopAtExit stop_at_exit;
-
 } // namespace
 
 Mcc::Mcc(Hal& hal, std::mutex& board_lock) : Device("/dev/mcc/ctl"), hal_(hal), board_lock_(board_lock)
@@ -135,13 +122,10 @@ void Mcc::Autopump(bool on)
 {
     if (on == pumper_.running())
         return;
-    if (on) {
-        if (pumper_.Start([this] { AutopumpThread(); }))
-            g_pumping = this;
-        return;
-    }
-    g_pumping = nullptr;
-    pumper_.Stop();
+    if (on)
+        pumper_.Start([this] { AutopumpThread(); });
+    else
+        pumper_.Stop();
 }
 
 void Mcc::AutopumpThread()

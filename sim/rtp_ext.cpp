@@ -27,19 +27,6 @@ std::string Dotted(std::uint32_t network_order)
     return text;
 }
 
-// The model whose thread takes writes, stopped when the program ends: the
-// thread must not run on while the program's static objects go away.
-RtpExt* g_taking = nullptr;
-struct StopAtExit {
-    constexpr StopAtExit() = default;
-    ~StopAtExit()
-    {
-        if (g_taking != nullptr)
-            g_taking->StopTaking();
-    }
-};
-constinit StopAtExit stop_at_exit;
-
 } // namespace
 
 RtpExt::~RtpExt()
@@ -82,14 +69,11 @@ void RtpExt::Reset()
 void RtpExt::StartTaking()
 {
     // Without a pipe the writes are taken when asked for, as before a thread.
-    if (!taker_.running() && taker_.Start([this] { Take(); }))
-        g_taking = this;
+    taker_.Start([this] { Take(); });
 }
 
 void RtpExt::StopTaking()
 {
-    if (g_taking == this)
-        g_taking = nullptr;
     taker_.Stop();
 }
 
