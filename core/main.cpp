@@ -40,6 +40,7 @@
 #include <getopt.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 
 namespace {
@@ -174,6 +175,14 @@ int main(int argc, char** argv)
         std::cerr << std::endl;
         return 1;
     }
+    if (!run.made()) {
+        std::cerr << "server not started: " << run.path() << " cannot be held: " << std::strerror(run.error())
+                  << std::endl;
+        return 1;
+    }
+    // The status dump's folder; a dump that still cannot be written says
+    // why when it is asked for.
+    (void)MakeFolders(RootPath("/var/log"));
     // The board's files are in place before the board watch reads them.
     Driver::Boot();
 
@@ -205,8 +214,13 @@ int main(int argc, char** argv)
 
     if (daemon) {
         RunDaemon();
-        // The child serves: its pid in the file.
-        run.Write();
+        // The child serves: its pid in the file. Without it the child
+        // would hold a root it cannot name.
+        if (!run.Write()) {
+            std::cerr << "server stopped: " << run.path()
+                      << " cannot be written: " << std::strerror(run.error()) << std::endl;
+            return 1;
+        }
     }
     // The board's side that runs beside the program, in the process that
     // serves: a fork keeps no thread.

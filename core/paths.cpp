@@ -1,7 +1,9 @@
 #include "core/paths.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
 
@@ -36,4 +38,24 @@ void AbsoluteRoot()
     absolute += '/';
     absolute += root;
     ::setenv("GW_ROOT", absolute.c_str(), 1);
+}
+
+bool MakeFolders(const std::string& path)
+{
+    for (std::size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+        const std::string folder = path.substr(0, at);
+        if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
+            return false;
+        if (at == std::string::npos)
+            break;
+    }
+    // EEXIST also stands for a file of that name.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return false;
+    if (!S_ISDIR(st.st_mode)) {
+        errno = ENOTDIR;
+        return false;
+    }
+    return true;
 }

@@ -12,3 +12,8 @@ std::string RootPath(const std::string& absolute);
 // Makes a relative GW_ROOT absolute against the working directory, once at
 // start-up, so that a later change of directory does not move the root.
 void AbsoluteRoot();
+// Makes the folder `path` and every folder above it that is missing (mode
+// 0755), as a root made any way may lack the folders the server writes
+// into. False, with errno set, when one cannot be made or a name on the way
+// is no folder.
+bool MakeFolders(const std::string& path);

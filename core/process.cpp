@@ -215,21 +215,31 @@ int ReadPid(int fd)
 
 Run::Run(const char* name) : path_(RootPath("/var/run/") + name + ".pid")
 {
+    if (!MakeFolders(path_.substr(0, path_.rfind('/')))) {
+        error_ = errno;
+        return;
+    }
     // A holder that stops removes the file while it holds the lock: an open
     // made just before that removal locks a file that is no longer the pid
     // file, and must open again.
     for (int attempt = 0; attempt < 8; ++attempt) {
         const int fd = ::open(path_.c_str(), O_RDWR | O_CREAT | O_SYNC | O_CLOEXEC, 0644);
-        if (fd < 0)
+        if (fd < 0) {
+            error_ = errno;
             return;
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-            taken_ = true;
-            holder_ = ReadPid(fd);
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            error_ = errno;
+            if (error_ == EWOULDBLOCK) {
+                error_ = 0;
+                taken_ = true;
+                holder_ = ReadPid(fd);
+            }
+            // Any other failure (a file system without locks) guards
+            // nothing: a second program would take the same root.
             ::close(fd);
             return;
         }
-        // Any other failure of the lock (a file system without locks) leaves
-        // the file as it was before locks: written, unguarded.
         struct stat opened {
         }, named{};
         if (::fstat(fd, &opened) == 0 && ::stat(path_.c_str(), &named) == 0 &&
@@ -240,6 +250,8 @@ Run::Run(const char* name) : path_(RootPath("/var/run/") + name + ".pid")
         }
         ::close(fd);
     }
+    // Replaced under every attempt: some other program keeps renewing it.
+    error_ = EAGAIN;
 }
 
 bool Run::Write()
@@ -248,8 +260,10 @@ bool Run::Write()
         return false;
     char text[32];
     const int len = std::snprintf(text, sizeof text, "%d", static_cast<int>(::getpid()));
+    errno = 0;
     if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, text, static_cast<std::size_t>(len), 0) != len) {
         // A pid file that does not hold our pid is worse than none.
+        error_ = errno != 0 ? errno : EIO;
         ::unlink(path_.c_str());
         ::close(fd_);
         fd_ = -1;

@@ -80,8 +80,11 @@ namespace Linux {
 // holds no lock and is taken over.
 class Run {
 public:
-    // Takes the lock and writes this process's pid; when another process
-    // holds the lock nothing is written and holder() names it.
+    // Makes the file's folder when it is missing, takes the lock and writes
+    // this process's pid; when another process holds the lock nothing is
+    // written and holder() names it. Neither made() nor taken(): error()
+    // tells why (the folder, the file or its lock could not be had), and
+    // the caller must not act as the holder.
     explicit Run(const char* name);
     // Removes the file when this object holds its lock.
     ~Run();
@@ -97,11 +100,14 @@ public:
     // the file holds none yet.
     bool taken() const { return taken_; }
     int holder() const { return holder_; }
+    // The errno of the step that failed, 0 when none did.
+    int error() const { return error_; }
 
 private:
     int fd_ = -1;
     bool taken_ = false;
     int holder_ = 0;
+    int error_ = 0;
     std::string path_;
 };
 

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -129,9 +130,15 @@ void CheckDumpStatus()
     if (!doDumpStatus)
         return;
     doDumpStatus = 0; // one request, one attempt
-    std::ofstream file(RootPath("/var/log/server-status"), std::ios::out | std::ios::trunc);
+    const std::string path = RootPath("/var/log/server-status");
+    errno = 0;
+    std::ofstream file(path, std::ios::out | std::ios::trunc);
     if (!file) {
-        std::cerr << "dump status error" << std::endl;
+        // The open's own errno: what a user must mend (a missing folder, a
+        // full or read-only disk, the rights).
+        const int error = errno;
+        std::cerr << "dump status error: " << path << ": "
+                  << (error != 0 ? std::strerror(error) : "cannot be opened") << std::endl;
         return;
     }
     DumpStatus(file);

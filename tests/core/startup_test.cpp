@@ -37,7 +37,8 @@ TEST(StatusDump, UnwritableFileIsReportedOnce)
     ::testing::internal::CaptureStderr();
     CheckDumpStatus();
     CheckDumpStatus();
-    EXPECT_EQ("dump status error\n", ::testing::internal::GetCapturedStderr());
+    EXPECT_EQ("dump status error: " + root.dir() + "/var/log/server-status: No such file or directory\n",
+              ::testing::internal::GetCapturedStderr());
     EXPECT_EQ(0, doDumpStatus);
 }
 

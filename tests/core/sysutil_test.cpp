@@ -386,9 +386,12 @@ TEST(PidFile, HeldForTheLifeOfTheObjectAndOverwritingAStaleOne)
     }
     EXPECT_FALSE(root.exists("var/run/server.pid"));
 
-    // No directory to write into: nothing made, nothing reported.
+    // A folder that cannot be made: neither made nor taken, and why.
+    root.write("var/run/missing", "a file in the way");
     Linux::Run nowhere("missing/dir/server");
     EXPECT_FALSE(nowhere.made());
+    EXPECT_FALSE(nowhere.taken());
+    EXPECT_EQ(ENOTDIR, nowhere.error());
 }
 
 TEST(RootPath, PrefixesTheRootOnlyWhenSet)

@@ -158,8 +158,12 @@ TEST_F(Running, TermEndsWithStatusZeroAndRemovesThePidFile)
 // A second server on the root of a running one, whatever its options,
 // leaves everything there as it was: the pid file, the board's files and
 // socket, the status files. One that would serve says who holds the root.
+// The first one's root is bare, as a new folder is: the server makes the
+// folders it writes into before it takes the root.
 TEST_F(Running, ASecondServerOnTheSameRootLeavesTheFirstAlone)
 {
+    for (const char* made : {"var", "usr", "dev"})
+        std::filesystem::remove_all(server.Path(made));
     Start();
     ASSERT_EQ("ok\n", server.Ask("files temperature 47"));
     ASSERT_EQ("ok\n", server.Ask("/dev/hal dip 5"));
@@ -186,6 +190,18 @@ TEST_F(Running, ASecondServerOnTheSameRootLeavesTheFirstAlone)
     }
     EXPECT_NE(std::string::npos, server.Ask("files show").find("/proc/temperature 47|\n"));
     Stop();
+
+    // A root whose pid file cannot be had is never served.
+    ServerProcess blocked(E2E::Later{});
+    std::filesystem::remove_all(blocked.Path("var"));
+    blocked.Write("var", "a file where the folder belongs");
+    ASSERT_TRUE(blocked.Start());
+    EXPECT_EQ(1, ExitCode(blocked.Wait()));
+    EXPECT_NE(std::string::npos,
+              blocked.Err().find("server not started: " + blocked.Path("var/run/server.pid") +
+                                 " cannot be held: Not a directory\n"))
+        << blocked.Err();
+    EXPECT_EQ("", blocked.Out());
 }
 
 TEST_F(Running, InterruptStopsLikeTerm)
@@ -237,8 +253,10 @@ TEST_F(Running, OnlyTheLastTracesSectionCounts)
                                               "signalling.events = enabled\n"
                                               "monitoring.internal = maybe\n");
     Start();
-    EXPECT_NE(std::string::npos, server.Err().find("traces: optional key \"monitoring.internal\" has invalid "
-                                                   "value=\"maybe\", line 7. Key will be ignored.\n"))
+    EXPECT_NE(std::string::npos,
+              server.Err().find("traces: optional key \"monitoring.internal\" has invalid "
+                                "value=\"maybe\", line 7 of " +
+                                server.Path("usr/local/etc/server.conf") + ". Key will be ignored.\n"))
         << server.Err();
     server.Signal(SIGUSR2);
     ASSERT_TRUE(Eventually([&] { return server.Exists("var/log/server-status"); }));
