@@ -456,20 +456,22 @@ bool parse_integer(char const* text, long long& out)
 
 bool Reader::parse(SubSection& sub)
 {
+    // Every message names the file as the parser's own lines do.
+    std::string const& file = sub.FileName();
+    std::string const of = file.empty() ? std::string() : " of " + file;
     for (auto const& kv : required.items) {
         Key& key = sub[kv->name()];
         switch (key.mSubKeyCount) {
         case 0:
-            out_ << prefix_ << "required key \"" << kv->name() << "\" not present, line " << sub.mLineNo
-                 << std::endl;
+            out_ << prefix_ << "required key \"" << kv->name() << "\" not present, "
+                 << LineRef(file, sub.mLineNo) << std::endl;
             return false;
         case 1: {
             SubKey const& sk = *key.begin();
             kv->found = kv->do_parse(sk.mValue.c_str());
             if (!kv->found) {
                 out_ << prefix_ << "required key \"" << kv->name() << "\" has invalid value=\"" << sk.mValue
-                     << "\","
-                     << " line " << sk.mLineNo << std::endl;
+                     << "\", " << LineRef(file, sk.mLineNo) << std::endl;
                 return false;
             }
             break;
@@ -479,15 +481,15 @@ bool Reader::parse(SubSection& sub)
             int first = it->mLineNo;
             int second = (++it)->mLineNo;
             out_ << prefix_ << "required key \"" << kv->name() << "\" is duplicated!" << std::endl;
-            out_ << prefix_ << " first occurence at " << first << " line." << std::endl;
-            out_ << prefix_ << " second occurence at " << second << " line." << std::endl;
+            out_ << prefix_ << " first occurence at " << first << " line" << of << "." << std::endl;
+            out_ << prefix_ << " second occurence at " << second << " line" << of << "." << std::endl;
             return false;
         }
         default:
             out_ << prefix_ << "required key \"" << kv->name() << "\" specified more than once:";
             for (SubKey const& sk : key)
                 out_ << ' ' << sk.mLineNo;
-            out_ << " lines" << std::endl;
+            out_ << " lines" << of << std::endl;
             return false;
         }
     }
@@ -503,8 +505,7 @@ bool Reader::parse(SubSection& sub)
             kv->found = kv->do_parse(sk.mValue.c_str());
             if (!kv->found)
                 out_ << prefix_ << "optional key \"" << kv->name() << "\" has invalid value=\"" << sk.mValue
-                     << "\","
-                     << " line " << sk.mLineNo << ". Key will be ignored." << std::endl;
+                     << "\", " << LineRef(file, sk.mLineNo) << ". Key will be ignored." << std::endl;
             break;
         }
         case 2: {
@@ -512,16 +513,16 @@ bool Reader::parse(SubSection& sub)
             int first = it->mLineNo;
             int second = (++it)->mLineNo;
             out_ << prefix_ << "optional key \"" << kv->name() << "\" is duplicated!" << std::endl;
-            out_ << prefix_ << " first occurence at " << first << " line." << std::endl;
-            out_ << prefix_ << " second occurence at " << second << " line. Both keys will be ignored."
-                 << std::endl;
+            out_ << prefix_ << " first occurence at " << first << " line" << of << "." << std::endl;
+            out_ << prefix_ << " second occurence at " << second << " line" << of
+                 << ". Both keys will be ignored." << std::endl;
             break;
         }
         default:
             out_ << prefix_ << "optional key \"" << kv->name() << "\" specified more than once:";
             for (SubKey const& sk : key)
                 out_ << ' ' << sk.mLineNo;
-            out_ << " lines."
+            out_ << " lines" << of << "."
                  << " All keys will be ignored." << std::endl;
             break;
         }

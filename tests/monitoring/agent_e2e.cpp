@@ -44,8 +44,10 @@ TEST(AgentE2E, TheServerConnectsToEveryUsableAgentOfItsConfiguration)
     EXPECT_TRUE(agent.WaitUntil([&] { return agent.accepted() == 2; }, patience));
     EXPECT_TRUE(server.Logged("snmpagent.dakv " + at + ": connected.\n")) << server.Err();
     EXPECT_TRUE(server.Logged("snmpagent.0x10 " + at + ": connected.\n")) << server.Err();
-    EXPECT_NE(server.Err().find("snmpagent: required key \"name\" has invalid value=\"abc\", line 6\n"),
-              std::string::npos);
+    EXPECT_NE(server.Err().find("snmpagent: required key \"name\" has invalid value=\"abc\", line 6 of " +
+                                server.Path("usr/local/etc/server.conf") + "\n"),
+              std::string::npos)
+        << server.Err();
 
     // Each agent that comes up is given the board's whole state at once.
     auto const sets = [&] {
