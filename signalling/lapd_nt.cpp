@@ -33,7 +33,9 @@ constexpr unsigned char kUA = 0x63;
 constexpr unsigned char kFRMR = 0x87;
 constexpr unsigned char kXID = 0xAF;
 
-constexpr unsigned char kSetup = 0x05; // Q.931 Table 4-2
+// Q.931 Table 4-2.
+constexpr unsigned char kSetup = 0x05;
+constexpr unsigned char kReleaseComplete = 0x5A;
 
 constexpr unsigned char kHeadRoom = 4;
 
@@ -47,6 +49,8 @@ unsigned char mod128(unsigned int v)
 struct CallReference {
     unsigned int length = 0; // 0: the dummy call reference
     unsigned char value = 0; // without the flag
+    unsigned char flag = 0;  // 0x80 from the side that did not originate the call
+    unsigned char type = 0;  // the message type
 };
 
 bool read_call_reference(Packet const& msg, CallReference& cr)
@@ -57,6 +61,8 @@ bool read_call_reference(Packet const& msg, CallReference& cr)
     if (msg.length() < 3 + cr.length)
         return false;
     cr.value = cr.length == 1 ? static_cast<unsigned char>(msg[2] & 0x7F) : 0;
+    cr.flag = cr.length == 1 ? static_cast<unsigned char>(msg[2] & 0x80) : 0;
+    cr.type = msg[2 + cr.length];
     return true;
 }
 
@@ -125,6 +131,7 @@ void LAPD_NT_user::unassign(bool withdraw)
     // Nothing of the lost link may reach a later holder of the TEI.
     out_queue_.clear();
     ack_queue_.clear();
+    call_bound_ = false;
     // Q.921 5.3.4.1: identity remove, so that the terminal stops using a TEI
     // that may be handed to another one.
     if (withdraw && was_assigned && lapd != nullptr)
@@ -253,11 +260,19 @@ void LAPD_NT_user::on_I(Packet& pkt, unsigned char ns, unsigned char nr, bool p)
         if (info.length() <= 3)
             return;
         // Only a call's own reference binds the terminal: never the dummy
-        // (length 0) nor the global one (value 0).
+        // (length 0) nor the global one (value 0). A RELEASE COMPLETE
+        // releases the reference it names (Q.931 5.3); one for a call the
+        // terminal does not hold, such as its refusal of a broadcast SETUP
+        // (Q.931 5.2.5.1), leaves the call it holds bound.
         CallReference ref;
         if (read_call_reference(info, ref) && ref.length == 1 && ref.value != 0) {
-            call_reference_ = ref.value;
-            call_bound_ = true;
+            if (ref.type != kReleaseComplete) {
+                call_reference_ = ref.value;
+                call_flag_ = ref.flag;
+                call_bound_ = true;
+            } else if (holds(ref.value, ref.flag)) {
+                call_bound_ = false;
+            }
         }
         lapd->send_to_layer3(info);
     } else {
@@ -429,13 +444,27 @@ void LAPD_NT_user::acknowledged()
     }
 }
 
+bool LAPD_NT_user::holds(unsigned char value, unsigned char flag) const
+{
+    return call_bound_ && value == call_reference_ && flag == call_flag_;
+}
+
 bool LAPD_NT_user::message(Packet& pkt)
 {
     // The dummy (length 0) and the global (value 0) call reference name no
-    // call of this terminal, so they never match one.
+    // call of this terminal, so they never match one. The network sends the
+    // flag the other way round from the terminal (Q.931 4.3): its messages
+    // for the terminal's own call carry it set, those for a call it offered
+    // carry it clear.
     CallReference ref;
-    if (link_state_ == unassigned || link_state_ == released || !call_bound_ ||
-        !read_call_reference(pkt, ref) || ref.length != 1 || ref.value != call_reference_)
+    if (link_state_ == unassigned || !read_call_reference(pkt, ref) || ref.length != 1 ||
+        !holds(ref.value, static_cast<unsigned char>(ref.flag ^ 0x80u)))
+        return false;
+    // Q.931 5.3: the call reference is released with the RELEASE COMPLETE
+    // sent for it, even to a terminal whose link is down and never gets it.
+    if (ref.type == kReleaseComplete)
+        call_bound_ = false;
+    if (link_state_ == released)
         return false;
     if (busy_ || ack_queue_.count() >= k || !out_queue_.empty()) {
         if (out_queue_.count() >= out_limit) {
@@ -798,7 +827,7 @@ void LAPD_NT::message(Packet& pkt)
                       << std::endl;
         return;
     }
-    if (pkt[2 + ref.length] == kSetup) {
+    if (ref.type == kSetup) {
         Packet frame;
         frame.reserve_head(kHeadRoom);
         frame.put8(0x02);

@@ -85,6 +85,10 @@ private:
     void on_FRMR(bool f);
     void on_XID(Packet& pkt, bool pf, bool cr);
 
+    // Whether the call bound is the one of this value and flag, the flag as
+    // the terminal sends it.
+    bool holds(unsigned char value, unsigned char flag) const;
+
     void tx_U(unsigned char code, bool pf, bool command);
     void tx_S(unsigned char code, bool pf, bool command);
     // Puts the I-frame header in front of `pkt` and sends a copy.
@@ -120,6 +124,10 @@ private:
     Timer check_timer_;
     unsigned int rc_ = 0;
     unsigned char call_reference_ = 0;
+    // The call reference flag as the terminal sends it (Q.931 4.3): 0 for a
+    // call it originated, 0x80 for one the network offered. The same value
+    // names two different calls, one with each flag.
+    unsigned char call_flag_ = 0;
     // Whether a call reference is bound at all; kept apart from the value,
     // as 0 is the global call reference (Q.931 4.3), not "no call".
     bool call_bound_ = false;

@@ -103,6 +103,27 @@ TEST_F(LapdNtBus, EightTerminalsEstablishAndExchange)
     ASSERT_TRUE(SigTest::RunFor(100));
     for (unsigned int i = 0; i < 8; ++i)
         EXPECT_EQ(terms[i]->received.size(), i == 2 ? 1u : 0u) << "terminal " << i;
+
+    // Terminal 2's RELEASE COMPLETE releases 5; terminal 5's refusal of a
+    // call it never held leaves its own 5 bound. The host's 5 with the flag
+    // clear names a call the host offered: nobody's.
+    auto& a = *terms[2];
+    auto& b = *terms[5];
+    a.Send({0x08, 0x01, 0x05, 0x5A});
+    b.Send({0x08, 0x01, 0x05, 0x05, 0x04});
+    b.Send({0x08, 0x01, 0x81, 0x5A});
+    ASSERT_TRUE(SigTest::RunFor(100));
+    std::vector<Bytes> const to_b{
+        {0x08, 0x01, 0x85, 0x02}, {0x08, 0x01, 0x85, 0x07}, {0x08, 0x01, 0x85, 0x5A}};
+    for (auto const& m : to_b)
+        net.Send(m);
+    net.Send({0x08, 0x01, 0x05, 0x07});
+    a.Send({0x08, 0x01, 0x05, 0x05, 0x04});
+    ASSERT_TRUE(SigTest::RunFor(100));
+    net.Send({0x08, 0x01, 0x85, 0x02, 0x18});
+    ASSERT_TRUE(SigTest::RunFor(100));
+    EXPECT_EQ(b.received, to_b);
+    EXPECT_EQ(a.received, std::vector<Bytes>(2, Bytes{0x08, 0x01, 0x85, 0x02, 0x18}));
 }
 
 // A DISC releases the terminal's link, not its TEI: the next terminal gets
