@@ -1,5 +1,7 @@
 #include "control/acceptor_net.hpp"
 
+#include "control/strm_protocol.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -14,6 +16,7 @@ namespace Control {
 int (*AcceptorNet::sys_socket)(int, int, int) = &::socket;
 int (*AcceptorNet::sys_listen)(int, int) = &::listen;
 int (*AcceptorNet::sys_getsockopt)(int, int, int, void*, socklen_t*) = &::getsockopt;
+int (*AcceptorNet::sys_dup)(Fd) = [](Fd fd) { return fd.dup(); };
 
 AcceptorNet::AcceptorNet() : AcceptorNet(0)
 {}
@@ -105,7 +108,18 @@ void AcceptorNetCheckConnection::ImplDeactivate()
 
 void AcceptorNetCheckConnection::ImplConnected(Fd fd)
 {
-    check_fd_.reset(fd.dup());
+    check_failure_logged_ = false;
+    check_fd_.reset(sys_dup(fd));
+    // Descriptors ran out: the connection is served all the same, and the
+    // check works on the stream layer's descriptor of it.
+    if (!check_fd_ && log_)
+        std::cerr << "connection from " << name_
+                  << ": no descriptor of its own for the check: " << std::strerror(errno) << std::endl;
+}
+
+int AcceptorNetCheckConnection::CheckedFd() const
+{
+    return check_fd_ ? check_fd_.get() : stream().socket().get();
 }
 
 void AcceptorNetCheckConnection::on_deactivated(Protocol* p, Protocol_status status)
@@ -130,7 +144,9 @@ void AcceptorNetCheckConnection::ImplRefuseConnection()
 
 void AcceptorNetCheckConnection::SetupKeepAlive(bool quick)
 {
-    int const fd = check_fd_.get();
+    int const fd = CheckedFd();
+    if (fd < 0)
+        return;
     int on = 1;
     int idle = quick ? 1 : 7200;
     int intvl = quick ? 1 : 75;
@@ -143,7 +159,8 @@ void AcceptorNetCheckConnection::SetupKeepAlive(bool quick)
 
 void AcceptorNetCheckConnection::CheckConnection()
 {
-    if (state_ == State::Connected) {
+    int const fd = CheckedFd();
+    if (state_ == State::Connected && fd >= 0) {
         bool dead = false;
         // The first two octets of struct tcp_info: TCP state, congestion
         // avoidance state.
@@ -151,7 +168,7 @@ void AcceptorNetCheckConnection::CheckConnection()
         // field it did not fill says nothing about the connection.
         unsigned char info[92] = {};
         socklen_t len = sizeof info;
-        if (sys_getsockopt(check_fd_.get(), IPPROTO_TCP, TCP_INFO, info, &len) == 0 && len >= 1) {
+        if (sys_getsockopt(fd, IPPROTO_TCP, TCP_INFO, info, &len) == 0 && len >= 1) {
             if (info[0] != TCP_ESTABLISHED) {
                 if (log_)
                     std::cerr << "connection from " << name_ << " closed: tcp socket change state."
@@ -177,10 +194,21 @@ void AcceptorNetCheckConnection::CheckConnection()
         }
         int err = 0;
         socklen_t elen = sizeof err;
-        if (getsockopt(check_fd_.get(), SOL_SOCKET, SO_ERROR, &err, &elen) != 0 || err != 0) {
-            if (log_)
-                std::cerr << "connection from " << name_ << " closed: " << std::strerror(errno) << std::endl;
-            dead = true;
+        if (sys_getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &elen) != 0) {
+            // The server's own call failed: that says nothing about the
+            // peer. The next check asks again.
+            if (!check_failure_logged_ && log_)
+                std::cerr << "connection from " << name_ << ": check failed: " << std::strerror(errno)
+                          << std::endl;
+            check_failure_logged_ = true;
+        } else {
+            check_failure_logged_ = false;
+            if (err != 0) {
+                if (log_)
+                    std::cerr << "connection from " << name_ << " closed: " << std::strerror(err)
+                              << std::endl;
+                dead = true;
+            }
         }
         if (dead) {
             check_state_ = CheckConnectionState::Idle;

@@ -31,6 +31,8 @@ public:
     static int (*sys_socket)(int, int, int);
     static int (*sys_listen)(int, int);
     static int (*sys_getsockopt)(int, int, int, void*, socklen_t*);
+    // The duplicate the connection check keeps of the served socket.
+    static int (*sys_dup)(Fd);
 
 protected:
     int CreateSocket() override;
@@ -66,11 +68,18 @@ protected:
 
     void CheckConnection();
     void SetupKeepAlive(bool quick);
+    // The descriptor the check works on: its own duplicate, or the stream
+    // layer's descriptor of the same connection when no duplicate could be
+    // had; -1 when neither is there.
+    int CheckedFd() const;
 
     Timer check_timer_;
     OwnedFd check_fd_;
     CheckConnectionState check_state_ = CheckConnectionState::Idle;
     int countdown_ = 0;
+    // A failed read of the pending error was logged; cleared by the next
+    // read that succeeds.
+    bool check_failure_logged_ = false;
 };
 
 } // namespace Control

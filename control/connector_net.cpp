@@ -64,7 +64,13 @@ void ConnectorNet::TryConnect()
         return;
     }
     if (errno == EINPROGRESS) {
-        connect_event_.Schedule(socket_.fd(), POLLOUT);
+        // A pending connect has no time limit of its own: unwatched, it
+        // would never end. Another attempt is made later.
+        if (!connect_event_.Schedule(socket_.fd(), POLLOUT)) {
+            std::cerr << "can't watch connect to " << peer << " : " << std::strerror(errno) << std::endl;
+            socket_.reset();
+            retry(refused_retry_ms);
+        }
         return;
     }
     std::cerr << "can't connect to " << peer << " : " << std::strerror(errno) << std::endl;

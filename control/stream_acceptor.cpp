@@ -84,7 +84,12 @@ void StreamAcceptor<Base, Peer>::BindSocket()
         RetryLater();
         return;
     }
-    accept_event_.Schedule(listen_.fd(), POLLIN);
+    // Unwatched, the socket would take connections that nobody serves.
+    if (!accept_event_.Schedule(listen_.fd(), POLLIN)) {
+        if (this->log_)
+            std::cerr << "can't watch socket: " << std::strerror(errno) << "  waiting..." << std::endl;
+        RetryLater();
+    }
 }
 
 template <class Base, class Peer>
@@ -133,7 +138,10 @@ void StreamAcceptor<Base, Peer>::OnSocketEvent(int fd, short revents)
             if (this->log_)
                 std::cout << "new connection from " << peer << std::endl;
             this->Connected(sock.fd(), peer);
-            ImplConnected(sock.fd());
+            // A connection the stack could not take is being dropped: a
+            // duplicate kept now would hold it open for its peer.
+            if (this->state_ == State::Connected)
+                ImplConnected(sock.fd());
             continue;
         }
         if (this->log_)

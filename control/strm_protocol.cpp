@@ -70,6 +70,12 @@ int StrmProtocol::attach(Fd fd)
     if (fd.get() != socket_.get()) {
         release();
         socket_.reset(fd.dup());
+        // Activation then fails the stack: the connection cannot be served.
+        if (!socket_ && fd) {
+            std::cerr << "SockStream[" << link_ << "]: can't keep socket: " << std::strerror(errno)
+                      << std::endl;
+            return -1;
+        }
     }
     int outq = 0;
     int r = ioctl(socket_.get(), SIOCOUTQ, &outq);
@@ -134,7 +140,14 @@ void StrmProtocol::local_activate()
         on_deactivate(new Protocol_status_error(this, "fd not attached"));
         return;
     }
-    read_event_.Schedule(socket_.fd(), POLLIN);
+    // Unwatched, the connection would look up while nothing it sends is
+    // ever read.
+    if (!read_event_.Schedule(socket_.fd(), POLLIN)) {
+        std::string const why = std::string("can't watch socket: ") + std::strerror(errno);
+        std::cerr << "SockStream[" << link_ << "]: " << why << std::endl;
+        on_error(why);
+        return;
+    }
     on_activate();
 }
 

@@ -166,10 +166,7 @@ bool listen_on(Event& listen, unsigned short port)
 {
     listen.Release();
     OwnedFd s(open_listener(port));
-    if (!s)
-        return false;
-    listen.Schedule(s.fd(), POLLIN);
-    return true;
+    return s && listen.Schedule(s.fd(), POLLIN);
 }
 
 template <class List>
@@ -256,7 +253,11 @@ void TPKTTracer::OnEvent(int fd, short)
     accept_all(fd, listen_, pause_, "ACP", [this](INet4::Addr const&, Fd s) {
         Connection& c = connections_.emplace_back();
         c.event.Bind("TPKTTracer::OnDataEvent", &TPKTTracer::OnDataEvent, this);
-        c.event.Schedule(s, POLLIN);
+        // Unwatched, it would be sent to but never read: it closes now.
+        if (!c.event.Schedule(s, POLLIN)) {
+            std::cerr << "ACP connection watch fail: " << std::strerror(errno) << std::endl;
+            c.closed = true;
+        }
     });
 }
 
@@ -376,7 +377,11 @@ void TPKTTracerP2P::OnEvent(int fd, short)
         Connection& c = connections_.emplace_back();
         c.peer = peer;
         c.event.Bind("TPKTTracerP2P::OnDataEvent", &TPKTTracerP2P::OnDataEvent, this);
-        c.event.Schedule(s, POLLIN);
+        if (!c.event.Schedule(s, POLLIN)) {
+            std::cerr << "TPKT peer-to-peer connection watch fail: " << std::strerror(errno) << std::endl;
+            c.closed = true;
+            return;
+        }
         if (receiver_ != nullptr)
             receiver_->OnOpen(peer, c.event.fd().get());
     });

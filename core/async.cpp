@@ -50,12 +50,18 @@ int Copy::Start(Fd source, Fd destination)
         bufsize_ = 1024;
         buffer_ = std::make_unique<unsigned char[]>(bufsize_);
     }
-    src_event_.Schedule(src_.fd(), 0);
-    dst_event_.Schedule(dst_.fd(), 0);
-
     error_ = 0;
     copied_ = 0;
     wpos_ = end_ = nullptr;
+    // Without either descriptor, or with one unwatched, the copy would fail
+    // on a descriptor it does not have or wait for ever: it fails now, with
+    // the reason, before anything is read from the source.
+    const bool kept = src_ && dst_;
+    if (!kept || !src_event_.Schedule(src_.fd(), 0) || !dst_event_.Schedule(dst_.fd(), 0)) {
+        error_ = errno;
+        Complete(Status::Failed);
+        return 0;
+    }
     next_ = &Copy::ReadStep;
     Progress();
     return 0;
@@ -244,7 +250,10 @@ void Connect::Start(const std::string& address, unsigned timeout)
         return;
     }
     event_.Bind("Connect::OnSocketEvent", &Connect::OnSocketEvent, this);
-    event_.Schedule(socket_.fd(), POLLOUT);
+    if (!event_.Schedule(socket_.fd(), POLLOUT)) {
+        Complete(Status::Failed);
+        return;
+    }
     timer_.set(timeout, &Connect::OnTimeout, this);
 }
 
@@ -278,17 +287,21 @@ void Connect::Complete(Status::Type status)
 {
     if (status_ != Status::Connecting)
         return;
-    status_ = status;
     Fd kept(status == Status::Connected ? socket_.fd().dup() : -1);
+    // A connection without a descriptor to hand over is of no use to the
+    // handler: out of descriptors, the connect has failed.
+    Fd given(kept.dup());
+    if (status == Status::Connected && !given)
+        status = Status::Failed;
+    status_ = status;
     socket_.reset();
     event_.Release();
     timer_.reset();
     if (handler_) {
         // The handler takes its own duplicate if it wants the connection.
-        Fd given(kept.dup());
         handler_->Invoke(status, given); // may destroy or restart this object
-        given.close();
     }
+    given.close();
     kept.close();
 }
 

@@ -113,8 +113,14 @@ void ChildWait::Activate()
     svc->Bind("ChildWaitService::OnChildEvent", &ChildWaitService::OnChildEvent, svc);
     SetCloexec(sv[1], true);
     NonBlockMode(sv[1]);
-    svc->Schedule(Fd(sv[1]), POLLIN); // the event keeps its own duplicate
+    const bool watched = svc->Schedule(Fd(sv[1]), POLLIN); // the event keeps its own duplicate
     ::close(sv[1]);
+    if (!watched) {
+        // Nobody would read the wake-ups: children would never be reaped.
+        std::cerr << "ChildWaitService: initialize fails" << std::endl;
+        svc->write_.reset();
+        return;
+    }
     wake_fd = sv[0];
     IPC::Signal::handle(SIGCHLD, &ChildWaitService::SigChldHandlerWrapper, SA_RESTART);
     // Children that ended before the handler existed are reaped on the

@@ -2,6 +2,8 @@
 
 #include "core/multiplexer.hpp"
 
+#include <cerrno>
+
 #include <poll.h>
 
 EventHandler::~EventHandler()
@@ -33,15 +35,24 @@ Event::~Event()
         mux_detach();
 }
 
-void Event::Schedule(Fd fd, short events)
+bool Event::Schedule(Fd fd, short events)
 {
     if (fd_)
         mux_detach();
-    if (fd.get() != fd_.get())
-        fd_.reset(fd.dup());
+    if (fd.get() != fd_.get()) {
+        const int copy = fd.dup();
+        const int error = errno;
+        fd_.reset(copy);
+        errno = error;
+    }
     events_ = events;
-    if (fd_)
-        mux_attach();
+    if (!fd_) {
+        if (!fd)
+            errno = EBADF;
+        return false;
+    }
+    mux_attach();
+    return true;
 }
 
 void Event::Release()

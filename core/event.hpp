@@ -72,9 +72,10 @@ public:
     }
     void UnBind() { handler_.reset(); }
 
-    // (Re)registers on a duplicate of `fd` for `events`; an invalid `fd`
-    // leaves the event unregistered.
-    void Schedule(Fd fd, short events);
+    // (Re)registers on a duplicate of `fd` for `events`. False when the
+    // event is left unregistered: `fd` is invalid, or no duplicate could be
+    // had (errno says why; the caller reports it as its own failure).
+    bool Schedule(Fd fd, short events);
     // Leaves the loop and closes the duplicate; handler and name stay.
     void Release();
 

@@ -49,7 +49,10 @@ bool SignalWakeup::Open()
     impl_->rd.reset(fds[0]);
     impl_->wr.reset(fds[1]);
     impl_->event.Bind("SignalWakeup::OnWakeup", &SignalWakeup::OnWakeup, this);
-    impl_->event.Schedule(impl_->rd.fd(), POLLIN);
+    if (!impl_->event.Schedule(impl_->rd.fd(), POLLIN)) {
+        Close();
+        return false;
+    }
     wake_fd = fds[1];
     return true;
 }

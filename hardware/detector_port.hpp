@@ -63,9 +63,14 @@ public:
             return false;
         }
         m_event.Bind(open_.event_name, &S::OnEvent, static_cast<S*>(this));
-        m_event.Schedule(Fd(fd), POLLIN);
+        // The event keeps its own duplicate: without one the driver is not
+        // open for the service, and the next init tries again.
+        const bool watched = m_event.Schedule(Fd(fd), POLLIN);
+        const int error = errno;
         Driver::Close(fd);
-        return true;
+        if (!watched)
+            std::cerr << open_.fail << std::strerror(error) << std::endl;
+        return watched;
     }
     bool is_open() const { return m_event.fd().get() >= 0; }
 

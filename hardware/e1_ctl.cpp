@@ -208,11 +208,19 @@ bool E1Ctl::CheckOpenCas()
         DriverMissing(cas_missing_, GetCasDevName());
         return false;
     }
-    cas_missing_ = false;
     cas_fd_.reset(fd);
-    std::clog << ext::header(this) << "cas interface opened!" << std::endl;
     cas_event_.Bind("E1/Cas", &E1Ctl::OnUpdateCas, this);
-    cas_event_.Schedule(cas_fd_.fd(), POLLIN);
+    // Unwatched, the interface would never deliver a signalling change; the
+    // next use opens it again.
+    if (!cas_event_.Schedule(cas_fd_.fd(), POLLIN)) {
+        const int error = errno;
+        CloseCasDriver();
+        errno = error;
+        DriverMissing(cas_missing_, GetCasDevName());
+        return false;
+    }
+    cas_missing_ = false;
+    std::clog << ext::header(this) << "cas interface opened!" << std::endl;
     return true;
 }
 

@@ -104,14 +104,19 @@ bool HDLC::activate()
     }
     const int t = ch.timeslot;
 
+    // The event keeps its own duplicate; without it the channel would be
+    // neither read nor written.
+    m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
+    if (!m_event.Schedule(ch.fd.fd(), POLLIN | POLLOUT)) {
+        std::cerr << ext::header(this) << "fail to watch MCC channel: " << std::strerror(errno) << std::endl;
+        return false;
+    }
+
     // The controller's transmit time slot feeds the link's output; the link
     // feeds the controller's receive time slot.
     HwMux& mux = HwMux::instance();
     mux.Connect(t, mode == 2 ? tx_channel : rx_channel);
     mux.Connect(rx_channel, t);
-
-    m_event.Bind("HDLC::OnEvent", &HDLC::on_event, this);
-    m_event.Schedule(ch.fd.fd(), POLLIN | POLLOUT);
 
     ready = false;
     if (Traced())

@@ -87,10 +87,15 @@ bool RadioControl::RtpExtStart(bool init)
             return false;
         }
         ext_.reset(fd);
-        event_.Schedule(ext_.fd(), POLLIN);
-        return true;
+        return WatchSession();
     }
     case kRtpAttached: {
+        if (!rtp_) {
+            // The duplicate of the slot's session could not be had: there
+            // is nothing to attach.
+            std::cerr << GetPrefix() << " attach rtp session fail: no descriptor of the session" << std::endl;
+            return false;
+        }
         rtp_attach_session_params attach = rtp_attach_;
         if (Driver::Ioctl(rtp_.get(), RTP_ATTACH_EXT_SESSION, &attach) < 0) {
             std::cerr << GetPrefix() << " attach rtp session fail !!!" << std::endl;
@@ -104,11 +109,21 @@ bool RadioControl::RtpExtStart(bool init)
             if (fd < 0)
                 return false;
             ext_.reset(fd);
-            event_.Schedule(ext_.fd(), POLLIN);
+            return WatchSession();
         }
         return true;
     }
     return true;
+}
+
+bool RadioControl::WatchSession()
+{
+    if (event_.Schedule(ext_.fd(), POLLIN))
+        return true;
+    // Unread, the session's packets would pile up in the driver unseen.
+    std::cerr << GetPrefix() << " watch rtp_ext session fail: " << std::strerror(errno) << std::endl;
+    ext_.reset();
+    return false;
 }
 
 bool RadioControl::RtpExtStop()

@@ -189,6 +189,9 @@ private:
     void Init(RadioControlType type);
     // Opens and initialises an extension descriptor; -1 after logging.
     int OpenSession();
+    // Watches the extension descriptor; false (logged, descriptor closed)
+    // when it cannot be watched.
+    bool WatchSession();
     void StopReading(char const* why);
 
     RadioControlType type_;

@@ -329,7 +329,16 @@ Slot* IsdnFactory::NewIsdnSlot(LGCP::IsdnParams const& params)
                   << std::endl;
         return nullptr;
     }
-    return new IsdnSlot(std::move(ch.fd), ch.timeslot, lapd.release());
+    return Watched(new IsdnSlot(std::move(ch.fd), ch.timeslot, lapd.release()));
+}
+
+Slot* IsdnFactory::Watched(IsdnSlot* slot)
+{
+    if (slot->watched())
+        return slot;
+    std::cerr << ext::header(this) << "fail to watch channel: " << std::strerror(errno) << std::endl;
+    delete slot;
+    return nullptr;
 }
 
 Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params)
@@ -351,7 +360,7 @@ Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params)
         return nullptr;
     }
     lapd->id = static_cast<unsigned int>(timeslot);
-    return new AtsQsigSlot(std::move(fd), timeslot, lapd.release());
+    return Watched(new AtsQsigSlot(std::move(fd), timeslot, lapd.release()));
 }
 
 Slot* IsdnFactory::NewAtsQsigBSlot(LGCP::AtsQsigBParams const& params)

@@ -150,4 +150,9 @@ public:
     Slot* NewIsdnSlot(LGCP::IsdnParams const& params);
     Slot* NewAtsQsigSlot(LGCP::AtsQsigParams const& params);
     Slot* NewAtsQsigBSlot(LGCP::AtsQsigBParams const& params);
+
+private:
+    // The slot, or null (logged, slot deleted) when its channel could not
+    // be watched: the link would be neither read nor written.
+    Slot* Watched(IsdnSlot* slot);
 };

@@ -44,6 +44,8 @@ bool SendAll(int fd, const std::string& text)
 
 // A request line longer than this is not of the control language.
 constexpr std::size_t kMaxLine = 4096;
+// How long the listener rests after an accept that found no descriptor.
+constexpr int kRestMs = 100;
 
 } // namespace
 
@@ -104,16 +106,20 @@ void ControlSocket::Serve()
 {
     std::vector<Client> clients;
     std::vector<pollfd> fds;
+    // Out of descriptors, the queued connection keeps the listener readable:
+    // it is left out of the poll for a while instead of spinning.
+    bool resting = false;
     while (server_.running()) {
         fds.assign(1, server_.WakeFd());
-        fds.push_back({listener_, POLLIN, 0});
+        fds.push_back({resting ? -1 : listener_, POLLIN, 0});
         for (const Client& c : clients)
             fds.push_back({c.fd, POLLIN, 0});
-        if (::poll(fds.data(), fds.size(), -1) < 0) {
+        if (::poll(fds.data(), fds.size(), resting ? kRestMs : -1) < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
+        resting = false;
         if (fds[0].revents != 0) {
             // Woken to stop.
             server_.Drain(fds[0]);
@@ -151,6 +157,8 @@ void ControlSocket::Serve()
             int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
             if (fd >= 0)
                 clients.push_back({fd, {}});
+            else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+                resting = true;
         }
     }
     for (const Client& c : clients)

@@ -372,8 +372,9 @@ bool Mcc::ReadError(std::uint32_t timeslot)
         if (::send(program, &byte, 1, MSG_DONTWAIT | MSG_NOSIGNAL) != 1)
             return false;
     }
+    if (!Util::CloseInPlace(fd))
+        return false;
     o->broken = true;
-    Util::CloseInPlace(fd);
     Rewatch();
     return true;
 }

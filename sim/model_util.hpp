@@ -62,14 +62,16 @@ inline int FindProgramEnd(ino_t inode)
 // socket whose peer is gone, so the board forgets the open on its next
 // look) while the program's end sees its peer go away. With a record left
 // unread on the board's end the program's next read fails with ECONNRESET.
-inline void CloseInPlace(int open)
+// False when no descriptor could be had for it: nothing changed.
+inline bool CloseInPlace(int open)
 {
     int sv[2];
     if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, sv) != 0)
-        return;
+        return false;
     ::close(sv[1]);
-    ::dup3(sv[0], open, O_CLOEXEC);
+    const bool placed = ::dup3(sv[0], open, O_CLOEXEC) == open;
     ::close(sv[0]);
+    return placed;
 }
 
 // A number of the control language (decimal, 0x hex or 0 octal) no larger

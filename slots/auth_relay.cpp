@@ -89,10 +89,12 @@ void AuthClient::Summarise()
     summarised = Mux::milliseconds();
 }
 
-void AuthClient::Activate()
+bool AuthClient::Activate()
 {
-    event.Schedule(socket.fd(), POLLIN);
+    if (!event.Schedule(socket.fd(), POLLIN))
+        return false;
     deadline.set(kRecordMs, &AuthClient::OnDeadline, this);
+    return true;
 }
 
 void AuthClient::OnDeadline()

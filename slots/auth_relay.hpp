@@ -151,8 +151,9 @@ public:
     AuthClient(AuthClient const&) = delete;
     AuthClient& operator=(AuthClient const&) = delete;
 
-    // Starts polling for input.
-    void Activate();
+    // Starts polling for input; false (errno set) when the socket cannot be
+    // watched.
+    bool Activate();
     // Writes the whole record; false (and the connection closed) on failure.
     bool Send(attr const* record);
     void OnSocketEvent(int fd, short revents);

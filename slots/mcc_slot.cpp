@@ -107,8 +107,14 @@ Slot* MccFactory::INewSlot(LGCP::CreateParams const& params)
 
     MccRawChannel ch = AllocateMccChannel(O_RDWR | O_NONBLOCK, {{driverType, 512, 0, 1, 1}});
     switch (ch.failed) {
-    case MccRawChannel::Step::None:
-        return new MccSlot(std::move(ch.fd), ch.timeslot);
+    case MccRawChannel::Step::None: {
+        auto* slot = new MccSlot(std::move(ch.fd), ch.timeslot);
+        if (slot->watched())
+            return slot;
+        std::cerr << "mcc: fail to watch MCC channel: " << std::strerror(errno) << std::endl;
+        delete slot;
+        break;
+    }
     case MccRawChannel::Step::Open:
         std::cerr << "mcc: fail to open MCC device: " << std::strerror(ch.error) << std::endl;
         break;

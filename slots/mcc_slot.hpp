@@ -27,6 +27,8 @@ public:
     const char* GetName() const override { return "MCC"; }
 
     void OnEvent(int fd, short revents);
+    // The channel is watched (false when no duplicate of it could be had).
+    bool watched() const noexcept { return static_cast<bool>(event.fd()); }
 
     const int timeslot;
 

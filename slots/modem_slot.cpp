@@ -382,9 +382,14 @@ void DspModemSlot::InitModem()
         }
     }
 
+    // The modem is the slot's while this duplicate is open.
+    modemFd.reset(fd.fd().dup());
+    if (!modemFd) {
+        Abort("fail to hold modem: ", errno);
+        return;
+    }
     timeslot = t;
     modemId = m;
-    modemFd.reset(fd.fd().dup());
     OnChangeOutputStream(true);
     OnChangeInputStream(true);
 
@@ -607,9 +612,13 @@ void ModemFactory::Init()
                   << std::endl;
         return;
     }
-    authSocket = std::move(s);
     authEvent.Bind("ModemFactory::OnSocketEvent", &ModemFactory::OnSocketEvent, this);
-    authEvent.Schedule(authSocket.fd(), POLLIN);
+    // Unwatched, the relay would queue the programs' connections unserved.
+    if (!authEvent.Schedule(s.fd(), POLLIN)) {
+        std::cerr << ext::header(this) << "fail to watch auth socket: " << std::strerror(errno) << std::endl;
+        return;
+    }
+    authSocket = std::move(s);
 }
 
 void ModemFactory::OnSocketEvent(int fd, short revents)
@@ -661,7 +670,14 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
     }
     refusing = false;
     authClients.push_back(std::make_unique<AuthClient>(std::move(c), peer, *this));
-    authClients.back()->Activate();
+    if (!authClients.back()->Activate()) {
+        // Unread, it would time out as if the program were silent.
+        std::cerr << ext::header(this) << "auth connection from " << peer
+                  << " closed: can't watch it: " << std::strerror(errno) << std::endl;
+        authClients.back()->OnDisconnect();
+        authClients.back()->CheckDisconnect(); // deletes it
+        return;
+    }
     AuthLine(Auth::Line::Incoming, std::cerr)
         << ext::header(this) << "incoming auth connection from " << peer << std::endl;
 }

@@ -200,8 +200,11 @@ void RtpSlot::PutHeader(std::ostream& os) const
 void RtpSlot::startRTPC(Fd socket, sockaddr_in const& peer)
 {
     rtcpPeer = peer;
-    if (socket.get() != rtcp.get())
+    if (socket.get() != rtcp.get()) {
         rtcp.reset(socket.dup());
+        if (!rtcp)
+            std::cerr << ext::header(this) << "rtcp socket not kept: " << std::strerror(errno) << std::endl;
+    }
     RTPC::SDES sdes(params.ssrc);
     sdes.add(RTPC::SDES::Item::CNAME, kCname);
     sdes.add(RTPC::SDES::Item::EMAIL, kEmail);
@@ -375,8 +378,10 @@ bool RtpSlot::restart()
     rtp_channel_info channel{timeslot, -1, -1, 0};
     if (Driver::Ioctl(fresh.get(), RTP_ADD_CHANNEL, &channel) < 0)
         return false;
+    // Unwatched, the session's events would never be read.
+    if (!event.Schedule(fresh.fd(), POLLIN))
+        return false;
     rtp = std::move(fresh);
-    event.Schedule(rtp.fd(), POLLIN);
     return true;
 }
 
@@ -543,6 +548,14 @@ RtpSlot* RtpFactoryBase::CreateRtpSlot(LGCP::CreateRtpParams const& create, RtpC
     RtpSlot* slot = build(channel.tdm, device.fd(), params);
     if (slot == nullptr)
         return nullptr;
+    // The slot watches its own duplicate of the session: without it the
+    // session would be neither read nor controlled.
+    if (!slot->event.fd()) {
+        std::cerr << ext::header(this) << "rtp do not created: no descriptor left for the session"
+                  << std::endl;
+        delete slot;
+        return nullptr;
+    }
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_addr.s_addr = params.remote_addr;

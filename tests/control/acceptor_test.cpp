@@ -48,6 +48,7 @@ struct AcceptorTest : LoopTest {
         Control::AcceptorNet::sys_socket = &::socket;
         Control::AcceptorNet::sys_listen = &::listen;
         Control::AcceptorNet::sys_getsockopt = &::getsockopt;
+        Control::AcceptorNet::sys_dup = [](Fd fd) { return fd.dup(); };
         LoopTest::TearDown();
     }
     int client()
@@ -119,13 +120,44 @@ int short_tcp_info(int fd, int level, int name, void* value, socklen_t* len)
     return 0;
 }
 
+int no_dup(Fd)
+{
+    errno = EMFILE;
+    return -1;
+}
+
+int so_error_unreadable(int fd, int level, int name, void* value, socklen_t* len)
+{
+    if (level == SOL_SOCKET && name == SO_ERROR) {
+        errno = EBADF;
+        return -1;
+    }
+    return ::getsockopt(fd, level, name, value, len);
+}
+
 } // namespace
 
-TEST_F(AcceptorTest, ShortTcpInfoSaysNothingAboutTheConnection)
+TEST_F(AcceptorTest, FailedOrShortCheckReadsSayNothingAboutTheConnection)
 {
+    // Descriptors ran out as the host connected: the check has no duplicate
+    // of its own, and a failed read is the server's, not the peer's.
+    Control::AcceptorNet::sys_dup = &no_dup;
+    Control::AcceptorNet::sys_getsockopt = &so_error_unreadable;
     ASSERT_TRUE(acc.Activate());
-    client();
-    pass();
+    int c1 = -1;
+    {
+        Capture err(Capture::Err);
+        c1 = client();
+        pass();
+        EXPECT_FALSE(static_cast<bool>(acc.check_fd()));
+        advance(3000);
+        write_all(c1, {0x03, 0x00, 0x00, 0x05, 0x42});
+        pass();
+        EXPECT_EQ(sink.messages.size(), 1u);
+        std::string const text = err.text();
+        EXPECT_EQ(count_of(text, "no descriptor of its own for the check: Too many open files\n"), 1) << text;
+        EXPECT_EQ(count_of(text, ": check failed: Bad file descriptor\n"), 1) << text;
+    }
     Control::AcceptorNet::sys_getsockopt = &short_tcp_info;
     Capture err(Capture::Err);
     tcp_info_octets = 0; // no state at all: not read as "not established"
@@ -142,6 +174,11 @@ TEST_F(AcceptorTest, ShortTcpInfoSaysNothingAboutTheConnection)
     EXPECT_EQ(acc.check_state(), TestAcceptor::CheckConnectionState::Idle);
     EXPECT_EQ(acc.state(), Control::Service::State::Connected);
     EXPECT_EQ(sink.disconnects, 0);
+    // The checks went on all along, on the stream layer's descriptor.
+    Control::AcceptorNet::sys_getsockopt = &::getsockopt;
+    ::shutdown(c1, SHUT_WR);
+    advance(1000);
+    EXPECT_EQ(acc.state(), Control::Service::State::Deactivating);
 }
 
 TEST_F(AcceptorTest, ServesTheFirstAndRefusesTheSecondAtOnce)
