@@ -505,6 +505,16 @@ void DSProcReceiver::disableToneAll()
     DSProcReceiverService::instance().disableToneAll(*this);
 }
 
+void DSProcReceiver::LetGo()
+{
+    Containers::CyclicList<DSProcReceiver, DSProcLink>::remove(*this);
+    m_vad = m_sd = Feature{-1, 0};
+    m_bss = m_ng = m_selcalSh = m_sh = Feature{0, 0};
+    m_muteFirst = m_muteSecond = -1;
+    m_muteId = 0;
+    m_delaysSet = m_rxGainSet = false;
+}
+
 void DSProcReceiver::CleanBeforeDestroy()
 {
     if (m_vad.state > 0)

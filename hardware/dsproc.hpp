@@ -89,6 +89,10 @@ public:
     // Switches off what this receiver switched on (SD and mute excepted);
     // the owner calls it before it goes away.
     void CleanBeforeDestroy();
+    // The time slot has become another receiver's: this one leaves the
+    // service's list, so that the slot's events reach the new receiver,
+    // and forgets what it switched on without a request.
+    void LetGo();
 
     // Feature states: -1 unknown, 0 off, 1 on.
     struct Feature {

@@ -390,6 +390,15 @@ void TonecReceiver::cancelAudibleCall()
     disableToneGenerator(true);
 }
 
+void TonecReceiver::LetGo()
+{
+    Containers::CyclicList<TonecReceiver, TonecLink>::remove(*this);
+    m_timer.reset();
+    m_cadence = Cadence::idle;
+    m_detectorEnabled = m_ivaEnabled = false;
+    m_dtmfOn = m_ivaOn = m_rejectOn = false;
+}
+
 void TonecReceiver::CleanBeforeDestroy()
 {
     if (m_dtmfOn)

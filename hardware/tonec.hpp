@@ -64,6 +64,11 @@ public:
     // Switches off what this receiver switched on; the owner calls it
     // before it goes away.
     void CleanBeforeDestroy();
+    // The time slot has become another receiver's: this one leaves the
+    // service's list, so that the slot's events reach the new receiver,
+    // and drops its cadence and detector states without a request, since
+    // any request would now act on the new receiver's slot.
+    void LetGo();
 
     // What the service knows of this receiver.
     bool dtmf_detector_enabled() const noexcept { return m_detectorEnabled; }

@@ -122,6 +122,7 @@ bool HdlcSlot::IHwDisconnectTransmitter(Slot& peer)
         std::clog << ext::header(this) << "IHwDisconnectTransmitter" << std::endl;
     Slot::IHwDisconnectTransmitter(peer);
     channel_.deactivate();
+    Disconnected(peer);
     return true;
 }
 
@@ -131,7 +132,16 @@ bool HdlcSlot::IHwDisconnectReceiver(Slot& peer)
         std::clog << ext::header(this) << "IHwDisconnectReceiver" << std::endl;
     Slot::IHwDisconnectReceiver(peer);
     channel_.deactivate();
+    Disconnected(peer);
     return true;
+}
+
+void HdlcSlot::Disconnected(Slot& peer)
+{
+    // The peer's channel is another slot's now: a later activate must not
+    // take it over.
+    if (!peer.IHoldsChannels())
+        channel_.rx_channel = -1;
 }
 
 bool HdlcSlot::Ioctl(LGCP::IoctlParams const& params)

@@ -94,6 +94,7 @@ public:
 private:
     void Activate();
     void Connected(int channel);
+    void Disconnected(Slot& peer);
     void OnFlushTimer();
     // Appends one received body to the batch, sending the batch first when
     // the body would not fit in its message.

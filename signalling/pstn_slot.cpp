@@ -241,11 +241,15 @@ bool PstnSlot::IHwConnectTransmitter(Slot& peer)
     return true;
 }
 
+// A peer whose channel is another slot's now (a port of a mixer unit that
+// came back) leaves nothing for a later activate to take over.
 bool PstnSlot::IHwDisconnectTransmitter(Slot& peer)
 {
     if (BasicRate(kind_))
         ProtocolsFamily::deactivate();
     Slot::IHwDisconnectTransmitter(peer);
+    if (!peer.IHoldsChannels())
+        channel_->tx_channel = -1;
     return true;
 }
 
@@ -253,6 +257,8 @@ bool PstnSlot::IHwDisconnectReceiver(Slot& peer)
 {
     ProtocolsFamily::deactivate();
     Slot::IHwDisconnectReceiver(peer);
+    if (!peer.IHoldsChannels())
+        channel_->rx_channel = -1;
     return true;
 }
 

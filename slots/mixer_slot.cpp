@@ -107,6 +107,13 @@ bool TdmInput::IHoldsChannels()
     return !mixer.Superseded();
 }
 
+void TdmInput::LetGo()
+{
+    HwMux::instance().Disable(timeslot);
+    TonecReceiver::LetGo();
+    DSProcReceiver::LetGo();
+}
+
 bool TdmInput::IBeforeDestroy()
 {
     if (IHoldsChannels())
@@ -146,6 +153,13 @@ TdmOutput::~TdmOutput()
 bool TdmOutput::IHoldsChannels()
 {
     return !mixer.Superseded();
+}
+
+void TdmOutput::LetGo()
+{
+    HwMux::instance().Disable(timeslot);
+    TonecReceiver::LetGo();
+    DSProcReceiver::LetGo();
 }
 
 bool TdmOutput::IBeforeDestroy()
@@ -190,6 +204,8 @@ Mixer::Mixer(MixerFactory& factory, int unit) : unit(unit), factory_(factory)
 Mixer::~Mixer()
 {
     --factory_.live;
+    auto& v = factory_.vanished;
+    v.erase(std::remove(v.begin(), v.end(), this), v.end());
 }
 
 bool Mixer::CheckChannel(LGCP::MixerChannel const& channel, int& number) const
@@ -400,10 +416,20 @@ void Mixer::UnRegister(MixerSlot* port)
     CheckForDestroy();
 }
 
-bool Mixer::Superseded() const
+void Mixer::Supersede()
 {
-    Mixer const* current = factory_.findMixer(unit);
-    return current != nullptr && current != this;
+    std::clog << "mixer [" << unit << "]: the unit came back: " << ports.size()
+              << " ports of the one it replaced let go of their channels" << std::endl;
+    for (MixerSlot* port : ports)
+        port->LetGo();
+    superseded_ = true;
+    // Only now, so that the connections' own switch work leaves the
+    // channels alone, and the peers that store a channel learn that it is
+    // no longer the port's. None of this releases a port.
+    for (MixerSlot* port : std::vector<MixerSlot*>(ports)) {
+        port->OnChangeInputStream(false);
+        port->OnChangeOutputStream(false);
+    }
 }
 
 bool Mixer::RefuseSuperseded(int channel) const
@@ -491,6 +517,9 @@ void MixerFactory::RefreshResources()
                 break;
             }
         if (!known) {
+            for (Mixer* old : std::vector<Mixer*>(vanished))
+                if (old->unit == info.unit && !old->Superseded())
+                    old->Supersede();
             mixers.push_back(std::make_unique<Mixer>(*this, info.unit));
             mixers.back()->Reset();
         }
@@ -499,7 +528,8 @@ void MixerFactory::RefreshResources()
         if (!m->gone)
             continue;
         // From here the unit belongs to its ports; Clear() deletes it at
-        // once when it has none.
+        // once when it has none (and it leaves `vanished` then).
+        vanished.push_back(m.get());
         m.release()->Clear();
     }
     mixers.erase(std::remove(mixers.begin(), mixers.end(), nullptr), mixers.end());

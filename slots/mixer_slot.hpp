@@ -9,7 +9,11 @@
 //
 // A unit that a later enumeration no longer finds leaves the factory; its
 // ports are told to abort and the unit object lives on, owned by nobody but
-// its port list, until the host destroys its last port.
+// its port list, until the host destroys its last port. When an enumeration
+// finds that unit number again, the new unit's channels start with no path,
+// as its sums do: the old ports let go of everything they held on the board
+// (switch paths, connections, detectors, generator), and from then on touch
+// nothing of the new unit.
 
 #include "hardware/drivers.hpp"
 #include "slots/slot.hpp"
@@ -29,8 +33,13 @@ class Mixer;
 class MixerFactory;
 
 class MixerSlot : public Slot {
-    // A vanished unit tells its ports to abort.
+    // A vanished unit tells its ports to abort, and to let go when it is
+    // superseded.
     friend class Mixer;
+
+    // Disables the switch channel and drops the detectors and the
+    // generator's cadence, the latter without a request.
+    virtual void LetGo() = 0;
 };
 
 class TdmInput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
@@ -54,6 +63,7 @@ public:
 private:
     friend class Mixer;
 
+    void LetGo() override;
     void tonec_event(const Hardware::TonecReceiver::Params& params) override { processTonecEvent(params); }
     unsigned int tonec_timeslot() const override { return static_cast<unsigned int>(timeslot); }
     void dsproc_vad_event(const Hardware::DSProcVADEvent& event) override { processVADEvent(event); }
@@ -85,6 +95,7 @@ public:
 private:
     friend class Mixer;
 
+    void LetGo() override;
     // An output hears nothing: only the end of what it played is reported.
     void tonec_event(const Hardware::TonecReceiver::Params&) override {}
     unsigned int tonec_timeslot() const override { return static_cast<unsigned int>(timeslot); }
@@ -127,8 +138,13 @@ public:
     void UnRegister(MixerSlot* port);
     // The unit vanished and came back as another object: the channels of
     // its ports may be a new port's by now, so their release, connections
-    // and disconnections leave the mixer and the switch alone.
-    bool Superseded() const;
+    // and disconnections leave the mixer and the switch alone. It stays
+    // so when the new unit vanishes in turn.
+    bool Superseded() const { return superseded_; }
+    // The unit came back as another object: each port lets go of what it
+    // held on the board, while no port of the new unit has its channel,
+    // then loses its connections (the host hears its streams go inactive).
+    void Supersede();
     // Logs why a port of a superseded unit refuses a command; false.
     bool RefuseSuperseded(int channel) const;
     // Deletes this unit when it is gone and has no port; touch nothing of
@@ -145,6 +161,7 @@ private:
     void StopGenerator(Hardware::TonecReceiver& receiver);
 
     MixerFactory& factory_;
+    bool superseded_ = false;
 };
 
 class MixerFactory : public SlotFactory {
@@ -167,6 +184,8 @@ public:
     void RefreshResources();
 
     std::vector<std::unique_ptr<Mixer>> mixers;
+    // Units that left `mixers` and live on for their ports; not owned.
+    std::vector<Mixer*> vanished;
     int mixerInputs = -1; // the smallest count among the units; -1: none seen
     int tdmChannels = -1; // the smallest count; bounds every port's channel
     // Unit objects alive, those that left `mixers` with ports still on them

@@ -184,7 +184,7 @@ void CheckModems(std::set<::Slot*> const& live, ModemFactory& modems)
 
 // Every mixer port is in its unit's list once; every port of a held unit
 // is live; the units alive are those held plus those that only their
-// ports keep.
+// ports keep, which the factory lists as vanished.
 void CheckMixer(std::set<::Slot*> const& live, Mixer::MixerFactory& mixer)
 {
     std::set<Mixer::Mixer*> units;
@@ -206,6 +206,7 @@ void CheckMixer(std::set<::Slot*> const& live, Mixer::MixerFactory& mixer)
         units.insert(unit);
     }
     Check(units.size() - held + mixer.mixers.size() == static_cast<std::size_t>(mixer.live));
+    Check(units.size() - held == mixer.vanished.size());
 }
 
 void CheckInvariants(Slots& slots, MapFactory& map, ModemFactory& modems, Mixer::MixerFactory& mixer)

@@ -13,6 +13,7 @@
 #include "sim/dsp.hpp"
 #include "sim/dtmf.hpp"
 #include "sim/mixer.hpp"
+#include "signalling/hdlc_slot.hpp"
 #include "slots/mixer_slot.hpp"
 
 #include <climits>
@@ -498,18 +499,35 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsPortsAndLivesUntilTheLastIsDestroyed)
 TEST_F(MixerSlots, PortsOfAUnitThatCameBackLeaveTheNewPortsOnTheirChannelsAlone)
 {
     TwoUnits();
+    HdlcSlotFactory hdlc;
+    LGCP::CreateParams link;
+    link.select_hdlcParams().set_trunk(1);
     host().Create(4, MixerIn(1, {true, 1}, MixChannel{true, 2}));
     host().Create(5, MixerOut(1, {true, 2}));
     host().Create(3, MixerIn(1, {true, 3}));
     host().Create(9, Trunk(1, 9));
     host().Create(10, Trunk(1, 10));
-    host().Connect(9, 4);
+    host().Create(12, link);
+    host().Connect(12, 4);
     host().Connect(9, 3);
+    LGCP::IoctlParams p;
+    p.set_translateDTMF(DigitsOneTwo(1000, 1000));
+    Ioctl(5, p);
+    const int in = model().Timeslot(1, 1);
+    const auto out = static_cast<std::uint32_t>(model().Timeslot(1, 2));
+    const auto in3 = static_cast<std::uint32_t>(model().Timeslot(1, 3));
     model().RemoveUnit(1);
     host().Query();
     model().AddUnit({1, 24, 8});
     Capture log(std::clog);
-    host().Query();
+    auto& dtmf = board().device<Sim::Dtmf>();
+    dtmf.ClearDials();
+    // At that moment the old ports let go of their paths and connections.
+    auto q = Texts(host().Query());
+    EXPECT_EQ(Lines(q.begin() + 1, q.end() - 1), (Lines{"signal slot=4 receiver : inactive : NULL",
+                                                        "signal slot=3 receiver : inactive : NULL"}));
+    EXPECT_EQ(Switch(in), std::to_string(in) + " disabled");
+    EXPECT_EQ(Switch(in3), std::to_string(in3) + " disabled");
     // The same channels again, on the unit object that came back.
     host().Create(6, MixerIn(1, {true, 1}));
     host().Create(8, MixerOut(1, {true, 2}, {{{true, 1}, 5}}));
@@ -517,26 +535,41 @@ TEST_F(MixerSlots, PortsOfAUnitThatCameBackLeaveTheNewPortsOnTheirChannelsAlone)
     host().Create(11, MixerIn(1, {true, 3}));
     host().Connect(7, 6);
     host().Connect(10, 11);
-    const int in = model().Timeslot(1, 1);
-    const int in3 = model().Timeslot(1, 3);
+    // The link that fed an old port programs nothing for it any more.
+    LGCP::Command activate;
+    activate.select_activate().set_empty();
+    EXPECT_EQ(Texts(host().Exchange(activate, 12)), Lines{"success seq=19 slot=12"});
+    EXPECT_EQ(Switch(in), std::to_string(in) + " connected 37");
+    // The new port's detector events reach it; the old cadence is silent.
+    p.set_dtmf_enable(true);
+    EXPECT_EQ(Texts(Ioctl(11, p)), Lines{"success seq=20 slot=11"});
+    dtmf.Event(in3, 5, 7, dtmf.Get(in3).id);
+    Mux::test::run_once(0);
+    EXPECT_EQ(Texts(host().Take()), Lines{"signal slot=11 tonec : { timestamp 7, event dtmf : 5 }"});
+    for (int i = 0; i < 30; ++i) {
+        Mux::test::advance(100);
+        Mux::test::run_once(0);
+    }
+    host().Take(); // the link's statistics
     board().ClearLog();
     Capture err(std::cerr);
     // The old ports' connections neither break the new paths nor take them.
-    EXPECT_EQ(Texts(host().Disconnect(4)), Lines{"success seq=17 slot=4"});
-    EXPECT_EQ(Texts(host().Connect(9, 4)), Lines{"error connectFail seq=18 slot=9"});
-    EXPECT_EQ(Texts(host().Connect(5, 10)), Lines{"error connectFail seq=19 slot=5"});
+    EXPECT_EQ(Texts(host().Disconnect(4)), Lines{"success seq=21 slot=4"});
+    EXPECT_EQ(Texts(host().Connect(9, 4)), Lines{"error connectFail seq=22 slot=9"});
+    EXPECT_EQ(Texts(host().Connect(5, 10)), Lines{"error connectFail seq=23 slot=5"});
     EXPECT_NE(err.str().find("slot 04:mixer tdm input no longer holds its switch channel"),
               std::string::npos);
     // Nor do they reach the detectors of the new port's time slot.
-    LGCP::IoctlParams detect;
-    detect.set_dtmf_enable(true);
-    EXPECT_EQ(Texts(Ioctl(4, detect)), Lines{"error unsupported seq=20 slot=4"});
-    EXPECT_FALSE(board().device<Sim::Dtmf>().Get(static_cast<std::uint32_t>(in)).detector);
-    EXPECT_EQ(Texts(host().Destroy(4)), Lines{"success seq=21 slot=4"});
-    EXPECT_EQ(Texts(host().Destroy(5)), Lines{"success seq=22 slot=5"});
-    EXPECT_EQ(Texts(host().Destroy(3)), Lines{"success seq=23 slot=3"}); // still fed by 9
+    EXPECT_EQ(Texts(Ioctl(4, p)), Lines{"error unsupported seq=24 slot=4"});
+    EXPECT_FALSE(dtmf.Get(static_cast<std::uint32_t>(in)).detector);
+    EXPECT_EQ(Texts(host().Destroy(4)), Lines{"success seq=25 slot=4"});
+    EXPECT_EQ(Texts(host().Destroy(5)), Lines{"success seq=26 slot=5"});
+    EXPECT_EQ(Texts(host().Destroy(3)), Lines{"success seq=27 slot=3"});
     for (auto const& r : board().Log())
-        EXPECT_TRUE(r.request == Sim::kOpen || r.device == "/dev/dtmf") << Sim::Format(r);
+        EXPECT_TRUE(r.request == Sim::kOpen) << Sim::Format(r);
+    for (auto const& dial : dtmf.Dials())
+        EXPECT_NE(dial.timeslot, out);
+    EXPECT_EQ(Texts(host().Destroy(12)), Lines{"success seq=28 slot=12"});
     EXPECT_EQ(model().Sums(1), Lines{"2: 1.1@5"});
     EXPECT_EQ(Switch(in), std::to_string(in) + " connected 37");
     EXPECT_EQ(Switch(in3), std::to_string(in3) + " connected 42");
