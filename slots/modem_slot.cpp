@@ -726,7 +726,11 @@ std::vector<ModemFactory::AuthRole> ModemFactory::AuthRoles() const
 std::size_t ModemFactory::AuthClientLimit(std::size_t unlisted) const
 {
     const auto roles = AuthRoles();
-    const auto calls = static_cast<std::size_t>(std::count(roles.begin(), roles.end(), AuthRole::Call));
+    std::vector<std::int32_t> carried;
+    for (std::size_t i = 0; i < authClients.size(); ++i)
+        if (roles[i] == AuthRole::Call)
+            carried.push_back(static_cast<std::int32_t>(authClients[i]->get_session()));
+    const std::size_t calls = carried.size();
     const std::size_t most = modemSlots.size() + kAuthClientsBeyondSlots;
     std::size_t others = most;
     rlimit nofile{};
@@ -738,11 +742,17 @@ std::size_t ModemFactory::AuthClientLimit(std::size_t unlisted) const
         const std::size_t open = OpenDescriptors(limit);
         const std::size_t own = open > relays ? open - relays : 0;
         const std::size_t free = limit > own ? limit - own : 0;
-        const std::size_t left = free > kCallDescriptors ? free - kCallDescriptors : 0;
+        const std::size_t left = free > kReservedDescriptors ? free - kReservedDescriptors : 0;
         others = std::min(others, left / kAuthDescriptorShare / AuthClient::kDescriptors);
-        // A newcomer may take the quietest's place while one place's
-        // descriptors and the accept's are left.
-        if (others == 0 && free > AuthClient::kDescriptors)
+        // Short of that, one place while the reserve is left; or, while a
+        // call's program runs and has not named its session yet, while a
+        // place and the accept's are left: the newcomer may be that
+        // program, whose call has its modem already.
+        const bool awaited = std::any_of(modemSlots.begin(), modemSlots.end(), [&](ModemSlot const* s) {
+            return s->child_pid() != -1 &&
+                   std::find(carried.begin(), carried.end(), s->modem_id()) == carried.end();
+        });
+        if (others == 0 && free >= (awaited ? AuthClient::kDescriptors + 1 : kReservedDescriptors))
             others = 1;
     }
     return std::min(most, calls + others);

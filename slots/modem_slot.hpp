@@ -172,12 +172,15 @@ public:
     static constexpr std::size_t kAuthClientsBeyondSlots = 8;
     // The connections that carry no call hold at most this share (one in
     // four) of the descriptors that the limit leaves once the server's own
-    // and one more call's are counted: the slots, their children and the
-    // host's link need the rest, whatever local programs do.
+    // and kReservedDescriptors are counted: the slots, their children and
+    // the host's link need the rest, whatever local programs do.
     static constexpr unsigned int kAuthDescriptorShare = 4;
-    // What one more call takes: its modem's descriptor and the duplicate
-    // that holds the modem, and its program's connection.
-    static constexpr std::size_t kCallDescriptors = 2 + AuthClient::kDescriptors;
+    // Kept from those connections: what one more call takes at most (its
+    // modem's descriptor, the duplicate that holds the modem, and a third
+    // where the simulated board serves the driver; its program's
+    // connection), and a pipe, as a resources query opens for the T.38
+    // program's answer.
+    static constexpr std::size_t kReservedDescriptors = 3 + AuthClient::kDescriptors + 2;
     // Lines of each kind about the relay's connections that are logged in
     // kSummaryMs (AuthClient); the rest are counted and summed up once the
     // time is over. A busy board starts a few calls a second.
