@@ -156,6 +156,17 @@ void AuthClient::OnSocketEvent(int, short revents)
     CheckDisconnect();
 }
 
+bool AuthClient::HearWaiting()
+{
+    if (closed())
+        return false;
+    pollfd p{socket.get(), POLLIN, 0};
+    if (::poll(&p, 1, 0) <= 0 || p.revents == 0)
+        return false;
+    OnSocketEvent(p.fd, p.revents); // may delete this
+    return true;
+}
+
 void AuthClient::Receive()
 {
     for (int reads = 0; reads < kReadsPerPass && !closed(); ++reads) {

@@ -170,9 +170,9 @@ public:
     INet4::Addr const& get_peer() const { return peer; }
     // Loop milliseconds when it connected or bytes last came.
     std::uint32_t last_heard() const { return heard; }
-    // Its request has gone to the host, and no answer to it yet.
-    bool awaiting() const { return waiting; }
-    void set_awaiting(bool w) { waiting = w; }
+    // Serves what is waiting on the connection, or its end, now rather
+    // than at the loop's next pass; false when nothing is waiting.
+    bool HearWaiting();
     // Where the next complaint of this kind about one of its records goes.
     std::ostream& Complaint(Auth::Line kind);
 
@@ -191,7 +191,6 @@ private:
     // one for a modem whose number is -1 (0xFFFFFFFF on the wire).
     bool hasSession = false;
     std::uint32_t session = 0;
-    bool waiting = false;
     std::uint32_t heard = 0;
     // Armed while a whole record is due.
     Timer deadline;

@@ -10,12 +10,15 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iostream>
 #include <iterator>
+#include <set>
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <net/if.h>
 #include <poll.h>
@@ -62,6 +65,31 @@ int WanDev(int sock, std::string const& name, std::uint32_t type, void* data, st
 OwnedFd DatagramSocket()
 {
     return OwnedFd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+}
+
+// Descriptors open in this process below `limit`, the numbers that new ones
+// may not take (one inherited above it takes none of them): the whole
+// `limit` when none is left to look with; none known where there is no
+// /proc.
+std::size_t OpenDescriptors(std::size_t limit)
+{
+    const int fd = ::open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EMFILE || errno == ENFILE ? limit : 0;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        ::close(fd);
+        return limit; // out of memory
+    }
+    std::size_t open = 0;
+    while (dirent const* e = ::readdir(dir)) {
+        char* end = nullptr;
+        const unsigned long n = std::strtoul(e->d_name, &end, 10);
+        if (end != e->d_name && *end == '\0' && n < limit)
+            ++open;
+    }
+    ::closedir(dir);
+    return open > 0 ? open - 1 : 0; // the directory's own
 }
 
 // The host's strings after the fixed arguments: at most kMaxExecArgs.
@@ -239,7 +267,6 @@ void ModemSlot::OnAuthRequest(voauth const* request)
     auth.set_username(Field(request->username));
     auth.set_password(Field(request->password));
     OnModem(proceeding);
-    owner_.AuthRequestForwarded();
 }
 
 void ModemSlot::OnAcctInformation(voacct const* acct)
@@ -649,10 +676,14 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
     }
     // Peers beyond what the slots can use must not take the descriptors
     // that every slot create needs; nor may idle ones keep a call's program
-    // out: a newcomer takes the place of the quietest. Only when every
-    // place awaits the host's answer is it closed at once, logged once
-    // until one is taken again.
-    const std::size_t limit = AuthClientLimit();
+    // out: a newcomer takes the place of the quietest that carries no call.
+    // Only when every place carries one, and no descriptor is left for
+    // another, is it closed at once, logged once until one is taken again.
+    std::size_t limit = AuthClientLimit(1);
+    if (authClients.size() >= limit) {
+        ServeWaiting();
+        limit = AuthClientLimit(1);
+    }
     while (authClients.size() >= limit) {
         AuthClient* quietest = Quietest();
         if (quietest == nullptr) {
@@ -682,57 +713,104 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
         << ext::header(this) << "incoming auth connection from " << peer << std::endl;
 }
 
-std::size_t ModemFactory::AuthClientLimit() const
+std::vector<ModemFactory::AuthRole> ModemFactory::AuthRoles() const
 {
-    std::size_t limit = modemSlots.size() + kAuthClientsBeyondSlots;
-    rlimit nofile{};
-    if (::getrlimit(RLIMIT_NOFILE, &nofile) == 0 && nofile.rlim_cur != RLIM_INFINITY) {
-        const rlim_t share = nofile.rlim_cur / kAuthDescriptorShare / AuthClient::kDescriptors;
-        if (share < limit)
-            limit = static_cast<std::size_t>(share);
+    std::vector<std::int32_t> live;
+    live.reserve(modemSlots.size());
+    for (ModemSlot const* slot : modemSlots)
+        live.push_back(slot->modem_id());
+    std::sort(live.begin(), live.end());
+    // The answers for a session go to the first connection that named it
+    // (SendAuth): only that one carries the call, so a program cannot hold
+    // places by naming a call again and again.
+    std::set<std::uint32_t> named;
+    std::vector<AuthRole> roles;
+    roles.reserve(authClients.size());
+    for (auto const& c : authClients) {
+        AuthRole role = AuthRole::Other;
+        if (c->has_session()) {
+            const bool first = named.insert(c->get_session()).second;
+            if (!c->closed() &&
+                std::binary_search(live.begin(), live.end(), static_cast<std::int32_t>(c->get_session())))
+                role = first ? AuthRole::Call : AuthRole::NamesCall;
+        }
+        roles.push_back(role);
     }
-    // A newcomer may always take the quietest's place.
-    return limit > 0 ? limit : 1;
+    return roles;
 }
 
-bool ModemFactory::Answering(AuthClient const& client) const
+std::size_t ModemFactory::AuthClientLimit(std::size_t unlisted) const
 {
-    if (!client.awaiting() || client.closed())
-        return false;
-    // Only the connection that the answer will reach, and only while the
-    // slot that asked is there: a program cannot hold places by asking
-    // again and again.
-    const auto session = static_cast<std::int32_t>(client.get_session());
-    if (std::none_of(modemSlots.begin(), modemSlots.end(),
-                     [session](ModemSlot const* s) { return s->EqAuthId(session); }))
-        return false;
-    for (auto const& c : authClients)
-        if (c->has_session() && c->get_session() == client.get_session())
-            return c.get() == &client;
-    return false;
+    const auto roles = AuthRoles();
+    std::vector<std::int32_t> carried;
+    for (std::size_t i = 0; i < authClients.size(); ++i)
+        if (roles[i] == AuthRole::Call)
+            carried.push_back(static_cast<std::int32_t>(authClients[i]->get_session()));
+    const std::size_t calls = carried.size();
+    const std::size_t most = modemSlots.size() + kAuthClientsBeyondSlots;
+    std::size_t others = most;
+    rlimit nofile{};
+    if (::getrlimit(RLIMIT_NOFILE, &nofile) == 0 && nofile.rlim_cur != RLIM_INFINITY) {
+        const auto limit = static_cast<std::size_t>(nofile.rlim_cur);
+        // The server's own are all but those of the connections that carry
+        // no call: a call's connection is as much the call's as its modem.
+        const std::size_t relays = (authClients.size() - calls) * AuthClient::kDescriptors + unlisted;
+        const std::size_t open = OpenDescriptors(limit);
+        const std::size_t own = open > relays ? open - relays : 0;
+        const std::size_t free = limit > own ? limit - own : 0;
+        const std::size_t left = free > kReservedDescriptors ? free - kReservedDescriptors : 0;
+        others = std::min(others, left / kAuthDescriptorShare / AuthClient::kDescriptors);
+        // Short of that, one place while the reserve is left; or, while a
+        // call's program runs and has not named its session yet, while a
+        // place and the accept's are left: the newcomer may be that
+        // program, whose call has its modem already.
+        const bool awaited = std::any_of(modemSlots.begin(), modemSlots.end(), [&](ModemSlot const* s) {
+            return s->child_pid() != -1 &&
+                   std::find(carried.begin(), carried.end(), s->modem_id()) == carried.end();
+        });
+        if (others == 0 && free >= (awaited ? AuthClient::kDescriptors + 1 : kReservedDescriptors))
+            others = 1;
+    }
+    return std::min(most, calls + others);
 }
 
 AuthClient* ModemFactory::Quietest() const
 {
+    const auto roles = AuthRoles();
     const std::uint32_t now = Mux::milliseconds();
     AuthClient* quietest = nullptr;
+    AuthRole quietestRole = AuthRole::Other;
     std::uint32_t longest = 0;
-    for (auto const& c : authClients) {
-        if (Answering(*c))
+    for (std::size_t i = 0; i < authClients.size(); ++i) {
+        // One that names no call goes before one that names a call whose
+        // answers go elsewhere; the call's own stays.
+        const AuthRole role = roles[i];
+        if (role == AuthRole::Call)
             continue;
-        const std::uint32_t silent = now - c->last_heard();
-        if (quietest == nullptr || silent > longest) {
-            quietest = c.get();
+        const std::uint32_t silent = now - authClients[i]->last_heard();
+        if (quietest == nullptr || role < quietestRole || (role == quietestRole && silent > longest)) {
+            quietest = authClients[i].get();
+            quietestRole = role;
             longest = silent;
         }
     }
     return quietest;
 }
 
-void ModemFactory::AuthRequestForwarded()
+void ModemFactory::ServeWaiting()
 {
-    if (speaking != nullptr)
-        speaking->set_awaiting(true);
+    const auto roles = AuthRoles();
+    std::vector<AuthClient*> candidates;
+    for (std::size_t i = 0; i < authClients.size(); ++i)
+        if (roles[i] != AuthRole::Call)
+            candidates.push_back(authClients[i].get());
+    for (AuthClient* c : candidates) {
+        // One served before may have let another go.
+        const bool listed = std::any_of(authClients.begin(), authClients.end(),
+                                        [c](std::unique_ptr<AuthClient> const& a) { return a.get() == c; });
+        if (listed)
+            c->HearWaiting();
+    }
 }
 
 void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)
@@ -750,7 +828,6 @@ void ModemFactory::SendAuth(attr const* record)
 {
     for (auto const& c : authClients) {
         if (c->has_session() && c->get_session() == record->session) {
-            c->set_awaiting(false);
             c->Send(record);
             // A write that failed closed it; outside its own callbacks
             // nothing else would let it go.

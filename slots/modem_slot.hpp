@@ -170,10 +170,17 @@ public:
     // connects again while its old connection is still being closed, or one
     // whose slot is being destroyed.
     static constexpr std::size_t kAuthClientsBeyondSlots = 8;
-    // The relay's connections hold at most this share (one in four) of the
-    // process's descriptor limit: the slots, their children and the host's
-    // link need the rest, whatever local programs do.
+    // The connections that carry no call hold at most this share (one in
+    // four) of the descriptors that the limit leaves once the server's own
+    // and kReservedDescriptors are counted: the slots, their children and
+    // the host's link need the rest, whatever local programs do.
     static constexpr unsigned int kAuthDescriptorShare = 4;
+    // Kept from those connections: what one more call takes at most (its
+    // modem's descriptor, the duplicate that holds the modem, and a third
+    // where the simulated board serves the driver; its program's
+    // connection), and a pipe, as a resources query opens for the T.38
+    // program's answer.
+    static constexpr std::size_t kReservedDescriptors = 3 + AuthClient::kDescriptors + 2;
     // Lines of each kind about the relay's connections that are logged in
     // kSummaryMs (AuthClient); the rest are counted and summed up once the
     // time is over. A busy board starts a few calls a second.
@@ -192,11 +199,9 @@ public:
     // Where a line of the relay goes: `os`, or nowhere once its kind has
     // had its allowance; `weight` is what it counts for then.
     std::ostream& AuthLine(Auth::Line kind, std::ostream& os, unsigned long weight = 1);
-    // The record being handled has asked the host for an authentication:
-    // its connection awaits the answer.
-    void AuthRequestForwarded();
-    // How many connections the relay holds at most now.
-    std::size_t AuthClientLimit() const;
+    // How many connections the relay holds at most now; `unlisted`
+    // descriptors are open for a connection not in `authClients` yet.
+    std::size_t AuthClientLimit(std::size_t unlisted = 0) const;
     bool listening() const { return static_cast<bool>(authSocket); }
     // Closes the listener and every connection (the factory's end does it
     // too).
@@ -220,10 +225,19 @@ private:
     // Opens the relay's listener; a failure leaves the relay closed for
     // the factory's life.
     void Init();
+    // What each of `authClients` is to the live modem slots: it names no
+    // slot's session; it names one whose answers go to another; or it is
+    // the one they go to, which carries the call and is never closed to
+    // make room.
+    enum class AuthRole : unsigned char { Other, NamesCall, Call };
+    std::vector<AuthRole> AuthRoles() const;
     // Makes room for a newcomer: the connection silent longest among those
-    // whose request the host is not answering; null when there is none.
+    // that name no call, else among those that name one but do not carry
+    // it; null when there is none.
     AuthClient* Quietest() const;
-    bool Answering(AuthClient const& client) const;
+    // What waits on the connections that may have to make room is served
+    // first: a call's program may have just sent its first record.
+    void ServeWaiting();
     void SummariseAuthLines();
 
     OwnedFd authSocket;

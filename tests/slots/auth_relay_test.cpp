@@ -455,10 +455,10 @@ TEST_F(AuthRelay, ARecordForAStragglerDeletedAfterHostLossFindsNoSlot)
 
 // Local programs that connect and say nothing, stall in a record or
 // connect again every millisecond never keep a call's program from the
-// host: the quietest gives way to a newcomer (never one awaiting the host's
-// answer), a record owed for a few seconds closes the connection, the
-// places stay within a share of the descriptor limit, and the lines of a
-// program that keeps connecting are summed up.
+// host: the quietest gives way to a newcomer (never the connection a live
+// call's answers go to), a record owed for a few seconds closes the
+// connection, the places stay within a share of what the descriptor limit
+// leaves, and the lines of a program that keeps connecting are summed up.
 TEST_F(AuthRelay, IdleStalledOrReconnectingPeersNeverKeepACallsProgramFromTheHost)
 {
     using Peers = std::vector<std::unique_ptr<Peer>>;
@@ -509,6 +509,12 @@ TEST_F(AuthRelay, IdleStalledOrReconnectingPeersNeverKeepACallsProgramFromTheHos
     // Some 600 lines were it not for the allowance.
     auto count = [](std::string const& text) { return std::count(text.begin(), text.end(), '\n'); };
     EXPECT_LT(count(err.str()) + count(log.str()), 50) << err.str() << log.str();
+    // Answered, the program keeps its connection through idle newcomers and
+    // seconds of reconnecting, for the call's accounting.
+    connect(idle, 1 + ModemFactory::kAuthClientsBeyondSlots);
+    flooding(AuthClient::kRecordMs);
+    program->Send(Record(64, Auth::kAccounting, 0));
+    EXPECT_THAT(Signals(), testing::ElementsAre(testing::HasSubstr(" modemProceeding : acct : ")));
     // Once the quiet time is over: the summary, and those that never sent
     // a whole record are gone; the program that did stays.
     Mux::test::advance(AuthClient::kSummaryMs);
@@ -568,6 +574,28 @@ TEST_F(AuthRelay, IdleStalledOrReconnectingPeersNeverKeepACallsProgramFromTheHos
         accepted(*ask());
         EXPECT_EQ(factory().authClients.size(), held);
     }
+    idle.clear();
+    Pump();
+
+    // A server at nofile 44 or 48 has about this many left once its own are
+    // open (here two more for the peers' ends): a program holding every
+    // place leaves a new call its modem, and its program a place even when
+    // a newcomer comes before its request is read.
+    for (int const free : {8, 12}) {
+        DescriptorLimit limit(free);
+        connect(idle, 4);
+        std::uint32_t const n = 30 + static_cast<std::uint32_t>(free);
+        host().Create(n, Trunk(1, free));
+        host().Create(n + 1, Modem());
+        EXPECT_THAT(Texts(host().Connect(n, n + 1)), testing::Contains(testing::StartsWith("success")));
+        auto plugin = std::make_unique<Peer>();
+        plugin->Send(
+            Request(static_cast<std::uint32_t>(modem(n + 1)->modem_id()), Field("ppp"), Field("pw")));
+        idle.push_back(std::make_unique<Peer>()); // before the request is read
+        EXPECT_THAT(Signals(), testing::Contains(testing::HasSubstr(" modemProceeding : auth : ")));
+        idle.clear();
+        Pump();
+    }
     host().Take();
 }
 
@@ -589,8 +617,9 @@ TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsThei
         warm.Failed(none, ENOBUFS);
         Mux::test::advance(AcceptPause::kPauseMs);
     }
-    // Room enough that the slots, not the descriptor share, set the cap.
-    DescriptorLimit limit(80);
+    // Room enough that the slots, not the descriptor share, set the cap
+    // (the peers' ends count among this process's own).
+    DescriptorLimit limit(100);
 
     Capture err(std::cerr);
     // Each newcomer takes the place of the quietest: the last ones stay.
