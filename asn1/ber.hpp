@@ -93,7 +93,7 @@ private:
 
 class BERDecoder : public Visitor {
 public:
-    BERDecoder(const char* first, const char* last) : cur_(first), end_(last), limit_(last) {}
+    BERDecoder(const char* first, const char* last) : cur_(first), limit_(last) {}
 
     const char* position() const { return cur_; }
 
@@ -139,7 +139,6 @@ private:
     bool decodeContained(OpenData& value);
 
     const char* cur_;
-    const char* end_;
     const char* limit_;               // end of the innermost contents being read
     std::vector<const char*> limits_; // enclosing ends of the SEQUENCEs being read
     std::uint32_t tag_ = ownTag;

@@ -11,12 +11,14 @@ namespace ASN1::detail {
 constinit Pool::Free* Pool::heads_[Pool::classes] = {};
 constinit std::uint64_t Pool::refills_ = 0;
 
+#ifndef GW_ASN1_POOL_ASAN
 namespace {
 // One refill carves this much into blocks of one class (32 SEQUENCE
 // objects): what a large message holds of one size, without pinning much
 // memory for the sizes that are rare.
 constexpr std::size_t chunk = 2048;
 } // namespace
+#endif
 
 void* Pool::refill(std::size_t size)
 {

@@ -186,8 +186,13 @@ void ControlSocket::StartFromEnvironment()
     const std::string& path = EnvironmentPath();
     if (path.empty() || control.running())
         return;
-    if (!control.Start(path))
+    if (!control.Start(path)) {
         std::cerr << "GW_SIM_SOCKET: " << path << ": " << std::strerror(errno) << std::endl;
+        return;
+    }
+    // Said only by a server that serves: not by one that printed its usage
+    // or version, or that refused to start.
+    std::cout << "board control socket: " << path << " (one request a line; \"help\" lists them)" << std::endl;
 }
 
 } // namespace Sim

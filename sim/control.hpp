@@ -32,7 +32,8 @@ public:
     // its working directory before it serves); empty when unset.
     static const std::string& EnvironmentPath();
     // Serves EnvironmentPath() when set, from the calling process: started
-    // again in a forked child (a daemon). A failure is reported on the error
+    // again in a forked child (a daemon). The path is announced on the
+    // output stream once it is served; a failure is reported on the error
     // stream.
     static void StartFromEnvironment();
 

@@ -146,8 +146,12 @@ TEST_F(Running, TermEndsWithStatusZeroAndRemovesThePidFile)
 {
     server.Write("var/run/server.pid", "99999999"); // left by a crashed run
     Start({}, false);
-    EXPECT_TRUE(Eventually([&] { return !server.Out().empty(); }));
-    EXPECT_EQ("Starting server [" + kVersion + "], port=20001\n", server.Out());
+    // The board's socket is named once it is served, before the banner.
+    const std::string announced = "board control socket: " + server.Path("board.sock") +
+                                  " (one request a line; \"help\" lists them)\n";
+    const std::string banner = "Starting server [" + kVersion + "], port=20001\n";
+    EXPECT_TRUE(Eventually([&] { return server.Out().size() >= announced.size() + banner.size(); }));
+    EXPECT_EQ(announced + banner, server.Out());
     Stop();
     EXPECT_NE(std::string::npos, server.Err().find("Mux: terminating...")) << server.Err();
     // The simulated board has every device the server opens at start,
@@ -186,6 +190,8 @@ TEST_F(Running, ASecondServerOnTheSameRootLeavesTheFirstAlone)
         ServerProcess second({.args = c.args, .port = c.args.empty(), .root = server.root()});
         EXPECT_EQ(c.status, ExitCode(second.Wait())) << c.args.size();
         EXPECT_EQ(c.status == 1, second.Err().find(held) != std::string::npos) << second.Err();
+        // It serves no socket, so it names none.
+        EXPECT_EQ(std::string::npos, second.Out().find("board control socket")) << second.Out();
         EXPECT_EQ(before, Tree(server.root())) << second.Err();
     }
     EXPECT_NE(std::string::npos, server.Ask("files show").find("/proc/temperature 47|\n"));
