@@ -122,7 +122,6 @@ private:
     attr record_;
     std::size_t held_ = 0;
     std::size_t want_ = 4;
-    bool complete_ = false;
 };
 
 // One accepted connection of the authentication program.
