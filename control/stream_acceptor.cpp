@@ -29,6 +29,7 @@ bool StreamAcceptor<Base, Peer>::OpenSocket()
 {
     int fd = CreateSocket();
     if (fd < 0) {
+        setup_error_ = errno;
         if (this->log_)
             std::cerr << "can't create socket:" << std::strerror(errno) << std::endl;
         listen_.reset();
@@ -65,6 +66,7 @@ template <class Base, class Peer>
 void StreamAcceptor<Base, Peer>::BindSocket()
 {
     if (BindAddress(listen_.get()) != 0) {
+        setup_error_ = errno;
         if (this->log_)
             std::cerr << "can't bind to socket: \"" << std::strerror(errno) << "\" "
                       << " waiting..." << std::endl;
@@ -72,12 +74,14 @@ void StreamAcceptor<Base, Peer>::BindSocket()
         return;
     }
     if (ListenOn(listen_.get()) != 0) {
+        setup_error_ = errno;
         if (this->log_)
             std::cerr << "can't listen socket: " << std::strerror(errno) << "  waiting..." << std::endl;
         RetryLater();
         return;
     }
     if (!listen_.fd().NonBlock()) {
+        setup_error_ = errno;
         if (this->log_)
             std::cerr << "can't set socket to non block mode: " << std::strerror(errno) << "  waiting..."
                       << std::endl;
@@ -86,10 +90,13 @@ void StreamAcceptor<Base, Peer>::BindSocket()
     }
     // Unwatched, the socket would take connections that nobody serves.
     if (!accept_event_.Schedule(listen_.fd(), POLLIN)) {
+        setup_error_ = errno;
         if (this->log_)
             std::cerr << "can't watch socket: " << std::strerror(errno) << "  waiting..." << std::endl;
         RetryLater();
+        return;
     }
+    setup_error_ = 0;
 }
 
 template <class Base, class Peer>

@@ -22,6 +22,8 @@ public:
 
     bool listening() const noexcept { return static_cast<bool>(accept_event_.fd()); }
     bool bind_retry_pending() const noexcept { return static_cast<bool>(bind_timer_); }
+    // Why the listening socket is not set up yet (an errno); 0 once it is.
+    int setup_error() const noexcept { return setup_error_; }
 
     void OnTimeout(Timer*);
     void OnSocketEvent(int fd, short revents);
@@ -57,6 +59,7 @@ protected:
     Timer bind_timer_;
     Event accept_event_;
     AcceptPause accept_pause_;
+    int setup_error_ = 0;
 };
 
 } // namespace Control

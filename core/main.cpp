@@ -42,6 +42,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <string>
+
+#include <unistd.h>
 
 namespace {
 
@@ -212,13 +215,22 @@ int main(int argc, char** argv)
     // reconnects after a loss, by itself from here on.
     MonitoringCtl::instance()->Configure(file);
 
+    // The pid file's lock is on its open file, which the daemon shares:
+    // the root stays held across the fork.
+    DaemonStart start;
     if (daemon) {
-        RunDaemon();
-        // The child serves: its pid in the file. Without it the child
+        if (!start.Detach()) {
+            std::cerr << "server not started: the daemon cannot be started: " << std::strerror(errno)
+                      << std::endl;
+            return 1;
+        }
+        // The daemon serves: its pid in the file. Without it the daemon
         // would hold a root it cannot name.
         if (!run.Write()) {
-            std::cerr << "server stopped: " << run.path()
-                      << " cannot be written: " << std::strerror(run.error()) << std::endl;
+            const std::string reason =
+                "server stopped: " + run.path() + " cannot be written: " + std::strerror(run.error());
+            std::cerr << reason << std::endl;
+            start.Failed(reason);
             return 1;
         }
     }
@@ -249,7 +261,21 @@ int main(int argc, char** argv)
     signals.Bind(new DpcHandler1(&CheckSignals));
     signals.Activate();
 
-    ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
+    auto* const acceptor = new Control::AcceptorNetCheckConnection(port);
+    ctrlServer.Activate(acceptor);
+    if (daemon) {
+        // A port held by another program is waited for; the start is over
+        // all the same, and the starter says so.
+        std::string note;
+        if (!acceptor->listening()) {
+            note = "server started, pid " + std::to_string(::getpid()) + ": port " + std::to_string(port) +
+                   " cannot be set up yet";
+            if (acceptor->setup_error() != 0)
+                note += std::string(" (") + std::strerror(acceptor->setup_error()) + ")";
+            note += ": the server waits for it";
+        }
+        start.Ready(note);
+    }
 
     // The watchdog is one of the board's devices.
     multiplexer.watchdog_opener(&Driver::Open);

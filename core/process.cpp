@@ -208,6 +208,9 @@ int ReadPid(int fd)
     text[n] = '\0';
     char* end = nullptr;
     const long pid = std::strtol(text, &end, 10);
+    // Blanks after the number: the moment of a rewrite (Write).
+    while (*end == ' ')
+        ++end;
     return end != text && *end == '\0' && pid > 0 && pid <= INT_MAX ? static_cast<int>(pid) : 0;
 }
 
@@ -258,10 +261,19 @@ bool Run::Write()
 {
     if (fd_ < 0)
         return false;
-    char text[32];
+    // Readers (scripts, service managers) look at any moment: the file is
+    // never cut to empty first. The new pid covers the old text whole,
+    // blanks after it, and only then is the file cut to the pid's length;
+    // a reader sees one pid at every step.
+    char text[64];
     const int len = std::snprintf(text, sizeof text, "%d", static_cast<int>(::getpid()));
+    struct stat st {};
+    std::size_t covered = static_cast<std::size_t>(len);
+    if (::fstat(fd_, &st) == 0 && st.st_size > len)
+        covered = std::min(sizeof text, static_cast<std::size_t>(st.st_size));
+    std::memset(text + len, ' ', covered - static_cast<std::size_t>(len));
     errno = 0;
-    if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, text, static_cast<std::size_t>(len), 0) != len) {
+    if (::pwrite(fd_, text, covered, 0) != static_cast<ssize_t>(covered) || ::ftruncate(fd_, len) != 0) {
         // A pid file that does not hold our pid is worse than none.
         error_ = errno != 0 ? errno : EIO;
         ::unlink(path_.c_str());

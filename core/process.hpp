@@ -91,7 +91,10 @@ public:
     Run(const Run&) = delete;
     Run& operator=(const Run&) = delete;
 
-    // This process's pid again, as a daemon's child has another one.
+    // This process's pid again, as a daemon's child has another one. The
+    // old text is replaced in place: a reader never finds the file empty.
+    // False when it could not be written: the file is removed and the lock
+    // let go (error() tells why).
     bool Write();
 
     const std::string& path() const { return path_; }

@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 volatile std::sig_atomic_t doDumpStatus = 0;
@@ -155,4 +156,115 @@ void RunDaemon()
     Daemon::Params params;
     params.name = ident.str();
     Daemon::Init(params);
+}
+
+namespace {
+
+// The daemon's word: one byte, '0' ready or '1' failed, the text for the
+// terminal and a line end. One write below PIPE_BUF arrives whole.
+constexpr char kReady = '0';
+constexpr char kFailed = '1';
+
+// The starting process: it only reads the daemon's word and exits, by
+// _exit. Its destructors must not run: the pid file, its lock and the
+// board's sessions now belong to the daemon.
+[[noreturn]] void AwaitDaemon(int fd, pid_t child)
+{
+    std::string word;
+    char buf[512];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        word.append(buf, static_cast<std::size_t>(n));
+        if (word.find('\n') != std::string::npos)
+            break;
+    }
+    ::close(fd);
+    // The child that called daemon(): its status says whether daemon()
+    // failed (it said so on this terminal).
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    int code = 1;
+    std::string text;
+    if (!word.empty() && (word[0] == kReady || word[0] == kFailed)) {
+        code = word[0] == kReady ? 0 : 1;
+        text = word.substr(1, word.find('\n') - 1);
+    } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+        code = WEXITSTATUS(status);
+    } else {
+        // Ended without a word: killed, or out of memory.
+        text = "server not started: the daemon ended before it served";
+    }
+    if (!text.empty())
+        std::cerr << text << std::endl;
+    std::cout.flush();
+    ::_exit(code);
+}
+
+} // namespace
+
+DaemonStart::~DaemonStart()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool DaemonStart::Detach()
+{
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return false;
+    // Both halves would print what is buffered.
+    std::cout.flush();
+    std::cerr.flush();
+    std::clog.flush();
+    const pid_t child = ::fork();
+    if (child < 0) {
+        const int error = errno;
+        ::close(ends[0]);
+        ::close(ends[1]);
+        errno = error;
+        return false;
+    }
+    if (child > 0) {
+        ::close(ends[1]);
+        AwaitDaemon(ends[0], child);
+    }
+    ::close(ends[0]);
+    fd_ = ends[1];
+    RunDaemon();
+    return true;
+}
+
+void DaemonStart::Ready(const std::string& note)
+{
+    Tell(kReady, note);
+}
+
+void DaemonStart::Failed(const std::string& reason)
+{
+    Tell(kFailed, reason);
+}
+
+void DaemonStart::Tell(char status, const std::string& text)
+{
+    if (fd_ < 0)
+        return;
+    std::string word(1, status);
+    word += text;
+    word += '\n';
+    std::size_t done = 0;
+    while (done < word.size()) {
+        const ssize_t n = ::write(fd_, word.data() + done, word.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd_);
+    fd_ = -1;
 }

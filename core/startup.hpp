@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <iosfwd>
+#include <string>
 
 // Set in signal context, consumed on the loop.
 extern volatile std::sig_atomic_t doDumpStatus;
@@ -50,3 +51,31 @@ void DumpStatus(std::ostream& os);
 // Detaches the process; the log goes to the system log with the ident
 // "mrv-" and the version text.
 void RunDaemon();
+
+// The forking daemon's convention, which init scripts and service managers
+// rely on: the process started to become a daemon ends only once the daemon
+// holds the pid file with its own pid and has set up its control port, with
+// status 0; when the daemon stops before that, with its reason on the
+// starter's terminal and a non-zero status.
+class DaemonStart {
+public:
+    DaemonStart() = default;
+    ~DaemonStart();
+    DaemonStart(const DaemonStart&) = delete;
+    DaemonStart& operator=(const DaemonStart&) = delete;
+
+    // Becomes the daemon (RunDaemon) in a child and returns there; the
+    // starting process waits here for the daemon's word and exits. False
+    // (errno set) when no child could be started: nothing changed.
+    bool Detach();
+    // The daemon's word, given once; `note`, when not empty, is printed on
+    // the starter's terminal. Its end of the pipe is closed: nothing the
+    // daemon starts later holds the starter back.
+    void Ready(const std::string& note = {});
+    void Failed(const std::string& reason);
+
+private:
+    void Tell(char status, const std::string& text);
+
+    int fd_ = -1;
+};

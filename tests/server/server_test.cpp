@@ -6,13 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cctype>
+#include <cstdint>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <netinet/in.h>
 #include <memory>
 #include <poll.h>
 #include <string>
@@ -312,9 +315,30 @@ public:
         }
         return out;
     }
+    // Keeps what arrives until `pid` has ended (not reaped yet): a daemon
+    // logs before it serves, and a log daemon reads all the while. False
+    // when it has not ended within the bound.
+    bool KeepUntilEnded(pid_t pid)
+    {
+        for (int i = 0; i < E2E::Patience(20000); ++i) {
+            siginfo_t info{};
+            if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                info.si_pid == pid)
+                return true;
+            for (std::string& r : Receive(1))
+                kept_.push_back(std::move(r));
+        }
+        return false;
+    }
     // Waits for a record that contains `text`.
     std::string WaitFor(const std::string& text)
     {
+        for (auto r = kept_.begin(); r != kept_.end(); ++r)
+            if (r->find(text) != std::string::npos) {
+                std::string found = *r;
+                kept_.erase(kept_.begin(), r + 1);
+                return found;
+            }
         for (int i = 0; i < 50; ++i) {
             std::vector<std::string> recs = Receive();
             if (recs.empty())
@@ -329,6 +353,7 @@ public:
 private:
     std::string path_;
     int fd_ = -1;
+    std::vector<std::string> kept_;
 };
 
 // The record with its "Mmm dd hh:mm:ss" time stamp replaced by a fixed text.
@@ -343,21 +368,51 @@ std::string WithoutTime(const std::string& record)
     return shaped ? record.substr(0, gt + 1) + "TIME " + record.substr(gt + 17) : record;
 }
 
+// A connect to the control port at once, without retrying.
+bool Connects(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<std::uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool done = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return done;
+}
+
+// The starter ends once the daemon serves, as scripts and service managers
+// expect: from that moment the pid file names the live daemon and the
+// control port takes connections. A port another program holds is waited
+// for, and the starter says so.
 TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
 {
     ServerProcess launcher{E2E::Later{}};
     LogSocket log(launcher.Path("dev/log"));
-    launcher.Start({.args = {"--daemon"}, .port = false});
-    EXPECT_EQ(0, ExitCode(launcher.Wait())); // the parent half of daemon()
-    int pid = 0;
-    ASSERT_TRUE(Eventually([&] {
-        pid = std::atoi(launcher.Read("var/run/server.pid").c_str());
-        return pid > 0 && pid != launcher.pid();
-    }));
+    launcher.Start({.args = {"--daemon"}});
+    ASSERT_TRUE(log.KeepUntilEnded(launcher.pid()));
+    const int pid = std::atoi(launcher.Read("var/run/server.pid").c_str());
+    ASSERT_TRUE(pid > 0 && pid != launcher.pid() && !Gone(pid)) << launcher.Read("var/run/server.pid");
+    EXPECT_EQ(std::to_string(pid), launcher.Read("var/run/server.pid"));
+    EXPECT_TRUE(Connects(launcher.port()));
+    EXPECT_EQ(0, ExitCode(launcher.Wait()));
     EXPECT_EQ("", launcher.Out()); // everything goes to the system log now
     // The board's control socket is served by the daemon itself.
     const std::string help = launcher.Ask("help");
     EXPECT_NE(std::string::npos, help.find("\nok ")) << help;
+
+    ServerProcess waiting{E2E::Later{}};
+    const std::string port = std::to_string(launcher.port());
+    waiting.Start({.args = {"--daemon", "--port", port}, .port = false});
+    EXPECT_EQ(0, ExitCode(waiting.Wait()));
+    const int waiter = std::atoi(waiting.Read("var/run/server.pid").c_str());
+    EXPECT_TRUE(waiter > 0 && waiter != pid && !Gone(waiter)) << waiting.Read("var/run/server.pid");
+    EXPECT_TRUE(waiting.Err().ends_with("server started, pid " + std::to_string(waiter) + ": port " + port +
+                                        " cannot be set up yet (Address already in use): the server waits "
+                                        "for it\n"))
+        << waiting.Err();
+    ::kill(waiter, SIGTERM);
+    EXPECT_TRUE(Eventually([&] { return !waiting.Exists("var/run/server.pid") && Gone(waiter); }));
 
     const std::string ident = "mrv-" + kVersion;
     std::string banner = log.WaitFor("Starting server");
@@ -365,7 +420,7 @@ TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
 
     // What the system's own client writes for the same message.
     LogSocket ref(launcher.Path("ref"));
-    const std::string text = "Starting server [" + kVersion + "], port=20001";
+    const std::string text = "Starting server [" + kVersion + "], port=" + port;
     std::string cmd =
         "logger -u " + launcher.Path("ref") + " -t " + ident + " -p daemon.notice '" + text + "'";
     ASSERT_EQ(0, std::system(cmd.c_str()));
@@ -373,6 +428,8 @@ TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
     ASSERT_EQ(1u, reference.size());
     EXPECT_EQ(WithoutTime(reference[0]), WithoutTime(banner));
     EXPECT_EQ("<29>TIME " + ident + ": " + text, WithoutTime(banner));
+    EXPECT_EQ(std::to_string(pid), launcher.Read("var/run/server.pid"));
+    EXPECT_TRUE(Connects(launcher.port()));
 
     // The log daemon restarts: a new socket under the same name.
     log.Bind();
