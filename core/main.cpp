@@ -252,7 +252,7 @@ int main(int argc, char** argv)
     ctrlServer.Activate(new Control::AcceptorNetCheckConnection(port));
 
     // The watchdog is one of the board's devices.
-    multiplexer.watchdog_opener(&Driver::Open);
+    multiplexer.watchdog_device(&Driver::Open, &Driver::Close);
     multiplexer.run(true, true);
 
     ctrlServer.Deactivate();
