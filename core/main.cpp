@@ -278,7 +278,7 @@ int main(int argc, char** argv)
     }
 
     // The watchdog is one of the board's devices.
-    multiplexer.watchdog_opener(&Driver::Open);
+    multiplexer.watchdog_device(&Driver::Open, &Driver::Close);
     multiplexer.run(true, true);
 
     ctrlServer.Deactivate();

@@ -538,10 +538,18 @@ void Multiplexer::watchdog_open_device()
     errno = EIO;
     if (::write(fd, "START", 5) != 5) {
         std::cerr << "Mux: fail to activate watchdog: " << std::strerror(errno) << std::endl;
-        ::close(fd);
+        watchdog_close(fd);
         return;
     }
     wd_ = fd;
+}
+
+void Multiplexer::watchdog_close(int fd) const
+{
+    if (wd_close_ != nullptr)
+        wd_close_(fd);
+    else
+        ::close(fd);
 }
 
 void Multiplexer::watchdog_close_device()
@@ -551,7 +559,7 @@ void Multiplexer::watchdog_close_device()
     errno = EIO;
     if (::write(wd_, "STOP", 4) != 4)
         std::cerr << "Mux: stop watchdog failed: " << std::strerror(errno) << std::endl;
-    ::close(wd_);
+    watchdog_close(wd_);
     wd_ = -1;
 }
 

@@ -66,11 +66,17 @@ public:
     void unhook(TimerPoolPlugin* p);
 
     void resetWD();
-    // How run() opens the watchdog device: open(2) of its path below the
-    // GW_ROOT folder unless the program names another way (the driver port,
-    // so that a simulated board provides the device too).
+    // How run() opens and closes the watchdog device: open(2) of its path
+    // below the GW_ROOT folder and close(2) unless the program names another
+    // way (the driver port, so that a simulated board provides the device
+    // too; what it opened goes back through it).
     using DeviceOpen = int (*)(const char* path, int flags);
-    void watchdog_opener(DeviceOpen open) noexcept { wd_open_ = open; }
+    using DeviceClose = int (*)(int fd);
+    void watchdog_device(DeviceOpen open, DeviceClose close) noexcept
+    {
+        wd_open_ = open;
+        wd_close_ = close;
+    }
     void dump(std::ostream& os) const;
 
     // Fires the due timers, runs the deferred calls once; returns the
@@ -117,6 +123,7 @@ private:
     int wait_for_head(std::uint32_t now) const;
     void watchdog_open_device();
     void watchdog_close_device();
+    void watchdog_close(int fd) const;
 
     F_sorted_list<TimerEvent> timers_;
     F_dual_list<EventHandler> attaching_;
@@ -158,6 +165,7 @@ private:
     TimerPollNotify* plugin_pass_ = nullptr;
     int wd_ = -1;
     DeviceOpen wd_open_ = nullptr;
+    DeviceClose wd_close_ = nullptr;
     bool wd_pinged_ = false;
     std::uint32_t wd_last_ping_ = 0;
     bool live_clock_ = true;

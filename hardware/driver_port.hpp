@@ -48,10 +48,11 @@ int Ioctl(int fd, std::uint32_t request, void* arg = nullptr);
 // ioctl(2) whose argument is a value rather than a record.
 int IoctlValue(int fd, std::uint32_t request, unsigned long value);
 
-// close(2). The simulated board keeps a table by descriptor: one that Open
-// returned and is closed here leaves it at once; one closed with close(2)
-// (an OwnedFd) leaves it at the next Open of any device. Duplicates (dup(2))
-// may be closed either way.
+// close(2). Every descriptor that Open returned is closed here (a
+// DeviceFd does so), as a backend may keep its own record of it: the
+// simulated board's table by descriptor forgets it here. A request reaches
+// the open that the descriptor holds at that moment, on either backend:
+// duplicates (dup(2)) reach the same open and may be closed either way.
 int Close(int fd);
 
 // ioctl(2) on a socket for a network-interface request (SIOCGIFFLAGS,

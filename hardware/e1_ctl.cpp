@@ -227,8 +227,7 @@ bool E1Ctl::CheckOpenCas()
 void E1Ctl::CloseCasDriver()
 {
     cas_event_.Release();
-    if (cas_fd_)
-        Driver::Close(cas_fd_.release());
+    cas_fd_.reset();
     // Whatever the driver had open went with it.
     for (auto& open : cas_open_)
         open = 0;

@@ -12,7 +12,7 @@
 #include "control/ctrl_service.hpp"
 #include "core/singleton.hpp"
 #include "core/event.hpp"
-#include "core/fd.hpp"
+#include "hardware/device_fd.hpp"
 #include "core/timer.hpp"
 
 #include <cstddef>
@@ -115,7 +115,7 @@ private:
 
     int maint_fd_ = -1;
     Timer timer_;
-    OwnedFd cas_fd_;
+    DeviceFd cas_fd_;
     Event cas_event_;
     std::uint32_t cas_open_[kTrunks] = {};
     std::uint32_t tclk_ = 0;

@@ -39,7 +39,7 @@ MccRawChannel AllocateMccChannel(int flags, mcc_allocate_params const& params)
 
 bool ReadMccCapacity(mcc_capacity& out)
 {
-    OwnedFd fd(Driver::Open(GetMccCtlDevName(), O_RDONLY | O_CLOEXEC));
+    DeviceFd fd(Driver::Open(GetMccCtlDevName(), O_RDONLY | O_CLOEXEC));
     if (!fd)
         return false;
     mcc_capacity caps{};

@@ -7,7 +7,7 @@
 // the ISDN slots each take one this way; they differ only in the open flags
 // and the five allocation words, and each prints its own failure texts.
 
-#include "core/fd.hpp"
+#include "hardware/device_fd.hpp"
 #include "hardware/driver_port.hpp"
 
 #include <cstddef>
@@ -44,7 +44,7 @@ struct MccRawChannel {
     // The step that failed.
     enum class Step { None, Open, Allocate, Timeslot };
 
-    OwnedFd fd;        // holds the channel; closing it frees the channel
+    DeviceFd fd;       // holds the channel; closing it frees the channel
     int timeslot = -1; // the switch channel (0 or more) when allocated
     Step failed = Step::None;
     int error = 0; // errno of the failed step (0: MCC_TIMESLOT gave a negative result without one)

@@ -10,6 +10,7 @@
 #include "core/fd.hpp"
 #include "core/inet.hpp"
 #include "core/timer.hpp"
+#include "hardware/device_fd.hpp"
 #include "hardware/drivers.hpp"
 
 #include <cstdint>
@@ -196,7 +197,7 @@ private:
 
     RadioControlType type_;
     OwnedFd rtp_;
-    OwnedFd ext_;
+    DeviceFd ext_;
     Event event_;
     Timer timer_;
     rtp_attach_session_params rtp_attach_{};

@@ -50,7 +50,7 @@ std::uint32_t NextSerial()
 
 // ---------------------------------------------------------------- IsdnSlot
 
-IsdnSlot::IsdnSlot(OwnedFd channel, int timeslot, ISDN::LAPD* lapd, char const* event_name)
+IsdnSlot::IsdnSlot(DeviceFd channel, int timeslot, ISDN::LAPD* lapd, char const* event_name)
     : channel_(std::move(channel)), lapd_(lapd), timeslot_(timeslot)
 {
     lapd_->notify = this;
@@ -215,7 +215,7 @@ bool IsdnSlot::hdlc_transmit(Packet& frame)
 
 // ---------------------------------------------------------------- QSIG
 
-AtsQsigSlot::AtsQsigSlot(OwnedFd channel, int timeslot, ISDN::LAPD* lapd)
+AtsQsigSlot::AtsQsigSlot(DeviceFd channel, int timeslot, ISDN::LAPD* lapd)
     : IsdnSlot(std::move(channel), timeslot, lapd, "AtsQsigSlot::OnEvent"), serial(NextSerial())
 {}
 
@@ -343,7 +343,7 @@ Slot* IsdnFactory::Watched(IsdnSlot* slot)
 
 Slot* IsdnFactory::NewAtsQsigSlot(LGCP::AtsQsigParams const& params)
 {
-    OwnedFd fd(Driver::Open(GetDspDataDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    DeviceFd fd(Driver::Open(GetDspDataDevName(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!fd) {
         std::cerr << ext::header(this) << "fail to open dsp-data device: " << std::strerror(errno)
                   << std::endl;

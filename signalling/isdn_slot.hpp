@@ -18,7 +18,7 @@
 // once the link has let go.
 
 #include "core/event.hpp"
-#include "core/fd.hpp"
+#include "hardware/device_fd.hpp"
 #include "core/protocol.hpp"
 #include "hardware/hdlc.hpp"
 #include "signalling/lapd.hpp"
@@ -34,7 +34,7 @@ class IsdnSlot : public Slot, public ProtocolsFamily, public ISDN::LAPD::Notify,
 public:
     // Takes over the channel's descriptor and the link (which joins the
     // family); `timeslot` is the channel's switch channel.
-    IsdnSlot(OwnedFd channel, int timeslot, ISDN::LAPD* lapd, char const* event_name = "IsdnSlot::OnEvent");
+    IsdnSlot(DeviceFd channel, int timeslot, ISDN::LAPD* lapd, char const* event_name = "IsdnSlot::OnEvent");
     ~IsdnSlot() override;
 
     bool IActivate(TERM::TermActivateParams const& params) override;
@@ -84,7 +84,7 @@ private:
     void Ended(char const* why);
     void SendStatistics();
 
-    OwnedFd channel_;
+    DeviceFd channel_;
     Event event_;
     ISDN::LAPD* lapd_; // owned by the family
     int timeslot_;
@@ -99,7 +99,7 @@ class AtsQsigBSlot;
 
 class AtsQsigSlot : public IsdnSlot {
 public:
-    AtsQsigSlot(OwnedFd channel, int timeslot, ISDN::LAPD* lapd);
+    AtsQsigSlot(DeviceFd channel, int timeslot, ISDN::LAPD* lapd);
 
     bool IBeforeDestroy() override;
     const char* GetName() const override { return "ATS-QSIG"; }

@@ -336,7 +336,7 @@ int Board::Open(const char* path, int flags)
                 auto old = opens_.find(st.st_ino);
                 if (old != opens_.end())
                     Drop(old);
-                Enter(sv[0], &opens_.emplace(st.st_ino, OpenFile{d, sv[1], sv[0]}).first->second);
+                Enter(sv[0], &opens_.emplace(st.st_ino, OpenFile{d, sv[1], st.st_ino, sv[0]}).first->second);
                 d->Opened(sv[1], sv[0]);
             }
         }
@@ -354,26 +354,38 @@ int Board::Open(const char* path, int flags)
 int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, bool by_value)
 {
     std::lock_guard<std::mutex> g(lock_);
+    // What the number holds now: one that Open returned may have been
+    // closed with close(2) since and given to another device's duplicate,
+    // or to anything else.
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return -1; // EBADF from fstat
     OpenFile* open = nullptr;
-    if (fd >= 0 && static_cast<std::size_t>(fd) < by_descriptor_.size())
-        open = by_descriptor_[static_cast<std::size_t>(fd)];
+    if (S_ISSOCK(st.st_mode)) {
+        const auto slot = static_cast<std::size_t>(fd);
+        if (slot < by_descriptor_.size())
+            open = by_descriptor_[slot];
+        if (open != nullptr && open->inode != st.st_ino) {
+            // Closed with close(2) rather than Close, and given out again.
+            open->program = -1;
+            by_descriptor_[slot] = nullptr;
+            open = nullptr;
+        }
+        if (open == nullptr) {
+            // A duplicate, found by the inode of its socket.
+            auto it = opens_.find(st.st_ino);
+            if (it != opens_.end() && PeerGone(it->second.fd)) {
+                // The inode was reused by a socket that is not a device open.
+                Drop(it);
+                it = opens_.end();
+            }
+            if (it != opens_.end())
+                open = &it->second;
+        }
+    }
     if (open == nullptr) {
-        // Not a descriptor that Open returned: a duplicate of one, found by
-        // the inode of its socket, or no device at all.
-        struct stat st {};
-        if (::fstat(fd, &st) != 0)
-            return -1; // EBADF from fstat
-        auto it = S_ISSOCK(st.st_mode) ? opens_.find(st.st_ino) : opens_.end();
-        if (it != opens_.end() && PeerGone(it->second.fd)) {
-            // The inode was reused by a socket that is not a device open.
-            Drop(it);
-            it = opens_.end();
-        }
-        if (it == opens_.end()) {
-            errno = ENOTTY;
-            return -1;
-        }
-        open = &it->second;
+        errno = ENOTTY;
+        return -1;
     }
     Device* d = open->device;
     // The counters are map nodes, which stay where they are until Reset

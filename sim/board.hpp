@@ -3,11 +3,12 @@
 // The simulated board: the drivers of the board's device files, for the
 // machines that have no board. Each open of a known device returns one end
 // of a SOCK_SEQPACKET socket pair (real poll readiness, real EAGAIN, one
-// record per read); the board keeps the other end. A request costs no system
-// call and no allocation: the descriptor that Open returned finds its open
-// in a table until Close; any other descriptor (a dup() of it) is found by
-// the inode of the program's socket, so every duplicate reaches the same
-// open.
+// record per read); the board keeps the other end. A request costs one
+// fstat and no allocation: the open is the one whose program end is the
+// socket that the descriptor holds at that moment, so every duplicate
+// reaches the same open, and a number closed with close(2) and given out
+// again reaches whatever it holds now, never the open it held before. The
+// table by the number that Open returned only spares the lookup by inode.
 //
 // Two faces over one model: this C++ API for in-process tests, and a line
 // protocol (Command) that the control socket serves when GW_SIM_SOCKET names
@@ -135,6 +136,7 @@ private:
     struct OpenFile {
         Device* device;
         int fd;           // the board's end
+        ino_t inode;      // the program's end
         int program = -1; // the descriptor Open returned, until Close
         // The count of the request this open received last.
         std::uint32_t last_request = 0;

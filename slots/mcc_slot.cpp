@@ -17,7 +17,7 @@ constexpr std::uint32_t kTypeSs7 = 3;
 
 } // namespace
 
-MccSlot::MccSlot(OwnedFd channel, int timeslot) : timeslot(timeslot), channel_(std::move(channel))
+MccSlot::MccSlot(DeviceFd channel, int timeslot) : timeslot(timeslot), channel_(std::move(channel))
 {
     event.Bind("MccSlot::OnEvent", &MccSlot::OnEvent, this);
     event.Schedule(channel_.fd(), POLLIN);

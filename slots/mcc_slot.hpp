@@ -6,7 +6,7 @@
 // write. The channel's switch channel is the slot's in both directions.
 
 #include "core/event.hpp"
-#include "core/fd.hpp"
+#include "hardware/device_fd.hpp"
 #include "slots/slot.hpp"
 #include "slots/slot_factory.hpp"
 
@@ -16,7 +16,7 @@ public:
     static constexpr std::size_t ReadSize = 1024;
 
     // Takes over the allocated channel's descriptor.
-    MccSlot(OwnedFd channel, int timeslot);
+    MccSlot(DeviceFd channel, int timeslot);
     ~MccSlot() override;
 
     bool IUserData(std::vector<char> const& data) override;
@@ -37,7 +37,7 @@ private:
     // The channel can give nothing more: log once and stop watching it.
     void Ended(const char* why);
 
-    OwnedFd channel_;
+    DeviceFd channel_;
     Event event;
 };
 

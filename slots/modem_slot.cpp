@@ -357,7 +357,7 @@ void DspModemSlot::InitModem()
 {
     if (modemId >= 0)
         return;
-    OwnedFd fd(Driver::Open(GetModemDevName(), O_RDONLY | O_CLOEXEC));
+    DeviceFd fd(Driver::Open(GetModemDevName(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
         Abort("fail to open device: ", errno);
         return;
@@ -445,7 +445,7 @@ void DspModemSlot::InitModem()
     }
 }
 
-void DspModemSlot::RunFaxTransfer(OwnedFd& working)
+void DspModemSlot::RunFaxTransfer(DeviceFd& working)
 {
     ChildProgram program(params.has_execfile() ? std::string(params.get_execfile()) : RootPath(kFaxTransfer));
     program.args.insert(program.args.end(), {"-m", std::to_string(modemId)});
@@ -925,7 +925,7 @@ void ModemFactory::IQuery()
 void ModemFactory::update_modemDevices()
 {
     modemCount = 0;
-    OwnedFd fd(Driver::Open(GetModemDevName(), O_RDWR | O_CLOEXEC));
+    DeviceFd fd(Driver::Open(GetModemDevName(), O_RDWR | O_CLOEXEC));
     if (!fd) {
         std::cerr << ext::header(this) << "fail to open " << ext::quoted(GetModemDevName()) << " : "
                   << std::strerror(errno) << std::endl;

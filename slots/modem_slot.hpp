@@ -22,6 +22,7 @@
 #include "core/child_wait.hpp"
 #include "core/event.hpp"
 #include "core/fd.hpp"
+#include "hardware/device_fd.hpp"
 #include "core/timer.hpp"
 #include "slots/auth_relay.hpp"
 #include "slots/slot.hpp"
@@ -110,7 +111,7 @@ public:
 private:
     // Takes a modem and starts the call's program, on the first connection.
     void InitModem();
-    void RunFaxTransfer(OwnedFd& working);
+    void RunFaxTransfer(DeviceFd& working);
     void RunFaxReceiver();
     void on_fax_terminate(int status);
 

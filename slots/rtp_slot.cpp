@@ -370,7 +370,7 @@ bool RtpSlot::restart()
     // a session that has ended, and the channel is free to take back.
     event.Release();
     rtp.reset();
-    OwnedFd fresh(Driver::Open(GetRtpDevName(), kRtpOpenFlags));
+    DeviceFd fresh(Driver::Open(GetRtpDevName(), kRtpOpenFlags));
     if (!fresh)
         return false;
     if (Driver::Ioctl(fresh.get(), RTP_BEGIN_SESSION, &params) < 0)
@@ -430,7 +430,7 @@ void RtpFactoryBase::IQuery()
 {
     for (unsigned int& c : counts)
         c = 0;
-    OwnedFd voice(Driver::Open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC));
+    DeviceFd voice(Driver::Open(GetVoiceDevName(), O_RDONLY | O_CLOEXEC));
     if (!voice) {
         std::cerr << ext::header(this) << "device " << ext::quoted(GetVoiceDevName())
                   << " open fail: " << std::strerror(errno) << std::endl;
@@ -528,7 +528,7 @@ RtpSlot* RtpFactoryBase::CreateRtpSlot(LGCP::CreateRtpParams const& create, RtpC
         return nullptr;
     }
 
-    OwnedFd device(Driver::Open(GetRtpDevName(), kRtpOpenFlags));
+    DeviceFd device(Driver::Open(GetRtpDevName(), kRtpOpenFlags));
     if (!device) {
         std::cerr << ext::header(this) << "device " << ext::quoted(GetRtpDevName())
                   << " open fail: " << std::strerror(errno) << std::endl;

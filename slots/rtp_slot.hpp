@@ -22,6 +22,7 @@
 
 #include "core/event.hpp"
 #include "core/fd.hpp"
+#include "hardware/device_fd.hpp"
 #include "hardware/drivers.hpp"
 #include "slots/rtcp.hpp"
 #include "slots/slot.hpp"
@@ -145,7 +146,7 @@ protected:
     unsigned int dsproc_timeslot() const override { return static_cast<unsigned int>(timeslot); }
 
     int timeslot;
-    OwnedFd rtp;
+    DeviceFd rtp;
     Event event; // watches `rtp`
     rtp_connection_params params;
     sockaddr_in rtcpPeer{};

@@ -67,7 +67,7 @@ bool IsPhraseNameSafe(std::string const& name)
 
 // ------------------------------------------------------------ players
 
-PlaySlotGeneric::PlaySlotGeneric(VoiceFactory* owner, OwnedFd channel, int timeslot)
+PlaySlotGeneric::PlaySlotGeneric(VoiceFactory* owner, DeviceFd channel, int timeslot)
     : timeslot(timeslot), mccFd(std::move(channel)), owner_(owner)
 {}
 
@@ -90,7 +90,8 @@ void PlaySlotGeneric::PutHeader(std::ostream& os) const
     os << GetName() << "[" << timeslot << "]: ";
 }
 
-PlaySlotNetwork::PlaySlotNetwork(VoiceFactory* owner, OwnedFd channel, int timeslot, std::string host, int id)
+PlaySlotNetwork::PlaySlotNetwork(VoiceFactory* owner, DeviceFd channel, int timeslot, std::string host,
+                                 int id)
     : PlaySlotGeneric(owner, std::move(channel), timeslot), host_(std::move(host)), id_(id)
 {}
 
@@ -166,7 +167,7 @@ void PlaySlotNetwork::Release()
     OnAbort(0);
 }
 
-PlaySlotFile::PlaySlotFile(VoiceFactory* owner, OwnedFd channel, int timeslot,
+PlaySlotFile::PlaySlotFile(VoiceFactory* owner, DeviceFd channel, int timeslot,
                            std::vector<std::string> phrases, int repeat)
     : PlaySlotGeneric(owner, std::move(channel), timeslot),
       repeat_(repeat),
@@ -257,7 +258,7 @@ void PlaySlotFile::delayed_abort()
 
 // ----------------------------------------------------------- recorder
 
-RecordSlot::RecordSlot(VoiceFactory* owner, OwnedFd channel, int timeslot, std::string host)
+RecordSlot::RecordSlot(VoiceFactory* owner, DeviceFd channel, int timeslot, std::string host)
     : timeslot(timeslot), mccFd(std::move(channel)), host_(std::move(host)), owner_(owner)
 {}
 

@@ -18,6 +18,7 @@
 #include "core/async.hpp"
 #include "core/dpc.hpp"
 #include "core/fd.hpp"
+#include "hardware/device_fd.hpp"
 #include "slots/slot.hpp"
 #include "slots/slot_factory.hpp"
 
@@ -44,7 +45,7 @@ class VoiceSlot : public Slot {};
 class PlaySlotGeneric : public VoiceSlot {
 public:
     // Takes over the allocated channel's descriptor.
-    PlaySlotGeneric(VoiceFactory* owner, OwnedFd channel, int timeslot);
+    PlaySlotGeneric(VoiceFactory* owner, DeviceFd channel, int timeslot);
     ~PlaySlotGeneric() override;
 
     bool IBeforeDestroy() override;
@@ -56,7 +57,7 @@ public:
     const int timeslot;
 
 protected:
-    OwnedFd mccFd; // opened for writing
+    DeviceFd mccFd; // opened for writing
 
 private:
     VoiceFactory* owner_;
@@ -67,7 +68,7 @@ public:
     enum State { Idle = 0, Connecting = 1, Playing = 2, Released = 3 };
     static constexpr unsigned ConnectTimeoutMs = 5000;
 
-    PlaySlotNetwork(VoiceFactory* owner, OwnedFd channel, int timeslot, std::string host, int id);
+    PlaySlotNetwork(VoiceFactory* owner, DeviceFd channel, int timeslot, std::string host, int id);
 
     bool IOnOutputStream() override;
 
@@ -91,7 +92,7 @@ public:
     // Phrase files are read in blocks of this size.
     static constexpr unsigned BufferSize = 8192;
 
-    PlaySlotFile(VoiceFactory* owner, OwnedFd channel, int timeslot, std::vector<std::string> phrases,
+    PlaySlotFile(VoiceFactory* owner, DeviceFd channel, int timeslot, std::vector<std::string> phrases,
                  int repeat);
 
     bool IOnOutputStream() override;
@@ -122,7 +123,7 @@ class RecordSlot : public VoiceSlot {
 public:
     static constexpr unsigned ConnectTimeoutMs = 5000;
 
-    RecordSlot(VoiceFactory* owner, OwnedFd channel, int timeslot, std::string host);
+    RecordSlot(VoiceFactory* owner, DeviceFd channel, int timeslot, std::string host);
     ~RecordSlot() override;
 
     void IAfterCreate() override;
@@ -140,7 +141,7 @@ private:
     void OnCopy(ASync::Copy::Status::Type status);
     void StopRecording(LGCP::StopRecordingCause::NamedNumber cause);
 
-    OwnedFd mccFd; // opened for reading
+    DeviceFd mccFd; // opened for reading
     std::string host_;
     std::unique_ptr<ASync::Copy> copier_;
     std::unique_ptr<ASync::Connect> connector_;

@@ -1,6 +1,7 @@
 // The simulated board's driver side: opens, request dispatch by open,
 // failure injection, absent devices, injected records, the request log.
 
+#include "hardware/device_fd.hpp"
 #include "hardware/driver_port.hpp"
 #include "sim/board.hpp"
 #include "sim/board_fixture.hpp"
@@ -266,6 +267,29 @@ TEST_F(SimBoard, ClosedDescriptorNumbersLeaveTheDevice)
     EXPECT_EQ(errno, ENOTTY) << "the switch request reached another device";
     EXPECT_EQ(board().Count("/dev/mcc/ctl", Hal::kDisable), 1u);
     EXPECT_EQ(board().device<Sim::Hal>().Get(8193).state, Hal::State::Unset);
+
+    // A number that Open returned, freed by its owner's close or by a plain
+    // close(2) while a duplicate keeps the open alive (as a slot's does), and
+    // taken by a duplicate of another device's open: that device answers.
+    for (bool owner : {true, false}) {
+        DeviceFd hal(Driver::Open("/dev/hal", O_RDWR | O_CLOEXEC));
+        ASSERT_TRUE(hal);
+        const int number = hal.get();
+        const int kept = hal.fd().dup();
+        if (owner)
+            hal.reset();
+        else
+            ::close(hal.release());
+        const int other = Fd(mcc).dup();
+        ASSERT_EQ(other, number);
+        EXPECT_EQ(Disable(other, 8194), -1);
+        EXPECT_EQ(errno, ENOTTY) << (owner ? "owner's close" : "close(2)");
+        EXPECT_EQ(Disable(kept, 8195), 0);
+        ::close(other);
+        ::close(kept);
+    }
+    EXPECT_EQ(board().Count("/dev/mcc/ctl", Hal::kDisable), 3u);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8194).state, Hal::State::Unset);
     Driver::Close(mcc);
     Driver::Close(dup);
 }
