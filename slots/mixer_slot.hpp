@@ -75,6 +75,7 @@ private:
     unsigned int dsproc_timeslot() const override { return static_cast<unsigned int>(timeslot); }
 
     bool registered_ = false; // in the unit's port list
+    bool letGo_ = false;      // of its channel, for a new unit's port
 };
 
 class TdmOutput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
@@ -109,6 +110,7 @@ private:
     unsigned int dsproc_timeslot() const override { return static_cast<unsigned int>(timeslot); }
 
     bool registered_ = false;
+    bool letGo_ = false;
 };
 
 // One mixer unit.

@@ -421,7 +421,7 @@ TEST_F(MixerSlots, DestroyDisablesTheSwitchChannelThenUndoesTheMixerProgram)
         host().Destroy(n);
         Lines out;
         for (auto const& r : board().Log())
-            if (r.request != Sim::kOpen && r.device != "/dev/dtmf")
+            if (r.request != Sim::kOpen && r.device != "/dev/dtmf" && r.device != "/dev/dsp")
                 out.push_back(Sim::Format(r));
         return out;
     };
@@ -444,7 +444,7 @@ TEST_F(MixerSlots, DestroyDisablesTheSwitchChannelThenUndoesTheMixerProgram)
     log.clear();
     EXPECT_EQ(destroyed(6),
               (Lines{"/dev/hal 0x80044d03 " + channel(9) + " = 0", "/dev/mixer 0x800c4d02 0 0 9 = 0"}));
-    EXPECT_EQ(log.str(), "mixer [0]: clear tdm output 9\n");
+    EXPECT_EQ(log.str(), "mixer [0]: clear tdm output 9\nDISABLE ALL TONE done:  ts=" + channel(9) + "\n");
     ASSERT_EQ(dtmf.Dials().size(), 2u);
     EXPECT_EQ(dtmf.Dials()[0].f1, 1000);
     EXPECT_EQ(dtmf.Dials()[0].l1, 0);
@@ -669,6 +669,20 @@ TEST_F(MixerSlots, PortsOfAUnitThatCameBackSwitchOffWhatTheyHeldThenLeaveTheNewP
     EXPECT_EQ(Switch(in3), std::to_string(in3) + " connected 42");
     EXPECT_TRUE(slot(9)->listeners.empty());
     EXPECT_EQ(mixer_.live, 2);
+    // A port on its own channel switches off what it switched on as it
+    // goes, a continuous tone included.
+    p.select_tone_gen_enable().set_freq(425);
+    p.select_tone_gen_enable().set_amp(1000);
+    Ioctl(8, p);
+    board().ClearLog();
+    host().Destroy(8);
+    host().Destroy(11);
+    want.clear();
+    add(out, silenceOff);
+    want.push_back("reset");
+    add(out, toneFilters);
+    add(in3, {"/dev/dtmf 0x40044204 #", "/dev/dsp 0x400c6403 # 0 256"});
+    EXPECT_EQ(dsp(), want);
 }
 
 TEST_F(MixerSlots, StragglerPortsLeaveTheirUnitWhenDeletedWithoutDestroy)
