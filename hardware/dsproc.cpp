@@ -507,6 +507,11 @@ void DSProcReceiver::disableToneAll()
 
 void DSProcReceiver::LetGo()
 {
+    CleanBeforeDestroy();
+    if (m_sd.state > 0)
+        disableSD();
+    if (m_muteFirst > 0 || m_muteSecond > 0)
+        disableMute();
     Containers::CyclicList<DSProcReceiver, DSProcLink>::remove(*this);
     m_vad = m_sd = Feature{-1, 0};
     m_bss = m_ng = m_selcalSh = m_sh = Feature{0, 0};

@@ -89,9 +89,11 @@ public:
     // Switches off what this receiver switched on (SD and mute excepted);
     // the owner calls it before it goes away.
     void CleanBeforeDestroy();
-    // The time slot has become another receiver's: this one leaves the
-    // service's list, so that the slot's events reach the new receiver,
-    // and forgets what it switched on without a request.
+    // The time slot is about to become another receiver's. While it is
+    // still this one's, what this receiver switched on goes off, SD and
+    // mute included; then the receiver leaves the service's list, so that
+    // the slot's events reach the new receiver, and forgets its states, so
+    // that none of its later requests reaches the slot.
     void LetGo();
 
     // Feature states: -1 unknown, 0 off, 1 on.

@@ -263,7 +263,10 @@ bool TonecReceiver::configureDTMF(const LGCP::DTMFParams& params)
 
 bool TonecReceiver::echoCancel(bool on)
 {
-    return TonecReceiverService::instance().echoCancel(tonec_timeslot(), on);
+    if (!TonecReceiverService::instance().echoCancel(tonec_timeslot(), on))
+        return false;
+    m_lmsOn = on;
+    return true;
 }
 
 bool TonecReceiver::configureIVA(const LGCP::IVAParams& params)
@@ -279,7 +282,10 @@ bool TonecReceiver::translateSelcal(const TERM::SelcalCommand& command)
 bool TonecReceiver::enableToneGenerator(unsigned short f1, unsigned short f2, unsigned short l1,
                                         unsigned short l2)
 {
-    return TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), f1, f2, l1, l2);
+    if (!TonecReceiverService::instance().enableToneGenerator(tonec_timeslot(), f1, f2, l1, l2))
+        return false;
+    m_generatorOn = f1 != 0 || f2 != 0 || l1 != 0 || l2 != 0;
+    return true;
 }
 
 bool TonecReceiver::enableDTMF(bool on)
@@ -392,11 +398,21 @@ void TonecReceiver::cancelAudibleCall()
 
 void TonecReceiver::LetGo()
 {
+    // Whatever plays, a tone, a digit's pause or a continuous tone, stops
+    // here: no later request of this receiver may switch it off, and the
+    // new receiver does not know it is on.
+    if (m_generatorOn || m_cadence != Cadence::idle) {
+        enableSilence();
+        disableToneGenerator(true);
+    }
+    if (m_lmsOn)
+        echoCancel(false);
+    CleanBeforeDestroy();
     Containers::CyclicList<TonecReceiver, TonecLink>::remove(*this);
     m_timer.reset();
     m_cadence = Cadence::idle;
     m_detectorEnabled = m_ivaEnabled = false;
-    m_dtmfOn = m_ivaOn = m_rejectOn = false;
+    m_dtmfOn = m_ivaOn = m_rejectOn = m_lmsOn = m_generatorOn = false;
 }
 
 void TonecReceiver::CleanBeforeDestroy()

@@ -61,13 +61,15 @@ public:
     // The ring-back cadence: 425 Hz for 1 s, silence for 3 s, again.
     void activateAudibleCall();
     void cancelAudibleCall();
-    // Switches off what this receiver switched on; the owner calls it
-    // before it goes away.
+    // Switches off the detectors this receiver switched on; the owner calls
+    // it before it goes away.
     void CleanBeforeDestroy();
-    // The time slot has become another receiver's: this one leaves the
-    // service's list, so that the slot's events reach the new receiver,
-    // and drops its cadence and detector states without a request, since
-    // any request would now act on the new receiver's slot.
+    // The time slot is about to become another receiver's. While it is
+    // still this one's, the generator gets silence and goes off if it was
+    // on, and the echo filter and the detectors this receiver switched on
+    // go off; then the receiver leaves the service's list, so that the
+    // slot's events reach the new receiver, and forgets its states, so that
+    // none of its later requests reaches the slot.
     void LetGo();
 
     // What the service knows of this receiver.
@@ -75,6 +77,9 @@ public:
     bool iva_detector_enabled() const noexcept { return m_ivaEnabled; }
     std::uint32_t detector_id() const noexcept { return m_detectorId; }
     bool digits_in_progress() const noexcept { return m_cadence == Cadence::digits; }
+    // The last generator request that the board took was not an off: a
+    // tone, a digit's tone or pause, or the silence of a cadence.
+    bool generator_on() const noexcept { return m_generatorOn; }
     bool ring_back_running() const noexcept { return m_cadence == Cadence::ring_back; }
 
 private:
@@ -98,6 +103,8 @@ private:
     bool m_ivaOn = false;
     bool m_dtmfOn = false;
     bool m_rejectOn = false;
+    bool m_lmsOn = false;
+    bool m_generatorOn = false;
 };
 
 class TonecReceiverService : public Detector::DriverService<TonecReceiverService> {

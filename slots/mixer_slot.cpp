@@ -97,6 +97,12 @@ int mixer_ctl(std::uint32_t request, void* arg)
 
 TdmInput::~TdmInput()
 {
+    // A port that let go has nothing on its channel; anything it sent now
+    // would reach the new unit's port.
+    if (!letGo_) {
+        TonecReceiver::CleanBeforeDestroy();
+        DSProcReceiver::CleanBeforeDestroy();
+    }
     // A port deleted without its destroy (a straggler) still leaves the unit.
     if (registered_)
         mixer.UnRegister(this);
@@ -112,6 +118,7 @@ void TdmInput::LetGo()
     HwMux::instance().Disable(timeslot);
     TonecReceiver::LetGo();
     DSProcReceiver::LetGo();
+    letGo_ = true;
 }
 
 bool TdmInput::IBeforeDestroy()
@@ -146,6 +153,10 @@ bool TdmInput::Ioctl(LGCP::IoctlParams const& p)
 
 TdmOutput::~TdmOutput()
 {
+    if (!letGo_) {
+        TonecReceiver::CleanBeforeDestroy();
+        DSProcReceiver::CleanBeforeDestroy();
+    }
     if (registered_)
         mixer.UnRegister(this);
 }
@@ -160,6 +171,7 @@ void TdmOutput::LetGo()
     HwMux::instance().Disable(timeslot);
     TonecReceiver::LetGo();
     DSProcReceiver::LetGo();
+    letGo_ = true;
 }
 
 bool TdmOutput::IBeforeDestroy()
@@ -272,7 +284,9 @@ TdmOutput* Mixer::New(LGCP::MixerOutParams const& params)
 
 void Mixer::StopGenerator(Hardware::TonecReceiver& receiver)
 {
-    if (receiver.digits_in_progress()) {
+    // A continuous tone is no digit string, yet it sounds on after the
+    // port unless it is switched off here.
+    if (receiver.digits_in_progress() || receiver.generator_on()) {
         receiver.enableSilence();
         receiver.disableToneGenerator(true);
     }

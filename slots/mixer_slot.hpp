@@ -11,9 +11,9 @@
 // ports are told to abort and the unit object lives on, owned by nobody but
 // its port list, until the host destroys its last port. When an enumeration
 // finds that unit number again, the new unit's channels start with no path,
-// as its sums do: the old ports let go of everything they held on the board
-// (switch paths, connections, detectors, generator), and from then on touch
-// nothing of the new unit.
+// as its sums do: before the new unit is made, the old ports switch off
+// what they switched on (switch paths, generator, echo filter, detectors),
+// drop their connections, and from then on touch nothing of the new unit.
 
 #include "hardware/drivers.hpp"
 #include "slots/slot.hpp"
@@ -37,8 +37,9 @@ class MixerSlot : public Slot {
     // superseded.
     friend class Mixer;
 
-    // Disables the switch channel and drops the detectors and the
-    // generator's cadence, the latter without a request.
+    // Disables the switch channel and switches off the generator and the
+    // detectors, while no port of the new unit has the channel; then
+    // forgets them, so that no later request of the port reaches it.
     virtual void LetGo() = 0;
 };
 
@@ -74,6 +75,7 @@ private:
     unsigned int dsproc_timeslot() const override { return static_cast<unsigned int>(timeslot); }
 
     bool registered_ = false; // in the unit's port list
+    bool letGo_ = false;      // of its channel, for a new unit's port
 };
 
 class TdmOutput : public MixerSlot, private Hardware::TonecReceiver, private Hardware::DSProcReceiver {
@@ -108,6 +110,7 @@ private:
     unsigned int dsproc_timeslot() const override { return static_cast<unsigned int>(timeslot); }
 
     bool registered_ = false;
+    bool letGo_ = false;
 };
 
 // One mixer unit.

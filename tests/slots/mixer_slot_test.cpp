@@ -16,6 +16,7 @@
 #include "signalling/hdlc_slot.hpp"
 #include "slots/mixer_slot.hpp"
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <string>
@@ -420,7 +421,7 @@ TEST_F(MixerSlots, DestroyDisablesTheSwitchChannelThenUndoesTheMixerProgram)
         host().Destroy(n);
         Lines out;
         for (auto const& r : board().Log())
-            if (r.request != Sim::kOpen && r.device != "/dev/dtmf")
+            if (r.request != Sim::kOpen && r.device != "/dev/dtmf" && r.device != "/dev/dsp")
                 out.push_back(Sim::Format(r));
         return out;
     };
@@ -443,7 +444,7 @@ TEST_F(MixerSlots, DestroyDisablesTheSwitchChannelThenUndoesTheMixerProgram)
     log.clear();
     EXPECT_EQ(destroyed(6),
               (Lines{"/dev/hal 0x80044d03 " + channel(9) + " = 0", "/dev/mixer 0x800c4d02 0 0 9 = 0"}));
-    EXPECT_EQ(log.str(), "mixer [0]: clear tdm output 9\n");
+    EXPECT_EQ(log.str(), "mixer [0]: clear tdm output 9\nDISABLE ALL TONE done:  ts=" + channel(9) + "\n");
     ASSERT_EQ(dtmf.Dials().size(), 2u);
     EXPECT_EQ(dtmf.Dials()[0].f1, 1000);
     EXPECT_EQ(dtmf.Dials()[0].l1, 0);
@@ -496,7 +497,7 @@ TEST_F(MixerSlots, VanishedUnitAbortsItsPortsAndLivesUntilTheLastIsDestroyed)
     EXPECT_EQ(mixer_.live, 1);
 }
 
-TEST_F(MixerSlots, PortsOfAUnitThatCameBackLeaveTheNewPortsOnTheirChannelsAlone)
+TEST_F(MixerSlots, PortsOfAUnitThatCameBackSwitchOffWhatTheyHeldThenLeaveTheNewPortsAlone)
 {
     TwoUnits();
     HdlcSlotFactory hdlc;
@@ -505,29 +506,109 @@ TEST_F(MixerSlots, PortsOfAUnitThatCameBackLeaveTheNewPortsOnTheirChannelsAlone)
     host().Create(4, MixerIn(1, {true, 1}, MixChannel{true, 2}));
     host().Create(5, MixerOut(1, {true, 2}));
     host().Create(3, MixerIn(1, {true, 3}));
+    host().Create(13, MixerOut(1, {true, 4}));
+    host().Create(14, MixerOut(1, {true, 5}));
     host().Create(9, Trunk(1, 9));
     host().Create(10, Trunk(1, 10));
     host().Create(12, link);
     host().Connect(12, 4);
     host().Connect(9, 3);
+    // Input 3 switches on every detector, filter and setting it has.
+    std::vector<LGCP::IoctlParams> on(9);
+    on[0].set_echoSuppressor(true);
+    on[1].set_dtmf_enable(true);
+    on[2].set_iva_enable(true);
+    on[3].set_dtmf_reject_enable(true);
+    on[4].set_vad_enable(true);
+    on[5].set_sd_enable(true);
+    on[6].select_delays().set_rx(10);
+    on[7].select_rx_gain().set_gainDB(-6);
+    LGCP::ToneFilter& f = on[8].select_tone_filter();
+    f.set_freq(2100);
+    f.set_enable(true);
+    f.set_duration_th_msec(40);
+    f.set_det_level_dB(-30);
+    for (auto const& x : on)
+        Ioctl(3, x);
+    // Ten digits of 500 ms: output 13's are 700 ms in (a pause) when the
+    // unit comes back, output 5's 200 ms in (a tone); 14 plays 425 Hz.
+    LGCP::TranslateDtmfParams ten = DigitsOneTwo(500, 500);
+    for (int i = 0; i < 8; ++i)
+        ten.get_digits().push_back(ten.get_digits()[0]);
     LGCP::IoctlParams p;
-    p.set_translateDTMF(DigitsOneTwo(1000, 1000));
+    p.set_translateDTMF(ten);
+    Ioctl(13, p);
+    Mux::test::advance(500);
+    Mux::test::run_once(0);
     Ioctl(5, p);
+    p.select_tone_gen_enable().set_freq(425);
+    p.select_tone_gen_enable().set_amp(1000);
+    Ioctl(14, p);
+    Mux::test::advance(200);
+    Mux::test::run_once(0);
     const int in = model().Timeslot(1, 1);
     const auto out = static_cast<std::uint32_t>(model().Timeslot(1, 2));
     const auto in3 = static_cast<std::uint32_t>(model().Timeslot(1, 3));
+    const auto gap = static_cast<std::uint32_t>(model().Timeslot(1, 4));
+    const auto tone = static_cast<std::uint32_t>(model().Timeslot(1, 5));
+    auto& dtmf = board().device<Sim::Dtmf>();
+    ASSERT_EQ(dtmf.Get(out).tone[2], 16384);
+    ASSERT_EQ(dtmf.Get(gap).tone[0], 1000);
     model().RemoveUnit(1);
     host().Query();
     model().AddUnit({1, 24, 8});
     Capture log(std::clog);
-    auto& dtmf = board().device<Sim::Dtmf>();
-    dtmf.ClearDials();
+    board().ClearLog();
     // At that moment the old ports let go of their paths and connections.
     auto q = Texts(host().Query());
     EXPECT_EQ(Lines(q.begin() + 1, q.end() - 1), (Lines{"signal slot=4 receiver : inactive : NULL",
                                                         "signal slot=3 receiver : inactive : NULL"}));
     EXPECT_EQ(Switch(in), std::to_string(in) + " disabled");
     EXPECT_EQ(Switch(in3), std::to_string(in3) + " disabled");
+    // Before the new unit's reset, each old port switched off once what it
+    // had switched on: the generator silence (1000 Hz twice, levels 0) then
+    // off, whatever played; echo filter, DTMF, IVA and rejection; VAD,
+    // delays, gain, tone filters, SD. `dsp` lists the DSP requests as
+    // written, and the first reset of a mixer channel.
+    auto dsp = [&] {
+        Lines out;
+        for (auto const& r : board().Log()) {
+            std::string line = Sim::Format(r);
+            if (auto a = line.find(" ->"); a != std::string::npos)
+                line.erase(a, line.find(" =") - a);
+            if ((r.device == "/dev/dtmf" || r.device == "/dev/dsp") && r.request != Sim::kOpen)
+                out.push_back(line);
+            else if (r.device == "/dev/mixer" && r.request == MIX_RX_CLEAR &&
+                     std::find(out.begin(), out.end(), "reset") == out.end())
+                out.push_back("reset");
+        }
+        return out;
+    };
+    Lines want;
+    auto add = [&](auto n, Lines requests) { // `#`: the time slot
+        for (auto& r : requests)
+            want.push_back(r.replace(r.find('#'), 1, std::to_string(n)) + " = 0");
+    };
+    Lines const silenceOff{"/dev/dtmf 0x400c4205 # 65537000 0", "/dev/dtmf 0x400c4205 # 0 0"};
+    Lines const toneFilters{"/dev/dsp 0x400c6403 # 0 256"};
+    add(in, toneFilters);
+    add(out, silenceOff);
+    add(out, toneFilters);
+    add(in3, {"/dev/dtmf 0x40044207 #", "/dev/dtmf 0x40044204 #", "/dev/dtmf 0x4004420c #",
+              "/dev/dtmf 0x4004420a #", "/dev/dsp 0x400c6403 # 0 1", "/dev/dsp 0x40146401 # 32 0 0 0",
+              "/dev/dsp 0x40146401 # 64 0 0 0", "/dev/dsp 0x400c6403 # 0 256", "/dev/dsp 0x400c6403 # 0 2"});
+    for (auto n : {gap, tone}) {
+        add(n, silenceOff);
+        add(n, toneFilters);
+    }
+    want.push_back("reset");
+    EXPECT_EQ(dsp(), want);
+    auto silent = [&] {
+        for (auto n : {out, gap, tone})
+            EXPECT_EQ(dtmf.Get(n).tone[2] + dtmf.Get(n).tone[3], 0) << n;
+    };
+    silent();
+    dtmf.ClearDials();
     // The same channels again, on the unit object that came back.
     host().Create(6, MixerIn(1, {true, 1}));
     host().Create(8, MixerOut(1, {true, 2}, {{{true, 1}, 5}}));
@@ -535,14 +616,15 @@ TEST_F(MixerSlots, PortsOfAUnitThatCameBackLeaveTheNewPortsOnTheirChannelsAlone)
     host().Create(11, MixerIn(1, {true, 3}));
     host().Connect(7, 6);
     host().Connect(10, 11);
+    silent();
     // The link that fed an old port programs nothing for it any more.
     LGCP::Command activate;
     activate.select_activate().set_empty();
-    EXPECT_EQ(Texts(host().Exchange(activate, 12)), Lines{"success seq=19 slot=12"});
+    EXPECT_EQ(Texts(host().Exchange(activate, 12)), Lines{"success seq=32 slot=12"});
     EXPECT_EQ(Switch(in), std::to_string(in) + " connected 37");
     // The new port's detector events reach it; the old cadence is silent.
     p.set_dtmf_enable(true);
-    EXPECT_EQ(Texts(Ioctl(11, p)), Lines{"success seq=20 slot=11"});
+    EXPECT_EQ(Texts(Ioctl(11, p)), Lines{"success seq=33 slot=11"});
     dtmf.Event(in3, 5, 7, dtmf.Get(in3).id);
     Mux::test::run_once(0);
     EXPECT_EQ(Texts(host().Take()), Lines{"signal slot=11 tonec : { timestamp 7, event dtmf : 5 }"});
@@ -554,27 +636,53 @@ TEST_F(MixerSlots, PortsOfAUnitThatCameBackLeaveTheNewPortsOnTheirChannelsAlone)
     board().ClearLog();
     Capture err(std::cerr);
     // The old ports' connections neither break the new paths nor take them.
-    EXPECT_EQ(Texts(host().Disconnect(4)), Lines{"success seq=21 slot=4"});
-    EXPECT_EQ(Texts(host().Connect(9, 4)), Lines{"error connectFail seq=22 slot=9"});
-    EXPECT_EQ(Texts(host().Connect(5, 10)), Lines{"error connectFail seq=23 slot=5"});
+    EXPECT_EQ(Texts(host().Disconnect(4)), Lines{"success seq=34 slot=4"});
+    EXPECT_EQ(Texts(host().Connect(9, 4)), Lines{"error connectFail seq=35 slot=9"});
+    EXPECT_EQ(Texts(host().Connect(5, 10)), Lines{"error connectFail seq=36 slot=5"});
     EXPECT_NE(err.str().find("slot 04:mixer tdm input no longer holds its switch channel"),
               std::string::npos);
-    // Nor do they reach the detectors of the new port's time slot.
-    EXPECT_EQ(Texts(Ioctl(4, p)), Lines{"error unsupported seq=24 slot=4"});
+    // Nor do they reach the detectors and generators of the new time slots.
+    EXPECT_EQ(Texts(Ioctl(4, p)), Lines{"error unsupported seq=37 slot=4"});
     EXPECT_FALSE(dtmf.Get(static_cast<std::uint32_t>(in)).detector);
-    EXPECT_EQ(Texts(host().Destroy(4)), Lines{"success seq=25 slot=4"});
-    EXPECT_EQ(Texts(host().Destroy(5)), Lines{"success seq=26 slot=5"});
-    EXPECT_EQ(Texts(host().Destroy(3)), Lines{"success seq=27 slot=3"});
+    p.set_tone_gen_disable();
+    EXPECT_EQ(Texts(Ioctl(14, p)), Lines{"error unsupported seq=38 slot=14"});
+    silent();
+    int seq = 39;
+    for (std::uint32_t n : {4, 5, 3, 13, 14}) {
+        EXPECT_EQ(Texts(host().Destroy(n)),
+                  Lines{"success seq=" + std::to_string(seq++) + " slot=" + std::to_string(n)});
+        silent();
+    }
     for (auto const& r : board().Log())
         EXPECT_TRUE(r.request == Sim::kOpen) << Sim::Format(r);
+    EXPECT_EQ(Texts(host().Destroy(12)), Lines{"success seq=44 slot=12"});
+    // Ten seconds after the unit came back, nothing has sounded there since.
+    for (int i = 0; i < 70; ++i) {
+        Mux::test::advance(100);
+        Mux::test::run_once(0);
+    }
+    silent();
     for (auto const& dial : dtmf.Dials())
-        EXPECT_NE(dial.timeslot, out);
-    EXPECT_EQ(Texts(host().Destroy(12)), Lines{"success seq=28 slot=12"});
+        EXPECT_TRUE(dial.timeslot != out && dial.timeslot != gap && dial.timeslot != tone) << dial.timeslot;
     EXPECT_EQ(model().Sums(1), Lines{"2: 1.1@5"});
     EXPECT_EQ(Switch(in), std::to_string(in) + " connected 37");
     EXPECT_EQ(Switch(in3), std::to_string(in3) + " connected 42");
     EXPECT_TRUE(slot(9)->listeners.empty());
     EXPECT_EQ(mixer_.live, 2);
+    // A port on its own channel switches off what it switched on as it
+    // goes, a continuous tone included.
+    p.select_tone_gen_enable().set_freq(425);
+    p.select_tone_gen_enable().set_amp(1000);
+    Ioctl(8, p);
+    board().ClearLog();
+    host().Destroy(8);
+    host().Destroy(11);
+    want.clear();
+    add(out, silenceOff);
+    want.push_back("reset");
+    add(out, toneFilters);
+    add(in3, {"/dev/dtmf 0x40044204 #", "/dev/dsp 0x400c6403 # 0 256"});
+    EXPECT_EQ(dsp(), want);
 }
 
 TEST_F(MixerSlots, StragglerPortsLeaveTheirUnitWhenDeletedWithoutDestroy)
