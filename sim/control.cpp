@@ -192,7 +192,8 @@ void ControlSocket::StartFromEnvironment()
     }
     // Said only by a server that serves: not by one that printed its usage
     // or version, or that refused to start.
-    std::cout << "board control socket: " << path << " (one request a line; \"help\" lists them)" << std::endl;
+    std::cout << "board control socket: " << path << " (one request a line; \"help\" lists them)"
+              << std::endl;
 }
 
 } // namespace Sim

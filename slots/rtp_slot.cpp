@@ -186,6 +186,12 @@ RtpSlot::~RtpSlot()
 {
     send(RTPC::BYE(params.ssrc, "session end"));
     rtcp.reset();
+    // A wait tone or digit string cut here would sound on for whoever gets
+    // the time slot next: its next step dies with this receiver.
+    if (digits_in_progress() || ring_back_running() || generator_on()) {
+        enableSilence();
+        disableToneGenerator(true);
+    }
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
     event.Release();

@@ -150,8 +150,8 @@ TEST_F(Running, TermEndsWithStatusZeroAndRemovesThePidFile)
     server.Write("var/run/server.pid", "99999999"); // left by a crashed run
     Start({}, false);
     // The board's socket is named once it is served, before the banner.
-    const std::string announced = "board control socket: " + server.Path("board.sock") +
-                                  " (one request a line; \"help\" lists them)\n";
+    const std::string announced =
+        "board control socket: " + server.Path("board.sock") + " (one request a line; \"help\" lists them)\n";
     const std::string banner = "Starting server [" + kVersion + "], port=20001\n";
     EXPECT_TRUE(Eventually([&] { return server.Out().size() >= announced.size() + banner.size(); }));
     EXPECT_EQ(announced + banner, server.Out());

@@ -506,6 +506,29 @@ TEST_F(RtpSlotTest, IoctlsReachTheirReceivers)
         auto r = IoctlOn(3, o);
         EXPECT_TRUE(r.size() == 1 && r[0].IsError(LGCP::ErrorCause::unsupported)) << o;
     }
+
+    // A destroy inside the wait tone, or inside its pause, leaves the
+    // generator off for the time slot's next user, and nothing switches it
+    // on again later.
+    auto generator = [&] {
+        auto const& t = dtmf.Get(1024).tone;
+        return std::vector<int>(t, t + 4);
+    };
+    for (int pause : {0, 1}) {
+        if (pause == 1)
+            host().Create(3, WithSsrc(RtpCreate(peer.rtp(), FreeRtpPort())));
+        p.set_activateWaitTone();
+        IoctlOn(3, p);
+        Mux::test::advance(pause * 1500);
+        Pass();
+        EXPECT_EQ(generator(),
+                  pause == 1 ? (std::vector<int>{1000, 1000, 0, 0}) : (std::vector<int>{425, 0, 2048, 2048}));
+        host().Destroy(3);
+        EXPECT_EQ(generator(), (std::vector<int>{0, 0, 0, 0})) << pause;
+        Mux::test::advance(10000);
+        Pass();
+        EXPECT_EQ(generator(), (std::vector<int>{0, 0, 0, 0})) << pause;
+    }
 }
 
 TEST_F(RtpSlotTest, EchoAtCreateAndTheRandomSsrc)
