@@ -92,6 +92,14 @@ std::size_t OpenDescriptors(std::size_t limit)
     return open > 0 ? open - 1 : 0; // the directory's own
 }
 
+// A call that cannot have its descriptors fails its connect rather than
+// abort: the host may try it again, and never hears success from a call
+// that could not be heard from.
+bool OutOfDescriptors(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
+
 // The host's strings after the fixed arguments: at most kMaxExecArgs.
 void AddExecArgs(ChildProgram& program, TERM::ModemParams const& params)
 {
@@ -172,6 +180,8 @@ void ModemSlot::pppd_exec(std::string const& device, std::string const& optionsF
         return;
     }
     pid = started;
+    pppd = true;
+    named = false;
     child.Attach(pid);
     std::clog << ext::header(this) << "pppd executed"
               << " cid=" << ext::quoted(params.get_cid()) << " pid=" << pid << std::endl;
@@ -222,6 +232,7 @@ bool ModemSlot::IBeforeDestroy()
 
 void ModemSlot::OnAuth(attr const* record)
 {
+    named = true;
     switch (record->type) {
     case Auth::kRequest:
         if (record->length != sizeof(voauth)) {
@@ -343,34 +354,37 @@ void DspModemSlot::unbind()
 
 bool DspModemSlot::IOnOutputStream()
 {
-    InitModem();
-    return true;
+    return InitModem();
 }
 
 bool DspModemSlot::IOnInputStream()
 {
-    InitModem();
-    return true;
+    return InitModem();
 }
 
-void DspModemSlot::InitModem()
+bool DspModemSlot::InitModem()
 {
     if (modemId >= 0)
-        return;
+        return true;
     DeviceFd fd(Driver::Open(GetModemDevName(), O_RDONLY | O_CLOEXEC));
     if (!fd) {
-        Abort("fail to open device: ", errno);
-        return;
+        const int error = errno;
+        if (OutOfDescriptors(error)) {
+            std::cerr << ext::header(this) << "fail to open device: " << std::strerror(error) << std::endl;
+            return false;
+        }
+        Abort("fail to open device: ", error);
+        return true;
     }
     const int m = Driver::IoctlValue(fd.get(), MCTL_ALLOCATE, 0);
     if (m < 0) {
         Abort("insufficient resources : ", errno);
-        return;
+        return true;
     }
     const int t = Driver::IoctlValue(fd.get(), MCTL_GET_TIMESLOT, 0);
     if (t < 0) {
         Abort("get timeslot fail : ", errno);
-        return;
+        return true;
     }
     if (params.has_ddm()) {
         std::int32_t flags = 0;
@@ -391,7 +405,7 @@ void DspModemSlot::InitModem()
         }
         if (ModemCommand(fd.get(), MCTL_SET_DDM, m, flags) < 0) {
             Abort("set DDM failed : ", errno);
-            return;
+            return true;
         }
     }
     if (ModemCommand(fd.get(), MCTL_RESET_DMP, m, -1) < 0)
@@ -412,8 +426,21 @@ void DspModemSlot::InitModem()
     // The modem is the slot's while this duplicate is open.
     modemFd.reset(fd.fd().dup());
     if (!modemFd) {
-        Abort("fail to hold modem: ", errno);
-        return;
+        const int error = errno;
+        if (OutOfDescriptors(error)) {
+            std::cerr << ext::header(this) << "fail to hold modem: " << std::strerror(error) << std::endl;
+            return false;
+        }
+        Abort("fail to hold modem: ", error);
+        return true;
+    }
+    // pppd's authentication program connects as soon as it runs; the
+    // working descriptor is closed by then.
+    if (!params.has_fax() && !GetSlotFactory().RoomForProgram(1)) {
+        std::cerr << ext::header(this) << "no descriptor left for pppd's authentication connection."
+                  << std::endl;
+        modemFd.reset();
+        return false;
     }
     timeslot = t;
     modemId = m;
@@ -425,13 +452,13 @@ void DspModemSlot::InitModem()
         if (!params.has_originate()) {
             if (ModemCommand(fd.get(), MCTL_ANSWER, m, -1) < 0) {
                 Abort("answer failed : ", errno);
-                return;
+                return true;
             }
             pppd_exec(device, RootPath(kAnswerOptions));
         } else {
             if (ModemCommand(fd.get(), MCTL_ORIGINATE, m, -1) < 0) {
                 Abort("originate failed : ", errno);
-                return;
+                return true;
             }
             pppd_exec(device, RootPath(kOriginateOptions));
         }
@@ -443,6 +470,7 @@ void DspModemSlot::InitModem()
     } else if (ModemCommand(fd.get(), MCTL_FAX_ORIGINATE, m, -1) < 0) {
         Abort("originate failed : ", errno);
     }
+    return true;
 }
 
 void DspModemSlot::RunFaxTransfer(DeviceFd& working)
@@ -547,29 +575,34 @@ void HdlcModemSlot::unbind()
 
 bool HdlcModemSlot::IOnOutputStream()
 {
-    initModem();
-    return true;
+    return initModem();
 }
 
 bool HdlcModemSlot::IOnInputStream()
 {
-    initModem();
-    return true;
+    return initModem();
 }
 
-void HdlcModemSlot::initModem()
+bool HdlcModemSlot::initModem()
 {
     if (pid != -1)
-        return;
+        return true;
     OwnedFd sock = DatagramSocket();
     if (!sock) {
-        std::cerr << ext::header(this) << "socket fail: " << std::strerror(errno) << std::endl;
-        return;
+        const int error = errno;
+        std::cerr << ext::header(this) << "socket fail: " << std::strerror(error) << std::endl;
+        return !OutOfDescriptors(error);
+    }
+    // As for a DSP modem's call; the socket is closed by then.
+    if (!GetSlotFactory().RoomForProgram(1)) {
+        std::cerr << ext::header(this) << "no descriptor left for pppd's authentication connection."
+                  << std::endl;
+        return false;
     }
     unsigned char iface[HdlcIf::kIfaceBuffer] = {};
     if (WanDev(sock.get(), ifname, HdlcIf::IF_GET_IFACE, iface, sizeof iface) < 0) {
         std::cerr << ext::header(this) << "SIOCWANDEV/IF_GET_IFACE fail!" << std::endl;
-        return;
+        return true;
     }
     std::uint32_t slotMap;
     std::memcpy(&slotMap, iface + HdlcIf::kSlotMapOffset, sizeof slotMap);
@@ -577,9 +610,10 @@ void HdlcModemSlot::initModem()
     std::uint32_t none = 0;
     if (WanDev(sock.get(), ifname, HdlcIf::IF_PROTO_PPP, &none, sizeof none) < 0) {
         std::cerr << ext::header(this) << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;
-        return;
+        return true;
     }
     pppd_exec(ifname, RootPath(kHdlcOptions));
+    return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -739,39 +773,58 @@ std::vector<ModemFactory::AuthRole> ModemFactory::AuthRoles() const
     return roles;
 }
 
-std::size_t ModemFactory::AuthClientLimit(std::size_t unlisted) const
+ModemFactory::AuthRoom ModemFactory::Room(std::size_t unlisted) const
 {
+    AuthRoom room;
     const auto roles = AuthRoles();
     std::vector<std::int32_t> carried;
     for (std::size_t i = 0; i < authClients.size(); ++i)
         if (roles[i] == AuthRole::Call)
             carried.push_back(static_cast<std::int32_t>(authClients[i]->get_session()));
-    const std::size_t calls = carried.size();
-    const std::size_t most = modemSlots.size() + kAuthClientsBeyondSlots;
-    std::size_t others = most;
-    rlimit nofile{};
-    if (::getrlimit(RLIMIT_NOFILE, &nofile) == 0 && nofile.rlim_cur != RLIM_INFINITY) {
-        const auto limit = static_cast<std::size_t>(nofile.rlim_cur);
-        // The server's own are all but those of the connections that carry
-        // no call: a call's connection is as much the call's as its modem.
-        const std::size_t relays = (authClients.size() - calls) * AuthClient::kDescriptors + unlisted;
-        const std::size_t open = OpenDescriptors(limit);
-        const std::size_t own = open > relays ? open - relays : 0;
-        const std::size_t free = limit > own ? limit - own : 0;
-        const std::size_t left = free > kReservedDescriptors ? free - kReservedDescriptors : 0;
-        others = std::min(others, left / kAuthDescriptorShare / AuthClient::kDescriptors);
-        // Short of that, one place while the reserve is left; or, while a
-        // call's program runs and has not named its session yet, while a
-        // place and the accept's are left: the newcomer may be that
-        // program, whose call has its modem already.
-        const bool awaited = std::any_of(modemSlots.begin(), modemSlots.end(), [&](ModemSlot const* s) {
-            return s->child_pid() != -1 &&
+    room.calls = carried.size();
+    room.awaited =
+        static_cast<std::size_t>(std::count_if(modemSlots.begin(), modemSlots.end(), [&](ModemSlot const* s) {
+            return s->awaits_program() &&
                    std::find(carried.begin(), carried.end(), s->modem_id()) == carried.end();
-        });
-        if (others == 0 && free >= (awaited ? AuthClient::kDescriptors + 1 : kReservedDescriptors))
-            others = 1;
-    }
-    return std::min(most, calls + others);
+        }));
+    rlimit nofile{};
+    if (::getrlimit(RLIMIT_NOFILE, &nofile) != 0 || nofile.rlim_cur == RLIM_INFINITY)
+        return room;
+    room.limited = true;
+    const auto limit = static_cast<std::size_t>(nofile.rlim_cur);
+    // The server's own are all but those of the connections that carry no
+    // call: a call's connection is as much the call's as its modem.
+    const std::size_t relays = (authClients.size() - room.calls) * AuthClient::kDescriptors + unlisted;
+    const std::size_t open = OpenDescriptors(limit);
+    const std::size_t own = open > relays ? open - relays : 0;
+    room.free = limit > own ? limit - own : 0;
+    return room;
+}
+
+std::size_t ModemFactory::AuthClientLimit(std::size_t unlisted) const
+{
+    const AuthRoom room = Room(unlisted);
+    const std::size_t most = modemSlots.size() + kAuthClientsBeyondSlots;
+    if (!room.limited)
+        return most;
+    const std::size_t left = room.free > kReservedDescriptors ? room.free - kReservedDescriptors : 0;
+    std::size_t others = left / kAuthDescriptorShare / AuthClient::kDescriptors;
+    // Short of that, one place while the reserve is left; and as many as
+    // there are started calls whose pppd's program has not named its
+    // session yet, while their descriptors are left: each such call was
+    // answered with them in hand (RoomForProgram), and the program of a
+    // second one must not take the place of the first's, whose record may
+    // still be on its way.
+    if (others == 0 && room.free >= kReservedDescriptors)
+        others = 1;
+    others = std::max(others, std::min(room.awaited, room.free / AuthClient::kDescriptors));
+    return std::min(most, room.calls + others);
+}
+
+bool ModemFactory::RoomForProgram(std::size_t closing) const
+{
+    const AuthRoom room = Room(0);
+    return !room.limited || room.free + closing >= (room.awaited + 1) * AuthClient::kDescriptors;
 }
 
 AuthClient* ModemFactory::Quietest() const

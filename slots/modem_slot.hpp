@@ -62,6 +62,9 @@ public:
     bool EqAuthId(int id) const { return modem_id() == id; }
     // The running child (pppd or the fax transfer program); -1 when none.
     int child_pid() const { return pid; }
+    // pppd runs and its authentication program has not named the call's
+    // session yet: the relay keeps a place for it.
+    bool awaits_program() const { return pid != -1 && pppd && !named; }
     void PutHeader(std::ostream& os) const;
 
     // A record of the authentication program for this slot's session.
@@ -85,6 +88,10 @@ protected:
 
     TERM::ModemParams params;
     int pid = -1;
+    // The recorded child is pppd, not the fax transfer program.
+    bool pppd = false;
+    // A record of the call's session has come since pppd started.
+    bool named = false;
     ChildWait child;
     Timer terminateTimer;
 
@@ -109,8 +116,9 @@ public:
     bool HoldsModem() const { return static_cast<bool>(modemFd); }
 
 private:
-    // Takes a modem and starts the call's program, on the first connection.
-    void InitModem();
+    // Takes a modem and starts the call's program, on the first connection;
+    // false when too few descriptors are left for the call.
+    bool InitModem();
     void RunFaxTransfer(DeviceFd& working);
     void RunFaxReceiver();
     void on_fax_terminate(int status);
@@ -138,7 +146,8 @@ public:
     int GetTimeslot() const { return timeslot; }
 
 private:
-    void initModem();
+    // False when too few descriptors are left for the call.
+    bool initModem();
 
     int timeslot = -1;
     const std::string ifname;
@@ -203,6 +212,11 @@ public:
     // How many connections the relay holds at most now; `unlisted`
     // descriptors are open for a connection not in `authClients` yet.
     std::size_t AuthClientLimit(std::size_t unlisted = 0) const;
+    // Whether the descriptors left once `closing` more are closed hold the
+    // relay connection of one more call's pppd, beside those of the started
+    // calls whose program has not named its session yet. A call is started
+    // only then: it would be answered success and never heard from.
+    bool RoomForProgram(std::size_t closing) const;
     bool listening() const { return static_cast<bool>(authSocket); }
     // Closes the listener and every connection (the factory's end does it
     // too).
@@ -232,6 +246,18 @@ private:
     // make room.
     enum class AuthRole : unsigned char { Other, NamesCall, Call };
     std::vector<AuthRole> AuthRoles() const;
+    // What the relay may hold now: the connections that carry a call; the
+    // started calls whose pppd's program has not named their session yet
+    // (ModemSlot::awaits_program) and that no connection carries; and,
+    // where the descriptor limit counts, the descriptors left to the
+    // others, theirs and `unlisted` ones included.
+    struct AuthRoom {
+        std::size_t calls = 0;
+        std::size_t awaited = 0;
+        bool limited = false;
+        std::size_t free = 0;
+    };
+    AuthRoom Room(std::size_t unlisted) const;
     // Makes room for a newcomer: the connection silent longest among those
     // that name no call, else among those that name one but do not carry
     // it; null when there is none.

@@ -74,13 +74,17 @@ Bytes Request(std::uint32_t session, Bytes const& user, Bytes const& password, s
 // The authentication program's side of one connection.
 class Peer {
 public:
-    Peer()
+    // Its socket now and its connect later (Dial): the socket is another
+    // process's, not one of the server's descriptors.
+    struct Unconnected {};
+    explicit Peer(Unconnected) { fd_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)); }
+    Peer() : Peer(Unconnected{}) { Dial(); }
+    void Dial()
     {
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(Auth::kPort);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        fd_.reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         connected_ = ::connect(fd_.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }
     bool connected() const { return connected_; }
@@ -600,7 +604,9 @@ TEST_F(AuthRelay, IdleStalledOrReconnectingPeersNeverKeepACallsProgramFromTheHos
 }
 
 // Out of descriptors: no listener keeps the loop busy and each closes its
-// newcomer at once; the relay's peers never take what a slot needs.
+// newcomer at once; the relay's peers never take what a slot needs; a
+// data call is answered success only with its pppd's program's connection
+// in hand, and every such program is heard, two at once too.
 TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsTheirs)
 {
     DataCall();
@@ -677,6 +683,83 @@ TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsThei
     EXPECT_FALSE(again->closed());
     EXPECT_EQ(factory().authClients.size(), served + 1);
     control.Deactivate();
+
+    peers.clear();
+    again.reset();
+    clients.clear();
+    auto request = [&](Peer& program, std::uint32_t slot) {
+        program.Send(Request(static_cast<std::uint32_t>(modem(slot)->modem_id()), Field("ppp"), Field("pw")));
+    };
+    auto heard = [](std::uint32_t slot) {
+        return testing::Contains(
+            testing::StartsWith("signal slot=" + std::to_string(slot) + " modemProceeding : auth"));
+    };
+    // The programs of the calls so far are heard, with descriptors to spare
+    // (UBSan, above; an error answer too).
+    for (std::uint32_t const n : {5u, 6u}) {
+        peers.push_back(std::make_unique<Peer>());
+        request(*peers.back(), n);
+        EXPECT_THAT(Signals(), heard(n));
+    }
+    host().Create(20, Trunk(1, 20));
+    host().Create(21, Modem());
+    Texts(host().Connect(20, 99));
+    // Descriptors one by one: a connect fails, and holds and starts
+    // nothing, until the call's modem and its program's connection fit; at
+    // that one the program is heard and no descriptor is left. (Checked
+    // with descriptors to spare.)
+    std::size_t const opens = board().OpenCount("/dev/mctl");
+    Peer program{Peer::Unconnected{}};
+    int free = 0;
+    for (;; ++free) {
+        ASSERT_LT(free, 16);
+        ASSERT_EQ(board().OpenCount("/dev/mctl"), opens);
+        Lines answer, signals;
+        OwnedFd spare;
+        {
+            DescriptorLimit low(free);
+            answer = Texts(host().Connect(20, 21));
+            if (modem(21)->child_pid() != -1) {
+                program.Dial();
+                request(program, 21);
+                signals = Signals();
+                spare.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+            }
+        }
+        if (modem(21)->child_pid() == -1) {
+            EXPECT_THAT(answer, testing::Contains(testing::StartsWith("error connectFail ")));
+            continue;
+        }
+        EXPECT_THAT(answer, testing::Contains(testing::StartsWith("success")));
+        EXPECT_THAT(signals, heard(21));
+        EXPECT_FALSE(spare);
+        break;
+    }
+    EXPECT_GT(free, 0);
+    // Two started calls whose programs connect at once, each before the
+    // other's request is read: with just their descriptors left, each
+    // keeps its place.
+    mctl().SetModems(5);
+    Peer first{Peer::Unconnected{}}, second{Peer::Unconnected{}};
+    for (std::uint32_t n : {22u, 24u}) {
+        host().Create(n, Trunk(1, n));
+        host().Create(n + 1, Modem());
+        EXPECT_THAT(Texts(host().Connect(n, n + 1)), testing::Contains(testing::StartsWith("success")));
+    }
+    Lines signals;
+    {
+        DescriptorLimit low(2 * AuthClient::kDescriptors);
+        first.Dial();
+        Pump();
+        second.Dial();
+        Pump();
+        request(first, 23);
+        request(second, 25);
+        signals = Signals();
+    }
+    EXPECT_THAT(signals, heard(23));
+    EXPECT_THAT(signals, heard(25));
+    host().Take();
 }
 
 TEST_F(AuthRelay, TheListenerFailsOnceAndStaysClosedAndComesBackAfterARestart)
