@@ -31,11 +31,9 @@ bool Fd::NonBlock() const
     return NonBlockMode(fd_);
 }
 
-void OwnedFd::reset(int fd) noexcept
+int CloseDescriptor(int fd)
 {
-    if (fd_ >= 0 && fd_ != fd)
-        ::close(fd_);
-    fd_ = fd;
+    return ::close(fd);
 }
 
 bool NonBlockMode(int fd)

@@ -27,28 +27,35 @@ private:
     int fd_ = -1;
 };
 
-// Owns one descriptor; move-only; closes on destruction and on reset.
-class OwnedFd {
+// Owns one descriptor; move-only; closes it with `Close` on destruction and
+// on reset. The descriptor's opener decides which close undoes its open.
+template <int (*Close)(int)>
+class BasicOwnedFd {
 public:
-    constexpr OwnedFd() noexcept = default;
-    explicit OwnedFd(int fd) noexcept : fd_(fd) {}
-    OwnedFd(const OwnedFd&) = delete;
-    OwnedFd& operator=(const OwnedFd&) = delete;
-    OwnedFd(OwnedFd&& other) noexcept : fd_(other.release()) {}
-    OwnedFd& operator=(OwnedFd&& other) noexcept
+    constexpr BasicOwnedFd() noexcept = default;
+    explicit BasicOwnedFd(int fd) noexcept : fd_(fd) {}
+    BasicOwnedFd(const BasicOwnedFd&) = delete;
+    BasicOwnedFd& operator=(const BasicOwnedFd&) = delete;
+    BasicOwnedFd(BasicOwnedFd&& other) noexcept : fd_(other.release()) {}
+    BasicOwnedFd& operator=(BasicOwnedFd&& other) noexcept
     {
         if (this != &other)
             reset(other.release());
         return *this;
     }
-    ~OwnedFd() { reset(); }
+    ~BasicOwnedFd() { reset(); }
 
     int get() const noexcept { return fd_; }
     Fd fd() const noexcept { return Fd(fd_); }
     explicit operator bool() const noexcept { return fd_ >= 0; }
 
     // Closes the held descriptor (if any) and takes fd.
-    void reset(int fd = -1) noexcept;
+    void reset(int fd = -1) noexcept
+    {
+        if (fd_ >= 0 && fd_ != fd)
+            Close(fd_);
+        fd_ = fd;
+    }
     // Gives the descriptor up without closing it.
     int release() noexcept
     {
@@ -60,6 +67,10 @@ public:
 private:
     int fd_ = -1;
 };
+
+// close(2), for a descriptor of the kernel's.
+int CloseDescriptor(int fd);
+using OwnedFd = BasicOwnedFd<&CloseDescriptor>;
 
 bool NonBlockMode(int fd);
 bool BlockMode(int fd);

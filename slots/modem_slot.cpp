@@ -362,20 +362,25 @@ bool DspModemSlot::IOnInputStream()
     return InitModem();
 }
 
+bool DspModemSlot::Failed(char const* what, int error)
+{
+    // Short of descriptors the connect fails and the host may try again;
+    // any other failure is the call's, which ends it.
+    if (OutOfDescriptors(error)) {
+        std::cerr << ext::header(this) << what << std::strerror(error) << std::endl;
+        return false;
+    }
+    Abort(what, error);
+    return true;
+}
+
 bool DspModemSlot::InitModem()
 {
     if (modemId >= 0)
         return true;
     DeviceFd fd(Driver::Open(GetModemDevName(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-        const int error = errno;
-        if (OutOfDescriptors(error)) {
-            std::cerr << ext::header(this) << "fail to open device: " << std::strerror(error) << std::endl;
-            return false;
-        }
-        Abort("fail to open device: ", error);
-        return true;
-    }
+    if (!fd)
+        return Failed("fail to open device: ", errno);
     const int m = Driver::IoctlValue(fd.get(), MCTL_ALLOCATE, 0);
     if (m < 0) {
         Abort("insufficient resources : ", errno);
@@ -425,15 +430,8 @@ bool DspModemSlot::InitModem()
 
     // The modem is the slot's while this duplicate is open.
     modemFd.reset(fd.fd().dup());
-    if (!modemFd) {
-        const int error = errno;
-        if (OutOfDescriptors(error)) {
-            std::cerr << ext::header(this) << "fail to hold modem: " << std::strerror(error) << std::endl;
-            return false;
-        }
-        Abort("fail to hold modem: ", error);
-        return true;
-    }
+    if (!modemFd)
+        return Failed("fail to hold modem: ", errno);
     // pppd's authentication program connects as soon as it runs; the
     // working descriptor is closed by then.
     if (!params.has_fax() && !GetSlotFactory().RoomForProgram(1)) {

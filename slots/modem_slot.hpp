@@ -119,6 +119,9 @@ private:
     // Takes a modem and starts the call's program, on the first connection;
     // false when too few descriptors are left for the call.
     bool InitModem();
+    // InitModem's result for a failure: false (the connect fails) when the
+    // descriptors ran out, else the call is aborted and true.
+    bool Failed(char const* what, int error);
     void RunFaxTransfer(DeviceFd& working);
     void RunFaxReceiver();
     void on_fax_terminate(int status);
