@@ -206,12 +206,6 @@ constexpr char kFailed = '1';
 
 } // namespace
 
-DaemonStart::~DaemonStart()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
-
 bool DaemonStart::Detach()
 {
     int ends[2];
@@ -234,7 +228,7 @@ bool DaemonStart::Detach()
         AwaitDaemon(ends[0], child);
     }
     ::close(ends[0]);
-    fd_ = ends[1];
+    fd_.reset(ends[1]);
     RunDaemon();
     return true;
 }
@@ -251,20 +245,19 @@ void DaemonStart::Failed(const std::string& reason)
 
 void DaemonStart::Tell(char status, const std::string& text)
 {
-    if (fd_ < 0)
+    if (!fd_)
         return;
     std::string word(1, status);
     word += text;
     word += '\n';
     std::size_t done = 0;
     while (done < word.size()) {
-        const ssize_t n = ::write(fd_, word.data() + done, word.size() - done);
+        const ssize_t n = ::write(fd_.get(), word.data() + done, word.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
         done += static_cast<std::size_t>(n);
     }
-    ::close(fd_);
-    fd_ = -1;
+    fd_.reset();
 }

@@ -4,6 +4,8 @@
 // handlers, the status dump and the daemon switch. `main` (core/main.cpp)
 // puts them together with the trace switches (core/traces.hpp).
 
+#include "core/fd.hpp"
+
 #include <csignal>
 #include <iosfwd>
 #include <string>
@@ -59,11 +61,6 @@ void RunDaemon();
 // starter's terminal and a non-zero status.
 class DaemonStart {
 public:
-    DaemonStart() = default;
-    ~DaemonStart();
-    DaemonStart(const DaemonStart&) = delete;
-    DaemonStart& operator=(const DaemonStart&) = delete;
-
     // Becomes the daemon (RunDaemon) in a child and returns there; the
     // starting process waits here for the daemon's word and exits. False
     // (errno set) when no child could be started: nothing changed.
@@ -77,5 +74,5 @@ public:
 private:
     void Tell(char status, const std::string& text);
 
-    int fd_ = -1;
+    OwnedFd fd_; // the daemon's end of the pipe, until its word
 };

@@ -396,15 +396,19 @@ void TonecReceiver::cancelAudibleCall()
     disableToneGenerator(true);
 }
 
-void TonecReceiver::LetGo()
+void TonecReceiver::StopGenerator()
 {
-    // Whatever plays, a tone, a digit's pause or a continuous tone, stops
-    // here: no later request of this receiver may switch it off, and the
-    // new receiver does not know it is on.
     if (m_generatorOn || m_cadence != Cadence::idle) {
         enableSilence();
         disableToneGenerator(true);
     }
+}
+
+void TonecReceiver::LetGo()
+{
+    // No later request of this receiver may switch the generator off, and
+    // the new receiver does not know it is on.
+    StopGenerator();
     if (m_lmsOn)
         echoCancel(false);
     CleanBeforeDestroy();

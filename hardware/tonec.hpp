@@ -61,6 +61,11 @@ public:
     // The ring-back cadence: 425 Hz for 1 s, silence for 3 s, again.
     void activateAudibleCall();
     void cancelAudibleCall();
+    // Whatever plays, a digit string, the wait tone or a continuous tone,
+    // at any step: silence, then off; nothing when the generator is off.
+    // Its owner's end does it, or the tone sounds on for the time slot's
+    // next user.
+    void StopGenerator();
     // Switches off the detectors this receiver switched on; the owner calls
     // it before it goes away.
     void CleanBeforeDestroy();
@@ -77,9 +82,6 @@ public:
     bool iva_detector_enabled() const noexcept { return m_ivaEnabled; }
     std::uint32_t detector_id() const noexcept { return m_detectorId; }
     bool digits_in_progress() const noexcept { return m_cadence == Cadence::digits; }
-    // The last generator request that the board took was not an off: a
-    // tone, a digit's tone or pause, or the silence of a cadence.
-    bool generator_on() const noexcept { return m_generatorOn; }
     bool ring_back_running() const noexcept { return m_cadence == Cadence::ring_back; }
 
 private:
@@ -104,6 +106,8 @@ private:
     bool m_dtmfOn = false;
     bool m_rejectOn = false;
     bool m_lmsOn = false;
+    // The last generator request that the board took was not an off: a
+    // tone, a digit's tone or pause, or the silence of a cadence.
     bool m_generatorOn = false;
 };
 

@@ -282,19 +282,9 @@ TdmOutput* Mixer::New(LGCP::MixerOutParams const& params)
     return output;
 }
 
-void Mixer::StopGenerator(Hardware::TonecReceiver& receiver)
-{
-    // A continuous tone is no digit string, yet it sounds on after the
-    // port unless it is switched off here.
-    if (receiver.digits_in_progress() || receiver.generator_on()) {
-        receiver.enableSilence();
-        receiver.disableToneGenerator(true);
-    }
-}
-
 void Mixer::Release(TdmInput& input)
 {
-    StopGenerator(input);
+    input.StopGenerator();
     if (input.summator >= 0 && !Superseded()) {
         mix_rx_params rx{};
         rx.rx = MakeSlot(unit, input.summator);
@@ -309,7 +299,7 @@ void Mixer::Release(TdmInput& input)
 
 void Mixer::Release(TdmOutput& output)
 {
-    StopGenerator(output);
+    output.StopGenerator();
     if (!Superseded()) {
         std::clog << "mixer [" << unit << "]: clear tdm output " << output.channel << std::endl;
         mix_slot s = MakeSlot(unit, output.channel);

@@ -161,7 +161,6 @@ public:
 private:
     // The channel number when `channel` is a TDM channel of the units.
     bool CheckChannel(LGCP::MixerChannel const& channel, int& number) const;
-    void StopGenerator(Hardware::TonecReceiver& receiver);
 
     MixerFactory& factory_;
     bool superseded_ = false;

@@ -186,12 +186,9 @@ RtpSlot::~RtpSlot()
 {
     send(RTPC::BYE(params.ssrc, "session end"));
     rtcp.reset();
-    // A wait tone or digit string cut here would sound on for whoever gets
-    // the time slot next: its next step dies with this receiver.
-    if (digits_in_progress() || ring_back_running() || generator_on()) {
-        enableSilence();
-        disableToneGenerator(true);
-    }
+    // A wait tone or digit string cut here: its next step dies with this
+    // receiver.
+    StopGenerator();
     Hardware::TonecReceiver::CleanBeforeDestroy();
     Hardware::DSProcReceiver::CleanBeforeDestroy();
     event.Release();
