@@ -161,6 +161,14 @@ void ModemSlot::Abort(char const* what, int error)
     OnAbort(error);
 }
 
+bool ModemSlot::RoomForProgram(std::size_t closing) const
+{
+    if (GetSlotFactory().RoomForProgram(closing))
+        return true;
+    std::cerr << ext::header(this) << "no descriptor left for pppd's authentication connection." << std::endl;
+    return false;
+}
+
 void ModemSlot::pppd_exec(std::string const& device, std::string const& optionsFile)
 {
     if (pid != -1)
@@ -432,11 +440,8 @@ bool DspModemSlot::InitModem()
     modemFd.reset(fd.fd().dup());
     if (!modemFd)
         return Failed("fail to hold modem: ", errno);
-    // pppd's authentication program connects as soon as it runs; the
-    // working descriptor is closed by then.
-    if (!params.has_fax() && !GetSlotFactory().RoomForProgram(1)) {
-        std::cerr << ext::header(this) << "no descriptor left for pppd's authentication connection."
-                  << std::endl;
+    // The working descriptor is closed by the time pppd runs.
+    if (!params.has_fax() && !RoomForProgram(1)) {
         modemFd.reset();
         return false;
     }
@@ -591,12 +596,9 @@ bool HdlcModemSlot::initModem()
         std::cerr << ext::header(this) << "socket fail: " << std::strerror(error) << std::endl;
         return !OutOfDescriptors(error);
     }
-    // As for a DSP modem's call; the socket is closed by then.
-    if (!GetSlotFactory().RoomForProgram(1)) {
-        std::cerr << ext::header(this) << "no descriptor left for pppd's authentication connection."
-                  << std::endl;
+    // The socket is closed by the time pppd runs.
+    if (!RoomForProgram(1))
         return false;
-    }
     unsigned char iface[HdlcIf::kIfaceBuffer] = {};
     if (WanDev(sock.get(), ifname, HdlcIf::IF_GET_IFACE, iface, sizeof iface) < 0) {
         std::cerr << ext::header(this) << "SIOCWANDEV/IF_GET_IFACE fail!" << std::endl;

@@ -85,6 +85,10 @@ protected:
     void ChildGone(int status);
     // Logs `what` and the error text, and aborts the slot with the error.
     void Abort(char const* what, int error);
+    // pppd's authentication program connects as soon as it runs: false,
+    // logged, when the descriptors left, `closing` of them to come back
+    // before it runs, would not hold its connection.
+    bool RoomForProgram(std::size_t closing) const;
 
     TERM::ModemParams params;
     int pid = -1;
