@@ -50,7 +50,8 @@ bool RtpExtSlot::IBeforeDestroy()
 
 bool RtpExtSlot::Ioctl(LGCP::IoctlParams const& p)
 {
-    if (!control)
+    // Without its time slot the slot refuses all, Sh included.
+    if (!control || !IHoldsChannels())
         return RtpSlot::Ioctl(p);
     bool ok;
     if (p.is_rtpExt()) {

@@ -186,11 +186,15 @@ RtpSlot::~RtpSlot()
 {
     send(RTPC::BYE(params.ssrc, "session end"));
     rtcp.reset();
-    // A wait tone or digit string cut here: its next step dies with this
-    // receiver.
-    StopGenerator();
-    Hardware::TonecReceiver::CleanBeforeDestroy();
-    Hardware::DSProcReceiver::CleanBeforeDestroy();
+    // A time slot let go may be another slot's by now: anything sent to it
+    // here would stop or change that slot's tones and detectors.
+    if (holdsTimeslot) {
+        // A wait tone or digit string cut here: its next step dies with
+        // this receiver.
+        StopGenerator();
+        Hardware::TonecReceiver::CleanBeforeDestroy();
+        Hardware::DSProcReceiver::CleanBeforeDestroy();
+    }
     event.Release();
     rtp.reset();
 }
@@ -244,7 +248,8 @@ bool RtpSlot::IBeforeDestroy()
     // The watch goes first: its duplicate would keep the session open.
     event.Release();
     rtp.reset();
-    HwMux::instance().Disable(timeslot);
+    if (holdsTimeslot)
+        HwMux::instance().Disable(timeslot);
     return true;
 }
 
@@ -279,6 +284,11 @@ void RtpSlot::OnRtpEvent(int fd, short events)
 
 bool RtpSlot::Ioctl(LGCP::IoctlParams const& p)
 {
+    if (!holdsTimeslot) {
+        std::cerr << ext::header(this) << "no session since a restart failed: time slot " << timeslot
+                  << " may be another slot's, request refused" << std::endl;
+        return false;
+    }
     if (p.is_echoSuppressor())
         return echoCancel(p.get_echoSuppressor());
     if (p.is_activateWaitTone()) {
@@ -361,6 +371,9 @@ bool RtpSlot::ChangePayload(std::uint16_t rtp_connection_params::*field, LGCP::C
     if (!restart()) {
         std::clog << std::endl;
         std::cerr << ext::header(this) << "fail to restart RTP session!" << std::endl;
+        // The old session gave the channel back to the driver: the time slot
+        // goes with it, before anything else runs.
+        LetGoOfTimeslot();
         return false;
     }
     std::clog << " - OK" << std::endl;
@@ -386,6 +399,17 @@ bool RtpSlot::restart()
         return false;
     rtp = std::move(fresh);
     return true;
+}
+
+void RtpSlot::LetGoOfTimeslot()
+{
+    std::clog << ext::header(this) << "no session: time slot " << timeslot << " let go" << std::endl;
+    HwMux::instance().Disable(timeslot);
+    Hardware::TonecReceiver::LetGo();
+    Hardware::DSProcReceiver::LetGo();
+    holdsTimeslot = false;
+    OnChangeInputStream(false);
+    OnChangeOutputStream(false);
 }
 
 bool RtpSlot::enablePD(LGCP::PDParams const& p)

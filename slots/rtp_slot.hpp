@@ -106,12 +106,18 @@ public:
     void IOnInputRelease() override;
     int IGetTransmitChannel() override { return timeslot; }
     int IGetReceiveChannel() override { return timeslot; }
+    // False once a failed restart let the time slot go.
+    bool IHoldsChannels() override { return holdsTimeslot; }
     const char* GetName() const override { return "rtp"; }
 
     bool enablePD(LGCP::PDParams const& params);
     bool disablePD();
-    // A new driver session with `params` on the same switch channel; false
-    // leaves the slot without one (requests then fail).
+    // A new driver session with `params` on the same switch channel; the
+    // tone and detector states carry over, as the time slot does. False
+    // leaves the slot without one: the old session gave the channel back to
+    // the driver, so another slot's session may take it next. The caller
+    // then lets go of the time slot (LetGoOfTimeslot) before anything else
+    // runs.
     bool restart();
     // The payload type for a codec mode (lbrc: the create's receive type).
     unsigned int translate_payload(LGCP::CodecMode const& mode) const;
@@ -154,6 +160,16 @@ protected:
     unsigned int defaultPayload;
     bool rxOn = false;
     bool rxExternal = false;
+    // The time slot is this slot's: until a restart fails.
+    bool holdsTimeslot = true;
+
+    // While no other session can have the time slot yet: the switch output
+    // is disabled, and what the receivers played and switched on there goes
+    // off (the generator silence then off, the echo filter, the detectors);
+    // then they leave the services' lists and forget it all. The streams go
+    // inactive last, so that their disconnections leave the switch output
+    // alone and the listeners stop hearing the time slot.
+    void LetGoOfTimeslot();
 };
 
 // What differs between the factories that build on RtpFactoryBase.

@@ -75,9 +75,10 @@ public:
     virtual int IGetTransmitChannel() { return -1; }
     virtual int IGetReceiveChannel() { return -1; }
     // False once those channels carry another slot's path (a port of a
-    // mixer unit that came back as a new object): no connection is made
-    // with the slot, its disconnection leaves the switch alone, and a peer
-    // that stored one of its channels forgets it on that disconnection.
+    // mixer unit that came back as a new object, an RTP slot whose restart
+    // failed): no connection is made with the slot, its disconnection
+    // leaves the switch alone, and a peer that stored one of its channels
+    // forgets it on that disconnection.
     virtual bool IHoldsChannels() { return true; }
     // The kind's short name ("trunk", "map", "rtp").
     virtual const char* GetName() const = 0;

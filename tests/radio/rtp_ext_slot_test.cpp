@@ -392,7 +392,7 @@ TEST_F(RtpExtSlotTest, QueryStillAnswersTheCodecCapacities)
     EXPECT_EQ(board().OpenCount("/dev/voice"), 0u);
 }
 
-TEST_F(RtpExtSlotTest, FailedRestartLeavesTheExtensionSessionDetached)
+TEST_F(RtpExtSlotTest, FailedRestartLeavesTheExtensionSessionDetachedAndTheTimeSlotAlone)
 {
     Peer peer;
     host().Create(3, RadioCreate(peer.rtp(), RadioTest::VezeStatus()));
@@ -402,8 +402,16 @@ TEST_F(RtpExtSlotTest, FailedRestartLeavesTheExtensionSessionDetached)
     p.set_encoder_mode(LGCP::CodecMode::ulaw);
     auto r = host().Exchange(Ioctl(p), 3);
     ASSERT_FALSE(r.empty());
-    EXPECT_EQ(r[0].kind, SlotsTest::Received::Error);
+    EXPECT_EQ(r.back().kind, SlotsTest::Received::Error);
     EXPECT_TRUE(ext().Sessions().empty());
+    // The time slot may be another slot's now: not even Sh reaches it.
+    board().ClearLog();
+    LGCP::IoctlParams flags;
+    flags.set_rtpExt(RadioTest::VezeModifier(
+        [](TERM::VezeRadioModifierParams& m) { m.select_wm_flags().get_flags().set_sh(true); }));
+    r = host().Exchange(Ioctl(flags), 3);
+    EXPECT_TRUE(r.size() == 1 && r[0].IsError(LGCP::ErrorCause::unsupported));
+    EXPECT_TRUE(board().Log().empty());
 }
 
 TEST_F(RtpExtSlotTest, OnlyRtpCodecChangeKeepsNoDuplicateOfTheOldSession)

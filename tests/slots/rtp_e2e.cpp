@@ -278,7 +278,11 @@ TEST_F(RtpEndToEnd, CodecChangeAndAFailedRestart)
 
     EXPECT_EQ(server_.Ask("fail /dev/rtp 0xc0445200 1 EIO"), "ok\n");
     p.set_decoder_mode(LGCP::CodecMode::alaw);
-    EXPECT_EQ(Exchange(Ioctl(5, 3, p))[0], "{ seq 5, slot 3, pdu response : error : unsupported }");
+    // The slot has let its time slot go: its streams end with the session.
+    EXPECT_EQ(Exchange(Ioctl(5, 3, p), 3),
+              (std::vector<std::string>{"{ slot 3, pdu signal : receiver : inactive : NULL }",
+                                        "{ slot 3, pdu signal : transmitter : inactive : NULL }",
+                                        "{ seq 5, slot 3, pdu response : error : unsupported }"}));
     EXPECT_TRUE(server_.Logged("rtp[1024]: fail to restart RTP session!\n"));
     EXPECT_EQ(server_.Ask("opens /dev/rtp"), "ok 0\n");
     // The loop carries on (nothing spins on a closed session), and the

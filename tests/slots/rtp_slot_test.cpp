@@ -424,7 +424,7 @@ TEST_F(RtpSlotTest, CodecChangeRestartsOnTheSameChannel)
     EXPECT_EQ(RtpOpens(), 1u);
 }
 
-TEST_F(RtpSlotTest, AFailedRestartLeavesNothingWatchedAndTheDestroyCompletes)
+TEST_F(RtpSlotTest, AFailedRestartLetsGoOfTheTimeSlotFirstAndOneThatSucceedsKeepsItsStringThere)
 {
     Peer peer;
     CreateSlot3(peer);
@@ -433,18 +433,145 @@ TEST_F(RtpSlotTest, AFailedRestartLeavesNothingWatchedAndTheDestroyCompletes)
     ASSERT_EQ(board().Command("fail /dev/rtp 0xc0445200 1 EIO"), "ok\n");
     LGCP::IoctlParams p;
     p.set_decoder_mode(LGCP::CodecMode::ulaw);
-    EXPECT_TRUE(IoctlOn(3, p)[0].IsError(LGCP::ErrorCause::unsupported));
+    const Lines lost{"signal slot=3 receiver : inactive : NULL",
+                     "signal slot=3 transmitter : inactive : NULL"};
+    auto refused = [&](std::vector<SlotsTest::Received> const& r, Lines const& signals) {
+        Lines texts = Texts(r);
+        EXPECT_TRUE(!r.empty() && r.back().IsError(LGCP::ErrorCause::unsupported))
+            << ::testing::PrintToString(texts);
+        if (!r.empty())
+            texts.pop_back();
+        EXPECT_EQ(texts, signals);
+    };
+    refused(IoctlOn(3, p), lost);
     EXPECT_NE(errors.str().find("rtp[1024]: fail to restart RTP session!\n"), std::string::npos);
     EXPECT_EQ(multiplexer.event_count(), events - 1);
     EXPECT_EQ(RtpOpens(), 0u);
     Pass();
 
     p.select_pd_enable().set_timeout(100);
-    EXPECT_TRUE(IoctlOn(3, p)[0].IsError(LGCP::ErrorCause::unsupported));
+    refused(IoctlOn(3, p), {});
+    EXPECT_NE(errors.str().find("rtp[1024]: no session since a restart failed: time slot 1024 may be another "
+                                "slot's, request refused\n"),
+              std::string::npos);
     board().ClearLog();
     EXPECT_EQ(Texts(host().Destroy(3)), Lines{"success seq=4 slot=3"});
     EXPECT_TRUE(Requests("/dev/rtp").empty());
     EXPECT_EQ(peer.Take().size(), 1u); // the BYE
+
+    // Ten digits of 500 ms, each with 1209 Hz; the restart fails 200 ms in
+    // (a tone) or 700 ms in (a pause). The slot is trunk 1's listener and
+    // trunk 2's source, and its DTMF detector is on.
+    Sim::Dtmf& dtmf = board().device<Sim::Dtmf>();
+    dtmf.SetClock([]() -> std::uint64_t { return Mux::milliseconds(); });
+    Sim::Hal& hal = board().device<Sim::Hal>();
+    host().Create(1, SlotsTest::Trunk(0, 5));
+    host().Create(2, SlotsTest::Trunk(0, 6));
+    auto digits = [](int count, int f2, int ms) {
+        LGCP::TranslateDtmfParams d;
+        for (int i = 0; i < count; ++i) {
+            LGCP::DualTone t;
+            t.set_freq1(697 + i);
+            t.set_freq2(f2);
+            d.get_digits().push_back(t);
+        }
+        d.set_toneDuration(ms);
+        d.set_pauseDuration(ms);
+        return d;
+    };
+    // The generator requests on the time slot since the dials were cleared
+    // at `t0`: ms after it, f1, f2, l1, l2.
+    using Dials = std::vector<std::vector<unsigned>>;
+    auto heard = [&](std::uint64_t t0) {
+        Dials out;
+        for (auto const& d : dtmf.Dials())
+            if (d.timeslot == 1024)
+                out.push_back({static_cast<unsigned>(d.ms - t0), d.f1, d.f2, d.l1, d.l2});
+        return out;
+    };
+    // Three digits of 400 ms with 1477 Hz, played from `t0` undisturbed.
+    Dials three;
+    for (unsigned i = 0; i < 3; ++i) {
+        three.push_back({800 * i, 697 + i, 1477, 16384, 16384});
+        three.push_back({800 * i + 400, 1000, 1000, 0, 0});
+    }
+    three.push_back({2400, 0, 0, 0, 0});
+    auto run = [&](int ms) {
+        for (int t = 0; t < ms; t += 100) {
+            Mux::test::advance(100);
+            Pass();
+        }
+    };
+    for (int cut : {200, 700}) {
+        SCOPED_TRACE(cut);
+        host().Create(3, WithSsrc(RtpCreate(peer.rtp(), FreeRtpPort())));
+        host().Connect(1, 3);
+        host().Connect(3, 2);
+        ASSERT_EQ(hal.Get(1024).value, 5u);
+        ASSERT_EQ(hal.Get(6).value, 1024u);
+        p.set_dtmf_enable(true);
+        IoctlOn(3, p);
+        p.set_translateDTMF(digits(10, 1209, 500));
+        IoctlOn(3, p);
+        Mux::test::advance(cut);
+        Pass();
+        host().Take();
+        dtmf.ClearDials();
+        std::uint64_t t0 = Mux::milliseconds();
+        ASSERT_EQ(board().Command("fail /dev/rtp 0xc0445200 1 EIO"), "ok\n");
+        p.set_decoder_mode(LGCP::CodecMode::ulaw);
+        refused(IoctlOn(3, p), lost);
+        // While the time slot was still its own: the switch output, the
+        // generator (silence, then off), the detector; the paths of both
+        // connections are gone.
+        EXPECT_EQ(heard(t0), (Dials{{0, 1000, 1000, 0, 0}, {0, 0, 0, 0, 0}}));
+        EXPECT_FALSE(dtmf.Get(1024).detector);
+        EXPECT_EQ(hal.Get(1024).state, Sim::Hal::State::Disabled);
+        EXPECT_EQ(hal.Get(6).state, Sim::Hal::State::Constant);
+        EXPECT_EQ(Texts(host().Connect(1, 3)).back().substr(0, 17), "error connectFail");
+
+        // Slot 4 takes the time slot and plays its own string; slot 3's
+        // requests, timers and destroy leave it alone.
+        host().Create(4, WithSsrc(RtpCreate(peer.rtp(), FreeRtpPort())));
+        ASSERT_EQ(rtp_slot(4)->IGetTransmitChannel(), 1024);
+        dtmf.ClearDials();
+        t0 = Mux::milliseconds();
+        p.set_dtmf_enable(true);
+        IoctlOn(4, p);
+        p.set_translateDTMF(digits(3, 1477, 400));
+        IoctlOn(4, p);
+        // 1000 ms in, inside slot 4's second tone.
+        run(1000);
+        p.set_activateWaitTone();
+        refused(IoctlOn(3, p), {});
+        board().ClearLog();
+        host().Take();
+        EXPECT_EQ(Texts(host().Destroy(3)).size(), 1u);
+        for (auto const& r : board().Log())
+            ADD_FAILURE() << "the destroy of slot 3: " << Sim::Format(r);
+        dtmf.Event(1024, 5, 7, dtmf.Get(1024).id);
+        Pass();
+        EXPECT_EQ(Texts(host().Take()), Lines{"signal slot=4 tonec : { timestamp 7, event dtmf : 5 }"});
+        run(10000);
+        EXPECT_EQ(heard(t0), three);
+        EXPECT_TRUE(dtmf.Get(1024).detector);
+        host().Destroy(4);
+        peer.Take();
+    }
+
+    // A restart that succeeds, 500 ms in (a pause), keeps the time slot and
+    // so the string it plays there: the cadence goes on undisturbed.
+    host().Create(3, WithSsrc(RtpCreate(peer.rtp(), FreeRtpPort())));
+    dtmf.ClearDials();
+    std::uint64_t t0 = Mux::milliseconds();
+    p.set_translateDTMF(digits(3, 1477, 400));
+    IoctlOn(3, p);
+    run(500);
+    p.set_decoder_mode(LGCP::CodecMode::ulaw);
+    EXPECT_EQ(Texts(IoctlOn(3, p)).back().substr(0, 7), "success");
+    EXPECT_EQ(driver().Get(1024).record.rx_pt, 0u);
+    run(3000);
+    EXPECT_EQ(heard(t0), three);
 }
 
 TEST_F(RtpSlotTest, TheReceiveDirectionFollowsTheConnection)
