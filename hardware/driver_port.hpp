@@ -49,10 +49,11 @@ int Ioctl(int fd, std::uint32_t request, void* arg = nullptr);
 int IoctlValue(int fd, std::uint32_t request, unsigned long value);
 
 // close(2). Every descriptor that Open returned is closed here (a
-// DeviceFd does so), as a backend may keep its own record of it: the
-// simulated board's table by descriptor forgets it here. A request reaches
-// the open that the descriptor holds at that moment, on either backend:
-// duplicates (dup(2)) reach the same open and may be closed either way.
+// DeviceFd does so), never with close(2): the simulated board answers a
+// request on such a number from its own table, which only this call
+// updates, and ends the open here when its last descriptor goes.
+// Duplicates (dup(2)) reach the same open on either backend and may be
+// closed either way; through here, the last one ends the open at once.
 int Close(int fd);
 
 // ioctl(2) on a socket for a network-interface request (SIOCGIFFLAGS,

@@ -98,8 +98,12 @@ std::uint16_t HwMux::Shadow(int output) const
 
 bool HwMux::Connect(int source, int output)
 {
-    if (!IsOpened() || source < 0 || output < 0) {
+    if (!IsOpened()) {
         std::clog << "hwMux: ERROR not opened" << std::endl;
+        return false;
+    }
+    if (source < 0 || output < 0) {
+        std::clog << "hwMux: ERROR negative channel: connect " << source << " -> " << output << std::endl;
         return false;
     }
     Record(output, static_cast<std::uint16_t>(source));

@@ -81,12 +81,6 @@ bool ParseRequest(const std::string& text, std::uint32_t& out)
     return Util::ParseNumber(text, out) && out != kOpen && out != kAny;
 }
 
-bool PeerGone(int fd)
-{
-    pollfd p{fd, 0, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-}
-
 // Whether the argument has the form that the request number encodes (the
 // board's _IOC layout: direction and size): a record of that size through a
 // pointer for a number with a size, a value or nothing for one without.
@@ -206,8 +200,13 @@ void Board::ForgetStaleOpens()
 {
     if (opens_.empty())
         return;
-    // One poll for every open: the sweep runs before each open and query,
-    // so its cost is paid by everything the board does.
+    // Close hears the last descriptor of an open that goes through it. The
+    // board hears nothing of a duplicate closed with close(2) (an event's
+    // watch that outlives its owner, a modem's holding duplicate), nor of a
+    // copy that a started program held until its exec: such an open is
+    // found here, by one poll for every open, before each open (its
+    // descriptors are free again for the new one) and each query (which
+    // counts live opens only).
     polled_.clear();
     for (const auto& [inode, open] : opens_)
         polled_.push_back(pollfd{open.fd, 0, 0});
@@ -336,7 +335,7 @@ int Board::Open(const char* path, int flags)
                 auto old = opens_.find(st.st_ino);
                 if (old != opens_.end())
                     Drop(old);
-                Enter(sv[0], &opens_.emplace(st.st_ino, OpenFile{d, sv[1], st.st_ino, sv[0]}).first->second);
+                Enter(sv[0], &opens_.emplace(st.st_ino, OpenFile{d, sv[1], sv[0]}).first->second);
                 d->Opened(sv[1], sv[0]);
             }
         }
@@ -354,38 +353,29 @@ int Board::Open(const char* path, int flags)
 int Board::Ioctl(int fd, std::uint32_t request, void* arg, unsigned long value, bool by_value)
 {
     std::lock_guard<std::mutex> g(lock_);
-    // What the number holds now: one that Open returned may have been
-    // closed with close(2) since and given to another device's duplicate,
-    // or to anything else.
-    struct stat st {};
-    if (::fstat(fd, &st) != 0)
-        return -1; // EBADF from fstat
+    // A number that Open returned is in the table until Close, which every
+    // such number goes through: the entry is its open, with no system call.
     OpenFile* open = nullptr;
-    if (S_ISSOCK(st.st_mode)) {
-        const auto slot = static_cast<std::size_t>(fd);
-        if (slot < by_descriptor_.size())
-            open = by_descriptor_[slot];
-        if (open != nullptr && open->inode != st.st_ino) {
-            // Closed with close(2) rather than Close, and given out again.
-            open->program = -1;
-            by_descriptor_[slot] = nullptr;
-            open = nullptr;
-        }
-        if (open == nullptr) {
-            // A duplicate, found by the inode of its socket.
-            auto it = opens_.find(st.st_ino);
-            if (it != opens_.end() && PeerGone(it->second.fd)) {
-                // The inode was reused by a socket that is not a device open.
-                Drop(it);
-                it = opens_.end();
-            }
-            if (it != opens_.end())
-                open = &it->second;
-        }
-    }
+    if (fd >= 0 && static_cast<std::size_t>(fd) < by_descriptor_.size())
+        open = by_descriptor_[static_cast<std::size_t>(fd)];
     if (open == nullptr) {
-        errno = ENOTTY;
-        return -1;
+        // Any other number is a duplicate of an open, found by the inode of
+        // its socket, or no device at all. Duplicates may be closed with
+        // close(2), so they never enter the table.
+        struct stat st {};
+        if (::fstat(fd, &st) != 0)
+            return -1; // EBADF from fstat
+        auto it = S_ISSOCK(st.st_mode) ? opens_.find(st.st_ino) : opens_.end();
+        if (it != opens_.end() && Util::ProgramGone(it->second.fd)) {
+            // The inode was reused by a socket that is not a device open.
+            Drop(it);
+            it = opens_.end();
+        }
+        if (it == opens_.end()) {
+            errno = ENOTTY;
+            return -1;
+        }
+        open = &it->second;
     }
     Device* d = open->device;
     // The counters are map nodes, which stay where they are until Reset
@@ -475,17 +465,24 @@ int Board::Finish(Request&& r, const Outcome& o)
 
 int Board::Close(int fd)
 {
-    {
-        std::lock_guard<std::mutex> g(lock_);
-        if (fd >= 0 && static_cast<std::size_t>(fd) < by_descriptor_.size()) {
-            if (OpenFile* open = by_descriptor_[static_cast<std::size_t>(fd)])
-                open->program = -1;
-            by_descriptor_[static_cast<std::size_t>(fd)] = nullptr;
-        }
+    std::lock_guard<std::mutex> g(lock_);
+    if (fd >= 0 && static_cast<std::size_t>(fd) < by_descriptor_.size()) {
+        if (OpenFile* open = by_descriptor_[static_cast<std::size_t>(fd)])
+            open->program = -1;
+        by_descriptor_[static_cast<std::size_t>(fd)] = nullptr;
     }
-    // The open itself lives on while a duplicate does; the board notices
-    // its end when the last one goes.
-    return ::close(fd);
+    // The open the number holds, whether Open returned it or it is a
+    // duplicate: once its last descriptor is closed the board's end hears
+    // the hang-up at once (the kernel releases the socket before close
+    // returns), and the open goes now rather than at the next sweep.
+    struct stat st {};
+    auto it = ::fstat(fd, &st) == 0 && S_ISSOCK(st.st_mode) ? opens_.find(st.st_ino) : opens_.end();
+    const int result = ::close(fd);
+    const int error = errno;
+    if (it != opens_.end() && Util::ProgramGone(it->second.fd))
+        Drop(it);
+    errno = error;
+    return result;
 }
 
 int Board::NetIoctl(std::uint32_t request, void* ifreq)

@@ -3,12 +3,16 @@
 // The simulated board: the drivers of the board's device files, for the
 // machines that have no board. Each open of a known device returns one end
 // of a SOCK_SEQPACKET socket pair (real poll readiness, real EAGAIN, one
-// record per read); the board keeps the other end. A request costs one
-// fstat and no allocation: the open is the one whose program end is the
-// socket that the descriptor holds at that moment, so every duplicate
-// reaches the same open, and a number closed with close(2) and given out
-// again reaches whatever it holds now, never the open it held before. The
-// table by the number that Open returned only spares the lookup by inode.
+// record per read); the board keeps the other end. A request on a number
+// that Open returned costs a table lookup and no system call nor allocation:
+// every such number is closed through Close (a DeviceFd), which takes it out
+// of the table. Any other number is a duplicate (dup(2)), which may be
+// closed with close(2): it is found by the inode of the socket it holds at
+// that moment (one fstat and one poll), so every duplicate reaches the same
+// open, and a number given out again reaches whatever it holds now. The
+// open goes, and the board closes its end, when Close takes its last
+// descriptor; one whose last duplicate went with close(2) goes at the next
+// open or query.
 //
 // Two faces over one model: this C++ API for in-process tests, and a line
 // protocol (Command) that the control socket serves when GW_SIM_SOCKET names
@@ -136,7 +140,6 @@ private:
     struct OpenFile {
         Device* device;
         int fd;           // the board's end
-        ino_t inode;      // the program's end
         int program = -1; // the descriptor Open returned, until Close
         // The count of the request this open received last.
         std::uint32_t last_request = 0;

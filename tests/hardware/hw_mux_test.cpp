@@ -132,7 +132,9 @@ TEST_F(HwMuxTest, NegativeNumbersAreRefusedWithoutARequest)
     Capture log(std::clog);
     EXPECT_FALSE(mux.Connect(-1, 8192));
     EXPECT_FALSE(mux.Connect(8192, -1));
-    EXPECT_EQ(log.str(), "hwMux: ERROR not opened\nhwMux: ERROR not opened\n");
+    // The switch is open: the line names the channel, not the device.
+    EXPECT_EQ(log.str(), "hwMux: ERROR negative channel: connect -1 -> 8192\n"
+                         "hwMux: ERROR negative channel: connect 8192 -> -1\n");
     log.clear();
     EXPECT_FALSE(mux.Disconnect(-1));
     EXPECT_FALSE(mux.Write(-5, 1));
@@ -140,6 +142,10 @@ TEST_F(HwMuxTest, NegativeNumbersAreRefusedWithoutARequest)
     EXPECT_EQ(mux.Read(-1), 255);
     EXPECT_EQ(log.str(), "");
     EXPECT_TRUE(HalRequests().empty());
+    // Channel 0 (the first trunk's first time slot) is a channel.
+    EXPECT_TRUE(mux.Connect(0, 8192));
+    EXPECT_EQ(HalRequests().size(), 1u);
+    EXPECT_EQ(log.str(), "");
 }
 
 TEST_F(HwMuxTest, DriverFailuresAreLoggedAndReported)

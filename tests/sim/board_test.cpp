@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <set>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -246,8 +247,9 @@ TEST_F(SimBoard, FullLogKeepsTheNewestInOrder)
 
 // Requests find the open by the descriptor Open gave until Close; a number
 // closed and given to something else is no device, and a device's number
-// given to a new open reaches that open.
-TEST_F(SimBoard, ClosedDescriptorNumbersLeaveTheDevice)
+// given to a new open reaches that open. The last descriptor of an open,
+// closed through Close, ends the open there.
+TEST_F(SimBoard, ClosedDescriptorNumbersLeaveTheDeviceAndTheLastEndsTheOpen)
 {
     int fd = Driver::Open("/dev/hal", O_RDWR | O_CLOEXEC);
     ASSERT_GE(fd, 0);
@@ -268,30 +270,74 @@ TEST_F(SimBoard, ClosedDescriptorNumbersLeaveTheDevice)
     EXPECT_EQ(board().Count("/dev/mcc/ctl", Hal::kDisable), 1u);
     EXPECT_EQ(board().device<Sim::Hal>().Get(8193).state, Hal::State::Unset);
 
-    // A number that Open returned, freed by its owner's close or by a plain
-    // close(2) while a duplicate keeps the open alive (as a slot's does), and
-    // taken by a duplicate of another device's open: that device answers.
+    // A number freed while another descriptor keeps the open alive (as a
+    // slot's watch does), and taken by a duplicate of another device's open:
+    // that device answers. The number Open returned is freed by its owner's
+    // close (every such number is closed through the driver); a duplicate's
+    // by close(2), as a watch's is.
     for (bool owner : {true, false}) {
         DeviceFd hal(Driver::Open("/dev/hal", O_RDWR | O_CLOEXEC));
         ASSERT_TRUE(hal);
-        const int number = hal.get();
-        const int kept = hal.fd().dup();
+        const int watch = hal.fd().dup();
+        const int number = owner ? hal.get() : watch;
+        const int kept = owner ? watch : hal.get();
         if (owner)
             hal.reset();
         else
-            ::close(hal.release());
+            ::close(watch);
         const int other = Fd(mcc).dup();
         ASSERT_EQ(other, number);
         EXPECT_EQ(Disable(other, 8194), -1);
         EXPECT_EQ(errno, ENOTTY) << (owner ? "owner's close" : "close(2)");
         EXPECT_EQ(Disable(kept, 8195), 0);
         ::close(other);
-        ::close(kept);
+        if (owner)
+            ::close(kept);
     }
     EXPECT_EQ(board().Count("/dev/mcc/ctl", Hal::kDisable), 3u);
     EXPECT_EQ(board().device<Sim::Hal>().Get(8194).state, Hal::State::Unset);
     Driver::Close(mcc);
+    // The first open's duplicate is its last descriptor: its Close ends the
+    // open at once, and the board's end goes with it.
+    ASSERT_EQ(board().OpenCount("/dev/hal"), 1u);
+    const std::set<int> before = SimTest::OpenDescriptors();
     Driver::Close(dup);
+    EXPECT_EQ(SimTest::OpenDescriptors().size(), before.size() - 2) << "the duplicate and the board's end";
+
+    // No open nor query comes between a close and the check of the
+    // descriptors: the board closed its end in Close, not in a sweep.
+    const std::set<int> none = SimTest::OpenDescriptors();
+    for (bool through_close : {true, false}) {
+        const int original = Driver::Open("/dev/hal", O_RDWR | O_CLOEXEC);
+        ASSERT_GE(original, 0);
+        const int duplicate = Fd(original).dup();
+        // The original goes; the duplicate keeps the open and commands it.
+        EXPECT_EQ(Driver::Close(original), 0);
+        EXPECT_EQ(SimTest::OpenDescriptors().size(), none.size() + 2) << "the duplicate and the board's end";
+        EXPECT_EQ(Disable(duplicate, 8196 + through_close), 0);
+        EXPECT_EQ(board().device<Sim::Hal>().Get(8196 + through_close).state, Hal::State::Disabled);
+        if (through_close) {
+            EXPECT_EQ(Driver::Close(duplicate), 0);
+            EXPECT_EQ(SimTest::OpenDescriptors(), none);
+        } else {
+            // Heard by the board at its next open or query.
+            ::close(duplicate);
+            EXPECT_EQ(board().OpenCount("/dev/hal"), 0u);
+            EXPECT_EQ(SimTest::OpenDescriptors(), none);
+        }
+        EXPECT_EQ(board().OpenCount("/dev/hal"), 0u);
+    }
+    // The moment next to it: a duplicate closed through Close while the
+    // original lives leaves the open to the original, still in the table.
+    const int original = Driver::Open("/dev/hal", O_RDWR | O_CLOEXEC);
+    ASSERT_GE(original, 0);
+    EXPECT_EQ(Driver::Close(Fd(original).dup()), 0);
+    EXPECT_EQ(SimTest::OpenDescriptors().size(), none.size() + 2) << "the original and the board's end";
+    EXPECT_EQ(Disable(original, 8198), 0);
+    EXPECT_EQ(board().device<Sim::Hal>().Get(8198).state, Hal::State::Disabled);
+    EXPECT_EQ(Driver::Close(original), 0);
+    EXPECT_EQ(SimTest::OpenDescriptors(), none);
+    EXPECT_EQ(board().OpenCount("/dev/hal"), 0u);
 }
 
 } // namespace
