@@ -124,6 +124,8 @@ RtpVEZERadioGWSlot::RtpVEZERadioGWSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_ext_init_params const& init, bool timer)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioGWControl>(timeslot, OwnAttach(attach), init), false);
     control->SetTimerEnable(timer);
 }
@@ -132,6 +134,8 @@ RtpVEZERadioGWSlot::RtpVEZERadioGWSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_ext_init_params const& init)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioGWControl>(init), false);
     control->SetTimerEnable(false);
 }
@@ -140,6 +144,8 @@ RtpVEZERadioGWSlot::RtpVEZERadioGWSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_attach_session_params const& attach)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioGWControl>(timeslot, rtp, attach), false);
     control->SetTimerEnable(false);
 }
@@ -149,6 +155,8 @@ RtpVEZERadioWSSlot::RtpVEZERadioWSSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_ext_init_params const& init)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioWSControl>(timeslot, OwnAttach(attach), init), true);
     control->SetTimerEnable(false);
 }
@@ -157,6 +165,8 @@ RtpVEZERadioWSSlot::RtpVEZERadioWSSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_ext_init_params const& init)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioWSControl>(init), true);
     control->SetTimerEnable(false);
 }
@@ -165,6 +175,8 @@ RtpVEZERadioWSSlot::RtpVEZERadioWSSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_attach_session_params const& attach)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioWSControl>(timeslot, rtp, attach), true);
     control->SetTimerEnable(false);
 }
@@ -174,6 +186,8 @@ RtpED137RadioGWSlot::RtpED137RadioGWSlot(int timeslot, Fd rtp, rtp_connection_pa
                                          rtp_ext_init_params const& init, ED137RadioParams const& radio)
     : RtpED137Slot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     auto controller = std::make_unique<ED137RadioGWControl>(timeslot, OwnAttach(attach), init);
     controller->SetParams(radio);
     Adopt(std::move(controller), false);
@@ -186,6 +200,8 @@ RtpED137RadioGWSlot::RtpED137RadioGWSlot(int timeslot, Fd rtp, rtp_connection_pa
                                          rtp_ext_init_params const& init)
     : RtpED137Slot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<ED137RadioGWControl>(init), false);
     control->SetTimerEnable(false);
 }
@@ -194,6 +210,8 @@ RtpED137RadioGWSlot::RtpED137RadioGWSlot(int timeslot, Fd rtp, rtp_connection_pa
                                          rtp_attach_session_params const& attach)
     : RtpED137Slot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<ED137RadioGWControl>(timeslot, rtp, attach), false);
     control->SetTimerEnable(false);
 }
