@@ -52,7 +52,7 @@ void RadioControl::Init(RadioControlType type)
     event_.Bind("RadioControl::OnRtpExtEvent", &RadioControl::OnRtpExtEvent, this);
     // Forms 0 and 2 watch their descriptor from RtpExtStart on; form 1 has
     // no extension descriptor of its own.
-    RtpExtStart(true);
+    set_up_ = RtpExtStart(true);
     local_ = Net::first_private_address();
     local_.SetPort(0);
 }
@@ -130,8 +130,10 @@ bool RadioControl::RtpExtStop()
 {
     if (type_ != kOwnAttached)
         return true;
+    // Without a session (it could not be had, or is stopped already) there
+    // is nothing to detach: a request on no descriptor would only log.
     rtp_ext_attach_session_params attach = ext_attach_;
-    if (Driver::Ioctl(ext_.get(), RTP_EXT_DETACH, &attach) < 0)
+    if (ext_ && Driver::Ioctl(ext_.get(), RTP_EXT_DETACH, &attach) < 0)
         std::cerr << GetPrefix() << " detach rtp_ext session fail !!!" << std::endl;
     ext_.reset();
     event_.Release();

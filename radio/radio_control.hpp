@@ -107,6 +107,10 @@ public:
     bool RtpExtStart(bool init);
     // Ends a form 0 session: detach, close, stop reading. Always true.
     bool RtpExtStop();
+    // The construction had its session: opened, initialised and attached
+    // as its form asks. False once its failure was logged; the controller
+    // then carries no radio signalling.
+    bool set_up() const noexcept { return set_up_; }
 
     // The slot's RTP session was begun again on `rtp`: form 0 attaches to
     // it from the next RtpExtStart on; form 1 keeps a duplicate of it in
@@ -196,6 +200,7 @@ private:
     void StopReading(char const* why);
 
     RadioControlType type_;
+    bool set_up_ = false;
     OwnedFd rtp_;
     DeviceFd ext_;
     Event event_;

@@ -125,6 +125,8 @@ RtpVEZERadioGWSlot::RtpVEZERadioGWSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_ext_init_params const& init, bool timer)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioGWControl>(timeslot, OwnAttach(attach), init), false);
     control->SetTimerEnable(timer);
 }
@@ -133,6 +135,8 @@ RtpVEZERadioGWSlot::RtpVEZERadioGWSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_ext_init_params const& init)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioGWControl>(init), false);
     control->SetTimerEnable(false);
 }
@@ -141,6 +145,8 @@ RtpVEZERadioGWSlot::RtpVEZERadioGWSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_attach_session_params const& attach)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioGWControl>(timeslot, rtp, attach), false);
     control->SetTimerEnable(false);
 }
@@ -150,6 +156,8 @@ RtpVEZERadioWSSlot::RtpVEZERadioWSSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_ext_init_params const& init)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioWSControl>(timeslot, OwnAttach(attach), init), true);
     control->SetTimerEnable(false);
 }
@@ -158,6 +166,8 @@ RtpVEZERadioWSSlot::RtpVEZERadioWSSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_ext_init_params const& init)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioWSControl>(init), true);
     control->SetTimerEnable(false);
 }
@@ -166,6 +176,8 @@ RtpVEZERadioWSSlot::RtpVEZERadioWSSlot(int timeslot, Fd rtp, rtp_connection_para
                                        rtp_attach_session_params const& attach)
     : RtpVEZESlot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<VezeRadioWSControl>(timeslot, rtp, attach), true);
     control->SetTimerEnable(false);
 }
@@ -175,6 +187,8 @@ RtpED137RadioGWSlot::RtpED137RadioGWSlot(int timeslot, Fd rtp, rtp_connection_pa
                                          rtp_ext_init_params const& init, ED137RadioParams const& radio)
     : RtpED137Slot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     auto controller = std::make_unique<ED137RadioGWControl>(timeslot, OwnAttach(attach), init);
     controller->SetParams(radio);
     Adopt(std::move(controller), false);
@@ -187,6 +201,8 @@ RtpED137RadioGWSlot::RtpED137RadioGWSlot(int timeslot, Fd rtp, rtp_connection_pa
                                          rtp_ext_init_params const& init)
     : RtpED137Slot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<ED137RadioGWControl>(init), false);
     control->SetTimerEnable(false);
 }
@@ -195,6 +211,8 @@ RtpED137RadioGWSlot::RtpED137RadioGWSlot(int timeslot, Fd rtp, rtp_connection_pa
                                          rtp_attach_session_params const& attach)
     : RtpED137Slot(timeslot, rtp, params)
 {
+    if (!watched())
+        return;
     Adopt(std::make_unique<ED137RadioGWControl>(timeslot, rtp, attach), false);
     control->SetTimerEnable(false);
 }

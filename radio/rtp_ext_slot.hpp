@@ -23,6 +23,9 @@ public:
     bool IBeforeDestroy() override;
     bool Ioctl(LGCP::IoctlParams const& params) override;
     const char* GetName() const override { return "rtp ext"; }
+    // The radio part is the slot's purpose: without its session the host's
+    // radio commands would reach nothing.
+    bool ISetUp() const override { return control && control->set_up(); }
 
     void RadioControlNotify(TERM::RtpRadioRequest const& request) override;
     void RadioControlNotify(int code) override;
@@ -44,7 +47,9 @@ public:
 
 protected:
     // Makes the slot the controller's sink, quiet and in the gateway role
-    // unless `workstation`.
+    // unless `workstation`. The constructors make no controller for an RTP
+    // session the slot could not watch: the create is refused all the same,
+    // and the controller would only attach to nothing.
     void Adopt(std::unique_ptr<RTPSignalling::RadioControl> controller, bool workstation);
     // `attach` naming the slot's own RTP descriptor: the creator's copy may
     // be closed while the slot lives.

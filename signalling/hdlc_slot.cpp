@@ -64,25 +64,27 @@ void HdlcSlot::PutHeader(std::ostream& os) const
 void HdlcSlot::OnTrunkStatus(unsigned int, ACP::TrunkState::NamedNumber const&)
 {}
 
-void HdlcSlot::Activate()
+bool HdlcSlot::Activate()
 {
     if (Traced())
         std::clog << ext::header(this) << "Try to activate HDCL, params.tdm = " << channel_.rx_channel
                   << std::endl;
     if (!channel_.activate()) {
         OnDeactivated();
-        return;
+        return false;
     }
     if (Traced())
         std::clog << ext::header(this) << "HDLC activated successfully" << std::endl;
+    return true;
 }
 
 bool HdlcSlot::IActivate(TERM::TermActivateParams const&)
 {
     if (Traced())
         std::clog << ext::header(this) << "IActivate" << std::endl;
-    Activate();
-    return true;
+    // A channel that is not open, or not watched, would never hear the
+    // link: the host must not take the activation for done.
+    return Activate();
 }
 
 bool HdlcSlot::IDeactivate()

@@ -92,7 +92,9 @@ public:
     static const TimerSpec<HdlcSlot>::Spec TUpdatespec;
 
 private:
-    void Activate();
+    // Opens the channel; false (the host told `deactivated`) when it could
+    // not be opened or watched.
+    bool Activate();
     void Connected(int channel);
     void Disconnected(Slot& peer);
     void OnFlushTimer();

@@ -117,22 +117,24 @@ void PstnSlot::OnTrunkStatus(unsigned int trunk, ACP::TrunkState::NamedNumber co
     trunk_state_ = state;
 }
 
-void PstnSlot::Activate()
+bool PstnSlot::Activate()
 {
     // Frames held for a channel that has since been closed belong to an
     // earlier life of the link.
     queue_.clear();
     if (!channel_->activate()) {
         OnDeactivated();
-        return;
+        return false;
     }
     ProtocolsFamily::activate();
+    return true;
 }
 
 bool PstnSlot::IActivate(TERM::TermActivateParams const&)
 {
-    Activate();
-    return true;
+    // The link cannot start without its channel: the host hears so in the
+    // answer, not only from `deactivated`.
+    return Activate();
 }
 
 bool PstnSlot::IDeactivate()

@@ -93,7 +93,9 @@ public:
     static const TimerSpec<PstnSlot>::Spec TUpdatespec;
 
 private:
-    void Activate();
+    // The channel, then the layers; false (the host told `deactivated`)
+    // when the channel could not be opened or watched.
+    bool Activate();
     void SendIsdnInfo();
     void SendSS7Info();
     HDLC::Notify* Listener();

@@ -204,19 +204,20 @@ void RtpSlot::PutHeader(std::ostream& os) const
     os << "rtp[" << timeslot << "]: ";
 }
 
-void RtpSlot::startRTPC(Fd socket, sockaddr_in const& peer)
+bool RtpSlot::startRTPC(Fd socket, sockaddr_in const& peer)
 {
     rtcpPeer = peer;
     if (socket.get() != rtcp.get()) {
         rtcp.reset(socket.dup());
         if (!rtcp)
-            std::cerr << ext::header(this) << "rtcp socket not kept: " << std::strerror(errno) << std::endl;
+            return false;
     }
     RTPC::SDES sdes(params.ssrc);
     sdes.add(RTPC::SDES::Item::CNAME, kCname);
     sdes.add(RTPC::SDES::Item::EMAIL, kEmail);
     sdes.add(RTPC::SDES::Item::PHONE, kPhone);
     send(sdes);
+    return true;
 }
 
 int RtpSlot::send(RTPC::Msg const& msg)
@@ -577,21 +578,39 @@ RtpSlot* RtpFactoryBase::CreateRtpSlot(LGCP::CreateRtpParams const& create, RtpC
         return nullptr;
     // The slot watches its own duplicate of the session: without it the
     // session would be neither read nor controlled.
-    if (!slot->event.fd()) {
+    if (!slot->watched()) {
         std::cerr << ext::header(this) << "rtp do not created: no descriptor left for the session"
                   << std::endl;
-        delete slot;
+        Undo(slot);
+        return nullptr;
+    }
+    if (!slot->ISetUp()) {
+        Undo(slot);
         return nullptr;
     }
     sockaddr_in peer{};
     peer.sin_family = AF_INET;
     peer.sin_addr.s_addr = params.remote_addr;
     peer.sin_port = htons(fill.peerRtcpPort);
-    slot->startRTPC(socket.fd(), peer);
+    // Without its own duplicate the socket closes with this call: the port
+    // would be free for any program, and no report would ever go.
+    if (!slot->startRTPC(socket.fd(), peer)) {
+        std::cerr << ext::header(this)
+                  << "rtp do not created: rtcp socket not kept [errno=" << std::strerror(errno) << "]"
+                  << std::endl;
+        Undo(slot);
+        return nullptr;
+    }
     TERM::RtpParams const& p = create.get_codecRTP();
     if (p.has_echo() && p.get_echo().get_suppressor())
         slot->echoCancel(p.get_echo().get_canceller());
     return slot;
+}
+
+void RtpFactoryBase::Undo(RtpSlot* slot)
+{
+    slot->IBeforeDestroy();
+    delete slot;
 }
 
 RtpFactory* RtpFactory::instance()

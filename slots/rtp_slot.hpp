@@ -91,8 +91,9 @@ public:
     ~RtpSlot() override;
 
     // Keeps a duplicate of the socket (unless it is the slot's own) and the
-    // peer, and sends the session's SDES.
-    void startRTPC(Fd rtcp, sockaddr_in const& peer);
+    // peer, and sends the session's SDES; false (errno set, nothing sent)
+    // when no duplicate could be had.
+    bool startRTPC(Fd rtcp, sockaddr_in const& peer);
     // One RTCP packet to the peer; 0 when it does not encode, else what
     // sendto gave.
     int send(RTPC::Msg const& msg);
@@ -124,6 +125,13 @@ public:
 
     // "rtp[" channel "]: ", the start of the slot's log lines.
     void PutHeader(std::ostream& os) const;
+
+    // The session's descriptor is watched (false when no duplicate of it
+    // could be had).
+    bool watched() const noexcept { return static_cast<bool>(event.fd()); }
+    // Whether what a derived slot adds to the session was set up as well; a
+    // part that failed has logged why.
+    virtual bool ISetUp() const { return true; }
 
     // The SDES texts (RFC 3550 6.5): CNAME, EMAIL, PHONE.
     static constexpr const char* kCname = "Dakvune Torvalisk";
@@ -220,6 +228,10 @@ protected:
                            Builder const& build);
 
 private:
+    // A slot that could not be set up whole goes as a destroyed one does:
+    // its session ended, its channel's output off, every descriptor closed.
+    static void Undo(RtpSlot* slot);
+
     const char* header_;
 };
 

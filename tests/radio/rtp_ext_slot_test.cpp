@@ -9,9 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -55,7 +58,7 @@ TEST_F(RtpExtSlotTest, VezeCreateAttachesToTheSlotsOwnSessionAndDetachesOnDestro
     EXPECT_EQ(RtpOpens(), 0u);
 }
 
-TEST_F(RtpExtSlotTest, RoutingAndRefusals)
+TEST_F(RtpExtSlotTest, RoutingAndRefusalsThatLeaveNothingUpToTheLastDescriptor)
 {
     Peer peer;
     // No radio part: the plain RTP slot.
@@ -91,10 +94,91 @@ TEST_F(RtpExtSlotTest, RoutingAndRefusals)
     EXPECT_TRUE(found);
     EXPECT_NE(Sim::Rtp::Describe(session).find("word3 0"), std::string::npos) << Sim::Rtp::Describe(session);
     EXPECT_EQ(RtpOpens(), 2u); // the controller's duplicate shares slot 4's open
-    bool attached = false;
-    for (std::string const& line : Requests("/dev/rtp"))
-        attached = attached || line.find("0xc0085209") != std::string::npos;
-    EXPECT_TRUE(attached);
+    auto attached = [&] {
+        for (std::string const& line : Requests("/dev/rtp"))
+            if (line.find("0xc0085209") != std::string::npos && line.find("= 0") != std::string::npos)
+                return true;
+        return false;
+    };
+    EXPECT_TRUE(attached());
+    host().Destroy(1);
+    host().Destroy(4);
+
+    // Descriptors one by one, for each kind: a create is refused with one
+    // line, leaving no session, open, port or descriptor behind, until the
+    // first that holds every part: its RTCP port bound, its SDES sent and,
+    // for a radio slot, its extension session on the board (attached to its
+    // RTP session, or the RTP session to the one named).
+    enum Radio { None, Own, Joins };
+    struct Kind {
+        const char* name;
+        LGCP::CreateParams create;
+        Radio radio;
+    };
+    Peer far;
+    std::vector<Kind> const kinds{
+        Kind{"rtp", RtpCreate(far.rtp(), FreeRtpPort()), None},
+        Kind{"ed137", RadioCreate(far.rtp(), RadioTest::Status(RadioTest::Header{})), Own},
+        Kind{"veze", RadioCreate(far.rtp(), RadioTest::VezeStatus()), Own},
+        Kind{"veze only-rtp", OnlyRtpCreate(far.rtp()), Joins}};
+    // Each kind made once with descriptors to spare: the board's reader of
+    // the extension driver stays from the first radio slot on, and the
+    // sanitizers, which check a call's types once, need a pipe of their own
+    // to do so.
+    for (Kind const& kind : kinds) {
+        ASSERT_EQ(host().Create(7, kind.create)[0].kind, SlotsTest::Received::Success);
+        host().Destroy(7);
+    }
+    far.Take();
+    for (Kind const& kind : kinds) {
+        SCOPED_TRACE(kind.name);
+        auto const rtcp = static_cast<std::uint16_t>(
+            kind.create.get_rtp().get_codecRTP().get_shost().get_port().getValue() + 1);
+        int free = 0;
+        for (;; ++free) {
+            ASSERT_LT(free, 16);
+            // The board lets go of its ends of the opens closed so far.
+            ASSERT_EQ(RtpOpens(), 0u);
+            std::set<int> const before = SimTest::OpenDescriptors();
+            board().ClearLog();
+            std::vector<SlotsTest::Received> answer;
+            SimTest::Capture info(std::clog), errors(std::cerr);
+            {
+                SimTest::DescriptorLimit low(free);
+                answer = host().Create(7, kind.create);
+            }
+            ASSERT_FALSE(answer.empty());
+            if (slot(7) == nullptr) {
+                EXPECT_TRUE(answer[0].IsError(LGCP::ErrorCause::insufficientResources)) << answer[0].Text();
+                // On the error stream, or a refusal on the information stream.
+                std::string const text = errors.str();
+                std::istringstream lines(info.str());
+                auto said = std::count(text.begin(), text.end(), '\n');
+                for (std::string line; std::getline(lines, line);)
+                    said += line.find("rtp do not created: ") != std::string::npos;
+                EXPECT_EQ(said, 1) << free << ": " << text << info.str();
+                EXPECT_EQ(RtpOpens(), 0u);
+                EXPECT_TRUE(ext().Sessions().empty());
+                EXPECT_TRUE(BindUdp("0.0.0.0", rtcp)) << free << ": RTCP port " << rtcp << " still bound";
+                EXPECT_TRUE(far.Take().empty());
+                EXPECT_EQ(SimTest::OpenDescriptors(), before) << free;
+                continue;
+            }
+            EXPECT_EQ(answer[0].kind, SlotsTest::Received::Success);
+            EXPECT_FALSE(BindUdp("0.0.0.0", rtcp)) << "RTCP port " << rtcp << " not bound";
+            EXPECT_EQ(far.Take().size(), 1u) << "SDES";
+            if (kind.radio == Own) {
+                ASSERT_EQ(ext().Sessions().size(), 1u);
+                EXPECT_TRUE(Only().attached);
+            }
+            EXPECT_EQ(attached(), kind.radio == Joins);
+            EXPECT_TRUE(errors.str().empty()) << errors.str();
+            break;
+        }
+        EXPECT_GT(free, 0);
+        host().Destroy(7);
+        far.Take(); // its BYE
+    }
 }
 
 TEST_F(RtpExtSlotTest, Ed137InitRecordFollowsKeepAliveAndPacketFactor)

@@ -5,6 +5,8 @@
 
 #include "signalling/hdlc_slot.hpp"
 
+#include "signalling/pstn_slot.hpp"
+
 #include "slots/slots_fixture.hpp"
 
 #include "core/traces.hpp"
@@ -14,6 +16,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +68,13 @@ Bytes Body(unsigned char first, bool more, std::size_t size = 2)
     Bytes b(size, first);
     b[1] = more ? 0x80 : 0x00;
     return b;
+}
+
+LGCP::CreateParams Cas(int trunk)
+{
+    LGCP::CreateParams p;
+    p.select_pstn().select_cas().set_trunk(trunk);
+    return p;
 }
 
 std::string Hex(Bytes const& bytes)
@@ -394,18 +404,75 @@ TEST_F(HdlcSlots, ChannelLivesWithTheConnections)
     EXPECT_EQ(board().OpenCount("/dev/mcc/ctl"), 0u);
 }
 
-TEST_F(HdlcSlots, FailedActivationIsReportedAndTheSlotStays)
+TEST_F(HdlcSlots, FailedActivationIsRefusedAndReportedUpToTheLastDescriptorAndTheSlotStays)
 {
     board().SetPresent("/dev/mcc/ctl", false);
     LGCP::Command activate;
     activate.select_activate().set_empty();
     Capture err(std::cerr);
     EXPECT_EQ(Texts(host().Exchange(activate, 10)),
-              (Lines{"signal slot=10 deactivated : networkError", "success seq=3 slot=10"}));
+              (Lines{"signal slot=10 deactivated : networkError", "error unsupported seq=3 slot=10"}));
     EXPECT_NE(hdlc(), nullptr);
     board().SetPresent("/dev/mcc/ctl", true);
     host().Exchange(activate, 10);
     EXPECT_TRUE(hdlc()->channel().is_open());
+
+    // The link's peer known (the trunk's switch channel 3), its channel
+    // closed: descriptors one by one, an activate whose channel cannot be
+    // opened or watched is refused with one line and `deactivated`, and
+    // leaves no controller or descriptor behind, until the first whose
+    // channel is open, watched and tied to the peer.
+    Open();
+    host().Disconnect(3);
+    ASSERT_FALSE(hdlc()->channel().is_open());
+    Sim::Mcc& mcc = board().device<Sim::Mcc>();
+    int free = 0;
+    for (;; ++free) {
+        ASSERT_LT(free, 8);
+        // The board lets go of its ends of the opens closed so far.
+        ASSERT_EQ(board().OpenCount("/dev/mcc/ctl"), 0u);
+        std::set<int> const before = SimTest::OpenDescriptors();
+        err.clear();
+        Lines answer;
+        {
+            SimTest::DescriptorLimit low(free);
+            answer = Texts(host().Exchange(activate, 10));
+        }
+        if (!hdlc()->channel().is_open()) {
+            EXPECT_EQ(answer,
+                      (Lines{"signal slot=10 deactivated : networkError",
+                             "error unsupported seq=" + std::to_string(host().LastSeq()) + " slot=10"}))
+                << free;
+            std::string const said = err.str();
+            EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << free << ": " << said;
+            EXPECT_TRUE(mcc.Controllers().empty());
+            EXPECT_EQ(board().OpenCount("/dev/mcc/ctl"), 0u);
+            EXPECT_EQ(SimTest::OpenDescriptors(), before) << free;
+            continue;
+        }
+        EXPECT_EQ(answer, Lines{"success seq=" + std::to_string(host().LastSeq()) + " slot=10"});
+        EXPECT_EQ(mcc.Controllers().size(), 1u);
+        EXPECT_TRUE(err.str().empty()) << err.str();
+        break;
+    }
+    EXPECT_GT(free, 0);
+    // Ready, its frames reach the peer.
+    Pass();
+    ASSERT_TRUE(hdlc()->channel().is_ready());
+    host().Exchange(Packages({"ab"}), 10);
+    EXPECT_EQ(Sent(), Lines{"1234006162"});
+
+    // A PSTN link answers its activate the same way.
+    PstnFactory pstn;
+    host().Create(11, Cas(1));
+    board().SetPresent("/dev/mcc/ctl", false);
+    Lines answer = Texts(host().Exchange(activate, 11));
+    EXPECT_EQ(answer, (Lines{"signal slot=11 deactivated : networkError",
+                             "error unsupported seq=" + std::to_string(host().LastSeq()) + " slot=11"}));
+    board().SetPresent("/dev/mcc/ctl", true);
+    answer = Texts(host().Exchange(activate, 11));
+    EXPECT_EQ(answer.back(), "success seq=" + std::to_string(host().LastSeq()) + " slot=11");
+    host().Destroy(11);
 }
 
 TEST_F(HdlcSlots, TracesUnderTheirSwitchAndErrorsAlways)

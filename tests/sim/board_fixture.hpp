@@ -17,6 +17,7 @@
 
 #include <dirent.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 
 namespace SimTest {
 
@@ -36,6 +37,36 @@ inline std::set<int> OpenDescriptors()
     }
     return fds;
 }
+
+// The soft descriptor limit lowered, for the scope's life, so that exactly
+// `free` descriptor numbers are left below it.
+class DescriptorLimit {
+public:
+    explicit DescriptorLimit(int free)
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        std::set<int> open;
+        if (DIR* d = ::opendir("/proc/self/fd")) {
+            int own = ::dirfd(d);
+            while (dirent* e = ::readdir(d))
+                if (e->d_name[0] != '.' && std::atoi(e->d_name) != own)
+                    open.insert(std::atoi(e->d_name));
+            ::closedir(d);
+        }
+        int value = 0;
+        for (int left = 0; left < free; ++value)
+            left += open.count(value) == 0 ? 1 : 0;
+        rlimit low = saved_;
+        low.rlim_cur = static_cast<rlim_t>(value);
+        ::setrlimit(RLIMIT_NOFILE, &low);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
+    DescriptorLimit(DescriptorLimit const&) = delete;
+    DescriptorLimit& operator=(DescriptorLimit const&) = delete;
+
+private:
+    rlimit saved_{};
+};
 
 // Collects what is written to a standard stream while it lives.
 class Capture {
