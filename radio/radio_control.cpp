@@ -135,8 +135,10 @@ bool RadioControl::RtpExtStop()
     rtp_ext_attach_session_params attach = ext_attach_;
     if (ext_ && Driver::Ioctl(ext_.get(), RTP_EXT_DETACH, &attach) < 0)
         std::cerr << GetPrefix() << " detach rtp_ext session fail !!!" << std::endl;
-    ext_.reset();
+    // The watch's duplicate goes first, so that the driver's close takes
+    // the session's last descriptor and the session ends there.
     event_.Release();
+    ext_.reset();
     return true;
 }
 
