@@ -112,6 +112,8 @@ void AuthClient::OnDisconnect()
     event.Release();
     socket.reset();
     deadline.reset();
+    // What it frees of a call's place is held again at once.
+    factory.KeepPlaces();
 }
 
 void AuthClient::CheckDisconnect()

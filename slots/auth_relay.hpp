@@ -174,6 +174,10 @@ public:
     bool HearWaiting();
     // Where the next complaint of this kind about one of its records goes.
     std::ostream& Complaint(Auth::Line kind);
+    // Let in on the place kept for a data call's program
+    // (ModemFactory::KeepPlaces).
+    bool on_kept_place() const { return keptPlace; }
+    void set_kept_place(bool on) { keptPlace = on; }
 
 private:
     void Receive();
@@ -190,6 +194,7 @@ private:
     // one for a modem whose number is -1 (0xFFFFFFFF on the wire).
     bool hasSession = false;
     std::uint32_t session = 0;
+    bool keptPlace = false;
     std::uint32_t heard = 0;
     // Armed while a whole record is due.
     Timer deadline;

@@ -161,12 +161,23 @@ void ModemSlot::Abort(char const* what, int error)
     OnAbort(error);
 }
 
-bool ModemSlot::RoomForProgram(std::size_t closing) const
+bool ModemSlot::KeepPlace(std::size_t lent)
 {
-    if (GetSlotFactory().RoomForProgram(closing))
+    placeKept = true;
+    if (owner_.KeepPlaces(lent))
         return true;
+    placeKept = false;
+    owner_.KeepPlaces();
     std::cerr << ext::header(this) << "no descriptor left for pppd's authentication connection." << std::endl;
     return false;
+}
+
+void ModemSlot::LetPlaceGo()
+{
+    if (!placeKept)
+        return;
+    placeKept = false;
+    owner_.KeepPlaces();
 }
 
 void ModemSlot::pppd_exec(std::string const& device, std::string const& optionsFile)
@@ -184,12 +195,12 @@ void ModemSlot::pppd_exec(std::string const& device, std::string const& optionsF
     }
     const pid_t started = ChildSpawner::instance().Start(program);
     if (started < 0) {
-        Abort("vfork fail: ", errno);
+        const int error = errno;
+        LetPlaceGo();
+        Abort("vfork fail: ", error);
         return;
     }
     pid = started;
-    pppd = true;
-    named = false;
     child.Attach(pid);
     std::clog << ext::header(this) << "pppd executed"
               << " cid=" << ext::quoted(params.get_cid()) << " pid=" << pid << std::endl;
@@ -206,6 +217,7 @@ void ModemSlot::pppd_kill()
     // be called then.
     child.Detach();
     pid = -1;
+    LetPlaceGo();
 }
 
 void ModemSlot::on_terminate(int status)
@@ -217,6 +229,7 @@ void ModemSlot::on_terminate(int status)
 void ModemSlot::ChildGone(int status)
 {
     pid = -1;
+    LetPlaceGo();
     terminateTimer.reset();
     if (destroying) {
         unbind();
@@ -240,7 +253,6 @@ bool ModemSlot::IBeforeDestroy()
 
 void ModemSlot::OnAuth(attr const* record)
 {
-    named = true;
     switch (record->type) {
     case Auth::kRequest:
         if (record->length != sizeof(voauth)) {
@@ -440,31 +452,33 @@ bool DspModemSlot::InitModem()
     modemFd.reset(fd.fd().dup());
     if (!modemFd)
         return Failed("fail to hold modem: ", errno);
-    // The working descriptor is closed by the time pppd runs.
-    if (!params.has_fax() && !RoomForProgram(1)) {
-        modemFd.reset();
-        return false;
-    }
     timeslot = t;
     modemId = m;
+    if (!params.has_fax()) {
+        // A data call's program connects to the relay as soon as pppd runs:
+        // its place is held before the host hears success, on what the
+        // working descriptor leaves; the modem's commands go to its own.
+        fd.reset();
+        if (!KeepPlace(0)) {
+            modemFd.reset();
+            timeslot = -1;
+            modemId = -1;
+            return false;
+        }
+    }
     OnChangeOutputStream(true);
     OnChangeInputStream(true);
 
     if (!params.has_fax()) {
         const std::string device = RootPath("/dev/mdm" + std::to_string(m));
-        if (!params.has_originate()) {
-            if (ModemCommand(fd.get(), MCTL_ANSWER, m, -1) < 0) {
-                Abort("answer failed : ", errno);
-                return true;
-            }
-            pppd_exec(device, RootPath(kAnswerOptions));
-        } else {
-            if (ModemCommand(fd.get(), MCTL_ORIGINATE, m, -1) < 0) {
-                Abort("originate failed : ", errno);
-                return true;
-            }
-            pppd_exec(device, RootPath(kOriginateOptions));
+        const bool answer = !params.has_originate();
+        if (ModemCommand(modemFd.get(), answer ? MCTL_ANSWER : MCTL_ORIGINATE, m, -1) < 0) {
+            const int error = errno;
+            LetPlaceGo();
+            Abort(answer ? "answer failed : " : "originate failed : ", error);
+            return true;
         }
+        pppd_exec(device, RootPath(answer ? kAnswerOptions : kOriginateOptions));
     } else if (params.has_execargs()) {
         RunFaxTransfer(fd);
     } else if (!params.has_originate()) {
@@ -596,12 +610,14 @@ bool HdlcModemSlot::initModem()
         std::cerr << ext::header(this) << "socket fail: " << std::strerror(error) << std::endl;
         return !OutOfDescriptors(error);
     }
-    // The socket is closed by the time pppd runs.
-    if (!RoomForProgram(1))
+    // The program's place is held before the host hears success; the
+    // socket is one of its descriptors once pppd runs.
+    if (!KeepPlace(1))
         return false;
     unsigned char iface[HdlcIf::kIfaceBuffer] = {};
     if (WanDev(sock.get(), ifname, HdlcIf::IF_GET_IFACE, iface, sizeof iface) < 0) {
         std::cerr << ext::header(this) << "SIOCWANDEV/IF_GET_IFACE fail!" << std::endl;
+        LetPlaceGo();
         return true;
     }
     std::uint32_t slotMap;
@@ -610,9 +626,12 @@ bool HdlcModemSlot::initModem()
     std::uint32_t none = 0;
     if (WanDev(sock.get(), ifname, HdlcIf::IF_PROTO_PPP, &none, sizeof none) < 0) {
         std::cerr << ext::header(this) << "SIOCWANDEV/IF_PROTO_PPP fail!" << std::endl;
+        LetPlaceGo();
         return true;
     }
     pppd_exec(ifname, RootPath(kHdlcOptions));
+    if (placeKept)
+        GetSlotFactory().AdoptKept(std::move(sock));
     return true;
 }
 
@@ -642,6 +661,7 @@ void ModemFactory::CloseRelay()
     authClients.clear();
     authEvent.Release();
     authSocket.reset();
+    KeepPlaces();
     SummariseAuthLines();
 }
 
@@ -689,15 +709,32 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
         // Not reopened: the relay stays closed from now on.
         authEvent.Release();
         authSocket.reset();
+        KeepPlaces();
         return;
     }
     if ((revents & POLLIN) == 0)
         return;
+    // Peers beyond what the slots can use must not take the descriptors
+    // that every slot create needs; nor may idle ones keep a call's program
+    // out. A newcomer goes to a general place while there is one, else to
+    // a place kept for a call's program: that place's descriptors are let
+    // go just before the accept, which takes them, nothing else in between.
+    // Otherwise it takes the place of the quietest that carries no call.
+    // Only when every place carries one, and no descriptor is left for
+    // another, is it closed at once, logged once until one is taken again.
+    Place place = NewcomerPlace(0);
+    if (place == Place::None) {
+        ServeWaiting();
+        place = NewcomerPlace(0);
+    }
+    if (place == Place::Kept)
+        kept_.Hold(kept_.size() - AuthClient::kDescriptors);
     INet4::Addr peer;
     socklen_t len = INet4::Addr::size();
     OwnedFd c(::accept4(fd, peer.sa(), &len, SOCK_CLOEXEC));
     if (!c) {
         const int error = errno;
+        KeepPlaces();
         if (acceptPause.Failed(authEvent, error) && acceptPause.first())
             std::cerr << ext::header(this) << "fail to accept auth connection: " << std::strerror(error)
                       << std::endl;
@@ -706,20 +743,19 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
     acceptPause.Accepted();
     if (!NonBlockMode(c.get())) {
         std::cerr << ext::header(this) << "fail to set nonblock mode." << std::endl;
+        c.reset();
+        KeepPlaces();
         return;
     }
-    // Peers beyond what the slots can use must not take the descriptors
-    // that every slot create needs; nor may idle ones keep a call's program
-    // out: a newcomer takes the place of the quietest that carries no call.
-    // Only when every place carries one, and no descriptor is left for
-    // another, is it closed at once, logged once until one is taken again.
-    std::size_t limit = AuthClientLimit(1);
-    if (authClients.size() >= limit) {
-        ServeWaiting();
-        limit = AuthClientLimit(1);
-    }
-    while (authClients.size() >= limit) {
-        AuthClient* quietest = Quietest();
+    auto makeRoom = [&](AuthClient* quietest) {
+        AuthLine(Auth::Line::Evicted, std::cerr)
+            << ext::header(this) << "auth client " << quietest->get_peer() << " closed for " << peer << ": "
+            << authClients.size() << " connections open." << std::endl;
+        quietest->OnDisconnect();
+        quietest->CheckDisconnect(); // deletes it
+    };
+    while (place == Place::None) {
+        AuthClient* quietest = Quietest(true);
         if (quietest == nullptr) {
             if (!refusing)
                 std::cerr << ext::header(this) << "auth connection from " << peer
@@ -727,14 +763,14 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
             refusing = true;
             return;
         }
-        AuthLine(Auth::Line::Evicted, std::cerr)
-            << ext::header(this) << "auth client " << quietest->get_peer() << " closed for " << peer << ": "
-            << authClients.size() << " connections open." << std::endl;
-        quietest->OnDisconnect();
-        quietest->CheckDisconnect(); // deletes it
+        makeRoom(quietest);
+        place = NewcomerPlace(1);
+        if (place == Place::Kept)
+            kept_.Hold(kept_.size() - AuthClient::kDescriptors);
     }
     refusing = false;
     authClients.push_back(std::make_unique<AuthClient>(std::move(c), peer, *this));
+    authClients.back()->set_kept_place(place == Place::Kept);
     if (!authClients.back()->Activate()) {
         // Unread, it would time out as if the program were silent.
         std::cerr << ext::header(this) << "auth connection from " << peer
@@ -743,8 +779,18 @@ void ModemFactory::OnSocketEvent(int fd, short revents)
         authClients.back()->CheckDisconnect(); // deletes it
         return;
     }
+    KeepPlaces();
     AuthLine(Auth::Line::Incoming, std::cerr)
         << ext::header(this) << "incoming auth connection from " << peer << std::endl;
+    // Let in on a kept place, it leaves the general ones beyond their limit
+    // as a newcomer on them would: those go.
+    const bool onKept = place == Place::Kept;
+    while (onKept && authClients.size() > AuthClientLimit()) {
+        AuthClient* quietest = Quietest(false);
+        if (quietest == nullptr)
+            break;
+        makeRoom(quietest);
+    }
 }
 
 std::vector<ModemFactory::AuthRole> ModemFactory::AuthRoles() const
@@ -773,61 +819,106 @@ std::vector<ModemFactory::AuthRole> ModemFactory::AuthRoles() const
     return roles;
 }
 
-ModemFactory::AuthRoom ModemFactory::Room(std::size_t unlisted) const
+std::size_t ModemFactory::Awaited(std::vector<AuthRole> const& roles) const
 {
-    AuthRoom room;
-    const auto roles = AuthRoles();
     std::vector<std::int32_t> carried;
     for (std::size_t i = 0; i < authClients.size(); ++i)
         if (roles[i] == AuthRole::Call)
             carried.push_back(static_cast<std::int32_t>(authClients[i]->get_session()));
-    room.calls = carried.size();
-    room.awaited =
-        static_cast<std::size_t>(std::count_if(modemSlots.begin(), modemSlots.end(), [&](ModemSlot const* s) {
+    return static_cast<std::size_t>(
+        std::count_if(modemSlots.begin(), modemSlots.end(), [&](ModemSlot const* s) {
             return s->awaits_program() &&
                    std::find(carried.begin(), carried.end(), s->modem_id()) == carried.end();
         }));
+}
+
+bool ModemFactory::KeepPlaces(std::size_t lent)
+{
+    const auto roles = AuthRoles();
+    // Without a listener no program can come.
+    const std::size_t awaited = listening() ? Awaited(roles) : 0;
+    std::size_t placed = 0;
+    for (std::size_t i = 0; i < authClients.size(); ++i) {
+        AuthClient& c = *authClients[i];
+        if (!c.on_kept_place())
+            continue;
+        // One that carries its call, or has gone, holds a kept place no
+        // more; nor does one beyond the calls that wait for their program:
+        // it counts among the general ones from then on.
+        if (roles[i] == AuthRole::Call || c.closed() || placed == awaited)
+            c.set_kept_place(false);
+        else
+            ++placed;
+    }
+    const std::size_t want = (awaited - placed) * AuthClient::kDescriptors;
+    return kept_.Hold(want > lent ? want - lent : 0);
+}
+
+void ModemFactory::AdoptKept(OwnedFd fd)
+{
+    kept_.Adopt(std::move(fd));
+    KeepPlaces();
+}
+
+ModemFactory::AuthRoom ModemFactory::Room(std::size_t unlisted) const
+{
+    AuthRoom room;
+    const auto roles = AuthRoles();
+    for (std::size_t i = 0; i < authClients.size(); ++i) {
+        if (roles[i] == AuthRole::Call)
+            ++room.calls;
+        else if (!authClients[i]->on_kept_place())
+            ++room.general;
+    }
+    room.awaited = listening() ? Awaited(roles) : 0;
     rlimit nofile{};
     if (::getrlimit(RLIMIT_NOFILE, &nofile) != 0 || nofile.rlim_cur == RLIM_INFINITY)
         return room;
     room.limited = true;
     const auto limit = static_cast<std::size_t>(nofile.rlim_cur);
-    // The server's own are all but those of the connections that carry no
-    // call: a call's connection is as much the call's as its modem.
-    const std::size_t relays = (authClients.size() - room.calls) * AuthClient::kDescriptors + unlisted;
+    // The server's own are all but those of the connections on general
+    // places: a call's connection is as much the call's as its modem, and
+    // a kept place, held or taken, is a call's too.
+    const std::size_t relays = room.general * AuthClient::kDescriptors + unlisted;
     const std::size_t open = OpenDescriptors(limit);
     const std::size_t own = open > relays ? open - relays : 0;
     room.free = limit > own ? limit - own : 0;
     return room;
 }
 
-std::size_t ModemFactory::AuthClientLimit(std::size_t unlisted) const
+std::size_t ModemFactory::GeneralPlaces(AuthRoom const& room) const
 {
-    const AuthRoom room = Room(unlisted);
+    // One place for each slot beyond those the calls hold, carried or kept.
     const std::size_t most = modemSlots.size() + kAuthClientsBeyondSlots;
+    const std::size_t calls = room.calls + room.awaited;
+    std::size_t places = most > calls ? most - calls : 0;
     if (!room.limited)
-        return most;
+        return places;
     const std::size_t left = room.free > kReservedDescriptors ? room.free - kReservedDescriptors : 0;
     std::size_t others = left / kAuthDescriptorShare / AuthClient::kDescriptors;
-    // Short of that, one place while the reserve is left; and as many as
-    // there are started calls whose pppd's program has not named its
-    // session yet, while their descriptors are left: each such call was
-    // answered with them in hand (RoomForProgram), and the program of a
-    // second one must not take the place of the first's, whose record may
-    // still be on its way.
+    // Short of that, one place while the reserve is left.
     if (others == 0 && room.free >= kReservedDescriptors)
         others = 1;
-    others = std::max(others, std::min(room.awaited, room.free / AuthClient::kDescriptors));
-    return std::min(most, room.calls + others);
+    return std::min(places, others);
 }
 
-bool ModemFactory::RoomForProgram(std::size_t closing) const
+ModemFactory::Place ModemFactory::NewcomerPlace(std::size_t unlisted) const
+{
+    const AuthRoom room = Room(unlisted);
+    if (room.general < GeneralPlaces(room))
+        return Place::General;
+    if (kept_.size() >= AuthClient::kDescriptors)
+        return Place::Kept;
+    return Place::None;
+}
+
+std::size_t ModemFactory::AuthClientLimit() const
 {
     const AuthRoom room = Room(0);
-    return !room.limited || room.free + closing >= (room.awaited + 1) * AuthClient::kDescriptors;
+    return room.calls + room.awaited + GeneralPlaces(room);
 }
 
-AuthClient* ModemFactory::Quietest() const
+AuthClient* ModemFactory::Quietest(bool keptToo) const
 {
     const auto roles = AuthRoles();
     const std::uint32_t now = Mux::milliseconds();
@@ -838,7 +929,7 @@ AuthClient* ModemFactory::Quietest() const
         // One that names no call goes before one that names a call whose
         // answers go elsewhere; the call's own stays.
         const AuthRole role = roles[i];
-        if (role == AuthRole::Call)
+        if (role == AuthRole::Call || (!keptToo && authClients[i]->on_kept_place()))
             continue;
         const std::uint32_t silent = now - authClients[i]->last_heard();
         if (quietest == nullptr || role < quietestRole || (role == quietestRole && silent > longest)) {
@@ -852,11 +943,9 @@ AuthClient* ModemFactory::Quietest() const
 
 void ModemFactory::ServeWaiting()
 {
-    const auto roles = AuthRoles();
     std::vector<AuthClient*> candidates;
-    for (std::size_t i = 0; i < authClients.size(); ++i)
-        if (roles[i] != AuthRole::Call)
-            candidates.push_back(authClients[i].get());
+    for (auto const& c : authClients)
+        candidates.push_back(c.get());
     for (AuthClient* c : candidates) {
         // One served before may have let another go.
         const bool listed = std::any_of(authClients.begin(), authClients.end(),
@@ -875,6 +964,7 @@ void ModemFactory::OnAuthSocketDisconnect(AuthClient* client)
     AuthLine(Auth::Line::Disconnected, std::clog)
         << ext::header(this) << "auth client " << client->get_peer() << " disconnected." << std::endl;
     authClients.erase(it);
+    KeepPlaces();
 }
 
 void ModemFactory::SendAuth(attr const* record)
@@ -894,6 +984,8 @@ void ModemFactory::SendAuth(attr const* record)
 
 void ModemFactory::OnAuth(attr const* record)
 {
+    // The connection that sent it may carry a call from now on.
+    KeepPlaces();
     const auto session = static_cast<std::int32_t>(record->session);
     for (ModemSlot* slot : modemSlots) {
         if (slot->EqAuthId(session)) {
@@ -1037,11 +1129,13 @@ void ModemFactory::ReleaseModemSlot(DspModemSlot* slot)
 {
     modemSlots.erase(std::remove(modemSlots.begin(), modemSlots.end(), slot), modemSlots.end());
     dspSlots.erase(std::remove(dspSlots.begin(), dspSlots.end(), slot), dspSlots.end());
+    KeepPlaces();
 }
 
 void ModemFactory::ReleaseModemSlot(HdlcModemSlot* slot)
 {
     modemSlots.erase(std::remove(modemSlots.begin(), modemSlots.end(), slot), modemSlots.end());
+    KeepPlaces();
     auto it = std::find(hdlcSlots.begin(), hdlcSlots.end(), slot);
     if (it == hdlcSlots.end())
         return; // released before

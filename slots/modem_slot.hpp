@@ -22,6 +22,7 @@
 #include "core/child_wait.hpp"
 #include "core/event.hpp"
 #include "core/fd.hpp"
+#include "core/held_descriptors.hpp"
 #include "hardware/device_fd.hpp"
 #include "core/timer.hpp"
 #include "slots/auth_relay.hpp"
@@ -62,9 +63,11 @@ public:
     bool EqAuthId(int id) const { return modem_id() == id; }
     // The running child (pppd or the fax transfer program); -1 when none.
     int child_pid() const { return pid; }
-    // pppd runs and its authentication program has not named the call's
-    // session yet: the relay keeps a place for it.
-    bool awaits_program() const { return pid != -1 && pppd && !named; }
+    // A data call lives: from the connect that started its pppd until pppd
+    // ends. While no connection carries its session the relay keeps its
+    // program's place, whether the program was heard before or not: it
+    // connects again for the call's accounting, or after a break.
+    bool awaits_program() const { return placeKept; }
     void PutHeader(std::ostream& os) const;
 
     // A record of the authentication program for this slot's session.
@@ -85,17 +88,19 @@ protected:
     void ChildGone(int status);
     // Logs `what` and the error text, and aborts the slot with the error.
     void Abort(char const* what, int error);
-    // pppd's authentication program connects as soon as it runs: false,
-    // logged, when the descriptors left, `closing` of them to come back
-    // before it runs, would not hold its connection.
-    bool RoomForProgram(std::size_t closing) const;
+    // pppd's authentication program connects as soon as it runs: its place
+    // is held from here, `lent` of its descriptors being the caller's,
+    // which it hands over (ModemFactory::AdoptKept) once pppd runs; false,
+    // logged and with nothing held, when the descriptors left cannot hold
+    // it.
+    bool KeepPlace(std::size_t lent);
+    // No pppd runs for the call (any more): its place goes.
+    void LetPlaceGo();
 
     TERM::ModemParams params;
     int pid = -1;
-    // The recorded child is pppd, not the fax transfer program.
-    bool pppd = false;
-    // A record of the call's session has come since pppd started.
-    bool named = false;
+    // The relay holds a place for the data call's program (awaits_program).
+    bool placeKept = false;
     ChildWait child;
     Timer terminateTimer;
 
@@ -216,14 +221,19 @@ public:
     // Where a line of the relay goes: `os`, or nowhere once its kind has
     // had its allowance; `weight` is what it counts for then.
     std::ostream& AuthLine(Auth::Line kind, std::ostream& os, unsigned long weight = 1);
-    // How many connections the relay holds at most now; `unlisted`
-    // descriptors are open for a connection not in `authClients` yet.
-    std::size_t AuthClientLimit(std::size_t unlisted = 0) const;
-    // Whether the descriptors left once `closing` more are closed hold the
-    // relay connection of one more call's pppd, beside those of the started
-    // calls whose program has not named its session yet. A call is started
-    // only then: it would be answered success and never heard from.
-    bool RoomForProgram(std::size_t closing) const;
+    // Holds, as open descriptors, the places of the data calls whose
+    // program no connection carries (ModemSlot::awaits_program): two
+    // descriptors each, less those of the connections let in on such a
+    // place that carry no call, and less `lent` that a starting call hands
+    // over once its pppd runs (AdoptKept). A count would be ignored by
+    // every other open in the server; a held descriptor is not. Run at
+    // every change of what it counts, so that what a closing connection
+    // frees is held again before anything else can take it. False when
+    // fewer could be held.
+    bool KeepPlaces(std::size_t lent = 0);
+    // A descriptor whose own use is over becomes one of the kept ones.
+    void AdoptKept(OwnedFd fd);
+    std::size_t kept() const { return kept_.size(); }
     bool listening() const { return static_cast<bool>(authSocket); }
     // Closes the listener and every connection (the factory's end does it
     // too).
@@ -253,30 +263,47 @@ private:
     // make room.
     enum class AuthRole : unsigned char { Other, NamesCall, Call };
     std::vector<AuthRole> AuthRoles() const;
-    // What the relay may hold now: the connections that carry a call; the
-    // started calls whose pppd's program has not named their session yet
-    // (ModemSlot::awaits_program) and that no connection carries; and,
+    // The data calls whose program's place is kept and that no connection
+    // carries.
+    std::size_t Awaited(std::vector<AuthRole> const& roles) const;
+    // What the relay holds now: the connections that carry a call; the
+    // calls whose place is kept (Awaited); the connections on general
+    // places (those let in on a kept place that carry no call are not); and,
     // where the descriptor limit counts, the descriptors left to the
-    // others, theirs and `unlisted` ones included.
+    // general places, theirs and `unlisted` ones included, the kept ones
+    // not.
     struct AuthRoom {
         std::size_t calls = 0;
         std::size_t awaited = 0;
+        std::size_t general = 0;
         bool limited = false;
         std::size_t free = 0;
     };
     AuthRoom Room(std::size_t unlisted) const;
+    // How many connections the general places hold at most.
+    std::size_t GeneralPlaces(AuthRoom const& room) const;
+    // Where a newcomer goes now: a general place; a kept one, when every
+    // general one is taken; or none, and a connection must make room.
+    // `unlisted` descriptors are open for it already.
+    enum class Place : unsigned char { None, General, Kept };
+    Place NewcomerPlace(std::size_t unlisted) const;
+    // How many connections the relay holds at most now: the calls', the
+    // kept places and the general ones.
+    std::size_t AuthClientLimit() const;
     // Makes room for a newcomer: the connection silent longest among those
     // that name no call, else among those that name one but do not carry
-    // it; null when there is none.
-    AuthClient* Quietest() const;
-    // What waits on the connections that may have to make room is served
-    // first: a call's program may have just sent its first record.
+    // it, those on kept places too or not; null when there is none.
+    AuthClient* Quietest(bool keptToo) const;
+    // What waits on the connections is served first: a call's program may
+    // have just sent its first record, and the end of a call's connection
+    // frees its place to keep.
     void ServeWaiting();
     void SummariseAuthLines();
 
     OwnedFd authSocket;
     Event authEvent;
     AcceptPause acceptPause;
+    HeldDescriptors kept_;
     // Connections beyond the limit are being refused.
     bool refusing = false;
     // The connection whose record is being handled.

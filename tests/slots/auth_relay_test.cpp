@@ -125,6 +125,10 @@ public:
         Take();
         return closed_;
     }
+    // Ended as a program that ends ends it. The socket stays open: it is
+    // another process's, not the server's, and a child forked meanwhile
+    // may hold it until its exec.
+    void End() { ::shutdown(fd_.get(), SHUT_RDWR); }
     // Gone with a reset, as a crashed program goes.
     void Reset()
     {
@@ -566,8 +570,11 @@ TEST_F(AuthRelay, IdleStalledOrReconnectingPeersNeverKeepACallsProgramFromTheHos
 
     // Under a low descriptor limit the peers hold no more than their share
     // however many modem slots there are, and a call's program still gets in.
+    // (Two more than 160 for the place kept for slot 5's program, which
+    // has gone: 160 would leave the peers' share on a rounding edge that
+    // the test's own ends of the peers tip.)
     {
-        DescriptorLimit limit(160);
+        DescriptorLimit limit(162);
         for (std::uint32_t n = 100; n < 140; ++n)
             host().Create(n, Modem());
         connect(idle, 48);
@@ -585,18 +592,26 @@ TEST_F(AuthRelay, IdleStalledOrReconnectingPeersNeverKeepACallsProgramFromTheHos
     // open (here two more for the peers' ends): a program holding every
     // place leaves a new call its modem, and its program a place even when
     // a newcomer comes before its request is read.
+    // (The program's socket is its own process's, not the server's; what
+    // was answered is checked once descriptors are left for the checks.)
     for (int const free : {8, 12}) {
-        DescriptorLimit limit(free);
-        connect(idle, 4);
-        std::uint32_t const n = 30 + static_cast<std::uint32_t>(free);
-        host().Create(n, Trunk(1, free));
-        host().Create(n + 1, Modem());
-        EXPECT_THAT(Texts(host().Connect(n, n + 1)), testing::Contains(testing::StartsWith("success")));
-        auto plugin = std::make_unique<Peer>();
-        plugin->Send(
-            Request(static_cast<std::uint32_t>(modem(n + 1)->modem_id()), Field("ppp"), Field("pw")));
-        idle.push_back(std::make_unique<Peer>()); // before the request is read
-        EXPECT_THAT(Signals(), testing::Contains(testing::HasSubstr(" modemProceeding : auth : ")));
+        Peer plugin{Peer::Unconnected{}};
+        Lines answer, signals;
+        {
+            DescriptorLimit limit(free);
+            connect(idle, 4);
+            std::uint32_t const n = 30 + static_cast<std::uint32_t>(free);
+            host().Create(n, Trunk(1, free));
+            host().Create(n + 1, Modem());
+            answer = Texts(host().Connect(n, n + 1));
+            plugin.Dial();
+            plugin.Send(
+                Request(static_cast<std::uint32_t>(modem(n + 1)->modem_id()), Field("ppp"), Field("pw")));
+            idle.push_back(std::make_unique<Peer>()); // before the request is read
+            signals = Signals();
+        }
+        EXPECT_THAT(answer, testing::Contains(testing::StartsWith("success")));
+        EXPECT_THAT(signals, testing::Contains(testing::HasSubstr(" modemProceeding : auth : ")));
         idle.clear();
         Pump();
     }
@@ -606,8 +621,10 @@ TEST_F(AuthRelay, IdleStalledOrReconnectingPeersNeverKeepACallsProgramFromTheHos
 // Out of descriptors: no listener keeps the loop busy and each closes its
 // newcomer at once; the relay's peers never take what a slot needs; a
 // data call is answered success only with its pppd's program's connection
-// in hand, and every such program is heard, two at once too.
-TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsTheirs)
+// in hand, which nothing else in the server takes for as long as the call
+// lives, and every such program is heard, two at once too, and again
+// whenever it connects again.
+TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsPeersLeaveSlotsTheirsAndACallKeepsItsProgramsPlace)
 {
     DataCall();
     Control::AcceptorNet control(0, false);
@@ -643,6 +660,10 @@ TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsThei
     host().Create(6, Modem());
     EXPECT_THAT(Texts(host().Connect(8, 6)), testing::Contains("success seq=6 slot=8"));
     EXPECT_EQ(modem(6)->modem_id(), 1);
+    // The place kept for its program is taken too.
+    peers.push_back(std::make_unique<Peer>());
+    Pump();
+    EXPECT_FALSE(peers.back()->closed());
 
     int const ports[] = {Auth::kPort, control.local_port(), acp.local_port()};
     std::vector<OwnedFd> clients;
@@ -704,25 +725,45 @@ TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsThei
     host().Create(20, Trunk(1, 20));
     host().Create(21, Modem());
     Texts(host().Connect(20, 99));
+    // Whatever else the server opens (a slot's create or activate, the
+    // board's own ends, a query's pipe) takes every descriptor it finds.
+    auto others = [] {
+        std::vector<OwnedFd> taken;
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            taken.emplace_back(fd);
+        return taken;
+    };
     // Descriptors one by one: a connect fails, and holds and starts
     // nothing, until the call's modem and its program's connection fit; at
-    // that one the program is heard and no descriptor is left. (Checked
-    // with descriptors to spare.)
+    // that one, with everything else taken between the answer and the
+    // program, the program is heard and no descriptor is left; and so it is
+    // when it connects again, as for the call's accounting. (Checked with
+    // descriptors to spare.)
     std::size_t const opens = board().OpenCount("/dev/mctl");
     Peer program{Peer::Unconnected{}};
     int free = 0;
     for (;; ++free) {
         ASSERT_LT(free, 16);
         ASSERT_EQ(board().OpenCount("/dev/mctl"), opens);
-        Lines answer, signals;
+        Peer again{Peer::Unconnected{}};
+        Lines answer, signals, later;
         OwnedFd spare;
+        std::size_t taken = 0;
         {
             DescriptorLimit low(free);
             answer = Texts(host().Connect(20, 21));
             if (modem(21)->child_pid() != -1) {
+                auto before = others();
                 program.Dial();
                 request(program, 21);
                 signals = Signals();
+                program.End();
+                Pump();
+                auto between = others();
+                taken = before.size() + between.size();
+                again.Dial();
+                request(again, 21);
+                later = Signals();
                 spare.reset(::open("/dev/null", O_RDONLY | O_CLOEXEC));
             }
         }
@@ -732,6 +773,8 @@ TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsThei
         }
         EXPECT_THAT(answer, testing::Contains(testing::StartsWith("success")));
         EXPECT_THAT(signals, heard(21));
+        EXPECT_THAT(later, heard(21));
+        EXPECT_EQ(taken, 0u);
         EXPECT_FALSE(spare);
         break;
     }
@@ -746,7 +789,12 @@ TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsThei
         host().Create(n + 1, Modem());
         EXPECT_THAT(Texts(host().Connect(n, n + 1)), testing::Contains(testing::StartsWith("success")));
     }
-    Lines signals;
+    // Then, with everything else taken, both close and connect again at
+    // the same moment, each sending at once: before the server has read
+    // the ends of their old connections, and after.
+    Peer third{Peer::Unconnected{}}, fourth{Peer::Unconnected{}};
+    Peer fifth{Peer::Unconnected{}}, sixth{Peer::Unconnected{}};
+    Lines signals, reconnected, last;
     {
         DescriptorLimit low(2 * AuthClient::kDescriptors);
         first.Dial();
@@ -756,9 +804,29 @@ TEST_F(AuthRelay, OutOfDescriptorsNoListenerSpinsAndTheRelaysPeersLeaveSlotsThei
         request(first, 23);
         request(second, 25);
         signals = Signals();
+        auto taken = others();
+        first.End();
+        second.End();
+        third.Dial();
+        fourth.Dial();
+        request(third, 23);
+        request(fourth, 25);
+        reconnected = Signals();
+        third.End();
+        fourth.End();
+        Pump();
+        auto between = others();
+        EXPECT_TRUE(between.empty());
+        fifth.Dial();
+        sixth.Dial();
+        request(fifth, 23);
+        request(sixth, 25);
+        last = Signals();
     }
-    EXPECT_THAT(signals, heard(23));
-    EXPECT_THAT(signals, heard(25));
+    for (Lines const* heardBoth : {&signals, &reconnected, &last}) {
+        EXPECT_THAT(*heardBoth, heard(23));
+        EXPECT_THAT(*heardBoth, heard(25));
+    }
     host().Take();
 }
 
