@@ -135,7 +135,9 @@ private:
     void RunFaxReceiver();
     void on_fax_terminate(int status);
 
-    OwnedFd modemFd; // holds the modem while open
+    // Holds the modem while open; closed through the driver, as the board
+    // hears the modem's last descriptor go there.
+    DeviceFd modemFd;
     int timeslot = -1;
     int modemId = -1;
 };

@@ -53,19 +53,21 @@ public:
                     open.insert(std::atoi(e->d_name));
             ::closedir(d);
         }
-        int value = 0;
-        for (int left = 0; left < free; ++value)
-            left += open.count(value) == 0 ? 1 : 0;
+        for (int left = 0; left < free; ++value_)
+            left += open.count(value_) == 0 ? 1 : 0;
         rlimit low = saved_;
-        low.rlim_cur = static_cast<rlim_t>(value);
+        low.rlim_cur = static_cast<rlim_t>(value_);
         ::setrlimit(RLIMIT_NOFILE, &low);
     }
     ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved_); }
     DescriptorLimit(DescriptorLimit const&) = delete;
     DescriptorLimit& operator=(DescriptorLimit const&) = delete;
+    // The soft limit in force.
+    int value() const { return value_; }
 
 private:
     rlimit saved_{};
+    int value_ = 0;
 };
 
 // Collects what is written to a standard stream while it lives.
