@@ -169,8 +169,10 @@ int main(int argc, char** argv)
 
     // One server per root: a second one would rewrite the first's pid file,
     // board files and status files and reach its agents. Nothing below the
-    // root is written before this point.
-    Linux::Run run("server");
+    // root is written before this point. Made before the subsystems, it
+    // outlives them: the root is let go last, after the board's socket and
+    // the monitoring files are removed as they end.
+    static Linux::Run run("server");
     if (run.taken()) {
         std::cerr << "server not started: " << run.path() << " is held by a running server";
         if (run.holder() > 0)
