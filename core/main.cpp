@@ -110,6 +110,13 @@ void CheckSignals()
     CheckUpdateResources();
 }
 
+// Runs before the program's static objects are made, as some of them open
+// descriptors.
+[[gnu::constructor(101)]] void StandardDescriptorsFirst()
+{
+    KeepStandardDescriptors();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -265,28 +272,28 @@ int main(int argc, char** argv)
 
     auto* const acceptor = new Control::AcceptorNetCheckConnection(port);
     ctrlServer.Activate(acceptor);
-    if (daemon) {
-        // A port held by another program is waited for; the start is over
-        // all the same, and the starter says so.
-        std::string note;
-        if (!acceptor->listening()) {
-            note = "server started, pid " + std::to_string(::getpid()) + ": port " + std::to_string(port) +
-                   " cannot be set up yet";
-            if (acceptor->setup_error() != 0)
-                note += std::string(" (") + std::strerror(acceptor->setup_error()) + ")";
-            note += ": the server waits for it";
-        }
-        start.Ready(note);
+    // A port held by another program is waited for; the start is over all
+    // the same, and the starter says so.
+    std::string note;
+    if (daemon && !acceptor->listening()) {
+        note = "server started, pid " + std::to_string(::getpid()) + ": port " + std::to_string(port) +
+               " cannot be set up yet";
+        if (acceptor->setup_error() != 0)
+            note += std::string(" (") + std::strerror(acceptor->setup_error()) + ")";
+        note += ": the server waits for it";
     }
-
-    // The watchdog is one of the board's devices.
-    multiplexer.watchdog_device(&Driver::Open, &Driver::Close);
-    multiplexer.run(true, true);
+    // A stop that came before the daemon serves ends it unserved.
+    const bool serve = !daemon || start.Ready(note);
+    if (serve) {
+        // The watchdog is one of the board's devices.
+        multiplexer.watchdog_device(&Driver::Open, &Driver::Close);
+        multiplexer.run(true, true);
+    }
 
     ctrlServer.Deactivate();
 
     signals.Deactivate();
     ChildWait::Deactivate();
     wakeup.Close();
-    return 0;
+    return serve ? 0 : 1;
 }
