@@ -110,6 +110,13 @@ void CheckSignals()
     CheckUpdateResources();
 }
 
+// Runs before the program's static objects are made, as some of them open
+// descriptors.
+[[gnu::constructor(101)]] void StandardDescriptorsFirst()
+{
+    KeepStandardDescriptors();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -169,8 +176,10 @@ int main(int argc, char** argv)
 
     // One server per root: a second one would rewrite the first's pid file,
     // board files and status files and reach its agents. Nothing below the
-    // root is written before this point.
-    Linux::Run run("server");
+    // root is written before this point. Made before the subsystems, it
+    // outlives them: the root is let go last, after the board's socket and
+    // the monitoring files are removed as they end.
+    static Linux::Run run("server");
     if (run.taken()) {
         std::cerr << "server not started: " << run.path() << " is held by a running server";
         if (run.holder() > 0)
@@ -263,28 +272,28 @@ int main(int argc, char** argv)
 
     auto* const acceptor = new Control::AcceptorNetCheckConnection(port);
     ctrlServer.Activate(acceptor);
-    if (daemon) {
-        // A port held by another program is waited for; the start is over
-        // all the same, and the starter says so.
-        std::string note;
-        if (!acceptor->listening()) {
-            note = "server started, pid " + std::to_string(::getpid()) + ": port " + std::to_string(port) +
-                   " cannot be set up yet";
-            if (acceptor->setup_error() != 0)
-                note += std::string(" (") + std::strerror(acceptor->setup_error()) + ")";
-            note += ": the server waits for it";
-        }
-        start.Ready(note);
+    // A port held by another program is waited for; the start is over all
+    // the same, and the starter says so.
+    std::string note;
+    if (daemon && !acceptor->listening()) {
+        note = "server started, pid " + std::to_string(::getpid()) + ": port " + std::to_string(port) +
+               " cannot be set up yet";
+        if (acceptor->setup_error() != 0)
+            note += std::string(" (") + std::strerror(acceptor->setup_error()) + ")";
+        note += ": the server waits for it";
     }
-
-    // The watchdog is one of the board's devices.
-    multiplexer.watchdog_device(&Driver::Open, &Driver::Close);
-    multiplexer.run(true, true);
+    // A stop that came before the daemon serves ends it unserved.
+    const bool serve = !daemon || start.Ready(note);
+    if (serve) {
+        // The watchdog is one of the board's devices.
+        multiplexer.watchdog_device(&Driver::Open, &Driver::Close);
+        multiplexer.run(true, true);
+    }
 
     ctrlServer.Deactivate();
 
     signals.Deactivate();
     ChildWait::Deactivate();
     wakeup.Close();
-    return 0;
+    return serve ? 0 : 1;
 }

@@ -248,7 +248,12 @@ Run::Run(const char* name) : path_(RootPath("/var/run/") + name + ".pid")
         if (::fstat(fd, &opened) == 0 && ::stat(path_.c_str(), &named) == 0 &&
             opened.st_dev == named.st_dev && opened.st_ino == named.st_ino) {
             fd_ = fd;
-            Write();
+            if (!Write()) {
+                // Nothing below the root is ours yet: let it go at once.
+                ::unlink(path_.c_str());
+                ::close(fd_);
+                fd_ = -1;
+            }
             return;
         }
         ::close(fd);
@@ -274,11 +279,10 @@ bool Run::Write()
     std::memset(text + len, ' ', covered - static_cast<std::size_t>(len));
     errno = 0;
     if (::pwrite(fd_, text, covered, 0) != static_cast<ssize_t>(covered) || ::ftruncate(fd_, len) != 0) {
-        // A pid file that does not hold our pid is worse than none.
+        // A pid file that does not hold our pid is worse than none: the
+        // caller stops, and the file goes with this object, which holds the
+        // root until what the caller removes below it is gone.
         error_ = errno != 0 ? errno : EIO;
-        ::unlink(path_.c_str());
-        ::close(fd_);
-        fd_ = -1;
         return false;
     }
     ::fsync(fd_);

@@ -93,8 +93,8 @@ public:
 
     // This process's pid again, as a daemon's child has another one. The
     // old text is replaced in place: a reader never finds the file empty.
-    // False when it could not be written: the file is removed and the lock
-    // let go (error() tells why).
+    // False when it could not be written (error() tells why): the caller
+    // must stop; the file is removed with the object.
     bool Write();
 
     const std::string& path() const { return path_; }

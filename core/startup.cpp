@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
@@ -158,40 +159,105 @@ void RunDaemon()
     Daemon::Init(params);
 }
 
+void KeepStandardDescriptors()
+{
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        // Inherited by the programs the server starts, as a standard
+        // descriptor is: not close-on-exec. The lowest free number is `fd`
+        // itself, those below it being open by now.
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null > fd) {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
+}
+
 namespace {
 
-// The daemon's word: one byte, '0' ready or '1' failed, the text for the
-// terminal and a line end. One write below PIPE_BUF arrives whole.
+// The daemon's words to the starting process, each one byte of kind, a text
+// and a line end; one write below PIPE_BUF arrives whole. First its pid, so
+// that a stop can be passed on to it; then '0' ready (the text for the
+// terminal) or '1' failed (the reason).
+constexpr char kPid = 'P';
 constexpr char kReady = '0';
 constexpr char kFailed = '1';
 
-// The starting process: it only reads the daemon's word and exits, by
-// _exit. Its destructors must not run: the pid file, its lock and the
-// board's sessions now belong to the daemon.
-[[noreturn]] void AwaitDaemon(int fd, pid_t child)
+volatile std::sig_atomic_t start_interrupted = 0;
+
+void OnStartInterrupted(int)
 {
-    std::string word;
+    start_interrupted = 1;
+}
+
+// The daemon's last word ('0' or '1') and its text, kind 0 when none came;
+// and its pid, 0 when it has not said it.
+struct Word {
+    char kind = 0;
+    std::string text;
+    pid_t daemon = 0;
+};
+
+Word LastWord(const std::string& words)
+{
+    Word word;
+    for (std::size_t at = 0, eol; (eol = words.find('\n', at)) != std::string::npos; at = eol + 1) {
+        const std::string text = words.substr(at + 1, eol - at - 1);
+        if (words[at] == kPid)
+            word.daemon = static_cast<pid_t>(std::atol(text.c_str()));
+        else if (words[at] == kReady || words[at] == kFailed)
+            word = {words[at], text, word.daemon};
+    }
+    return word;
+}
+
+// The starting process: it only reads the daemon's words and exits, by
+// _exit. Its destructors must not run: the pid file, its lock and the
+// board's sessions now belong to the daemon. SIGTERM and SIGINT are blocked
+// but while it waits (`waiting` is the mask to wait with).
+[[noreturn]] void AwaitDaemon(int fd, pid_t child, const sigset_t& waiting)
+{
+    IPC::Signal::handle(SIGTERM, &OnStartInterrupted, 0);
+    IPC::Signal::handle(SIGINT, &OnStartInterrupted, 0);
+    std::string words;
     char buf[512];
     for (;;) {
+        if (start_interrupted != 0 || LastWord(words).kind != 0)
+            break;
+        pollfd p{fd, POLLIN, 0};
+        if (::ppoll(&p, 1, nullptr, &waiting) < 0 && errno == EINTR)
+            continue; // a signal: looked at above
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             break;
-        word.append(buf, static_cast<std::size_t>(n));
-        if (word.find('\n') != std::string::npos)
-            break;
+        words.append(buf, static_cast<std::size_t>(n));
+    }
+    if (start_interrupted != 0) {
+        // The daemon's pid, when it has said it: what is in the pipe now.
+        // One that has not said it yet finds the pipe closed at its next
+        // word, and stops by itself.
+        NonBlockMode(fd);
+        for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+            words.append(buf, static_cast<std::size_t>(n));
+        if (const pid_t daemon = LastWord(words).daemon; daemon > 0)
+            ::kill(daemon, SIGTERM);
+        std::cerr << "server not started: the start was interrupted" << std::endl;
+        ::_exit(1);
     }
     ::close(fd);
     // The child that called daemon(): its status says whether daemon()
     // failed (it said so on this terminal).
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    const Word word = LastWord(words);
     int code = 1;
-    std::string text;
-    if (!word.empty() && (word[0] == kReady || word[0] == kFailed)) {
-        code = word[0] == kReady ? 0 : 1;
-        text = word.substr(1, word.find('\n') - 1);
+    std::string text = word.text;
+    if (word.kind != 0) {
+        code = word.kind == kReady ? 0 : 1;
     } else if (WIFEXITED(status) && WEXITSTATUS(status) != 0) {
         code = WEXITSTATUS(status);
     } else {
@@ -215,9 +281,19 @@ bool DaemonStart::Detach()
     std::cout.flush();
     std::cerr.flush();
     std::clog.flush();
+    // A stop that came before the fork is the daemon's too: its flag is
+    // copied. One that comes after it is the starter's, taken only while it
+    // waits, so that none slips in unseen.
+    sigset_t stops;
+    sigset_t saved;
+    ::sigemptyset(&stops);
+    ::sigaddset(&stops, SIGTERM);
+    ::sigaddset(&stops, SIGINT);
+    ::sigprocmask(SIG_BLOCK, &stops, &saved);
     const pid_t child = ::fork();
     if (child < 0) {
         const int error = errno;
+        ::sigprocmask(SIG_SETMASK, &saved, nullptr);
         ::close(ends[0]);
         ::close(ends[1]);
         errno = error;
@@ -225,29 +301,43 @@ bool DaemonStart::Detach()
     }
     if (child > 0) {
         ::close(ends[1]);
-        AwaitDaemon(ends[0], child);
+        AwaitDaemon(ends[0], child, saved);
     }
+    ::sigprocmask(SIG_SETMASK, &saved, nullptr);
     ::close(ends[0]);
     fd_.reset(ends[1]);
     RunDaemon();
+    // Before the first log line, which may wait for the log's reader.
+    Tell(kPid, std::to_string(::getpid()));
     return true;
 }
 
-void DaemonStart::Ready(const std::string& note)
+bool DaemonStart::Ready(const std::string& note)
 {
-    Tell(kReady, note);
+    std::string reason;
+    if (multiplexer.stopping())
+        reason = "server stopped before it served";
+    else if (!Tell(kReady, note))
+        reason = "server stopped before it served: its start was interrupted";
+    if (!reason.empty()) {
+        std::cerr << reason << std::endl;
+        Failed(reason);
+    }
+    fd_.reset();
+    return reason.empty();
 }
 
 void DaemonStart::Failed(const std::string& reason)
 {
     Tell(kFailed, reason);
+    fd_.reset();
 }
 
-void DaemonStart::Tell(char status, const std::string& text)
+bool DaemonStart::Tell(char kind, const std::string& text)
 {
     if (!fd_)
-        return;
-    std::string word(1, status);
+        return false;
+    std::string word(1, kind);
     word += text;
     word += '\n';
     std::size_t done = 0;
@@ -256,8 +346,8 @@ void DaemonStart::Tell(char status, const std::string& text)
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            break;
+            return false;
         done += static_cast<std::size_t>(n);
     }
-    fd_.reset();
+    return true;
 }

@@ -54,25 +54,36 @@ void DumpStatus(std::ostream& os);
 // "mrv-" and the version text.
 void RunDaemon();
 
+// Standard input, output or error that the launcher left closed is pointed
+// at the null device. Otherwise the first file the server opens takes the
+// number (its pid file would become its standard output and receive every
+// line printed there). Called before anything else is opened.
+void KeepStandardDescriptors();
+
 // The forking daemon's convention, which init scripts and service managers
 // rely on: the process started to become a daemon ends only once the daemon
 // holds the pid file with its own pid and has set up its control port, with
 // status 0; when the daemon stops before that, with its reason on the
-// starter's terminal and a non-zero status.
+// starter's terminal and a non-zero status. A stop (SIGTERM, SIGINT) that
+// comes first, to the starter or to the daemon, ends the start that way too:
+// what the user stopped never serves.
 class DaemonStart {
 public:
     // Becomes the daemon (RunDaemon) in a child and returns there; the
     // starting process waits here for the daemon's word and exits. False
     // (errno set) when no child could be started: nothing changed.
     bool Detach();
-    // The daemon's word, given once; `note`, when not empty, is printed on
-    // the starter's terminal. Its end of the pipe is closed: nothing the
-    // daemon starts later holds the starter back.
-    void Ready(const std::string& note = {});
+    // The daemon's word once it serves; `note`, when not empty, is printed
+    // on the starter's terminal. False when the start ended first: a stop
+    // came, or the starter is gone (it was interrupted). The reason is
+    // logged and told; the daemon must then stop without serving. Its end
+    // of the pipe is closed either way: nothing the daemon starts later
+    // holds the starter back.
+    bool Ready(const std::string& note = {});
     void Failed(const std::string& reason);
 
 private:
-    void Tell(char status, const std::string& text);
+    bool Tell(char kind, const std::string& text);
 
     OwnedFd fd_; // the daemon's end of the pipe, until its word
 };

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <arpa/inet.h>
 #include <cctype>
 #include <cstdint>
@@ -19,6 +20,7 @@
 #include <memory>
 #include <poll.h>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -285,6 +287,8 @@ public:
     {
         if (fd_ >= 0)
             ::close(fd_);
+        for (int fd : fillers_)
+            ::close(fd);
     }
     void Bind()
     {
@@ -350,10 +354,68 @@ public:
         return {};
     }
 
+    // A reader that does not read: its queue is filled, so that the next
+    // record sent to it waits until Receive takes one. Filled from fresh
+    // sockets until one cannot send at all: a sender's own buffer may run
+    // out before the reader's queue does.
+    void Fill()
+    {
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path_.c_str());
+        for (int sent = 1; sent > 0;) {
+            const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+            ASSERT_GE(fd, 0);
+            fillers_.push_back(fd);
+            for (sent = 0; ::sendto(fd, "x", 2, 0, reinterpret_cast<sockaddr*>(&a), sizeof a) == 2; ++sent) {}
+            ASSERT_EQ(EAGAIN, errno);
+        }
+    }
+    // Reads what waits, until nothing does.
+    void Drain()
+    {
+        while (!Receive(0).empty()) {}
+    }
+
 private:
     std::string path_;
     int fd_ = -1;
     std::vector<std::string> kept_;
+    std::vector<int> fillers_;
+};
+
+// Every entry removed below a root, in the order of removal, as
+// "<folder>/<name>" relative to the root: one queue of the kernel's for the
+// watched folders keeps the order.
+class Removals {
+public:
+    Removals(const std::string& root, std::vector<std::string> folders)
+    {
+        fd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        for (std::string& f : folders) {
+            const int wd = ::inotify_add_watch(fd_, (root + "/" + f).c_str(), IN_DELETE);
+            EXPECT_GE(wd, 0) << f;
+            folders_[wd] = std::move(f);
+        }
+    }
+    ~Removals() { ::close(fd_); }
+    std::vector<std::string> Read()
+    {
+        std::vector<std::string> out;
+        alignas(inotify_event) char buf[8192];
+        for (ssize_t n; (n = ::read(fd_, buf, sizeof buf)) > 0;)
+            for (char* at = buf; at < buf + n;) {
+                const auto* e = reinterpret_cast<const inotify_event*>(at);
+                if ((e->mask & IN_DELETE) != 0)
+                    out.push_back(folders_[e->wd] + "/" + e->name);
+                at += sizeof(inotify_event) + e->len;
+            }
+        return out;
+    }
+
+private:
+    int fd_ = -1;
+    std::map<int, std::string> folders_;
 };
 
 // The record with its "Mmm dd hh:mm:ss" time stamp replaced by a fixed text.
@@ -381,11 +443,33 @@ bool Connects(int port)
     return done;
 }
 
-// The starter ends once the daemon serves, as scripts and service managers
-// expect: from that moment the pid file names the live daemon and the
-// control port takes connections. A port another program holds is waited
-// for, and the starter says so.
-TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
+std::string LastLine(const std::string& text)
+{
+    const std::vector<std::string> lines = E2E::Lines(text);
+    return lines.empty() ? std::string() : lines.back();
+}
+
+// The daemon's pid once its pid file names it rather than the starter's; 0
+// when it does not within the bound.
+int DaemonOf(const ServerProcess& starter)
+{
+    int pid = 0;
+    Eventually([&] {
+        pid = std::atoi(starter.Read("var/run/server.pid").c_str());
+        return pid > 0 && pid != starter.pid();
+    });
+    return pid > 0 && pid != starter.pid() ? pid : 0;
+}
+
+// The starter ends with status 0 once the daemon serves, and only then, as
+// scripts and service managers expect: from that moment the pid file names
+// the live daemon and the control port takes connections. A port another
+// program holds is waited for, and the starter says so. A stop that comes
+// first ends the start with a failure, and nothing serves; one that comes
+// just after stops a daemon that served. A standard output or error left
+// closed is not taken by the pid file. A daemon that stops lets its root go
+// last.
+TEST(ServerDaemon, StartEndsWellOnlyForADaemonThatServesAndLogsInLoggersFormat)
 {
     ServerProcess launcher{E2E::Later{}};
     LogSocket log(launcher.Path("dev/log"));
@@ -401,16 +485,20 @@ TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
     const std::string help = launcher.Ask("help");
     EXPECT_NE(std::string::npos, help.find("\nok ")) << help;
 
+    // Started with its standard output closed, as some launchers do: its
+    // pid file does not take the number.
     ServerProcess waiting{E2E::Later{}};
     const std::string port = std::to_string(launcher.port());
-    waiting.Start({.args = {"--daemon", "--port", port}, .port = false});
-    EXPECT_EQ(0, ExitCode(waiting.Wait()));
+    waiting.Start({.args = {"--daemon", "--port", port}, .port = false, .closed = {1}});
+    EXPECT_EQ(0, ExitCode(waiting.Wait())) << waiting.Err();
     const int waiter = std::atoi(waiting.Read("var/run/server.pid").c_str());
-    EXPECT_TRUE(waiter > 0 && waiter != pid && !Gone(waiter)) << waiting.Read("var/run/server.pid");
+    ASSERT_TRUE(waiter > 0 && waiter != pid && !Gone(waiter)) << waiting.Read("var/run/server.pid");
+    EXPECT_EQ(std::to_string(waiter), waiting.Read("var/run/server.pid"));
     EXPECT_TRUE(waiting.Err().ends_with("server started, pid " + std::to_string(waiter) + ": port " + port +
                                         " cannot be set up yet (Address already in use): the server waits "
                                         "for it\n"))
         << waiting.Err();
+    // Stopped the moment its start ended well: it stops as a server does.
     ::kill(waiter, SIGTERM);
     EXPECT_TRUE(Eventually([&] { return !waiting.Exists("var/run/server.pid") && Gone(waiter); }));
 
@@ -437,13 +525,64 @@ TEST(ServerDaemon, LogsToTheSystemLogInLoggersFormat)
     std::string update = log.WaitFor("update hardware resources");
     EXPECT_EQ("<31>TIME " + ident + ": update hardware resources", WithoutTime(update));
 
+    // The pid file goes last: until then a new server on this root finds it
+    // held, and cannot lose the board's socket or the monitoring files that
+    // this one still removes.
+    ASSERT_TRUE(launcher.Exists("var/monitoring/term_cnts"));
+    Removals removals(launcher.root(), {".", "var/monitoring", "var/run"});
     ::kill(pid, SIGTERM);
     // Like a log daemon, keep reading: the services' closing lines fill the
     // socket's queue, and the server's client waits for room as libc's does.
     EXPECT_TRUE(Eventually([&] {
-        while (!log.Receive(0).empty()) {}
+        log.Drain();
         return !launcher.Exists("var/run/server.pid") && Gone(pid);
     }));
+    const std::vector<std::string> removed = removals.Read();
+    ASSERT_FALSE(removed.empty());
+    EXPECT_EQ("var/run/server.pid", removed.back());
+    for (const char* gone : {"./board.sock", "var/monitoring/term_cnts"})
+        EXPECT_NE(removed.end(), std::find(removed.begin(), removed.end(), gone)) << gone;
+
+    // Stops before the daemon serves, while its first log line waits for a
+    // reader that does not read yet. To the daemon: the start fails with its
+    // word. To the starter, as Ctrl-C does: it ends at once, reader or not,
+    // and passes the stop on. Once the readers read, nothing serves. Beside
+    // them, a server in the foreground with its standard error closed: its
+    // pid file holds the pid alone.
+    ServerProcess stopped{E2E::Later{}};
+    ServerProcess cancelled{E2E::Later{}};
+    LogSocket stopped_log(stopped.Path("dev/log"));
+    LogSocket cancelled_log(cancelled.Path("dev/log"));
+    stopped_log.Fill();
+    cancelled_log.Fill();
+    stopped.Start({.args = {"--daemon"}});
+    cancelled.Start({.args = {"--daemon"}});
+    ServerProcess closed({.closed = {2}});
+    const int unserved = DaemonOf(stopped);
+    const int uncalled = DaemonOf(cancelled);
+    ASSERT_TRUE(unserved != 0 && uncalled != 0) << stopped.Err() << cancelled.Err();
+    ::kill(unserved, SIGTERM);
+    cancelled.Signal(SIGINT);
+    EXPECT_EQ(1, ExitCode(cancelled.Wait()));
+    EXPECT_EQ("server not started: the start was interrupted", LastLine(cancelled.Err())) << cancelled.Err();
+    ASSERT_TRUE(stopped_log.KeepUntilEnded(stopped.pid()));
+    EXPECT_EQ(1, ExitCode(stopped.Wait()));
+    EXPECT_EQ("server stopped before it served", LastLine(stopped.Err())) << stopped.Err();
+
+    EXPECT_TRUE(Eventually([&] { return Connects(closed.port()); }));
+    EXPECT_EQ(std::to_string(closed.pid()), closed.Read("var/run/server.pid"));
+    closed.Signal(SIGTERM);
+
+    EXPECT_TRUE(Eventually([&] {
+        stopped_log.Drain();
+        cancelled_log.Drain();
+        return !stopped.Exists("var/run/server.pid") && Gone(unserved) &&
+               !cancelled.Exists("var/run/server.pid") && Gone(uncalled);
+    }));
+    EXPECT_FALSE(Connects(stopped.port()));
+    EXPECT_FALSE(Connects(cancelled.port()));
+    EXPECT_EQ(0, ExitCode(closed.Wait()));
+    EXPECT_FALSE(closed.Exists("var/run/server.pid"));
 }
 
 } // namespace

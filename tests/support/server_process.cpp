@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -224,8 +225,13 @@ bool ServerProcess::Start(Options const& options)
     posix_spawn_file_actions_init(&fa);
     std::string const out = Path("stdout"), err = Path("stderr");
     posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (int fd : {1, 2}) {
+        if (std::find(options.closed.begin(), options.closed.end(), fd) != options.closed.end())
+            posix_spawn_file_actions_addclose(&fa, fd);
+        else
+            posix_spawn_file_actions_addopen(&fa, fd, (fd == 1 ? out : err).c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
     // A group of its own, for Stop(); and the test program's signal mask
     // and dispositions must not leak into it.
     posix_spawnattr_t attr;

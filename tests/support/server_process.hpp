@@ -44,6 +44,9 @@ struct Options {
     // Another server's root to run in (GW_ROOT and the board socket below
     // it); standard output and error still go to this one's own root.
     std::string root{};
+    // Standard descriptors (1, 2) the server starts with closed, as some
+    // launchers leave them.
+    std::vector<int> closed{};
 };
 
 // Asks ServerProcess for a fresh root only: Start() runs the server in it
