@@ -25,9 +25,13 @@ function(gw_test)
   if(NOT GW_SOURCES)
     file(GLOB GW_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   endif()
-  file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_helper.cpp)
-  add_executable(${GW_NAME} ${GW_SOURCES} ${helpers})
+  add_executable(${GW_NAME} ${GW_SOURCES})
   target_link_libraries(${GW_NAME} PRIVATE ${GW_DEPS} gw_test_main)
+  # The folder's *_helper.cpp files are compiled once, for all its programs.
+  gw_test_helpers(helpers DEPS ${GW_DEPS})
+  if(helpers)
+    target_link_libraries(${GW_NAME} PRIVATE ${helpers})
+  endif()
   target_include_directories(${GW_NAME} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
   # One value per property: gtest_discover_tests splits a value holding ";"
   # into separate arguments, which shifted every later property (LABELS).
@@ -47,6 +51,27 @@ function(gw_test)
     set(prefix TEST_PREFIX ${GW_PREFIX})
   endif()
   gtest_discover_tests(${GW_NAME} DISCOVERY_TIMEOUT 60 ${prefix} PROPERTIES ${props})
+endfunction()
+
+# gw_test_helpers(<var> DEPS <libs>...): the object library of the current
+# test folder's *_helper.cpp files, made on the first call (compiled against
+# DEPS), named gw_<folder>_test_helpers; <var> is empty for a folder without
+# helpers. A program of another folder that needs them links that library.
+function(gw_test_helpers var)
+  cmake_parse_arguments(GW "" "" "DEPS" ${ARGN})
+  get_filename_component(folder ${CMAKE_CURRENT_SOURCE_DIR} NAME)
+  set(lib gw_${folder}_test_helpers)
+  if(NOT TARGET ${lib})
+    file(GLOB helpers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_helper.cpp)
+    if(NOT helpers)
+      set(${var} "" PARENT_SCOPE)
+      return()
+    endif()
+    add_library(${lib} OBJECT ${helpers})
+    target_include_directories(${lib} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/tests)
+    target_link_libraries(${lib} PRIVATE ${GW_DEPS} GTest::gtest GTest::gmock)
+  endif()
+  set(${var} ${lib} PARENT_SCOPE)
 endfunction()
 
 # gw_subsystem_libraries(<var>): every subsystem library that exists, highest
